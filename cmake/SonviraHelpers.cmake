@@ -19,9 +19,22 @@ function(sonvira_add_test)
 endfunction()
 
 # sonvira_library(name SOURCES ... LIBS ...): one static library per source folder.
+# A folder without sources yet adds no target, and links only to the
+# project libraries that exist, so folders can join the build one at a time.
 function(sonvira_library name)
   cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
+  set(cpp ${L_SOURCES})
+  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
+  if(NOT cpp)
+    return()
+  endif()
+  set(libs)
+  foreach(lib ${L_LIBS})
+    if(NOT lib MATCHES "^sonvira_" OR TARGET ${lib})
+      list(APPEND libs ${lib})
+    endif()
+  endforeach()
   add_library(${name} STATIC ${L_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${L_LIBS})
+  target_link_libraries(${name} PUBLIC ${libs})
 endfunction()
