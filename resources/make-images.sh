@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Draws the client's images with ImageMagick. The PNGs are committed; run this
+# again only to change them:  resources/make-images.sh
+set -euo pipefail
+out="$(cd "$(dirname "$0")" && pwd)/images"
+mkdir -p "$out"
+
+accent='#607cff'
+dark='#323232'
+light='#f0f0f0'
+# No time stamps or other metadata, so a re-run gives the same files.
+png=(-strip -define png:exclude-chunks=date,time)
+
+# Sound bars of the logo: "x1,height" pairs centred on a vertical midline.
+bars() {
+  local cx=$1 cy=$2 w=$3 step=$4; shift 4
+  local x=$cx cmd=""
+  for h in "$@"; do
+    cmd+="roundrectangle $x,$((cy - h / 2)) $((x + w)),$((cy + h / 2)) $((w / 2)),$((w / 2)) "
+    x=$((x + step))
+  done
+  printf '%s' "$cmd"
+}
+
+# Application icon: accent tile with white sound bars.
+convert -size 256x256 xc:none \
+  -fill "$accent" -draw "roundrectangle 8,8 247,247 48,48" \
+  -fill white -draw "$(bars 50 128 18 28 48 104 160 72 132 56 88)" \
+  "${png[@]}" "$out/icon.png"
+
+# Splash screen: dark panel, the logo tile, the product name and a wave line.
+wave=$(awk 'function y(x) { return int(295 + 22 * sin((x - 40) / 45.0) * (1 - (x - 300) ^ 2 / 80000.0)) } BEGIN { for (x = 40; x < 560; x += 4) printf "line %d,%d %d,%d ", x, y(x), x + 4, y(x + 4) }')
+convert -size 600x340 xc:"$dark" \
+  -fill '#3c3c3c' -draw "rectangle 0,250 600,340" \
+  -fill "$accent" -draw "roundrectangle 40,70 180,210 28,28" \
+  -fill white -draw "$(bars 62 140 10 16 28 60 92 40 76 32 50)" \
+  -font DejaVu-Sans-Bold -pointsize 40 -fill white -annotate +205+135 'Sonvira' \
+  -font DejaVu-Sans -pointsize 26 -fill "$light" -annotate +207+178 'desktop' \
+  -stroke "$accent" -strokewidth 3 -fill none -draw "$wave" \
+  -stroke none -font DejaVu-Sans -pointsize 14 -fill '#b0b0b0' -annotate +40+325 'Loading...' \
+  "${png[@]}" "$out/splash1.png"
+
+# Configure: a gear, eight teeth around a ring.
+teeth=""
+for a in 0 45 90 135 180 225 270 315; do
+  teeth+="push graphic-context translate 32,32 rotate $a rectangle -5,-29 5,-18 pop graphic-context "
+done
+convert -size 64x64 xc:none \
+  -fill "$light" -draw "$teeth" -draw "circle 32,32 32,11" \
+  -fill none -stroke "$accent" -strokewidth 5 -draw "circle 32,32 32,24" \
+  "${png[@]}" "$out/configure.png"
+
+# Watch folder: a folder with an eye on its front.
+convert -size 64x64 xc:none \
+  -fill '#c9a640' -draw "roundrectangle 4,12 28,24 3,3" \
+  -fill '#e8c25a' -draw "roundrectangle 4,18 60,54 4,4" \
+  -fill white -stroke "$dark" -strokewidth 2 -draw "ellipse 32,36 16,9 0,360" \
+  -stroke none -fill "$accent" -draw "circle 32,36 32,29" \
+  -fill "$dark" -draw "circle 32,36 32,33" \
+  "${png[@]}" "$out/watchfolder.png"
+
+# List add: an accent plus sign on a round badge.
+convert -size 64x64 xc:none \
+  -fill "$accent" -draw "circle 32,32 32,3" \
+  -fill white -draw "roundrectangle 28,14 36,50 3,3" -draw "roundrectangle 14,28 50,36 3,3" \
+  "${png[@]}" "$out/list-add.png"
+
+echo "images written to $out"
