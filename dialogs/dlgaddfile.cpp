@@ -1,0 +1,98 @@
+#include "dialogs/dlgaddfile.h"
+#include "ui_dlgaddfile.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+const QString kAudioFilter = QStringLiteral("Audio files (*.wav *.m4a *.mp3)");
+
+} // namespace
+
+dlgAddFile::dlgAddFile(QWidget* parent)
+    : QDialog(parent), ui(new Ui::dlgAddFile)
+{
+    ui->setupUi(this);
+}
+
+dlgAddFile::~dlgAddFile()
+{
+    delete ui;
+}
+
+void dlgAddFile::setContext(const QString& source, const QString& destination,
+                            const QList<QByteArray>& names, const QByteArray& currentPreset)
+{
+    ui->lblSrcFile->setText(source);
+    ui->lblDestFile->setText(destination);
+    presetNames = names;
+    ui->comboPreset->clear();
+    for (const QByteArray& name : names)
+        ui->comboPreset->addItem(QString::fromUtf8(name));
+    if (ui->comboPreset->count() == 0)
+        return;
+    const int wanted = currentPreset.isEmpty() ? 0 : ui->comboPreset->findText(QString::fromUtf8(currentPreset));
+    ui->comboPreset->setCurrentIndex(wanted < 0 ? 0 : wanted);
+}
+
+bool dlgAddFile::browseSourceNow(bool rejectIfMissing)
+{
+    on_btnBrowseSrc_clicked();
+    if (rejectIfMissing && !QFileInfo(ui->lblSrcFile->text()).isFile()) {
+        reject();
+        return false;
+    }
+    return true;
+}
+
+QString dlgAddFile::proposedDestination(const QString& namingPath, const QString& extension)
+{
+    const QFileInfo info(namingPath);
+    return QDir::toNativeSeparators(info.absolutePath() + QLatin1Char('/') + info.baseName()
+                                    + QStringLiteral(" - {presetName}.") + extension);
+}
+
+void dlgAddFile::on_btnBrowseSrc_clicked()
+{
+    // The browser starts in the user's home folder unless a source is known.
+    const QFileInfo current(ui->lblSrcFile->text());
+    const QString startFolder = current.isFile() ? current.absolutePath() : QDir::homePath();
+    const QString chosen = QFileDialog::getOpenFileName(this, tr("Browse File..."), startFolder, kAudioFilter);
+    if (chosen.isEmpty())
+        return;
+    ui->lblSrcFile->setText(QDir::toNativeSeparators(chosen));
+    if (QFileInfo(ui->lblDestFile->text()).isDir())
+        return;
+    ui->lblDestFile->setText(proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
+}
+
+void dlgAddFile::on_btnBrowseDest_clicked()
+{
+    const QFileInfo current(ui->lblDestFile->text());
+    const bool known = current.exists() || current.absoluteDir().exists();
+    const QString startFolder = known ? current.absolutePath() : QDir::homePath();
+    const QString chosen = QFileDialog::getSaveFileName(this, tr("Save as..."), startFolder, kAudioFilter);
+    if (!chosen.isEmpty())
+        ui->lblDestFile->setText(QDir::toNativeSeparators(chosen));
+}
+
+void dlgAddFile::accept()
+{
+    const QString source = ui->lblSrcFile->text();
+    const QString destination = ui->lblDestFile->text();
+    if (!QFileInfo(source).isFile()) {
+        QMessageBox::warning(this, tr("Error"), tr("The source file does not exist."));
+        return;
+    }
+    if (!QFileInfo(destination).absoluteDir().exists()) {
+        QMessageBox::warning(this, tr("Error"), tr("The destination folder does not exist."));
+        return;
+    }
+    m_source = source;
+    m_destination = destination;
+    m_preset = ui->comboPreset->currentText();
+    QDialog::accept();
+}

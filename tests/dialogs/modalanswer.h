@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+// Answers the next modal window of type T from inside the event loop that
+// runs it: polls every 20 ms until one is active (or the deadline passes)
+// and hands it to `answer` once.
+template <typename T>
+void answerModal(std::function<void(T*)> answer, int timeoutMs = 15000)
+{
+    auto* timer = new QTimer(qApp);
+    const QDeadlineTimer deadline(timeoutMs);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, answer] {
+        T* window = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!window && !deadline.hasExpired())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (window)
+            answer(window);
+    });
+    timer->start(20);
+}
+
+// Picks `path` in a running file dialog and confirms it. The name goes into
+// the dialog's own edit field: the dialog's selection is not reliable
+// before its folder has been listed.
+inline void chooseInFileDialog(QFileDialog* dialog, const QString& path)
+{
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+    static_cast<QDialog*>(dialog)->accept();
+}
