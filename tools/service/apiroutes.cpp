@@ -1,0 +1,196 @@
+#include "apiroutes.h"
+
+#include "accountbook.h"
+#include "audioprobe.h"
+#include "jobbook.h"
+#include "jobrunner.h"
+#include "multipartform.h"
+#include "presetcatalog.h"
+#include "serviceoptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <cmath>
+
+namespace {
+
+enum class Route { Login, Presets, Jobs, Job, Result, Unknown };
+
+Route routeOf(const QString& path, int& jobId)
+{
+    static const QRegularExpression jobPath(QStringLiteral("^/Jobs/(\\d{1,9})(/Result)?$"));
+    if (path == QLatin1String("/Login"))
+        return Route::Login;
+    if (path == QLatin1String("/AudioPresets"))
+        return Route::Presets;
+    if (path == QLatin1String("/Jobs"))
+        return Route::Jobs;
+    const QRegularExpressionMatch match = jobPath.match(path);
+    if (!match.hasMatch())
+        return Route::Unknown;
+    jobId = match.captured(1).toInt();
+    return match.capturedLength(2) > 0 ? Route::Result : Route::Job;
+}
+
+QByteArray methodOf(Route route)
+{
+    return route == Route::Login || route == Route::Jobs ? "POST" : "GET";
+}
+
+// A job costs one credit per started minute of audio, at least one.
+qint64 costOf(double seconds)
+{
+    return qMax<qint64>(1, qint64(std::ceil(seconds / 60.0)));
+}
+
+// The uploaded file's name as the job shows it: no folders, no control characters.
+QString jobName(const QString& fileName)
+{
+    QString name = QFileInfo(QString(fileName).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
+    name.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]")));
+    return name.isEmpty() ? QStringLiteral("upload") : name;
+}
+
+bool writeUpload(const QString& path, QByteArrayView data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data.data(), data.size()) == data.size()
+           && file.flush();
+}
+
+} // namespace
+
+ApiRoutes::ApiRoutes(const ServiceOptions& options, AccountBook& accounts, JobBook& jobs, JobRunner& runner,
+                     const PresetCatalog& presets, const QString& uploadDir)
+    : options_(options), accounts_(accounts), jobs_(jobs), runner_(runner), presets_(presets), uploadDir_(uploadDir)
+{
+}
+
+ApiReply ApiRoutes::handle(const ApiRequest& request)
+{
+    int jobId = 0;
+    const Route route = routeOf(request.path, jobId);
+    if (route == Route::Unknown)
+        return ApiReply::error(404, "No such endpoint");
+    if (request.method != methodOf(route))
+        return ApiReply::error(405, "Method not allowed");
+    if (route == Route::Login)
+        return logIn(request);
+    const int accountId = authorise(request);
+    if (accountId == 0)
+        return ApiReply::error(401, "Missing, unknown or expired bearer token");
+    switch (route) {
+    case Route::Presets:
+        return presetList();
+    case Route::Jobs:
+        return submitJob(request, accountId);
+    case Route::Job:
+        return jobStatus(jobId, accountId);
+    default:
+        return jobResult(jobId, accountId);
+    }
+}
+
+int ApiRoutes::authorise(const ApiRequest& request)
+{
+    const QByteArray value = request.header("Authorization");
+    if (!value.startsWith("Bearer "))
+        return 0;
+    return accounts_.authorise(QString::fromUtf8(value.mid(7).trimmed()));
+}
+
+ApiReply ApiRoutes::logIn(const ApiRequest& request)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(request.body, &parseError);
+    const QJsonValue email = document.object().value("email");
+    const QJsonValue password = document.object().value("password");
+    if (!document.isObject() || !email.isString() || !password.isString())
+        return ApiReply::error(400, "Log-in needs a JSON object with \"email\" and \"password\"");
+    const QString token = accounts_.logIn(email.toString(), password.toString());
+    if (token.isEmpty())
+        return ApiReply::error(401, "Invalid e-mail address or password");
+    return ApiReply::ok(QJsonObject{{"token", token}});
+}
+
+ApiReply ApiRoutes::presetList() const
+{
+    QJsonArray list;
+    if (!options_.emptyPresets) {
+        for (const Preset& preset : presets_.all())
+            list.append(QJsonObject{{"id", preset.id}, {"name", preset.name}});
+    }
+    return ApiReply::ok(QJsonObject{{"presets", list}});
+}
+
+ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
+{
+    if (options_.dropAfterUpload)
+        return ApiReply::drop();
+    MultipartForm form;
+    if (!form.parse(request.header("Content-Type"), request.body))
+        return ApiReply::error(400, form.error());
+    const FormPart* file = form.part("file");
+    const FormPart* presetPart = form.part("presetId");
+    const FormPart* acceptPart = form.part("acceptAnyway");
+    if (!file || !presetPart || !acceptPart)
+        return ApiReply::error(400, "The parts file, presetId and acceptAnyway are all required");
+    bool numeric = false;
+    const int presetId = form.data(*presetPart).toByteArray().trimmed().toInt(&numeric);
+    const Preset* preset = numeric ? presets_.find(presetId) : nullptr;
+    if (!preset)
+        return ApiReply::error(400, "Unknown presetId");
+    const QByteArray accept = form.data(*acceptPart).toByteArray().trimmed();
+    if (accept != "true" && accept != "false")
+        return ApiReply::error(400, "acceptAnyway must be true or false");
+    if (options_.rejectUploads)
+        return ApiReply::error(415, "Uploads are refused (fault mode)");
+
+    const QString path = QDir(uploadDir_).filePath(QString::number(++uploadCounter_) + ".upload");
+    if (!writeUpload(path, form.data(*file))) {
+        QFile::remove(path);
+        return ApiReply::error(500, "Cannot store the upload");
+    }
+    AudioFacts facts;
+    QString reason;
+    if (!probeAudio(path, facts, reason)) {
+        QFile::remove(path);
+        return ApiReply::error(415, "Not a decodable audio file: " + reason);
+    }
+    Job job;
+    job.ownerId = accountId;
+    job.name = jobName(file->fileName);
+    job.presetId = preset->id;
+    job.presetName = preset->name;
+    job.acceptAnyway = accept == "true";
+    job.duration = facts.durationSeconds;
+    job.cost = costOf(facts.durationSeconds);
+    job.inputPath = path;
+    const int id = jobs_.add(job);
+    runner_.start(id);
+    return ApiReply::ok(QJsonObject{{"id", id}});
+}
+
+ApiReply ApiRoutes::jobStatus(int jobId, int accountId) const
+{
+    const std::optional<Job> job = jobs_.find(jobId);
+    if (!job || job->ownerId != accountId)
+        return ApiReply::error(404, "No such job");
+    QJsonObject json = job->toJson();
+    json.insert("owner", accounts_.ownerJson(accountId));
+    return ApiReply::ok(json);
+}
+
+ApiReply ApiRoutes::jobResult(int jobId, int accountId) const
+{
+    const std::optional<Job> job = jobs_.find(jobId);
+    if (!job || job->ownerId != accountId)
+        return ApiReply::error(404, "No such job");
+    if (job->status != jobstatus::Ready || job->resultPath.isEmpty())
+        return ApiReply::error(404, "The result is not ready");
+    return ApiReply::file(job->resultPath, QFileInfo(job->name).completeBaseName() + ".wav");
+}
