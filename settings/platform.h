@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+class QFileDevice;
+
 // Every difference between Windows and the other platforms lives here.
 namespace platform {
 
@@ -18,7 +20,19 @@ Qt::CaseSensitivity pathCaseSensitivity();
 QString pathKey(const QString& path);
 
 // Starts the file manager showing the file selected (or the folder), detached.
+// Elsewhere than Windows and macOS this is the freedesktop FileManager1
+// ShowItems call, answered asynchronously; when no file manager answers, the
+// folder is opened with the desktop's default handler.
 void revealInFileManager(const QString& path);
+
+// Restricts an open file to its owner (read and write) on POSIX; a no-op on
+// Windows, where the per-user folders are private already.
+void makeOwnerOnly(QFileDevice& file);
+
+// On POSIX, SIGTERM, SIGINT and SIGHUP end the application's event loops with
+// exit code 0, as the Quit action does, so shutdown saves the settings as
+// usual. Call once, after the application object exists. No-op on Windows.
+void quitOnTerminationSignals();
 
 // Process-wide single-instance guard. The operating system releases it when
 // the process dies, so a crash never blocks the next start.
@@ -28,7 +42,8 @@ public:
     ~SingleInstanceGuard();
     SingleInstanceGuard(const SingleInstanceGuard&) = delete;
     SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
-    // False when another live process holds the key.
+    // False when another live process holds the key. The key is held until
+    // the guard is destroyed or the process ends, however it ends.
     bool tryAcquire();
 
 private:

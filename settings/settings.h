@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QString>
 
+class QXmlStreamReader;
+
 // The user's preferences, remembered login and watched folders, read from and
 // written to settings.xml. Members are plain; the folder list has a lock.
 class Settings {
@@ -28,7 +30,15 @@ public:
 
     Settings();
 
+    // Reads settings.xml into this object, holding the lock throughout.
+    // False only when the file cannot be opened. Reading stops at the first
+    // XML error; whatever was read before it stays, the rest keeps its value.
+    // Folders read are appended to the list.
     bool load(const QString& path);
+    // Writes settings.xml atomically (a crash never leaves half a file),
+    // readable by the owner only on POSIX. With honourReset and
+    // resetOnRestart set the file is left empty instead. False when the
+    // file cannot be written; the old file then stays as it was.
     bool save(const QString& path, bool honourReset);
 
     void addScanPath(const ScanPath& scanPath);
@@ -42,6 +52,9 @@ public:
     QList<ScanPath>& scanPathRecords() { return m_scanPaths; }
 
 private:
+    // Reads the children of the Settings element; called with the lock held.
+    void readSettingsElement(QXmlStreamReader& reader);
+
     mutable QMutex m_lock;
     QList<ScanPath> m_scanPaths;
 };

@@ -1,0 +1,262 @@
+#include "settings/platform.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDevice>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+
+#if defined(SONVIRA_HAVE_QTDBUS)
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#endif
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <string>
+#include <windows.h>
+#else
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+QString executableName(const QString& baseName)
+{
+#ifdef Q_OS_WIN
+    return baseName + QStringLiteral(".exe");
+#else
+    return baseName;
+#endif
+}
+
+Qt::CaseSensitivity pathCaseSensitivity()
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    return Qt::CaseInsensitive;
+#else
+    return Qt::CaseSensitive;
+#endif
+}
+
+bool isSamePath(const QString& a, const QString& b)
+{
+    return QDir::toNativeSeparators(a).compare(QDir::toNativeSeparators(b), pathCaseSensitivity()) == 0;
+}
+
+QString pathKey(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    return pathCaseSensitivity() == Qt::CaseInsensitive ? native.toCaseFolded() : native;
+}
+
+// ---- file manager ---------------------------------------------------------
+
+namespace {
+
+// Opens the folder itself, or the folder that holds the file, with the
+// desktop's default handler.
+void openContainingFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
+}
+
+} // namespace
+
+void revealInFileManager(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+#if defined(Q_OS_WIN)
+    if (QProcess::startDetached(QStringLiteral("explorer.exe"), {QStringLiteral("/select,"), native}))
+        return;
+    openContainingFolder(path);
+#elif defined(Q_OS_MACOS)
+    if (QProcess::startDetached(QStringLiteral("open"), {QStringLiteral("-R"), native}))
+        return;
+    openContainingFolder(path);
+#elif defined(SONVIRA_HAVE_QTDBUS)
+    // The freedesktop file-manager interface opens the folder with the item
+    // selected. The call is asynchronous: the GUI thread never waits for a
+    // file manager, and an error answer (none installed) falls back.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openContainingFolder(path);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    call << QStringList{uri} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [path](QDBusPendingCallWatcher* w) {
+        if (w->isError())
+            openContainingFolder(path);
+        w->deleteLater();
+    });
+#else
+    Q_UNUSED(native);
+    openContainingFolder(path);
+#endif
+}
+
+// ---- file permissions -----------------------------------------------------
+
+void makeOwnerOnly(QFileDevice& file)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(file);
+#else
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+}
+
+// ---- termination signals --------------------------------------------------
+
+#ifdef Q_OS_WIN
+void quitOnTerminationSignals()
+{
+}
+#else
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Only write() here: it is async-signal-safe. The notifier on the other
+    // end of the pipe ends the event loops on the GUI thread.
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+void quitOnTerminationSignals()
+{
+    auto* app = QCoreApplication::instance();
+    if (!app || signalPipe[0] != -1 || ::pipe(signalPipe) != 0)
+        return;
+    for (int fd : signalPipe) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        // exit() rather than quit(): quit() asks every window to close, and
+        // a window that hides to the tray would refuse and keep running.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+#endif
+
+// ---- single instance ------------------------------------------------------
+
+#ifdef Q_OS_WIN
+// A named mutex in the session namespace; Windows closes the handle, and so
+// frees the name, when the process ends in any way.
+struct SingleInstanceGuard::Impl {
+    std::wstring name;
+    HANDLE mutex = nullptr;
+    ~Impl()
+    {
+        if (mutex)
+            CloseHandle(mutex);
+    }
+};
+
+SingleInstanceGuard::SingleInstanceGuard(const QString& key) : d(std::make_unique<Impl>())
+{
+    d->name = (QStringLiteral("Local\\") + key).toStdWString();
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
+bool SingleInstanceGuard::tryAcquire()
+{
+    if (d->mutex)
+        return true;
+    HANDLE handle = CreateMutexW(nullptr, FALSE, d->name.c_str());
+    if (!handle)
+        return false;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(handle);
+        return false;
+    }
+    d->mutex = handle;
+    return true;
+}
+#else
+// An advisory lock (flock) on a file in the per-user runtime folder. The
+// kernel drops the lock when the descriptor closes, which includes every
+// way a process can end, so a crashed copy never blocks the next start;
+// a lock file left behind is harmless.
+struct SingleInstanceGuard::Impl {
+    QString path;
+    int fd = -1;
+    ~Impl()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+namespace {
+
+QString lockFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+} // namespace
+
+SingleInstanceGuard::SingleInstanceGuard(const QString& key) : d(std::make_unique<Impl>())
+{
+    d->path = lockFolder() + QLatin1Char('/') + key + QStringLiteral(".lock");
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
+bool SingleInstanceGuard::tryAcquire()
+{
+    if (d->fd >= 0)
+        return true;
+    const int fd = ::open(QFile::encodeName(d->path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    d->fd = fd;
+    return true;
+}
+#endif
+
+} // namespace platform

@@ -1,0 +1,138 @@
+#include "settings/scanpath.h"
+
+#include "settings/xmlfields.h"
+
+#include <QDir>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+void ScanPath::readXml(QXmlStreamReader& reader)
+{
+    using xmlfields::readBool;
+    using xmlfields::readText;
+    while (reader.readNextStartElement()) {
+        const auto name = reader.name();
+        if (name == QLatin1String("path")) {
+            path = readText(reader);
+        } else if (name == QLatin1String("showDialog")) {
+            showDialog = readBool(reader);
+        } else if (name == QLatin1String("preset")) {
+            preset = readText(reader).toUtf8();
+        } else if (name == QLatin1String("encodeToMP3_bitRate")) {
+            encodeToMP3_bitRate = readText(reader);
+        } else if (name == QLatin1String("outputPath")) {
+            outputPath = readText(reader);
+        } else if (name == QLatin1String("outputSuffix")) {
+            outputSuffix = readText(reader);
+        } else if (name == QLatin1String("enabled")) {
+            enabled = readBool(reader);
+        } else if (name == QLatin1String("encodeToMP3")) {
+            encodeToMP3 = readBool(reader);
+        } else if (name == QLatin1String("encodeToMP3_suffix")) {
+            encodeToMP3_suffix = readText(reader);
+        } else if (name == QLatin1String("deleteWAVafterMP3Encoding")) {
+            deleteWAVafterMP3Encoding = readBool(reader);
+        } else if (name == QLatin1String("postProcessing_Arguments")) {
+            postProcessing_Arguments = readText(reader);
+        } else if (name == QLatin1String("preProcessing_Arguments")) {
+            preProcessing_Arguments = readText(reader);
+        } else if (name == QLatin1String("preProcessing_Result")) {
+            bool ok = false;
+            const int value = readText(reader).toInt(&ok, 10);
+            if (ok)
+                preProcessing_Result = value;
+        } else if (name == QLatin1String("monoProcessing_ConvertToDualStereo")) {
+            monoProcessing_ConvertToDualStereo = readBool(reader);
+        } else if (name == QLatin1String("monoProcessing_KeepConverted")) {
+            monoProcessing_KeepConverted = readBool(reader);
+        } else if (name == QLatin1String("ScannedFile")) {
+            ScannedFile file;
+            file.readXml(reader);
+            scannedFiles.append(file);
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+}
+
+void ScanPath::writeXml(QXmlStreamWriter& writer) const
+{
+    using xmlfields::writeBool;
+    using xmlfields::writeText;
+    writer.writeStartElement(QStringLiteral("ScanPath"));
+    writeText(writer, QStringLiteral("path"), path);
+    writeBool(writer, QStringLiteral("showDialog"), showDialog);
+    writeText(writer, QStringLiteral("preset"), preset);
+    writeText(writer, QStringLiteral("encodeToMP3_bitRate"), encodeToMP3_bitRate);
+    writeText(writer, QStringLiteral("outputPath"), outputPath);
+    writeText(writer, QStringLiteral("outputSuffix"), outputSuffix);
+    writeBool(writer, QStringLiteral("enabled"), enabled);
+    writeBool(writer, QStringLiteral("encodeToMP3"), encodeToMP3);
+    writeText(writer, QStringLiteral("encodeToMP3_suffix"), encodeToMP3_suffix);
+    writeBool(writer, QStringLiteral("deleteWAVafterMP3Encoding"), deleteWAVafterMP3Encoding);
+    writeText(writer, QStringLiteral("postProcessing_Arguments"), postProcessing_Arguments);
+    writeText(writer, QStringLiteral("preProcessing_Arguments"), preProcessing_Arguments);
+    writeText(writer, QStringLiteral("preProcessing_Result"), QString::number(preProcessing_Result));
+    writeBool(writer, QStringLiteral("monoProcessing_ConvertToDualStereo"), monoProcessing_ConvertToDualStereo);
+    writeBool(writer, QStringLiteral("monoProcessing_KeepConverted"), monoProcessing_KeepConverted);
+    for (const ScannedFile& file : scannedFiles)
+        file.writeXml(writer);
+    writer.writeEndElement();
+}
+
+void ScanPath::toOptions(ProcessingOptions& options) const
+{
+    options.fromWatchFolder = true;
+    options.watchFolderPath = path;
+    options.showDialog = showDialog;
+    options.preset = QString::fromUtf8(preset);
+    options.outputPath = outputPath;
+    options.outputSuffix = outputSuffix;
+    options.enabled = enabled;
+    options.encodeToMP3 = encodeToMP3;
+    options.deleteWAVafterMP3Encoding = deleteWAVafterMP3Encoding;
+    options.encodeToMP3_bitRate = encodeToMP3_bitRate;
+    options.encodeToMP3_suffix = encodeToMP3_suffix;
+    options.postProcessing_Arguments = postProcessing_Arguments;
+    options.preProcessing_Arguments = preProcessing_Arguments;
+    options.monoProcessing_ConvertToDualStereo = monoProcessing_ConvertToDualStereo;
+    options.monoProcessing_KeepConverted = monoProcessing_KeepConverted;
+    options.preProcessing_Result = preProcessing_Result;
+}
+
+void ScanPath::assignFrom(const ScanPath& other)
+{
+    const int keptId = id;
+    QList<ScannedFile> keptFiles;
+    keptFiles.swap(scannedFiles);
+    *this = other;
+    id = keptId;
+    scannedFiles.swap(keptFiles);
+}
+
+void ScanPath::clearScannedFiles()
+{
+    scannedFiles.clear();
+}
+
+QString ScanPath::outputFolder() const
+{
+    return outputPath.isEmpty() ? path : outputPath;
+}
+
+QString ScanPath::duplicateKey() const
+{
+    return QDir::toNativeSeparators(path) + QLatin1Char('\n') + QDir::toNativeSeparators(outputPath)
+        + QLatin1Char('\n') + QString::fromUtf8(preset);
+}
+
+bool ScanPath::sameTarget(const ScanPath& other) const
+{
+    return duplicateKey() == other.duplicateKey();
+}
+
+QString ScanPath::describe() const
+{
+    return QStringLiteral("In: ") + path + QStringLiteral(" out: ") + outputPath + QStringLiteral(" preset: ")
+        + QString::fromUtf8(preset);
+}
