@@ -65,7 +65,7 @@ void JobRunner::run(int jobId)
         return;
     }
     jobs_.setProgress(jobId, jobstatus::Processing, 0);
-    if (process(jobId)) {
+    if (hold() && process(jobId)) {
         jobs_.setProgress(jobId, jobstatus::Ready, 100);
         qInfo().noquote() << "job" << jobId << "ready";
         return;

@@ -1,0 +1,194 @@
+#include "apiclient.h"
+#include "audiofixtures.h"
+#include "serviceprocess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The service's fault modes and limits, each switched on by its option.
+class TestServiceFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void rejectUploadsAnswers415();
+    void failJobsEndIn11AndRefund();
+    void stallDelaysOnlyMatchingRequests();
+    void stalledRequestWhoseClientLeftIsDropped();
+    void dropResultAfterCutsTheDownload();
+    void dropAfterUploadClosesWithoutAnswer();
+    void emptyPresetsAnswersAnEmptyList();
+    void malformedJsonHitsChosenEndpoints_data();
+    void malformedJsonHitsChosenEndpoints();
+    void tokenExpiresAfterItsRequests();
+    void bodiesAboveTheLimitAreRefused();
+
+private:
+    QString sine(const QString& name, double seconds = 1);
+    QTemporaryDir dir_;
+};
+
+void TestServiceFaults::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+}
+
+QString TestServiceFaults::sine(const QString& name, double seconds)
+{
+    const QString path = dir_.filePath(name);
+    return fixtures::writeSine(path, seconds, 1000, 0.5, fixtures::Signal{}) ? path : QString();
+}
+
+void TestServiceFaults::rejectUploadsAnswers415()
+{
+    ServiceProcess service({"--reject-uploads"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    QCOMPARE(api.submitFile(token, sine("rejected.wav"), 4).status, 415);
+    QCOMPARE(api.get("/Jobs/1", token).status, 404);
+}
+
+void TestServiceFaults::failJobsEndIn11AndRefund()
+{
+    ServiceProcess service({"--fail-jobs", "--step-ms", "0"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    const int id = api.submitFile(token, sine("failing.wav"), 4).json().value("id").toInt();
+    const QJsonObject job = api.waitForJob(token, id);
+    QCOMPARE(job.value("status").toInt(), 11);
+    QCOMPARE(job.value("owner").toObject().value("credit").toInt(), 100);
+    QCOMPARE(api.get("/Jobs/" + QString::number(id) + "/Result", token).status, 404);
+}
+
+void TestServiceFaults::stallDelaysOnlyMatchingRequests()
+{
+    ServiceProcess service({"--stall", "/Audio*:2"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    QElapsedTimer clock;
+    clock.start();
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    QVERIFY(!token.isEmpty());
+    QVERIFY(clock.elapsed() < 1500);
+    clock.restart();
+    QCOMPARE(api.get("/AudioPresets", token).status, 200);
+    QVERIFY2(clock.elapsed() >= 1900, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestServiceFaults::stalledRequestWhoseClientLeftIsDropped()
+{
+    ServiceProcess service({"--stall", "/AudioPresets:1"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    {
+        QNetworkAccessManager manager;
+        QNetworkRequest request(QUrl(service.apiUrl() + "/AudioPresets"));
+        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        QNetworkReply* reply = manager.get(request);
+        QTest::qWait(200);
+        reply->abort();
+        delete reply;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("client gone while stalled"), 5000);
+    QCOMPARE(api.get("/AudioPresets", token).status, 200);
+    QVERIFY(service.isRunning());
+}
+
+void TestServiceFaults::dropResultAfterCutsTheDownload()
+{
+    ServiceProcess service({"--drop-result-after", "5000", "--step-ms", "0"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    const int id = api.submitFile(token, sine("cut.wav", 2), 4).json().value("id").toInt();
+    QCOMPARE(api.waitForJob(token, id).value("status").toInt(), 8);
+    const ApiClient::Reply result = api.get("/Jobs/" + QString::number(id) + "/Result", token);
+    QVERIFY(result.error != QNetworkReply::NoError);
+    QVERIFY(result.contentLength > 5000);
+    QVERIFY(result.body.size() <= 5000);
+}
+
+void TestServiceFaults::dropAfterUploadClosesWithoutAnswer()
+{
+    ServiceProcess service({"--drop-after-upload"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    const ApiClient::Reply reply = api.submitFile(token, sine("dropped.wav"), 4);
+    QCOMPARE(reply.status, 0);
+    QCOMPARE(reply.error, QNetworkReply::RemoteHostClosedError);
+    QCOMPARE(api.get("/Jobs/1", token).status, 404);
+}
+
+void TestServiceFaults::emptyPresetsAnswersAnEmptyList()
+{
+    ServiceProcess service({"--empty-presets"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const ApiClient::Reply reply = api.get("/AudioPresets", api.logIn("demo@sonvira.local", "demo"));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.json().value("presets").isArray());
+    QVERIFY(reply.json().value("presets").toArray().isEmpty());
+}
+
+void TestServiceFaults::malformedJsonHitsChosenEndpoints_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("loginBroken");
+    QTest::addColumn<bool>("presetsBroken");
+    QTest::newRow("presets only") << "/AudioPresets" << false << true;
+    QTest::newRow("all") << "all" << true << true;
+}
+
+void TestServiceFaults::malformedJsonHitsChosenEndpoints()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, loginBroken);
+    QFETCH(bool, presetsBroken);
+    ServiceProcess service({"--malformed-json", pattern});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const ApiClient::Reply login = api.postJson("/Login", {{"email", "demo@sonvira.local"}, {"password", "demo"}});
+    QCOMPARE(login.status, 200);
+    QCOMPARE(!login.isJsonObject(), loginBroken);
+    if (loginBroken)
+        return;
+    const ApiClient::Reply presets = api.get("/AudioPresets", login.json().value("token").toString());
+    QCOMPARE(presets.status, 200);
+    QVERIFY(!presets.body.isEmpty());
+    QCOMPARE(!presets.isJsonObject(), presetsBroken);
+}
+
+void TestServiceFaults::tokenExpiresAfterItsRequests()
+{
+    ServiceProcess service({"--expire-token-after", "2"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString first = api.logIn("demo@sonvira.local", "demo");
+    QCOMPARE(api.get("/AudioPresets", first).status, 200);
+    QCOMPARE(api.get("/AudioPresets", first).status, 200);
+    QCOMPARE(api.get("/AudioPresets", first).status, 401);
+    QCOMPARE(api.get("/AudioPresets", first).status, 401);
+    const QString second = api.logIn("demo@sonvira.local", "demo");
+    QCOMPARE(api.get("/AudioPresets", second).status, 200);
+}
+
+void TestServiceFaults::bodiesAboveTheLimitAreRefused()
+{
+    ServiceProcess service({"--max-body", "100000"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    const ApiClient::Reply big = api.submitFile(token, sine("big.wav", 2), 4);
+    QCOMPARE(big.status, 413);
+    QCOMPARE(api.submitFile(token, sine("small.wav", 0.2), 4).status, 200);
+}
+
+QTEST_GUILESS_MAIN(TestServiceFaults)
+#include "tst_servicefaults.moc"
