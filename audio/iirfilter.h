@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <vector>
+
+// One second-order IIR section. The design is computed by the constructor;
+// the per-channel state persists across apply() calls, so one filter object
+// filters one stream continuously.
+//
+// Types: "high_shelf", "low_shelf", "high_pass", "low_pass", "peaking"
+// (audio-EQ-cookbook designs) and "high_shelf_DeMan", "high_pass_DeMan"
+// (fixed published designs). Any other name throws std::invalid_argument
+// "Invalid filter type: <name>".
+class IIRFilter {
+public:
+    IIRFilter(double G, double Q, double fc, double fs, const QByteArray& type, double passbandGain);
+
+    // Filters interleaved samples in place; `count` is the number of samples
+    // (all channels together).
+    void apply(float* samples, qint64 count, int channels);
+
+    double gainDb() const { return m_gainDb; }
+    double q() const { return m_q; }
+    double centerFrequency() const { return m_centerFrequency; }
+    double sampleRate() const { return m_sampleRate; }
+    const QByteArray& filterType() const { return m_filterType; }
+    double passbandGain() const { return m_passbandGain; }
+    double b0() const { return m_b0; }
+    double b1() const { return m_b1; }
+    double b2() const { return m_b2; }
+    double a0() const { return m_a0; }
+    double a1() const { return m_a1; }
+    double a2() const { return m_a2; }
+
+private:
+    void designCookbook();
+    void designDeMan();
+
+    double m_gainDb;
+    double m_q;
+    double m_centerFrequency;
+    double m_sampleRate;
+    QByteArray m_filterType;
+    double m_passbandGain;
+    double m_b0 = 1, m_b1 = 0, m_b2 = 0;
+    double m_a0 = 1, m_a1 = 0, m_a2 = 0;
+    std::vector<double> m_x1, m_x2, m_y1, m_y2;
+};

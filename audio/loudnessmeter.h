@@ -1,0 +1,74 @@
+#pragma once
+
+#include "audio/iirfilter.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace audiolib {
+class DecodeStream;
+}
+
+// Measures a file's gated integrated loudness (LUFS, 400 ms blocks with 75 %
+// overlap, absolute gate -70, relative gate -10) and the RMS level of the
+// unfiltered samples (dB) in one streaming pass through a ring buffer.
+//
+// Failures throw: std::runtime_error "Can't load file, error <code>",
+// "Error getting channel info", "Error reading from source file (GetData)";
+// std::invalid_argument "Invalid filter class: <name>".
+class LoudnessMeter {
+public:
+    static constexpr int kRingSize = 1 << 20;
+
+    LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    // Reads the whole stream once; fills lufs() and dbRms(), then isMeasured().
+    void measure();
+
+    double lufs() const { return m_lufs; }
+    double dbRms() const { return m_dbRms; }
+    // Safe to poll from another thread while measure() runs.
+    bool isMeasured() const { return m_measured.load(); }
+    QByteArray filePath() const { return m_filePath; }
+    int sampleRate() const { return m_sampleRate; }
+    int channels() const { return m_channels; }
+    qint64 frames() const { return m_frames; }
+    // Number of gating blocks the last measure() used.
+    qint64 blockCount() const { return m_blockCount; }
+
+    // Free text for a viewer to remember what it has shown.
+    QByteArray displayTag;
+
+    // Loudness weight of channel `index` in a stream of `channels` channels.
+    static double channelWeight(int index, int channels);
+    // The filter chain of a class, for sample rate fs.
+    static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs);
+
+private:
+    std::vector<float> readBlock(qint64 lower, qint64 upper);
+
+    int m_sampleRate = 0;
+    QByteArray m_filterClass;
+    float m_blockSize;
+    std::vector<IIRFilter> m_filters;
+    std::vector<float> m_ring;
+    qint64 m_ringReadIndex = 0;
+    qint64 m_ringWriteIndex = 0;
+    qint64 m_samplesConsumed = 0;
+    int m_channels = 0;
+    qint64 m_frames = 0;
+    std::unique_ptr<audiolib::DecodeStream> m_stream;
+    double m_sumOfSquares = 0;
+    qint64 m_sampleCount = 0;
+    double m_dbRms = 0;
+    double m_lufs = 0;
+    QByteArray m_filePath;
+    std::atomic<bool> m_measured{false};
+    qint64 m_blockCount = 0;
+};
