@@ -1,8 +1,10 @@
 #include "settings/scanpath.h"
 
+#include "settings/platform.h"
 #include "settings/xmlfields.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -135,4 +137,23 @@ QString ScanPath::describe() const
 {
     return QStringLiteral("In: ") + path + QStringLiteral(" out: ") + outputPath + QStringLiteral(" preset: ")
         + QString::fromUtf8(preset);
+}
+
+void ScanPath::notePlaceholder(const QString& filePath)
+{
+    for (const ScannedFile& known : std::as_const(scannedFiles)) {
+        if (platform::isSamePath(known.filePath, filePath))
+            return;
+    }
+    ScannedFile placeholder;
+    placeholder.filePath = QDir::toNativeSeparators(filePath);
+    scannedFiles.append(placeholder);
+}
+
+bool ScanPath::noteOwnOutput(const QString& filePath)
+{
+    if (!platform::isSamePath(QFileInfo(filePath).absolutePath(), path))
+        return false;
+    notePlaceholder(filePath);
+    return true;
 }

@@ -45,4 +45,10 @@ public:
     bool sameTarget(const ScanPath& other) const;
     // "In: <path> out: <outputPath> preset: <preset>"
     QString describe() const;
+    // Records a file the client is about to write here as a placeholder
+    // (size -1, no digest) unless an entry names the same file already.
+    void notePlaceholder(const QString& filePath);
+    // notePlaceholder when `filePath` lies directly in this folder; tells
+    // whether it did.
+    bool noteOwnOutput(const QString& filePath);
 };
