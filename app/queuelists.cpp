@@ -1,0 +1,72 @@
+#include "app/queuelists.h"
+
+#include "app/queuefilewidget.h"
+
+#include <QVBoxLayout>
+
+QueueLists::QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error)
+    : m_queue(queue), m_done(done), m_error(error)
+{
+    for (QVBoxLayout* layout : {m_queue, m_done, m_error})
+        layout->setAlignment(Qt::AlignTop);
+}
+
+QueueFileWidget* QueueLists::find(int fileID) const
+{
+    return m_byFileID.value(fileID, nullptr);
+}
+
+void QueueLists::add(QueueFileWidget* widget)
+{
+    m_widgets.append(widget);
+    if (!m_byFileID.contains(widget->fileID()))
+        m_byFileID.insert(widget->fileID(), widget);
+    place(widget, List::Queue);
+}
+
+QueueLists::List QueueLists::listOf(QueueFileWidget* widget) const
+{
+    return m_listOf.value(widget, List::None);
+}
+
+QVBoxLayout* QueueLists::layoutOf(List list) const
+{
+    switch (list) {
+    case List::Queue:
+        return m_queue;
+    case List::Done:
+        return m_done;
+    case List::Error:
+        return m_error;
+    case List::None:
+        break;
+    }
+    return nullptr;
+}
+
+void QueueLists::takeOut(QueueFileWidget* widget)
+{
+    if (QVBoxLayout* layout = layoutOf(listOf(widget)))
+        layout->removeWidget(widget);
+    m_listOf.remove(widget);
+}
+
+void QueueLists::place(QueueFileWidget* widget, List list)
+{
+    takeOut(widget);
+    QVBoxLayout* layout = layoutOf(list);
+    if (!layout)
+        return;
+    layout->addWidget(widget, 0, list == List::Queue ? Qt::Alignment() : Qt::AlignTop);
+    widget->show();
+    m_listOf.insert(widget, list);
+}
+
+void QueueLists::drop(QueueFileWidget* widget)
+{
+    takeOut(widget);
+    widget->hide();
+    m_widgets.removeOne(widget);
+    if (m_byFileID.value(widget->fileID()) == widget)
+        m_byFileID.remove(widget->fileID());
+}

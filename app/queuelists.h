@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+
+class QVBoxLayout;
+class QueueFileWidget;
+
+// The widgets of the queued files and the three lists that show them: the
+// queue, the Done tab and the Error tab. A widget sits in at most one list;
+// a dropped widget is hidden and forgotten (it is destroyed with its parent).
+class QueueLists {
+public:
+    enum class List { None, Queue, Done, Error };
+
+    QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error);
+
+    // In creation order.
+    const QList<QueueFileWidget*>& widgets() const { return m_widgets; }
+    QueueFileWidget* find(int fileID) const;
+    // Remembers a new widget and shows it at the end of the queue list.
+    void add(QueueFileWidget* widget);
+    List listOf(QueueFileWidget* widget) const;
+    // Takes the widget out of its list and appends it to `list`.
+    void place(QueueFileWidget* widget, List list);
+    void drop(QueueFileWidget* widget);
+
+private:
+    QVBoxLayout* layoutOf(List list) const;
+    void takeOut(QueueFileWidget* widget);
+
+    QVBoxLayout* m_queue;
+    QVBoxLayout* m_done;
+    QVBoxLayout* m_error;
+    QList<QueueFileWidget*> m_widgets;
+    QHash<int, QueueFileWidget*> m_byFileID;
+    QHash<QueueFileWidget*, List> m_listOf;
+};
