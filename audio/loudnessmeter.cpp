@@ -1,0 +1,227 @@
+#include "audio/loudnessmeter.h"
+
+#include "audio/audiolibrary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+struct FilterSpec {
+    const char* type;
+    double gainDb;
+    double q;
+    double fc;
+};
+
+std::vector<FilterSpec> classSpecs(const QByteArray& filterClass)
+{
+    const double invSqrt2 = 1.0 / std::sqrt(2.0);
+    if (filterClass == "K-weighting" || filterClass == "Fenton/Lee 2")
+        return {{"high_shelf", 4.0, invSqrt2, 1500.0}, {"high_pass", 0.0, 0.5, 38.0}};
+    if (filterClass == "Fenton/Lee 1")
+        return {{"high_shelf", 5.0, invSqrt2, 1500.0}, {"high_pass", 0.0, 0.5, 130.0},
+            {"peaking", 0.0, invSqrt2, 500.0}};
+    if (filterClass == "Dash et al.")
+        return {{"high_pass", 0.0, 0.375, 149.0}, {"peaking", -2.93820927, 1.68878655, 1000.0}};
+    if (filterClass == "DeMan")
+        return {{"high_shelf_DeMan", 3.99984385397, 0.7071752369554193, 1681.974450955532},
+            {"high_pass_DeMan", 0.0, 0.5003270373253953, 38.13547087613982}};
+    throw std::invalid_argument("Invalid filter class: " + filterClass.toStdString());
+}
+
+// Sum of the squares of one channel of an interleaved block: each square in
+// single precision, the sum in double. Two accumulators per channel let the
+// additions overlap.
+double channelEnergy(const float* block, qint64 frames, int channels, int c)
+{
+    double even = 0, odd = 0;
+    qint64 i = 0;
+    for (; i + 1 < frames; i += 2) {
+        const float a = block[i * channels + c];
+        const float b = block[(i + 1) * channels + c];
+        even += double(a * a);
+        odd += double(b * b);
+    }
+    if (i < frames) {
+        const float a = block[i * channels + c];
+        even += double(a * a);
+    }
+    return even + odd;
+}
+
+qint64 ringCapacityFor(qint64 blockSamples)
+{
+    qint64 size = LoudnessMeter::kRingSize;
+    while (size < blockSamples)
+        size *= 2;
+    return size;
+}
+
+} // namespace
+
+std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs)
+{
+    std::vector<IIRFilter> chain;
+    for (const FilterSpec& f : classSpecs(filterClass))
+        chain.emplace_back(f.gainDb, f.q, f.fc, fs, QByteArray(f.type), 1.0);
+    return chain;
+}
+
+double LoudnessMeter::channelWeight(int index, int channels)
+{
+    static const double fiveChannel[5] = {1.0, 1.0, 1.0, 1.41, 1.41};
+    static const double surround51[6] = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};   // L R C LFE Ls Rs
+    if (channels == 6)
+        return surround51[index];
+    return index < 5 ? fiveChannel[index] : 1.0;
+}
+
+LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize)
+    : m_filterClass(filterClass)
+    , m_blockSize(blockSize)
+    , m_stream(std::make_unique<audiolib::DecodeStream>())
+{
+    if (!m_stream->open(path, audiolib::DecodeStream::Samples::Float, true))
+        throw std::runtime_error("Can't load file, error " + std::to_string(audiolib::lastErrorCode()));
+    audiolib::StreamInfo info;
+    if (!m_stream->info(info))
+        throw std::runtime_error("Error getting channel info");
+    m_sampleRate = info.sampleRate;
+    m_channels = info.channels;
+    m_frames = m_stream->lengthBytes() / (qint64(m_channels) * 4);
+    if (!(blockSize > 0.0f) || !std::isfinite(blockSize))
+        throw std::invalid_argument("Invalid block size: " + std::to_string(blockSize));
+    // A block must fit into the ring; more than 8 channels at 192 kHz need a
+    // larger one than the usual 4 MiB.
+    const qint64 blockSamples = qint64(std::ceil(double(blockSize) * m_sampleRate)) * m_channels + m_channels;
+    m_ring.assign(size_t(ringCapacityFor(blockSamples)), 0.0f);
+    m_filePath = path;
+    m_filters = filterChain(filterClass, double(m_sampleRate));
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+std::vector<float> LoudnessMeter::readBlock(qint64 lower, qint64 upper)
+{
+    const qint64 need = upper * m_channels - m_samplesConsumed;
+    std::vector<float> fresh(size_t(std::max<qint64>(need, 0)), 0.0f);
+    if (need > 0) {
+        const qint64 got = m_stream->read(fresh.data(), need * 4);
+        if (got < 0)
+            throw std::runtime_error("Error reading from source file (GetData)");
+        const qint64 delivered = got / 4;
+        double sum = 0;
+        for (qint64 i = 0; i < delivered; ++i)
+            sum += double(fresh[size_t(i)]) * double(fresh[size_t(i)]);
+        m_sumOfSquares += sum;
+        m_sampleCount += delivered;
+        m_samplesConsumed += need;
+        for (IIRFilter& filter : m_filters)
+            filter.apply(fresh.data(), need, m_channels);
+        const qint64 ringSize = qint64(m_ring.size());
+        qint64 at = m_ringWriteIndex % ringSize;
+        qint64 copied = 0;
+        while (copied < need) {
+            const qint64 run = std::min(need - copied, ringSize - at);
+            std::memcpy(m_ring.data() + at, fresh.data() + copied, size_t(run) * sizeof(float));
+            copied += run;
+            at = (at + run) % ringSize;
+        }
+        m_ringWriteIndex += need;
+    }
+    const qint64 count = (upper - lower) * m_channels;
+    std::vector<float> block(static_cast<size_t>(count));
+    const qint64 ringSize = qint64(m_ring.size());
+    m_ringReadIndex = m_ringWriteIndex - count;
+    qint64 at = ((m_ringReadIndex % ringSize) + ringSize) % ringSize;
+    qint64 copied = 0;
+    while (copied < count) {
+        const qint64 run = std::min(count - copied, ringSize - at);
+        std::memcpy(block.data() + copied, m_ring.data() + at, size_t(run) * sizeof(float));
+        copied += run;
+        at = (at + run) % ringSize;
+    }
+    m_ringReadIndex = m_ringWriteIndex;
+    return block;
+}
+
+void LoudnessMeter::measure()
+{
+    m_sumOfSquares = 0;
+    m_sampleCount = 0;
+    m_dbRms = 0;
+    m_lufs = 0;
+    if (m_frames == 0) {
+        m_dbRms = -100.0;
+        m_lufs = -100.0;
+        m_blockCount = 0;
+        m_measured = true;
+        return;
+    }
+    const double Tg = double(m_blockSize);
+    const double T = double(m_frames) / double(m_sampleRate);
+    const qint64 n = qint64(std::round((T - Tg) / (Tg * 0.25))) + 1;
+    const qint64 blocks = std::max<qint64>(n, 1);
+    const int C = m_channels;
+    std::vector<double> weights(static_cast<size_t>(C));
+    for (int c = 0; c < C; ++c)
+        weights[size_t(c)] = channelWeight(c, C);
+
+    std::vector<double> z(static_cast<size_t>(blocks * C));   // z[j * C + c]
+    const double norm = 1.0 / (double(m_sampleRate) * Tg);
+    for (qint64 j = 0; j < blocks; ++j) {
+        const qint64 lower = qint64(double(j) * 0.25 * Tg * double(m_sampleRate));
+        const qint64 upper = qint64((double(j) * 0.25 + 1.0) * Tg * double(m_sampleRate));
+        const std::vector<float> block = readBlock(lower, upper);
+        for (int c = 0; c < C; ++c)
+            z[size_t(j * C + c)] = norm * channelEnergy(block.data(), upper - lower, C, c);
+    }
+
+    auto weighted = [&](const double* values) {
+        double sum = 0;
+        for (int c = 0; c < C; ++c)
+            sum += weights[size_t(c)] * values[c];
+        return sum;
+    };
+    std::vector<double> sum(static_cast<size_t>(C), 0.0), mean(static_cast<size_t>(C), 0.0);
+    std::vector<qint64> count(static_cast<size_t>(C), 0);
+    auto addBlock = [&](qint64 j) {
+        for (int c = 0; c < C; ++c) {
+            sum[size_t(c)] += z[size_t(j * C + c)];
+            ++count[size_t(c)];
+        }
+    };
+    auto takeMean = [&] {
+        for (int c = 0; c < C; ++c)
+            mean[size_t(c)] = count[size_t(c)] ? sum[size_t(c)] / double(count[size_t(c)]) : 0.0;
+    };
+
+    for (qint64 j = 0; j < blocks; ++j)
+        if (10.0 * std::log10(weighted(&z[size_t(j * C)])) - 0.691 >= -70.0)
+            addBlock(j);
+    takeMean();
+    const double relativeGate = 10.0 * std::log10(weighted(mean.data())) - 0.691 - 10.0;
+
+    std::fill(sum.begin(), sum.end(), 0.0);
+    std::fill(count.begin(), count.end(), 0);
+    for (qint64 j = 0; j < blocks; ++j) {
+        const double l = 10.0 * std::log10(weighted(&z[size_t(j * C)]) + 1e-10) - 0.691;
+        if (l > relativeGate && l > -70.0)
+            addBlock(j);
+    }
+    takeMean();
+    const double total = weighted(mean.data());
+
+    // A stream that delivered nothing although its header promised frames
+    // measures as silence instead of 0/0.
+    const double meanSquare = m_sampleCount > 0 ? m_sumOfSquares / double(m_sampleCount) : 0.0;
+    m_dbRms = 20.0 * std::log10(std::sqrt(meanSquare) + 1e-8);
+    m_lufs = n >= 1 ? 10.0 * std::log10(total) - 0.691 : m_dbRms;
+    m_blockCount = blocks;
+    m_measured = true;
+}
