@@ -1,0 +1,84 @@
+#include "app/mainwindow.h"
+
+#include "settings/platform.h"
+#include "settings/settings.h"
+#include "settings/startupconfig.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+#include <QMessageBox>
+
+#include <exception>
+#include <functional>
+
+namespace {
+
+const char* const kApplicationName = "Sonvira desktop";
+const char* const kInstanceKey = "SonviraDesktopClientQTKey";
+
+// Runs one step whose exceptions must not end the process before shutdown
+// has run; returns false when the step threw.
+bool guarded(const std::function<void()>& step)
+{
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        qWarning().noquote().nospace() << "Exception caught: " << e.what();
+    } catch (...) {
+        qWarning().noquote() << "Unknown exception caught";
+    }
+    return false;
+}
+
+// The embedded dark style; without it the platform's default style stays.
+void applyStyleSheet(QApplication& app, QFile& styleFile)
+{
+    if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text))
+        app.setStyleSheet(QString::fromUtf8(styleFile.readAll()));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Log lines carry the message only, no file or line context.
+    qSetMessagePattern(QStringLiteral("%{message}"));
+    QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+    QApplication app(argc, argv);
+    // Before anything can wait for the user: a termination signal then also
+    // ends the message box below.
+    platform::quitOnTerminationSignals();
+
+    platform::SingleInstanceGuard instanceGuard(QString::fromLatin1(kInstanceKey));
+    if (!instanceGuard.tryAcquire()) {
+        const QString text = QStringLiteral("Another instance of the Sonvira client is already running.");
+        qWarning().noquote() << text;
+        QMessageBox::critical(nullptr, QStringLiteral("Application Running"), text, QMessageBox::Ok);
+        return 1;
+    }
+
+    Settings settings;
+    startup::applyHostOverride();
+    startup::loadSettings(settings);
+
+    QFile styleFile(QStringLiteral(":/css/dark-style.css"));
+    applyStyleSheet(app, styleFile);
+
+    auto* mainWindow = new MainWindow();
+    qInfo().noquote() << "Main window ready";
+
+    mainWindow->setContext(&settings, nullptr);
+    mainWindow->initialise();
+    mainWindow->show();
+
+    // Stays -1 when an exception leaves the event loop.
+    int exitCode = -1;
+    guarded([&] { exitCode = QApplication::exec(); });
+
+    // The window's destructor saves the settings.
+    guarded([&] { delete mainWindow; });
+    qInfo().noquote() << "Main window deleted";
+    return exitCode;
+}

@@ -1,0 +1,281 @@
+// Start-up of the real client executable: address choice, settings written
+// back at exit, single instance. Each run gets its own configuration,
+// runtime and working folders, and is stopped with SIGTERM like a user's
+// session would stop it.
+#include "settings/startupconfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const char* const kReady = "Main window ready";
+const char* const kFailedHost = "Failed to read the first line or file is empty (host.txt).";
+const char* const kRefused = "Another instance of the Sonvira client is already running.";
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// The file the client writes for default settings with this address.
+QByteArray defaultSettingsXml(const QByteArray& apiUrl)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<Settings>\n"
+           "    <showFirstTime_AddWatchFolderDialog>true</showFirstTime_AddWatchFolderDialog>\n"
+           "    <hideWhenClosed>false</hideWhenClosed>\n"
+           "    <rememberPassword>false</rememberPassword>\n"
+           "    <FFMPEGPath></FFMPEGPath>\n"
+           "    <apiURL>" + apiUrl + "</apiURL>\n"
+           "    <wUsername></wUsername>\n"
+           "</Settings>\n";
+}
+
+// One user's environment: configuration, runtime and working folders.
+class Sandbox {
+public:
+    Sandbox()
+    {
+        QFile::setPermissions(root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char* sub : {"config", "home", "runtime", "work"})
+            QDir(root.path()).mkpath(QString::fromLatin1(sub));
+        QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QString path(const char* sub) const { return root.filePath(QString::fromLatin1(sub)); }
+    QString settingsFile() const { return path("config") + QStringLiteral("/Sonvira desktop/settings.xml"); }
+    QString hostFile() const { return path("work") + QStringLiteral("/host.txt"); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        env.insert(QStringLiteral("HOME"), path("home"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        return env;
+    }
+
+private:
+    QTemporaryDir root;
+};
+
+// One run of the client in a sandbox.
+class ClientRun {
+public:
+    explicit ClientRun(const Sandbox& sandbox)
+    {
+        process.setProcessEnvironment(sandbox.environment());
+        process.setWorkingDirectory(sandbox.path("work"));
+        process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sonvira-desktop"), QStringList());
+        process.waitForStarted(10000);
+    }
+    ~ClientRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    QString log()
+    {
+        output += QString::fromUtf8(process.readAllStandardError());
+        return output;
+    }
+    bool logged(const char* line) { return log().split(QLatin1Char('\n')).contains(QString::fromUtf8(line)); }
+    bool running() const { return process.state() == QProcess::Running; }
+    // SIGTERM, then the exit code; -1000 when it did not end normally.
+    int stop()
+    {
+        process.terminate();
+        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
+            return -1000;
+        log();
+        return process.exitCode();
+    }
+    void crash()
+    {
+        ::kill(process.processId(), SIGKILL);
+        process.waitForFinished(10000);
+    }
+
+private:
+    QProcess process;
+    QString output;
+};
+
+// Starts the client, waits until its window is up, stops it; returns the log.
+QString runOnce(const Sandbox& sandbox, int* exitCode = nullptr)
+{
+    ClientRun run(sandbox);
+    const QDeadlineTimer deadline(30000);
+    while (!run.logged(kReady) && run.running() && !deadline.hasExpired())
+        QTest::qWait(20);
+    const int code = run.stop();
+    if (exitCode)
+        *exitCode = code;
+    return run.log();
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addressChoice_data()
+    {
+        QTest::addColumn<QByteArray>("hostTxt");
+        QTest::addColumn<QByteArray>("storedApiUrl");
+        QTest::addColumn<QByteArray>("logLine");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray fallback = startup::defaultApiBaseUrl();
+        const QByteArray host = "http://127.0.0.1:9/api";
+        const QByteArray read = "Read from host.txt: " + host;
+        QTest::newRow("no host.txt") << QByteArray() << QByteArray() << QByteArray(kFailedHost) << fallback;
+        QTest::newRow("valid host.txt") << host + "\nsecond line\n" << QByteArray() << read << host;
+        QTest::newRow("crlf line end") << host + "\r\n" << QByteArray() << read << host;
+        QTest::newRow("bare host name") << QByteArray("127.0.0.1\n") << QByteArray() << QByteArray(kFailedHost)
+                                        << fallback;
+        QTest::newRow("empty first line") << "\n" + host << QByteArray() << QByteArray(kFailedHost) << fallback;
+        QTest::newRow("stored apiURL wins") << host << QByteArray("https://stored.example/api") << read
+                                            << QByteArray("https://stored.example/api");
+        QTest::newRow("invalid apiURL") << host << QByteArray("stored.example") << read << host;
+    }
+
+    void addressChoice()
+    {
+        QFETCH(QByteArray, hostTxt);
+        QFETCH(QByteArray, storedApiUrl);
+        QFETCH(QByteArray, logLine);
+        QFETCH(QByteArray, expected);
+        Sandbox sandbox;
+        if (!hostTxt.isEmpty())
+            writeFile(sandbox.hostFile(), hostTxt);
+        if (!storedApiUrl.isEmpty())
+            writeFile(sandbox.settingsFile(), "<Settings><apiURL>" + storedApiUrl + "</apiURL></Settings>");
+
+        int exitCode = -1;
+        const QString log = runOnce(sandbox, &exitCode);
+        QVERIFY2(log.split(QLatin1Char('\n')).contains(QString::fromUtf8(logLine)), qPrintable(log));
+        QVERIFY2(log.contains(QLatin1String("Main window deleted")), qPrintable(log));
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(contentOf(sandbox.settingsFile()), defaultSettingsXml(expected));
+        QCOMPARE(QFile::permissions(sandbox.settingsFile()) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void addressPersistsOverLaterHostFile()
+    {
+        Sandbox sandbox;
+        runOnce(sandbox);
+        writeFile(sandbox.hostFile(), "http://127.0.0.1:9/api\n");
+        const QString log = runOnce(sandbox);
+        QVERIFY2(log.contains(QLatin1String("Read from host.txt: http://127.0.0.1:9/api")), qPrintable(log));
+        QCOMPARE(contentOf(sandbox.settingsFile()), defaultSettingsXml(startup::defaultApiBaseUrl()));
+    }
+
+    void handWrittenSettingsComeBackInOrder()
+    {
+        Sandbox sandbox;
+        writeFile(sandbox.settingsFile(),
+                  "<?xml version=\"1.0\"?>\n"
+                  "<Settings>\n"
+                  "  <wUsername>me@example.com</wUsername>\n"
+                  "  <unknown><nested>x</nested></unknown>\n"
+                  "  <ScanPath><enabled>True</enabled><path>/watched</path>"
+                  "<ScannedFile><fileSize>oops</fileSize><filePath>/watched/a.wav</filePath></ScannedFile>"
+                  "<ScannedFile><filePath>/watched/b.wav</filePath></ScannedFile></ScanPath>\n"
+                  "  <rememberPassword>true</rememberPassword>\n"
+                  "  <wPassword>3d3e3</wPassword>\n"
+                  "  <hideWhenClosed>true</hideWhenClosed>\n"
+                  "  <apiURL>http://127.0.0.1:9/api</apiURL>\n"
+                  "</Settings>\n");
+        runOnce(sandbox);
+        const QByteArray expected =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Settings>\n"
+            "    <showFirstTime_AddWatchFolderDialog>true</showFirstTime_AddWatchFolderDialog>\n"
+            "    <hideWhenClosed>true</hideWhenClosed>\n"
+            "    <rememberPassword>true</rememberPassword>\n"
+            "    <FFMPEGPath></FFMPEGPath>\n"
+            "    <apiURL>http://127.0.0.1:9/api</apiURL>\n"
+            "    <wUsername>me@example.com</wUsername>\n"
+            "    <wPassword>3d3e03</wPassword>\n"
+            "    <ScanPath>\n"
+            "        <path>/watched</path>\n"
+            "        <showDialog>false</showDialog>\n"
+            "        <preset></preset>\n"
+            "        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>\n"
+            "        <outputPath></outputPath>\n"
+            "        <outputSuffix>-{presetName}</outputSuffix>\n"
+            "        <enabled>false</enabled>\n"
+            "        <encodeToMP3>false</encodeToMP3>\n"
+            "        <encodeToMP3_suffix></encodeToMP3_suffix>\n"
+            "        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>\n"
+            "        <postProcessing_Arguments></postProcessing_Arguments>\n"
+            "        <preProcessing_Arguments></preProcessing_Arguments>\n"
+            "        <preProcessing_Result>2</preProcessing_Result>\n"
+            "        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>\n"
+            "        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>\n"
+            "        <ScannedFile>\n"
+            "            <filePath>/watched/a.wav</filePath>\n"
+            "            <fileSize>0</fileSize>\n"
+            "            <MD5></MD5>\n"
+            "        </ScannedFile>\n"
+            "        <ScannedFile>\n"
+            "            <filePath>/watched/b.wav</filePath>\n"
+            "            <fileSize>-1</fileSize>\n"
+            "            <MD5></MD5>\n"
+            "        </ScannedFile>\n"
+            "    </ScanPath>\n"
+            "</Settings>\n";
+        QCOMPARE(contentOf(sandbox.settingsFile()), expected);
+    }
+
+    void singleInstance()
+    {
+        Sandbox sandbox;
+        ClientRun first(sandbox);
+        QTRY_VERIFY_WITH_TIMEOUT(first.logged(kReady), 30000);
+        const QByteArray before = contentOf(sandbox.settingsFile());
+
+        {
+            // The second copy shows its box and waits; a termination signal
+            // dismisses the box like its OK button.
+            ClientRun second(sandbox);
+            QTRY_VERIFY_WITH_TIMEOUT(second.logged(kRefused), 30000);
+            QCOMPARE(second.stop(), 1);
+            QVERIFY(!second.log().contains(QLatin1String(kReady)));
+        }
+        QVERIFY(first.running());
+        QCOMPARE(contentOf(sandbox.settingsFile()), before);
+
+        // A crashed copy leaves nothing that blocks the next start.
+        first.crash();
+        QVERIFY(!first.running());
+        int exitCode = -1;
+        const QString log = runOnce(sandbox, &exitCode);
+        QVERIFY2(log.contains(QLatin1String(kReady)), qPrintable(log));
+        QCOMPARE(exitCode, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "test_startup.moc"
