@@ -1,6 +1,7 @@
 #include "serviceprocess.h"
 
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -70,9 +71,11 @@ bool ServiceProcess::stop()
     if (!process_.waitForFinished(kStopGraceMs)) {
         process_.kill();
         process_.waitForFinished(kStopGraceMs);
-        return false;
     }
-    return process_.exitStatus() == QProcess::NormalExit;
+    const bool clean = process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    if (!clean)
+        qWarning().noquote() << "sonvira-service ended with exit code" << process_.exitCode() << "- its log:\n" << log();
+    return clean;
 }
 
 bool ServiceProcess::isRunning() const

@@ -24,7 +24,8 @@ public:
     // Starts the service and waits up to `timeoutMs` until it listens.
     bool start(int timeoutMs = 15000);
     // Stops the service (SIGTERM, then SIGKILL after a grace period); true
-    // when it exited normally.
+    // when it exited normally with code 0. Otherwise its log is printed as a
+    // warning, so a crash or a sanitizer report shows up in the test output.
     bool stop();
     bool isRunning() const;
 

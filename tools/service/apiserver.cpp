@@ -1,6 +1,8 @@
 #include "apiserver.h"
 
 #include "apiroutes.h"
+#include "bodyguard.h"
+#include "guardedtcpserver.h"
 #include "resultstream.h"
 #include "serviceoptions.h"
 
@@ -10,14 +12,14 @@
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QMetaEnum>
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <memory>
 
 namespace {
 
 using StatusCode = QHttpServerResponder::StatusCode;
+
+constexpr int kHandlerThreads = 4;
 
 QByteArray methodName(QHttpServerRequest::Method method)
 {
@@ -36,9 +38,33 @@ QByteArray attachmentHeader(const QString& name)
 
 } // namespace
 
+bool ApiServer::Exchange::clientGone() const
+{
+    return !socket || socket->state() != QAbstractSocket::ConnectedState;
+}
+
 ApiServer::ApiServer(const ServiceOptions& options, ApiRoutes& routes, QObject* parent)
     : QAbstractHttpServer(parent), options_(options), routes_(routes)
 {
+    handlers_.setMaxThreadCount(kHandlerThreads);
+}
+
+ApiServer::~ApiServer()
+{
+    handlers_.waitForDone();
+}
+
+quint16 ApiServer::listenOn(const QHostAddress& address, quint16 port, bool tls)
+{
+    if (tls)
+        return listen(address, port);
+    auto* server = new GuardedTcpServer(options_.maxBodyBytes, this);
+    if (!server->listen(address, port)) {
+        delete server;
+        return 0;
+    }
+    bind(server);
+    return server->serverPort();
 }
 
 bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
@@ -46,6 +72,8 @@ bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     const QString fullPath = request.url().path();
     if (fullPath != QLatin1String("/api") && !fullPath.startsWith(QLatin1String("/api/")))
         return false;
+    if (BodyGuard* guard = BodyGuard::of(socket))
+        guard->requestDone();
     auto exchange = std::make_shared<Exchange>();
     exchange->clock.start();
     exchange->fullPath = fullPath.toUtf8();
@@ -53,26 +81,18 @@ bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     exchange->request.path = fullPath.mid(4);
     exchange->request.headers = request.headers();
     exchange->request.body = request.body();
+    exchange->responder = std::make_unique<QHttpServerResponder>(makeResponder(request, socket));
+    exchange->socket = socket;
 
-    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     if (exchange->request.body.size() > options_.maxBodyBytes) {
-        responder->write(QJsonDocument(QJsonObject{{"error", "Request body too large"}}), StatusCode::PayloadTooLarge);
-        log(*exchange, "413");
+        send(exchange, ApiReply::error(413, "Request body too large"));
         return true;
     }
     const int stallSeconds = options_.stallSecondsFor(exchange->request.path);
-    if (stallSeconds <= 0) {
-        answer(*exchange, *responder);
-        return true;
-    }
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(stallSeconds * 1000, this, [this, exchange, responder, guard] {
-        if (!guard || guard->state() != QAbstractSocket::ConnectedState) {
-            log(*exchange, "client gone while stalled");
-            return;
-        }
-        answer(*exchange, *responder);
-    });
+    if (stallSeconds <= 0)
+        answer(exchange);
+    else
+        QTimer::singleShot(stallSeconds * 1000, this, [this, exchange] { answer(exchange); });
     return true;
 }
 
@@ -86,51 +106,66 @@ void ApiServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* so
     log(exchange, "404");
 }
 
-void ApiServer::answer(const Exchange& exchange, QHttpServerResponder& responder)
+void ApiServer::answer(const ExchangePtr& exchange)
 {
-    const ApiReply reply = routes_.handle(exchange.request);
+    if (exchange->clientGone()) {
+        log(*exchange, "client gone before the answer");
+        return;
+    }
+    handlers_.start([this, exchange] {
+        const ApiReply reply = routes_.handle(exchange->request);
+        QMetaObject::invokeMethod(this, [this, exchange, reply] { send(exchange, reply); }, Qt::QueuedConnection);
+    });
+}
+
+void ApiServer::send(const ExchangePtr& exchange, const ApiReply& reply)
+{
+    if (exchange->clientGone()) {
+        log(*exchange, "client gone before the answer");
+        return;
+    }
     switch (reply.kind) {
     case ApiReply::Kind::Json:
-        sendJson(exchange, responder, reply);
+        sendJson(*exchange, reply);
         break;
     case ApiReply::Kind::File:
-        sendFile(exchange, responder, reply);
+        sendFile(*exchange, reply);
         break;
     case ApiReply::Kind::Drop:
-        responder.socket()->disconnectFromHost();
-        log(exchange, "connection closed without an answer");
+        exchange->socket->disconnectFromHost();
+        log(*exchange, "connection closed without an answer");
         break;
     }
 }
 
-void ApiServer::sendJson(const Exchange& exchange, QHttpServerResponder& responder, const ApiReply& reply)
+void ApiServer::sendJson(Exchange& exchange, const ApiReply& reply)
 {
     QByteArray body = QJsonDocument(reply.json).toJson(QJsonDocument::Compact);
     const bool malformed = options_.malformedJsonFor(exchange.request.path);
     if (malformed)
         body.truncate(body.size() / 2);
-    responder.write(body, {{"Content-Type", "application/json"}}, StatusCode(reply.status));
+    exchange.responder->write(body, {{"Content-Type", "application/json"}}, StatusCode(reply.status));
     log(exchange, QString::number(reply.status) + (malformed ? " (cut-off JSON)" : ""));
 }
 
-void ApiServer::sendFile(const Exchange& exchange, QHttpServerResponder& responder, const ApiReply& reply)
+void ApiServer::sendFile(Exchange& exchange, const ApiReply& reply)
 {
     auto file = std::make_unique<QFile>(reply.filePath);
     if (!file->open(QIODevice::ReadOnly)) {
-        sendJson(exchange, responder, ApiReply::error(500, "Cannot read the result"));
+        sendJson(exchange, ApiReply::error(500, "Cannot read the result"));
         return;
     }
+    const qint64 size = file->size();
+    QHttpServerResponder& responder = *exchange.responder;
     responder.writeStatusLine(StatusCode::Ok);
     responder.writeHeader("Content-Type", "audio/wav");
-    responder.writeHeader("Content-Length", QByteArray::number(file->size()));
+    responder.writeHeader("Content-Length", QByteArray::number(size));
     responder.writeHeader("Content-Disposition", attachmentHeader(reply.downloadName));
-    QTcpSocket* socket = responder.socket();
-    socket->write("\r\n");
-    const qint64 size = file->size();
+    exchange.socket->write("\r\n");
     const qint64 limit = options_.dropResultAfter;
-    (new ResultStream(file.release(), socket, limit))->start();
-    log(exchange, "200 (" + QString::number(size) + " bytes"
-                      + (limit >= 0 && limit < size ? ", cut after " + QString::number(limit) : QString()) + ")");
+    (new ResultStream(file.release(), exchange.socket, limit))->start();
+    const bool cut = limit >= 0 && limit < size;
+    log(exchange, "200 (" + QString::number(size) + " bytes" + (cut ? ", cut after " + QString::number(limit) : "") + ")");
 }
 
 void ApiServer::log(const Exchange& exchange, const QString& outcome) const

@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "sonvira-service: %s\n", qPrintable(error));
         return 1;
     }
-    const quint16 port = server.listen(options.listenAddress, options.port);
+    const quint16 port = server.listenOn(options.listenAddress, options.port, tls);
     if (port == 0) {
         std::fprintf(stderr, "sonvira-service: cannot listen on %s:%u\n",
                      qPrintable(options.listenAddress.toString()), unsigned(options.port));
