@@ -1,0 +1,262 @@
+#include "audio/iirfilter.h"
+#include "audio/loudnessmeter.h"
+#include "audiofixtures.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ebur128.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <stdexcept>
+
+namespace {
+
+// Magnitude response in dB of a designed section at frequency f.
+double responseDb(const IIRFilter& f, double frequency)
+{
+    const std::complex<double> z = std::polar(1.0, 2 * M_PI * frequency / f.sampleRate());
+    const std::complex<double> zi = 1.0 / z, zi2 = zi * zi;
+    const auto h = (f.b0() + f.b1() * zi + f.b2() * zi2) / (1.0 + f.a1() * zi + f.a2() * zi2);
+    return 20 * std::log10(std::abs(h));
+}
+
+// Bursts of pink noise of changing length and level with pauses between
+// them, like speech: the gates have real work to do.
+std::vector<float> speechLike(double seconds, const fixtures::Signal& sig)
+{
+    const auto noise = fixtures::pinkNoise(seconds, 0.6, sig, 7);
+    std::vector<float> out(noise.size(), 0.0f);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> burst(0.15, 1.2), pause(0.05, 0.8), level(0.05, 1.0);
+    const qint64 frames = qint64(noise.size()) / sig.channels;
+    qint64 at = 0;
+    while (at < frames) {
+        const qint64 on = std::min<qint64>(frames, at + qint64(burst(rng) * sig.sampleRate));
+        const double gain = level(rng);
+        for (qint64 i = at; i < on; ++i)
+            for (int c = 0; c < sig.channels; ++c)
+                out[size_t(i * sig.channels + c)] = float(noise[size_t(i * sig.channels + c)] * gain);
+        at = on + qint64(pause(rng) * sig.sampleRate);
+    }
+    return out;
+}
+
+double referenceLoudness(const QString& path, bool fiveChannelSurround = false)
+{
+    std::vector<float> samples;
+    int rate = 0, channels = 0;
+    if (!fixtures::readAudio(path, samples, rate, channels))
+        return NAN;
+    ebur128_state* st = ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_I);
+    if (fiveChannelSurround) {
+        ebur128_set_channel(st, 3, EBUR128_LEFT_SURROUND);
+        ebur128_set_channel(st, 4, EBUR128_RIGHT_SURROUND);
+    }
+    ebur128_add_frames_float(st, samples.data(), samples.size() / size_t(channels));
+    double lufs = 0;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+struct Result {
+    bool isMeasured;
+    double lufs, dbRms;
+    qint64 frames, blocks;
+};
+
+Result measured(const QString& path)
+{
+    LoudnessMeter meter(path.toUtf8(), "K-weighting", 0.4f);
+    meter.measure();
+    return {meter.isMeasured(), meter.lufs(), meter.dbRms(), meter.frames(), meter.blockCount()};
+}
+
+template <typename E>
+QString thrownText(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const E& e) {
+        return QString::fromStdString(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+class TestLoudnessMeter : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private slots:
+    void kWeightingCoefficientsMatchHandComputedValues()
+    {
+        const auto chain = LoudnessMeter::filterChain("K-weighting", 48000);
+        QCOMPARE(int(chain.size()), 2);
+        const IIRFilter& shelf = chain[0];
+        QCOMPARE(shelf.filterType(), QByteArray("high_shelf"));
+        QVERIFY(qFuzzyCompare(shelf.b0(), 1.5351828863637502));
+        QVERIFY(qFuzzyCompare(shelf.b1(), -2.691804030199196));
+        QVERIFY(qFuzzyCompare(shelf.b2(), 1.198426263333146));
+        QVERIFY(qFuzzyCompare(shelf.a0(), 2.314539374270022));
+        QVERIFY(qFuzzyCompare(shelf.a1(), -1.6906995865986896));
+        QVERIFY(qFuzzyCompare(shelf.a2(), 0.7325047060963897));
+        const IIRFilter& highPass = chain[1];
+        QVERIFY(qFuzzyCompare(highPass.b0(), 0.9950442970178917));
+        QVERIFY(qFuzzyCompare(highPass.b1(), -1.9900885940357833));
+        QVERIFY(qFuzzyCompare(highPass.a1(), -1.990076284018423));
+        QVERIFY(qFuzzyCompare(highPass.a2(), 0.9901009040531438));
+        // About +0.66 dB at 1 kHz through the whole chain.
+        QVERIFY(std::fabs(responseDb(shelf, 1000) + responseDb(highPass, 1000) - 0.656) < 0.01);
+    }
+
+    void deManDesignGivesThePublishedCoefficients()
+    {
+        const auto chain = LoudnessMeter::filterChain("DeMan", 48000);
+        QVERIFY(std::fabs(chain[0].b0() - 1.53512485958697) < 1e-9);
+        QVERIFY(std::fabs(chain[0].b1() + 2.69169618940638) < 1e-9);
+        QVERIFY(std::fabs(chain[0].b2() - 1.19839281085285) < 1e-9);
+        QVERIFY(std::fabs(chain[0].a1() + 1.69065929318241) < 1e-9);
+        QVERIFY(std::fabs(chain[0].a2() - 0.73248077421585) < 1e-9);
+        QCOMPARE(chain[0].a0(), 1.0);
+        QCOMPARE(chain[1].b1(), -2.0);
+        QVERIFY(std::fabs(chain[1].a1() + 1.99004745483398) < 1e-9);
+        QVERIFY(std::fabs(chain[1].a2() - 0.99007225036621) < 1e-9);
+    }
+
+    void everyFilterTypeHasTheExpectedResponse()
+    {
+        const IIRFilter peaking(-6.0, 1.5, 1000, 44100, "peaking", 1.0);
+        QVERIFY(std::fabs(responseDb(peaking, 1000) + 6.0) < 1e-6);
+        QVERIFY(std::fabs(responseDb(peaking, 20)) < 0.05);
+        const IIRFilter lowShelf(6.0, 0.7071, 200, 48000, "low_shelf", 1.0);
+        QVERIFY(std::fabs(responseDb(lowShelf, 10) - 6.0) < 0.05);
+        QVERIFY(std::fabs(responseDb(lowShelf, 15000)) < 0.05);
+        const IIRFilter lowPass(0.0, 0.7071, 1000, 48000, "low_pass", 1.0);
+        QVERIFY(std::fabs(responseDb(lowPass, 1000) + 3.01) < 0.02);
+        QVERIFY(responseDb(lowPass, 10000) < -35);
+        for (const char* cls : {"Fenton/Lee 1", "Fenton/Lee 2", "Dash et al."})
+            QVERIFY(!LoudnessMeter::filterChain(cls, 44100).empty());
+        QCOMPARE(thrownText<std::invalid_argument>([] { IIRFilter(0, 1, 100, 48000, "notch", 1.0); }),
+            QString("Invalid filter type: notch"));
+    }
+
+    void stateCarriesAcrossCalls()
+    {
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Float32};
+        auto whole = fixtures::whiteNoise(0.1, 0.5, sig);
+        auto pieces = whole;
+        IIRFilter a(4.0, 0.7071, 1500, 48000, "high_shelf", 0.5);
+        IIRFilter b(4.0, 0.7071, 1500, 48000, "high_shelf", 0.5);
+        a.apply(whole.data(), qint64(whole.size()), 2);
+        b.apply(pieces.data(), 1002, 2);
+        b.apply(pieces.data() + 1002, qint64(pieces.size()) - 1002, 2);
+        QCOMPARE(pieces, whole);
+    }
+
+    void knownLoudnessValues()
+    {
+        QVERIFY(dir.isValid());
+        const fixtures::Signal stereo{48000, 2, fixtures::SampleFormat::Float32};
+        QVERIFY(fixtures::writeSine(path("sine2.wav"), 5.0, 1000.0, 1.0, stereo));
+        const Result s = measured(path("sine2.wav"));
+        QVERIFY(s.isMeasured);
+        QVERIFY2(std::fabs(s.lufs + 0.03) < 0.02, qPrintable(QString::number(s.lufs)));
+        QVERIFY(std::fabs(s.dbRms + 3.01) < 0.01);
+
+        const fixtures::Signal mono{48000, 1, fixtures::SampleFormat::Float32};
+        QVERIFY(fixtures::writeSine(path("sine1.wav"), 5.0, 1000.0, 1.0, mono));
+        QVERIFY(std::fabs(measured(path("sine1.wav")).lufs + 3.05) < 0.02);
+
+        const fixtures::Signal cd{44100, 2, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeSine(path("long.wav"), 10.9, 440.0, 0.5, cd));
+        const Result l = measured(path("long.wav"));
+        QCOMPARE(l.frames, qint64(480690));
+        QCOMPARE(l.blocks, qint64(106));
+
+        QVERIFY(fixtures::writeSine(path("short.wav"), 0.3, 440.0, 0.5, cd));
+        const Result sh = measured(path("short.wav"));
+        QCOMPARE(sh.blocks, qint64(1));
+        QCOMPARE(sh.lufs, sh.dbRms);
+
+        QVERIFY(fixtures::writeWav(path("empty.wav"), {}, cd));
+        const Result e = measured(path("empty.wav"));
+        QVERIFY(e.isMeasured);
+        QCOMPARE(e.lufs, -100.0);
+        QCOMPARE(e.dbRms, -100.0);
+
+        QVERIFY(fixtures::writeSilence(path("silence.wav"), 2.0, cd));
+        const Result z = measured(path("silence.wav"));
+        QVERIFY(std::isinf(z.lufs) && z.lufs < 0);
+        QCOMPARE(z.dbRms, -160.0);
+    }
+
+    void matchesTheReferenceMeter_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        for (const char* kind : {"sine", "pink", "speech"})
+            for (int rate : {44100, 48000})
+                for (int channels : {1, 2})
+                    QTest::addRow("%s %d %dch", kind, rate, channels) << QString(kind) << rate << channels;
+        QTest::addRow("speech 48000 5ch") << "speech" << 48000 << 5;
+        QTest::addRow("speech 48000 6ch") << "speech" << 48000 << 6;
+    }
+
+    void matchesTheReferenceMeter()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        const fixtures::Signal sig{rate, channels, fixtures::SampleFormat::Float32};
+        std::vector<float> samples;
+        if (kind == "sine")
+            samples = fixtures::sine(7.3, 997.0, 0.3, sig);
+        else if (kind == "pink")
+            samples = fixtures::pinkNoise(9.1, 0.5, sig);
+        else
+            samples = speechLike(20.0, sig);
+        if (channels >= 5)   // different levels per channel so that the weights matter
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] *= float(0.3 + 0.15 * double(i % size_t(channels)));
+        const QString file = path("ref.wav");
+        QVERIFY(fixtures::writeWav(file, samples, sig));
+        const double ours = measured(file).lufs;
+        const double reference = referenceLoudness(file, channels == 5);
+        QVERIFY2(std::fabs(ours - reference) < 0.1, qPrintable(QString("%1 vs %2").arg(ours).arg(reference)));
+    }
+
+    void failuresAreThrownWithTheirTexts()
+    {
+        QCOMPARE(thrownText<std::runtime_error>([&] { LoudnessMeter(path("none.wav").toUtf8(), "K-weighting", 0.4f); }),
+            QString("Can't load file, error 2"));
+        const fixtures::Signal sig{44100, 2, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeSine(path("any.wav"), 0.5, 440.0, 0.5, sig));
+        QCOMPARE(thrownText<std::invalid_argument>([&] { LoudnessMeter(path("any.wav").toUtf8(), "k-weighting", 0.4f); }),
+            QString("Invalid filter class: k-weighting"));
+        QVERIFY(fixtures::writeCorruptFile(path("bad.wav")));
+        QVERIFY(thrownText<std::runtime_error>([&] { LoudnessMeter(path("bad.wav").toUtf8(), "K-weighting", 0.4f); })
+                    .startsWith("Can't load file, error "));
+    }
+
+    void channelWeights()
+    {
+        const double five[] = {1.0, 1.0, 1.0, 1.41, 1.41};
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(LoudnessMeter::channelWeight(c, 5), five[c]);
+        QCOMPARE(LoudnessMeter::channelWeight(3, 6), 0.0);   // LFE of 5.1
+        QCOMPARE(LoudnessMeter::channelWeight(5, 6), 1.41);
+        QCOMPARE(LoudnessMeter::channelWeight(7, 8), 1.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoudnessMeter)
+#include "tst_loudnessmeter.moc"
