@@ -1,0 +1,85 @@
+#pragma once
+
+#include "dialogs/newfileentry.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class DlgAddMultpleFiles;
+class QWidget;
+class ScanPath;
+
+// The parts of a watched folder's key: native path, line feed, native output
+// path, line feed, preset.
+struct FolderKeyParts {
+    QString path;
+    QString outputPath;
+    QByteArray preset;
+};
+
+// Splits a folder key at its line feeds; anything but exactly three parts
+// gives three empty texts. Paths come back with '/' separators.
+FolderKeyParts splitFolderKey(const QString& key);
+// Keys of the same folder: paths compared by path identity, the preset
+// ignoring letter case.
+bool sameFolderKey(const QString& a, const QString& b);
+
+// Collects the new files of one watched folder for its new-files dialog:
+// rows wait while no dialog is open, the dialog is shown without blocking,
+// and its answer is kept until the main window collects it.
+// Lock order: state lock, then row lock. Neither is held while the user
+// looks at the dialog.
+class dlgAddMultipleFiles_Wrapper : public QObject {
+    Q_OBJECT
+
+public:
+    explicit dlgAddMultipleFiles_Wrapper(QObject* parent = nullptr);
+    ~dlgAddMultipleFiles_Wrapper() override;
+
+    void setFolder(const ScanPath& scanPath);
+    QString folderKey() const;
+    void setPresetNames(const QList<QByteArray>& names);
+
+    // Adds a row to the open dialog at once, or keeps it pending.
+    void addFile(const QString& source, const QString& destination, const QString& preset);
+    bool hasPendingFiles() const;
+    // Opens the dialog with the pending rows; false while a dialog is open,
+    // while the previous answer has not been collected, or with no rows.
+    bool show(QWidget* parent, const ScanPath& scanPath);
+    bool isOpen() const;
+
+    bool takeResultsReady();
+    QList<NewFileEntry> takeResults();
+    bool wasAccepted() const;
+    bool showAgain() const;
+    QString suffixText() const;
+    // The preset chosen for more than 80 % of the selected results.
+    bool dominantPreset(QString& preset) const;
+
+    // The open dialog, for callers that drive it (tests, the main window).
+    DlgAddMultpleFiles* dialog() const;
+
+public slots:
+    void dialog_closed(int result);
+
+private:
+    QString m_folderKey = QStringLiteral("noID");
+    QList<QByteArray> m_presetNames;
+    QList<NewFileEntry> m_results;
+    QList<NewFileEntry> m_pendingRows;
+    bool m_accepted = false;
+    bool m_open = false;
+    bool m_resultsReady = false;
+    bool m_collected = true;
+    bool m_showAgain = true;
+    QString m_suffixText;
+    mutable QMutex m_rowLock;
+    mutable QMutex m_stateLock;
+    QPointer<QWidget> m_parent;
+    bool m_minimizeParentAfterClose = false;
+    QPointer<DlgAddMultpleFiles> m_dialog;
+};
