@@ -1,0 +1,188 @@
+#include "audio/postprocessing.h"
+
+#include "audio/channelconverter.h"
+#include "audio/gainrenderer.h"
+#include "audio/loudnessmeter.h"
+#include "settings/naming.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+
+PostProcessing::~PostProcessing()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void PostProcessing::start()
+{
+    if (m_started)
+        throw std::runtime_error("PostProcessing: started already called");
+    m_operations = m_arguments.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    m_worker = std::thread(&PostProcessing::run, this);
+    m_started = true;
+}
+
+QString PostProcessing::statusText() const
+{
+    QMutexLocker lock(&statusLock);
+    return m_statusText;
+}
+
+void PostProcessing::setStatus(const QString& text)
+{
+    QMutexLocker lock(&statusLock);
+    m_statusText = text;
+    qDebug() << text;
+}
+
+void PostProcessing::run()
+{
+    m_finished = false;
+    m_operationIndex = 0;
+    monoStep();
+    for (m_operationIndex = 0; m_operationIndex < m_operations.size(); ++m_operationIndex) {
+        const QString& line = m_operations.at(m_operationIndex);
+        if (line.startsWith(m_normalizeTag))
+            normalize(line.mid(9).trimmed());
+    }
+    if (m_convertedToMono && m_operations.isEmpty())
+        m_outputFiles = m_filesToNormalise;
+    setStatus(QStringLiteral("Post processing finished"));
+    m_finished = true;
+}
+
+QString PostProcessing::monoFileName(const QString& inputFile)
+{
+    const QFileInfo info(inputFile);
+    // "-dualmono" is taken out of the file name only: removing it from a
+    // folder name would point into a folder that does not exist.
+    QString base = info.completeBaseName();
+    const int at = base.lastIndexOf(QLatin1String("-dualmono"));
+    if (at >= 0)
+        base.remove(at, 9);
+    return naming::uniqueFileName(QDir::toNativeSeparators(info.path() + QLatin1Char('/') + base + QLatin1String(".tmp")), false);
+}
+
+void PostProcessing::monoStep()
+{
+    if (!m_convertToMono) {
+        m_filesToNormalise.append(m_inputFile);
+        return;
+    }
+    const QString mono = monoFileName(m_inputFile);
+    int result = ChannelConverter::Failed;
+    if (!mono.isEmpty()) {
+        ChannelConverter converter;
+        converter.mode = ChannelConverter::StereoToMono;
+        converter.inputFile = m_inputFile.toUtf8();
+        converter.outputFile = mono.toUtf8();
+        converter.convert(true);
+        result = converter.result();
+    }
+    qDebug() << "Stereo to mono conversion result:" << result;
+    if (result != ChannelConverter::Converted) {
+        m_filesToNormalise.append(m_inputFile);
+        return;
+    }
+    if (m_keepStereo)
+        m_filesToNormalise.append(m_inputFile);
+    else
+        QFile::remove(m_inputFile);
+    m_filesToNormalise.append(mono);
+    m_monoFile = mono;
+    m_convertedToMono = true;
+}
+
+bool PostProcessing::parseTarget(const QString& argument, float& target, QString& unit)
+{
+    QString text = argument.toLower().trimmed();
+    if (text.endsWith(QLatin1String("dbrms"))) {
+        unit = QStringLiteral("dbrms");
+        text.chop(5);
+    } else if (text.endsWith(QLatin1String("lufs"))) {
+        unit = QStringLiteral("lufs");
+        text.chop(4);
+    } else {
+        return false;
+    }
+    bool ok = false;
+    target = text.trimmed().toFloat(&ok);
+    return ok;
+}
+
+float PostProcessing::gainFor(float target, double measured)
+{
+    if (std::isinf(measured))
+        return 1.0f;
+    const float difference = static_cast<float>(double(target) - measured);
+    return static_cast<float>(std::pow(10.0, double(difference / 20.0f)));
+}
+
+QString PostProcessing::outputName(const QString& file, float target, const QString& unit)
+{
+    const QFileInfo info(file);
+    return QDir::toNativeSeparators(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char(' ')
+                                    + QString::number(target, 'g', 6) + QLatin1Char(' ') + unit + QLatin1String(".tmp"));
+}
+
+void PostProcessing::normalize(const QString& argument)
+{
+    float target = 0;
+    QString unit;
+    if (!parseTarget(argument, target, unit))
+        return;
+    setStatus(QStringLiteral("Normalizing to: ") + argument);
+    for (const QString& file : std::as_const(m_filesToNormalise)) {
+        try {
+            normalizeFile(file, target, unit);
+        } catch (const std::exception& e) {
+            // An unreadable file must not end the program: it gets no
+            // output, the other files go on, and the caller can show why.
+            addFailure(QStringLiteral("Error measuring %1: %2").arg(QDir::toNativeSeparators(file), QString::fromUtf8(e.what())));
+        }
+    }
+}
+
+void PostProcessing::addFailure(const QString& line)
+{
+    qWarning().noquote() << line;
+    if (!m_failureText.isEmpty())
+        m_failureText += QLatin1Char('\n');
+    m_failureText += line;
+}
+
+void PostProcessing::normalizeFile(const QString& file, float target, const QString& unit)
+{
+    LoudnessMeter meter(file.toUtf8(), "K-weighting", 0.4f);
+    meter.measure();
+    const double measured = unit == QLatin1String("lufs") ? meter.lufs() : meter.dbRms();
+    const float gain = gainFor(target, measured);
+    qDebug() << "Gain for " << meter.filePath() << gain;
+
+    const QString output = outputName(file, target, unit);
+    GainRenderer renderer;
+    renderer.inputFile = meter.filePath();
+    renderer.outputFile = output.toUtf8();
+    renderer.gain = gain;
+    if (!renderer.start()) {
+        addFailure(QStringLiteral("Error rendering %1").arg(output));
+        return;
+    }
+    while (!renderer.isFinished())
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    renderer.stop();
+    if (!renderer.succeeded()) {
+        QFile::remove(output);
+        addFailure(QStringLiteral("Error rendering %1").arg(output));
+        return;
+    }
+    m_outputFiles.append(output);
+}

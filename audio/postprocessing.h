@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <thread>
+
+// Runs the local steps after download on a worker thread of its own: a file
+// that had been widened from mono is turned back into mono (left channel),
+// then every file is normalised to each target of the "normOp00: <value>
+// LUFS|dBrms" lines, each target giving its own "<name> <value> <unit>.tmp"
+// output. One object serves one file; the GUI thread polls statusText() and
+// isFinished() and reads the results after the end.
+class PostProcessing {
+public:
+    PostProcessing() = default;
+    // Waits for the worker; destroy only after isFinished() to avoid waiting.
+    ~PostProcessing();
+    PostProcessing(const PostProcessing&) = delete;
+    PostProcessing& operator=(const PostProcessing&) = delete;
+
+    void setInputFile(const QString& path) { m_inputFile = path; }
+    void setArguments(const QString& arguments) { m_arguments = arguments; }
+    void setConvertToMono(bool on) { m_convertToMono = on; }
+    void setKeepStereo(bool on) { m_keepStereo = on; }
+
+    // Throws std::runtime_error "PostProcessing: started already called" when
+    // called twice.
+    void start();
+    bool isFinished() const { return m_finished.load(); }
+    QString statusText() const;
+
+    // Read after isFinished().
+    QStringList outputFiles() const { return m_outputFiles; }
+    bool convertedToMono() const { return m_convertedToMono; }
+    QString monoFile() const { return m_monoFile; }
+    // One line per file that could not be measured or rendered (empty when
+    // all were): "Error measuring <file>: <reason>", "Error rendering
+    // <output>". Such a file gets no output for that target.
+    QString failureText() const { return m_failureText; }
+
+    // Reads "<number> lufs" / "<number> dbrms" (any case); false otherwise.
+    static bool parseTarget(const QString& argument, float& target, QString& unit);
+    // Linear gain that moves `measured` to `target`; 1.0 for an infinite
+    // measurement (silence under the gates, empty files).
+    static float gainFor(float target, double measured);
+    static QString outputName(const QString& file, float target, const QString& unit);
+    static QString monoFileName(const QString& inputFile);
+
+private:
+    void run();
+    void monoStep();
+    void normalize(const QString& argument);
+    void normalizeFile(const QString& file, float target, const QString& unit);
+    void addFailure(const QString& line);
+    void setStatus(const QString& text);
+
+    const QString m_normalizeTag = QStringLiteral("normOp00");
+    bool m_convertToMono = false;
+    bool m_keepStereo = false;
+    QString m_inputFile;
+    QStringList m_outputFiles;
+    QString m_arguments;
+    QString m_monoFile;
+    QStringList m_operations;
+    int m_operationIndex = -1;
+    bool m_started = false;
+    std::atomic<bool> m_finished{false};
+    bool m_convertedToMono = false;
+    QString m_statusText = QStringLiteral("Processing");
+    QStringList m_filesToNormalise;
+    QString m_failureText;
+    mutable QMutex statusLock;
+    std::thread m_worker;
+};

@@ -1,0 +1,158 @@
+#include "audio/runprocess.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QMutexLocker>
+
+namespace svutil {
+
+RunProcess::RunProcess(QObject* parent)
+    : QObject(parent)
+    , process(new QProcess(this))
+{
+    connect(process, &QProcess::readyReadStandardOutput, this, &RunProcess::handleStdOutput);
+    connect(process, &QProcess::readyReadStandardError, this, &RunProcess::handleStdError);
+    connect(process, &QProcess::finished, this, &RunProcess::processFinished);
+}
+
+RunProcess::~RunProcess()
+{
+    // A process still alive here (a run without the wait flag) is ended so
+    // that no child outlives its runner.
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(10000);
+    }
+}
+
+void RunProcess::setMessage(const QString& text)
+{
+    QMutexLocker lock(&messageLock);
+    m_message = text;
+}
+
+QString RunProcess::lastMessage() const
+{
+    QMutexLocker lock(&messageLock);
+    return m_message;
+}
+
+QString RunProcess::output() const
+{
+    QMutexLocker lock(&outputLock);
+    return m_output;
+}
+
+void RunProcess::run(const QString& program, const QStringList& arguments, bool wait)
+{
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        process->waitForFinished(30000);
+    }
+    {
+        QMutexLocker lock(&outputLock);
+        m_output.clear();
+        setMessage(QString());
+        m_exitCode = -1;
+        m_finished = false;
+        m_killed = false;
+    }
+    process->start(program, arguments, QIODevice::ReadWrite);
+    if (!process->waitForStarted(-1)) {
+        const QString error = process->errorString();
+        qWarning() << "Failed to start process:" << error;
+        QMutexLocker lock(&outputLock);
+        setMessage(error);
+        m_finished = true;
+        return;
+    }
+    qDebug() << "Process started...";
+    if (!wait)
+        return;
+
+    QEventLoop loop;
+    connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    if (process->state() != QProcess::NotRunning)
+        loop.exec();
+    {
+        QMutexLocker lock(&stateLock);
+        m_finished = true;
+        m_exitCode = process->exitCode();
+        // A kill by killProcess keeps its own message.
+        if (process->exitStatus() != QProcess::NormalExit && !m_killed) {
+            setMessage(QStringLiteral("Process crashed."));
+            qWarning() << "Process crashed.";
+        }
+    }
+    qDebug() << "Process execution finished with exit code:" << m_exitCode.load();
+}
+
+void RunProcess::killProcess(int killTimeoutMs, int firstWaitMs)
+{
+    // Output that arrives while we wait below is delivered on this thread; a
+    // receiver that asks for a kill again returns at once instead of waiting
+    // on the lock this call holds.
+    if (m_killing.exchange(true))
+        return;
+    {
+        QMutexLocker lock(&stateLock);
+        if (process->state() == QProcess::NotRunning)
+            qDebug() << "No running process to kill.";
+        else if (!endsByItself(firstWaitMs))
+            forceEnd(killTimeoutMs);
+    }
+    m_killing = false;
+}
+
+bool RunProcess::endsByItself(int firstWaitMs)
+{
+    if (firstWaitMs == 0)
+        return false;
+    qDebug() << "killProcess.. Waiting for finished";
+    return process->waitForFinished(firstWaitMs);
+}
+
+void RunProcess::forceEnd(int killTimeoutMs)
+{
+    qDebug() << "killProcess.. Kill the process";
+    m_killed = true;
+    process->kill();
+    if (process->waitForFinished(killTimeoutMs))
+        qDebug() << "Process killed successfully.";
+    else
+        qWarning() << "Failed to terminate the process within the timeout period.";
+    setMessage(QStringLiteral("Process was forcefully killed."));
+    m_finished = true;
+}
+
+void RunProcess::handleStdOutput()
+{
+    QString text;
+    {
+        QMutexLocker lock(&outputLock);
+        m_output = QString::fromLocal8Bit(process->readAllStandardOutput()).trimmed();
+        text = m_output;
+    }
+    qDebug() << "StdOut:" << text;
+    emit StatusUpdated(text);
+}
+
+void RunProcess::handleStdError()
+{
+    const QString text = QString::fromLocal8Bit(process->readAllStandardError());
+    setMessage(text);
+    qDebug() << "StdErr:" << text.trimmed();
+}
+
+void RunProcess::processFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (exitStatus != QProcess::NormalExit) {
+        qDebug() << "(signal processFinished) Process crashed.";
+    } else {
+        m_exitCode = exitCode;
+        qDebug() << "(signal processFinished) Process finished with exit code:" << exitCode;
+    }
+    m_finished = true;
+}
+
+} // namespace svutil

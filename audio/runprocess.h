@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+namespace svutil {
+
+// Runs one external program, passes each piece of its standard output on as
+// it arrives (StatusUpdated), keeps its last standard-error text, and can
+// end it politely and then by force. Lives in the thread that creates it;
+// run() with the wait flag blocks that thread while a local event loop
+// delivers the process's notifications.
+//
+// Locks: outputLock guards `output`; stateLock serialises the end-of-run
+// update and killProcess; messageLock guards `message` and is only ever held
+// for a copy. None is held while a signal is emitted or while waiting on the
+// process, so a receiver of StatusUpdated may call killProcess.
+class RunProcess : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RunProcess(QObject* parent = nullptr);
+    ~RunProcess() override;
+
+    void run(const QString& program, const QStringList& arguments, bool wait);
+    // Waits up to firstWaitMs (when not 0) for the program to end by itself,
+    // then kills it and waits up to killTimeoutMs.
+    void killProcess(int killTimeoutMs, int firstWaitMs);
+    QString lastMessage() const;
+
+    int exitCode() const { return m_exitCode.load(); }
+    bool isFinished() const { return m_finished.load(); }
+    QString output() const;
+
+signals:
+    void StatusUpdated(const QString& output);
+
+private slots:
+    void handleStdOutput();
+    void handleStdError();
+    void processFinished(int exitCode, QProcess::ExitStatus exitStatus);
+
+private:
+    void setMessage(const QString& text);
+    bool endsByItself(int firstWaitMs);
+    void forceEnd(int killTimeoutMs);
+
+    mutable QMutex outputLock;
+    QMutex stateLock;
+    mutable QMutex messageLock;
+    QProcess* process;
+    std::atomic<int> m_exitCode{-1};
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_killed{false};     // the last run was ended by killProcess
+    std::atomic<bool> m_killing{false};    // killProcess is waiting (re-entry guard)
+    QString m_output;
+    QString m_message;
+};
+
+} // namespace svutil
