@@ -65,4 +65,10 @@ convert -size 64x64 xc:none \
   -fill white -draw "roundrectangle 28,14 36,50 3,3" -draw "roundrectangle 14,28 50,36 3,3" \
   "${png[@]}" "$out/list-add.png"
 
+# Style-sheet glyphs: arrows of combo and spin boxes, the check mark.
+convert -size 12x12 xc:none -fill "$light" -draw "polygon 1,3 11,3 6,9" "${png[@]}" "$out/arrow-down.png"
+convert -size 12x12 xc:none -fill "$light" -draw "polygon 1,9 11,9 6,3" "${png[@]}" "$out/arrow-up.png"
+convert -size 14x14 xc:none -stroke white -strokewidth 2.2 -fill none \
+  -draw "polyline 2.5,7.5 5.5,10.5 11.5,3.5" "${png[@]}" "$out/check.png"
+
 echo "images written to $out"

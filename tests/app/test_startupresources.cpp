@@ -1,0 +1,139 @@
+// The embedded resources the client loads at start-up: images and the dark
+// style sheet, which must parse and give every widget kind readable text.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QWizard>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QStringList styleWarnings;
+
+void collectStyleWarnings(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    if (message.contains(QLatin1String("style"), Qt::CaseInsensitive))
+        styleWarnings.append(message);
+}
+
+double luminance(const QColor& c)
+{
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+class TestStartupResources : public QObject {
+    Q_OBJECT
+
+private slots:
+    void images_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* name : {"icon", "splash1", "configure", "watchfolder", "list-add", "arrow-down", "arrow-up", "check"})
+            QTest::newRow(name) << QStringLiteral(":/images/%1.png").arg(QLatin1String(name));
+    }
+
+    void images()
+    {
+        QFETCH(QString, path);
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QVERIFY(image.width() >= 10 && image.height() >= 10);
+    }
+
+    void styleSheetParses()
+    {
+        QFile file(QStringLiteral(":/css/dark-style.css"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString css = QString::fromUtf8(file.readAll());
+        QVERIFY(css.contains(QLatin1String("#607cff")));
+        styleWarnings.clear();
+        const auto previous = qInstallMessageHandler(collectStyleWarnings);
+        qApp->setStyleSheet(css);
+        QWidget probe;
+        probe.ensurePolished();
+        qInstallMessageHandler(previous);
+        QVERIFY2(styleWarnings.isEmpty(), qPrintable(styleWarnings.join(QLatin1Char('\n'))));
+    }
+
+    // Text against its own background, enabled, for every widget kind the
+    // client shows.
+    void readableText_data()
+    {
+        QTest::addColumn<std::function<QWidget*()>>("make");
+        auto add = [](const char* name, std::function<QWidget*()> make) { QTest::newRow(name) << make; };
+        add("main window", [] { return new QMainWindow; });
+        add("menu bar", [] { return new QMenuBar; });
+        add("menu", [] { return new QMenu; });
+        add("tabs", [] { return new QTabWidget; });
+        add("scroll area", [] { return new QScrollArea; });
+        add("list view", [] { return new QListView; });
+        add("tree", [] { return new QTreeWidget; });
+        add("header", [] { return new QHeaderView(Qt::Horizontal); });
+        add("line edit", [] { return new QLineEdit; });
+        add("combo box", [] { return new QComboBox; });
+        add("check box", [] { return new QCheckBox(QStringLiteral("x")); });
+        add("radio button", [] { return new QRadioButton(QStringLiteral("x")); });
+        add("push button", [] { return new QPushButton(QStringLiteral("x")); });
+        add("tool button", [] { return new QToolButton; });
+        add("group box", [] { return new QGroupBox(QStringLiteral("x")); });
+        add("label", [] { return new QLabel(QStringLiteral("x")); });
+        add("status bar", [] { return new QStatusBar; });
+        add("progress bar", [] { return new QProgressBar; });
+        add("spin box", [] { return new QSpinBox; });
+        add("wizard", [] { return new QWizard; });
+        add("message box", [] { return new QMessageBox; });
+    }
+
+    void readableText()
+    {
+        QFETCH(std::function<QWidget*()>, make);
+        QFile file(QStringLiteral(":/css/dark-style.css"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+        const std::unique_ptr<QWidget> widget(make());
+        widget->ensurePolished();
+        const QPalette palette = widget->palette();
+        QColor background = palette.color(widget->backgroundRole());
+        if (background.alpha() == 0)
+            background = QColor(0x32, 0x32, 0x32);
+        const QColor text = palette.color(widget->foregroundRole());
+        QVERIFY2(contrast(text, background) >= 4.5,
+                 qPrintable(text.name() + QStringLiteral(" on ") + background.name()));
+        QVERIFY2(luminance(background) < 0.1, qPrintable(background.name()));
+    }
+};
+
+QTEST_MAIN(TestStartupResources)
+#include "test_startupresources.moc"
