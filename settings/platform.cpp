@@ -25,6 +25,7 @@
 #include <windows.h>
 #else
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -121,6 +122,36 @@ void makeOwnerOnly(QFileDevice& file)
     Q_UNUSED(file);
 #else
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+}
+
+// ---- files still being written ---------------------------------------------
+
+FileWriters fileWriters(const QString& path)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(path);
+    return FileWriters::None;
+#elif defined(Q_OS_LINUX)
+    // O_NONBLOCK: never wait for another holder's lease.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return FileWriters::Unknown;
+    // Should a writer open the file in the instant the lease is held, the
+    // kernel signals the lease holder. SIGURG is ignored by default, where
+    // the default SIGIO would end the process.
+    ::fcntl(fd, F_SETSIG, SIGURG);
+    const int taken = ::fcntl(fd, F_SETLEASE, F_RDLCK);
+    const int error = errno;
+    if (taken == 0)
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    if (taken == 0)
+        return FileWriters::None;
+    return error == EAGAIN ? FileWriters::Writing : FileWriters::Unknown;
+#else
+    Q_UNUSED(path);
+    return FileWriters::Unknown;
 #endif
 }
 

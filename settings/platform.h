@@ -25,6 +25,15 @@ QString pathKey(const QString& path);
 // folder is opened with the desktop's default handler.
 void revealInFileManager(const QString& path);
 
+// Whether some process still has a file open for writing.
+enum class FileWriters { None, Writing, Unknown };
+// On Linux a read lease is refused while any process has the file open for
+// writing, which answers the question exactly; Unknown where no lease can
+// be taken (another owner, a file system without leases). On Windows a
+// writer keeps the file from being opened for reading and writing, so the
+// caller's own open test answers it and this gives None. Unknown elsewhere.
+FileWriters fileWriters(const QString& path);
+
 // Restricts an open file to its owner (read and write) on POSIX; a no-op on
 // Windows, where the per-user folders are private already.
 void makeOwnerOnly(QFileDevice& file);

@@ -4,8 +4,11 @@
 #include "settings/scannedfile.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QXmlStreamReader;
 class QXmlStreamWriter;
@@ -51,4 +54,38 @@ public:
     // notePlaceholder when `filePath` lies directly in this folder; tells
     // whether it did.
     bool noteOwnOutput(const QString& filePath);
+
+    // ---- Scanning -----------------------------------------------------
+    // The folder scanner runs these on the settings' own records, on the
+    // GUI thread. Entries are matched by path identity (platform::pathKey).
+
+    // One pass over the folder: files that appeared and are complete go to
+    // newFiles (listing order), files of entries that are gone go to
+    // vanishedFiles (entry order; the entries stay). New files are recorded,
+    // except one that cannot be read in full, which is tried again next time.
+    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles);
+    // Regular, non-hidden files directly in `folder` whose names end in "."
+    // plus one of the comma-separated extensions, in any letter case;
+    // unsorted, native separators.
+    static QStringList listFiles(const QString& folder, const QString& extensions);
+    // Drops every entry that names one of `paths`.
+    void forgetScannedFiles(const QStringList& paths);
+    // A relative `name` reduced to its file name, inside outputFolder();
+    // native separators.
+    QString resolveOutputPath(const QString& name) const;
+    // Lower-case hexadecimal MD5 of the whole file; empty when unreadable.
+    static QByteArray fileDigest(const QString& path);
+
+private:
+    struct FileStamp {
+        qint64 size = -1;
+        QDateTime modified;
+    };
+    bool isComplete(const QString& file, QHash<QString, FileStamp>& settling) const;
+    void resolvePlaceholder(ScannedFile& entry) const;
+
+    // New files whose writers the platform cannot see (no lease support):
+    // they count as complete once size and time are the same at two scans
+    // in a row. Kept in memory only.
+    QHash<QString, FileStamp> m_settling;
 };

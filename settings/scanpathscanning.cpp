@@ -1,0 +1,204 @@
+// The folder-scanning operations of ScanPath: listing, completeness, digests
+// and the bookkeeping of the files already seen.
+#include "settings/scanpath.h"
+
+#include "settings/platform.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMultiHash>
+#include <QSet>
+
+namespace {
+
+const QString kAudioExtensions = QStringLiteral("wav");
+const QString kVideoExtensions = QStringLiteral(",mpeg,avi,mp4,mkv,mov,wmv,mpg");
+
+// Where another program still writes the file (on Windows, or while it
+// holds a lock), it cannot be opened for reading and writing. ExistingOnly:
+// a file that vanished since the listing is not created again.
+bool opensForReadWrite(const QString& file)
+{
+    QFile probe(file);
+    return probe.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+}
+
+// Existence of the file an entry names. Files of the current listing exist;
+// only the others are asked of the file system.
+bool entryExists(const ScannedFile& entry, const QSet<QString>& listedKeys)
+{
+    return listedKeys.contains(platform::pathKey(entry.filePath)) || QFileInfo::exists(entry.filePath);
+}
+
+} // namespace
+
+QStringList ScanPath::listFiles(const QString& folder, const QString& extensions)
+{
+    QStringList endings;
+    for (const QString& extension : extensions.split(QLatin1Char(','), Qt::KeepEmptyParts))
+        endings.append(QLatin1Char('.') + extension);
+
+    QStringList files;
+    if (folder.isEmpty())
+        return files;
+    const QDir dir(folder);
+    // Without QDir::Hidden and QDir::System, hidden and system files are left out.
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        for (const QString& ending : std::as_const(endings)) {
+            if (name.endsWith(ending, Qt::CaseInsensitive)) {
+                files.append(QDir::toNativeSeparators(dir.filePath(name)));
+                break;
+            }
+        }
+    }
+    return files;
+}
+
+QByteArray ScanPath::fileDigest(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
+        return {};
+    return hash.result().toHex();
+}
+
+bool ScanPath::isComplete(const QString& file, QHash<QString, FileStamp>& settling) const
+{
+    if (!opensForReadWrite(file))
+        return false;
+    switch (platform::fileWriters(file)) {
+    case platform::FileWriters::None:
+        return true;
+    case platform::FileWriters::Writing:
+        return false;
+    case platform::FileWriters::Unknown:
+        break;
+    }
+    const QFileInfo info(file);
+    const FileStamp now{info.size(), info.lastModified()};
+    const QString key = platform::pathKey(file);
+    const auto before = m_settling.constFind(key);
+    if (before != m_settling.constEnd() && before->size == now.size && before->modified == now.modified)
+        return true;
+    settling.insert(key, now);
+    return false;
+}
+
+void ScanPath::resolvePlaceholder(ScannedFile& entry) const
+{
+    if (!QFileInfo::exists(entry.filePath) || !opensForReadWrite(entry.filePath)
+        || platform::fileWriters(entry.filePath) == platform::FileWriters::Writing)
+        return;
+    const QByteArray digest = fileDigest(entry.filePath);
+    const QFileInfo info(entry.filePath);
+    if (digest.isEmpty() || !info.exists())
+        return;
+    entry.fileSize = info.size();
+    entry.MD5 = digest;
+}
+
+void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles)
+{
+    const QStringList listed = listFiles(path, includeVideo ? kAudioExtensions + kVideoExtensions : kAudioExtensions);
+    const int knownCount = int(scannedFiles.size());
+
+    QStringList listedKeys;
+    listedKeys.reserve(listed.size());
+    for (const QString& file : listed)
+        listedKeys.append(platform::pathKey(file));
+    const QSet<QString> listedKeySet(listedKeys.cbegin(), listedKeys.cend());
+
+    // The first entry for each path, and the placeholders in entry order.
+    // Walking backwards leaves the first index of a repeated path in place.
+    QHash<QString, int> firstEntry;
+    firstEntry.reserve(knownCount);
+    QList<int> placeholders;
+    for (int i = knownCount - 1; i >= 0; --i) {
+        firstEntry.insert(platform::pathKey(scannedFiles.at(i).filePath), i);
+        if (scannedFiles.at(i).isPlaceholder())
+            placeholders.prepend(i);
+    }
+
+    // Entries by size, built on the first new file: it is needed only to
+    // recognise a known file under a new name.
+    QMultiHash<qint64, int> bySize;
+    bool bySizeBuilt = false;
+    auto isMovedKnownFile = [&](const ScannedFile& candidate) {
+        if (!bySizeBuilt) {
+            for (int i = 0; i < knownCount; ++i)
+                bySize.insert(scannedFiles.at(i).fileSize, i);
+            bySizeBuilt = true;
+        }
+        for (auto it = bySize.constFind(candidate.fileSize); it != bySize.constEnd() && it.key() == candidate.fileSize;
+             ++it) {
+            const ScannedFile& known = scannedFiles.at(it.value());
+            if (known.MD5 == candidate.MD5 && !entryExists(known, listedKeySet))
+                return true;
+        }
+        return false;
+    };
+
+    // Placeholders turn into full entries as the walk over the entries
+    // reaches them: a known file's walk ends at its own entry, a new file's
+    // walk covers them all. Each placeholder is looked at once per scan.
+    int nextPlaceholder = 0;
+    auto walkTo = [&](int lastEntry) {
+        while (nextPlaceholder < placeholders.size() && placeholders.at(nextPlaceholder) <= lastEntry)
+            resolvePlaceholder(scannedFiles[placeholders.at(nextPlaceholder++)]);
+    };
+
+    QHash<QString, FileStamp> settling;
+    QList<ScannedFile> remembered;
+    for (int n = 0; n < listed.size(); ++n) {
+        const QString& file = listed.at(n);
+        const auto known = firstEntry.constFind(listedKeys.at(n));
+        walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
+        if (known != firstEntry.constEnd() || !isComplete(file, settling))
+            continue;
+
+        ScannedFile entry;
+        entry.filePath = file;
+        entry.MD5 = fileDigest(file);
+        const QFileInfo info(file);
+        if (entry.MD5.isEmpty() || !info.exists())
+            continue;
+        entry.fileSize = info.size();
+        remembered.append(entry);
+        if (!isMovedKnownFile(entry))
+            newFiles.append(file);
+    }
+    m_settling = settling;
+
+    for (int i = 0; i < knownCount; ++i) {
+        if (!entryExists(scannedFiles.at(i), listedKeySet))
+            vanishedFiles.append(scannedFiles.at(i).filePath);
+    }
+    scannedFiles.append(remembered);
+}
+
+void ScanPath::forgetScannedFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    QSet<QString> keys;
+    for (const QString& file : paths)
+        keys.insert(platform::pathKey(file));
+    scannedFiles.removeIf([&keys](const ScannedFile& entry) { return keys.contains(platform::pathKey(entry.filePath)); });
+}
+
+QString ScanPath::resolveOutputPath(const QString& name) const
+{
+    const QFileInfo info(name);
+    if (info.isAbsolute())
+        return QDir::toNativeSeparators(name);
+    return QDir::toNativeSeparators(QDir(outputFolder()).filePath(info.fileName()));
+}

@@ -1,0 +1,244 @@
+#include "audiofixtures.h"
+#include "settings/platform.h"
+#include "settings/scanpath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// One watched folder on a real temporary folder, scanned as the folder
+// scanner does it.
+class TestFolderScanner : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void listsOnlyMatchingVisibleFiles();
+    void reportsANewFileOnceWithItsDigest();
+    void waitsForACopyStillBeingWritten();
+    void renameIsNotReportedButACopyIs();
+    void deletedFileIsForgottenAndReportedWhenItReturns();
+    void namesDifferingInCaseFollowThePlatform();
+    void placeholdersTurnIntoEntriesAndAreNotReported();
+    void comparesFullSizesOfLargeFiles();
+    void resolvesOutputNames();
+
+private:
+    QString file(const QString& name) const { return QDir::toNativeSeparators(m_folder.path + QLatin1Char('/') + name); }
+    void writeWav(const QString& name, double frequency = 440.0);
+    QStringList scanNew(QStringList* vanished = nullptr);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScanPath m_folder;
+};
+
+void TestFolderScanner::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_folder = ScanPath();
+    m_folder.path = QDir::toNativeSeparators(m_dir->path());
+}
+
+void TestFolderScanner::writeWav(const QString& name, double frequency)
+{
+    fixtures::Signal signal;
+    signal.channels = 1;
+    QVERIFY(fixtures::writeSine(file(name), 0.05, frequency, 0.5, signal));
+}
+
+QStringList TestFolderScanner::scanNew(QStringList* vanished)
+{
+    QStringList newFiles;
+    QStringList gone;
+    m_folder.scan(false, newFiles, gone);
+    if (vanished)
+        *vanished = gone;
+    newFiles.sort();
+    return newFiles;
+}
+
+void TestFolderScanner::listsOnlyMatchingVisibleFiles()
+{
+    writeWav(QStringLiteral("a.wav"));
+    writeWav(QStringLiteral("B.WAV"));
+    writeWav(QStringLiteral(".hidden.wav"));
+    writeWav(QStringLiteral("c.wav.txt"));
+    writeWav(QStringLiteral("clip.mp4"));
+    writeWav(QStringLiteral("dot."));
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("sub.wav")));
+    writeWav(QStringLiteral("sub.wav/inner.wav"));
+
+    QStringList audio = ScanPath::listFiles(m_folder.path, QStringLiteral("wav"));
+    audio.sort();
+    QCOMPARE(audio, (QStringList{file(QStringLiteral("B.WAV")), file(QStringLiteral("a.wav"))}));
+
+    // Empty parts of the list are kept: "" matches names ending in a dot.
+    QStringList mixed = ScanPath::listFiles(m_folder.path, QStringLiteral("mp4,"));
+    mixed.sort();
+    QCOMPARE(mixed, (QStringList{file(QStringLiteral("clip.mp4")), file(QStringLiteral("dot."))}));
+
+    QStringList newFiles, vanished;
+    m_folder.scan(true, newFiles, vanished);
+    QVERIFY(newFiles.contains(file(QStringLiteral("clip.mp4"))));
+    QCOMPARE(newFiles.size(), 3);
+}
+
+void TestFolderScanner::reportsANewFileOnceWithItsDigest()
+{
+    QFile raw(file(QStringLiteral("abc.wav")));
+    QVERIFY(raw.open(QIODevice::WriteOnly));
+    raw.write("abc");
+    raw.close();
+    QCOMPARE(ScanPath::fileDigest(raw.fileName()), QByteArray("900150983cd24fb0d6963f7d28e17f72"));
+    QVERIFY(ScanPath::fileDigest(file(QStringLiteral("missing.wav"))).isEmpty());
+
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("abc.wav"))});
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+    QCOMPARE(m_folder.scannedFiles[0].filePath, file(QStringLiteral("abc.wav")));
+    QCOMPARE(m_folder.scannedFiles[0].fileSize, qint64(3));
+    QCOMPARE(m_folder.scannedFiles[0].MD5, QByteArray("900150983cd24fb0d6963f7d28e17f72"));
+
+    QVERIFY(scanNew().isEmpty());
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+}
+
+void TestFolderScanner::waitsForACopyStillBeingWritten()
+{
+    QFile copy(file(QStringLiteral("copy.wav")));
+    QVERIFY(copy.open(QIODevice::WriteOnly));
+    copy.write(QByteArray(4096, 'x'));
+    copy.flush();
+    // Held open for writing, whether or not bytes are still coming.
+    QVERIFY(scanNew().isEmpty());
+    QVERIFY(scanNew().isEmpty());
+    QVERIFY(m_folder.scannedFiles.isEmpty());
+
+    copy.write(QByteArray(4096, 'y'));
+    copy.close();
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("copy.wav"))});
+    QCOMPARE(m_folder.scannedFiles[0].fileSize, qint64(8192));
+}
+
+void TestFolderScanner::renameIsNotReportedButACopyIs()
+{
+    writeWav(QStringLiteral("take.wav"));
+    QCOMPARE(scanNew().size(), 1);
+
+    QVERIFY(QFile::rename(file(QStringLiteral("take.wav")), file(QStringLiteral("renamed.wav"))));
+    QStringList vanished;
+    QVERIFY(scanNew(&vanished).isEmpty());
+    QCOMPARE(vanished, QStringList{file(QStringLiteral("take.wav"))});
+    m_folder.forgetScannedFiles(vanished);
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+    QCOMPARE(m_folder.scannedFiles[0].filePath, file(QStringLiteral("renamed.wav")));
+
+    QVERIFY(QFile::copy(file(QStringLiteral("renamed.wav")), file(QStringLiteral("second.wav"))));
+    QCOMPARE(scanNew(&vanished), QStringList{file(QStringLiteral("second.wav"))});
+    QVERIFY(vanished.isEmpty());
+}
+
+void TestFolderScanner::deletedFileIsForgottenAndReportedWhenItReturns()
+{
+    writeWav(QStringLiteral("take.wav"));
+    writeWav(QStringLiteral("keep.wav"), 880.0);
+    QCOMPARE(scanNew().size(), 2);
+
+    QVERIFY(QFile::remove(file(QStringLiteral("take.wav"))));
+    QStringList vanished;
+    QVERIFY(scanNew(&vanished).isEmpty());
+    QCOMPARE(vanished, QStringList{file(QStringLiteral("take.wav"))});
+    m_folder.forgetScannedFiles(vanished);
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+
+    writeWav(QStringLiteral("take.wav"));
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("take.wav"))});
+}
+
+void TestFolderScanner::namesDifferingInCaseFollowThePlatform()
+{
+    writeWav(QStringLiteral("take.wav"));
+    QCOMPARE(scanNew().size(), 1);
+    if (platform::pathCaseSensitivity() == Qt::CaseInsensitive) {
+        // One file under two spellings: forgetting either spelling drops it.
+        m_folder.forgetScannedFiles({file(QStringLiteral("TAKE.wav"))});
+        QVERIFY(m_folder.scannedFiles.isEmpty());
+        return;
+    }
+    // Two files; the second has other content so it is no renamed copy.
+    writeWav(QStringLiteral("TAKE.wav"), 660.0);
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("TAKE.wav"))});
+    m_folder.forgetScannedFiles({file(QStringLiteral("TAKE.wav"))});
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+    QCOMPARE(m_folder.scannedFiles[0].filePath, file(QStringLiteral("take.wav")));
+}
+
+void TestFolderScanner::placeholdersTurnIntoEntriesAndAreNotReported()
+{
+    // The client notes its outputs before writing them: one into the
+    // watched folder itself, one into another folder.
+    QTemporaryDir elsewhere;
+    const QString outside = QDir::toNativeSeparators(elsewhere.filePath(QStringLiteral("take-Voice.wav")));
+    m_folder.notePlaceholder(file(QStringLiteral("take-Voice.wav")));
+    m_folder.notePlaceholder(outside);
+
+    // Not written yet: both count as vanished (the caller keeps outputs still
+    // being produced) and nothing is reported.
+    QStringList vanished;
+    QVERIFY(scanNew(&vanished).isEmpty());
+    QCOMPARE(vanished.size(), 2);
+
+    writeWav(QStringLiteral("take-Voice.wav"));
+    QFile::copy(file(QStringLiteral("take-Voice.wav")), outside);
+    writeWav(QStringLiteral("new.wav"), 990.0);
+    QCOMPARE(scanNew(&vanished), QStringList{file(QStringLiteral("new.wav"))});
+    QVERIFY(vanished.isEmpty());
+    QCOMPARE(m_folder.scannedFiles.size(), 3);
+    const qint64 size = QFileInfo(outside).size();
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(m_folder.scannedFiles[i].fileSize, size);
+        QCOMPARE(m_folder.scannedFiles[i].MD5, ScanPath::fileDigest(outside));
+    }
+
+    // A placeholder for a file that is there already is not added twice.
+    m_folder.notePlaceholder(outside);
+    QCOMPARE(m_folder.scannedFiles.size(), 3);
+}
+
+void TestFolderScanner::comparesFullSizesOfLargeFiles()
+{
+    // A vanished entry of 4 GiB + 3 bytes with the digest of "abc": a new
+    // 3-byte file "abc" is not that file under a new name, although both
+    // sizes agree in their lower 32 bits.
+    ScannedFile large;
+    large.filePath = file(QStringLiteral("gone.wav"));
+    large.fileSize = (qint64(1) << 32) + 3;
+    large.MD5 = "900150983cd24fb0d6963f7d28e17f72";
+    m_folder.scannedFiles.append(large);
+
+    QFile raw(file(QStringLiteral("abc.wav")));
+    QVERIFY(raw.open(QIODevice::WriteOnly));
+    raw.write("abc");
+    raw.close();
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("abc.wav"))});
+
+    // The same file with its real size is recognised as moved.
+    m_folder.scannedFiles = {large};
+    m_folder.scannedFiles[0].fileSize = 3;
+    QVERIFY(scanNew().isEmpty());
+}
+
+void TestFolderScanner::resolvesOutputNames()
+{
+    m_folder.path = QStringLiteral("/music/in");
+    QCOMPARE(m_folder.resolveOutputPath(QStringLiteral("sub/take-Voice.wav")),
+             QDir::toNativeSeparators(QStringLiteral("/music/in/take-Voice.wav")));
+    m_folder.outputPath = QStringLiteral("/music/out");
+    QCOMPARE(m_folder.resolveOutputPath(QStringLiteral("take-Voice.wav")),
+             QDir::toNativeSeparators(QStringLiteral("/music/out/take-Voice.wav")));
+}
+
+QTEST_MAIN(TestFolderScanner)
+#include "tst_folderscanner.moc"
