@@ -1,0 +1,115 @@
+#include "pipeline/queuefile.h"
+
+#include "audio/postprocessing.h"
+#include "audio/preprocessing.h"
+
+#include <QString>
+
+#include <stdexcept>
+
+namespace {
+
+std::atomic<int> nextFileId{2000};
+
+// The last 10 characters of a path (whole when shorter), cut on character
+// boundaries so that a UTF-8 sequence is never split.
+QByteArray pathTail(const QByteArray& path)
+{
+    return QString::fromUtf8(path).right(10).toUtf8();
+}
+
+} // namespace
+
+QueueFile::QueueFile(const QByteArray& presetNameValue)
+    : fileId(nextFileId++), presetName(presetNameValue)
+{
+}
+
+QueueFile::~QueueFile() = default;
+
+void QueueFile::setOriginalSourceFile(const QByteArray& path)
+{
+    if (!originalSourceFile.isEmpty())
+        throw std::runtime_error("original source file already set");
+    originalSourceFile = path;
+}
+
+QueueFileState QueueFile::getState() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_state;
+}
+
+void QueueFile::setState(QueueFileState state)
+{
+    QMutexLocker lock(&m_lock);
+    if (state == QueueFileState::PreProcessing)
+        m_preProcessingDone = false;
+    if (state == QueueFileState::PostProcessing)
+        m_postProcessingDone = false;
+    m_state = state;
+}
+
+QByteArray QueueFile::stateName() const
+{
+    return stateName(getState());
+}
+
+QByteArray QueueFile::stateName(QueueFileState state)
+{
+    switch (state) {
+    case QueueFileState::Waiting: return "Waiting";
+    case QueueFileState::Paused: return "Paused";
+    case QueueFileState::PreProcessing: return "Pre processing";
+    case QueueFileState::Running: return "Running";
+    case QueueFileState::PostProcessing: return "Post processing";
+    case QueueFileState::Done: return "Done";
+    case QueueFileState::Error: return "Error";
+    case QueueFileState::Canceled: return "Canceled";
+    }
+    return "Unknown State";
+}
+
+QByteArray QueueFile::errorMessage() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_errorMessage;
+}
+
+void QueueFile::setErrorMessage(const QByteArray& text)
+{
+    QMutexLocker lock(&m_lock);
+    m_errorMessage = text;
+}
+
+QByteArray QueueFile::details() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_details;
+}
+
+void QueueFile::setDetails(const QByteArray& text)
+{
+    QMutexLocker lock(&m_lock);
+    m_details = text;
+}
+
+bool QueueFile::retryable() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_retryable;
+}
+
+void QueueFile::setRetryable(bool flag)
+{
+    QMutexLocker lock(&m_lock);
+    m_retryable = flag;
+}
+
+QByteArray QueueFile::toString() const
+{
+    QMutexLocker lock(&m_lock);
+    return "File ID: " + QByteArray::number(fileId) + " Session ID: " + QByteArray::number(sessionId)
+        + " details: " + m_details + " state: " + QByteArray::number(int(m_state)) + " srcfile: "
+        + pathTail(srcFile) + " destfile: " + pathTail(destFile) + " errorMessage: " + m_errorMessage;
+}

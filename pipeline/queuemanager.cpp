@@ -1,0 +1,520 @@
+#include "pipeline/queuemanager.h"
+
+#include "settings/naming.h"
+#include "settings/startupconfig.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kLoggedInBit = 0x1;
+constexpr int kNotServingBit = 0x400;
+
+void printLine(const QByteArray& line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+QueueManager::QueueManager() = default;
+
+QueueManager::~QueueManager()
+{
+    if (m_sessionCount > 0)
+        stop();
+}
+
+bool QueueManager::init(Settings* settings)
+{
+    startup::loadSettings(*settings);
+    tokenManager tokens;
+    QString message;
+    if (!tokens.testCall(message)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("Error loading token lib"));
+        return false;
+    }
+    qDebug() << "Token lib OK";
+    if (!createSessions(startup::apiBaseUrl(), 1))
+        return false;
+    qDebug() << "manager Init OK";
+    return true;
+}
+
+bool QueueManager::createSessions(const QByteArray& apiUrl, int count)
+{
+    QMutexLocker cycleLock(&m_cycleLock);
+    {
+        QMutexLocker status(&m_statusLock);
+        m_apiUrl = apiUrl;
+    }
+    m_tokens.setHost(apiUrl);
+    const int n = std::clamp(count, 0, kMaxSessions);
+    if (m_state != Initializing) {
+        m_state = Error;
+        throw std::runtime_error("createSessions called with invalid state");
+    }
+    for (int i = 0; i < n; ++i) {
+        qDebug() << "Creating session" << i;
+        m_sessions[size_t(i)] = std::make_unique<SessionManager>();
+        if (!m_sessions[size_t(i)]->start())
+            return false;
+        m_sessionCount = i + 1;
+    }
+    m_sessionCount = n;
+    m_state = WaitingForLoginInfo;
+    return true;
+}
+
+void QueueManager::setApiUrl(const QByteArray& url)
+{
+    QMutexLocker cycleLock(&m_cycleLock);
+    {
+        QMutexLocker status(&m_statusLock);
+        m_apiUrl = url;
+    }
+    m_tokens.setHost(url);
+    for (const auto& session : m_sessions) {
+        if (session)
+            session->requestHostReset();
+    }
+}
+
+void QueueManager::setCredentials(const QByteArray& user, const QByteArray& password)
+{
+    QMutexLocker cycleLock(&m_cycleLock);
+    m_user = user;
+    m_password = password;
+}
+
+void QueueManager::enableLogin()
+{
+    m_tokens.setEnabled(true);
+}
+
+void QueueManager::logout()
+{
+    QMutexLocker cycleLock(&m_cycleLock);
+    m_tokens.setEnabled(false);
+    m_tokens.logout();
+    {
+        QMutexLocker queue(&m_queueLock);
+        for (QueueFile* file : qAsConst(m_files)) {
+            if (file->getState() == QueueFileState::Running) {
+                file->setState(QueueFileState::Waiting);
+                file->setDetails(QByteArray());
+            }
+        }
+    }
+    for (const auto& session : m_sessions) {
+        if (session) {
+            session->cancel();
+            session->release(true);
+        }
+    }
+}
+
+bool QueueManager::cycle(bool pause, bool verbose)
+{
+    QMutexLocker cycleLock(&m_cycleLock);
+    const int state = m_state;
+    if (state & kLoggedInBit) {
+        if (pause)
+            QThread::msleep(100);
+        if (m_tokens.currentToken().size() < 4)
+            logIn(verbose);
+        if (m_state != WaitingForLoginInfo)
+            loadPresets(verbose);
+        if (!(m_state & kNotServingBit))
+            serveSessions(pause, verbose);
+        if (verbose)
+            printFiles();
+        return anySessionRunning();
+    }
+    if (state == Stopping) {
+        for (const auto& session : m_sessions) {
+            if (pause)
+                QThread::msleep(20);
+            if (session && session->isRunning())
+                session->stop(true, false);
+        }
+        m_state = Finished;
+    }
+    return false;
+}
+
+void QueueManager::logIn(bool verbose)
+{
+    if (verbose)
+        printLine("Logging in...");
+    QByteArray message;
+    if (m_tokens.login(m_user, m_password, message)) {
+        m_state = Running;
+        return;
+    }
+    {
+        QMutexLocker status(&m_statusLock);
+        m_statusMessage = message;
+    }
+    m_state = WaitingForLoginInfo;
+}
+
+void QueueManager::loadPresets(bool verbose)
+{
+    if (verbose)
+        printLine("Getting presets");
+    if (!presets().isEmpty() || !m_sessions[0])
+        return;
+    m_state = GettingPresets;
+    QList<QByteArray> list;
+    if (!m_sessions[0]->copyPresets(list))
+        return;
+    if (list.isEmpty()) {
+        m_state = Error;
+        return;
+    }
+    {
+        QMutexLocker status(&m_statusLock);
+        m_presets = list;
+        m_lastPreset = list.first();
+    }
+    m_state = Running;
+}
+
+void QueueManager::serveSessions(bool pause, bool verbose)
+{
+    for (int slot = 0; slot < kMaxSessions; ++slot) {
+        SessionManager* session = m_sessions[size_t(slot)].get();
+        if (!session)
+            continue;
+        if (pause)
+            QThread::msleep(20);
+        int sessionState = 0;
+        if (!session->getState(sessionState))
+            continue;
+        if (verbose)
+            printSessions(slot, *session);
+        serveSession(*session, sessionState);
+    }
+}
+
+void QueueManager::serveSession(SessionManager& session, int sessionState)
+{
+    switch (sessionState) {
+    case SessionManager::WaitingForInput:
+        if (session.currentFileId() == 0)
+            assignWaitingFile(session);
+        else
+            handOverPreProcessed(session);
+        break;
+    case SessionManager::JobReady: takeResult(session); break;
+    case SessionManager::Error: takeError(session); break;
+    default: followProgress(session); break;
+    }
+}
+
+void QueueManager::assignWaitingFile(SessionManager& session)
+{
+    QMutexLocker queue(&m_queueLock);
+    for (QueueFile* file : qAsConst(m_files)) {
+        if (file->getState() == QueueFileState::Waiting) {
+            file->sessionId = session.number();
+            session.setCurrentFileId(file->fileId);
+            file->setState(QueueFileState::PreProcessing);
+            return;
+        }
+    }
+}
+
+// The queue driver pre-processes the file while the session waits; once
+// that is done the file goes to the session with its preset.
+void QueueManager::handOverPreProcessed(SessionManager& session)
+{
+    QueueFile* file = findFile(session.currentFileId());
+    if (!file || file->getState() != QueueFileState::PreProcessing) {
+        qDebug() << "Error adquiriendo el archivo en preprocessing";
+        session.release(true);
+        return;
+    }
+    if (!file->preProcessingDone())
+        return;
+    if (file->preProcessingStatus == 3) {
+        file->setState(QueueFileState::Error);
+        file->setRetryable(true);
+        session.release(true);
+        return;
+    }
+    file->setState(QueueFileState::Running);
+    if (session.selectPreset(file->presetName)) {
+        session.submitFile(file->srcFile, file->destFile);
+        file->setErrorMessage(QByteArray());
+        return;
+    }
+    file->setState(QueueFileState::Error);
+    file->setErrorMessage("Invalid preset");
+    file->setRetryable(false);
+    session.release(true);
+}
+
+void QueueManager::takeResult(SessionManager& session)
+{
+    QueueFile* file = findFile(session.currentFileId());
+    const QueueFileState fileState = file ? file->getState() : QueueFileState::Error;
+    if (file && fileState == QueueFileState::Running) {
+        file->destFile = session.resultPath();
+        file->setState(QueueFileState::PostProcessing);
+        return;
+    }
+    if (file && fileState == QueueFileState::PostProcessing && !file->postProcessingDone())
+        return;
+    if (file)
+        file->setState(QueueFileState::Done);
+    session.release(true);
+}
+
+void QueueManager::takeError(SessionManager& session)
+{
+    if (QueueFile* file = findFile(session.currentFileId())) {
+        file->setState(QueueFileState::Error);
+        file->setErrorMessage(session.prevError());
+        file->setRetryable(session.lastFlag());
+    }
+    session.release(true);
+}
+
+void QueueManager::followProgress(SessionManager& session)
+{
+    QueueFile* file = findFile(session.currentFileId());
+    if (!file)
+        return;
+    const QueueFileState fileState = file->getState();
+    if (fileState == QueueFileState::Paused || fileState == QueueFileState::Canceled) {
+        session.cancel();
+        session.release(true);
+        return;
+    }
+    QByteArray text;
+    if (session.statusText(text))
+        file->setDetails(text);
+}
+
+void QueueManager::printSessions(int slot, SessionManager& session) const
+{
+    QByteArray text;
+    session.statusText(text);
+    printLine("Session: " + QByteArray::number(slot) + " ." + text);
+    printLine("Prev error: " + QByteArray::number(slot) + " ." + session.prevError());
+}
+
+void QueueManager::printFiles() const
+{
+    printLine("\nFiles in queue:");
+    for (QueueFile* file : snapshot())
+        printLine(file->toString());
+}
+
+bool QueueManager::anySessionRunning() const
+{
+    return std::any_of(m_sessions.begin(), m_sessions.end(),
+                       [](const auto& session) { return session && session->isRunning(); });
+}
+
+void QueueManager::stop()
+{
+    {
+        QMutexLocker cycleLock(&m_cycleLock);
+        m_state = Stopping;
+    }
+    cycle(true, false);
+    QMutexLocker cycleLock(&m_cycleLock);
+    for (auto& session : m_sessions) {
+        if (session) {
+            session->stop(true, false);
+            session.reset();
+        }
+    }
+    m_sessionCount = 0;
+}
+
+QueueFile* QueueManager::addFileToQueue(const QByteArray& src, int priority, const QByteArray& dest,
+                                        const QByteArray& presetName, const ProcessingOptions& options)
+{
+    return addFileToQueue(QString::fromUtf8(src), priority, QString::fromUtf8(dest), presetName, options);
+}
+
+QueueFile* QueueManager::addFileToQueue(const QString& src, int priority, const QString& dest,
+                                        const QByteArray& presetName, const ProcessingOptions& options)
+{
+    qDebug() << "addFileToQueue" << src << dest << presetName;
+    QMutexLocker queue(&m_queueLock);
+    const QByteArray candidate = uniqueDestination(src, dest);
+    if (!QFileInfo::exists(src)) {
+        setLastError("Source file does not exist.");
+        return nullptr;
+    }
+    if (!QFileInfo(QString::fromUtf8(candidate)).dir().exists()) {
+        setLastError("Destination directory does not exist.");
+        return nullptr;
+    }
+
+    auto record = std::make_unique<QueueFile>(presetName);
+    QueueFile* file = record.get();
+    file->options = options;
+    file->priority = priority;
+    file->srcFile = src.toUtf8();
+    file->destFile = candidate;
+    file->setOriginalSourceFile(file->srcFile);
+    {
+        QMutexLocker status(&m_statusLock);
+        m_lastPreset = presetName;
+    }
+    m_records.push_back(std::move(record));
+    m_files.append(file);
+    if (m_onDestFileAdded)
+        m_onDestFileAdded(file->destFile);
+    return file;
+}
+
+// dest itself when it is free, else "<base> (n).<suffix>" with the first n
+// that is neither the source, an existing file nor a queued destination.
+// Called with the queue lock held.
+QByteArray QueueManager::uniqueDestination(const QString& src, const QString& dest) const
+{
+    const QFileInfo info(dest);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const auto taken = [&](const QString& candidate) {
+        if (naming::isSamePath(candidate, src) || QFileInfo::exists(candidate))
+            return true;
+        return std::any_of(m_files.begin(), m_files.end(), [&](const QueueFile* file) {
+            return naming::isSamePath(QString::fromUtf8(file->destFile), candidate);
+        });
+    };
+    QString candidate = dest;
+    for (int n = 1; taken(candidate); ++n)
+        candidate = info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(" (%1)").arg(n) + suffix;
+    return QDir::toNativeSeparators(candidate).toUtf8();
+}
+
+void QueueManager::removeFile(int fileId)
+{
+    QMutexLocker queue(&m_queueLock);
+    m_files.removeIf([fileId](const QueueFile* file) { return file->fileId == fileId; });
+}
+
+QueueFile* QueueManager::findFile(int fileId) const
+{
+    QMutexLocker queue(&m_queueLock);
+    const auto found = std::find_if(m_files.begin(), m_files.end(),
+                                    [fileId](const QueueFile* file) { return file->fileId == fileId; });
+    return found == m_files.end() ? nullptr : *found;
+}
+
+bool QueueManager::findFile(int fileId, QueueFile*& out) const
+{
+    out = findFile(fileId);
+    return out != nullptr;
+}
+
+QueueFile* QueueManager::findByDestFile(const QByteArray& path) const
+{
+    QMutexLocker queue(&m_queueLock);
+    const QString wanted = QString::fromUtf8(path);
+    const auto found = std::find_if(m_files.begin(), m_files.end(), [&](const QueueFile* file) {
+        return naming::isSamePath(QString::fromUtf8(file->destFile), wanted);
+    });
+    return found == m_files.end() ? nullptr : *found;
+}
+
+QList<QueueFile*> QueueManager::snapshot() const
+{
+    QMutexLocker queue(&m_queueLock);
+    return m_files;
+}
+
+void QueueManager::setLastError(const QByteArray& text)
+{
+    QMutexLocker status(&m_statusLock);
+    m_lastError = text;
+}
+
+QByteArray QueueManager::lastError() const
+{
+    QMutexLocker status(&m_statusLock);
+    return m_lastError;
+}
+
+QByteArray QueueManager::statusMessage() const
+{
+    QMutexLocker status(&m_statusLock);
+    return m_statusMessage;
+}
+
+QList<QByteArray> QueueManager::presets() const
+{
+    QMutexLocker status(&m_statusLock);
+    return m_presets;
+}
+
+QByteArray QueueManager::lastPreset() const
+{
+    QMutexLocker status(&m_statusLock);
+    return m_lastPreset;
+}
+
+QByteArray QueueManager::apiUrl() const
+{
+    QMutexLocker status(&m_statusLock);
+    return m_apiUrl;
+}
+
+void QueueManager::setOnDestFileAdded(std::function<void(const QByteArray&)> callback)
+{
+    QMutexLocker queue(&m_queueLock);
+    m_onDestFileAdded = std::move(callback);
+}
+
+QString QueueManager::stateName(int state)
+{
+    switch (state) {
+    case Initializing: return QStringLiteral("Initializing");
+    case Running: return QStringLiteral("Running");
+    case Finished: return QStringLiteral("Finished");
+    case Error: return QStringLiteral("Error");
+    case WaitingForLoginInfo: return QStringLiteral("Waiting For Login Info");
+    case GettingPresets: return QStringLiteral("Getting presets");
+    default: return QStringLiteral("(Unknown state)");
+    }
+}
+
+float QueueManager::getCredit() const
+{
+    qint64 newest = 1000;
+    float credit = -1;
+    for (const auto& session : m_sessions) {
+        if (!session)
+            continue;
+        qint64 time = 0;
+        float value = -1;
+        session->getCredit(time, value);
+        if (time > newest) {
+            newest = time;
+            credit = value;
+        }
+    }
+    return credit;
+}
+
+SessionManager* QueueManager::session(int slot) const
+{
+    return slot >= 0 && slot < kMaxSessions ? m_sessions[size_t(slot)].get() : nullptr;
+}

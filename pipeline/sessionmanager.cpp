@@ -1,0 +1,457 @@
+#include "pipeline/sessionmanager.h"
+
+#include "pipeline/jobinfo.h"
+#include "pipeline/webapi.h"
+
+#include <QDateTime>
+#include <QDebug>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr unsigned long kCycleMs = 100;
+
+std::atomic<int> nextSessionNumber{1000};
+
+bool isUnauthorised(const QString& error)
+{
+    return error.startsWith(QLatin1String("401"));
+}
+
+int presetIdOf(const QByteArray& entry)
+{
+    const int colon = entry.indexOf(':');
+    return colon < 0 ? 0 : entry.left(colon).trimmed().toInt();
+}
+
+QByteArray kilobytes(qint64 bytes)
+{
+    return QByteArray::number(bytes / 1024);
+}
+
+} // namespace
+
+SessionManager::SessionManager()
+    : m_number(nextSessionNumber++)
+{
+}
+
+SessionManager::~SessionManager()
+{
+    QMutexLocker control(&m_controlLock);
+    if (QThread::isRunning()) {
+        qDebug() << "Ending thread";
+        m_stopRequested = true;
+        m_quitRequested = true;
+        abortRequest(true);
+        wakeThread();
+        quit();
+        if (!wait())
+            qWarning() << "Failed to stop thread!";
+    }
+    qDebug() << "~SessionManager";
+}
+
+bool SessionManager::start()
+{
+    if (m_running || QThread::isRunning())
+        return false;
+    // Cleared here rather than in the thread, so that a stop issued right
+    // after start is never lost.
+    m_stopRequested = false;
+    m_quitRequested = false;
+    m_running = true;
+    QThread::start(QThread::InheritPriority);
+    return true;
+}
+
+void SessionManager::stop(bool wait, bool quitLoop)
+{
+    QMutexLocker control(&m_controlLock);
+    if (!m_running)
+        return;
+    m_stopRequested = true;
+    m_quitRequested = quitLoop;
+    abortRequest(true);
+    wakeThread();
+    if (quitLoop)
+        quit();
+    if (wait && !QThread::wait())
+        qWarning() << "Failed to stop thread!";
+    m_running = false;
+}
+
+void SessionManager::abortRequest(bool everything)
+{
+    QMutexLocker lock(&m_apiLock);
+    if (!m_api)
+        return;
+    if (everything)
+        m_api->abortAllRequests();
+    else
+        m_api->abortCurrentRequest();
+}
+
+bool SessionManager::getState(int& out) const
+{
+    if (!m_running)
+        return false;
+    QMutexLocker lock(&m_stateLock);
+    out = m_state;
+    return true;
+}
+
+bool SessionManager::statusText(QByteArray& out) const
+{
+    int state = 0;
+    if (!getState(state))
+        return false;
+    qint64 uploaded = 0;
+    qint64 downloaded = 0;
+    {
+        QMutexLocker lock(&m_apiLock);
+        if (m_api) {
+            uploaded = m_api->uploadedBytes();
+            downloaded = m_api->downloadedBytes();
+        }
+    }
+    switch (state) {
+    case Initializing: out = "Initializing"; break;
+    case LoggingIn: out = "Logging In"; break;
+    case GettingPresets: out = "Getting Presets"; break;
+    case WaitingForInput: out = "Waiting For Input File"; break;
+    case Uploading: out = "Uploading File: " + kilobytes(uploaded) + " KB"; break;
+    case JobReady: out = "Previous Job Ready - Waiting For Request"; break;
+    case Processing: {
+        QMutexLocker lock(&m_stateLock);
+        out = "Processing File " + m_jobStatusText;
+        break;
+    }
+    case Downloading: out = "Downloading Processed File:  " + kilobytes(downloaded) + " KB"; break;
+    case Error: out = "Error at last request - Waiting For Input File"; break;
+    default: out = "Unknown"; break;
+    }
+    return true;
+}
+
+QByteArray SessionManager::prevError() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_prevError;
+}
+
+bool SessionManager::lastFlag() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_lastFlag;
+}
+
+QByteArray SessionManager::resultPath() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_resultPath;
+}
+
+QByteArray SessionManager::srcFile() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_srcFile;
+}
+
+QByteArray SessionManager::dstFile() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_dstFile;
+}
+
+bool SessionManager::copyPresets(QList<QByteArray>& list) const
+{
+    if (!m_presetsLoaded)
+        return false;
+    QMutexLocker lock(&m_stateLock);
+    list = m_presets;
+    return true;
+}
+
+bool SessionManager::selectPreset(const QByteArray& entry)
+{
+    if (!m_running)
+        return false;
+    QMutexLocker lock(&m_stateLock);
+    if (!m_presets.contains(entry))
+        return false;
+    m_presetId = presetIdOf(entry);
+    return true;
+}
+
+void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
+{
+    int state = 0;
+    getState(state);
+    if (state == Uploading || state == Downloading)
+        abortRequest(false);
+    QMutexLocker lock(&m_stateLock);
+    m_cancelRequested = false;
+    m_dstFile = dst;
+    m_srcFile = src;
+    // The session goes to Uploading at once, so that the queue manager never
+    // sees it waiting with a file that is already Running.
+    ++m_epoch;
+    setStateLocked(Uploading, true);
+}
+
+bool SessionManager::release(bool clearFile)
+{
+    if (!m_running)
+        return false;
+    QMutexLocker lock(&m_stateLock);
+    if (m_state < WaitingForInput)
+        return false;
+    ++m_epoch;
+    setStateLocked(WaitingForInput, true);
+    if (clearFile) {
+        m_currentFileId = 0;
+        m_srcFile.clear();
+        m_dstFile.clear();
+    }
+    return true;
+}
+
+void SessionManager::cancel()
+{
+    m_cancelRequested = true;
+    abortRequest(false);
+}
+
+void SessionManager::getCredit(qint64& creditTime, float& credit) const
+{
+    QMutexLocker lock(&m_stateLock);
+    creditTime = m_creditTime;
+    credit = m_credit;
+}
+
+void SessionManager::setStateLocked(int state, bool flag)
+{
+    m_state = state;
+    m_lastFlag = flag;
+}
+
+SessionManager::Snapshot SessionManager::snapshot() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return {m_state, m_epoch, m_srcFile, m_dstFile};
+}
+
+void SessionManager::applyOutcome(quint64 epoch, const std::function<void()>& change)
+{
+    QMutexLocker lock(&m_stateLock);
+    m_prevError.clear();
+    if (m_epoch != epoch) {
+        m_cancelRequested = false;
+        return;
+    }
+    change();
+}
+
+bool SessionManager::handleUnauthorised(const QString& error)
+{
+    if (!isUnauthorised(error))
+        return false;
+    QString staleToken;
+    {
+        QMutexLocker lock(&m_apiLock);
+        staleToken = m_api->lastRequestToken();
+    }
+    if (!staleToken.isEmpty() && WebAPI::invalidateToken(staleToken, false))
+        qDebug() << "Token refused by the service; a new log-in is needed";
+    QMutexLocker lock(&m_stateLock);
+    m_prevError.clear();
+    return true;
+}
+
+void SessionManager::sleepOneCycle()
+{
+    QMutexLocker lock(&m_sleepLock);
+    if (!m_stopRequested && !m_quitRequested)
+        m_wake.wait(&m_sleepLock, kCycleMs);
+}
+
+void SessionManager::wakeThread()
+{
+    QMutexLocker lock(&m_sleepLock);
+    m_wake.wakeAll();
+}
+
+void SessionManager::run()
+{
+    m_running = true;
+    auto api = std::make_unique<WebAPI>();
+    api->setBaseUrl(WebAPI::sessionHostUrl());
+    {
+        QMutexLocker lock(&m_apiLock);
+        m_api = api.get();
+    }
+    qDebug() << "lib...threadProc started";
+
+    while (!m_stopRequested && !m_quitRequested) {
+        sleepOneCycle();
+        if (m_stopRequested || m_quitRequested)
+            break;
+        runCycle();
+        if (m_hostReset) {
+            qDebug() << "Host reset at thread: " << this;
+            api->setBaseUrl(WebAPI::sessionHostUrl());
+            m_hostReset = false;
+        }
+    }
+
+    {
+        QMutexLocker lock(&m_apiLock);
+        m_api = nullptr;
+    }
+    api.reset();
+    qDebug() << "lib...threadProc finished";
+    m_running = false;
+}
+
+bool SessionManager::runCycle()
+{
+    if (!m_running)
+        return false;
+    const Snapshot current = snapshot();
+    if (current.state != Initializing && current.state != LoggingIn) {
+        workStep(current);
+        return true;
+    }
+    const bool haveToken = !WebAPI::token().isEmpty();
+    applyOutcome(current.epoch, [&] { setStateLocked(haveToken ? GettingPresets : LoggingIn, true); });
+    return haveToken;
+}
+
+void SessionManager::workStep(const Snapshot& current)
+{
+    switch (current.state) {
+    case GettingPresets: getPresetsStep(current); break;
+    case Uploading: uploadStep(current); break;
+    case Processing: processingStep(current); break;
+    case Downloading: downloadStep(current); break;
+    default:
+        if ((current.state & WaitingForInput) && current.state != Error && !current.srcFile.isEmpty())
+            applyOutcome(current.epoch, [&] { setStateLocked(Uploading, true); });
+        break;
+    }
+}
+
+void SessionManager::getPresetsStep(const Snapshot& current)
+{
+    const bool ok = m_api->getPresets();
+    const QString error = m_api->lastError();
+    if (!ok && handleUnauthorised(error))
+        return;
+    const QList<QByteArray> presets = m_api->presets();
+    applyOutcome(current.epoch, [&] {
+        if (!ok) {
+            m_prevError = error.toUtf8();
+            return;
+        }
+        m_presets = presets;
+        m_presetsLoaded = true;
+        if (!presets.isEmpty())
+            m_presetId = presetIdOf(presets.first());
+        setStateLocked(m_srcFile.isEmpty() ? WaitingForInput : Uploading, true);
+    });
+}
+
+void SessionManager::uploadStep(const Snapshot& current)
+{
+    const int id = m_api->submitJob(QString::fromUtf8(current.srcFile), m_presetId, true);
+    const QString error = m_api->lastError();
+    if (id < 0 && handleUnauthorised(error))
+        return;
+    applyOutcome(current.epoch, [&] {
+        if (id >= 0) {
+            m_jobId = id;
+            m_srcFile.clear();
+            m_jobStatusText.clear();
+            setStateLocked(Processing, true);
+            return;
+        }
+        m_srcFile.clear();
+        if (error.startsWith(QLatin1String("415"))) {
+            m_prevError = "Invalid audio file format";
+            setStateLocked(Error, false);
+        } else if (m_cancelRequested.exchange(false)) {
+            m_prevError = "Cancelled by user";
+            setStateLocked(WaitingForInput, true);
+        } else {
+            m_prevError = error.toUtf8();
+            setStateLocked(Error, true);
+        }
+    });
+}
+
+void SessionManager::processingStep(const Snapshot& current)
+{
+    const QJsonObject object = m_api->getJob(m_jobId);
+    const QString error = m_api->lastError();
+    if (object.isEmpty() && handleUnauthorised(error))
+        return;
+    const JobInfo job = JobInfo::fromJson(object);
+    const bool stillRunning = job.status >= 3 && job.status <= 7;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!object.isEmpty() && !stillRunning) {
+        const QByteArray line = "Fetched credit: " + QByteArray::number(job.ownerCredit) + ' ' + QByteArray::number(now);
+        std::printf("%s\n", line.constData());
+        std::fflush(stdout);
+    }
+    applyOutcome(current.epoch, [&] {
+        if (object.isEmpty()) {
+            if (m_cancelRequested.exchange(false)) {
+                m_prevError = "Cancelled by user";
+                setStateLocked(WaitingForInput, true);
+            } else {
+                m_prevError = error.toUtf8();
+                setStateLocked(Error, true);
+            }
+            return;
+        }
+        if (stillRunning) {
+            m_jobStatusText = job.statusText();
+            return;
+        }
+        m_credit = float(job.ownerCredit);
+        m_creditTime = now;
+        if (job.status == 8) {
+            setStateLocked(Downloading, true);
+            return;
+        }
+        m_prevError = job.status == 12 ? QByteArray("Error: Insufficient credit to proceed")
+                                       : "Error processing file (err " + QByteArray::number(job.status) + ")";
+        setStateLocked(Error, true);
+    });
+}
+
+void SessionManager::downloadStep(const Snapshot& current)
+{
+    const int jobId = m_jobId;
+    const QString path = m_api->downloadResult(jobId, QString::fromUtf8(current.dstFile));
+    const QString error = m_api->lastError();
+    if (path.isEmpty() && handleUnauthorised(error))
+        return;
+    applyOutcome(current.epoch, [&] {
+        if (!path.isEmpty()) {
+            m_srcFile.clear();
+            m_resultPath = path.toUtf8();
+            m_lastJobDone = jobId;
+            setStateLocked(JobReady, true);
+        } else if (m_cancelRequested.exchange(false)) {
+            m_prevError = "Cancelled by user";
+            setStateLocked(WaitingForInput, true);
+        } else {
+            m_prevError = error.toUtf8();
+            setStateLocked(Error, true);
+        }
+    });
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <functional>
+
+class WebAPI;
+
+// One worker thread that carries one audio file at a time through the
+// service: it waits for the shared log-in token, loads the preset list,
+// uploads the file as a job, polls the job until it is ready and downloads
+// the result. The queue manager hands it files and reads its state; the
+// session never touches the queue.
+//
+// Threads and locks. The queue manager (GUI thread, a background task or the
+// login dialog's worker) calls the public operations; everything else runs
+// on the session's own thread, which owns its WebAPI from start to end.
+//  - control mutex: serialises stop() and destruction; taken first.
+//  - state mutex: guards the state, lastFlag and every member that both
+//    sides read or write (srcFile, dstFile, resultPath, prevError, the job
+//    status text and the preset copy).
+//  - api mutex: guards the pointer to the thread's WebAPI, which the other
+//    side uses to abort a request and to read the byte counts.
+// The state and api mutexes are never held together; both may be taken
+// while the control mutex is held, and the state mutex while the queue
+// manager holds its cycle lock. Plain numbers and flags are atomics.
+//
+// Every change the queue manager makes to the state (release, submitFile)
+// starts a new epoch. A network step remembers the epoch it began in and
+// applies its outcome only if no such change came in meanwhile, so a step
+// that was overtaken (a file released, a new file submitted during a
+// download) never overwrites the newer decision.
+class SessionManager : public QThread {
+    Q_OBJECT
+
+public:
+    enum State {
+        Initializing = 0,
+        LoggingIn = 2,
+        GettingPresets = 4,
+        WaitingForInput = 8,
+        Uploading = 16,
+        JobReady = 24,
+        Processing = 32,
+        Downloading = 64,
+        Error = 128,
+    };
+
+    SessionManager();
+    ~SessionManager() override;
+
+    // False if the thread already runs; else starts it.
+    bool start();
+    bool getState(int& out) const;
+    bool statusText(QByteArray& out) const;
+    QByteArray prevError() const;
+    bool isRunning() const { return m_running; }
+    int number() const { return m_number; }
+    int currentFileId() const { return m_currentFileId; }
+    void setCurrentFileId(int id) { m_currentFileId = id; }
+    bool lastFlag() const;
+    QByteArray resultPath() const;
+    bool copyPresets(QList<QByteArray>& list) const;
+    bool selectPreset(const QByteArray& entry);
+    void submitFile(const QByteArray& src, const QByteArray& dst);
+    bool release(bool clearFile);
+    void cancel();
+    void requestHostReset() { m_hostReset = true; }
+    void getCredit(qint64& creditTime, float& credit) const;
+    void stop(bool wait, bool quit);
+
+    // Read-only views of the job members, for the queue manager's verbose
+    // output and for tests.
+    QByteArray srcFile() const;
+    QByteArray dstFile() const;
+    int presetId() const { return m_presetId; }
+    int jobId() const { return m_jobId; }
+    int lastJobDone() const { return m_lastJobDone; }
+
+protected:
+    void run() override;
+
+private:
+    struct Snapshot {
+        int state = Initializing;
+        quint64 epoch = 0;
+        QByteArray srcFile;
+        QByteArray dstFile;
+    };
+
+    bool runCycle();
+    void workStep(const Snapshot& snapshot);
+    void getPresetsStep(const Snapshot& snapshot);
+    void uploadStep(const Snapshot& snapshot);
+    void processingStep(const Snapshot& snapshot);
+    void downloadStep(const Snapshot& snapshot);
+
+    Snapshot snapshot() const;
+    // Runs change under the state mutex if no external change came in since
+    // the step began; otherwise drops it together with a pending cancel.
+    void applyOutcome(quint64 epoch, const std::function<void()>& change);
+    // Used under the state mutex.
+    void setStateLocked(int state, bool flag);
+    // A 401 answer: the token the request carried is stale. Clearing it
+    // (only if no other thread has replaced it yet) makes the queue manager
+    // log in again; the step is repeated with the new token.
+    bool handleUnauthorised(const QString& error);
+    void sleepOneCycle();
+    void wakeThread();
+    void abortRequest(bool everything);
+
+    const int m_number;
+    std::atomic<int> m_currentFileId{0};
+    std::atomic<int> m_presetId{0};
+    std::atomic<int> m_jobId{0};
+    std::atomic<int> m_lastJobDone{0};
+    std::atomic<bool> m_presetsLoaded{false};
+    std::atomic<bool> m_hostReset{false};
+    std::atomic<bool> m_cancelRequested{false};
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_quitRequested{false};
+    std::atomic<bool> m_running{false};
+
+    mutable QMutex m_stateLock;
+    int m_state = Initializing;
+    bool m_lastFlag = true;
+    quint64 m_epoch = 0;
+    QByteArray m_srcFile;
+    QByteArray m_dstFile;
+    QByteArray m_resultPath;
+    QByteArray m_prevError;
+    QByteArray m_jobStatusText;
+    QList<QByteArray> m_presets;
+    float m_credit = -1;
+    qint64 m_creditTime = 0;
+
+    mutable QMutex m_apiLock;
+    WebAPI* m_api = nullptr;
+
+    QMutex m_controlLock;
+    QMutex m_sleepLock;
+    QWaitCondition m_wake;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "pipeline/webapi.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+
+// Owner of one WebAPI used for log-in, token checks and host changes by
+// start-up and the queue manager. The token itself is the process-wide one
+// of WebAPI, shared with every session.
+class tokenManager {
+public:
+    tokenManager() = default;
+    ~tokenManager();
+    tokenManager(const tokenManager&) = delete;
+    tokenManager& operator=(const tokenManager&) = delete;
+
+    // Start-up check that the client library is usable.
+    bool testCall(QString& message);
+
+    // Logs in through the WebAPI; false at once while disabled. errorOut
+    // receives the failure text, with 401 and 400 answers turned into the
+    // "Can't log in: ..." messages the login dialog shows.
+    bool login(const QByteArray& user, const QByteArray& password, QByteArray& errorOut);
+
+    QByteArray currentToken() const;
+    bool hasToken() const;
+    void logout();
+
+    // Sets the API base URL of the sessions and of this manager's WebAPI,
+    // and clears the token (it belongs to the old host).
+    void setHost(const QByteArray& url);
+
+    void setEnabled(bool enabled) { m_enabled = enabled; }
+    bool isEnabled() const { return m_enabled; }
+
+private:
+    std::atomic<bool> m_enabled{true};
+    WebAPI m_api;
+};

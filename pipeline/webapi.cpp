@@ -1,0 +1,488 @@
+#include "pipeline/webapi.h"
+
+#include "pipeline/formdata.h"
+#include "settings/naming.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QSslCertificate>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// How often a running request looks at the abort flags, so that an abort
+// also reaches a request whose bytes have stopped moving.
+constexpr int kAbortPollMs = 50;
+// Bytes the network layer may hold for a download before we take them, so
+// memory stays bounded when the disk is slower than the network.
+constexpr qint64 kDownloadBufferBytes = 2 * 1024 * 1024;
+
+QMutex tokenMutex;
+QString sharedToken;
+
+QMutex hostMutex;
+QByteArray sharedHostUrl;
+
+QMutex tlsMutex;
+QSslConfiguration sharedTls;
+bool tlsReady = false;
+
+std::atomic<int> stallTimeoutMs{WebAPI::kDefaultStallTimeoutMs};
+
+// Builds the shared TLS configuration once: the system's CA store with peer
+// verification, TLS 1.2 or newer, every cipher the TLS library offers.
+// Callers hold tlsMutex.
+void ensureTlsConfiguration()
+{
+    if (tlsReady)
+        return;
+    if (!QSslSocket::supportsSsl()) {
+        qWarning() << "SSL not supported!";
+        return;
+    }
+    sharedTls = QSslConfiguration::defaultConfiguration();
+    sharedTls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    sharedTls.setProtocol(QSsl::TlsV1_2OrLater);
+    sharedTls.setCiphers(QSslConfiguration::supportedCiphers());
+    tlsReady = true;
+    qDebug() << "SSL config ready";
+}
+
+QString maskedToken(const QString& token)
+{
+    return token.left(4) + QStringLiteral("...");
+}
+
+QString fileExtension(const QString& filePath)
+{
+    const QString name = QFileInfo(filePath).fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+}
+
+QByteArray contentTypeFor(const QString& extension)
+{
+    if (extension == QLatin1String("wav"))
+        return "audio/wav";
+    if (extension == QLatin1String("mp3"))
+        return "audio/mpeg";
+    return {};
+}
+
+QString partFileNameFor(const QString& targetPath)
+{
+    const QFileInfo target(targetPath);
+    const QString random = QString::number(QRandomGenerator::global()->generate64(), 16);
+    return target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.') + random
+        + QLatin1String(".part");
+}
+
+bool isSuccessStatus(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() && status.toInt() >= 200 && status.toInt() < 300;
+}
+
+} // namespace
+
+WebAPI::WebAPI()
+    : m_network(new QNetworkAccessManager(this))
+{
+    QMutexLocker lock(&tlsMutex);
+    ensureTlsConfiguration();
+}
+
+WebAPI::~WebAPI()
+{
+    qDebug() << "~WebApi ";
+}
+
+QString WebAPI::token()
+{
+    QMutexLocker lock(&tokenMutex);
+    return sharedToken;
+}
+
+void WebAPI::setToken(const QString& token)
+{
+    QMutexLocker lock(&tokenMutex);
+    sharedToken = token;
+}
+
+bool WebAPI::invalidateToken(const QString& failedToken, bool always)
+{
+    QMutexLocker lock(&tokenMutex);
+    if (!always && sharedToken != failedToken)
+        return false;
+    sharedToken.clear();
+    return true;
+}
+
+QByteArray WebAPI::sessionHostUrl()
+{
+    QMutexLocker lock(&hostMutex);
+    return sharedHostUrl;
+}
+
+void WebAPI::setSessionHostUrl(const QByteArray& url)
+{
+    QMutexLocker lock(&hostMutex);
+    sharedHostUrl = url;
+}
+
+int WebAPI::stallTimeout()
+{
+    return stallTimeoutMs;
+}
+
+void WebAPI::setStallTimeout(int milliseconds)
+{
+    stallTimeoutMs = milliseconds;
+}
+
+void WebAPI::addCaCertificates(const QList<QSslCertificate>& certificates)
+{
+    QMutexLocker lock(&tlsMutex);
+    ensureTlsConfiguration();
+    if (tlsReady)
+        sharedTls.addCaCertificates(certificates);
+}
+
+void WebAPI::setBaseUrl(const QByteArray& url)
+{
+    if (!m_baseUrl.isEmpty())
+        qDebug().noquote() << "Host replaced from: " + QString::fromUtf8(m_baseUrl) + " to  " + QString::fromUtf8(url);
+    m_baseUrl = url;
+}
+
+void WebAPI::abortCurrentRequest()
+{
+    qDebug() << "abortCurrentRequest only implemented for file submission/result download";
+    m_abortRequested = true;
+}
+
+void WebAPI::abortAllRequests()
+{
+    m_abortAll = true;
+}
+
+QNetworkAccessManager* WebAPI::networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal)
+{
+    if (QThread::currentThread() != thread()) {
+        callLocal = std::make_unique<QNetworkAccessManager>();
+        return callLocal.get();
+    }
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return m_network;
+}
+
+QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls)
+{
+    QNetworkRequest request(QUrl(QString::fromUtf8(m_baseUrl + path)));
+    if (jsonContent)
+        request.setRawHeader("Content-Type", "application/json");
+    if (authorised) {
+        m_lastRequestToken = token();
+        request.setRawHeader("Authorization", "Bearer " + m_lastRequestToken.toUtf8());
+    }
+    if (tls) {
+        QMutexLocker lock(&tlsMutex);
+        if (tlsReady)
+            request.setSslConfiguration(sharedTls);
+    }
+    return request;
+}
+
+void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
+{
+    QEventLoop loop;
+    QTimer stall;
+    stall.setSingleShot(true);
+    stall.setInterval(stallTimeout());
+    QTimer abortPoll;
+    abortPoll.setInterval(kAbortPollMs);
+    m_timedOut = false;
+
+    const auto restartStall = [&stall] { stall.start(); };
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QNetworkReply::uploadProgress, &stall, restartStall);
+    connect(reply, &QNetworkReply::downloadProgress, &stall, restartStall);
+    connect(reply, &QNetworkReply::metaDataChanged, &stall, restartStall);
+    connect(&stall, &QTimer::timeout, reply, [this, reply] {
+        m_timedOut = true;
+        reply->abort();
+    });
+    connect(&abortPoll, &QTimer::timeout, reply, [this, reply, abortable] {
+        if (m_abortAll || (abortable == Abortable::Yes && m_abortRequested))
+            reply->abort();
+    });
+
+    if (m_abortAll) {
+        reply->abort();
+        return;
+    }
+    stall.start();
+    abortPoll.start();
+    if (!reply->isFinished())
+        loop.exec();
+    // The loop also ends early when the thread is told to quit.
+    if (!reply->isFinished())
+        reply->abort();
+}
+
+bool WebAPI::replySucceeded(QNetworkReply* reply)
+{
+    if (reply->error() == QNetworkReply::NoError)
+        return true;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QString statusText = status.isValid() ? QString::number(status.toInt()) : QString();
+    const QString reason = m_timedOut
+        ? QStringLiteral("Request timed out (no data for %1 ms)").arg(stallTimeout())
+        : reply->errorString();
+    m_lastError = statusText + QStringLiteral(" - ") + reason;
+    return false;
+}
+
+void WebAPI::followProgress(QNetworkReply* reply, bool upload)
+{
+    const auto report = [this, reply](const char* label, std::atomic<qint64>& counter) {
+        return [this, reply, label, &counter](qint64 done, qint64 total) {
+            counter = done;
+            qDebug() << label << done << "of" << total;
+            if (m_abortRequested || m_abortAll)
+                reply->abort();
+        };
+    };
+    if (upload)
+        connect(reply, &QNetworkReply::uploadProgress, reply, report("Uploaded:", m_uploadedBytes));
+    connect(reply, &QNetworkReply::downloadProgress, reply, report("Downloaded:", m_downloadedBytes));
+}
+
+bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject()) {
+        m_lastError = QStringLiteral("Error parsing response");
+        return false;
+    }
+    object = document.object();
+    return true;
+}
+
+bool WebAPI::login(const QString& email, const QString& password)
+{
+    qDebug() << "WebAPI::login" << email << "***";
+    m_user = email;
+    m_password = password;
+    if (email.isEmpty() || password.isEmpty()) {
+        m_lastError = QStringLiteral("400 - No username/password");
+        return false;
+    }
+
+    const QJsonObject body{{"email", email}, {"password", password}};
+    std::unique_ptr<QNetworkAccessManager> callLocal;
+    QNetworkAccessManager* network = networkManager(callLocal);
+    std::unique_ptr<QNetworkReply> reply(
+        network->post(buildRequest("/Login", true, false, true), QJsonDocument(body).toJson(QJsonDocument::Indented)));
+    waitForReply(reply.get(), Abortable::No);
+    if (!replySucceeded(reply.get()))
+        return false;
+
+    QJsonObject object;
+    if (!parseObject(reply->readAll(), object))
+        return false;
+    const QString newToken = object.value("token").toString();
+    if (newToken.isEmpty()) {
+        m_lastError = QStringLiteral("Token not found in response");
+        return false;
+    }
+    setToken(newToken);
+    qDebug().noquote() << "Token set: " + maskedToken(newToken);
+    return true;
+}
+
+bool WebAPI::getPresets()
+{
+    std::unique_ptr<QNetworkAccessManager> callLocal;
+    QNetworkAccessManager* network = networkManager(callLocal);
+    std::unique_ptr<QNetworkReply> reply(network->get(buildRequest("/AudioPresets", true, true, true)));
+    waitForReply(reply.get(), Abortable::No);
+    if (!replySucceeded(reply.get()))
+        return false;
+
+    QJsonObject object;
+    if (!parseObject(reply->readAll(), object))
+        return false;
+    const QJsonValue list = object.value("presets");
+    if (!list.isArray()) {
+        m_lastError = QStringLiteral("Presets not found in response");
+        return false;
+    }
+    m_presets.clear();
+    for (const QJsonValue& element : list.toArray()) {
+        if (!element.isObject())
+            continue;
+        const QJsonObject preset = element.toObject();
+        const QByteArray id = QByteArray::number(preset.value("id").toInteger());
+        const QByteArray name = preset.value("name").toString().toUtf8();
+        qDebug() << "Preset " << id << " " << name;
+        m_presets.append(id + ": " + name);
+    }
+    return true;
+}
+
+int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
+{
+    m_lastError.clear();
+    const QString extension = fileExtension(filePath);
+    const QByteArray contentType = contentTypeFor(extension);
+    if (contentType.isEmpty()) {
+        qWarning() << "Unsupported file type:" << extension;
+        m_lastError = QStringLiteral("Unsupported file type: ") + extension;
+        return -1;
+    }
+    auto file = std::make_unique<QFile>(filePath);
+    if (!file->open(QIODevice::ReadOnly)) {
+        qWarning() << "Cannot open file:" << file->errorString();
+        m_lastError = QStringLiteral("Cannot open file: ") + file->errorString();
+        return -1;
+    }
+
+    auto* multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    QHttpPart filePart;
+    filePart.setRawHeader("Content-Disposition", formdata::fileDisposition("file", QFileInfo(filePath).fileName()));
+    filePart.setRawHeader("Content-Type", contentType);
+    filePart.setBodyDevice(file.get());
+    file.release()->setParent(multipart);
+    QHttpPart presetPart;
+    presetPart.setRawHeader("Content-Disposition", formdata::fieldDisposition("presetId"));
+    presetPart.setBody(QByteArray::number(presetId));
+    QHttpPart acceptPart;
+    acceptPart.setRawHeader("Content-Disposition", formdata::fieldDisposition("acceptAnyway"));
+    acceptPart.setBody(acceptAnyway ? "true" : "false");
+    multipart->append(filePart);
+    multipart->append(presetPart);
+    multipart->append(acceptPart);
+
+    std::unique_ptr<QNetworkAccessManager> callLocal;
+    QNetworkAccessManager* network = networkManager(callLocal);
+    m_abortRequested = false;
+    m_uploadedBytes = 0;
+    m_downloadedBytes = 0;
+    std::unique_ptr<QNetworkReply> reply(network->post(buildRequest("/Jobs", false, true, true), multipart));
+    multipart->setParent(reply.get());
+    followProgress(reply.get(), true);
+    waitForReply(reply.get(), Abortable::Yes);
+    if (!replySucceeded(reply.get())) {
+        qDebug().noquote() << "Error" << m_lastError;
+        return -1;
+    }
+
+    QJsonObject object;
+    if (!parseObject(reply->readAll(), object))
+        return -1;
+    if (!object.contains("id")) {
+        m_lastError = QStringLiteral("ID not found in response");
+        return -1;
+    }
+    m_lastJobId = object.value("id").toInt();
+    return m_lastJobId;
+}
+
+QJsonObject WebAPI::getJob(int jobId)
+{
+    std::unique_ptr<QNetworkAccessManager> callLocal;
+    QNetworkAccessManager* network = networkManager(callLocal);
+    std::unique_ptr<QNetworkReply> reply(
+        network->get(buildRequest("/Jobs/" + QByteArray::number(jobId), true, true, true)));
+    waitForReply(reply.get(), Abortable::No);
+    QJsonObject object;
+    if (!replySucceeded(reply.get()) || !parseObject(reply->readAll(), object)) {
+        qDebug().noquote() << "Error" << m_lastError;
+        return {};
+    }
+    return object;
+}
+
+QString WebAPI::downloadResult(int jobId, const QString& targetPath)
+{
+    std::unique_ptr<QNetworkAccessManager> callLocal;
+    QNetworkAccessManager* network = networkManager(callLocal);
+    QFile partFile(partFileNameFor(targetPath));
+    bool writeFailed = false;
+
+    std::unique_ptr<QNetworkReply> reply(
+        network->get(buildRequest("/Jobs/" + QByteArray::number(jobId) + "/Result", false, true, true)));
+    reply->setReadBufferSize(kDownloadBufferBytes);
+    m_abortRequested = false;
+    m_downloadedBytes = 0;
+    followProgress(reply.get(), false);
+    QNetworkReply* replyPtr = reply.get();
+    connect(replyPtr, &QIODevice::readyRead, replyPtr, [&] {
+        const QByteArray chunk = replyPtr->readAll();
+        if (writeFailed || !isSuccessStatus(replyPtr))
+            return;
+        const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        if (!ready || partFile.write(chunk) != chunk.size()) {
+            writeFailed = true;
+            replyPtr->abort();
+        }
+    });
+    waitForReply(replyPtr, Abortable::Yes);
+
+    QString written;
+    if (writeFailed) {
+        m_lastError = QStringLiteral("Cannot open file for writing");
+    } else if (!replySucceeded(replyPtr)) {
+        qDebug().noquote() << "Error" << m_lastError;
+    } else {
+        written = finishDownload(partFile, targetPath);
+    }
+    if (written.isEmpty() && partFile.exists())
+        partFile.remove();
+    return written;
+}
+
+// Closes the completed temporary file and gives it its final name: the
+// target itself, or a free name next to it when the target exists.
+QString WebAPI::finishDownload(QFile& partFile, const QString& targetPath)
+{
+    const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    const bool flushed = ready && partFile.flush();
+    partFile.close();
+    if (!flushed) {
+        m_lastError = QStringLiteral("Cannot open file for writing");
+        return {};
+    }
+
+    QString finalPath = targetPath;
+    const bool exists = QFileInfo::exists(targetPath);
+    if (exists && !overwriteResult) {
+        finalPath = uniqueResultName ? naming::uniqueFileName(targetPath, false) : QString();
+        if (finalPath.isEmpty()) {
+            m_lastError = QStringLiteral("File already exists");
+            return {};
+        }
+    }
+    if ((exists && overwriteResult && !QFile::remove(targetPath)) || !partFile.rename(finalPath)) {
+        m_lastError = QStringLiteral("Cannot open file for writing");
+        return {};
+    }
+    return QDir::toNativeSeparators(finalPath);
+}

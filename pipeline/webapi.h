@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QSslCertificate;
+
+// Client of the processing service's REST interface: log-in, presets, job
+// submission, job status and result download.
+//
+// Every call is synchronous: it sends one request and runs a local event
+// loop until the reply has finished, so it belongs on a worker thread (each
+// session thread owns one WebAPI) or, briefly, on the thread that runs the
+// queue manager's log-in. Called on the thread the object lives on, it uses
+// its own network manager; called from another thread it uses a network
+// manager of that call's own, because a network manager may only be used on
+// its thread.
+//
+// A request whose bytes stop moving for stallTimeout() milliseconds is
+// aborted and fails like any other network error, so a stalled server never
+// holds a session for ever.
+//
+// Failures leave a text in lastError(): the HTTP status code (empty when
+// there is none), " - " and the network error text, or one of the fixed
+// texts of the individual calls.
+//
+// Process-wide state, shared by every instance: the bearer token (token
+// mutex), the API base URL the session threads start with (host mutex) and
+// the TLS configuration (TLS mutex). These three mutexes are leaf locks,
+// never held together and never while a request runs.
+class WebAPI : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kDefaultStallTimeoutMs = 60000;
+
+    WebAPI();
+    ~WebAPI() override;
+
+    // POST /Login with {"email","password"}; stores the returned token as
+    // the process-wide token.
+    bool login(const QString& email, const QString& password);
+    // GET /AudioPresets; fills presets() with "<id>: <name>" entries.
+    bool getPresets();
+    // POST /Jobs with the parts file, presetId and acceptAnyway; returns the
+    // job id, or -1.
+    int submitJob(const QString& filePath, int presetId, bool acceptAnyway);
+    // GET /Jobs/<id>; the job object, or an empty object on failure.
+    QJsonObject getJob(int jobId);
+    // GET /Jobs/<id>/Result into targetPath (or a free name next to it);
+    // returns the path written, native separators, or an empty string. The
+    // body is streamed into a temporary file in the target's folder, which
+    // is renamed only once the reply has completed, so memory use does not
+    // grow with the result and no partial file ever carries the result name.
+    QString downloadResult(int jobId, const QString& targetPath);
+
+    // Any thread. Aborts a running submission or download (other requests
+    // run to their end); cleared when the next submission or download starts.
+    void abortCurrentRequest();
+    // Any thread. Aborts whatever request runs now and every later one at
+    // once; used when the owning thread is being stopped.
+    void abortAllRequests();
+
+    void setBaseUrl(const QByteArray& url);
+    QByteArray baseUrl() const { return m_baseUrl; }
+
+    QList<QByteArray> presets() const { return m_presets; }
+    QString lastError() const { return m_lastError; }
+    int lastJobId() const { return m_lastJobId; }
+    QString user() const { return m_user; }
+    // Any thread: progress of the running (or last) request.
+    qint64 uploadedBytes() const { return m_uploadedBytes; }
+    qint64 downloadedBytes() const { return m_downloadedBytes; }
+    // The token the last authorised request carried; a 401 answer means
+    // this token is no longer accepted.
+    QString lastRequestToken() const { return m_lastRequestToken; }
+
+    // downloadResult may replace an existing target.
+    bool overwriteResult = false;
+    // downloadResult picks a free name when the target exists (otherwise it
+    // fails with "File already exists").
+    bool uniqueResultName = true;
+
+    // The process-wide bearer token.
+    static QString token();
+    // Clears the token if it still equals failedToken, or unconditionally
+    // when always is set. Of several threads that failed with the same
+    // token only the first clears it. Returns whether it was cleared.
+    static bool invalidateToken(const QString& failedToken, bool always);
+
+    // The API base URL every session thread gives its WebAPI.
+    static QByteArray sessionHostUrl();
+    static void setSessionHostUrl(const QByteArray& url);
+
+    // No-progress time-out of every request, process-wide, in milliseconds.
+    static int stallTimeout();
+    static void setStallTimeout(int milliseconds);
+
+    // Adds trusted certificate authorities to the shared TLS configuration
+    // (on top of the system's store), for a service with a private CA.
+    static void addCaCertificates(const QList<QSslCertificate>& certificates);
+
+private:
+    enum class Abortable { No, Yes };
+
+    QNetworkAccessManager* networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal);
+    QNetworkRequest buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls);
+    void waitForReply(QNetworkReply* reply, Abortable abortable);
+    bool replySucceeded(QNetworkReply* reply);
+    void followProgress(QNetworkReply* reply, bool upload);
+    bool parseObject(const QByteArray& body, QJsonObject& object);
+    QString finishDownload(QFile& partFile, const QString& targetPath);
+
+    static void setToken(const QString& token);
+
+    QList<QByteArray> m_presets;
+    QString m_user;
+    QString m_password;
+    QPointer<QNetworkAccessManager> m_network;
+    QByteArray m_baseUrl;
+    std::atomic<qint64> m_uploadedBytes{0};
+    std::atomic<qint64> m_downloadedBytes{0};
+    int m_lastJobId = 0;
+    std::atomic<bool> m_abortRequested{false};
+    std::atomic<bool> m_abortAll{false};
+    bool m_timedOut = false;
+    QString m_lastError;
+    QString m_lastRequestToken;
+};
