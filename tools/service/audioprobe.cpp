@@ -1,25 +1,39 @@
 #include "audioprobe.h"
 
+#include "audio/audiolibrary.h"
+
 #include <QFile>
-#include <sndfile.h>
+
+namespace {
+
+// RIFF/RF64/BW64 container with a WAVE form type.
+bool hasWavHeader(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(12);
+    const QByteArray chunk = head.left(4);
+    return head.size() == 12 && (chunk == "RIFF" || chunk == "RF64" || chunk == "BW64") && head.mid(8, 4) == "WAVE";
+}
+
+} // namespace
 
 bool probeAudio(const QString& path, AudioFacts& facts, QString& error)
 {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!file) {
-        error = QString::fromUtf8(sf_strerror(nullptr));
+    audiolib::DecodeStream stream;
+    audiolib::StreamInfo info;
+    if (!stream.open(path.toUtf8(), audiolib::DecodeStream::Samples::Float) || !stream.info(info)) {
+        error = "decoder error " + QString::number(audiolib::lastErrorCode());
         return false;
     }
-    sf_close(file);
-    if (info.channels <= 0 || info.samplerate <= 0) {
+    if (info.channels <= 0 || info.sampleRate <= 0) {
         error = "no audio channels";
         return false;
     }
-    const int container = info.format & SF_FORMAT_TYPEMASK;
-    facts.isWav = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
-    facts.sampleRate = info.samplerate;
+    facts.isWav = hasWavHeader(path);
+    facts.sampleRate = info.sampleRate;
     facts.channels = info.channels;
-    facts.durationSeconds = double(info.frames) / info.samplerate;
+    facts.durationSeconds = double(stream.lengthFrames()) / info.sampleRate;
     return true;
 }

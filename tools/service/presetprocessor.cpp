@@ -1,15 +1,30 @@
 #include "presetprocessor.h"
 
+#include "audio/audiolibrary.h"
+#include "audio/iirfilter.h"
+#include "audio/loudnessmeter.h"
 #include "audioprobe.h"
 
 #include <QFile>
-#include <sndfile.h>
+#include <cmath>
+#include <exception>
 #include <vector>
 
 namespace {
 
 constexpr qint64 kCopyChunk = 1024 * 1024;
-constexpr sf_count_t kFramesPerBlock = 16384;
+constexpr int kFramesPerBlock = 16384;
+constexpr double kHighPassQ = 0.7071067811865476;   // Butterworth
+constexpr float kGateBlockSeconds = 0.4f;
+constexpr double kAbsoluteGateLufs = -70.0;
+// Shares of the progress bar: analysis, loudness measurement, render.
+constexpr double kAnalysisEnd = 0.4;
+constexpr double kMeasureEnd = 0.5;
+
+double toDb(double linear)
+{
+    return 20.0 * std::log10(linear);
+}
 
 } // namespace
 
@@ -18,81 +33,145 @@ PresetProcessor::PresetProcessor(const Preset& preset, Progress progress)
 {
 }
 
+bool PresetProcessor::fail(const QString& message)
+{
+    error_ = message;
+    return false;
+}
+
 bool PresetProcessor::process(const QString& input, const QString& output)
 {
     AudioFacts facts;
     if (!probeAudio(input, facts, error_))
         return false;
-    if (facts.isWav)
-        return copyFile(input, output);
-    return transcode(input, output);
+    audiolib::DecodeStream stream;
+    audiolib::StreamInfo info;
+    if (!stream.open(input.toUtf8(), audiolib::DecodeStream::Samples::Float) || !stream.info(info))
+        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+    sourceIsFloat_ = info.sourceIsFloat;
+    sourceBits_ = info.sourceBits;
+    stream.close();
+    if (preset_.isPassthrough())
+        return facts.isWav ? copyFile(input, output) : render(input, output, 1.0f, 0.0);
+    return normalise(input, output);
 }
 
 bool PresetProcessor::copyFile(const QString& input, const QString& output)
 {
     QFile in(input);
     QFile out(output);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error_ = "cannot open files: " + in.errorString() + " / " + out.errorString();
-        return false;
-    }
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail("cannot open files: " + in.errorString() + " / " + out.errorString());
     const qint64 total = qMax<qint64>(1, in.size());
     qint64 done = 0;
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(kCopyChunk);
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            error_ = "copy failed: " + out.errorString();
-            return false;
-        }
+        if (chunk.isEmpty() || out.write(chunk) != chunk.size())
+            return fail("copy failed: " + out.errorString());
         done += chunk.size();
-        if (!progress_(double(done) / total)) {
-            error_ = "stopped";
-            return false;
-        }
+        if (!progress_(double(done) / total))
+            return fail("stopped");
     }
     return true;
 }
 
-bool PresetProcessor::transcode(const QString& input, const QString& output)
+bool PresetProcessor::normalise(const QString& input, const QString& output)
 {
-    SF_INFO inInfo{};
-    SNDFILE* in = sf_open(QFile::encodeName(input).constData(), SFM_READ, &inInfo);
-    if (!in) {
-        error_ = QString::fromUtf8(sf_strerror(nullptr));
-        return false;
+    const QString filtered = preset_.highPassHz > 0 ? output + ".filtered.wav" : QString();
+    const QString source = filtered.isEmpty() ? input : filtered;
+    float peak = 0;
+    double lufs = 0;
+    const bool ok = analyse(input, filtered, peak) && measure(source, lufs);
+    if (ok) {
+        // Audio with nothing above the absolute gate (silence, a noise floor)
+        // keeps unity gain rather than being raised by tens of dB.
+        double gainDb = std::isfinite(lufs) && lufs > kAbsoluteGateLufs ? *preset_.targetLufs - lufs : 0.0;
+        if (peak > 0)
+            gainDb = std::min(gainDb, preset_.peakCeilingDb - toDb(peak));
+        appliedGainDb_ = gainDb;
     }
-    SF_INFO outInfo{};
-    outInfo.samplerate = inInfo.samplerate;
-    outInfo.channels = inInfo.channels;
-    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* out = sf_open(QFile::encodeName(output).constData(), SFM_WRITE, &outInfo);
-    if (!out) {
-        error_ = QString::fromUtf8(sf_strerror(nullptr));
-        sf_close(in);
-        return false;
+    const bool rendered = ok && render(source, output, float(std::pow(10.0, appliedGainDb_ / 20.0)), kMeasureEnd);
+    if (!filtered.isEmpty())
+        QFile::remove(filtered);
+    return rendered;
+}
+
+bool PresetProcessor::analyse(const QString& from, const QString& filtered, float& peak)
+{
+    audiolib::DecodeStream stream;
+    audiolib::StreamInfo info;
+    if (!stream.open(from.toUtf8(), audiolib::DecodeStream::Samples::Float, true) || !stream.info(info))
+        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+    std::vector<IIRFilter> filters;
+    audiolib::WavWriter writer;
+    if (!filtered.isEmpty()) {
+        filters.emplace_back(0.0, kHighPassQ, preset_.highPassHz, double(info.sampleRate), "high_pass", 1.0);
+        audiolib::StreamInfo floatInfo = info;
+        floatInfo.sourceIsFloat = true;
+        floatInfo.sourceBits = 32;
+        if (!writer.open(filtered.toUtf8(), floatInfo, audiolib::WavFormat::SourceFormat))
+            return fail("cannot write the filtered audio, error " + QString::number(audiolib::lastErrorCode()));
     }
-    sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    std::vector<float> block(size_t(kFramesPerBlock) * size_t(inInfo.channels));
-    const double total = double(qMax<sf_count_t>(1, inInfo.frames));
-    sf_count_t done = 0;
-    bool ok = true;
+    const qint64 total = qMax<qint64>(1, stream.lengthBytes());
+    std::vector<float> block(size_t(kFramesPerBlock) * size_t(info.channels));
+    peak = 0;
     for (;;) {
-        const sf_count_t frames = sf_readf_float(in, block.data(), kFramesPerBlock);
-        if (frames <= 0)
+        const qint64 got = stream.read(block.data(), qint64(block.size() * sizeof(float)));
+        if (got < 0)
+            return fail("decoding failed, error " + QString::number(audiolib::lastErrorCode()));
+        if (got == 0)
             break;
-        if (sf_writef_float(out, block.data(), frames) != frames) {
-            error_ = QString::fromUtf8(sf_strerror(out));
-            ok = false;
-            break;
-        }
-        done += frames;
-        if (!progress_(qMin(1.0, double(done) / total))) {
-            error_ = "stopped";
-            ok = false;
-            break;
-        }
+        const qint64 samples = got / qint64(sizeof(float));
+        for (IIRFilter& filter : filters)
+            filter.apply(block.data(), samples, info.channels);
+        for (qint64 i = 0; i < samples; ++i)
+            peak = std::max(peak, std::fabs(block[size_t(i)]));
+        if (writer.isOpen() && !writer.write(block.data(), got))
+            return fail("cannot write the filtered audio");
+        if (!progress_(kAnalysisEnd * double(stream.positionBytes()) / double(total)))
+            return fail("stopped");
     }
-    sf_close(out);
-    sf_close(in);
-    return ok;
+    return !writer.isOpen() || writer.close() || fail("cannot complete the filtered audio");
+}
+
+bool PresetProcessor::measure(const QString& path, double& lufs)
+{
+    try {
+        LoudnessMeter meter(path.toUtf8(), "K-weighting", kGateBlockSeconds);
+        meter.measure();
+        lufs = meter.lufs();
+    } catch (const std::exception& e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+    return progress_(kMeasureEnd) || fail("stopped");
+}
+
+bool PresetProcessor::render(const QString& from, const QString& output, float gain, double progressFrom)
+{
+    audiolib::DecodeStream stream;
+    audiolib::StreamInfo info;
+    if (!stream.open(from.toUtf8(), audiolib::DecodeStream::Samples::Float, true) || !stream.info(info))
+        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+    stream.setVolume(gain);
+    audiolib::StreamInfo outInfo = info;
+    outInfo.sourceIsFloat = sourceIsFloat_;
+    outInfo.sourceBits = sourceBits_;
+    audiolib::WavWriter writer;
+    if (!writer.open(output.toUtf8(), outInfo, audiolib::WavFormat::SourceFormat))
+        return fail("cannot write the result, error " + QString::number(audiolib::lastErrorCode()));
+    const qint64 total = qMax<qint64>(1, stream.lengthBytes());
+    std::vector<float> block(size_t(kFramesPerBlock) * size_t(info.channels));
+    for (;;) {
+        const qint64 got = stream.read(block.data(), qint64(block.size() * sizeof(float)));
+        if (got < 0)
+            return fail("decoding failed, error " + QString::number(audiolib::lastErrorCode()));
+        if (got == 0)
+            break;
+        if (!writer.write(block.data(), got))
+            return fail("cannot write the result, error " + QString::number(audiolib::lastErrorCode()));
+        const double done = double(stream.positionBytes()) / double(total);
+        if (!progress_(progressFrom + (1.0 - progressFrom) * done))
+            return fail("stopped");
+    }
+    return writer.close() || fail("cannot complete the result");
 }
