@@ -163,6 +163,25 @@ int lastErrorCode()
     return static_cast<int>(t_lastError);
 }
 
+const char* errorText(ErrorCode code)
+{
+    switch (code) {
+    case ErrorCode::Ok: return "no error";
+    case ErrorCode::NotInitialized: return "audio library not initialised";
+    case ErrorCode::FileOpen: return "file missing, unreadable or not creatable";
+    case ErrorCode::FileFormat: return "not a supported audio file";
+    case ErrorCode::Unsupported: return "unsupported format or channel count";
+    case ErrorCode::Parameter: return "invalid argument";
+    case ErrorCode::Read: return "decoding failed";
+    case ErrorCode::Write: return "writing failed";
+    case ErrorCode::Encoder: return "MP3 encoder failed";
+    case ErrorCode::NotOpen: return "stream not open";
+    case ErrorCode::Busy: return "a writer is attached already";
+    case ErrorCode::Memory: return "out of memory";
+    }
+    return "unknown error";
+}
+
 bool initialize()
 {
     if (sf_version_string() == nullptr)

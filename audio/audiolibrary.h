@@ -34,6 +34,8 @@ enum class ErrorCode : int {
 // call that resets it: open, read, start of a writer).
 ErrorCode lastError();
 int lastErrorCode();
+// A short English description of a code, for command-line tools.
+const char* errorText(ErrorCode code);
 
 // Process-wide start and release. initialize() checks that the decoder and
 // the MP3 encoder are usable; decoding and writing do not depend on it, so a
