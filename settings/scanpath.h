@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -81,8 +82,24 @@ private:
         qint64 size = -1;
         QDateTime modified;
     };
+    // The folder's matching files with their path keys, as last listed.
+    struct Listing {
+        QString folder;
+        QString extensions;
+        QDateTime folderModified;
+        QDateTime takenAt;
+        QStringList files;
+        QStringList keys;
+        QSet<QString> keySet;
+    };
+    const Listing& currentListing(const QString& extensions);
     bool isComplete(const QString& file, QHash<QString, FileStamp>& settling) const;
     void resolvePlaceholder(ScannedFile& entry) const;
+
+    // Listing a large folder costs more than everything else in a scan, and
+    // a folder rarely changes: the listing is taken again only when the
+    // folder's modification time says its entries may have changed.
+    Listing m_listing;
 
     // New files whose writers the platform cannot see (no lease support):
     // they count as complete once size and time are the same at two scans

@@ -71,6 +71,33 @@ QByteArray ScanPath::fileDigest(const QString& path)
     return hash.result().toHex();
 }
 
+const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
+{
+    // A file system stores modification times with some granularity (two
+    // seconds on FAT). A listing is trusted only when it began clearly after
+    // the folder's last change, so a change that left the time as it was
+    // cannot have happened after the listing.
+    const QDateTime folderModified = QFileInfo(path).lastModified();
+    const bool unchanged = m_listing.folder == path && m_listing.extensions == extensions
+        && folderModified.isValid() && m_listing.folderModified == folderModified
+        && m_listing.takenAt > folderModified.addSecs(2);
+    if (unchanged)
+        return m_listing;
+
+    Listing listing;
+    listing.folder = path;
+    listing.extensions = extensions;
+    listing.folderModified = folderModified;
+    listing.takenAt = QDateTime::currentDateTime();
+    listing.files = listFiles(path, extensions);
+    listing.keys.reserve(listing.files.size());
+    for (const QString& file : std::as_const(listing.files))
+        listing.keys.append(platform::pathKey(file));
+    listing.keySet = QSet<QString>(listing.keys.cbegin(), listing.keys.cend());
+    m_listing = std::move(listing);
+    return m_listing;
+}
+
 bool ScanPath::isComplete(const QString& file, QHash<QString, FileStamp>& settling) const
 {
     if (!opensForReadWrite(file))
@@ -108,14 +135,11 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry) const
 
 void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles)
 {
-    const QStringList listed = listFiles(path, includeVideo ? kAudioExtensions + kVideoExtensions : kAudioExtensions);
+    const Listing& listing = currentListing(includeVideo ? kAudioExtensions + kVideoExtensions : kAudioExtensions);
+    const QStringList listed = listing.files;
+    const QStringList listedKeys = listing.keys;
+    const QSet<QString> listedKeySet = listing.keySet;
     const int knownCount = int(scannedFiles.size());
-
-    QStringList listedKeys;
-    listedKeys.reserve(listed.size());
-    for (const QString& file : listed)
-        listedKeys.append(platform::pathKey(file));
-    const QSet<QString> listedKeySet(listedKeys.cbegin(), listedKeys.cend());
 
     // The first entry for each path, and the placeholders in entry order.
     // Walking backwards leaves the first index of a repeated path in place.

@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/time.h>
+#endif
+
 // One watched folder on a real temporary folder, scanned as the folder
 // scanner does it.
 class TestFolderScanner : public QObject {
@@ -23,6 +27,7 @@ private slots:
     void namesDifferingInCaseFollowThePlatform();
     void placeholdersTurnIntoEntriesAndAreNotReported();
     void comparesFullSizesOfLargeFiles();
+    void seesChangesOfAFolderListedBefore();
     void resolvesOutputNames();
 
 private:
@@ -228,6 +233,34 @@ void TestFolderScanner::comparesFullSizesOfLargeFiles()
     m_folder.scannedFiles = {large};
     m_folder.scannedFiles[0].fileSize = 3;
     QVERIFY(scanNew().isEmpty());
+}
+
+void TestFolderScanner::seesChangesOfAFolderListedBefore()
+{
+#ifdef Q_OS_UNIX
+    // A folder last changed an hour ago: its listing is kept between scans
+    // until an entry is added or removed.
+    auto ageFolder = [this] {
+        const timeval hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimes(QFile::encodeName(m_dir->path()).constData(), hourAgo), 0);
+    };
+    writeWav(QStringLiteral("a.wav"));
+    ageFolder();
+    QCOMPARE(scanNew().size(), 1);
+    QVERIFY(scanNew().isEmpty());
+
+    writeWav(QStringLiteral("b.wav"), 550.0);
+    QCOMPARE(scanNew(), QStringList{file(QStringLiteral("b.wav"))});
+    ageFolder();
+    QVERIFY(scanNew().isEmpty());
+
+    QVERIFY(QFile::remove(file(QStringLiteral("a.wav"))));
+    QStringList vanished;
+    QVERIFY(scanNew(&vanished).isEmpty());
+    QCOMPARE(vanished, QStringList{file(QStringLiteral("a.wav"))});
+#else
+    QSKIP("sets a folder's time through POSIX");
+#endif
 }
 
 void TestFolderScanner::resolvesOutputNames()
