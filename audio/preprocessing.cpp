@@ -161,6 +161,9 @@ PreProcessing::Outcome PreProcessing::noiseReductionOperation(const QString& arg
         return Produced;
     }
     m_errorMessage = runner.lastMessage();
+    // Whatever the tool left without announcing it is not a result; nothing
+    // else would ever remove it.
+    QFile::remove(output);
     return Failed;
 }
 
