@@ -1,0 +1,209 @@
+#include "audio/audiolibrary.h"
+#include "audio/gainrenderer.h"
+#include "audio/loudnessmeter.h"
+#include "audio/postprocessing.h"
+#include "audiofixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+double loudnessOf(const QString& file, bool lufs = true)
+{
+    LoudnessMeter meter(file.toUtf8(), "K-weighting", 0.4f);
+    meter.measure();
+    return lufs ? meter.lufs() : meter.dbRms();
+}
+
+int channelsOf(const QString& file)
+{
+    std::vector<float> samples;
+    int rate = 0, channels = 0;
+    return fixtures::readAudio(file, samples, rate, channels) ? channels : 0;
+}
+
+} // namespace
+
+class TestPostProcessing : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString native(const QString& name) const { return QDir::toNativeSeparators(path(name)); }
+
+    std::unique_ptr<PostProcessing> run(const QString& input, const QString& arguments, bool toMono = false,
+        bool keepStereo = false)
+    {
+        auto job = std::make_unique<PostProcessing>();
+        job->setInputFile(input);
+        job->setArguments(arguments);
+        job->setConvertToMono(toMono);
+        job->setKeepStereo(keepStereo);
+        job->start();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(job->isFinished(), 60000); }();
+        return job;
+    }
+
+    QString dualMonoInput(const QString& name)
+    {
+        const fixtures::Signal sig{44100, 2, fixtures::SampleFormat::Pcm16};
+        fixtures::writeWav(path(name), fixtures::pinkNoise(3.0, 0.3, sig), sig);
+        return path(name);
+    }
+
+private slots:
+    void rendererAppliesTheGainInTheSourceFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("16-bit") << int(fixtures::SampleFormat::Pcm16) << 16;
+        QTest::newRow("24-bit") << int(fixtures::SampleFormat::Pcm24) << 24;
+        QTest::newRow("float") << int(fixtures::SampleFormat::Float32) << 32;
+    }
+
+    void rendererAppliesTheGainInTheSourceFormat()
+    {
+        QFETCH(int, format);
+        QFETCH(int, bits);
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat(format)};
+        QVERIFY(fixtures::writeSine(path("r.wav"), 1.5, 440.0, 0.4, sig));
+        GainRenderer renderer;
+        renderer.inputFile = path("r.wav").toUtf8();
+        renderer.outputFile = path("r-out.wav").toUtf8();
+        renderer.gain = 0.5f;
+        QVERIFY(renderer.start());
+        QVERIFY(!renderer.start());
+        QTRY_VERIFY_WITH_TIMEOUT(renderer.isFinished(), 10000);
+        QVERIFY(renderer.stop());
+        QVERIFY(renderer.succeeded());
+        std::vector<float> in, out;
+        int rate = 0, channels = 0;
+        QVERIFY(fixtures::readAudio(path("r.wav"), in, rate, channels));
+        QVERIFY(fixtures::readAudio(path("r-out.wav"), out, rate, channels));
+        QCOMPARE(out.size(), in.size());
+        for (size_t i = 0; i < in.size(); i += 37)
+            QVERIFY(std::fabs(out[i] - in[i] * 0.5f) <= 1.0f / 32768);
+        audiolib::DecodeStream check;
+        audiolib::StreamInfo info;
+        QVERIFY(check.open(path("r-out.wav").toUtf8(), audiolib::DecodeStream::Samples::Native));
+        QVERIFY(check.info(info));
+        QCOMPARE(info.sourceBits, bits);
+    }
+
+    void rendererRefusesWhatItCannotDo()
+    {
+        GainRenderer missing;
+        missing.inputFile = path("none.wav").toUtf8();
+        missing.outputFile = path("none-out.wav").toUtf8();
+        QVERIFY(!missing.start());
+        QVERIFY(missing.isFinished());
+        QVERIFY(!missing.stop());
+
+        const fixtures::Signal sig{44100, 1, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeSine(path("w.wav"), 0.2, 440.0, 0.4, sig));
+        GainRenderer unwritable;
+        unwritable.inputFile = path("w.wav").toUtf8();
+        unwritable.outputFile = path("no/folder/out.wav").toUtf8();
+        QVERIFY(!unwritable.start());
+    }
+
+    void targetsGainsAndNames()
+    {
+        float target = 0;
+        QString unit;
+        QVERIFY(PostProcessing::parseTarget("-14 LUFS", target, unit));
+        QCOMPARE(target, -14.0f);
+        QCOMPARE(unit, QString("lufs"));
+        QVERIFY(PostProcessing::parseTarget(" -23 dBrms ", target, unit));
+        QCOMPARE(unit, QString("dbrms"));
+        QVERIFY(PostProcessing::parseTarget("-18.5lufs", target, unit));
+        QCOMPARE(target, -18.5f);
+        QVERIFY(!PostProcessing::parseTarget("loud LUFS", target, unit));
+        QVERIFY(!PostProcessing::parseTarget("-14", target, unit));
+
+        QVERIFY(std::fabs(PostProcessing::gainFor(-14.0f, -20.0) - 1.99526f) < 1e-4f);
+        QCOMPARE(PostProcessing::gainFor(-14.0f, -INFINITY), 1.0f);
+        QVERIFY(std::fabs(PostProcessing::gainFor(-23.0f, -160.0) / std::pow(10.0f, 137.0f / 20.0f) - 1.0f) < 1e-5f);
+
+        QCOMPARE(PostProcessing::outputName("/out/song.tmp", -19.0f, "lufs"), QDir::toNativeSeparators("/out/song -19 lufs.tmp"));
+        QCOMPARE(PostProcessing::outputName("/out/a.b.tmp", -18.5f, "dbrms"), QDir::toNativeSeparators("/out/a.b -18.5 dbrms.tmp"));
+    }
+
+    void normalisesToEveryTarget()
+    {
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Float32};
+        QVERIFY(fixtures::writeWav(path("song.tmp"), fixtures::pinkNoise(4.0, 0.2, sig), sig));
+        auto job = run(path("song.tmp"), "normOp00: -14 LUFS\nnormOp00: junk\nnormOp00: -23 dBrms\n\nother line");
+        QCOMPARE(job->outputFiles(), QStringList({native("song -14 lufs.tmp"), native("song -23 dbrms.tmp")}));
+        QVERIFY(std::fabs(loudnessOf(path("song -14 lufs.tmp")) + 14.0) < 0.05);
+        QVERIFY(std::fabs(loudnessOf(path("song -23 dbrms.tmp"), false) + 23.0) < 0.05);
+        QVERIFY(job->failureText().isEmpty());
+        QCOMPARE(job->statusText(), QString("Post processing finished"));
+        QVERIFY(!job->convertedToMono());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, job->start());
+    }
+
+    void silentInputKeepsUnitGainForLoudness()
+    {
+        const fixtures::Signal sig{44100, 2, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeSilence(path("quiet.tmp"), 2.0, sig));
+        auto job = run(path("quiet.tmp"), "normOp00: -16 LUFS");
+        QCOMPARE(job->outputFiles().size(), 1);
+        std::vector<float> out;
+        int rate = 0, channels = 0;
+        QVERIFY(fixtures::readAudio(path("quiet -16 lufs.tmp"), out, rate, channels));
+        QCOMPARE(fixtures::peak(out), 0.0);
+    }
+
+    void backToMonoWithAndWithoutTheStereoFile()
+    {
+        QFile(path("song.tmp")).open(QIODevice::WriteOnly);   // taken: the mono file gets " (1)"
+        const QString input = dualMonoInput("song-dualmono.tmp");
+        auto job = run(input, "normOp00: -18 LUFS", true, false);
+        QVERIFY(job->convertedToMono());
+        QCOMPARE(job->monoFile(), native("song (1).tmp"));
+        QVERIFY(!QFile::exists(input));
+        QCOMPARE(job->outputFiles(), QStringList({native("song (1) -18 lufs.tmp")}));
+        QCOMPARE(channelsOf(path("song (1) -18 lufs.tmp")), 1);
+
+        const QString kept = dualMonoInput("keep-dualmono.tmp");
+        auto both = run(kept, "normOp00: -18 LUFS", true, true);
+        QVERIFY(QFile::exists(kept));
+        QCOMPARE(both->outputFiles(), QStringList({native("keep-dualmono -18 lufs.tmp"), native("keep -18 lufs.tmp")}));
+        QCOMPARE(channelsOf(path("keep-dualmono -18 lufs.tmp")), 2);
+
+        const QString plain = dualMonoInput("plain-dualmono.tmp");
+        auto converted = run(plain, QString(), true, false);
+        QCOMPARE(converted->outputFiles(), QStringList({native("plain.tmp")}));
+    }
+
+    void monoInputIsNormalisedAsItIs()
+    {
+        const fixtures::Signal sig{44100, 1, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeNoise(path("one-dualmono.tmp"), 1.0, 0.3, sig));
+        auto job = run(path("one-dualmono.tmp"), "normOp00: -20 LUFS", true, false);
+        QVERIFY(!job->convertedToMono());
+        QVERIFY(QFile::exists(path("one-dualmono.tmp")));
+        QCOMPARE(job->outputFiles(), QStringList({native("one-dualmono -20 lufs.tmp")}));
+    }
+
+    void unreadableFileIsReportedAndTheRestGoesOn()
+    {
+        QVERIFY(fixtures::writeCorruptFile(path("broken.tmp")));
+        auto job = run(path("broken.tmp"), "normOp00: -14 LUFS\nnormOp00: -16 LUFS");
+        QVERIFY(job->outputFiles().isEmpty());
+        QCOMPARE(job->failureText().count('\n'), 1);
+        QVERIFY(job->failureText().startsWith("Error measuring " + native("broken.tmp") + ": Can't load file, error 3"));
+        QCOMPARE(job->statusText(), QString("Post processing finished"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPostProcessing)
+#include "tst_postprocessing.moc"
