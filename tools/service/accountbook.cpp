@@ -26,14 +26,14 @@ AccountBook::AccountBook(const QList<AccountSpec>& accounts, qint64 credit, int 
 {
     QList<AccountSpec> all{{QString::fromLatin1(kDemoEmail), QString::fromLatin1(kDemoPassword)}};
     all.append(accounts);
-    for (const AccountSpec& spec : all) {
+    for (const AccountSpec& wanted : all) {
         auto same = std::find_if(accounts_.begin(), accounts_.end(),
-                                 [&](const Account& a) { return a.email.compare(spec.email, Qt::CaseInsensitive) == 0; });
+                                 [&](const Account& a) { return a.email.compare(wanted.email, Qt::CaseInsensitive) == 0; });
         if (same != accounts_.end()) {
-            same->password = spec.password;
+            same->password = wanted.password;
             continue;
         }
-        accounts_.append(Account{int(accounts_.size()) + 1, spec.email, spec.password, displayName(spec.email), credit});
+        accounts_.append(Account{int(accounts_.size()) + 1, wanted.email, wanted.password, displayName(wanted.email), credit});
     }
 }
 
