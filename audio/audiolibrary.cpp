@@ -269,6 +269,8 @@ bool WavWriter::write(const void* data, qint64 bytes)
     if (d->file == nullptr)
         return fail(ErrorCode::NotOpen);
     const int frameBytes = d->input.frameBytes();
+    if (bytes == 0)
+        return true;
     if (data == nullptr || bytes < 0 || bytes % frameBytes != 0)
         return fail(ErrorCode::Parameter);
     const sf_count_t frames = bytes / frameBytes;
@@ -382,6 +384,8 @@ bool Mp3Writer::write(const void* data, qint64 bytes)
     if (d->lame == nullptr)
         return fail(ErrorCode::NotOpen);
     const int frameBytes = d->input.frameBytes();
+    if (bytes == 0)
+        return true;
     if (data == nullptr || bytes < 0 || bytes % frameBytes != 0)
         return fail(ErrorCode::Parameter);
     const qint64 frames = bytes / frameBytes;

@@ -163,12 +163,14 @@ bool DenoiseJob::run(const Progress& progress, QString& error)
         }
         return writer.write(interleaved.data(), qint64(interleaved.size() * sizeof(float)));
     };
+    bool writeFailed = false;
     bool written = forEachBlock(stream, channels, meter, [&](const float* block, long frames) {
         for (int c = 0; c < channels; ++c)
             synthesis[size_t(c)]->push(block + c, frames, channels, outputs[size_t(c)]);
-        return flush();
+        writeFailed = !flush();
+        return !writeFailed;
     });
-    const bool decoded = written;
+    const bool decoded = written || writeFailed;
     if (written) {
         for (int c = 0; c < channels; ++c)
             synthesis[size_t(c)]->finish(outputs[size_t(c)]);

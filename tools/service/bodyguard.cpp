@@ -29,13 +29,46 @@ BodyGuard* BodyGuard::of(QTcpSocket* socket)
 
 void BodyGuard::onReadyRead()
 {
+    if (!headerSeen_) {
+        inspectHeader();
+        if (refused_)
+            return;
+    }
     received_ += socket_->bytesAvailable();
     if (received_ > limit_)
         refuse();
 }
 
+void BodyGuard::inspectHeader()
+{
+    // The head normally arrives in one piece; when it does not, the server
+    // still parses it and only the early answers below are skipped.
+    headerSeen_ = true;
+    const QByteArray head = socket_->peek(kHeaderAllowance);
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0)
+        return;
+    bool expectContinue = false;
+    for (const QByteArray& line : head.left(end).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (colon <= 0)
+            continue;
+        if (name == "content-length" && value.toLongLong() > limit_ - kHeaderAllowance) {
+            refuse();
+            return;
+        }
+        if (name == "expect" && value.toLower() == "100-continue")
+            expectContinue = true;
+    }
+    if (expectContinue)
+        socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
+}
+
 void BodyGuard::refuse()
 {
+    refused_ = true;
     // Take the connection away from the HTTP server and drop what it buffered.
     disconnect(socket_, &QTcpSocket::readyRead, nullptr, nullptr);
     if (socket_->isTransactionStarted())
