@@ -39,8 +39,15 @@ QMutex hostMutex;
 QByteArray sharedHostUrl;
 
 QMutex tlsMutex;
-QSslConfiguration sharedTls;
 bool tlsReady = false;
+
+// Built on first use: constructing a TLS configuration loads the TLS
+// backend, which must not happen before the application object exists.
+QSslConfiguration& sharedTls()
+{
+    static QSslConfiguration configuration;
+    return configuration;
+}
 
 std::atomic<int> stallTimeoutMs{WebAPI::kDefaultStallTimeoutMs};
 
@@ -55,10 +62,11 @@ void ensureTlsConfiguration()
         qWarning() << "SSL not supported!";
         return;
     }
-    sharedTls = QSslConfiguration::defaultConfiguration();
-    sharedTls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    sharedTls.setProtocol(QSsl::TlsV1_2OrLater);
-    sharedTls.setCiphers(QSslConfiguration::supportedCiphers());
+    QSslConfiguration& configuration = sharedTls();
+    configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setCiphers(QSslConfiguration::supportedCiphers());
     tlsReady = true;
     qDebug() << "SSL config ready";
 }
@@ -160,7 +168,7 @@ void WebAPI::addCaCertificates(const QList<QSslCertificate>& certificates)
     QMutexLocker lock(&tlsMutex);
     ensureTlsConfiguration();
     if (tlsReady)
-        sharedTls.addCaCertificates(certificates);
+        sharedTls().addCaCertificates(certificates);
 }
 
 void WebAPI::setBaseUrl(const QByteArray& url)
@@ -204,7 +212,7 @@ QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, b
     if (tls) {
         QMutexLocker lock(&tlsMutex);
         if (tlsReady)
-            request.setSslConfiguration(sharedTls);
+            request.setSslConfiguration(sharedTls());
     }
     return request;
 }
@@ -263,6 +271,10 @@ void WebAPI::followProgress(QNetworkReply* reply, bool upload)
 {
     const auto report = [this, reply](const char* label, std::atomic<qint64>& counter) {
         return [this, reply, label, &counter](qint64 done, qint64 total) {
+            // The network layer reports (0, 0) once a transfer is over; the
+            // count of the finished transfer stays.
+            if (done == 0 && total == 0)
+                return;
             counter = done;
             qDebug() << label << done << "of" << total;
             if (m_abortRequested || m_abortAll)

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// A tiny HTTP/1.1 server on 127.0.0.1 that records every request byte for
+// byte and answers each path with a reply set by the test. It serves on the
+// thread that created it, so a synchronous WebAPI call on the same thread
+// (which runs a local event loop) reaches it. Used for answers the
+// reference service never gives (odd JSON shapes) and to check the exact
+// bytes the client sends.
+class CannedHttpServer : public QObject {
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        QByteArray header(const QByteArray& name) const;
+        bool hasHeader(const QByteArray& name) const;
+    };
+
+    CannedHttpServer();
+
+    // "http://127.0.0.1:PORT/api"
+    QByteArray apiUrl() const;
+    // Answer requests to `path` (below /api) with this status and body.
+    void setReply(const QByteArray& path, int status, const QByteArray& body,
+                  const QByteArray& contentType = "application/json");
+    // Requests to `path` are read but never answered.
+    void setSilent(const QByteArray& path);
+
+    QList<Request> requests() const { return m_requests; }
+
+private:
+    struct Reply {
+        int status = 404;
+        QByteArray body;
+        QByteArray contentType;
+        bool silent = false;
+    };
+
+    void onReadyRead(QTcpSocket* socket);
+    bool takeRequest(QByteArray& buffer, Request& request);
+
+    QHash<QByteArray, Reply> m_replies;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QList<Request> m_requests;
+    // Last, so that it and its sockets go first, while the maps they report
+    // to on disconnection still exist.
+    QTcpServer m_server;
+};

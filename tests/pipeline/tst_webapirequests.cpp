@@ -1,0 +1,454 @@
+#include "cannedhttpserver.h"
+
+#include "pipeline/tokenmanager.h"
+#include "pipeline/webapi.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QMutex logMutex;
+QStringList logLines;
+
+void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&logMutex);
+    logLines.append(message);
+}
+
+QByteArray loginReply(const QByteArray& token)
+{
+    return R"({"token":")" + token + R"("})";
+}
+
+// The parts of a multipart/form-data body, each as its header block and body.
+QList<QPair<QByteArray, QByteArray>> multipartParts(const CannedHttpServer::Request& request)
+{
+    const QByteArray type = request.header("Content-Type");
+    const QByteArray boundary = "--" + type.mid(type.indexOf("boundary=") + 9).replace("\"", "");
+    QList<QPair<QByteArray, QByteArray>> parts;
+    QByteArray body = request.body;
+    qsizetype at = body.indexOf(boundary);
+    while (at >= 0) {
+        const qsizetype start = at + boundary.size() + 2;
+        const qsizetype next = body.indexOf("\r\n" + boundary, start);
+        if (next < 0)
+            break;
+        const QByteArray part = body.mid(start, next - start);
+        const qsizetype split = part.indexOf("\r\n\r\n");
+        parts.append({part.left(split), part.mid(split + 4)});
+        at = next + 2;
+    }
+    return parts;
+}
+
+} // namespace
+
+class TestWebApiRequests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void loginSendsIndentedJsonAndMasksTheToken();
+    void loginFailuresAndTheirMessages_data();
+    void loginFailuresAndTheirMessages();
+    void emptyCredentialsSendNothing();
+    void presetsSkipElementsThatAreNotObjects();
+    void submitJobSendsThreeFormParts();
+    void submitJobRefusesUnsupportedFilesWithoutARequest();
+    void submitJobFailureShapes_data();
+    void submitJobFailureShapes();
+    void getJobReturnsTheObjectOrNothing();
+    void downloadNamesAndCleansUp();
+    void downloadFailureLeavesNoFile();
+    void silentServerTimesOut();
+    void abortReachesAStalledUpload();
+    void invalidateTokenClearsOnlyTheFailedToken();
+    void setHostClearsTheToken();
+
+private:
+    QByteArray logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token);
+};
+
+void TestWebApiRequests::init()
+{
+    WebAPI::invalidateToken(QString(), true);
+    WebAPI::setStallTimeout(WebAPI::kDefaultStallTimeoutMs);
+}
+
+void TestWebApiRequests::cleanup()
+{
+    qInstallMessageHandler(nullptr);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    WebAPI::setStallTimeout(WebAPI::kDefaultStallTimeoutMs);
+}
+
+QByteArray TestWebApiRequests::logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token)
+{
+    server.setReply("/Login", 200, loginReply(token));
+    api.setBaseUrl(server.apiUrl());
+    if (!api.login("demo@sonvira.local", "secret-password"))
+        return {};
+    return WebAPI::token().toUtf8();
+}
+
+void TestWebApiRequests::loginSendsIndentedJsonAndMasksTheToken()
+{
+    CannedHttpServer server;
+    WebAPI api;
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
+    qInstallMessageHandler(captureLog);
+    QCOMPARE(logIn(server, api, "tok-0123456789abcdef"), QByteArray("tok-0123456789abcdef"));
+    qInstallMessageHandler(nullptr);
+
+    const CannedHttpServer::Request login = server.requests().value(0);
+    QCOMPARE(login.method, QByteArray("POST"));
+    QCOMPARE(login.path, QByteArray("/api/Login"));
+    QCOMPARE(login.header("Content-Type"), QByteArray("application/json"));
+    QVERIFY(!login.hasHeader("Authorization"));
+    const QJsonObject expected{{"email", "demo@sonvira.local"}, {"password", "secret-password"}};
+    QCOMPARE(login.body, QJsonDocument(expected).toJson(QJsonDocument::Indented));
+
+    const QString log = logLines.join('\n');
+    QVERIFY2(log.contains("Token set: tok-..."), qPrintable(log + "|"));
+    QVERIFY2(!log.contains("0123456789abcdef"), qPrintable(log));
+    QVERIFY2(!log.contains("secret-password"), qPrintable(log));
+
+    server.setReply("/AudioPresets", 200, R"({"presets":[]})");
+    QVERIFY(api.getPresets());
+    QCOMPARE(server.requests().value(1).header("Authorization"), QByteArray("Bearer tok-0123456789abcdef"));
+}
+
+void TestWebApiRequests::loginFailuresAndTheirMessages_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("apiError");
+    QTest::addColumn<QByteArray>("managerError");
+    QTest::newRow("wrong password") << 401 << QByteArray("{}") << "401 - "
+                                    << QByteArray("Can't log in: Invalid username/password (401)");
+    QTest::newRow("not json") << 200 << QByteArray("<html>") << "Error parsing response"
+                              << QByteArray("Error parsing response");
+    QTest::newRow("no token") << 200 << QByteArray(R"({"user":1})") << "Token not found in response"
+                              << QByteArray("Token not found in response");
+    QTest::newRow("server error") << 500 << QByteArray("{}") << "500 - " << QByteArray("500 - ");
+}
+
+void TestWebApiRequests::loginFailuresAndTheirMessages()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, apiError);
+    QFETCH(QByteArray, managerError);
+    CannedHttpServer server;
+    server.setReply("/Login", status, body);
+    tokenManager tokens;
+    tokens.setHost(server.apiUrl());
+    QByteArray error;
+    QVERIFY(!tokens.login("demo@sonvira.local", "wrong", error));
+    QVERIFY2(error.startsWith(managerError), error.constData());
+    QVERIFY(!tokens.hasToken());
+
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    QVERIFY(!api.login("demo@sonvira.local", "wrong"));
+    QVERIFY2(api.lastError().startsWith(apiError), qPrintable(api.lastError()));
+}
+
+void TestWebApiRequests::emptyCredentialsSendNothing()
+{
+    CannedHttpServer server;
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    QVERIFY(!api.login("demo@sonvira.local", ""));
+    QCOMPARE(api.lastError(), QStringLiteral("400 - No username/password"));
+    QVERIFY(!api.login("", "pw"));
+
+    tokenManager tokens;
+    tokens.setHost(server.apiUrl());
+    QByteArray error;
+    QVERIFY(!tokens.login("demo@sonvira.local", "", error));
+    QCOMPARE(error, QByteArray("Can't log in: No username/password (400)"));
+
+    tokens.setEnabled(false);
+    QVERIFY(!tokens.login("demo@sonvira.local", "pw", error));
+    QTest::qWait(50);
+    QVERIFY(server.requests().isEmpty());
+}
+
+void TestWebApiRequests::presetsSkipElementsThatAreNotObjects()
+{
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setReply("/AudioPresets", 200,
+                    R"({"presets":[{"id":7,"name":"Voice"},3,"x",null,[1],{"id":12,"name":"Music -14 LUFS"}]})");
+    QVERIFY(api.getPresets());
+    QCOMPARE(api.presets(), (QList<QByteArray>{"7: Voice", "12: Music -14 LUFS"}));
+    const CannedHttpServer::Request request = server.requests().last();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.path, QByteArray("/api/AudioPresets"));
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+
+    server.setReply("/AudioPresets", 200, R"({"list":[]})");
+    QVERIFY(!api.getPresets());
+    QCOMPARE(api.lastError(), QStringLiteral("Presets not found in response"));
+    QCOMPARE(api.presets().size(), 2);
+    server.setReply("/AudioPresets", 200, R"([1,2])");
+    QVERIFY(!api.getPresets());
+    QCOMPARE(api.lastError(), QStringLiteral("Error parsing response"));
+}
+
+void TestWebApiRequests::submitJobSendsThreeFormParts()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Take 1.WAV");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("RIFF-not-really-a-wav");
+    file.close();
+
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setReply("/Jobs", 200, R"({"id":42,"status":3})");
+    QCOMPARE(api.submitJob(path, 7, true), 42);
+    QCOMPARE(api.lastJobId(), 42);
+    QCOMPARE(api.lastError(), QString());
+
+    const CannedHttpServer::Request request = server.requests().last();
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.path, QByteArray("/api/Jobs"));
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer token-1234"));
+    QVERIFY(request.header("Content-Type").startsWith("multipart/form-data; boundary="));
+    const auto parts = multipartParts(request);
+    QCOMPARE(parts.size(), 3);
+    QCOMPARE(parts[0].first, QByteArray("Content-Disposition: form-data; name=\"file\"; filename=\"Take 1.WAV\"\r\n"
+                                        "Content-Type: audio/wav"));
+    QCOMPARE(parts[0].second, QByteArray("RIFF-not-really-a-wav"));
+    QCOMPARE(parts[1].first, QByteArray("Content-Disposition: form-data; name=\"presetId\""));
+    QCOMPARE(parts[1].second, QByteArray("7"));
+    QCOMPARE(parts[2].first, QByteArray("Content-Disposition: form-data; name=\"acceptAnyway\""));
+    QCOMPARE(parts[2].second, QByteArray("true"));
+    QVERIFY2(api.uploadedBytes() >= request.body.size(), QByteArray::number(api.uploadedBytes()).constData());
+}
+
+void TestWebApiRequests::submitJobRefusesUnsupportedFilesWithoutARequest()
+{
+    QTemporaryDir dir;
+    const QString m4a = dir.filePath("voice.m4a");
+    QFile file(m4a);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    CannedHttpServer server;
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    QCOMPARE(api.submitJob(m4a, 1, true), -1);
+    QCOMPARE(api.submitJob(dir.filePath("missing.wav"), 1, true), -1);
+    QVERIFY(api.lastError().startsWith("Cannot open file:"));
+    QTest::qWait(50);
+    QVERIFY(server.requests().isEmpty());
+}
+
+void TestWebApiRequests::submitJobFailureShapes_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("415") << 415 << QByteArray("{}") << "415 - ";
+    QTest::newRow("no id") << 200 << QByteArray(R"({"status":3})") << "ID not found in response";
+    QTest::newRow("not an object") << 200 << QByteArray("42") << "Error parsing response";
+}
+
+void TestWebApiRequests::submitJobFailureShapes()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("a.mp3"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("ID3");
+    file.close();
+    CannedHttpServer server;
+    server.setReply("/Jobs", status, body);
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    QCOMPARE(api.submitJob(file.fileName(), 1, false), -1);
+    QVERIFY2(api.lastError().startsWith(error), qPrintable(api.lastError()));
+    const auto parts = multipartParts(server.requests().value(0));
+    QVERIFY(parts.value(0).first.endsWith("Content-Type: audio/mpeg"));
+    QCOMPARE(parts.value(2).second, QByteArray("false"));
+}
+
+void TestWebApiRequests::getJobReturnsTheObjectOrNothing()
+{
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setReply("/Jobs/9", 200, R"({"id":9,"status":6,"percentComplete":40.4})");
+    const QJsonObject job = api.getJob(9);
+    QCOMPARE(job.value("status").toInt(), 6);
+    QCOMPARE(server.requests().last().header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(server.requests().last().path, QByteArray("/api/Jobs/9"));
+
+    server.setReply("/Jobs/10", 200, "{\"id\":");
+    QVERIFY(api.getJob(10).isEmpty());
+    QCOMPARE(api.lastError(), QStringLiteral("Error parsing response"));
+    QVERIFY(api.getJob(11).isEmpty());
+    QVERIFY(api.lastError().startsWith("404 - "));
+}
+
+void TestWebApiRequests::downloadNamesAndCleansUp()
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("result.wav");
+    QFile existing(target);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("old");
+    existing.close();
+
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    const QByteArray body(300000, 'r');
+    server.setReply("/Jobs/5/Result", 200, body, "audio/wav");
+
+    const QString written = api.downloadResult(5, target);
+    QCOMPARE(written, QDir::toNativeSeparators(dir.filePath("result (1).wav")));
+    QFile result(written);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QCOMPARE(result.readAll(), body);
+    const CannedHttpServer::Request request = server.requests().last();
+    QVERIFY(!request.hasHeader("Content-Type"));
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer token-1234"));
+
+    api.uniqueResultName = false;
+    QCOMPARE(api.downloadResult(5, target), QString());
+    QCOMPARE(api.lastError(), QStringLiteral("File already exists"));
+
+    api.overwriteResult = true;
+    QCOMPARE(api.downloadResult(5, target), QDir::toNativeSeparators(target));
+    QCOMPARE(QFileInfo(target).size(), qint64(body.size()));
+
+    api.overwriteResult = false;
+    QCOMPARE(api.downloadResult(5, dir.filePath("fresh.wav")), QDir::toNativeSeparators(dir.filePath("fresh.wav")));
+
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"fresh.wav", "result (1).wav", "result.wav"}));
+}
+
+void TestWebApiRequests::downloadFailureLeavesNoFile()
+{
+    QTemporaryDir dir;
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setReply("/Jobs/6/Result", 404, "not ready");
+    QCOMPARE(api.downloadResult(6, dir.filePath("r.wav")), QString());
+    QVERIFY(api.lastError().startsWith("404 - "));
+
+    server.setReply("/Jobs/7/Result", 200, "data", "audio/wav");
+    QCOMPARE(api.downloadResult(7, dir.filePath("missing-folder/r.wav")), QString());
+    QCOMPARE(api.lastError(), QStringLiteral("Cannot open file for writing"));
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+}
+
+void TestWebApiRequests::silentServerTimesOut()
+{
+    CannedHttpServer server;
+    server.setSilent("/Jobs/3");
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    WebAPI::setStallTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(api.getJob(3).isEmpty());
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY2(api.lastError().startsWith(" - Request timed out"), qPrintable(api.lastError()));
+}
+
+void TestWebApiRequests::abortReachesAStalledUpload()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("a.wav"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("RIFF");
+    file.close();
+    CannedHttpServer server;
+    server.setSilent("/Jobs");
+    WebAPI api;
+    api.setBaseUrl(server.apiUrl());
+    QTimer::singleShot(200, &api, [&api] { api.abortCurrentRequest(); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(api.submitJob(file.fileName(), 1, true), -1);
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY2(api.lastError().startsWith(" - "), qPrintable(api.lastError()));
+
+    // A get of the job status is not abortable by a cancel, only by a stop.
+    server.setSilent("/Jobs/1");
+    QTimer::singleShot(100, &api, [&api] { api.abortCurrentRequest(); });
+    QTimer::singleShot(400, &api, [&api] { api.abortAllRequests(); });
+    clock.restart();
+    QVERIFY(api.getJob(1).isEmpty());
+    QVERIFY(clock.elapsed() >= 350);
+}
+
+void TestWebApiRequests::invalidateTokenClearsOnlyTheFailedToken()
+{
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "first-token").isEmpty());
+    QVERIFY(WebAPI::invalidateToken("first-token", false));
+    QVERIFY(WebAPI::token().isEmpty());
+    QVERIFY(!logIn(server, api, "second-token").isEmpty());
+    // A second thread that failed with the old token leaves the new one alone.
+    QVERIFY(!WebAPI::invalidateToken("first-token", false));
+    QCOMPARE(WebAPI::token(), QStringLiteral("second-token"));
+    QVERIFY(WebAPI::invalidateToken(QString(), true));
+    QVERIFY(WebAPI::token().isEmpty());
+}
+
+void TestWebApiRequests::setHostClearsTheToken()
+{
+    CannedHttpServer server;
+    server.setReply("/Login", 200, loginReply("host-token"));
+    tokenManager tokens;
+    tokens.setHost(server.apiUrl());
+    QCOMPARE(WebAPI::sessionHostUrl(), server.apiUrl());
+    QByteArray error;
+    QVERIFY(tokens.login("demo@sonvira.local", "pw", error));
+    QCOMPARE(tokens.currentToken(), QByteArray("host-token"));
+    tokens.setHost(server.apiUrl() + "/");
+    QVERIFY(!tokens.hasToken());
+    QString message;
+    QVERIFY(tokens.testCall(message));
+    QCOMPARE(message, QStringLiteral("Test call OK"));
+}
+
+// Debug output is filtered per test rather than by the environment, so the
+// log-masking test can see the client's debug lines.
+int main(int argc, char** argv)
+{
+    qunsetenv("QT_LOGGING_RULES");
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    TestWebApiRequests test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_webapirequests.moc"
