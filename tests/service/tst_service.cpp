@@ -4,7 +4,12 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +31,7 @@ private slots:
     void creditPaysPerStartedMinute();
     void jobBeyondTheCreditEndsInsufficient();
     void fileNamesAreReadWithEscapesAndExtendedForm();
+    void servesHttpsWithAGivenCertificate();
     void helpDocumentsEveryOption();
     void stopsCleanlyAndLogsEachRequest();
 
@@ -267,6 +273,42 @@ void TestService::fileNamesAreReadWithEscapesAndExtendedForm()
     QCOMPARE(upload("filename=\"C:\\\\Users\\\\ann\\\\take.wav\""), QString("take.wav"));
     QCOMPARE(upload("filename=\"caf_.wav\"; filename*=UTF-8''caf%C3%A9.wav"), QString::fromUtf8("café.wav"));
     QCOMPARE(upload("filename=\"../../etc/passwd.wav\""), QString("passwd.wav"));
+}
+
+void TestService::servesHttpsWithAGivenCertificate()
+{
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty())
+        QSKIP("openssl is needed to make a test certificate");
+    const QString cert = dir_.filePath("cert.pem");
+    const QString key = dir_.filePath("key.pem");
+    QProcess make;
+    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    QVERIFY(make.waitForFinished(60000) && make.exitCode() == 0);
+
+    ServiceProcess service({"--tls-cert", cert, "--tls-key", key});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    QVERIFY(service.apiUrl().startsWith("https://127.0.0.1:"));
+
+    auto logIn = [&](bool trustTestCertificate) {
+        QNetworkAccessManager manager;   // a fresh one: no connection is reused
+        QNetworkRequest request(QUrl(service.apiUrl() + "/Login"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        if (trustTestCertificate)
+            tls.addCaCertificates(cert);
+        request.setSslConfiguration(tls);
+        QNetworkReply* reply = manager.post(request, QByteArray(R"({"email":"demo@sonvira.local","password":"demo"})"));
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        finished.wait(10000);
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QNetworkReply::NetworkError error = reply->error();
+        delete reply;
+        return qMakePair(status, error);
+    };
+    QCOMPARE(logIn(true).first, 200);
+    QCOMPARE(logIn(false).second, QNetworkReply::SslHandshakeFailedError);
 }
 
 void TestService::helpDocumentsEveryOption()

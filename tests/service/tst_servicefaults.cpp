@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,6 +26,8 @@ private slots:
     void malformedJsonHitsChosenEndpoints();
     void tokenExpiresAfterItsRequests();
     void bodiesAboveTheLimitAreRefused();
+    void declaredOversizeIsRefusedBeforeTheBody();
+    void expectContinueIsAnswered();
 
 private:
     QString sine(const QString& name, double seconds = 1);
@@ -193,6 +196,47 @@ void TestServiceFaults::bodiesAboveTheLimitAreRefused()
     QVERIFY(service.log().contains("413 while receiving"));
     QCOMPARE(api.submitFile(token, sine("small.wav", 0.2), 4).status, 200);
     QCOMPARE(api.get("/AudioPresets", token).status, 200);
+}
+
+namespace {
+
+// Sends a request head over a raw connection and returns the first answer line.
+QByteArray firstAnswerLine(const QString& apiUrl, const QByteArray& head)
+{
+    const QUrl url(apiUrl);
+    QTcpSocket socket;
+    socket.connectToHost(url.host(), quint16(url.port()));
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(head);
+    QDeadlineTimer deadline(5000);
+    while (!socket.canReadLine() && !deadline.hasExpired())
+        socket.waitForReadyRead(100);
+    return socket.readLine().trimmed();
+}
+
+} // namespace
+
+void TestServiceFaults::declaredOversizeIsRefusedBeforeTheBody()
+{
+    ServiceProcess service({"--max-body", "100000"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    const QByteArray answer = firstAnswerLine(service.apiUrl(),
+                                              "POST /api/Jobs HTTP/1.1\r\nHost: x\r\n"
+                                              "Content-Type: multipart/form-data; boundary=b\r\n"
+                                              "Content-Length: 1000000000000\r\n\r\n--b\r\n");
+    QCOMPARE(answer, QByteArray("HTTP/1.1 413 Request Entity Too Large"));
+}
+
+void TestServiceFaults::expectContinueIsAnswered()
+{
+    ServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    const QByteArray answer = firstAnswerLine(service.apiUrl(),
+                                              "POST /api/Login HTTP/1.1\r\nHost: x\r\n"
+                                              "Content-Type: application/json\r\nExpect: 100-continue\r\n"
+                                              "Content-Length: 50\r\n\r\n");
+    QCOMPARE(answer, QByteArray("HTTP/1.1 100 Continue"));
 }
 
 QTEST_GUILESS_MAIN(TestServiceFaults)

@@ -98,7 +98,8 @@ bool JobRunner::process(int jobId)
     const QString output = QDir(resultDir_).filePath(QString::number(jobId) + ".wav");
     PresetProcessor processor(*preset, report);
     if (!processor.process(job.inputPath, output) || !report(1.0)) {
-        qInfo().noquote() << "job" << jobId << "failed:" << processor.error();
+        if (!stopping_)
+            qInfo().noquote() << "job" << jobId << "failed:" << processor.error();
         QFile::remove(output);
         return false;
     }

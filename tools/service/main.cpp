@@ -35,13 +35,15 @@ bool setUpTls(ApiServer& server, const ServiceOptions& options, QString& error)
         return false;
     }
     const QSslCertificate certificate(&certFile, QSsl::Pem);
-    const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem);
-    const QSslKey ecKey = key.isNull() ? QSslKey(keyFile.seek(0) ? &keyFile : nullptr, QSsl::Ec, QSsl::Pem) : key;
-    if (certificate.isNull() || ecKey.isNull()) {
-        error = "the TLS certificate or key is not valid PEM";
+    const QByteArray keyPem = keyFile.readAll();
+    QSslKey key(keyPem, QSsl::Rsa, QSsl::Pem);
+    if (key.isNull())
+        key = QSslKey(keyPem, QSsl::Ec, QSsl::Pem);
+    if (certificate.isNull() || key.isNull()) {
+        error = "the TLS certificate or key is not valid PEM (RSA or EC)";
         return false;
     }
-    server.sslSetup(certificate, ecKey, QSsl::TlsV1_2OrLater);
+    server.sslSetup(certificate, key, QSsl::TlsV1_2OrLater);
     return true;
 }
 
