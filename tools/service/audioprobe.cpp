@@ -34,6 +34,8 @@ bool probeAudio(const QString& path, AudioFacts& facts, QString& error)
     facts.isWav = hasWavHeader(path);
     facts.sampleRate = info.sampleRate;
     facts.channels = info.channels;
+    facts.sourceIsFloat = info.sourceIsFloat;
+    facts.sourceBits = info.sourceBits;
     facts.durationSeconds = double(stream.lengthFrames()) / info.sampleRate;
     return true;
 }

@@ -7,6 +7,8 @@ struct AudioFacts {
     double durationSeconds = 0;
     int sampleRate = 0;
     int channels = 0;
+    bool sourceIsFloat = false;
+    int sourceBits = 16;
     bool isWav = false;   // a RIFF/RF64 WAV container, which passthrough copies as it is
 };
 

@@ -44,13 +44,8 @@ bool PresetProcessor::process(const QString& input, const QString& output)
     AudioFacts facts;
     if (!probeAudio(input, facts, error_))
         return false;
-    audiolib::DecodeStream stream;
-    audiolib::StreamInfo info;
-    if (!stream.open(input.toUtf8(), audiolib::DecodeStream::Samples::Float) || !stream.info(info))
-        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
-    sourceIsFloat_ = info.sourceIsFloat;
-    sourceBits_ = info.sourceBits;
-    stream.close();
+    sourceIsFloat_ = facts.sourceIsFloat;
+    sourceBits_ = facts.sourceBits;
     if (preset_.isPassthrough())
         return facts.isWav ? copyFile(input, output) : render(input, output, 1.0f, 0.0);
     return normalise(input, output);
@@ -96,12 +91,37 @@ bool PresetProcessor::normalise(const QString& input, const QString& output)
     return rendered;
 }
 
+bool PresetProcessor::openStream(audiolib::DecodeStream& stream, const QString& path, audiolib::StreamInfo& info)
+{
+    return (stream.open(path.toUtf8(), audiolib::DecodeStream::Samples::Float, true) && stream.info(info))
+           || fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+}
+
+bool PresetProcessor::pump(audiolib::DecodeStream& stream, int channels, double progressFrom, double progressTo,
+                           const BlockHandler& handle)
+{
+    const qint64 total = qMax<qint64>(1, stream.lengthBytes());
+    std::vector<float> block(size_t(kFramesPerBlock) * size_t(channels));
+    for (;;) {
+        const qint64 got = stream.read(block.data(), qint64(block.size() * sizeof(float)));
+        if (got < 0)
+            return fail("decoding failed, error " + QString::number(audiolib::lastErrorCode()));
+        if (got == 0)
+            return true;
+        if (!handle(block.data(), got))
+            return false;
+        const double done = double(stream.positionBytes()) / double(total);
+        if (!progress_(progressFrom + (progressTo - progressFrom) * done))
+            return fail("stopped");
+    }
+}
+
 bool PresetProcessor::analyse(const QString& from, const QString& filtered, float& peak)
 {
     audiolib::DecodeStream stream;
     audiolib::StreamInfo info;
-    if (!stream.open(from.toUtf8(), audiolib::DecodeStream::Samples::Float, true) || !stream.info(info))
-        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+    if (!openStream(stream, from, info))
+        return false;
     std::vector<IIRFilter> filters;
     audiolib::WavWriter writer;
     if (!filtered.isEmpty()) {
@@ -112,26 +132,16 @@ bool PresetProcessor::analyse(const QString& from, const QString& filtered, floa
         if (!writer.open(filtered.toUtf8(), floatInfo, audiolib::WavFormat::SourceFormat))
             return fail("cannot write the filtered audio, error " + QString::number(audiolib::lastErrorCode()));
     }
-    const qint64 total = qMax<qint64>(1, stream.lengthBytes());
-    std::vector<float> block(size_t(kFramesPerBlock) * size_t(info.channels));
     peak = 0;
-    for (;;) {
-        const qint64 got = stream.read(block.data(), qint64(block.size() * sizeof(float)));
-        if (got < 0)
-            return fail("decoding failed, error " + QString::number(audiolib::lastErrorCode()));
-        if (got == 0)
-            break;
-        const qint64 samples = got / qint64(sizeof(float));
+    const bool ok = pump(stream, info.channels, 0.0, kAnalysisEnd, [&](float* samples, qint64 bytes) {
+        const qint64 count = bytes / qint64(sizeof(float));
         for (IIRFilter& filter : filters)
-            filter.apply(block.data(), samples, info.channels);
-        for (qint64 i = 0; i < samples; ++i)
-            peak = std::max(peak, std::fabs(block[size_t(i)]));
-        if (writer.isOpen() && !writer.write(block.data(), got))
-            return fail("cannot write the filtered audio");
-        if (!progress_(kAnalysisEnd * double(stream.positionBytes()) / double(total)))
-            return fail("stopped");
-    }
-    return !writer.isOpen() || writer.close() || fail("cannot complete the filtered audio");
+            filter.apply(samples, count, info.channels);
+        for (qint64 i = 0; i < count; ++i)
+            peak = std::max(peak, std::fabs(samples[i]));
+        return !writer.isOpen() || writer.write(samples, bytes) || fail("cannot write the filtered audio");
+    });
+    return ok && (!writer.isOpen() || writer.close() || fail("cannot complete the filtered audio"));
 }
 
 bool PresetProcessor::measure(const QString& path, double& lufs)
@@ -150,8 +160,8 @@ bool PresetProcessor::render(const QString& from, const QString& output, float g
 {
     audiolib::DecodeStream stream;
     audiolib::StreamInfo info;
-    if (!stream.open(from.toUtf8(), audiolib::DecodeStream::Samples::Float, true) || !stream.info(info))
-        return fail("decoder error " + QString::number(audiolib::lastErrorCode()));
+    if (!openStream(stream, from, info))
+        return false;
     stream.setVolume(gain);
     audiolib::StreamInfo outInfo = info;
     outInfo.sourceIsFloat = sourceIsFloat_;
@@ -159,19 +169,8 @@ bool PresetProcessor::render(const QString& from, const QString& output, float g
     audiolib::WavWriter writer;
     if (!writer.open(output.toUtf8(), outInfo, audiolib::WavFormat::SourceFormat))
         return fail("cannot write the result, error " + QString::number(audiolib::lastErrorCode()));
-    const qint64 total = qMax<qint64>(1, stream.lengthBytes());
-    std::vector<float> block(size_t(kFramesPerBlock) * size_t(info.channels));
-    for (;;) {
-        const qint64 got = stream.read(block.data(), qint64(block.size() * sizeof(float)));
-        if (got < 0)
-            return fail("decoding failed, error " + QString::number(audiolib::lastErrorCode()));
-        if (got == 0)
-            break;
-        if (!writer.write(block.data(), got))
-            return fail("cannot write the result, error " + QString::number(audiolib::lastErrorCode()));
-        const double done = double(stream.positionBytes()) / double(total);
-        if (!progress_(progressFrom + (1.0 - progressFrom) * done))
-            return fail("stopped");
-    }
-    return writer.close() || fail("cannot complete the result");
+    const bool ok = pump(stream, info.channels, progressFrom, 1.0, [&](float* samples, qint64 bytes) {
+        return writer.write(samples, bytes) || fail("cannot write the result, error " + QString::number(audiolib::lastErrorCode()));
+    });
+    return ok && (writer.close() || fail("cannot complete the result"));
 }

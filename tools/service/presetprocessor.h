@@ -5,6 +5,11 @@
 #include <QString>
 #include <functional>
 
+namespace audiolib {
+class DecodeStream;
+struct StreamInfo;
+} // namespace audiolib
+
 // Runs one preset over a file and writes the result as a WAV in the source's
 // sample resolution (16-bit for compressed sources):
 //   1. analysis pass: decode, high-pass when the preset has one (into a
@@ -37,6 +42,13 @@ private:
     // of the original upload.
     bool render(const QString& from, const QString& output, float gain, double progressFrom);
     bool fail(const QString& message);
+    bool openStream(audiolib::DecodeStream& stream, const QString& path, audiolib::StreamInfo& info);
+    // Reads the stream to its end in blocks of float samples, handing each to
+    // `handle` (which may change it, and returns false after fail()), and
+    // reports progress from `progressFrom` to `progressTo`.
+    using BlockHandler = std::function<bool(float* samples, qint64 bytes)>;
+    bool pump(audiolib::DecodeStream& stream, int channels, double progressFrom, double progressTo,
+              const BlockHandler& handle);
 
     Preset preset_;
     Progress progress_;
