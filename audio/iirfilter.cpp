@@ -3,6 +3,14 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define SONVIRA_HAVE_SSE2 1
+#else
+#define SONVIRA_HAVE_SSE2 0
+#endif
 
 namespace {
 
@@ -152,17 +160,23 @@ void IIRFilter::designDeMan()
     }
 }
 
+void IIRFilter::ensureState(int channels)
+{
+    // The state is created at the first use, all zero, one entry per channel.
+    if (m_x1.size() >= size_t(channels))
+        return;
+    for (auto* s : {&m_x1, &m_x2, &m_y1, &m_y2})
+        s->resize(size_t(channels), 0.0);
+}
+
 void IIRFilter::apply(float* samples, qint64 count, int channels)
 {
     if (samples == nullptr || count <= 0 || channels <= 0)
         return;
+    ensureState(channels);
     const Coefficients k{m_b0, m_b1, m_b2, m_a1, m_a2, m_passbandGain};
     std::vector<double>* state[4] = {&m_x1, &m_x2, &m_y1, &m_y2};
     const qint64 frames = count / channels;
-    // The state is created at the first use, all zero, one entry per channel.
-    if (m_x1.size() < size_t(channels))
-        for (auto* s : state)
-            s->resize(size_t(channels), 0.0);
     switch (channels) {
     case 1:
         filterFixed<1>(k, state, samples, frames);
@@ -174,4 +188,102 @@ void IIRFilter::apply(float* samples, qint64 count, int channels)
         filterAny(k, state, samples, frames, channels);
         break;
     }
+}
+
+namespace {
+
+// One section with its coefficients and the state of one channel, as local
+// values the compiler keeps in registers.
+struct Section {
+    Coefficients k;
+    State s;
+
+    inline float step(float x) { return k.step(s, x); }
+};
+
+Section sectionOf(double b0, double b1, double b2, double a1, double a2, double gain, double x1, double x2,
+    double y1, double y2)
+{
+    return {{b0, b1, b2, a1, a2, gain}, {x1, x2, y1, y2}};
+}
+
+#if SONVIRA_HAVE_SSE2
+// The same arithmetic, in the same order, on both channels of a stereo
+// frame at once.
+struct StereoSection {
+    __m128d b0, b1, b2, a1, a2, gain;
+    __m128d x1, x2, y1, y2;
+
+    inline __m128d step(__m128d x)
+    {
+        __m128d t = _mm_mul_pd(b0, x);
+        t = _mm_add_pd(t, _mm_mul_pd(b1, x1));
+        t = _mm_add_pd(t, _mm_mul_pd(b2, x2));
+        t = _mm_sub_pd(t, _mm_mul_pd(a1, y1));
+        t = _mm_sub_pd(t, _mm_mul_pd(a2, y2));
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = t;
+        return _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(t, gain)));   // stored as float
+    }
+};
+#endif
+
+} // namespace
+
+void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames)
+{
+    Section a = sectionOf(first.m_b0, first.m_b1, first.m_b2, first.m_a1, first.m_a2, first.m_passbandGain,
+        first.m_x1[0], first.m_x2[0], first.m_y1[0], first.m_y2[0]);
+    Section b = sectionOf(second.m_b0, second.m_b1, second.m_b2, second.m_a1, second.m_a2, second.m_passbandGain,
+        second.m_x1[0], second.m_x2[0], second.m_y1[0], second.m_y2[0]);
+    for (qint64 i = 0; i < frames; ++i)
+        samples[i] = b.step(a.step(samples[i]));
+    first.m_x1[0] = a.s.x1, first.m_x2[0] = a.s.x2, first.m_y1[0] = a.s.y1, first.m_y2[0] = a.s.y2;
+    second.m_x1[0] = b.s.x1, second.m_x2[0] = b.s.x2, second.m_y1[0] = b.s.y1, second.m_y2[0] = b.s.y2;
+}
+
+void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames)
+{
+#if SONVIRA_HAVE_SSE2
+    auto load = [](const IIRFilter& f) {
+        auto both = [](double v) { return _mm_set1_pd(v); };
+        auto pair = [](const std::vector<double>& v) { return _mm_set_pd(v[1], v[0]); };
+        return StereoSection{both(f.m_b0), both(f.m_b1), both(f.m_b2), both(f.m_a1), both(f.m_a2),
+            both(f.m_passbandGain), pair(f.m_x1), pair(f.m_x2), pair(f.m_y1), pair(f.m_y2)};
+    };
+    auto store = [](const StereoSection& s, IIRFilter& f) {
+        for (auto [from, to] : {std::pair{s.x1, &f.m_x1}, {s.x2, &f.m_x2}, {s.y1, &f.m_y1}, {s.y2, &f.m_y2}})
+            _mm_storeu_pd(to->data(), from);
+    };
+    StereoSection a = load(first), b = load(second);
+    for (qint64 i = 0; i < frames; ++i) {
+        float* frame = samples + 2 * i;
+        const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame))));
+        const __m128d y = b.step(a.step(x));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), _mm_castps_si128(_mm_cvtpd_ps(y)));
+    }
+    store(a, first);
+    store(b, second);
+#else
+    first.apply(samples, frames * 2, 2);
+    second.apply(samples, frames * 2, 2);
+#endif
+}
+
+void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels)
+{
+    if (samples == nullptr || count <= 0 || channels <= 0)
+        return;
+    for (IIRFilter& f : chain)
+        f.ensureState(channels);
+    const qint64 frames = count / channels;
+    if (chain.size() == 2 && channels == 1)
+        cascadeMono(chain[0], chain[1], samples, frames);
+    else if (chain.size() == 2 && channels == 2)
+        cascadeStereo(chain[0], chain[1], samples, frames);
+    else
+        for (IIRFilter& f : chain)
+            f.apply(samples, count, channels);
 }

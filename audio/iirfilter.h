@@ -19,6 +19,12 @@ public:
     // Filters interleaved samples in place; `count` is the number of samples
     // (all channels together).
     void apply(float* samples, qint64 count, int channels);
+    // Runs a whole chain over the samples. The result is bit for bit that of
+    // applying each filter in turn over the whole piece; a chain of two on a
+    // mono or stereo piece passes it sample by sample (both stereo channels
+    // in one vector register where the processor has one), which keeps the
+    // state in registers and lets the recursions overlap.
+    static void applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels);
 
     double gainDb() const { return m_gainDb; }
     double q() const { return m_q; }
@@ -36,6 +42,9 @@ public:
 private:
     void designCookbook();
     void designDeMan();
+    void ensureState(int channels);
+    static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
+    static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
 
     double m_gainDb;
     double m_q;

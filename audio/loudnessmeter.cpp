@@ -34,32 +34,48 @@ std::vector<FilterSpec> classSpecs(const QByteArray& filterClass)
     throw std::invalid_argument("Invalid filter class: " + filterClass.toStdString());
 }
 
-// Sum of the squares of one channel of an interleaved block: each square in
-// single precision, the sum in double. Two accumulators per channel let the
-// additions overlap.
-double channelEnergy(const float* block, qint64 frames, int channels, int c)
+// Adds each channel's sum of squares over whole interleaved frames to
+// energy[c]: every square in single precision, the sums in double. Several
+// accumulators per channel let the additions overlap.
+template <int C>
+void addEnergyFixed(const float* p, qint64 frames, double* energy)
 {
-    double even = 0, odd = 0;
+    double acc[4][C] = {};
     qint64 i = 0;
-    for (; i + 1 < frames; i += 2) {
-        const float a = block[i * channels + c];
-        const float b = block[(i + 1) * channels + c];
-        even += double(a * a);
-        odd += double(b * b);
-    }
-    if (i < frames) {
-        const float a = block[i * channels + c];
-        even += double(a * a);
-    }
-    return even + odd;
+    for (; i + 4 <= frames; i += 4)
+        for (int u = 0; u < 4; ++u)
+            for (int c = 0; c < C; ++c) {
+                const float v = p[(i + u) * C + c];
+                acc[u][c] += double(v * v);
+            }
+    for (; i < frames; ++i)
+        for (int c = 0; c < C; ++c) {
+            const float v = p[i * C + c];
+            acc[0][c] += double(v * v);
+        }
+    for (int c = 0; c < C; ++c)
+        energy[c] += (acc[0][c] + acc[1][c]) + (acc[2][c] + acc[3][c]);
 }
 
-qint64 ringCapacityFor(qint64 blockSamples)
+void addEnergy(const float* p, qint64 frames, int channels, double* energy)
 {
-    qint64 size = LoudnessMeter::kRingSize;
-    while (size < blockSamples)
-        size *= 2;
-    return size;
+    if (channels == 1)
+        return addEnergyFixed<1>(p, frames, energy);
+    if (channels == 2)
+        return addEnergyFixed<2>(p, frames, energy);
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const float v = p[i * channels + c];
+            energy[c] += double(v * v);
+        }
+}
+
+qint64 ringFramesFor(qint64 blockFrames, int channels)
+{
+    qint64 frames = LoudnessMeter::kRingSize / channels;
+    while (frames < blockFrames)
+        frames *= 2;
+    return frames;
 }
 
 } // namespace
@@ -96,58 +112,50 @@ LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterCla
     m_frames = m_stream->lengthBytes() / (qint64(m_channels) * 4);
     if (!(blockSize > 0.0f) || !std::isfinite(blockSize))
         throw std::invalid_argument("Invalid block size: " + std::to_string(blockSize));
-    // A block must fit into the ring; more than 8 channels at 192 kHz need a
-    // larger one than the usual 4 MiB.
-    const qint64 blockSamples = qint64(std::ceil(double(blockSize) * m_sampleRate)) * m_channels + m_channels;
-    m_ring.assign(size_t(ringCapacityFor(blockSamples)), 0.0f);
+    // The ring holds whole frames, so a block's spans start on a frame. A
+    // block must fit into it; more than 8 channels at 192 kHz need more than
+    // the usual 4 MiB.
+    const qint64 blockFrames = qint64(std::ceil(double(blockSize) * m_sampleRate)) + 1;
+    m_ring.assign(size_t(ringFramesFor(blockFrames, m_channels) * m_channels), 0.0f);
     m_filePath = path;
     m_filters = filterChain(filterClass, double(m_sampleRate));
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-std::vector<float> LoudnessMeter::readBlock(qint64 lower, qint64 upper)
+LoudnessMeter::BlockView LoudnessMeter::readBlock(qint64 lower, qint64 upper)
 {
+    const qint64 ringSize = qint64(m_ring.size());
     const qint64 need = upper * m_channels - m_samplesConsumed;
-    std::vector<float> fresh(size_t(std::max<qint64>(need, 0)), 0.0f);
     if (need > 0) {
-        const qint64 got = m_stream->read(fresh.data(), need * 4);
+        m_fresh.resize(size_t(need));
+        const qint64 got = m_stream->read(m_fresh.data(), need * 4);
         if (got < 0)
             throw std::runtime_error("Error reading from source file (GetData)");
         const qint64 delivered = got / 4;
+        std::fill(m_fresh.begin() + delivered, m_fresh.end(), 0.0f);   // beyond the end: silence
         double sum = 0;
         for (qint64 i = 0; i < delivered; ++i)
-            sum += double(fresh[size_t(i)]) * double(fresh[size_t(i)]);
+            sum += double(m_fresh[size_t(i)]) * double(m_fresh[size_t(i)]);
         m_sumOfSquares += sum;
         m_sampleCount += delivered;
         m_samplesConsumed += need;
-        for (IIRFilter& filter : m_filters)
-            filter.apply(fresh.data(), need, m_channels);
-        const qint64 ringSize = qint64(m_ring.size());
+        IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
         qint64 at = m_ringWriteIndex % ringSize;
-        qint64 copied = 0;
-        while (copied < need) {
+        for (qint64 copied = 0; copied < need;) {
             const qint64 run = std::min(need - copied, ringSize - at);
-            std::memcpy(m_ring.data() + at, fresh.data() + copied, size_t(run) * sizeof(float));
+            std::memcpy(m_ring.data() + at, m_fresh.data() + copied, size_t(run) * sizeof(float));
             copied += run;
             at = (at + run) % ringSize;
         }
         m_ringWriteIndex += need;
     }
     const qint64 count = (upper - lower) * m_channels;
-    std::vector<float> block(static_cast<size_t>(count));
-    const qint64 ringSize = qint64(m_ring.size());
     m_ringReadIndex = m_ringWriteIndex - count;
-    qint64 at = ((m_ringReadIndex % ringSize) + ringSize) % ringSize;
-    qint64 copied = 0;
-    while (copied < count) {
-        const qint64 run = std::min(count - copied, ringSize - at);
-        std::memcpy(block.data() + copied, m_ring.data() + at, size_t(run) * sizeof(float));
-        copied += run;
-        at = (at + run) % ringSize;
-    }
+    const qint64 start = ((m_ringReadIndex % ringSize) + ringSize) % ringSize;
+    const qint64 firstCount = std::min(count, ringSize - start);
     m_ringReadIndex = m_ringWriteIndex;
-    return block;
+    return {m_ring.data() + start, firstCount, m_ring.data(), count - firstCount};
 }
 
 void LoudnessMeter::measure()
@@ -177,9 +185,12 @@ void LoudnessMeter::measure()
     for (qint64 j = 0; j < blocks; ++j) {
         const qint64 lower = qint64(double(j) * 0.25 * Tg * double(m_sampleRate));
         const qint64 upper = qint64((double(j) * 0.25 + 1.0) * Tg * double(m_sampleRate));
-        const std::vector<float> block = readBlock(lower, upper);
+        const BlockView block = readBlock(lower, upper);
+        double* zj = &z[size_t(j * C)];
+        addEnergy(block.first, block.firstCount / C, C, zj);
+        addEnergy(block.second, block.secondCount / C, C, zj);
         for (int c = 0; c < C; ++c)
-            z[size_t(j * C + c)] = norm * channelEnergy(block.data(), upper - lower, C, c);
+            zj[c] *= norm;
     }
 
     auto weighted = [&](const double* values) {

@@ -51,13 +51,22 @@ public:
     static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs);
 
 private:
-    std::vector<float> readBlock(qint64 lower, qint64 upper);
+    // Frames lower..upper (upper excluded) of the filtered stream as they sit
+    // in the ring: one span, or two when the block wraps around its end.
+    struct BlockView {
+        const float* first;
+        qint64 firstCount;
+        const float* second;
+        qint64 secondCount;
+    };
+    BlockView readBlock(qint64 lower, qint64 upper);
 
     int m_sampleRate = 0;
     QByteArray m_filterClass;
     float m_blockSize;
     std::vector<IIRFilter> m_filters;
-    std::vector<float> m_ring;
+    std::vector<float> m_ring;       // a whole number of frames
+    std::vector<float> m_fresh;      // the samples read for the current block
     qint64 m_ringReadIndex = 0;
     qint64 m_ringWriteIndex = 0;
     qint64 m_samplesConsumed = 0;

@@ -159,6 +159,24 @@ private slots:
         b.apply(pieces.data(), 1002, 2);
         b.apply(pieces.data() + 1002, qint64(pieces.size()) - 1002, 2);
         QCOMPARE(pieces, whole);
+
+        // A chain run at once gives exactly what the filters give one after
+        // the other, for the fused mono and stereo paths and the general one.
+        for (int channels : {1, 2, 3}) {
+            const fixtures::Signal s{44100, channels, fixtures::SampleFormat::Float32};
+            auto sequential = fixtures::pinkNoise(0.3, 0.8, s);
+            auto chained = sequential;
+            auto one = LoudnessMeter::filterChain("K-weighting", 44100);
+            auto two = LoudnessMeter::filterChain("K-weighting", 44100);
+            for (int piece = 0; piece < 2; ++piece) {
+                const qint64 half = qint64(sequential.size()) / 2 / channels * channels;
+                const qint64 at = piece * half, count = piece ? qint64(sequential.size()) - half : half;
+                for (IIRFilter& f : one)
+                    f.apply(sequential.data() + at, count, channels);
+                IIRFilter::applyChain(two, chained.data() + at, count, channels);
+            }
+            QCOMPARE(chained, sequential);
+        }
     }
 
     void knownLoudnessValues()

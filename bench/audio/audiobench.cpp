@@ -1,0 +1,149 @@
+// Timing and memory figures of the audio engine, one figure per call:
+//   audiobench make-wav FILE SECONDS          writes a 48 kHz stereo 16-bit test WAV
+//   audiobench meter FILE                     our LoudnessMeter, decode included
+//   audiobench ebur128 FILE                   libebur128 (integrated) on the same decoded samples
+//   audiobench render FILE OUT GAIN           our GainRenderer
+//   audiobench rss-meter FILE / rss-render FILE OUT
+//                                             peak resident memory above idle, in MiB
+// Prints "<seconds or MiB> <result>" on one line.
+#include "audio/audiolibrary.h"
+#include "audio/gainrenderer.h"
+#include "audio/loudnessmeter.h"
+
+#include <QElapsedTimer>
+
+#include <ebur128.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+long statusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+
+// Speech-like programme material: pink-ish noise bursts and a melody.
+bool makeWav(const char* path, double seconds)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    if (seconds * 48000 * 4 > 4.0e9)
+        info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path, SFM_WRITE, &info);
+    if (!f)
+        return false;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<short> block(48000 * 2);
+    const long total = long(seconds * 48000);
+    float lowpass = 0;
+    for (long done = 0; done < total;) {
+        const long n = std::min<long>(48000, total - done);
+        for (long i = 0; i < n; ++i) {
+            const long t = done + i;
+            lowpass = 0.97f * lowpass + 0.03f * noise(rng);
+            const bool burst = (t / 9600) % 5 != 4;
+            const double tone = 0.2 * std::sin(2 * M_PI * (220.0 + 110.0 * ((t / 24000) % 4)) * double(t) / 48000);
+            const double v = (burst ? 2.0 * lowpass : 0.0) + tone;
+            block[size_t(2 * i)] = short(std::lrint(std::clamp(v, -1.0, 1.0) * 32000));
+            block[size_t(2 * i + 1)] = short(std::lrint(std::clamp(0.8 * v, -1.0, 1.0) * 32000));
+        }
+        if (sf_writef_short(f, block.data(), n) != n) {
+            sf_close(f);
+            return false;
+        }
+        done += n;
+    }
+    return sf_close(f) == 0;
+}
+
+double ebur128Loudness(const char* path)
+{
+    audiolib::DecodeStream stream;
+    if (!stream.open(path, audiolib::DecodeStream::Samples::Float))
+        return NAN;
+    audiolib::StreamInfo info;
+    stream.info(info);
+    ebur128_state* st = ebur128_init(unsigned(info.channels), unsigned(info.sampleRate), EBUR128_MODE_I);
+    std::vector<float> block(5000);
+    qint64 got = 0;
+    while ((got = stream.read(block.data(), 20000)) > 0)
+        ebur128_add_frames_float(st, block.data(), size_t(got) / sizeof(float) / size_t(info.channels));
+    double lufs = NAN;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+double ourLoudness(const char* path)
+{
+    LoudnessMeter meter(path, "K-weighting", 0.4f);
+    meter.measure();
+    return meter.lufs();
+}
+
+bool render(const char* in, const char* out, float gain)
+{
+    GainRenderer renderer;
+    renderer.inputFile = in;
+    renderer.outputFile = out;
+    renderer.gain = gain;
+    if (!renderer.start())
+        return false;
+    while (!renderer.isFinished())
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    renderer.stop();
+    return renderer.succeeded();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "see the comment at the top of audiobench.cpp\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const long idleKiB = statusKiB("VmRSS:");
+    QElapsedTimer timer;
+    timer.start();
+    double result = 0;
+    bool ok = true;
+    if (mode == "make-wav" && argc > 3)
+        ok = makeWav(argv[2], std::atof(argv[3]));
+    else if (mode == "meter" || mode == "rss-meter")
+        result = ourLoudness(argv[2]);
+    else if (mode == "ebur128")
+        result = ebur128Loudness(argv[2]);
+    else if ((mode == "render" && argc > 4) || (mode == "rss-render" && argc > 3))
+        ok = render(argv[2], argv[3], mode == "render" ? float(std::atof(argv[4])) : 0.5f);
+    else
+        return 2;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (!ok)
+        return 1;
+    if (mode.rfind("rss-", 0) == 0)
+        std::printf("%.1f %.2f\n", double(statusKiB("VmHWM:") - idleKiB) / 1024.0, result);
+    else
+        std::printf("%.3f %.2f\n", seconds, result);
+    return 0;
+}
