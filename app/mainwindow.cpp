@@ -1,13 +1,47 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/cyclerunner.h"
+#include "app/localsteps.h"
+#include "app/outputregistry.h"
+#include "app/queuefilewidget.h"
+#include "app/queuelists.h"
+#include "audio/postprocessing.h"
+#include "dialogs/dlgaddfile.h"
+#include "pipeline/dlglogin.h"
+#include "pipeline/queuefile.h"
+#include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kWaitingForLoginInfo = 1027;
+constexpr int kAddedByHandPriority = 10;
+
+QString text(const QByteArray& utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+int stateOf(const QueueFile& file)
+{
+    return static_cast<int>(file.getState());
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -18,24 +52,33 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btnTest2->hide();
     ui->btnAddFile_Test->hide();
     ui->btnTestWizard->hide();
+    queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError);
 }
 
 MainWindow::~MainWindow()
 {
     for (QTimer* timer : std::as_const(timers))
         timer->stop();
-    if (settings)
+    if (settings && queueManager)
         saveSettings();
     if (trayIcon)
         trayIcon->hide();
+    if (queueManager) {
+        qDebug() << "manager.stop();";
+        queueManager->setOnDestFileAdded(nullptr);
+        queueManager->stop();
+    }
     qDebug() << "delete ui ";
     delete ui;
+    ui = nullptr;
+    queueCycle.reset();
 }
 
 void MainWindow::saveSettings()
 {
     const QString folder = naming::appConfigFolder();
     QDir().mkpath(folder);
+    settings->apiURL = queueManager->apiUrl();
     if (!settings->save(folder + QStringLiteral("/settings.xml"), true))
         qWarning() << "Error saving settings";
 }
@@ -44,6 +87,8 @@ void MainWindow::setContext(Settings* settingsObject, QueueManager* manager)
 {
     settings = settingsObject;
     queueManager = manager;
+    outputRegistry = std::make_unique<OutputRegistry>(settings);
+    localSteps = std::make_unique<LocalSteps>(*outputRegistry);
 }
 
 void MainWindow::initialise()
@@ -54,10 +99,84 @@ void MainWindow::initialise()
     trayIcon->setVisible(true);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_trayicon_activated);
 
-    if (settings)
-        setWindowTitle(windowTitle() + QStringLiteral(" (") + QString::fromUtf8(settings->versionText)
-                       + QStringLiteral(")"));
+    setAcceptDrops(true);
+
+    const OutputRegistry* registry = outputRegistry.get();
+    queueManager->setOnDestFileAdded(
+        [registry](const QByteArray& destPath) { registry->queue_newDestFileAdded(destPath); });
+    queueManager->setCredentials(settings->wUsername, settings->wPassword);
+
+    QueueManager* manager = queueManager;
+    queueCycle = std::make_unique<CycleRunner>([manager] {
+        try {
+            manager->cycle(false, false);
+        } catch (const std::exception& error) {
+            qWarning() << "Queue cycle failed:" << error.what();
+        }
+    });
+
+    startTimer(&MainWindow::tmr_windowStatus_Tick, 1000);
+    startTimer(&MainWindow::tmr_queueManager_Tick, 100);
+    startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
+
+    connect(ui->menubar, &QMenuBar::hovered, this, &MainWindow::on_menuBar_hovered);
+    ui->videoTree->setHeaderLabels({tr("Video name"), tr("Path"), tr("Status"), tr("Result")});
+    setWindowTitle(windowTitle() + QStringLiteral(" (") + text(settings->versionText) + QStringLiteral(")"));
 }
+
+void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
+{
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, slot);
+    timer->start(interval);
+    timers.append(timer);
+}
+
+// ---- status bar and account ------------------------------------------------
+
+void MainWindow::tmr_windowStatus_Tick()
+{
+    const int state = queueManager->state();
+    QString status = QueueManager::stateName(state);
+    if (state == kWaitingForLoginInfo)
+        status = text(queueManager->statusMessage());
+    const double credit = std::round(double(queueManager->getCredit()) * 100.0) / 100.0;
+    apiIsHttps = queueManager->apiUrl().contains("https:");
+    QString creditText = tr("Waiting for file submission");
+    if (credit >= 0)
+        creditText = QString::number(credit, 'g', 6);
+    if (apiIsHttps)
+        status += tr(" - Credit: ") + creditText;
+    statusBar()->showMessage(status);
+}
+
+void MainWindow::on_menuBar_hovered(QAction* action)
+{
+    if (action->text() != ui->menuAccount->title())
+        return;
+    const bool loggedIn = queueManager->hasToken();
+    ui->actionLog_in->setEnabled(!loggedIn);
+    ui->actionLog_out->setEnabled(loggedIn);
+}
+
+void MainWindow::on_actionLog_in_triggered()
+{
+    if (queueManager->state() != kWaitingForLoginInfo)
+        return;
+    queueManager->enableLogin();
+    dlgLogin::askForLogin(settings, queueManager, false);
+}
+
+void MainWindow::on_actionLog_out_triggered()
+{
+    if (!(queueManager->state() & 1))
+        return;
+    queueManager->setCredentials(settings->wUsername, QByteArray());
+    settings->wPassword.clear();
+    queueManager->logout();
+}
+
+// ---- tray and closing --------------------------------------------------------
 
 void MainWindow::on_trayicon_activated(QSystemTrayIcon::ActivationReason reason)
 {
@@ -65,6 +184,13 @@ void MainWindow::on_trayicon_activated(QSystemTrayIcon::ActivationReason reason)
         return;
     qDebug() << "double click";
     showNormal();
+}
+
+void MainWindow::showTrayMessage(const QString& title, const QString& message)
+{
+    if (trayIcon)
+        trayIcon->showMessage(title, message, QSystemTrayIcon::Information, 10000);
+    emit trayMessageShown(title, message);
 }
 
 void MainWindow::on_actionQuit_triggered()
@@ -81,4 +207,353 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+}
+
+// ---- the queue tick ------------------------------------------------------------
+
+void MainWindow::tmr_queueManager_Tick()
+{
+    queueCycle->startIfIdle();
+    bool anyRunning = false;
+    for (QueueFile* file : queueManager->snapshot()) {
+        int state = stateOf(*file);
+        if (state == int(QueueFileState::PostProcessing))
+            localSteps->postProcessStep(*file);
+        state = stateOf(*file);
+        if (state == int(QueueFileState::PreProcessing))
+            localSteps->preProcessStep(*file);
+        state = stateOf(*file);
+        QueueFileWidget* widget = queueWidgets->find(file->fileId);
+        if (!widget)
+            widget = createWidget(*file);
+        refreshWidget(*widget, *file, state);
+        anyRunning = anyRunning || state == int(QueueFileState::Running);
+    }
+    notifyWhenIdle(anyRunning);
+}
+
+QueueFileWidget* MainWindow::createWidget(QueueFile& file)
+{
+    auto* widget = new QueueFileWidget(file.fileId, this);
+    connect(widget, &QueueFileWidget::queueFileClick, this, &MainWindow::on_queueFileClick);
+    connect(widget, &QueueFileWidget::queueFileContextMenuShow, this, &MainWindow::on_queueFileContextMenuShow);
+    connect(widget, &QueueFileWidget::queueFileContextMenuClicked, this,
+            &MainWindow::on_queueFileContextMenuClicked);
+    widget->setPriorityText(QString());
+    widget->setDebugText(QString());
+    widget->setSourceText(text(file.srcFile));
+    widget->setDestinationText(text(file.destFile));
+    queueWidgets->add(widget);
+    return widget;
+}
+
+void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int state)
+{
+    widget.setStatusText(text(file.stateName()));
+    widget.setProgressText(text(file.details()));
+    widget.setErrorText(text(file.errorMessage()));
+    if (state == widget.lastState())
+        return;
+    widget.setLastState(state);
+    switch (QueueFileState(state)) {
+    case QueueFileState::Waiting:
+    case QueueFileState::Running:
+        showWaitingOrRunning(widget, file);
+        break;
+    case QueueFileState::Done:
+        showDone(widget, file);
+        break;
+    case QueueFileState::Error:
+        showError(widget, file);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file)
+{
+    if (queueWidgets->listOf(&widget) != QueueLists::List::Queue) {
+        widget.setStatusColour(QStringLiteral("blue"));
+        widget.setBackground(true, 0, 0, 0);
+        widget.setErrorText(QString());
+        widget.showFull();
+        queueWidgets->place(&widget, QueueLists::List::Queue);
+    }
+    widget.setSourceText(text(file.srcFile));
+    widget.setDestinationText(text(file.destFile));
+}
+
+void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
+{
+    widget.setDestinationText(text(file.destFile));
+    LocalSteps::removeUploadedCopy(file);
+    QStringList outputs;
+    for (const QByteArray& output : std::as_const(file.outputFiles))
+        outputs << text(output);
+    widget.setOutputs(outputs);
+    widget.setStatusColour(QStringLiteral("black"));
+    widget.showCompact(false, outputs.size() > 1);
+    widget.setBackground(false, 210, 240, 210);
+    queueWidgets->place(&widget, QueueLists::List::Done);
+    ++doneCount;
+    updateTabTitles(false);
+}
+
+void MainWindow::showError(QueueFileWidget& widget, QueueFile& file)
+{
+    widget.setStatusColour(QStringLiteral("red"));
+    widget.showCompact(true, false);
+    widget.setBackground(false, 240, 210, 210);
+    widget.setErrorText(text(file.errorMessage()));
+    queueWidgets->place(&widget, QueueLists::List::Error);
+    ++errorCount;
+    updateTabTitles(false);
+}
+
+void MainWindow::notifyWhenIdle(bool anyRunning)
+{
+    if (anyRunning || (doneCount == 0 && errorCount == 0))
+        return;
+    QString message;
+    if (doneCount != 0)
+        message += tr("\nFiles processed: ") + QString::number(doneCount);
+    if (errorCount != 0)
+        message += tr("\nErrors: ") + QString::number(errorCount);
+    showTrayMessage(tr("Audio files ready"), message);
+    doneCount = 0;
+    errorCount = 0;
+}
+
+void MainWindow::updateTabTitles(bool reset)
+{
+    const bool showDone = !reset && doneCount != 0;
+    const bool showErrors = !reset && errorCount != 0;
+    ui->tabWidget->setTabText(0, showDone ? tr("Done (%1)").arg(doneCount) : tr("Done"));
+    ui->tabWidget->setTabText(1, showErrors ? tr("Error (%1)").arg(errorCount) : tr("Error"));
+}
+
+// ---- deletion requests -----------------------------------------------------
+
+void MainWindow::addDeleteRequest(const QString& path)
+{
+    const QMutexLocker locker(&deleteRequestsLock);
+    deleteRequests.append(path);
+}
+
+void MainWindow::tmr_deleteRequests_Tick()
+{
+    const QMutexLocker locker(&deleteRequestsLock);
+    for (qsizetype i = 0; i < deleteRequests.size(); ++i) {
+        const QString path = deleteRequests.at(i);
+        if (QFileInfo::exists(path)) {
+            qDebug() << "File-remove: " << path;
+            QFile::remove(path);
+            continue;
+        }
+        qDebug() << "Request removed: " << path;
+        deleteRequests.removeAt(i);
+        return;
+    }
+}
+
+// ---- adding files ---------------------------------------------------------------
+
+void MainWindow::on_btnAddSingleFile_clicked()
+{
+    addFileWithDialog(QString(), QString());
+}
+
+void MainWindow::on_actionAdd_file_to_queue_triggered()
+{
+    addFileWithDialog(QString(), QString());
+}
+
+bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
+{
+    const QList<QByteArray> presets = queueManager->presets();
+    if (presets.isEmpty()) {
+        QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
+        return false;
+    }
+    dlgAddFile dialog(this);
+    dialog.setModal(true);
+    dialog.setContext(src, dest, presets, queueManager->lastPreset());
+    if (src.isEmpty() && !dialog.browseSourceNow(true))
+        return false;
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QString destination = naming::expandNameTemplateInPath(dialog.destination(), dialog.preset());
+    if (!queueManager->addFileToQueue(dialog.source(), kAddedByHandPriority, destination, dialog.preset().toUtf8(),
+                                      ProcessingOptions())) {
+        QMessageBox::critical(this, tr("Error adding files"),
+                              dialog.source() + QStringLiteral("\n") + text(queueManager->lastError()));
+        return false;
+    }
+    return true;
+}
+
+bool MainWindow::addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
+{
+    if (queueManager->presets().isEmpty()) {
+        QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
+        return false;
+    }
+    if (urls.size() != 1) {
+        QMessageBox::information(this, tr("Add file"), tr("Drop one audio file at a time."));
+        return false;
+    }
+    const QString source = QDir::toNativeSeparators(urls.first().toLocalFile());
+    const QFileInfo sourceInfo(source);
+    if (source.isEmpty() || !sourceInfo.isFile()) {
+        const QString reason = sourceInfo.isDir() ? tr("is a folder, not an audio file.")
+                                                  : tr("is not a file on this computer.");
+        QMessageBox::warning(this, tr("Add file"), urls.first().toDisplayString() + QLatin1Char(' ') + reason);
+        return false;
+    }
+    const QString namingPath = destUrls.isEmpty() ? source : destUrls.first().toLocalFile();
+    const QString extension = destUrls.isEmpty() ? sourceInfo.completeSuffix() : QStringLiteral("wav");
+    return addFileWithDialog(source, dlgAddFile::proposedDestination(namingPath, extension));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    event->acceptProposedAction();
+    // The dialog must not run inside the platform's drag-and-drop handling.
+    QTimer::singleShot(0, this, [this, urls] {
+        addFiles(urls, {});
+        for (const QUrl& url : urls)
+            qDebug() << "Dropped file:" << url.toLocalFile();
+    });
+}
+
+// ---- queue menu -------------------------------------------------------------------
+
+void MainWindow::removeFromQueue(QueueFileWidget* widget, int fileID)
+{
+    if (widget)
+        queueWidgets->drop(widget);
+    queueManager->removeFile(fileID);
+}
+
+void MainWindow::on_actionClear_done_error_triggered()
+{
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        for (QueueFileWidget* widget : queueWidgets->widgets()) {
+            QueueFile* file = queueManager->findFile(widget->fileID());
+            if (!file)
+                continue;
+            const auto state = file->getState();
+            if (state == QueueFileState::Done || state == QueueFileState::Error || state == QueueFileState::Canceled) {
+                removeFromQueue(widget, widget->fileID());
+                removed = true;
+                break;
+            }
+        }
+    }
+    updateTabTitles(true);
+}
+
+void MainWindow::on_actionResubmit_files_with_errors_triggered()
+{
+    for (QueueFile* file : queueManager->snapshot()) {
+        if (file->getState() == QueueFileState::Error && file->retryable())
+            file->setState(QueueFileState::Waiting);
+    }
+}
+
+// ---- per-file clicks and context menu -------------------------------------------
+
+void MainWindow::on_queueFileClick(int fileID, int buttonN, bool doubleClick)
+{
+    if (buttonN != 1 || !doubleClick)
+        return;
+    QueueFile* file = queueManager->findFile(fileID);
+    if (!file)
+        return;
+    QString path = text(file->srcFile);
+    if (file->getState() == QueueFileState::Done) {
+        path = text(file->destFile);
+        if (path.isEmpty() && !file->outputFiles.isEmpty())
+            path = text(file->outputFiles.last());
+    }
+    if (!path.isEmpty())
+        naming::showInExplorer(path, this);
+}
+
+void MainWindow::on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show)
+{
+    show = false;
+    QueueFile* file = queueManager->findFile(fileID);
+    if (!file)
+        return;
+    sender->showOpenInput = true;
+    sender->showOpenOutput = false;
+    sender->showPauseResume = false;
+    sender->showReSubmit = false;
+    sender->showRemove = true;
+    switch (file->getState()) {
+    case QueueFileState::Waiting:
+    case QueueFileState::Paused:
+        sender->showPauseResume = true;
+        sender->textPauseResume = file->getState() == QueueFileState::Waiting ? tr("Pause") : tr("Resume");
+        sender->textRemove = tr("Cancel");
+        break;
+    case QueueFileState::Running:
+        sender->showRemove = false;
+        break;
+    case QueueFileState::Done:
+        sender->showOpenOutput = true;
+        sender->showReSubmit = true;
+        sender->textReSubmit = tr("Submit with another preset");
+        sender->textRemove = tr("Remove from list");
+        break;
+    case QueueFileState::Error:
+    case QueueFileState::Canceled:
+        sender->showReSubmit = file->getState() == QueueFileState::Canceled || file->retryable();
+        sender->textReSubmit = tr("Submit again");
+        sender->textRemove = tr("Remove from list");
+        break;
+    default:
+        qDebug() << "on_queueFileContextMenuShow: Unmanaged state";
+        return;
+    }
+    show = true;
+}
+
+void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QString mnuName)
+{
+    qDebug() << "clicked: " << mnuName;
+    QueueFile* file = queueManager->findFile(fileID);
+    if (!file)
+        return;
+    if (mnuName == QLatin1String("mnuRemove")) {
+        removeFromQueue(queueWidgets->find(fileID), fileID);
+    } else if (mnuName == QLatin1String("mnuOpenOutput")) {
+        QString path = text(file->destFile);
+        if (path.isEmpty() && !file->outputFiles.isEmpty())
+            path = text(file->outputFiles.first());
+        naming::showInExplorer(path, this);
+    } else if (mnuName == QLatin1String("mnuOpenInput")) {
+        const QString original = text(file->originalSourceFile);
+        naming::showInExplorer(original.isEmpty() ? text(file->srcFile) : original, this);
+    } else if (mnuName == QLatin1String("mnuReSubmit")) {
+        if (file->getState() == QueueFileState::Done)
+            return;
+        file->postProcessor.reset();
+        file->setState(QueueFileState::Waiting);
+        file->setErrorMessage(QByteArray());
+        file->preProcessingStatus = 0;
+    } else if (mnuName == QLatin1String("mnuPauseResume")) {
+        naming::showInExplorer(text(file->srcFile), this);
+    }
 }

@@ -277,7 +277,9 @@ void QueueManager::takeResult(SessionManager& session)
     }
     if (file && fileState == QueueFileState::PostProcessing && !file->postProcessingDone())
         return;
-    if (file)
+    // A file whose post-processing failed has been put in Error by the
+    // queue driver and stays there.
+    if (file && fileState != QueueFileState::Error)
         file->setState(QueueFileState::Done);
     session.release(true);
 }

@@ -1,0 +1,244 @@
+#include "app/localsteps.h"
+
+#include "app/outputregistry.h"
+#include "audio/postprocessing.h"
+#include "audio/preprocessing.h"
+#include "pipeline/queuefile.h"
+#include "settings/naming.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+
+namespace {
+
+constexpr int kKeepProcessedCopy = 2;      // bit: keep the pre-processed file under a new name
+constexpr int kDeleteCopyAfterUpload = 6;  // keep it only until the upload is done
+constexpr int kPreProcessingFailed = 3;
+
+QString text(const QByteArray& utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QByteArray nativeUtf8(const QString& path)
+{
+    return QDir::toNativeSeparators(path).toUtf8();
+}
+
+bool hasNonEmptyLine(const QString& lines)
+{
+    for (const QString& line : lines.split(QLatin1Char('\n'))) {
+        if (!line.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+// Moves `from` onto `to`, replacing `to` in one step: at every moment one
+// of the two files holds complete audio under the target's name.
+bool replaceFile(const QString& from, const QString& to)
+{
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
+                            error);
+    return !error;
+}
+
+void failPreProcessing(QueueFile& file, const QString& reason)
+{
+    file.preProcessingStatus = kPreProcessingFailed;
+    file.setErrorMessage(QByteArrayLiteral("Error pre processing: ") + reason.toUtf8());
+}
+
+} // namespace
+
+LocalSteps::LocalSteps(const OutputRegistry& registry)
+    : m_registry(registry)
+{
+}
+
+// ---- pre-processing ----------------------------------------------------------
+
+void LocalSteps::preProcessStep(QueueFile& file) const
+{
+    if (file.preProcessingDone())
+        return;
+    if (!file.preProcessor) {
+        startPreProcessing(file);
+        return;
+    }
+    if (!file.preProcessor->isFinished()) {
+        file.setDetails(file.preProcessor->statusText().toUtf8());
+        return;
+    }
+    finishPreProcessing(file);
+    file.preProcessor.reset();
+    file.markPreProcessingDone();
+}
+
+void LocalSteps::startPreProcessing(QueueFile& file) const
+{
+    qDebug() << "Pre processing starting at tmr_queue_tick";
+    QString arguments = file.options.preProcessing_Arguments;
+    if (file.options.monoProcessing_ConvertToDualStereo)
+        arguments += QStringLiteral("\nmstOp00");
+    const QString output = naming::uniqueFileName(text(file.srcFile) + QStringLiteral(".temp"), true);
+    if (output.isEmpty()) {
+        failPreProcessing(file, QStringLiteral("cannot create a work file next to ") + text(file.srcFile));
+        file.markPreProcessingDone();
+        return;
+    }
+    m_registry.registerOutputInWatchedFolders(output);
+    file.preProcessor = std::make_unique<PreProcessing>();
+    file.preProcessor->setArguments(arguments);
+    file.preProcessor->setInputFile(text(file.srcFile));
+    file.preProcessor->setOutputFile(output);
+    file.preProcessor->start();
+    file.setDetails(QByteArrayLiteral("Pre processing started"));
+}
+
+void LocalSteps::finishPreProcessing(QueueFile& file) const
+{
+    PreProcessing& pre = *file.preProcessor;
+    const QString output = pre.outputFile();
+    if (!pre.succeeded()) {
+        // The work file is the client's own; the source is untouched.
+        QFile::remove(output);
+        failPreProcessing(file, pre.errorMessage());
+        return;
+    }
+    const QFileInfo result(output);
+    if (result.exists()) {
+        file.preProcessingOperations = pre.operationsDone();
+        if (result.size() <= 0)
+            QFile::remove(output);
+        else if (!adoptPreProcessedFile(file))
+            return;
+    }
+    if (file.options.cleanUpIntermediate && hasNonEmptyLine(file.options.postProcessing_Arguments))
+        file.destFile = naming::withExtension(text(file.destFile), QStringLiteral("tmp")).toUtf8();
+    file.convertedToStereo = pre.stereoConversions() > 0;
+}
+
+bool LocalSteps::adoptPreProcessedFile(QueueFile& file) const
+{
+    PreProcessing& pre = *file.preProcessor;
+    const QString output = pre.outputFile();
+    const QString suffix = pre.fileNameSuffix();
+    const int resultMode = file.options.preProcessing_Result;
+    const bool keepOriginal = resultMode & kKeepProcessedCopy;
+
+    QString target;
+    if (keepOriginal) {
+        const QFileInfo input(pre.inputFile());
+        target = naming::uniqueFileName(input.absolutePath() + QLatin1Char('/') + input.completeBaseName() + suffix
+                                            + QStringLiteral(".wav"),
+                                        false);
+    } else {
+        // "Replace original file": the processed copy takes the source's name.
+        target = pre.inputFile();
+    }
+    if (target.isEmpty()) {
+        QFile::remove(output);
+        failPreProcessing(file, QStringLiteral("no free file name next to ") + pre.inputFile());
+        return false;
+    }
+    m_registry.registerOutputInWatchedFolders(target);
+    const bool moved = keepOriginal ? QFile::rename(output, target) : replaceFile(output, target);
+    if (!moved) {
+        QFile::remove(output);
+        failPreProcessing(file, QStringLiteral("cannot move the processed file to ") + target);
+        return false;
+    }
+    file.deleteAfterSubmission = keepOriginal && resultMode == kDeleteCopyAfterUpload;
+    file.srcFile = nativeUtf8(target);
+
+    const QString destination = naming::uniqueFileName(naming::pathWithSuffix(text(file.destFile), suffix), false);
+    if (!destination.isEmpty()) {
+        file.destFile = nativeUtf8(destination);
+        m_registry.registerOutputInWatchedFolders(destination);
+    }
+    return true;
+}
+
+void LocalSteps::removeUploadedCopy(QueueFile& file)
+{
+    const bool unwanted = file.deleteAfterSubmission || (file.convertedToStereo && file.preProcessingOperations == 1);
+    if (!unwanted || naming::isSamePath(text(file.srcFile), text(file.originalSourceFile)))
+        return;
+    QFile::remove(text(file.srcFile));
+}
+
+// ---- post-processing -------------------------------------------------------------
+
+void LocalSteps::postProcessStep(QueueFile& file) const
+{
+    if (file.postProcessingDone())
+        return;
+    if (!file.postProcessor) {
+        startPostProcessing(file);
+        return;
+    }
+    if (!file.postProcessor->isFinished()) {
+        file.setDetails(file.postProcessor->statusText().toUtf8());
+        return;
+    }
+    finishPostProcessing(file);
+    file.postProcessor.reset();
+    file.markPostProcessingDone();
+}
+
+void LocalSteps::startPostProcessing(QueueFile& file) const
+{
+    qDebug() << "Post processing starting at tmr_queue_tick";
+    file.postProcessor = std::make_unique<PostProcessing>();
+    file.postProcessor->setInputFile(text(file.destFile));
+    file.postProcessor->setArguments(file.options.postProcessing_Arguments);
+    if (file.convertedToStereo) {
+        file.postProcessor->setConvertToMono(true);
+        file.postProcessor->setKeepStereo(file.options.monoProcessing_KeepConverted);
+    }
+    file.postProcessor->start();
+    file.setDetails(QByteArrayLiteral("Post processing started"));
+}
+
+void LocalSteps::finishPostProcessing(QueueFile& file) const
+{
+    PostProcessing& post = *file.postProcessor;
+    file.outputFiles.clear();
+    QStringList unmoved;
+    for (const QString& output : post.outputFiles()) {
+        const QString name = naming::uniqueFileName(output.left(output.size() - 3) + QStringLiteral("wav"), false);
+        if (!name.isEmpty())
+            m_registry.registerOutputInWatchedFolders(name);
+        if (!name.isEmpty() && QFile::rename(output, name))
+            file.outputFiles.append(nativeUtf8(name));
+        else
+            unmoved << output;
+    }
+    // Intermediates go only once a final output exists, and never when the
+    // intermediate is itself an output that could not be moved.
+    auto removeIntermediate = [&unmoved](const QString& path) {
+        if (!unmoved.contains(path))
+            QFile::remove(path);
+    };
+    if (file.options.cleanUpIntermediate) {
+        if (!file.outputFiles.isEmpty() && !unmoved.contains(text(file.destFile))) {
+            QFile::remove(text(file.destFile));
+            file.destFile.clear();
+        }
+        if (post.convertedToMono())
+            removeIntermediate(post.monoFile());
+    }
+    // A result that could not be post-processed ends the file in Error; the
+    // downloaded result stays where it is and the file may be submitted again.
+    if (!post.failureText().isEmpty()) {
+        file.setErrorMessage(QByteArrayLiteral("Error post processing: ") + post.failureText().trimmed().toUtf8());
+        file.setRetryable(true);
+        file.setState(QueueFileState::Error);
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+class OutputRegistry;
+class QueueFile;
+
+// The local processing of queued files between the queue manager's states:
+// pre-processing before upload and post-processing after download. Each
+// step starts the file's job on the first call, shows its status on the
+// following ones and adopts its results once it has finished; it never
+// waits for a job.
+class LocalSteps {
+public:
+    explicit LocalSteps(const OutputRegistry& registry);
+
+    void preProcessStep(QueueFile& file) const;
+    void postProcessStep(QueueFile& file) const;
+    // At Done: deletes the uploaded file when it was a copy the client made
+    // during pre-processing and the options say it is no longer wanted.
+    // The user's own audio, or a processed copy that replaced it, stays.
+    static void removeUploadedCopy(QueueFile& file);
+
+private:
+    void startPreProcessing(QueueFile& file) const;
+    void finishPreProcessing(QueueFile& file) const;
+    bool adoptPreProcessedFile(QueueFile& file) const;
+    void startPostProcessing(QueueFile& file) const;
+    void finishPostProcessing(QueueFile& file) const;
+
+    const OutputRegistry& m_registry;
+};

@@ -1,0 +1,87 @@
+#include "clientfixture.h"
+
+#include <QTabWidget>
+#include <QTest>
+
+ClientFixture::ClientFixture()
+    : window(std::make_unique<MainWindow>())
+{
+    window->setContext(&settings, &manager);
+    QObject::connect(window.get(), &MainWindow::trayMessageShown, window.get(),
+                     [this](const QString& title, const QString& message) { trayMessages << title + message; });
+}
+
+ClientFixture::~ClientFixture()
+{
+    window.reset();
+}
+
+void ClientFixture::start()
+{
+    window->initialise();
+    window->show();
+}
+
+bool ClientFixture::logIn(const QString& apiUrl, int sessions)
+{
+    settings.wUsername = "demo@sonvira.local";
+    settings.wPassword = "demo";
+    if (!manager.createSessions(apiUrl.toUtf8(), sessions))
+        return false;
+    start();
+    return QTest::qWaitFor([this] { return manager.state() == QueueManager::Running && !manager.presets().isEmpty(); },
+                           20000);
+}
+
+QueueFile* ClientFixture::queue(const QString& source, const QString& destination, const ProcessingOptions& options,
+                                const QByteArray& preset)
+{
+    return manager.addFileToQueue(source, 10, destination, preset, options);
+}
+
+QueueFileWidget* ClientFixture::widgetOf(const QueueFile* file) const
+{
+    for (QueueFileWidget* widget : window->findChildren<QueueFileWidget*>()) {
+        if (widget->fileID() == file->fileId)
+            return widget;
+    }
+    return nullptr;
+}
+
+QString ClientFixture::listOf(const QueueFileWidget* widget) const
+{
+    const std::pair<const char*, const char*> lists[] = {
+        {"verticalLayout", "queue"}, {"verticalLayoutDone", "done"}, {"verticalLayoutError", "error"}};
+    for (const auto& [layoutName, name] : lists) {
+        auto* layout = window->findChild<QVBoxLayout*>(QString::fromLatin1(layoutName));
+        if (layout && layout->indexOf(widget) >= 0)
+            return QString::fromLatin1(name);
+    }
+    return QString();
+}
+
+QStringList ClientFixture::contextMenu(QueueFileWidget* widget) const
+{
+    const std::unique_ptr<QMenu> menu = widget->requestContextMenu();
+    if (!menu)
+        return {QStringLiteral("(none)")};
+    QStringList items;
+    for (QAction* item : menu->actions())
+        items << (item->isSeparator() ? QStringLiteral("|") : item->text());
+    return items;
+}
+
+QAction* ClientFixture::action(const char* name) const
+{
+    return window->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+QString ClientFixture::tabTitle(int index) const
+{
+    return window->findChild<QTabWidget*>(QStringLiteral("tabWidget"))->tabText(index);
+}
+
+void ClientFixture::tick()
+{
+    QMetaObject::invokeMethod(window.get(), "tmr_queueManager_Tick");
+}

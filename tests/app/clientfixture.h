@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/mainwindow.h"
+#include "app/queuefilewidget.h"
+#include "pipeline/queuefile.h"
+#include "pipeline/queuemanager.h"
+#include "settings/settings.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+
+#include <memory>
+
+// A real main window on a real queue manager, as main builds them. Without
+// sessions the manager's cycle does nothing, so a test can move files
+// through their states by hand and watch what the window's driver does.
+class ClientFixture {
+public:
+    ClientFixture();
+    ~ClientFixture();
+
+    // Sessions on the given service, stored credentials, and the window's
+    // timers; waits until the presets are loaded.
+    bool logIn(const QString& apiUrl, int sessions = 1);
+    void start();
+
+    QueueFile* queue(const QString& source, const QString& destination,
+                     const ProcessingOptions& options = ProcessingOptions(), const QByteArray& preset = "1: Speech");
+    QueueFileWidget* widgetOf(const QueueFile* file) const;
+    // "queue", "done", "error" or "" for the list that shows the widget.
+    QString listOf(const QueueFileWidget* widget) const;
+    // Texts of the widget's context menu ("|" for a separator), or
+    // "(none)" when the window refuses one.
+    QStringList contextMenu(QueueFileWidget* widget) const;
+    QAction* action(const char* name) const;
+    QString tabTitle(int index) const;
+    // Runs the queue tick once, as the 100 ms timer does.
+    void tick();
+
+    Settings settings;
+    QueueManager manager;
+    std::unique_ptr<MainWindow> window;
+    QStringList trayMessages;
+};
