@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "pipeline/queuemanager.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
 #include "settings/startupconfig.h"
@@ -60,8 +61,10 @@ int main(int argc, char* argv[])
     }
 
     Settings settings;
+    QueueManager queueManager;
     startup::applyHostOverride();
-    startup::loadSettings(settings);
+    if (!queueManager.init(&settings))
+        return -1;
 
     QFile styleFile(QStringLiteral(":/css/dark-style.css"));
     applyStyleSheet(app, styleFile);
@@ -69,7 +72,7 @@ int main(int argc, char* argv[])
     auto* mainWindow = new MainWindow();
     qInfo().noquote() << "Main window ready";
 
-    mainWindow->setContext(&settings, nullptr);
+    mainWindow->setContext(&settings, &queueManager);
     mainWindow->initialise();
     mainWindow->show();
 
