@@ -32,17 +32,22 @@ void writeFile(const QString& path, const QByteArray& content)
     file.write(content);
 }
 
-// The file the client writes for default settings with this address.
-QByteArray defaultSettingsXml(const QByteArray& apiUrl)
+// Stored credentials, so that no log-in is asked for at start.
+const QByteArray kCredentials = "<rememberPassword>true</rememberPassword>"
+                                "<wUsername>me@example.com</wUsername><wPassword>3d3e3f</wPassword>";
+
+// The file the client writes for these settings with this address.
+QByteArray expectedSettingsXml(const QByteArray& apiUrl)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<Settings>\n"
            "    <showFirstTime_AddWatchFolderDialog>true</showFirstTime_AddWatchFolderDialog>\n"
            "    <hideWhenClosed>false</hideWhenClosed>\n"
-           "    <rememberPassword>false</rememberPassword>\n"
+           "    <rememberPassword>true</rememberPassword>\n"
            "    <FFMPEGPath></FFMPEGPath>\n"
            "    <apiURL>" + apiUrl + "</apiURL>\n"
-           "    <wUsername></wUsername>\n"
+           "    <wUsername>me@example.com</wUsername>\n"
+           "    <wPassword>3d3e3f</wPassword>\n"
            "</Settings>\n";
 }
 
@@ -148,7 +153,7 @@ private slots:
         const QByteArray fallback = startup::defaultApiBaseUrl();
         const QByteArray host = "http://127.0.0.1:9/api";
         const QByteArray read = "Read from host.txt: " + host;
-        QTest::newRow("no host.txt") << QByteArray() << QByteArray() << QByteArray(kFailedHost) << fallback;
+        QTest::newRow("nothing configured") << QByteArray() << QByteArray() << QByteArray(kFailedHost) << fallback;
         QTest::newRow("valid host.txt") << host + "\nsecond line\n" << QByteArray() << read << host;
         QTest::newRow("crlf line end") << host + "\r\n" << QByteArray() << read << host;
         QTest::newRow("bare host name") << QByteArray("127.0.0.1\n") << QByteArray() << QByteArray(kFailedHost)
@@ -168,15 +173,14 @@ private slots:
         Sandbox sandbox;
         if (!hostTxt.isEmpty())
             writeFile(sandbox.hostFile(), hostTxt);
-        if (!storedApiUrl.isEmpty())
-            writeFile(sandbox.settingsFile(), "<Settings><apiURL>" + storedApiUrl + "</apiURL></Settings>");
+        writeFile(sandbox.settingsFile(), "<Settings>" + kCredentials + "<apiURL>" + storedApiUrl + "</apiURL></Settings>");
 
         int exitCode = -1;
         const QString log = runOnce(sandbox, &exitCode);
         QVERIFY2(log.split(QLatin1Char('\n')).contains(QString::fromUtf8(logLine)), qPrintable(log));
         QVERIFY2(log.contains(QLatin1String("Main window deleted")), qPrintable(log));
         QCOMPARE(exitCode, 0);
-        QCOMPARE(contentOf(sandbox.settingsFile()), defaultSettingsXml(expected));
+        QCOMPARE(contentOf(sandbox.settingsFile()), expectedSettingsXml(expected));
         QCOMPARE(QFile::permissions(sandbox.settingsFile()) & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -184,11 +188,13 @@ private slots:
     void addressPersistsOverLaterHostFile()
     {
         Sandbox sandbox;
+        writeFile(sandbox.settingsFile(), "<Settings>" + kCredentials + "</Settings>");
         runOnce(sandbox);
+        QCOMPARE(contentOf(sandbox.settingsFile()), expectedSettingsXml(startup::defaultApiBaseUrl()));
         writeFile(sandbox.hostFile(), "http://127.0.0.1:9/api\n");
         const QString log = runOnce(sandbox);
         QVERIFY2(log.contains(QLatin1String("Read from host.txt: http://127.0.0.1:9/api")), qPrintable(log));
-        QCOMPARE(contentOf(sandbox.settingsFile()), defaultSettingsXml(startup::defaultApiBaseUrl()));
+        QCOMPARE(contentOf(sandbox.settingsFile()), expectedSettingsXml(startup::defaultApiBaseUrl()));
     }
 
     void handWrittenSettingsComeBackInOrder()
@@ -252,6 +258,7 @@ private slots:
     void singleInstance()
     {
         Sandbox sandbox;
+        writeFile(sandbox.settingsFile(), "<Settings>" + kCredentials + "</Settings>");
         ClientRun first(sandbox);
         QTRY_VERIFY_WITH_TIMEOUT(first.logged(kReady), 30000);
         const QByteArray before = contentOf(sandbox.settingsFile());
