@@ -104,12 +104,23 @@ void ScanPath::toOptions(ProcessingOptions& options) const
 
 void ScanPath::assignFrom(const ScanPath& other)
 {
-    const int keptId = id;
-    QList<ScannedFile> keptFiles;
-    keptFiles.swap(scannedFiles);
-    *this = other;
-    id = keptId;
-    scannedFiles.swap(keptFiles);
+    // Member by member: state that is not persisted (the id, the scanned
+    // files, anything the folder scanner keeps) stays this folder's own.
+    path = other.path;
+    showDialog = other.showDialog;
+    preset = other.preset;
+    outputPath = other.outputPath;
+    outputSuffix = other.outputSuffix;
+    enabled = other.enabled;
+    encodeToMP3 = other.encodeToMP3;
+    encodeToMP3_bitRate = other.encodeToMP3_bitRate;
+    encodeToMP3_suffix = other.encodeToMP3_suffix;
+    deleteWAVafterMP3Encoding = other.deleteWAVafterMP3Encoding;
+    postProcessing_Arguments = other.postProcessing_Arguments;
+    preProcessing_Arguments = other.preProcessing_Arguments;
+    preProcessing_Result = other.preProcessing_Result;
+    monoProcessing_ConvertToDualStereo = other.monoProcessing_ConvertToDualStereo;
+    monoProcessing_KeepConverted = other.monoProcessing_KeepConverted;
 }
 
 void ScanPath::clearScannedFiles()
