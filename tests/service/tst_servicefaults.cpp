@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,6 +20,7 @@ private slots:
     void failJobsEndIn11AndRefund();
     void stallDelaysOnlyMatchingRequests();
     void stalledRequestWhoseClientLeftIsDropped();
+    void stopsCleanlyWhileRequestsAreHeld();
     void dropResultAfterCutsTheDownload();
     void dropAfterUploadClosesWithoutAnswer();
     void emptyPresetsAnswersAnEmptyList();
@@ -101,6 +103,24 @@ void TestServiceFaults::stalledRequestWhoseClientLeftIsDropped()
     QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("client gone before the answer"), 5000);
     QCOMPARE(api.get("/AudioPresets", token).status, 200);
     QVERIFY(service.isRunning());
+}
+
+void TestServiceFaults::stopsCleanlyWhileRequestsAreHeld()
+{
+    ServiceProcess service({"--stall", "/AudioPresets:30", "--step-ms", "30000"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    QCOMPARE(api.submitFile(token, sine("held.wav"), 4).status, 200);
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(service.apiUrl() + "/AudioPresets"));
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    QSignalSpy sent(reply.get(), &QNetworkReply::requestSent);
+    QVERIFY(sent.wait(5000));
+    // A stalled answer and a job waiting in its status walk must not keep
+    // the service from ending on SIGTERM, cleanly (stop() is false after a kill).
+    QVERIFY(service.stop());
 }
 
 void TestServiceFaults::dropResultAfterCutsTheDownload()
