@@ -18,6 +18,8 @@ namespace audiolib {
 namespace {
 
 thread_local ErrorCode t_lastError = ErrorCode::Ok;
+// Data bytes a RIFF WAV can describe, with room for the header chunks.
+constexpr qint64 kRiffDataLimit = 0xFFFFFFFFLL - (1 << 20);
 std::atomic<int> g_initCount{0};
 
 bool fail(ErrorCode code)
@@ -239,7 +241,7 @@ WavWriter::~WavWriter()
         close();
 }
 
-bool WavWriter::open(const QByteArray& utf8Path, const StreamInfo& input, WavFormat format)
+bool WavWriter::open(const QByteArray& utf8Path, const StreamInfo& input, WavFormat format, qint64 expectedFrames)
 {
     if (d->file != nullptr)
         return fail(ErrorCode::Busy);
@@ -248,15 +250,17 @@ bool WavWriter::open(const QByteArray& utf8Path, const StreamInfo& input, WavFor
     SF_INFO info{};
     info.samplerate = input.sampleRate;
     info.channels = input.channels;
-    // RF64 that falls back to a plain RIFF header when the data fits into
-    // 4 GiB: large renders stay readable instead of wrapping the size fields.
-    info.format = SF_FORMAT_RF64 | wavSubformat(input, format);
+    info.format = wavSubformat(input, format);
+    const int bytesPerFrame = input.channels * (storedBits(info.format) / 8);
+    const bool fitsRiff = expectedFrames >= 0 && expectedFrames * bytesPerFrame < kRiffDataLimit;
+    info.format |= fitsRiff ? SF_FORMAT_WAV : SF_FORMAT_RF64;
     if (!sf_format_check(&info))
         return fail(ErrorCode::Unsupported);
     d->file = sf_open(utf8Path.constData(), SFM_WRITE, &info);
     if (d->file == nullptr)
         return fail(ErrorCode::FileOpen);
-    sf_command(d->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (!fitsRiff)
+        sf_command(d->file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     sf_command(d->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     d->input = input;
     d->failed = false;
@@ -574,7 +578,7 @@ bool DecodeStream::startWavWriter(const QByteArray& utf8Path, WavFormat format)
     if (d->sink)
         return fail(ErrorCode::Busy);
     auto writer = std::make_unique<WavWriter>();
-    if (!writer->open(utf8Path, d->info, format))
+    if (!writer->open(utf8Path, d->info, format, d->frames))
         return false;
     d->sink = std::move(writer);
     return true;

@@ -81,8 +81,10 @@ public:
 };
 
 // A WAV file written from interleaved samples in the format of `input`.
-// Output larger than 4 GiB becomes RF64 so no data is lost; smaller output is
-// a plain RIFF WAV.
+// A plain RIFF WAV when the expected length fits into its 4 GiB limit; RF64
+// when it does not, or when the length is not known (RF64 then falls back to
+// a RIFF header if the data turn out to fit), so no data are ever lost to a
+// wrapped size field.
 class WavWriter : public SampleSink {
 public:
     WavWriter();
@@ -90,7 +92,7 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
-    bool open(const QByteArray& utf8Path, const StreamInfo& input, WavFormat format);
+    bool open(const QByteArray& utf8Path, const StreamInfo& input, WavFormat format, qint64 expectedFrames = -1);
     bool write(const void* data, qint64 bytes) override;
     // Completes the header; false when any write failed.
     bool close() override;

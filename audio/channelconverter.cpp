@@ -83,7 +83,7 @@ bool ChannelConverter::convert(bool synchronous)
     audiolib::StreamInfo output = info;
     output.channels = m_outputChannels;
     const auto format = info.sourceIsFloat ? audiolib::WavFormat::SourceFormat : audiolib::WavFormat::Pcm16;
-    if (!m_writer->open(outputFile, output, format)) {
+    if (!m_writer->open(outputFile, output, format, m_source->lengthFrames())) {
         reportError("Error starting encoder on processed stream: ");
         setResult(Failed);
         m_source->close();

@@ -203,9 +203,14 @@ private slots:
             QCOMPARE(qint64(pullAll<char>(stream).size()), stream.lengthBytes());
             QVERIFY(stream.stopWriter());
 
+            // Small output is a plain WAV: RIFF, then "fmt " right after
+            // "WAVE" with format tag 1 (PCM) or 3 (float), no extensible form.
             QFile file(out);
             QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY(file.read(4) == "RIFF");   // small output stays a plain WAV
+            const QByteArray header = file.read(22);
+            QCOMPARE(header.left(4), QByteArray("RIFF"));
+            QCOMPARE(header.mid(8, 8), QByteArray("WAVEfmt "));
+            QCOMPARE(int(quint8(header[20])), c.isFloat ? 3 : 1);
 
             DecodeStream check;
             QVERIFY(check.open(utf8(out), DecodeStream::Samples::Native));

@@ -147,7 +147,7 @@ bool DenoiseJob::run(const Progress& progress, QString& error)
     }
     const QString temporary = QStringLiteral("%1.%2.part").arg(m_options.output).arg(QCoreApplication::applicationPid());
     audiolib::WavWriter writer;
-    if (!writer.open(temporary.toUtf8(), info, audiolib::WavFormat::SourceFormat)) {
+    if (!writer.open(temporary.toUtf8(), info, audiolib::WavFormat::SourceFormat, stream.lengthFrames())) {
         error = layerError(QStringLiteral("Cannot write output file"), m_options.output);
         return false;
     }
