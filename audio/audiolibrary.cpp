@@ -153,6 +153,24 @@ bool validInput(const StreamInfo& input)
     return input.sampleRate > 0 && input.channels > 0 && input.channels <= 1024;
 }
 
+// Checks one block handed to a writer: the frame count it holds, 0 for an
+// empty block (nothing to write), -1 with the error set for a closed writer
+// or a block that is not a whole number of frames.
+qint64 blockFrames(bool open, const void* data, qint64 bytes, int frameBytes)
+{
+    if (!open) {
+        fail(ErrorCode::NotOpen);
+        return -1;
+    }
+    if (bytes == 0)
+        return 0;
+    if (data == nullptr || bytes < 0 || bytes % frameBytes != 0) {
+        fail(ErrorCode::Parameter);
+        return -1;
+    }
+    return bytes / frameBytes;
+}
+
 } // namespace
 
 ErrorCode lastError()
@@ -270,14 +288,9 @@ bool WavWriter::open(const QByteArray& utf8Path, const StreamInfo& input, WavFor
 
 bool WavWriter::write(const void* data, qint64 bytes)
 {
-    if (d->file == nullptr)
-        return fail(ErrorCode::NotOpen);
-    const int frameBytes = d->input.frameBytes();
-    if (bytes == 0)
-        return true;
-    if (data == nullptr || bytes < 0 || bytes % frameBytes != 0)
-        return fail(ErrorCode::Parameter);
-    const sf_count_t frames = bytes / frameBytes;
+    const sf_count_t frames = blockFrames(d->file != nullptr, data, bytes, d->input.frameBytes());
+    if (frames <= 0)
+        return frames == 0;
     if (writeFrames(d->file, data, frames, d->input.format) != frames) {
         d->failed = true;
         return fail(ErrorCode::Write);
@@ -385,14 +398,9 @@ bool Mp3Writer::open(const QByteArray& utf8Path, const StreamInfo& input, const 
 
 bool Mp3Writer::write(const void* data, qint64 bytes)
 {
-    if (d->lame == nullptr)
-        return fail(ErrorCode::NotOpen);
-    const int frameBytes = d->input.frameBytes();
-    if (bytes == 0)
-        return true;
-    if (data == nullptr || bytes < 0 || bytes % frameBytes != 0)
-        return fail(ErrorCode::Parameter);
-    const qint64 frames = bytes / frameBytes;
+    const qint64 frames = blockFrames(d->lame != nullptr, data, bytes, d->input.frameBytes());
+    if (frames <= 0)
+        return frames == 0;
     const int channels = d->input.channels;
     d->left.resize(size_t(frames));
     d->right.resize(size_t(frames));
