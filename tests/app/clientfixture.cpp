@@ -36,7 +36,10 @@ bool ClientFixture::logIn(const QString& apiUrl, int sessions)
 QueueFile* ClientFixture::queue(const QString& source, const QString& destination, const ProcessingOptions& options,
                                 const QByteArray& preset)
 {
-    return manager.addFileToQueue(source, 10, destination, preset, options);
+    QByteArray chosen = preset;
+    if (chosen.isEmpty())
+        chosen = manager.presets().isEmpty() ? QByteArray("1: Speech") : manager.presets().first();
+    return manager.addFileToQueue(source, 10, destination, chosen, options);
 }
 
 QueueFileWidget* ClientFixture::widgetOf(const QueueFile* file) const

@@ -26,8 +26,10 @@ public:
     bool logIn(const QString& apiUrl, int sessions = 1);
     void start();
 
+    // Queues with priority 10 and the given preset, or the first loaded
+    // preset ("1: Speech" while none are loaded).
     QueueFile* queue(const QString& source, const QString& destination,
-                     const ProcessingOptions& options = ProcessingOptions(), const QByteArray& preset = "1: Speech");
+                     const ProcessingOptions& options = ProcessingOptions(), const QByteArray& preset = {});
     QueueFileWidget* widgetOf(const QueueFile* file) const;
     // "queue", "done", "error" or "" for the list that shows the widget.
     QString listOf(const QueueFileWidget* widget) const;

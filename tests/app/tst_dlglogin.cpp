@@ -1,0 +1,168 @@
+#include "pipeline/dlglogin.h"
+#include "pipeline/queuemanager.h"
+#include "serviceprocess.h"
+#include "settings/settings.h"
+#include "tests/dialogs/modalanswer.h"
+
+#include <QCheckBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+
+// The login dialog against the real service, as the start-up path runs it:
+// its own worker thread drives the queue manager's cycle.
+class TestDlgLogin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void emptyFieldsChangeNothing();
+    void wrongPasswordThenRightOne();
+    void passwordIsStoredOnlyWhenRemembered();
+    void addressChangeGoesToTheManager();
+    void showPasswordEchoModes();
+
+private:
+    // Fills in the fields and presses "Log in" once the dialog runs.
+    void answerLogin(const QString& user, const QString& password, bool remember);
+
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<QueueManager> manager;
+    std::unique_ptr<Settings> settings;
+};
+
+void TestDlgLogin::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestDlgLogin::init()
+{
+    service = std::make_unique<ServiceProcess>(QStringList{"--step-ms", "0"});
+    QVERIFY2(service->start(), qPrintable(service->errorString()));
+    manager = std::make_unique<QueueManager>();
+    QVERIFY(manager->createSessions(service->apiUrl().toUtf8(), 1));
+    settings = std::make_unique<Settings>();
+}
+
+void TestDlgLogin::cleanup()
+{
+    manager.reset();
+    service.reset();
+}
+
+void TestDlgLogin::answerLogin(const QString& user, const QString& password, bool remember)
+{
+    answerModal<dlgLogin>([=](dlgLogin* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("txtUsername"))->setText(user);
+        dialog->findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(password);
+        dialog->findChild<QCheckBox*>(QStringLiteral("chkRemember"))->setChecked(remember);
+        dialog->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+    });
+}
+
+void TestDlgLogin::emptyFieldsChangeNothing()
+{
+    dlgLogin dialog;
+    dialog.setContext(settings.get(), manager.get(), true);
+    auto* user = dialog.findChild<QLineEdit*>(QStringLiteral("txtUsername"));
+    auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("btnOK"));
+    user->setText(ServiceProcess::demoEmail());
+    ok->click();
+    user->clear();
+    dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(ServiceProcess::demoPassword());
+    ok->click();
+    QVERIFY(dialog.username().isEmpty());
+    // The cycle keeps failing without credentials: once the status tick has
+    // shown that, the dialog is still open.
+    auto* status = dialog.findChild<QLabel*>(QStringLiteral("lblStatus"));
+    const QString initial = status->text();
+    QTRY_VERIFY_WITH_TIMEOUT(status->text() != initial, 10000);
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lblApiURL"))->text().endsWith(service->apiUrl()));
+}
+
+void TestDlgLogin::wrongPasswordThenRightOne()
+{
+    dlgLogin dialog;
+    dialog.setContext(settings.get(), manager.get(), true);
+    dialog.show();
+    dialog.findChild<QLineEdit*>(QStringLiteral("txtUsername"))->setText(ServiceProcess::demoEmail());
+    dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(QStringLiteral("wrong"));
+    dialog.findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+    auto* status = dialog.findChild<QLabel*>(QStringLiteral("lblStatus"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Can't log in")), 10000);
+    QVERIFY(dialog.isVisible());
+
+    dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(ServiceProcess::demoPassword());
+    dialog.findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 10000);
+    QCOMPARE(status->text(), QStringLiteral("Log in OK"));
+    QCOMPARE(dialog.username(), ServiceProcess::demoEmail().toUtf8());
+    QCOMPARE(dialog.password(), ServiceProcess::demoPassword().toUtf8());
+}
+
+void TestDlgLogin::passwordIsStoredOnlyWhenRemembered()
+{
+    settings->wPassword = "from an earlier run";
+    answerLogin(ServiceProcess::demoEmail(), ServiceProcess::demoPassword(), false);
+    QVERIFY(dlgLogin::askForLogin(settings.get(), manager.get(), true));
+    QCOMPARE(settings->wUsername, ServiceProcess::demoEmail().toUtf8());
+    QCOMPARE(settings->wPassword, QByteArray("from an earlier run"));
+    QVERIFY(!settings->rememberPassword);
+
+    manager->logout();
+    manager->enableLogin();
+    answerLogin(ServiceProcess::demoEmail(), ServiceProcess::demoPassword(), true);
+    QVERIFY(dlgLogin::askForLogin(settings.get(), manager.get(), true));
+    QCOMPARE(settings->wPassword, ServiceProcess::demoPassword().toUtf8());
+    QVERIFY(settings->rememberPassword);
+
+    answerModal<dlgLogin>([](dlgLogin* dialog) {
+        dialog->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+    });
+    QVERIFY(!dlgLogin::askForLogin(settings.get(), manager.get(), false));
+}
+
+void TestDlgLogin::addressChangeGoesToTheManager()
+{
+    dlgLogin dialog;
+    dialog.setContext(settings.get(), manager.get(), false);
+    auto* settingsButton = dialog.findChild<QPushButton*>(QStringLiteral("btnSettings"));
+    QString prefilled;
+    answerModal<QInputDialog>([&prefilled](QInputDialog* input) {
+        prefilled = input->textValue();
+        input->reject();
+    });
+    settingsButton->click();
+    QCOMPARE(prefilled, service->apiUrl());
+    QCOMPARE(manager->apiUrl(), service->apiUrl().toUtf8());
+
+    answerModal<QInputDialog>([](QInputDialog* input) {
+        input->setTextValue(QStringLiteral("http://127.0.0.1:9/api"));
+        input->accept();
+    });
+    settingsButton->click();
+    QCOMPARE(manager->apiUrl(), QByteArray("http://127.0.0.1:9/api"));
+    QVERIFY(settings->apiURL.isEmpty());
+}
+
+void TestDlgLogin::showPasswordEchoModes()
+{
+    dlgLogin dialog;
+    auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"));
+    auto* show = dialog.findChild<QCheckBox*>(QStringLiteral("chkShowPassword"));
+    QCOMPARE(password->echoMode(), QLineEdit::Password);
+    show->setChecked(true);
+    QCOMPARE(password->echoMode(), QLineEdit::Normal);
+    show->setChecked(false);
+    QCOMPARE(password->echoMode(), QLineEdit::PasswordEchoOnEdit);
+}
+
+QTEST_MAIN(TestDlgLogin)
+#include "tst_dlglogin.moc"

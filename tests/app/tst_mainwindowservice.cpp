@@ -1,0 +1,272 @@
+#include "clientfixture.h"
+#include "audiofixtures.h"
+#include "serviceprocess.h"
+#include "tests/dialogs/modalanswer.h"
+
+#include "dialogs/dlgaddfile.h"
+#include "pipeline/dlglogin.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+
+// The main window against the real service: a file added by hand or by
+// drop goes through to Done with its result on disk, local pre- and
+// post-processing through the driver, final and retryable errors, log out
+// and log in again.
+class TestMainWindowService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void fileAddedByHandReachesDone();
+    void droppedFileOpensTheDialog();
+    void droppedFolderOrMissingFileIsRefused();
+    void localProcessingThroughTheService();
+    void invalidPresetIsAFinalError();
+    void failedJobCanBeResubmitted();
+    void logoutPutsRunningFilesBackToWaiting();
+
+private:
+    bool startService(const QStringList& options = {});
+    QString wav(const QString& name, int channels, double seconds = 1.0);
+    bool waitForState(QueueFile* file, QueueFileState state, int timeoutMs = 60000);
+    void dropUrls(const QList<QUrl>& urls);
+    void hoverAccountMenu();
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<ClientFixture> client;
+};
+
+void TestMainWindowService::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestMainWindowService::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    client = std::make_unique<ClientFixture>();
+}
+
+void TestMainWindowService::cleanup()
+{
+    client.reset();
+    service.reset();
+    dir.reset();
+}
+
+bool TestMainWindowService::startService(const QStringList& options)
+{
+    service = std::make_unique<ServiceProcess>(QStringList{"--step-ms", "20"} + options);
+    return service->start() && client->logIn(service->apiUrl());
+}
+
+QString TestMainWindowService::wav(const QString& name, int channels, double seconds)
+{
+    fixtures::Signal signal;
+    signal.channels = channels;
+    const QString file = dir->filePath(name);
+    if (!fixtures::writeSine(file, seconds, 440.0, 0.25, signal))
+        return {};
+    return QDir::toNativeSeparators(file);
+}
+
+bool TestMainWindowService::waitForState(QueueFile* file, QueueFileState state, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return file->getState() == state; }, timeoutMs);
+}
+
+void TestMainWindowService::dropUrls(const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(client->window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(client->window.get(), &drop);
+}
+
+void TestMainWindowService::hoverAccountMenu()
+{
+    auto* menu = client->window->findChild<QMenu*>(QStringLiteral("menuAccount"));
+    emit client->window->findChild<QMenuBar*>(QStringLiteral("menubar"))->hovered(menu->menuAction());
+}
+
+void TestMainWindowService::fileAddedByHandReachesDone()
+{
+    QVERIFY(startService());
+    const QString source = wav("take.wav", 2, 2.0);
+    answerModal<QFileDialog>([&](QFileDialog* browser) { chooseInFileDialog(browser, source); });
+    QString proposed;
+    answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        proposed = dialog->findChild<QLabel*>(QStringLiteral("lblDestFile"))->text();
+        dialog->accept();
+    });
+    client->window->findChild<QToolButton*>(QStringLiteral("btnAddSingleFile"))->click();
+    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("take - {presetName}.wav")));
+
+    const QList<QueueFile*> files = client->manager.snapshot();
+    QCOMPARE(files.size(), 1);
+    QueueFile* file = files.first();
+    QVERIFY(!QString::fromUtf8(file->destFile).contains(QStringLiteral("{presetName}")));
+    QVERIFY(waitForState(file, QueueFileState::Done));
+
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(QString::fromUtf8(file->destFile), samples, rate, channels));
+    QCOMPARE(channels, 2);
+    QVERIFY(QFileInfo::exists(source));
+    QTRY_COMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("done"));
+    QTRY_COMPARE(client->trayMessages, QStringList{"Audio files ready\nFiles processed: 1"});
+    QCOMPARE(client->tabTitle(0), QStringLiteral("Done (1)"));
+    // A plain http address shows no credit.
+    QTRY_COMPARE(client->window->statusBar()->currentMessage(), QStringLiteral("Running"));
+}
+
+void TestMainWindowService::droppedFileOpensTheDialog()
+{
+    QVERIFY(startService());
+    const QString source = wav("voice.take.wav", 1);
+    QString proposed;
+    answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        proposed = dialog->findChild<QLabel*>(QStringLiteral("lblDestFile"))->text();
+        dialog->accept();
+    });
+    dropUrls({QUrl::fromLocalFile(source)});
+    QTRY_COMPARE(client->manager.snapshot().size(), 1);
+    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("voice - {presetName}.take.wav")));
+
+    // Data without URLs is refused at the door.
+    QMimeData text;
+    text.setText(QStringLiteral("not a file"));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(client->window.get(), &enter);
+    QVERIFY(!enter.isAccepted());
+}
+
+void TestMainWindowService::droppedFolderOrMissingFileIsRefused()
+{
+    QVERIFY(startService());
+    QStringList messages;
+    auto answer = [&messages](QMessageBox* box) {
+        messages << box->text();
+        box->accept();
+    };
+    answerModal<QMessageBox>(answer);
+    dropUrls({QUrl::fromLocalFile(dir->path())});
+    QTRY_COMPARE(messages.size(), 1);
+    QVERIFY2(messages.last().contains(QStringLiteral("is a folder")), qPrintable(messages.last()));
+
+    // A file that vanishes while the dialog is open is reported, not queued.
+    const QString source = wav("vanishing.wav", 2);
+    answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        QFile::remove(source);
+        answerModal<QMessageBox>(answer);
+        dialog->accept();
+        dialog->reject();
+    });
+    dropUrls({QUrl::fromLocalFile(source)});
+    QTRY_COMPARE(messages.size(), 2);
+    QCOMPARE(messages.last(), QStringLiteral("The source file does not exist."));
+    QVERIFY(client->manager.snapshot().isEmpty());
+}
+
+void TestMainWindowService::localProcessingThroughTheService()
+{
+    QVERIFY(startService());
+    const QString source = wav("interview.wav", 1, 3.0);
+    ProcessingOptions options;
+    options.fromWatchFolder = true;
+    options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
+    options.monoProcessing_ConvertToDualStereo = true;
+    options.preProcessing_Result = 6;
+    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS\nnormOp00: -20 dBrms");
+    QueueFile* file = client->queue(source, dir->filePath("interview - Speech.wav"), options);
+    QVERIFY(file);
+    QVERIFY2(waitForState(file, QueueFileState::Done), file->toString().constData());
+
+    QCOMPARE(file->outputFiles.size(), 2);
+    for (const QByteArray& output : std::as_const(file->outputFiles)) {
+        std::vector<float> samples;
+        int rate = 0;
+        int channels = 0;
+        QVERIFY(fixtures::readAudio(QString::fromUtf8(output), samples, rate, channels));
+        QCOMPARE(channels, 1);
+    }
+    QVERIFY(QString::fromUtf8(file->outputFiles.last()).endsWith(QStringLiteral(" -20 dbrms.wav")));
+    QVERIFY(file->destFile.isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QString::fromUtf8(file->srcFile)));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
+             (QStringList{"interview - Speech-nr -16 lufs.wav", "interview - Speech-nr -20 dbrms.wav",
+                          "interview.wav"}));
+}
+
+void TestMainWindowService::invalidPresetIsAFinalError()
+{
+    QVERIFY(startService());
+    QueueFile* file = client->queue(wav("take.wav", 2), dir->filePath("out.wav"), {}, "99: No such preset");
+    QVERIFY(waitForState(file, QueueFileState::Error));
+    QCOMPARE(file->errorMessage(), QByteArray("Invalid preset"));
+    QTRY_COMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("error"));
+    QVERIFY(!client->contextMenu(client->widgetOf(file)).contains(QStringLiteral("Submit again")));
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error (1)"));
+}
+
+void TestMainWindowService::failedJobCanBeResubmitted()
+{
+    QVERIFY(startService({"--fail-jobs"}));
+    QueueFile* file = client->queue(wav("take.wav", 2), dir->filePath("out.wav"));
+    QVERIFY(waitForState(file, QueueFileState::Error));
+    QVERIFY(file->retryable());
+    QVERIFY(client->contextMenu(client->widgetOf(file)).contains(QStringLiteral("Submit again")));
+    client->action("actionResubmit_files_with_errors")->trigger();
+    QVERIFY(file->getState() != QueueFileState::Error);
+    QVERIFY(waitForState(file, QueueFileState::Error));
+}
+
+void TestMainWindowService::logoutPutsRunningFilesBackToWaiting()
+{
+    QVERIFY(startService({"--step-ms", "1500"}));
+    QueueFile* file = client->queue(wav("take.wav", 2), dir->filePath("out.wav"));
+    QVERIFY(waitForState(file, QueueFileState::Running));
+    hoverAccountMenu();
+    QVERIFY(!client->action("actionLog_in")->isEnabled());
+    QVERIFY(client->action("actionLog_out")->isEnabled());
+
+    client->action("actionLog_out")->trigger();
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QVERIFY(client->settings.wPassword.isEmpty());
+    QTRY_COMPARE(client->manager.state(), int(QueueManager::WaitingForLoginInfo));
+    client->tick();
+    QCOMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("queue"));
+    hoverAccountMenu();
+    QVERIFY(client->action("actionLog_in")->isEnabled());
+    QVERIFY(!client->action("actionLog_out")->isEnabled());
+
+    answerModal<dlgLogin>([](dlgLogin* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(ServiceProcess::demoPassword());
+        dialog->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+    });
+    client->action("actionLog_in")->trigger();
+    QCOMPARE(client->manager.state() & 1, 1);
+    QVERIFY(client->settings.wPassword.isEmpty()); // "Remember login details" was not checked
+    QVERIFY(waitForState(file, QueueFileState::Running));
+}
+
+QTEST_MAIN(TestMainWindowService)
+#include "tst_mainwindowservice.moc"
