@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "audio/audiolibrary.h"
+#include "pipeline/dlglogin.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
@@ -12,6 +14,7 @@
 
 #include <exception>
 #include <functional>
+#include <iostream>
 
 namespace {
 
@@ -38,6 +41,22 @@ void applyStyleSheet(QApplication& app, QFile& styleFile)
 {
     if (styleFile.open(QIODevice::ReadOnly | QIODevice::Text))
         app.setStyleSheet(QString::fromUtf8(styleFile.readAll()));
+}
+
+// Asks for the account when no user name or password is stored; the
+// dialog drives the manager's cycle itself, as no window timer runs yet.
+bool haveLoginDetails(Settings& settings, QueueManager& queueManager)
+{
+    if (!settings.wUsername.isEmpty() && !settings.wPassword.isEmpty())
+        return true;
+    return dlgLogin::askForLogin(&settings, &queueManager, true);
+}
+
+// A failure leaves decoding and writing usable, so it is only reported.
+void initialiseAudio()
+{
+    if (!audiolib::initialize())
+        std::cerr << audiolib::kInitErrorText << audiolib::lastErrorCode() << std::endl;
 }
 
 } // namespace
@@ -72,6 +91,14 @@ int main(int argc, char* argv[])
     auto* mainWindow = new MainWindow();
     qInfo().noquote() << "Main window ready";
 
+    // Without an accepted login the window is never shown; it has no
+    // settings yet, so deleting it writes nothing to settings.xml.
+    if (!haveLoginDetails(settings, queueManager)) {
+        delete mainWindow;
+        return -1;
+    }
+    initialiseAudio();
+
     mainWindow->setContext(&settings, &queueManager);
     mainWindow->initialise();
     mainWindow->show();
@@ -83,5 +110,6 @@ int main(int argc, char* argv[])
     // The window's destructor saves the settings.
     guarded([&] { delete mainWindow; });
     qInfo().noquote() << "Main window deleted";
+    audiolib::release();
     return exitCode;
 }

@@ -255,6 +255,22 @@ private slots:
         QCOMPARE(contentOf(sandbox.settingsFile()), expected);
     }
 
+    // Without stored credentials the login dialog is asked for; a session
+    // that ends while it is open (the termination signal dismisses it like
+    // "Cancel") ends with -1 and writes no settings.
+    void unansweredLoginEndsWithoutSettings()
+    {
+        Sandbox sandbox;
+        writeFile(sandbox.settingsFile(), "<Settings><wUsername>me@example.com</wUsername></Settings>");
+        const QByteArray before = contentOf(sandbox.settingsFile());
+        int exitCode = 0;
+        const QString log = runOnce(sandbox, &exitCode);
+        QVERIFY2(log.contains(QLatin1String(kReady)), qPrintable(log));
+        QCOMPARE(exitCode, 255);
+        QVERIFY2(!log.contains(QLatin1String("Main window deleted")), qPrintable(log));
+        QCOMPARE(contentOf(sandbox.settingsFile()), before);
+    }
+
     void singleInstance()
     {
         Sandbox sandbox;
