@@ -289,6 +289,7 @@ void SessionManager::run()
     m_running = true;
     auto api = std::make_unique<WebAPI>();
     api->setBaseUrl(WebAPI::sessionHostUrl());
+    api->setCancelFlag(&m_cancelRequested);
     {
         QMutexLocker lock(&m_apiLock);
         m_api = api.get();
@@ -299,12 +300,13 @@ void SessionManager::run()
         sleepOneCycle();
         if (m_stopRequested || m_quitRequested)
             break;
-        runCycle();
-        if (m_hostReset) {
+        // A new address is taken before the cycle's request, so that no
+        // request goes to the old host once the change has been seen.
+        if (m_hostReset.exchange(false)) {
             qDebug() << "Host reset at thread: " << this;
             api->setBaseUrl(WebAPI::sessionHostUrl());
-            m_hostReset = false;
         }
+        runCycle();
     }
 
     {

@@ -237,7 +237,7 @@ void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
         reply->abort();
     });
     connect(&abortPoll, &QTimer::timeout, reply, [this, reply, abortable] {
-        if (m_abortAll || (abortable == Abortable::Yes && m_abortRequested))
+        if (abortWanted(abortable))
             reply->abort();
     });
 
@@ -252,6 +252,13 @@ void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
     // The loop also ends early when the thread is told to quit.
     if (!reply->isFinished())
         reply->abort();
+}
+
+bool WebAPI::abortWanted(Abortable abortable) const
+{
+    if (m_abortAll)
+        return true;
+    return abortable == Abortable::Yes && (m_abortRequested || (m_cancelFlag && *m_cancelFlag));
 }
 
 bool WebAPI::replySucceeded(QNetworkReply* reply)
@@ -277,7 +284,7 @@ void WebAPI::followProgress(QNetworkReply* reply, bool upload)
                 return;
             counter = done;
             qDebug() << label << done << "of" << total;
-            if (m_abortRequested || m_abortAll)
+            if (abortWanted(Abortable::Yes))
                 reply->abort();
         };
     };

@@ -71,6 +71,11 @@ public:
     // Any thread. Aborts whatever request runs now and every later one at
     // once; used when the owning thread is being stopped.
     void abortAllRequests();
+    // A flag of the owner that, while set, aborts submissions and downloads
+    // like abortCurrentRequest does, but is not cleared when the next one
+    // starts: a cancel that arrives just before a request starts still
+    // reaches it. The owner clears the flag once it has handled the cancel.
+    void setCancelFlag(const std::atomic<bool>* flag) { m_cancelFlag = flag; }
 
     void setBaseUrl(const QByteArray& url);
     QByteArray baseUrl() const { return m_baseUrl; }
@@ -108,7 +113,10 @@ public:
     static void setStallTimeout(int milliseconds);
 
     // Adds trusted certificate authorities to the shared TLS configuration
-    // (on top of the system's store), for a service with a private CA.
+    // (on top of the system's store), for a service with a private CA. A
+    // network manager keeps the TLS set-up of a host it has already talked
+    // to, so call this before the WebAPI objects that need it make their
+    // first request.
     static void addCaCertificates(const QList<QSslCertificate>& certificates);
 
 private:
@@ -119,6 +127,7 @@ private:
     void waitForReply(QNetworkReply* reply, Abortable abortable);
     bool replySucceeded(QNetworkReply* reply);
     void followProgress(QNetworkReply* reply, bool upload);
+    bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
     QString finishDownload(QFile& partFile, const QString& targetPath);
 
@@ -134,6 +143,7 @@ private:
     int m_lastJobId = 0;
     std::atomic<bool> m_abortRequested{false};
     std::atomic<bool> m_abortAll{false};
+    const std::atomic<bool>* m_cancelFlag = nullptr;
     bool m_timedOut = false;
     QString m_lastError;
     QString m_lastRequestToken;

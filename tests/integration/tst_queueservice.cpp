@@ -1,0 +1,318 @@
+#include "pipelinefixture.h"
+#include "serviceprocess.h"
+
+#include "pipeline/queuemanager.h"
+#include "pipeline/webapi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace pipelinefixture;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool sessionIs(SessionManager* session, int wanted)
+{
+    int state = -1;
+    return session && session->getState(state) && state == wanted;
+}
+
+} // namespace
+
+// The queue manager against the real service, with the local steps of the
+// queue driver taken as done at once.
+class TestQueueService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void wholeJobToDone();
+    void logInFailureIsShownAndRetried();
+    void emptyPresetListStopsTheManager();
+    void unknownPresetFailsTheFile();
+    void sessionErrorsReachTheFile_data();
+    void sessionErrorsReachTheFile();
+    void expiredTokenLeadsToANewLogIn();
+    void twoSessionsShareThreeFiles();
+    void logoutPutsRunningFilesBack();
+    void pausedFileFreesItsSession();
+    void removedFileDoesNotHoldItsSession();
+    void newAddressIsUsedAfterANewLogIn();
+
+private:
+    bool startManager(const QStringList& serviceOptions, int sessions = 1);
+    bool waitUntilServing();
+    QueueFile* add(const QString& name, const QByteArray& preset = "1: Speech -16 LUFS");
+    bool driveToState(QueueFile* file, QueueFileState state, int timeoutMs = 20000);
+
+    std::unique_ptr<ServiceProcess> m_service;
+    std::unique_ptr<QueueManager> m_manager;
+    QTemporaryDir m_dir;
+    QTemporaryDir m_data;
+};
+
+void TestQueueService::init()
+{
+    WebAPI::invalidateToken(QString(), true);
+}
+
+void TestQueueService::cleanup()
+{
+    if (m_manager)
+        m_manager->stop();
+    m_manager.reset();
+    m_service.reset();
+    QVERIFY(partialFiles(m_dir.path()).isEmpty());
+}
+
+bool TestQueueService::startManager(const QStringList& serviceOptions, int sessions)
+{
+    m_service = std::make_unique<ServiceProcess>(QStringList{"--step-ms", "20", "--data-dir", m_data.path()}
+                                                 + serviceOptions);
+    if (!m_service->start())
+        return false;
+    m_manager = std::make_unique<QueueManager>();
+    m_manager->setCredentials("demo@sonvira.local", "demo");
+    return m_manager->createSessions(m_service->apiUrl().toUtf8(), sessions);
+}
+
+// Logged in, presets loaded and every session waiting for a file.
+bool TestQueueService::waitUntilServing()
+{
+    return driveUntil(*m_manager, [this] {
+        if (m_manager->state() != QueueManager::Running)
+            return false;
+        for (int slot = 0; slot < m_manager->sessionCount(); ++slot) {
+            if (!sessionIs(m_manager->session(slot), SessionManager::WaitingForInput))
+                return false;
+        }
+        return true;
+    });
+}
+
+QueueFile* TestQueueService::add(const QString& name, const QByteArray& preset)
+{
+    const QString source = writeWav(m_dir.path(), name);
+    return m_manager->addFileToQueue(source, 10, m_dir.filePath("out-" + name), preset, ProcessingOptions());
+}
+
+bool TestQueueService::driveToState(QueueFile* file, QueueFileState state, int timeoutMs)
+{
+    return driveUntil(*m_manager, [&] { return file->getState() == state; }, timeoutMs);
+}
+
+void TestQueueService::wholeJobToDone()
+{
+    QVERIFY(startManager({"--step-ms", "60"}));
+    QCOMPARE(m_manager->state(), int(QueueManager::WaitingForLoginInfo));
+    QVERIFY(waitUntilServing());
+    QVERIFY(m_manager->hasToken());
+    QCOMPARE(m_manager->presets().size(), 4);
+    QCOMPARE(m_manager->lastPreset(), QByteArray("1: Speech -16 LUFS"));
+
+    QueueFile* file = add("whole.wav", "2: Music -14 LUFS");
+    QVERIFY(file);
+    QList<QueueFileState> states{file->getState()};
+    QList<QByteArray> details;
+    QVERIFY(driveUntil(*m_manager, [&] {
+        if (states.last() != file->getState())
+            states.append(file->getState());
+        if (!file->details().isEmpty() && (details.isEmpty() || details.last() != file->details()))
+            details.append(file->details());
+        return file->getState() == QueueFileState::Done;
+    }));
+    QCOMPARE(states, (QList<QueueFileState>{QueueFileState::Waiting, QueueFileState::PreProcessing,
+                                            QueueFileState::Running, QueueFileState::PostProcessing,
+                                            QueueFileState::Done}));
+    QVERIFY2(std::any_of(details.begin(), details.end(),
+                         [](const QByteArray& text) { return text.startsWith("Processing File Processing"); }),
+             details.join(" | ").constData());
+
+    QCOMPARE(file->sessionId, m_manager->session(0)->number());
+    QCOMPARE(file->destFile, QDir::toNativeSeparators(m_dir.filePath("out-whole.wav")).toUtf8());
+    const int jobId = m_manager->session(0)->lastJobDone();
+    const QByteArray result = readAll(QString::fromUtf8(file->destFile));
+    QVERIFY(!result.isEmpty());
+    QCOMPARE(result, readAll(QDir(m_data.path()).filePath(QStringLiteral("results/%1.wav").arg(jobId))));
+    QCOMPARE(m_manager->getCredit(), 99.0f);
+    QVERIFY(file->errorMessage().isEmpty());
+    QVERIFY(driveUntil(*m_manager, [&] { return sessionIs(m_manager->session(0), SessionManager::WaitingForInput); }));
+}
+
+void TestQueueService::logInFailureIsShownAndRetried()
+{
+    QVERIFY(startManager({}));
+    m_manager->setCredentials("demo@sonvira.local", "wrong");
+    m_manager->cycle(false, false);
+    QCOMPARE(m_manager->state(), int(QueueManager::WaitingForLoginInfo));
+    QCOMPARE(m_manager->statusMessage(), QByteArray("Can't log in: Invalid username/password (401)"));
+    m_manager->setCredentials("demo@sonvira.local", "");
+    m_manager->cycle(false, false);
+    QCOMPARE(m_manager->statusMessage(), QByteArray("Can't log in: No username/password (400)"));
+
+    m_manager->setCredentials("demo@sonvira.local", "demo");
+    m_manager->cycle(false, false);
+    QCOMPARE(m_manager->state() & 1, 1);
+    QVERIFY(waitUntilServing());
+}
+
+void TestQueueService::emptyPresetListStopsTheManager()
+{
+    QVERIFY(startManager({"--empty-presets"}));
+    QVERIFY(driveUntil(*m_manager, [this] { return m_manager->state() == QueueManager::Error; }));
+    QueueFile* file = add("never.wav");
+    for (int i = 0; i < 5; ++i)
+        driveOnce(*m_manager);
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QCOMPARE(QueueManager::stateName(m_manager->state()), QStringLiteral("Error"));
+}
+
+void TestQueueService::unknownPresetFailsTheFile()
+{
+    QVERIFY(startManager({}));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("unknown.wav", "9: Not offered");
+    QVERIFY(driveToState(file, QueueFileState::Error));
+    QCOMPARE(file->errorMessage(), QByteArray("Invalid preset"));
+    QVERIFY(!file->retryable());
+}
+
+void TestQueueService::sessionErrorsReachTheFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<bool>("retryable");
+    QTest::newRow("415") << QStringList{"--reject-uploads"} << QByteArray("Invalid audio file format") << false;
+    QTest::newRow("11") << QStringList{"--fail-jobs"} << QByteArray("Error processing file (err 11)") << true;
+    QTest::newRow("12") << QStringList{"--credit", "0"} << QByteArray("Error: Insufficient credit to proceed") << true;
+}
+
+void TestQueueService::sessionErrorsReachTheFile()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, error);
+    QFETCH(bool, retryable);
+    QVERIFY(startManager(options));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("error.wav");
+    QVERIFY(driveToState(file, QueueFileState::Error));
+    QCOMPARE(file->errorMessage(), error);
+    QCOMPARE(file->retryable(), retryable);
+    // The session is free for the next file.
+    QVERIFY(driveUntil(*m_manager, [&] { return sessionIs(m_manager->session(0), SessionManager::WaitingForInput)
+                                                && m_manager->session(0)->currentFileId() == 0; }));
+}
+
+void TestQueueService::expiredTokenLeadsToANewLogIn()
+{
+    QVERIFY(startManager({"--expire-token-after", "4"}));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("expiring.wav");
+    QVERIFY(driveToState(file, QueueFileState::Done, 30000));
+    QVERIFY(countLogLines(m_service->log(), "POST /api/Login") >= 2);
+    QVERIFY(file->errorMessage().isEmpty());
+}
+
+void TestQueueService::twoSessionsShareThreeFiles()
+{
+    QVERIFY(startManager({}, 2));
+    QVERIFY(waitUntilServing());
+    QueueFile* first = add("one.wav");
+    QueueFile* second = add("two.wav");
+    QueueFile* third = add("three.wav");
+    m_manager->cycle(false, false);
+    QCOMPARE(first->getState(), QueueFileState::PreProcessing);
+    QCOMPARE(second->getState(), QueueFileState::PreProcessing);
+    QCOMPARE(third->getState(), QueueFileState::Waiting);
+    QCOMPARE(first->sessionId, m_manager->session(0)->number());
+    QCOMPARE(second->sessionId, m_manager->session(1)->number());
+
+    QVERIFY(driveUntil(*m_manager, [&] {
+        return first->getState() == QueueFileState::Done && second->getState() == QueueFileState::Done
+            && third->getState() == QueueFileState::Done;
+    }, 30000));
+    QVERIFY(QFileInfo::exists(QString::fromUtf8(third->destFile)));
+}
+
+void TestQueueService::logoutPutsRunningFilesBack()
+{
+    QVERIFY(startManager({"--stall", "/Jobs:2"}));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("logout.wav");
+    QVERIFY(driveToState(file, QueueFileState::Running));
+    QVERIFY(driveUntil(*m_manager, [&] { return !file->details().isEmpty(); }));
+
+    m_manager->logout();
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QVERIFY(file->details().isEmpty());
+    QVERIFY(!m_manager->hasToken());
+    m_manager->cycle(false, false);
+    QCOMPARE(m_manager->state(), int(QueueManager::WaitingForLoginInfo));
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+
+    m_manager->enableLogin();
+    QVERIFY(driveToState(file, QueueFileState::Done, 30000));
+    QCOMPARE(m_manager->session(0)->lastJobDone(), m_manager->session(0)->jobId());
+}
+
+void TestQueueService::pausedFileFreesItsSession()
+{
+    QVERIFY(startManager({"--step-ms", "400"}));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("paused.wav");
+    QVERIFY(driveUntil(*m_manager, [&] { return sessionIs(m_manager->session(0), SessionManager::Processing); }));
+    file->setState(QueueFileState::Paused);
+    QVERIFY(driveUntil(*m_manager, [&] { return m_manager->session(0)->currentFileId() == 0; }));
+    QCOMPARE(file->getState(), QueueFileState::Paused);
+
+    QueueFile* next = add("after-pause.wav");
+    QVERIFY(driveToState(next, QueueFileState::Done, 30000));
+    QCOMPARE(file->getState(), QueueFileState::Paused);
+}
+
+void TestQueueService::removedFileDoesNotHoldItsSession()
+{
+    QVERIFY(startManager({}));
+    QVERIFY(waitUntilServing());
+    QueueFile* file = add("removed.wav");
+    QVERIFY(driveToState(file, QueueFileState::Running));
+    m_manager->removeFile(file->fileId);
+    QVERIFY(driveUntil(*m_manager, [&] {
+        return m_manager->session(0)->lastJobDone() > 0 && m_manager->session(0)->currentFileId() == 0;
+    }));
+    QCOMPARE(file->getState(), QueueFileState::Running);
+    QueueFile* next = add("after-remove.wav");
+    QVERIFY(driveToState(next, QueueFileState::Done));
+}
+
+void TestQueueService::newAddressIsUsedAfterANewLogIn()
+{
+    QVERIFY(startManager({}));
+    QVERIFY(waitUntilServing());
+    ServiceProcess other({"--step-ms", "20"});
+    QVERIFY2(other.start(), qPrintable(other.errorString()));
+    m_manager->setApiUrl(other.apiUrl().toUtf8());
+    QCOMPARE(m_manager->apiUrl(), other.apiUrl().toUtf8());
+    QVERIFY(!m_manager->hasToken());
+
+    QueueFile* file = add("moved.wav");
+    QVERIFY(driveToState(file, QueueFileState::Done));
+    QVERIFY2(countLogLines(other.log(), "POST /api/Login") == 1, other.log().constData());
+    QCOMPARE(countLogLines(other.log(), "POST /api/Jobs"), 1);
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs"), 0);
+    m_manager->stop();
+}
+
+QTEST_GUILESS_MAIN(TestQueueService)
+#include "tst_queueservice.moc"
