@@ -2,10 +2,12 @@
 #include "ui_mainwindow.h"
 
 #include "app/cyclerunner.h"
+#include "app/folderscantick.h"
 #include "app/localsteps.h"
 #include "app/outputregistry.h"
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
+#include "app/severalfilesdrop.h"
 #include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
 #include "pipeline/dlglogin.h"
@@ -117,11 +119,19 @@ void MainWindow::initialise()
 
     startTimer(&MainWindow::tmr_windowStatus_Tick, 1000);
     startTimer(&MainWindow::tmr_queueManager_Tick, 100);
+    folderScanner = std::make_unique<FolderScanTick>(settings, queueManager, this,
+        [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
+    startTimer(&MainWindow::tmr_folderScanner_Tick, 1000);
     startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
 
     connect(ui->menubar, &QMenuBar::hovered, this, &MainWindow::on_menuBar_hovered);
     ui->videoTree->setHeaderLabels({tr("Video name"), tr("Path"), tr("Status"), tr("Result")});
     setWindowTitle(windowTitle() + QStringLiteral(" (") + text(settings->versionText) + QStringLiteral(")"));
+}
+
+void MainWindow::tmr_folderScanner_Tick()
+{
+    folderScanner->tick();
 }
 
 void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
@@ -399,6 +409,8 @@ bool MainWindow::addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
         QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
         return false;
     }
+    if (urls.size() > 1)
+        return addSeveralAudioFiles(this, *queueManager, urls);
     if (urls.size() != 1) {
         QMessageBox::information(this, tr("Add file"), tr("Drop one audio file at a time."));
         return false;

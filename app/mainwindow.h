@@ -8,6 +8,7 @@
 #include <memory>
 
 class CycleRunner;
+class FolderScanTick;
 class LocalSteps;
 class OutputRegistry;
 class QTimer;
@@ -38,7 +39,8 @@ public:
     // Tray icon, timers and menu hooks; called once before the window is shown.
     void initialise();
 
-    // Queues dropped files: one audio file goes through the add-file dialog.
+    // Queues dropped files: one audio file goes through the add-file dialog,
+    // several through the new-files dialog.
     bool addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls);
     // Opens the add-file dialog (with the source browser first when `src`
     // is empty) and queues the accepted file with default options.
@@ -60,6 +62,7 @@ protected:
 private slots:
     void tmr_windowStatus_Tick();
     void tmr_queueManager_Tick();
+    void tmr_folderScanner_Tick();
     void tmr_deleteRequests_Tick();
     void on_btnAddSingleFile_clicked();
     void on_actionQuit_triggered();
@@ -102,4 +105,6 @@ private:
     std::unique_ptr<OutputRegistry> outputRegistry;
     std::unique_ptr<LocalSteps> localSteps;
     std::unique_ptr<CycleRunner> queueCycle;
+    // Watched-folder scans and their new-files dialogs.
+    std::unique_ptr<FolderScanTick> folderScanner;
 };

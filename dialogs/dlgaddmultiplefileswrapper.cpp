@@ -34,6 +34,9 @@ dlgAddMultipleFiles_Wrapper::dlgAddMultipleFiles_Wrapper(QObject* parent)
 
 dlgAddMultipleFiles_Wrapper::~dlgAddMultipleFiles_Wrapper()
 {
+    // A dialog still open when its wrapper goes must not answer it any more.
+    if (m_dialog)
+        m_dialog->disconnect(this);
     delete m_dialog;
 }
 

@@ -1,5 +1,6 @@
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "dialogs/dlgaddmultplefiles.h"
+#include "modalanswer.h"
 #include "settings/platform.h"
 #include "settings/scanpath.h"
 
@@ -13,7 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -42,18 +42,11 @@ struct MessageBoxCatcher {
     QString text;
     void arm()
     {
-        QTimer::singleShot(0, [this] { poll(); });
-    }
-    void poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            QTimer::singleShot(10, [this] { poll(); });
-            return;
-        }
-        title = box->windowTitle();
-        text = box->text();
-        box->close();
+        answerModal<QMessageBox>([this](QMessageBox* box) {
+            title = box->windowTitle();
+            text = box->text();
+            box->close();
+        });
     }
 };
 

@@ -1,0 +1,178 @@
+#include "app/folderscantick.h"
+
+#include "dialogs/dlgaddmultiplefileswrapper.h"
+#include "pipeline/queuemanager.h"
+#include "settings/naming.h"
+#include "settings/platform.h"
+#include "settings/settings.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QScopedValueRollback>
+
+QString refusalText(const QString& source, const QByteArray& reason)
+{
+    return QStringLiteral("\nFile: ") + source + QStringLiteral("\n- ") + QString::fromUtf8(reason);
+}
+
+FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify)
+    : m_settings(settings), m_queueManager(queueManager), m_window(window), m_notify(std::move(notify))
+{
+}
+
+FolderScanTick::~FolderScanTick() = default;
+
+ScanPath& FolderScanTick::folderAt(int index) const
+{
+    return m_settings->scanPathRecords()[index];
+}
+
+FolderScanTick::Outcome FolderScanTick::tick()
+{
+    Outcome outcome;
+    // The error box below runs its own event loop, in which this timer fires
+    // again; that tick is skipped.
+    if (m_running || !m_settings || !m_queueManager)
+        return outcome;
+    const QList<QByteArray> presets = m_queueManager->presets();
+    if (presets.isEmpty())
+        return outcome;
+    QScopedValueRollback<bool> running(m_running, true);
+
+    queueAnsweredDialogs(outcome.errors);
+    const int folderCount = int(m_settings->scanPathRecords().size());
+    for (int i = 0; i < folderCount; ++i) {
+        if (folderAt(i).enabled)
+            scanFolder(i, presets, outcome);
+    }
+
+    if (!outcome.addedFiles.isEmpty() && m_notify)
+        m_notify(QStringLiteral("Added to queue:"), outcome.addedFiles);
+    if (!outcome.errors.isEmpty())
+        QMessageBox::critical(m_window, QStringLiteral("Error adding files"), outcome.errors);
+    showPendingDialogs();
+    return outcome;
+}
+
+void FolderScanTick::queueAnsweredDialogs(QString& errors)
+{
+    for (const auto& wrapper : m_newFilesDialogs) {
+        if (!wrapper->takeResultsReady())
+            continue;
+        const FolderKeyParts key = splitFolderKey(wrapper->folderKey());
+        const QList<NewFileEntry> results = wrapper->takeResults();
+        if (!wrapper->wasAccepted())
+            continue;
+        ProcessingOptions options;
+        if (ScanPath* folder = m_settings->findDialogScanPath(key.path)) {
+            QString dominant;
+            if (wrapper->dominantPreset(dominant))
+                folder->preset = dominant.toUtf8();
+            folder->showDialog = wrapper->showAgain();
+            folder->toOptions(options);
+        }
+        for (const NewFileEntry& entry : results) {
+            if (!entry.selected)
+                continue;
+            if (!m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination, entry.preset.toUtf8(),
+                                                options))
+                errors += refusalText(entry.source, m_queueManager->lastError());
+        }
+    }
+}
+
+void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Outcome& outcome)
+{
+    QStringList newFiles;
+    QStringList vanishedFiles;
+    folderAt(index).scan(false, newFiles, vanishedFiles);
+
+    // Outputs still being produced for a queued file stay known.
+    QStringList forgotten;
+    for (const QString& vanished : std::as_const(vanishedFiles)) {
+        if (!m_queueManager->findByDestFile(vanished.toUtf8()))
+            forgotten.append(vanished);
+    }
+    folderAt(index).forgetScannedFiles(forgotten);
+
+    for (const QString& file : std::as_const(newFiles)) {
+        qDebug() << file;
+        ScanPath& folder = folderAt(index);
+        if (!folder.showDialog && presets.contains(folder.preset)) {
+            quickAdd(index, file, outcome);
+            continue;
+        }
+        // A folder whose preset is not offered falls back to the dialog for good.
+        folder.showDialog = true;
+        offerInDialog(folder, file, presets);
+    }
+}
+
+void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
+{
+    const ScanPath& folder = folderAt(index);
+    const QByteArray preset = folder.preset;
+    ProcessingOptions options;
+    folder.toOptions(options);
+    const QString name = naming::expandNameTemplate(naming::insertSuffix(file, folder.outputSuffix),
+                                                    QString::fromUtf8(preset));
+    const QString destination = folder.resolveOutputPath(name);
+
+    QueueFile* queued = m_queueManager->addFileToQueue(file, 100, destination, preset, options);
+    ScanPath& current = folderAt(index);
+    if (!queued) {
+        qDebug() << "Quickadd: " << file;
+        outcome.errors += refusalText(file, m_queueManager->lastError());
+        return;
+    }
+    outcome.addedFiles += QFileInfo(file).fileName() + QLatin1Char('\n');
+    queued->watchFolder = current.path.toUtf8();
+    // The result may be written into a watched folder: it is no new input.
+    current.notePlaceholder(QString::fromUtf8(queued->destFile));
+}
+
+void FolderScanTick::offerInDialog(const ScanPath& folder, const QString& file, const QList<QByteArray>& presets)
+{
+    dlgAddMultipleFiles_Wrapper& wrapper = dialogFor(folder);
+    wrapper.setPresetNames(presets);
+    wrapper.addFile(file, file, QString::fromUtf8(folder.preset));
+}
+
+dlgAddMultipleFiles_Wrapper& FolderScanTick::dialogFor(const ScanPath& folder)
+{
+    const QString key = folder.duplicateKey();
+    for (const auto& wrapper : m_newFilesDialogs) {
+        if (sameFolderKey(wrapper->folderKey(), key))
+            return *wrapper;
+    }
+    m_newFilesDialogs.push_back(std::make_unique<dlgAddMultipleFiles_Wrapper>());
+    m_newFilesDialogs.back()->setFolder(folder);
+    return *m_newFilesDialogs.back();
+}
+
+const ScanPath* FolderScanTick::folderOfDialog(const QString& folderKey) const
+{
+    const QList<ScanPath>& folders = m_settings->scanPathRecords();
+    for (const ScanPath& folder : folders) {
+        if (sameFolderKey(folder.duplicateKey(), folderKey))
+            return &folder;
+    }
+    // The folder's preset may have changed since the rows were collected.
+    const FolderKeyParts key = splitFolderKey(folderKey);
+    for (const ScanPath& folder : folders) {
+        if (folder.showDialog && platform::isSamePath(folder.path, key.path))
+            return &folder;
+    }
+    return nullptr;
+}
+
+void FolderScanTick::showPendingDialogs()
+{
+    for (const auto& wrapper : m_newFilesDialogs) {
+        if (!wrapper->hasPendingFiles())
+            continue;
+        if (const ScanPath* folder = folderOfDialog(wrapper->folderKey()))
+            wrapper->show(m_window, *folder);
+    }
+}

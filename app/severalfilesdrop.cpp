@@ -1,0 +1,62 @@
+#include "app/severalfilesdrop.h"
+
+#include "app/folderscantick.h"
+#include "dialogs/dlgaddmultplefiles.h"
+#include "pipeline/queuemanager.h"
+#include "settings/naming.h"
+#include "settings/scanpath.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+QStringList localFiles(const QList<QUrl>& urls)
+{
+    QStringList files;
+    for (const QUrl& url : urls) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty() && QFileInfo(path).isFile())
+            files.append(QDir::toNativeSeparators(path));
+    }
+    return files;
+}
+
+} // namespace
+
+bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls)
+{
+    const QStringList sources = localFiles(urls);
+    if (sources.isEmpty())
+        return false;
+    ScanPath folder;
+    folder.path = QDir::toNativeSeparators(QFileInfo(sources.first()).absolutePath());
+    folder.outputPath = folder.path;
+    folder.outputSuffix = QStringLiteral("-{presetName}");
+
+    DlgAddMultpleFiles dialog(parent, true);
+    dialog.setPresetNames(queueManager.presets());
+    dialog.setFolder(folder);
+    const QString proposed = QString::fromUtf8(queueManager.lastPreset());
+    for (const QString& source : sources)
+        dialog.addRow(source, source, proposed);
+    dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+
+    ProcessingOptions options;
+    folder.toOptions(options);
+    QString errors;
+    for (const NewFileEntry& entry : dialog.getResults()) {
+        QString destination = entry.destination;
+        if (dialog.saveInOriginalLocation())
+            destination = QFileInfo(entry.source).absolutePath() + QLatin1Char('/') + QFileInfo(destination).fileName();
+        destination = QDir::toNativeSeparators(naming::expandNameTemplateInPath(destination, entry.preset));
+        if (!queueManager.addFileToQueue(entry.source, 10, destination, entry.preset.toUtf8(), options))
+            errors += refusalText(entry.source, queueManager.lastError());
+    }
+    if (!errors.isEmpty())
+        QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QList>
+#include <QUrl>
+
+class QueueManager;
+class QWidget;
+
+// Several audio files dropped at once: the new-files dialog in manual mode
+// lists them (URLs that name no local file are left out) (first file's folder as source and save-to folder, suffix
+// "-{presetName}", the last preset proposed), and each accepted row is
+// queued with priority 10 and that folder's options. Refused files are
+// listed in one "Error adding files" box. True when the dialog was accepted.
+bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls);

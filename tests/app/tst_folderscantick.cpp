@@ -1,0 +1,350 @@
+#include "../dialogs/modalanswer.h"
+#include "app/folderscantick.h"
+#include "app/outputregistry.h"
+#include "app/severalfilesdrop.h"
+#include "audiofixtures.h"
+#include "dialogs/dlgaddmultiplefileswrapper.h"
+#include "dialogs/dlgaddmultplefiles.h"
+#include "pipeline/queuemanager.h"
+#include "serviceprocess.h"
+#include "settings/settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kSpeech = "1: Speech -16 LUFS";
+const QByteArray kMusic = "2: Music -14 LUFS";
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QList<QUrl> urls(const QStringList& paths)
+{
+    QList<QUrl> list;
+    for (const QString& path : paths)
+        list.append(QUrl::fromLocalFile(path));
+    return list;
+}
+
+void pressButton(QDialog* dialog, QDialogButtonBox::StandardButton which)
+{
+    dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(which)->click();
+}
+
+QList<QComboBox*> presetBoxes(QDialog* dialog)
+{
+    QList<QComboBox*> boxes;
+    for (QComboBox* box : dialog->findChildren<QComboBox*>()) {
+        if (box->property("NAME").toString() == QLatin1String("comboPreset"))
+            boxes.append(box);
+    }
+    return boxes;
+}
+
+} // namespace
+
+// The folder-scanner tick against a queue manager logged in to the real
+// service (for its presets); the cycle is not run further, so queued files
+// stay Waiting and can be inspected.
+class TestFolderScanTick : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void nothingHappensWithoutPresets();
+    void quickAddQueuesWithTheFolderOptions();
+    void refusalsAreReportedOncePerTick();
+    void dialogFolderCollectsItsFiles();
+    void cancelledDialogQueuesNothing();
+    void unknownPresetSwitchesToTheDialog();
+    void severalDroppedFilesGoThroughTheDialog();
+
+private:
+    ScanPath& addFolder(const QString& name, const QByteArray& preset, const QString& output = QString());
+    QString writeWav(const QString& path);
+    FolderScanTick::Outcome tick() { return m_tick->tick(); }
+    dlgAddMultipleFiles_Wrapper* onlyDialog();
+
+    ServiceProcess m_service{{QStringLiteral("--step-ms"), QStringLiteral("0")}};
+    std::unique_ptr<QueueManager> m_queue;
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<OutputRegistry> m_registry;
+    std::unique_ptr<FolderScanTick> m_tick;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_notified;
+};
+
+void TestFolderScanTick::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
+}
+
+void TestFolderScanTick::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<Settings>();
+    m_queue = std::make_unique<QueueManager>();
+    m_registry = std::make_unique<OutputRegistry>(m_settings.get());
+    m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
+    m_notified.clear();
+    m_tick = std::make_unique<FolderScanTick>(m_settings.get(), m_queue.get(), nullptr,
+                                              [this](const QString& title, const QString& text) {
+                                                  m_notified << title + QLatin1Char('|') + text;
+                                              });
+    if (QByteArray(QTest::currentTestFunction()) == "nothingHappensWithoutPresets")
+        return;
+    QVERIFY(m_queue->createSessions(m_service.apiUrl().toUtf8(), 1));
+    m_queue->setCredentials(ServiceProcess::demoEmail().toUtf8(), ServiceProcess::demoPassword().toUtf8());
+    QTRY_VERIFY_WITH_TIMEOUT((m_queue->cycle(false, false), !m_queue->presets().isEmpty()), 15000);
+    QVERIFY(m_queue->presets().contains(kSpeech));
+}
+
+void TestFolderScanTick::cleanup()
+{
+    m_tick.reset();
+    if (m_queue)
+        m_queue->stop();
+    m_queue.reset();
+}
+
+ScanPath& TestFolderScanTick::addFolder(const QString& name, const QByteArray& preset, const QString& output)
+{
+    QDir(m_dir->path()).mkpath(name);
+    ScanPath folder;
+    folder.path = native(m_dir->filePath(name));
+    folder.outputPath = output.isEmpty() ? QString() : native(m_dir->filePath(output));
+    folder.preset = preset;
+    m_settings->addScanPath(folder);
+    return m_settings->scanPathRecords().last();
+}
+
+QString TestFolderScanTick::writeWav(const QString& path)
+{
+    fixtures::Signal signal;
+    const QString full = native(m_dir->filePath(path));
+    if (!fixtures::writeSine(full, 0.2, 440.0, 0.5, signal))
+        qWarning() << "cannot write" << full;
+    return full;
+}
+
+dlgAddMultipleFiles_Wrapper* TestFolderScanTick::onlyDialog()
+{
+    const auto& dialogs = m_tick->newFilesDialogs();
+    return dialogs.size() == 1 ? dialogs.front().get() : nullptr;
+}
+
+void TestFolderScanTick::nothingHappensWithoutPresets()
+{
+    addFolder(QStringLiteral("in"), kSpeech);
+    writeWav(QStringLiteral("in/take.wav"));
+    const FolderScanTick::Outcome outcome = tick();
+    QVERIFY(outcome.addedFiles.isEmpty() && outcome.errors.isEmpty());
+    QVERIFY(m_settings->scanPaths().first().scannedFiles.isEmpty());
+    QVERIFY(m_queue->snapshot().isEmpty());
+}
+
+void TestFolderScanTick::quickAddQueuesWithTheFolderOptions()
+{
+    // Results go into the watched folder itself.
+    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
+    folder.encodeToMP3 = true;
+    ScanPath& disabled = addFolder(QStringLiteral("off"), kSpeech);
+    disabled.enabled = false;
+    const QString take = writeWav(QStringLiteral("in/take.wav"));
+    writeWav(QStringLiteral("off/ignored.wav"));
+
+    FolderScanTick::Outcome outcome = tick();
+    QCOMPARE(outcome.addedFiles, QStringLiteral("take.wav\n"));
+    QVERIFY(outcome.errors.isEmpty());
+    QCOMPARE(m_notified, QStringList{QStringLiteral("Added to queue:|take.wav\n")});
+    QList<QueueFile*> queued = m_queue->snapshot();
+    QCOMPARE(queued.size(), 1);
+    const QString result = native(m_dir->filePath(QStringLiteral("in/take-1_ Speech -16 LUFS.wav")));
+    QCOMPARE(queued[0]->srcFile, take.toUtf8());
+    QCOMPARE(queued[0]->destFile, result.toUtf8());
+    QCOMPARE(queued[0]->presetName, kSpeech);
+    QCOMPARE(queued[0]->priority, 100);
+    QCOMPARE(queued[0]->watchFolder, native(m_dir->filePath(QStringLiteral("in"))).toUtf8());
+    QVERIFY(queued[0]->options.fromWatchFolder);
+    QVERIFY(queued[0]->options.encodeToMP3);
+    QVERIFY(m_settings->scanPaths()[1].scannedFiles.isEmpty());
+
+    // The result is not written yet: its placeholder stays while the file
+    // is queued. Once written, it is not taken for new input.
+    QVERIFY(tick().addedFiles.isEmpty());
+    QFile::copy(take, result);
+    QVERIFY(tick().addedFiles.isEmpty());
+    QCOMPARE(m_queue->snapshot().size(), 1);
+    const QList<ScannedFile> known = m_settings->scanPaths()[0].scannedFiles;
+    QCOMPARE(known.size(), 2);
+    QVERIFY(!known[1].isPlaceholder());
+
+    // A deleted source is forgotten and, written again, queued again.
+    QVERIFY(QFile::remove(take));
+    tick();
+    QCOMPARE(m_settings->scanPaths()[0].scannedFiles.size(), 1);
+    writeWav(QStringLiteral("in/take.wav"));
+    QCOMPARE(tick().addedFiles, QStringLiteral("take.wav\n"));
+    QCOMPARE(m_queue->snapshot().size(), 2);
+}
+
+void TestFolderScanTick::refusalsAreReportedOncePerTick()
+{
+    addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("missing"));
+    const QString a = writeWav(QStringLiteral("in/a.wav"));
+    const QString b = writeWav(QStringLiteral("in/b.wav"));
+    int boxes = 0;
+    QString text;
+    answerModal<QMessageBox>([&](QMessageBox* box) {
+        ++boxes;
+        text = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->close();
+    });
+    const FolderScanTick::Outcome outcome = tick();
+    QCOMPARE(boxes, 1);
+    QVERIFY(text.startsWith(QStringLiteral("Error adding files|")));
+    for (const QString& file : {a, b})
+        QVERIFY(text.contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
+    QVERIFY(outcome.addedFiles.isEmpty());
+    QVERIFY(m_notified.isEmpty());
+
+    // Refused files stay recorded as seen: no second box.
+    QVERIFY(tick().errors.isEmpty());
+}
+
+void TestFolderScanTick::dialogFolderCollectsItsFiles()
+{
+    QDir(m_dir->path()).mkpath(QStringLiteral("out"));
+    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("out"));
+    folder.showDialog = true;
+    folder.outputSuffix = QStringLiteral("_{presetName}");
+    writeWav(QStringLiteral("in/a.wav"));
+    tick();
+    dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
+    QVERIFY(wrapper && wrapper->isOpen());
+    QVERIFY(m_queue->snapshot().isEmpty());
+    QVERIFY(m_notified.isEmpty());
+
+    // Found while the dialog is open: a new row at once.
+    writeWav(QStringLiteral("in/b.wav"));
+    tick();
+    QCOMPARE(m_tick->newFilesDialogs().size(), size_t(1));
+    QList<QComboBox*> boxes = presetBoxes(wrapper->dialog());
+    QCOMPARE(boxes.size(), 2);
+    for (QComboBox* box : boxes)
+        box->setCurrentText(QString::fromUtf8(kMusic));
+    wrapper->dialog()->findChild<QCheckBox*>(QStringLiteral("chkShowDialog"))->setChecked(true);
+    pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
+
+    tick();
+    const QList<QueueFile*> queued = m_queue->snapshot();
+    QCOMPARE(queued.size(), 2);
+    QCOMPARE(queued[1]->destFile, native(m_dir->filePath(QStringLiteral("out/b_2_ Music -14 LUFS.wav"))).toUtf8());
+    QCOMPARE(queued[1]->presetName, kMusic);
+    QCOMPARE(queued[1]->priority, 100);
+    QVERIFY(queued[1]->options.fromWatchFolder);
+    // Every file got Music: it becomes the folder's preset, and the folder
+    // asked not to show the dialog again.
+    const ScanPath stored = m_settings->scanPaths().first();
+    QCOMPARE(stored.preset, kMusic);
+    QVERIFY(!stored.showDialog);
+    QCOMPARE(queued[1]->options.preset, QString::fromUtf8(kMusic));
+}
+
+void TestFolderScanTick::cancelledDialogQueuesNothing()
+{
+    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
+    folder.showDialog = true;
+    writeWav(QStringLiteral("in/a.wav"));
+    tick();
+    dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
+    QVERIFY(wrapper && wrapper->isOpen());
+    pressButton(wrapper->dialog(), QDialogButtonBox::Cancel);
+    // A file arriving before the answer is collected waits for the next dialog.
+    writeWav(QStringLiteral("in/late.wav"));
+
+    tick();
+    QVERIFY(m_queue->snapshot().isEmpty());
+    const ScanPath stored = m_settings->scanPaths().first();
+    QCOMPARE(stored.preset, kSpeech);
+    QVERIFY(stored.showDialog);
+    QTRY_VERIFY(wrapper->isOpen());
+    QCOMPARE(presetBoxes(wrapper->dialog()).size(), 1);
+    QCOMPARE(stored.scannedFiles.size(), 2);
+    pressButton(wrapper->dialog(), QDialogButtonBox::Cancel);
+    tick();
+    QVERIFY(!wrapper->isOpen());
+}
+
+void TestFolderScanTick::unknownPresetSwitchesToTheDialog()
+{
+    addFolder(QStringLiteral("in"), "7: Retired preset");
+    writeWav(QStringLiteral("in/a.wav"));
+    tick();
+    QVERIFY(m_settings->scanPaths().first().showDialog);
+    dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
+    QVERIFY(wrapper && wrapper->isOpen());
+    // The unknown preset is not offered; the row proposes the first preset.
+    QCOMPARE(presetBoxes(wrapper->dialog()).first()->currentText(), QString::fromUtf8(m_queue->presets().first()));
+    pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
+    tick();
+    QCOMPARE(m_queue->snapshot().size(), 1);
+    const ScanPath stored = m_settings->scanPaths().first();
+    QCOMPARE(stored.preset, m_queue->presets().first());
+    QVERIFY(stored.showDialog);
+}
+
+void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
+{
+    QDir(m_dir->path()).mkpath(QStringLiteral("one"));
+    QDir(m_dir->path()).mkpath(QStringLiteral("two"));
+    const QString a = writeWav(QStringLiteral("one/a.wav"));
+    const QString b = writeWav(QStringLiteral("one/b.wav"));
+    const QString c = writeWav(QStringLiteral("two/c.wav"));
+
+    answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) {
+        QVERIFY(!dialog->isMinimized());
+        dialog->findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->setChecked(true);
+        pressButton(dialog, QDialogButtonBox::Ok);
+    });
+    // A dropped folder is no audio file: it gets no row.
+    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b, m_dir->filePath(QStringLiteral("two")), c})));
+    const QList<QueueFile*> queued = m_queue->snapshot();
+    QCOMPARE(queued.size(), 3);
+    const QByteArray preset = m_queue->presets().first();
+    QCOMPARE(queued[2]->srcFile, c.toUtf8());
+    QCOMPARE(queued[2]->destFile, native(m_dir->filePath(QStringLiteral("two/c-1_ Speech -16 LUFS.wav"))).toUtf8());
+    QCOMPARE(queued[2]->presetName, preset);
+    QCOMPARE(queued[2]->priority, 10);
+    QVERIFY(queued[2]->options.fromWatchFolder);
+    QCOMPARE(queued[2]->options.watchFolderPath, native(m_dir->filePath(QStringLiteral("one"))));
+
+    // Without "Save in original location" every result goes to the first
+    // file's folder; a cancelled dialog queues nothing.
+    answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { pressButton(dialog, QDialogButtonBox::Ok); });
+    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
+    QCOMPARE(m_queue->snapshot().at(4)->destFile,
+             native(m_dir->filePath(QStringLiteral("one/c-1_ Speech -16 LUFS.wav"))).toUtf8());
+    answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { dialog->reject(); });
+    QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
+    QCOMPARE(m_queue->snapshot().size(), 5);
+}
+
+QTEST_MAIN(TestFolderScanTick)
+#include "tst_folderscantick.moc"
