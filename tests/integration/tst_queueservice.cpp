@@ -5,11 +5,13 @@
 #include "pipeline/webapi.h"
 
 #include <QDir>
+#include <QSet>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <stdexcept>
 
 using namespace pipelinefixture;
 
@@ -45,6 +47,8 @@ private slots:
     void sessionErrorsReachTheFile();
     void expiredTokenLeadsToANewLogIn();
     void twoSessionsShareThreeFiles();
+    void sessionsAreCappedAndCreatedOnce();
+    void queueNamingAndRefusals();
     void logoutPutsRunningFilesBack();
     void pausedFileFreesItsSession();
     void removedFileDoesNotHoldItsSession();
@@ -147,6 +151,9 @@ void TestQueueService::wholeJobToDone()
     QCOMPARE(result, readAll(QDir(m_data.path()).filePath(QStringLiteral("results/%1.wav").arg(jobId))));
     QCOMPARE(m_manager->getCredit(), 99.0f);
     QVERIFY(file->errorMessage().isEmpty());
+    QCOMPARE(file->toString(), "File ID: " + QByteArray::number(file->fileId) + " Session ID: "
+                                   + QByteArray::number(file->sessionId) + " details: " + file->details()
+                                   + " state: 6 srcfile: /whole.wav destfile: -whole.wav errorMessage: ");
     QVERIFY(driveUntil(*m_manager, [&] { return sessionIs(m_manager->session(0), SessionManager::WaitingForInput); }));
 }
 
@@ -243,6 +250,68 @@ void TestQueueService::twoSessionsShareThreeFiles()
             && third->getState() == QueueFileState::Done;
     }, 30000));
     QVERIFY(QFileInfo::exists(QString::fromUtf8(third->destFile)));
+}
+
+void TestQueueService::sessionsAreCappedAndCreatedOnce()
+{
+    QVERIFY(startManager({}, 9));
+    QCOMPARE(m_manager->sessionCount(), QueueManager::kMaxSessions);
+    QVERIFY(waitUntilServing());
+    QSet<int> numbers;
+    for (int slot = 0; slot < QueueManager::kMaxSessions; ++slot)
+        numbers.insert(m_manager->session(slot)->number());
+    QCOMPARE(numbers.size(), QueueManager::kMaxSessions);
+
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, m_manager->createSessions(m_service->apiUrl().toUtf8(), 1));
+    QCOMPARE(m_manager->state(), int(QueueManager::Error));
+    QCOMPARE(m_manager->sessionCount(), QueueManager::kMaxSessions);
+    // In Error the cycle serves nobody.
+    QueueFile* file = add("after-second-call.wav");
+    for (int i = 0; i < 5; ++i)
+        driveOnce(*m_manager);
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+}
+
+void TestQueueService::queueNamingAndRefusals()
+{
+    QVERIFY(startManager({}));
+    QList<QByteArray> reported;
+    m_manager->setOnDestFileAdded([&reported](const QByteArray& path) { reported.append(path); });
+    QVERIFY(waitUntilServing());
+    const QString source = writeWav(m_dir.path(), "same.wav");
+    const auto native = [this](const char* name) { return QDir::toNativeSeparators(m_dir.filePath(name)).toUtf8(); };
+
+    QueueFile* first = m_manager->addFileToQueue(source, 10, source, "2: Music -14 LUFS", ProcessingOptions());
+    QVERIFY(first);
+    QCOMPARE(first->destFile, native("same (1).wav"));
+    QueueFile* second = m_manager->addFileToQueue(source, 10, source, "2: Music -14 LUFS", ProcessingOptions());
+    QVERIFY(second);
+    QCOMPARE(second->destFile, native("same (2).wav"));
+    QFile taken(m_dir.filePath("same (3).wav"));
+    QVERIFY(taken.open(QIODevice::WriteOnly));
+    taken.close();
+    QueueFile* third = m_manager->addFileToQueue(source, 100, source, "3: Broadcast -23 LUFS", ProcessingOptions());
+    QVERIFY(third);
+    QCOMPARE(third->destFile, native("same (4).wav"));
+    QCOMPARE(third->priority, 100);
+    QCOMPARE(third->originalSourceFile, source.toUtf8());
+    QCOMPARE(reported, (QList<QByteArray>{first->destFile, second->destFile, third->destFile}));
+    QCOMPARE(m_manager->lastPreset(), QByteArray("3: Broadcast -23 LUFS"));
+
+    QVERIFY(!m_manager->addFileToQueue(m_dir.filePath("missing.wav"), 10, m_dir.filePath("missing-out.wav"),
+                                       "1: Speech -16 LUFS", ProcessingOptions()));
+    QCOMPARE(m_manager->lastError(), QByteArray("Source file does not exist."));
+    QVERIFY(!m_manager->addFileToQueue(source, 10, m_dir.filePath("no-such-folder/out.wav"), "1: Speech -16 LUFS",
+                                       ProcessingOptions()));
+    QCOMPARE(m_manager->lastError(), QByteArray("Destination directory does not exist."));
+    QCOMPARE(m_manager->snapshot().size(), 3);
+    QCOMPARE(m_manager->lastPreset(), QByteArray("3: Broadcast -23 LUFS"));
+
+    // The result lands under the name the queue chose; the source stays.
+    QVERIFY(driveToState(first, QueueFileState::Done));
+    QVERIFY(QFileInfo::exists(QString::fromUtf8(first->destFile)));
+    QVERIFY(QFileInfo::exists(source));
+    m_manager->setOnDestFileAdded(nullptr);
 }
 
 void TestQueueService::logoutPutsRunningFilesBack()

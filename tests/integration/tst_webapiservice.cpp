@@ -118,6 +118,14 @@ void TestWebApiService::presetFaults()
     QVERIFY(api.getPresets());
     QVERIFY(api.presets().isEmpty());
 
+    ServiceProcess mixed({"--mixed-presets"});
+    QVERIFY2(mixed.start(), qPrintable(mixed.errorString()));
+    QVERIFY(logInDemo(mixed.apiUrl().toUtf8()));
+    api.setBaseUrl(mixed.apiUrl().toUtf8());
+    QVERIFY2(api.getPresets(), qPrintable(api.lastError()));
+    QCOMPARE(api.presets(), (QList<QByteArray>{"1: Speech -16 LUFS", "2: Music -14 LUFS", "3: Broadcast -23 LUFS",
+                                               "4: Passthrough"}));
+
     ServiceProcess malformed({"--malformed-json", "/AudioPresets"});
     QVERIFY2(malformed.start(), qPrintable(malformed.errorString()));
     QVERIFY(logInDemo(malformed.apiUrl().toUtf8()));

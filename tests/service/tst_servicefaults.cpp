@@ -24,6 +24,7 @@ private slots:
     void dropResultAfterCutsTheDownload();
     void dropAfterUploadClosesWithoutAnswer();
     void emptyPresetsAnswersAnEmptyList();
+    void mixedPresetsPutOtherValuesAmongTheObjects();
     void malformedJsonHitsChosenEndpoints_data();
     void malformedJsonHitsChosenEndpoints();
     void tokenExpiresAfterItsRequests();
@@ -159,6 +160,25 @@ void TestServiceFaults::emptyPresetsAnswersAnEmptyList()
     QCOMPARE(reply.status, 200);
     QVERIFY(reply.json().value("presets").isArray());
     QVERIFY(reply.json().value("presets").toArray().isEmpty());
+}
+
+void TestServiceFaults::mixedPresetsPutOtherValuesAmongTheObjects()
+{
+    ServiceProcess service({"--mixed-presets"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const ApiClient::Reply reply = api.get("/AudioPresets", api.logIn("demo@sonvira.local", "demo"));
+    QCOMPARE(reply.status, 200);
+    QSet<QJsonValue::Type> kinds;
+    QStringList names;
+    for (const QJsonValue& element : reply.json().value("presets").toArray()) {
+        kinds.insert(element.type());
+        if (element.isObject())
+            names.append(element.toObject().value("name").toString());
+    }
+    QCOMPARE(kinds, (QSet<QJsonValue::Type>{QJsonValue::Double, QJsonValue::String, QJsonValue::Null,
+                                             QJsonValue::Array, QJsonValue::Object}));
+    QCOMPARE(names, (QStringList{"Speech -16 LUFS", "Music -14 LUFS", "Broadcast -23 LUFS", "Passthrough"}));
 }
 
 void TestServiceFaults::malformedJsonHitsChosenEndpoints_data()

@@ -62,6 +62,15 @@ bool writeUpload(const QString& path, QByteArrayView data)
            && file.flush();
 }
 
+// Elements a client must skip in a preset list: every kind of JSON value
+// but an object.
+void appendNonObjects(QJsonArray& list, int id)
+{
+    for (const QJsonValue& odd : {QJsonValue(id), QJsonValue(QString::number(id)), QJsonValue(),
+                                  QJsonValue(QJsonArray{id})})
+        list.append(odd);
+}
+
 } // namespace
 
 ApiRoutes::ApiRoutes(const ServiceOptions& options, AccountBook& accounts, JobBook& jobs, JobRunner& runner,
@@ -121,8 +130,11 @@ ApiReply ApiRoutes::presetList() const
 {
     QJsonArray list;
     if (!options_.emptyPresets) {
-        for (const Preset& preset : presets_.all())
+        for (const Preset& preset : presets_.all()) {
+            if (options_.mixedPresets)
+                appendNonObjects(list, preset.id);
             list.append(QJsonObject{{"id", preset.id}, {"name", preset.name}});
+        }
     }
     return ApiReply::ok(QJsonObject{{"presets", list}});
 }

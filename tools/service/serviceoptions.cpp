@@ -91,6 +91,7 @@ struct OptionSet {
     QCommandLineOption dropResultAfter{"drop-result-after", "Fault: close the connection after BYTES of a result body.", "BYTES"};
     QCommandLineOption dropAfterUpload{"drop-after-upload", "Fault: close the connection after receiving an upload, without answering and without creating a job."};
     QCommandLineOption emptyPresets{"empty-presets", "Fault: answer an empty preset list."};
+    QCommandLineOption mixedPresets{"mixed-presets", "Fault: put non-object elements (a number, a text, null, a list) between the presets of the list."};
     QCommandLineOption malformedJson{"malformed-json", "Fault: answer cut-off JSON on requests matching PATTERN ('*' for all; repeatable).", "PATTERN"};
     QCommandLineOption expireToken{"expire-token-after", "Fault: a token stops working after N authorised requests.", "N"};
 
@@ -98,7 +99,7 @@ struct OptionSet {
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                malformedJson, expireToken};
+                mixedPresets, malformedJson, expireToken};
     }
 };
 
@@ -232,5 +233,6 @@ bool parseServiceOptions(const QStringList& arguments, ServiceOptions& options, 
     options.failJobs = parser.isSet(o.failJobs);
     options.dropAfterUpload = parser.isSet(o.dropAfterUpload);
     options.emptyPresets = parser.isSet(o.emptyPresets);
+    options.mixedPresets = parser.isSet(o.mixedPresets);
     return readNumbers(parser, o, options, error) && readLists(parser, o, options, error);
 }

@@ -37,6 +37,7 @@ struct ServiceOptions {
     bool failJobs = false;
     bool dropAfterUpload = false;
     bool emptyPresets = false;
+    bool mixedPresets = false;
     qint64 dropResultAfter = -1;
     QList<StallRule> stalls;
     QList<QRegularExpression> malformedJson;
