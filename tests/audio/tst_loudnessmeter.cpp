@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <ebur128.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <complex>
@@ -84,6 +85,29 @@ QString thrownText(const std::function<void()>& f)
         return QString::fromStdString(e.what());
     }
     return {};
+}
+
+// Writes `silent` seconds of 16-bit stereo silence followed by `tone`
+// seconds of a 1 kHz sine at half scale. The silence is skipped with a seek,
+// so on file systems with holes a very long file costs almost no disk.
+bool writeSilenceThenTone(const QString& path, double silent, double tone)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const sf_count_t skip = sf_count_t(silent * info.samplerate);
+    const short zero[2] = {0, 0};
+    bool ok = sf_writef_short(f, zero, 1) == 1 && sf_seek(f, skip, SEEK_SET | SFM_WRITE) == skip;
+    const sf_count_t frames = sf_count_t(tone * info.samplerate);
+    std::vector<short> block(size_t(2 * frames));
+    for (sf_count_t i = 0; i < frames; ++i)
+        block[size_t(2 * i)] = block[size_t(2 * i + 1)] = short(std::lrint(16384 * std::sin(2 * M_PI * 1000.0 * double(i) / 48000)));
+    ok = ok && sf_writef_short(f, block.data(), frames) == frames;
+    return sf_close(f) == 0 && ok;
 }
 
 } // namespace
@@ -250,6 +274,23 @@ private slots:
         const double ours = measured(file).lufs;
         const double reference = referenceLoudness(file, channels == 5);
         QVERIFY2(std::fabs(ours - reference) < 0.1, qPrintable(QString("%1 vs %2").arg(ours).arg(reference)));
+    }
+
+    void fileWhoseFloatDataPassTwoGigabytes()
+    {
+        // 5,700 s of stereo decode to 2.19 GB of floats, past the signed
+        // 32-bit byte range; the figures must follow from the short twin
+        // (same tone, same block positions, less silence in front).
+        QVERIFY(writeSilenceThenTone(path("twin.wav"), 2.0, 10.0));
+        QVERIFY(writeSilenceThenTone(path("huge.wav"), 5700.0, 10.0));
+        const Result twin = measured(path("twin.wav"));
+        const Result huge = measured(path("huge.wav"));
+        QFile::remove(path("huge.wav"));
+        QCOMPARE(huge.frames, qint64(5710) * 48000);
+        QCOMPARE(huge.blocks, qint64(57097));
+        QVERIFY2(std::fabs(huge.lufs - twin.lufs) < 0.01, qPrintable(QString("%1 vs %2").arg(huge.lufs).arg(twin.lufs)));
+        const double expectedRms = twin.dbRms + 10 * std::log10(12.0 / 5710.0);
+        QVERIFY2(std::fabs(huge.dbRms - expectedRms) < 0.01, qPrintable(QString("%1 vs %2").arg(huge.dbRms).arg(expectedRms)));
     }
 
     void failuresAreThrownWithTheirTexts()
