@@ -1,0 +1,146 @@
+#include "audiofixtures.h"
+#include "clientfixture.h"
+#include "serviceprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// A watched folder set up only through settings.xml, end to end: the real
+// main window and its timers, the real service, a WAV written into the
+// folder by another program, the processed results next to it, and none of
+// them taken for new input.
+class TestWatchFolderService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void savedFileIsProcessedIntoTheFolderOnce();
+
+private:
+    QString writeSettings(const QString& folder);
+    bool writeSlowly(const QString& staged, const QString& target);
+    bool allKnown(const QStringList& files) const;
+
+    QTemporaryDir dir;
+    ServiceProcess service{{QStringLiteral("--step-ms"), QStringLiteral("20")}};
+    std::unique_ptr<ClientFixture> client;
+};
+
+void TestWatchFolderService::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(dir.isValid());
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+}
+
+// The folder's results go into the folder itself, normalised to one target
+// besides the service's own result.
+QString TestWatchFolderService::writeSettings(const QString& folder)
+{
+    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Settings>
+    <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
+    <hideWhenClosed>false</hideWhenClosed>
+    <ScanPath>
+        <path>%1</path>
+        <showDialog>false</showDialog>
+        <preset>1: Speech -16 LUFS</preset>
+        <outputPath>%1</outputPath>
+        <outputSuffix>-{presetName}</outputSuffix>
+        <enabled>true</enabled>
+        <encodeToMP3>false</encodeToMP3>
+        <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
+    </ScanPath>
+</Settings>
+)")
+                            .arg(QDir::toNativeSeparators(folder));
+    const QString path = dir.filePath(QStringLiteral("settings.xml"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml.toUtf8()) < 0)
+        return {};
+    return path;
+}
+
+// Writes the file the way a recorder does: part of it, a pause with the
+// file still open, then the rest.
+bool TestWatchFolderService::writeSlowly(const QString& staged, const QString& target)
+{
+    QFile source(staged);
+    QFile out(target);
+    if (!source.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = source.readAll();
+    const qsizetype half = bytes.size() / 2;
+    if (out.write(bytes.left(half)) != half || !out.flush())
+        return false;
+    // Several scanner ticks see the half-written file.
+    QTest::qWait(2500);
+    if (!client->manager.snapshot().isEmpty())
+        return false;
+    return out.write(bytes.mid(half)) == bytes.size() - half;
+}
+
+bool TestWatchFolderService::allKnown(const QStringList& files) const
+{
+    const QList<ScannedFile> known = client->settings.scanPaths().first().scannedFiles;
+    for (const QString& file : files) {
+        const bool seen = std::any_of(known.cbegin(), known.cend(), [&](const ScannedFile& entry) {
+            return entry.filePath == file && !entry.isPlaceholder();
+        });
+        if (!seen)
+            return false;
+    }
+    return true;
+}
+
+void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
+{
+    const QString folder = dir.filePath(QStringLiteral("watched"));
+    QVERIFY(QDir().mkpath(folder));
+    client = std::make_unique<ClientFixture>();
+    const QString settingsFile = writeSettings(folder);
+    QVERIFY(client->settings.load(settingsFile));
+    QCOMPARE(client->settings.scanPaths().size(), 1);
+    QVERIFY(client->logIn(service.apiUrl()));
+
+    fixtures::Signal signal;
+    const QString staged = dir.filePath(QStringLiteral("staged.wav"));
+    QVERIFY(fixtures::writeSine(staged, 2.0, 440.0, 0.25, signal));
+    const QString take = QDir::toNativeSeparators(folder + QStringLiteral("/take.wav"));
+    QVERIFY2(writeSlowly(staged, take), "a file still being written was queued");
+
+    QTRY_COMPARE_WITH_TIMEOUT(client->manager.snapshot().size(), 1, 10000);
+    QueueFile* file = client->manager.snapshot().first();
+    QCOMPARE(QString::fromUtf8(file->srcFile), take);
+    QCOMPARE(QString::fromUtf8(file->watchFolder), QDir::toNativeSeparators(folder));
+    QVERIFY(client->trayMessages.contains(QStringLiteral("Added to queue:take.wav\n")));
+    QVERIFY2(QTest::qWaitFor([&] { return file->getState() == QueueFileState::Done; }, 60000),
+             file->toString().constData());
+
+    // The downloaded result was an intermediate file: only the normalised
+    // output stays, under the folder's name for the result.
+    QVERIFY(file->destFile.isEmpty());
+    QCOMPARE(file->outputFiles.size(), 1);
+    const QString output = QString::fromUtf8(file->outputFiles.first());
+    QCOMPARE(output, QDir::toNativeSeparators(folder + QStringLiteral("/take-1_ Speech -16 LUFS -20 dbrms.wav")));
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             (QStringList{QFileInfo(output).fileName(), QStringLiteral("take.wav")}));
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(output, samples, rate, channels));
+    QCOMPARE(channels, 2);
+    const QStringList written{output};
+
+    // Later scans record every result as a known file, and queue none.
+    QTRY_VERIFY_WITH_TIMEOUT(allKnown(written), 10000);
+    QCOMPARE(client->manager.snapshot().size(), 1);
+    QCOMPARE(client->trayMessages.count(QStringLiteral("Added to queue:take.wav\n")), 1);
+}
+
+QTEST_MAIN(TestWatchFolderService)
+#include "tst_watchfolderservice.moc"
