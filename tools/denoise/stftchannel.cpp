@@ -35,7 +35,7 @@ void StftChannel::push(const float* samples, long count, long stride, std::vecto
 
 void StftChannel::finish(std::vector<float>& out)
 {
-    const long total = m_pushed;
+    const int64_t total = m_pushed;
     while (m_synthesize ? m_delivered < total : m_filled > m_hop) {
         std::fill(m_input.begin() + m_filled, m_input.end(), 0.0f);
         m_filled = int(m_input.size());

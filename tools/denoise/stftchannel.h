@@ -3,6 +3,7 @@
 #include "fft.h"
 
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -39,7 +40,7 @@ private:
     std::vector<float> m_overlap;      // overlap-add accumulator
     std::vector<float> m_frame;        // windowed frame / synthesised frame
     std::vector<std::complex<float>> m_spectrum;
-    long m_pushed = 0;                 // real input samples taken
-    long m_delivered = 0;              // output samples handed out
-    long m_discard;                    // leading output that belongs to the padding
+    int64_t m_pushed = 0;              // real input samples taken
+    int64_t m_delivered = 0;           // output samples handed out
+    int64_t m_discard;                 // leading output that belongs to the padding
 };
