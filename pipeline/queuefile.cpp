@@ -2,6 +2,7 @@
 
 #include "audio/postprocessing.h"
 #include "audio/preprocessing.h"
+#include "pipeline/lockedaccess.h"
 
 #include <QString>
 
@@ -36,8 +37,7 @@ void QueueFile::setOriginalSourceFile(const QByteArray& path)
 
 QueueFileState QueueFile::getState() const
 {
-    QMutexLocker lock(&m_lock);
-    return m_state;
+    return lockedaccess::copy(m_lock, m_state);
 }
 
 void QueueFile::setState(QueueFileState state)
@@ -72,38 +72,32 @@ QByteArray QueueFile::stateName(QueueFileState state)
 
 QByteArray QueueFile::errorMessage() const
 {
-    QMutexLocker lock(&m_lock);
-    return m_errorMessage;
+    return lockedaccess::copy(m_lock, m_errorMessage);
 }
 
 void QueueFile::setErrorMessage(const QByteArray& text)
 {
-    QMutexLocker lock(&m_lock);
-    m_errorMessage = text;
+    lockedaccess::assign(m_lock, m_errorMessage, text);
 }
 
 QByteArray QueueFile::details() const
 {
-    QMutexLocker lock(&m_lock);
-    return m_details;
+    return lockedaccess::copy(m_lock, m_details);
 }
 
 void QueueFile::setDetails(const QByteArray& text)
 {
-    QMutexLocker lock(&m_lock);
-    m_details = text;
+    lockedaccess::assign(m_lock, m_details, text);
 }
 
 bool QueueFile::retryable() const
 {
-    QMutexLocker lock(&m_lock);
-    return m_retryable;
+    return lockedaccess::copy(m_lock, m_retryable);
 }
 
 void QueueFile::setRetryable(bool flag)
 {
-    QMutexLocker lock(&m_lock);
-    m_retryable = flag;
+    lockedaccess::assign(m_lock, m_retryable, flag);
 }
 
 QByteArray QueueFile::toString() const

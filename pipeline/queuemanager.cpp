@@ -1,5 +1,6 @@
 #include "pipeline/queuemanager.h"
 
+#include "pipeline/lockedaccess.h"
 #include "settings/naming.h"
 #include "settings/startupconfig.h"
 
@@ -439,44 +440,37 @@ QueueFile* QueueManager::findByDestFile(const QByteArray& path) const
 
 QList<QueueFile*> QueueManager::snapshot() const
 {
-    QMutexLocker queue(&m_queueLock);
-    return m_files;
+    return lockedaccess::copy(m_queueLock, m_files);
 }
 
 void QueueManager::setLastError(const QByteArray& text)
 {
-    QMutexLocker status(&m_statusLock);
-    m_lastError = text;
+    lockedaccess::assign(m_statusLock, m_lastError, text);
 }
 
 QByteArray QueueManager::lastError() const
 {
-    QMutexLocker status(&m_statusLock);
-    return m_lastError;
+    return lockedaccess::copy(m_statusLock, m_lastError);
 }
 
 QByteArray QueueManager::statusMessage() const
 {
-    QMutexLocker status(&m_statusLock);
-    return m_statusMessage;
+    return lockedaccess::copy(m_statusLock, m_statusMessage);
 }
 
 QList<QByteArray> QueueManager::presets() const
 {
-    QMutexLocker status(&m_statusLock);
-    return m_presets;
+    return lockedaccess::copy(m_statusLock, m_presets);
 }
 
 QByteArray QueueManager::lastPreset() const
 {
-    QMutexLocker status(&m_statusLock);
-    return m_lastPreset;
+    return lockedaccess::copy(m_statusLock, m_lastPreset);
 }
 
 QByteArray QueueManager::apiUrl() const
 {
-    QMutexLocker status(&m_statusLock);
-    return m_apiUrl;
+    return lockedaccess::copy(m_statusLock, m_apiUrl);
 }
 
 void QueueManager::setOnDestFileAdded(std::function<void(const QByteArray&)> callback)

@@ -1,6 +1,7 @@
 #include "pipeline/sessionmanager.h"
 
 #include "pipeline/jobinfo.h"
+#include "pipeline/lockedaccess.h"
 #include "pipeline/webapi.h"
 
 #include <QDateTime>
@@ -138,32 +139,27 @@ bool SessionManager::statusText(QByteArray& out) const
 
 QByteArray SessionManager::prevError() const
 {
-    QMutexLocker lock(&m_stateLock);
-    return m_prevError;
+    return lockedaccess::copy(m_stateLock, m_prevError);
 }
 
 bool SessionManager::lastFlag() const
 {
-    QMutexLocker lock(&m_stateLock);
-    return m_lastFlag;
+    return lockedaccess::copy(m_stateLock, m_lastFlag);
 }
 
 QByteArray SessionManager::resultPath() const
 {
-    QMutexLocker lock(&m_stateLock);
-    return m_resultPath;
+    return lockedaccess::copy(m_stateLock, m_resultPath);
 }
 
 QByteArray SessionManager::srcFile() const
 {
-    QMutexLocker lock(&m_stateLock);
-    return m_srcFile;
+    return lockedaccess::copy(m_stateLock, m_srcFile);
 }
 
 QByteArray SessionManager::dstFile() const
 {
-    QMutexLocker lock(&m_stateLock);
-    return m_dstFile;
+    return lockedaccess::copy(m_stateLock, m_dstFile);
 }
 
 bool SessionManager::copyPresets(QList<QByteArray>& list) const
@@ -236,6 +232,17 @@ void SessionManager::setStateLocked(int state, bool flag)
 {
     m_state = state;
     m_lastFlag = flag;
+}
+
+void SessionManager::failStepLocked(const QString& error)
+{
+    if (m_cancelRequested.exchange(false)) {
+        m_prevError = "Cancelled by user";
+        setStateLocked(WaitingForInput, true);
+        return;
+    }
+    m_prevError = error.toUtf8();
+    setStateLocked(Error, true);
 }
 
 SessionManager::Snapshot SessionManager::snapshot() const
@@ -384,12 +391,8 @@ void SessionManager::uploadStep(const Snapshot& current)
         if (error.startsWith(QLatin1String("415"))) {
             m_prevError = "Invalid audio file format";
             setStateLocked(Error, false);
-        } else if (m_cancelRequested.exchange(false)) {
-            m_prevError = "Cancelled by user";
-            setStateLocked(WaitingForInput, true);
         } else {
-            m_prevError = error.toUtf8();
-            setStateLocked(Error, true);
+            failStepLocked(error);
         }
     });
 }
@@ -410,13 +413,7 @@ void SessionManager::processingStep(const Snapshot& current)
     }
     applyOutcome(current.epoch, [&] {
         if (object.isEmpty()) {
-            if (m_cancelRequested.exchange(false)) {
-                m_prevError = "Cancelled by user";
-                setStateLocked(WaitingForInput, true);
-            } else {
-                m_prevError = error.toUtf8();
-                setStateLocked(Error, true);
-            }
+            failStepLocked(error);
             return;
         }
         if (stillRunning) {
@@ -448,12 +445,8 @@ void SessionManager::downloadStep(const Snapshot& current)
             m_resultPath = path.toUtf8();
             m_lastJobDone = jobId;
             setStateLocked(JobReady, true);
-        } else if (m_cancelRequested.exchange(false)) {
-            m_prevError = "Cancelled by user";
-            setStateLocked(WaitingForInput, true);
         } else {
-            m_prevError = error.toUtf8();
-            setStateLocked(Error, true);
+            failStepLocked(error);
         }
     });
 }

@@ -106,6 +106,9 @@ private:
     void applyOutcome(quint64 epoch, const std::function<void()>& change);
     // Used under the state mutex.
     void setStateLocked(int state, bool flag);
+    // A failed network step, under the state mutex: back to waiting when a
+    // cancel caused it, else Error (retryable) with the request's error text.
+    void failStepLocked(const QString& error);
     // A 401 answer: the token the request carried is stale. Clearing it
     // (only if no other thread has replaced it yet) makes the queue manager
     // log in again; the step is repeated with the new token.

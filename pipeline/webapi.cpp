@@ -1,6 +1,7 @@
 #include "pipeline/webapi.h"
 
 #include "pipeline/formdata.h"
+#include "pipeline/lockedaccess.h"
 #include "settings/naming.h"
 
 #include <QDebug>
@@ -122,14 +123,12 @@ WebAPI::~WebAPI()
 
 QString WebAPI::token()
 {
-    QMutexLocker lock(&tokenMutex);
-    return sharedToken;
+    return lockedaccess::copy(tokenMutex, sharedToken);
 }
 
 void WebAPI::setToken(const QString& token)
 {
-    QMutexLocker lock(&tokenMutex);
-    sharedToken = token;
+    lockedaccess::assign(tokenMutex, sharedToken, token);
 }
 
 bool WebAPI::invalidateToken(const QString& failedToken, bool always)
@@ -143,14 +142,12 @@ bool WebAPI::invalidateToken(const QString& failedToken, bool always)
 
 QByteArray WebAPI::sessionHostUrl()
 {
-    QMutexLocker lock(&hostMutex);
-    return sharedHostUrl;
+    return lockedaccess::copy(hostMutex, sharedHostUrl);
 }
 
 void WebAPI::setSessionHostUrl(const QByteArray& url)
 {
-    QMutexLocker lock(&hostMutex);
-    sharedHostUrl = url;
+    lockedaccess::assign(hostMutex, sharedHostUrl, url);
 }
 
 int WebAPI::stallTimeout()
@@ -304,6 +301,12 @@ bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
     return true;
 }
 
+bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object)
+{
+    waitForReply(reply, Abortable::No);
+    return replySucceeded(reply) && parseObject(reply->readAll(), object);
+}
+
 bool WebAPI::login(const QString& email, const QString& password)
 {
     qDebug() << "WebAPI::login" << email << "***";
@@ -319,12 +322,8 @@ bool WebAPI::login(const QString& email, const QString& password)
     QNetworkAccessManager* network = networkManager(callLocal);
     std::unique_ptr<QNetworkReply> reply(
         network->post(buildRequest("/Login", true, false, true), QJsonDocument(body).toJson(QJsonDocument::Indented)));
-    waitForReply(reply.get(), Abortable::No);
-    if (!replySucceeded(reply.get()))
-        return false;
-
     QJsonObject object;
-    if (!parseObject(reply->readAll(), object))
+    if (!awaitObject(reply.get(), object))
         return false;
     const QString newToken = object.value("token").toString();
     if (newToken.isEmpty()) {
@@ -341,12 +340,8 @@ bool WebAPI::getPresets()
     std::unique_ptr<QNetworkAccessManager> callLocal;
     QNetworkAccessManager* network = networkManager(callLocal);
     std::unique_ptr<QNetworkReply> reply(network->get(buildRequest("/AudioPresets", true, true, true)));
-    waitForReply(reply.get(), Abortable::No);
-    if (!replySucceeded(reply.get()))
-        return false;
-
     QJsonObject object;
-    if (!parseObject(reply->readAll(), object))
+    if (!awaitObject(reply.get(), object))
         return false;
     const QJsonValue list = object.value("presets");
     if (!list.isArray()) {
@@ -430,9 +425,8 @@ QJsonObject WebAPI::getJob(int jobId)
     QNetworkAccessManager* network = networkManager(callLocal);
     std::unique_ptr<QNetworkReply> reply(
         network->get(buildRequest("/Jobs/" + QByteArray::number(jobId), true, true, true)));
-    waitForReply(reply.get(), Abortable::No);
     QJsonObject object;
-    if (!replySucceeded(reply.get()) || !parseObject(reply->readAll(), object)) {
+    if (!awaitObject(reply.get(), object)) {
         qDebug().noquote() << "Error" << m_lastError;
         return {};
     }

@@ -129,6 +129,9 @@ private:
     void followProgress(QNetworkReply* reply, bool upload);
     bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
+    // Waits for a request that cannot be aborted and parses its JSON object;
+    // false with lastError set on any failure.
+    bool awaitObject(QNetworkReply* reply, QJsonObject& object);
     QString finishDownload(QFile& partFile, const QString& targetPath);
 
     static void setToken(const QString& token);
