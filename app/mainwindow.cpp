@@ -259,9 +259,7 @@ QueueFileWidget* MainWindow::createWidget(QueueFile& file)
 
 void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int state)
 {
-    widget.setStatusText(text(file.stateName()));
-    widget.setProgressText(text(file.details()));
-    widget.setErrorText(text(file.errorMessage()));
+    widget.followRecord(file.stateName(), file.details(), file.errorMessage());
     if (state == widget.lastState())
         return;
     widget.setLastState(state);

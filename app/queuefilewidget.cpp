@@ -109,11 +109,37 @@ QClickableLabel* QueueFileWidget::addLabel(const QString& name, const QString& t
     return label;
 }
 
-void QueueFileWidget::setStatusText(const QString& text) { lblStatus->setText(text); }
-void QueueFileWidget::setProgressText(const QString& text) { lblProgress->setText(text); }
+void QueueFileWidget::followRecord(const QByteArray& status, const QByteArray& progress, const QByteArray& error)
+{
+    const auto follow = [this](QLabel* label, QByteArray& shown, const QByteArray& text) {
+        if (!m_recordShown || shown != text)
+            label->setText(QString::fromUtf8(text));
+        shown = text;
+    };
+    follow(lblStatus, m_recordStatus, status);
+    follow(lblProgress, m_recordProgress, progress);
+    follow(lblError, m_recordError, error);
+    m_recordShown = true;
+}
+
+void QueueFileWidget::setStatusText(const QString& text)
+{
+    m_recordShown = false;
+    lblStatus->setText(text);
+}
+
+void QueueFileWidget::setProgressText(const QString& text)
+{
+    m_recordShown = false;
+    lblProgress->setText(text);
+}
 void QueueFileWidget::setSourceText(const QString& text) { lblSource->setText(text); }
 void QueueFileWidget::setDestinationText(const QString& text) { lblDestination->setText(text); }
-void QueueFileWidget::setErrorText(const QString& text) { lblError->setText(text); }
+void QueueFileWidget::setErrorText(const QString& text)
+{
+    m_recordShown = false;
+    lblError->setText(text);
+}
 void QueueFileWidget::setPriorityText(const QString& text) { lblPriority->setText(text); }
 void QueueFileWidget::setDebugText(const QString& text) { lblDebug->setText(text); }
 

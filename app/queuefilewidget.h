@@ -31,6 +31,11 @@ public:
     int lastState() const { return m_lastState; }
     void setLastState(int state) { m_lastState = state; }
 
+    // The three lines that follow the file's record on every queue tick,
+    // as the record holds them. A line whose text has not changed since the
+    // last call is left alone, so a tick without news converts nothing and
+    // touches no label.
+    void followRecord(const QByteArray& status, const QByteArray& progress, const QByteArray& error);
     void setStatusText(const QString& text);
     void setProgressText(const QString& text);
     void setSourceText(const QString& text);
@@ -85,6 +90,11 @@ private:
     void reportClick(QMouseEvent* event, bool doubleClick);
 
     int m_lastState = 1;
+    // What followRecord last showed; false once a setter has changed a line.
+    bool m_recordShown = false;
+    QByteArray m_recordStatus;
+    QByteArray m_recordProgress;
+    QByteArray m_recordError;
     int m_fileID;
     QClickableLabel* lblStatus;
     QClickableLabel* lblPriority;

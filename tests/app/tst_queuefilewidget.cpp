@@ -19,6 +19,7 @@ private slots:
     void contextMenuFollowsTheAnswer();
     void refusedContextMenuBuildsNothing();
     void outputsAreOnePerLine();
+    void recordLinesSurviveDirectSetters();
 };
 
 namespace {
@@ -152,6 +153,24 @@ void TestQueueFileWidget::outputsAreOnePerLine()
     QueueFileWidget widget(2004);
     widget.setOutputs({QStringLiteral("/out/a -16 lufs.wav"), QStringLiteral("/out/a -23 dbrms.wav")});
     QCOMPARE(label(widget, "lblOutputs")->text(), QStringLiteral("/out/a -16 lufs.wav\n/out/a -23 dbrms.wav\n"));
+}
+
+// The tick hands the record's lines on every pass and the widget skips
+// unchanged ones; a line a setter changed in between must still come back
+// from the record.
+void TestQueueFileWidget::recordLinesSurviveDirectSetters()
+{
+    QueueFileWidget widget(7, nullptr);
+    widget.followRecord("Error", "Uploading", "Invalid preset");
+    QCOMPARE(label(widget, "lblError")->text(), QStringLiteral("Invalid preset"));
+    widget.setErrorText(QString());
+    widget.setStatusText(QStringLiteral("Status"));
+    widget.followRecord("Error", "Uploading", "Invalid preset");
+    QCOMPARE(label(widget, "lblError")->text(), QStringLiteral("Invalid preset"));
+    QCOMPARE(label(widget, "lblStatus")->text(), QStringLiteral("Error"));
+    widget.followRecord("Running", QByteArray("Processing \xc3\xa9t\xc3\xa9 40%"), QByteArray());
+    QCOMPARE(label(widget, "lblProgress")->text(), QStringLiteral("Processing \u00e9t\u00e9 40%"));
+    QVERIFY(label(widget, "lblError")->text().isEmpty());
 }
 
 QTEST_MAIN(TestQueueFileWidget)
