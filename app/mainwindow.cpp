@@ -392,6 +392,13 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QString destination = naming::expandNameTemplateInPath(dialog.destination(), dialog.preset());
+    // Refused before anything is uploaded: the result could never be saved.
+    const QFileInfo destinationFolder(QFileInfo(destination).absolutePath());
+    if (destinationFolder.isDir() && !destinationFolder.isWritable()) {
+        QMessageBox::critical(this, tr("Error adding files"),
+                              destination + QStringLiteral("\n") + tr("The destination folder is not writable."));
+        return false;
+    }
     if (!queueManager->addFileToQueue(dialog.source(), kAddedByHandPriority, destination, dialog.preset().toUtf8(),
                                       ProcessingOptions())) {
         QMessageBox::critical(this, tr("Error adding files"),

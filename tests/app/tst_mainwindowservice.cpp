@@ -33,6 +33,7 @@ private slots:
     void fileAddedByHandReachesDone();
     void droppedFileOpensTheDialog();
     void droppedFolderOrMissingFileIsRefused();
+    void readOnlyDestinationIsRefused();
     void localProcessingThroughTheService();
     void invalidPresetIsAFinalError();
     void failedJobCanBeResubmitted();
@@ -184,6 +185,28 @@ void TestMainWindowService::droppedFolderOrMissingFileIsRefused()
     QTRY_COMPARE(messages.size(), 2);
     QCOMPARE(messages.last(), QStringLiteral("The source file does not exist."));
     QVERIFY(client->manager.snapshot().isEmpty());
+}
+
+void TestMainWindowService::readOnlyDestinationIsRefused()
+{
+    // A folder nobody may write to, not even root: the kernel's settings tree.
+    const QString readOnly = QStringLiteral("/proc/sys");
+    if (QFileInfo(readOnly).isWritable())
+        QSKIP("no read-only folder on this machine");
+    QVERIFY(startService());
+    const QString source = wav("take.wav", 2);
+    QString message;
+    answerModal<dlgAddFile>([&message](dlgAddFile* dialog) {
+        answerModal<QMessageBox>([&message](QMessageBox* box) {
+            message = box->text();
+            box->accept();
+        });
+        dialog->accept();
+    });
+    QVERIFY(!client->window->addFileWithDialog(source, readOnly + QStringLiteral("/take.wav")));
+    QCOMPARE(message, readOnly + QStringLiteral("/take.wav\nThe destination folder is not writable."));
+    QVERIFY(client->manager.snapshot().isEmpty());
+    QVERIFY(QFileInfo::exists(source));
 }
 
 void TestMainWindowService::localProcessingThroughTheService()
