@@ -70,6 +70,20 @@ void addEnergy(const float* p, qint64 frames, int channels, double* energy)
         }
 }
 
+// Sum of the squares of unfiltered samples, each square in double. Four
+// running sums let the additions overlap instead of waiting on each other.
+double sumOfSquares(const float* p, qint64 count)
+{
+    double acc[4] = {};
+    qint64 i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int u = 0; u < 4; ++u)
+            acc[u] += double(p[i + u]) * double(p[i + u]);
+    for (; i < count; ++i)
+        acc[0] += double(p[i]) * double(p[i]);
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
 qint64 ringFramesFor(qint64 blockFrames, int channels)
 {
     qint64 frames = LoudnessMeter::kRingSize / channels;
@@ -134,10 +148,7 @@ LoudnessMeter::BlockView LoudnessMeter::readBlock(qint64 lower, qint64 upper)
             throw std::runtime_error("Error reading from source file (GetData)");
         const qint64 delivered = got / 4;
         std::fill(m_fresh.begin() + delivered, m_fresh.end(), 0.0f);   // beyond the end: silence
-        double sum = 0;
-        for (qint64 i = 0; i < delivered; ++i)
-            sum += double(m_fresh[size_t(i)]) * double(m_fresh[size_t(i)]);
-        m_sumOfSquares += sum;
+        m_sumOfSquares += sumOfSquares(m_fresh.data(), delivered);
         m_sampleCount += delivered;
         m_samplesConsumed += need;
         IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
