@@ -355,7 +355,7 @@ bool WebAPI::getPresets()
         const QJsonObject preset = element.toObject();
         const QByteArray id = QByteArray::number(preset.value("id").toInteger());
         const QByteArray name = preset.value("name").toString().toUtf8();
-        qDebug() << "Preset " << id << " " << name;
+        qDebug().noquote() << "Preset " + id + " " + name;
         m_presets.append(id + ": " + name);
     }
     return true;
