@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTest>
 
 // The main window's queue driver on a queue manager without sessions: the
@@ -38,6 +39,7 @@ private slots:
     void postProcessingFailureEndsInError();
     void deleteRequestsAreRetriedUntilDone();
     void closeHidesOnlyWhenAsked();
+    void statusBarShowsCreditOnlyOverHttps();
 
 private:
     QString wav(const QString& name, int channels, double seconds = 1.0);
@@ -436,6 +438,19 @@ void TestQueueDriver::closeHidesOnlyWhenAsked()
     QCloseEvent closeEvent;
     QApplication::sendEvent(client->window.get(), &closeEvent);
     QVERIFY(closeEvent.isAccepted());
+}
+
+void TestQueueDriver::statusBarShowsCreditOnlyOverHttps()
+{
+    const QString state = QueueManager::stateName(client->manager.state());
+    client->manager.setApiUrl("http://127.0.0.1:9/api");
+    QMetaObject::invokeMethod(client->window.get(), "tmr_windowStatus_Tick");
+    QCOMPARE(client->window->statusBar()->currentMessage(), state);
+
+    // No job has finished yet, so the credit is not known.
+    client->manager.setApiUrl("https://127.0.0.1:9/api");
+    QMetaObject::invokeMethod(client->window.get(), "tmr_windowStatus_Tick");
+    QCOMPARE(client->window->statusBar()->currentMessage(), state + " - Credit: Waiting for file submission");
 }
 
 QTEST_MAIN(TestQueueDriver)
