@@ -169,6 +169,52 @@ LoudnessMeter::BlockView LoudnessMeter::readBlock(qint64 lower, qint64 upper)
     return {m_ring.data() + start, firstCount, m_ring.data(), count - firstCount};
 }
 
+qint64 LoudnessMeter::blockStart(qint64 j) const
+{
+    return qint64(double(j) * 0.25 * double(m_blockSize) * double(m_sampleRate));
+}
+
+qint64 LoudnessMeter::blockEnd(qint64 j) const
+{
+    return qint64((double(j) * 0.25 + 1.0) * double(m_blockSize) * double(m_sampleRate));
+}
+
+void LoudnessMeter::blockEnergy(qint64 j, double* zj)
+{
+    const int C = m_channels;
+    const qint64 lower = blockStart(j);
+    const qint64 upper = blockEnd(j);
+    const qint64 readBefore = m_samplesConsumed / C;
+    const BlockView view = readBlock(lower, upper);
+    const qint64 firstFrames = view.firstCount / C;
+    // Frames from..to of the block, counted from its first frame, wherever
+    // they sit in the ring.
+    auto addFrames = [&](qint64 from, qint64 to, double* energy) {
+        if (from < firstFrames)
+            addEnergy(view.first + from * C, std::min(to, firstFrames) - from, C, energy);
+        if (to > firstFrames) {
+            const qint64 skip = std::max(from, firstFrames) - firstFrames;
+            addEnergy(view.second + skip * C, to - firstFrames - skip, C, energy);
+        }
+    };
+    for (qint64 from = std::max(readBefore, lower); from < upper;) {
+        while (blockStart(m_nextCut) <= from)
+            ++m_nextCut;
+        const qint64 to = std::min(upper, blockStart(m_nextCut));
+        Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
+        addFrames(from - lower, to - lower, stretch.energy.data());
+        m_stretches.push_back(std::move(stretch));
+        from = to;
+    }
+    for (const Stretch& stretch : m_stretches)
+        for (int c = 0; c < C; ++c)
+            zj[c] += stretch.energy[size_t(c)];
+    // The next block starts on a cut; what lies before it is done with.
+    const qint64 next = blockStart(j + 1);
+    while (!m_stretches.empty() && m_stretches.front().start < next)
+        m_stretches.pop_front();
+}
+
 void LoudnessMeter::measure()
 {
     m_sumOfSquares = 0;
@@ -193,16 +239,15 @@ void LoudnessMeter::measure()
 
     std::vector<double> z(static_cast<size_t>(blocks * C));   // z[j * C + c]
     const double norm = 1.0 / (double(m_sampleRate) * Tg);
+    m_stretches.clear();
+    m_nextCut = 1;
     for (qint64 j = 0; j < blocks; ++j) {
-        const qint64 lower = qint64(double(j) * 0.25 * Tg * double(m_sampleRate));
-        const qint64 upper = qint64((double(j) * 0.25 + 1.0) * Tg * double(m_sampleRate));
-        const BlockView block = readBlock(lower, upper);
         double* zj = &z[size_t(j * C)];
-        addEnergy(block.first, block.firstCount / C, C, zj);
-        addEnergy(block.second, block.secondCount / C, C, zj);
+        blockEnergy(j, zj);
         for (int c = 0; c < C; ++c)
             zj[c] *= norm;
     }
+    m_stretches.clear();
 
     auto weighted = [&](const double* values) {
         double sum = 0;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -60,6 +61,22 @@ private:
         qint64 secondCount;
     };
     BlockView readBlock(qint64 lower, qint64 upper);
+    // First frame and end frame (excluded) of gating block j.
+    qint64 blockStart(qint64 j) const;
+    qint64 blockEnd(qint64 j) const;
+    // Reads block j and stores each channel's sum of squared filtered
+    // samples in zj. Every sample belongs to four overlapping blocks but is
+    // squared once: the new frames are summed in stretches cut at every
+    // block start, and a block adds up the stretches it covers.
+    void blockEnergy(qint64 j, double* zj);
+
+    // One stretch of filtered frames, from `start` to the next stretch.
+    struct Stretch {
+        qint64 start;
+        std::vector<double> energy;   // per channel
+    };
+    std::deque<Stretch> m_stretches;
+    qint64 m_nextCut = 1;             // the next block start to cut at
 
     int m_sampleRate = 0;
     QByteArray m_filterClass;
