@@ -1,10 +1,18 @@
 #include "audiofixtures.h"
 #include "clientfixture.h"
 #include "serviceprocess.h"
+#include "tests/dialogs/modalanswer.h"
 
+#include "dialogs/dlgaddmultplefiles.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,7 +26,9 @@ class TestWatchFolderService : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanup();
     void savedFileIsProcessedIntoTheFolderOnce();
+    void droppedFilesGoThroughTheNewFilesDialog();
 
 private:
     QString writeSettings(const QString& folder);
@@ -35,6 +45,11 @@ void TestWatchFolderService::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(dir.isValid());
     QVERIFY2(service.start(), qPrintable(service.errorString()));
+}
+
+void TestWatchFolderService::cleanup()
+{
+    client.reset();
 }
 
 // The folder's results go into the folder itself, normalised to one target
@@ -140,6 +155,44 @@ void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
     QTRY_VERIFY_WITH_TIMEOUT(allKnown(written), 10000);
     QCOMPARE(client->manager.snapshot().size(), 1);
     QCOMPARE(client->trayMessages.count(QStringLiteral("Added to queue:take.wav\n")), 1);
+}
+
+// Several files dropped on the window: one new-files dialog lists them all,
+// and the accepted rows are queued next to their sources.
+void TestWatchFolderService::droppedFilesGoThroughTheNewFilesDialog()
+{
+    client = std::make_unique<ClientFixture>();
+    QVERIFY(client->logIn(service.apiUrl()));
+    const QString folder = dir.filePath(QStringLiteral("dropped"));
+    QVERIFY(QDir().mkpath(folder));
+    fixtures::Signal signal;
+    QList<QUrl> urls;
+    for (const QString name : {QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav")}) {
+        QVERIFY(fixtures::writeSine(folder + QLatin1Char('/') + name, 0.5, 440.0, 0.25, signal));
+        urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + name);
+    }
+    int rows = 0;
+    answerModal<DlgAddMultpleFiles>([&rows](DlgAddMultpleFiles* dialog) {
+        for (const QCheckBox* box : dialog->findChildren<QCheckBox*>())
+            rows += box->property("NAME").toString() == QLatin1String("chkFilename") ? 1 : 0;
+        dialog->findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->setChecked(true);
+        dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
+    });
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(client->window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(client->window.get(), &drop);
+
+    QTRY_COMPARE(client->manager.snapshot().size(), 3);
+    QCOMPARE(rows, 3);
+    const QList<QueueFile*> queued = client->manager.snapshot();
+    QCOMPARE(QString::fromUtf8(queued[1]->srcFile), QDir::toNativeSeparators(folder + QStringLiteral("/b.wav")));
+    QCOMPARE(QString::fromUtf8(queued[1]->destFile),
+             QDir::toNativeSeparators(folder + QStringLiteral("/b-1_ Speech -16 LUFS.wav")));
+    QCOMPARE(queued[1]->priority, 10);
 }
 
 QTEST_MAIN(TestWatchFolderService)
