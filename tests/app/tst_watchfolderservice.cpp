@@ -60,15 +60,26 @@ QString TestWatchFolderService::writeSettings(const QString& folder)
 <Settings>
     <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
     <hideWhenClosed>false</hideWhenClosed>
+    <rememberPassword>false</rememberPassword>
+    <FFMPEGPath></FFMPEGPath>
+    <apiURL></apiURL>
+    <wUsername></wUsername>
     <ScanPath>
         <path>%1</path>
         <showDialog>false</showDialog>
         <preset>1: Speech -16 LUFS</preset>
+        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>
         <outputPath>%1</outputPath>
         <outputSuffix>-{presetName}</outputSuffix>
         <enabled>true</enabled>
         <encodeToMP3>false</encodeToMP3>
+        <encodeToMP3_suffix></encodeToMP3_suffix>
+        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>
         <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
+        <preProcessing_Arguments></preProcessing_Arguments>
+        <preProcessing_Result>2</preProcessing_Result>
+        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>
+        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>
     </ScanPath>
 </Settings>
 )")
@@ -120,6 +131,11 @@ void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
     const QString settingsFile = writeSettings(folder);
     QVERIFY(client->settings.load(settingsFile));
     QCOMPARE(client->settings.scanPaths().size(), 1);
+    const ScanPath loaded = client->settings.scanPaths().first();
+    QCOMPARE(loaded.path, QDir::toNativeSeparators(folder));
+    QCOMPARE(loaded.preset, QByteArray("1: Speech -16 LUFS"));
+    QCOMPARE(loaded.postProcessing_Arguments, QStringLiteral("normOp00: -20 dBrms"));
+    QVERIFY(loaded.enabled && !loaded.showDialog && loaded.scannedFiles.isEmpty());
     QVERIFY(client->logIn(service.apiUrl()));
 
     fixtures::Signal signal;
