@@ -11,14 +11,14 @@
 
 namespace {
 
-struct FilterSpec {
+struct FilterDesign {
     const char* type;
     double gainDb;
     double q;
     double fc;
 };
 
-std::vector<FilterSpec> classSpecs(const QByteArray& filterClass)
+std::vector<FilterDesign> classDesigns(const QByteArray& filterClass)
 {
     const double invSqrt2 = 1.0 / std::sqrt(2.0);
     if (filterClass == "K-weighting" || filterClass == "Fenton/Lee 2")
@@ -97,7 +97,7 @@ qint64 ringFramesFor(qint64 blockFrames, int channels)
 std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs)
 {
     std::vector<IIRFilter> chain;
-    for (const FilterSpec& f : classSpecs(filterClass))
+    for (const FilterDesign& f : classDesigns(filterClass))
         chain.emplace_back(f.gainDb, f.q, f.fc, fs, QByteArray(f.type), 1.0);
     return chain;
 }
