@@ -1,5 +1,9 @@
 #include "clientfixture.h"
 
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTabWidget>
 #include <QTest>
 
@@ -87,4 +91,17 @@ QString ClientFixture::tabTitle(int index) const
 void ClientFixture::tick()
 {
     QMetaObject::invokeMethod(window.get(), "tmr_queueManager_Tick");
+}
+
+bool ClientFixture::dropUrls(const QList<QUrl>& urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    return true;
 }

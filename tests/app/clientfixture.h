@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
+#include <QList>
+#include <QUrl>
+
 #include <memory>
 
 // A real main window on a real queue manager, as main builds them. Without
@@ -40,6 +43,9 @@ public:
     QString tabTitle(int index) const;
     // Runs the queue tick once, as the 100 ms timer does.
     void tick();
+    // Drags the URLs onto the window and drops them there; false when the
+    // window refused the drag, in which case nothing is dropped.
+    bool dropUrls(const QList<QUrl>& urls);
 
     Settings settings;
     QueueManager manager;

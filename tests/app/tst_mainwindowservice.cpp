@@ -43,7 +43,6 @@ private:
     bool startService(const QStringList& options = {});
     QString wav(const QString& name, int channels, double seconds = 1.0);
     bool waitForState(QueueFile* file, QueueFileState state, int timeoutMs = 60000);
-    void dropUrls(const QList<QUrl>& urls);
     void hoverAccountMenu();
 
     std::unique_ptr<QTemporaryDir> dir;
@@ -88,17 +87,6 @@ QString TestMainWindowService::wav(const QString& name, int channels, double sec
 bool TestMainWindowService::waitForState(QueueFile* file, QueueFileState state, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return file->getState() == state; }, timeoutMs);
-}
-
-void TestMainWindowService::dropUrls(const QList<QUrl>& urls)
-{
-    QMimeData data;
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(client->window.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(client->window.get(), &drop);
 }
 
 void TestMainWindowService::hoverAccountMenu()
@@ -148,7 +136,7 @@ void TestMainWindowService::droppedFileOpensTheDialog()
         proposed = dialog->findChild<QLabel*>(QStringLiteral("lblDestFile"))->text();
         dialog->accept();
     });
-    dropUrls({QUrl::fromLocalFile(source)});
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(source)}));
     QTRY_COMPARE(client->manager.snapshot().size(), 1);
     QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("voice - {presetName}.take.wav")));
 
@@ -169,7 +157,7 @@ void TestMainWindowService::droppedFolderOrMissingFileIsRefused()
         box->accept();
     };
     answerModal<QMessageBox>(answer);
-    dropUrls({QUrl::fromLocalFile(dir->path())});
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(dir->path())}));
     QTRY_COMPARE(messages.size(), 1);
     QVERIFY2(messages.last().contains(QStringLiteral("is a folder")), qPrintable(messages.last()));
 
@@ -181,7 +169,7 @@ void TestMainWindowService::droppedFolderOrMissingFileIsRefused()
         dialog->accept();
         dialog->reject();
     });
-    dropUrls({QUrl::fromLocalFile(source)});
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(source)}));
     QTRY_COMPARE(messages.size(), 2);
     QCOMPARE(messages.last(), QStringLiteral("The source file does not exist."));
     QVERIFY(client->manager.snapshot().isEmpty());

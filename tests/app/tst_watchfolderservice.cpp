@@ -183,7 +183,7 @@ void TestWatchFolderService::droppedFilesGoThroughTheNewFilesDialog()
     QVERIFY(QDir().mkpath(folder));
     fixtures::Signal signal;
     QList<QUrl> urls;
-    for (const QString name : {QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav")}) {
+    for (const QString& name : {QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav")}) {
         QVERIFY(fixtures::writeSine(folder + QLatin1Char('/') + name, 0.5, 440.0, 0.25, signal));
         urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + name);
     }
@@ -194,13 +194,7 @@ void TestWatchFolderService::droppedFilesGoThroughTheNewFilesDialog()
         dialog->findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->setChecked(true);
         dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
     });
-    QMimeData data;
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(client->window.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(client->window.get(), &drop);
+    QVERIFY(client->dropUrls(urls));
 
     QTRY_COMPARE(client->manager.snapshot().size(), 3);
     QCOMPARE(rows, 3);
