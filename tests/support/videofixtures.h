@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Short videos for the tests, generated with the system's ffmpeg into the
+// given path (a test pattern and, when asked for, a 440 Hz tone).
+namespace videofixtures {
+
+enum class Kind {
+    Mp4H264Aac,   // H.264 picture, AAC sound
+    Matroska,     // MPEG-4 picture, FLAC sound
+    PictureOnly,  // H.264 picture, no sound stream
+};
+
+// `toneAmplitude` is the tone's peak (0..1). False when ffmpeg failed.
+bool makeVideo(const QString& path, Kind kind, double seconds = 2.0, double toneAmplitude = 0.1);
+
+// One "size:md5" line per packet of the first picture stream, so two files
+// can be compared packet by packet whatever their containers' timings.
+QStringList picturePackets(const QString& path);
+// Number of audio streams ffprobe finds.
+int audioStreamCount(const QString& path);
+// Decodes the first sound stream to a 16-bit WAV; false when ffmpeg failed.
+bool extractSound(const QString& video, const QString& wav);
+
+} // namespace videofixtures

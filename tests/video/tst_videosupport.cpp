@@ -1,0 +1,348 @@
+#include "audiofixtures.h"
+#include "videofixtures.h"
+
+#include "video/ffmpegtool.h"
+#include "video/videosupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using videofixtures::Kind;
+
+// The video queue on the real ffmpeg with short generated videos: states
+// through whole jobs, reuse of one extraction, one ffmpeg at a time, the
+// names of moved files, failures and the files left behind.
+class TestVideoSupport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void videoSuffixesIgnoreLetterCase();
+    void queueIsDisabledWithoutFfmpegOrFolder();
+    void wholeJobCopiesThePictureAndTakesTheNewSound();
+    void sameVideoTwiceReusesTheExtraction();
+    void sameVideoTwiceExtractsAgainWhenTheFirstFailed();
+    void secondVideoOfAGroupWaitsForTheFirst();
+    void existingAudioTargetGetsANumberedName();
+    void failedMuxLeavesNoOutputAndKeepsTheSound();
+    void groupsCountsAndProcessedAudioInUse();
+    void moveFileAcrossFoldersKeepsTheSourceOnFailure();
+    void destructionRemovesExtractionTargets();
+
+private:
+    // Ticks until the record leaves `state`, as the one-second timer would.
+    bool tickWhile(videoFile* record, int state, int timeoutMs = 30000);
+    QString path(const QString& name) const { return QDir::toNativeSeparators(dir->filePath(name)); }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<videoSupport> queue;
+    QString work;
+    QString mp4;
+};
+
+void TestVideoSupport::initTestCase()
+{
+    ffmpegtool::setFfmpegFolder(QString());
+    QVERIFY2(ffmpegtool::isFfmpegAvailable(), "the tests need the system's ffmpeg");
+}
+
+void TestVideoSupport::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    work = path(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    queue = std::make_unique<videoSupport>(true, work);
+    mp4 = path(QStringLiteral("clip.mp4"));
+    QVERIFY(videofixtures::makeVideo(mp4, Kind::Mp4H264Aac));
+}
+
+void TestVideoSupport::cleanup()
+{
+    queue.reset();
+    dir.reset();
+}
+
+bool TestVideoSupport::tickWhile(videoFile* record, int state, int timeoutMs)
+{
+    QList<videoFile*> changed;
+    QDeadlineTimer deadline(timeoutMs);
+    while (record->state == state && !deadline.hasExpired()) {
+        queue->processQueue(changed);
+        if (record->state == state)
+            QTest::qWait(20);
+    }
+    return record->state != state;
+}
+
+void TestVideoSupport::videoSuffixesIgnoreLetterCase()
+{
+    for (const char* name : {"a.mpeg", "a.avi", "a.mp4", "clip.MKV", "a.mov", "a.wmv", "a.MPG"})
+        QVERIFY2(videoSupport::isVideoFile(QString::fromLatin1(name)), name);
+    for (const char* name : {"clip.webm", "a.wav", "mp4", "a.mp4.txt"})
+        QVERIFY2(!videoSupport::isVideoFile(QString::fromLatin1(name)), name);
+}
+
+void TestVideoSupport::queueIsDisabledWithoutFfmpegOrFolder()
+{
+    QVERIFY(queue->videoEnabled);
+    QVERIFY(!videoSupport(false, work).videoEnabled);
+    QVERIFY(!videoSupport(true, QString()).videoEnabled);
+}
+
+void TestVideoSupport::wholeJobCopiesThePictureAndTakesTheNewSound()
+{
+    const QString target = path(QStringLiteral("work/audioFrom-clip.wav"));
+    videoFile* record = queue->addVideo(mp4, target, 0, 1);
+    QCOMPARE(record->id, 1);
+    QCOMPARE(record->state, int(videoFile::WaitingA));
+    QCOMPARE(record->extractTarget, QDir::toNativeSeparators(work + QStringLiteral("/sonvira-temp-1.wav")));
+
+    QList<videoFile*> changed;
+    QVERIFY(queue->processQueue(changed));
+    QCOMPARE(changed, QList<videoFile*>{record});
+    QCOMPARE(record->state, int(videoFile::ExtractingAudio));
+    QCOMPARE(queue->runningRecords(), QList<videoFile*>{record});
+    QVERIFY(record->stateName().startsWith(QLatin1String("extractingAudio - ")));
+
+    QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+    QCOMPARE(record->stateName(), QStringLiteral("extractedAudioReady"));
+    QCOMPARE(record->extractedAudio, target);
+    QVERIFY(QFileInfo::exists(target));
+    QVERIFY(!QFileInfo::exists(record->extractTarget));
+    QVERIFY(queue->jobs.empty());
+
+    // The processed sound: a quieter mkv's sound stands in for the service.
+    const QString quiet = path(QStringLiteral("quiet.mkv"));
+    const QString processed = path(QStringLiteral("clip - processed.wav"));
+    QVERIFY(videofixtures::makeVideo(quiet, Kind::Matroska, 2.0, 0.02));
+    QVERIFY(videofixtures::extractSound(quiet, processed));
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(processed, samples, rate, channels));
+    const double processedLevel = fixtures::rmsDb(samples);
+    const QString output = path(QStringLiteral("clip - new.mp4"));
+    // Found through a path spelt with a doubled leading slash.
+    QCOMPARE(queue->setProcessedAudio(QLatin1Char('/') + target, processed, output), record);
+    QCOMPARE(record->state, int(videoFile::WaitingB));
+    QVERIFY(queue->isProcessedAudioInUse(processed));
+
+    changed.clear();
+    QVERIFY(queue->processQueue(changed));
+    QCOMPARE(record->state, int(videoFile::ReencodingVideo));
+    QVERIFY(tickWhile(record, videoFile::ReencodingVideo));
+    QCOMPARE(record->stateName(), QStringLiteral("finished"));
+    QVERIFY(!queue->isProcessedAudioInUse(processed));
+
+    QCOMPARE(videofixtures::picturePackets(output), videofixtures::picturePackets(mp4));
+    QVERIFY(!videofixtures::picturePackets(output).isEmpty());
+    QCOMPARE(videofixtures::audioStreamCount(output), 1);
+    const QString check = path(QStringLiteral("check.wav"));
+    const QString original = path(QStringLiteral("original.wav"));
+    QVERIFY(videofixtures::extractSound(output, check));
+    QVERIFY(videofixtures::extractSound(mp4, original));
+    QVERIFY(fixtures::readAudio(check, samples, rate, channels));
+    QVERIFY2(qAbs(fixtures::rmsDb(samples) - processedLevel) < 0.5, "the new video has not got the processed sound");
+    QVERIFY(fixtures::readAudio(original, samples, rate, channels));
+    QVERIFY(fixtures::rmsDb(samples) - processedLevel > 10);
+    // Nothing the new video needed is left; the source stays.
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(!QFileInfo::exists(processed));
+    QVERIFY(QFileInfo::exists(mp4));
+    const videoSupport::Counts counts = queue->counts();
+    QCOMPARE(counts.total, 1);
+    QCOMPARE(counts.finished, 1);
+    QCOMPARE(counts.inProgress, 0);
+}
+
+void TestVideoSupport::sameVideoTwiceReusesTheExtraction()
+{
+    videoFile* first = queue->addVideo(mp4, path(QStringLiteral("work/a.wav")), 0, 1);
+    videoFile* second = queue->addVideo(QDir::fromNativeSeparators(mp4), path(QStringLiteral("work/b.wav")), 0, 2);
+    QCOMPARE(second->state, int(videoFile::SameSourceInProgress));
+    QCOMPARE(second->stateName(), QStringLiteral("unknown"));
+    QVERIFY(tickWhile(first, videoFile::WaitingA));
+    QVERIFY(tickWhile(first, videoFile::ExtractingAudio));
+    QCOMPARE(first->state, int(videoFile::ExtractedAudioReady));
+    QCOMPARE(second->state, int(videoFile::SameSourceInProgress));
+    QCOMPARE(queue->counts().inProgress, 2);
+
+    const QString processed = path(QStringLiteral("processed.wav"));
+    QVERIFY(QFile::copy(first->extractedAudio, processed));
+    queue->setProcessedAudio(first->extractedAudio, processed, path(QStringLiteral("out.mp4")));
+    QList<videoFile*> changed;
+    queue->processQueue(changed);
+    QCOMPARE(first->state, int(videoFile::ReencodingVideo));
+    // The switch from 2048 is not reported as a change.
+    QVERIFY(!changed.contains(second));
+    QCOMPARE(second->state, int(videoFile::WaitingForProcessedAudio));
+    QCOMPARE(second->extractedAudio, first->extractedAudio);
+    QCOMPARE(second->audioTarget, first->audioTarget);
+    QCOMPARE(second->decoderJobId, 0);
+    // The shared extraction outlives the first video's mux.
+    QVERIFY(tickWhile(first, videoFile::ReencodingVideo));
+    QCOMPARE(first->state, int(videoFile::Finished));
+    QVERIFY(QFileInfo::exists(second->extractedAudio));
+    QVERIFY(!QFileInfo::exists(processed));
+}
+
+void TestVideoSupport::sameVideoTwiceExtractsAgainWhenTheFirstFailed()
+{
+    const QString silent = path(QStringLiteral("silent.mp4"));
+    QVERIFY(videofixtures::makeVideo(silent, Kind::PictureOnly));
+    videoFile* first = queue->addVideo(silent, path(QStringLiteral("work/a.wav")), 0, 1);
+    videoFile* second = queue->addVideo(silent, path(QStringLiteral("work/b.wav")), 0, 1);
+    QVERIFY(tickWhile(first, videoFile::WaitingA));
+    QVERIFY(tickWhile(first, videoFile::ExtractingAudio));
+    QCOMPARE(first->stateName(), QStringLiteral("errorExtracting"));
+    QVERIFY(first->failed());
+    QVERIFY(tickWhile(second, videoFile::SameSourceInProgress));
+    QCOMPARE(second->state, int(videoFile::WaitingA));
+    QVERIFY(tickWhile(second, videoFile::WaitingA));
+    QVERIFY(second->decoderJobId > first->decoderJobId);
+    QVERIFY(tickWhile(second, videoFile::ExtractingAudio));
+    QCOMPARE(second->state, int(videoFile::ErrorExtracting));
+    QVERIFY(queue->groupReady(1));
+    QCOMPARE(queue->counts().failed, 2);
+}
+
+void TestVideoSupport::secondVideoOfAGroupWaitsForTheFirst()
+{
+    const QString mkv = path(QStringLiteral("other.MKV"));
+    QVERIFY(videofixtures::makeVideo(mkv, Kind::Matroska));
+    videoFile* first = queue->addVideo(mp4, path(QStringLiteral("work/audioFrom-clip.wav")), 0, 7);
+    videoFile* second = queue->addVideo(mkv, path(QStringLiteral("work/audioFrom-other.wav")), 0, 7);
+    QList<videoFile*> changed;
+    queue->processQueue(changed);
+    QCOMPARE(first->state, int(videoFile::ExtractingAudio));
+    QCOMPARE(second->state, int(videoFile::WaitingA));
+    QVERIFY(!queue->groupReady(7));
+    QDeadlineTimer deadline(30000);
+    while (first->state == videoFile::ExtractingAudio && !deadline.hasExpired()) {
+        QCOMPARE(second->state, int(videoFile::WaitingA));
+        queue->processQueue(changed);
+        QTest::qWait(20);
+    }
+    QCOMPARE(first->state, int(videoFile::ExtractedAudioReady));
+    QVERIFY(!queue->groupReady(7));
+    QVERIFY(tickWhile(second, videoFile::WaitingA));
+    QVERIFY(tickWhile(second, videoFile::ExtractingAudio));
+    QCOMPARE(second->state, int(videoFile::ExtractedAudioReady));
+    QVERIFY(queue->groupReady(7));
+    QCOMPARE(queue->recordsOfGroup(7), (QList<videoFile*>{first, second}));
+}
+
+void TestVideoSupport::existingAudioTargetGetsANumberedName()
+{
+    const QString target = path(QStringLiteral("work/audioFrom-clip.wav"));
+    QFile taken(target);
+    QVERIFY(taken.open(QIODevice::WriteOnly));
+    taken.close();
+    videoFile* record = queue->addVideo(mp4, target, 0, 1);
+    QVERIFY(tickWhile(record, videoFile::WaitingA));
+    QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+    QCOMPARE(record->extractedAudio, path(QStringLiteral("work/audioFrom-clip - 1.wav")));
+    QCOMPARE(QFileInfo(target).size(), 0);
+    QVERIFY(QFileInfo(record->extractedAudio).size() > 1000);
+}
+
+void TestVideoSupport::failedMuxLeavesNoOutputAndKeepsTheSound()
+{
+    videoFile* record = queue->addVideo(mp4, path(QStringLiteral("work/a.wav")), 0, 1);
+    QVERIFY(tickWhile(record, videoFile::WaitingA));
+    QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+    // A reserved output name, and a processed sound that is not audio.
+    const QString output = path(QStringLiteral("clip - new.mp4"));
+    QFile reserved(output);
+    QVERIFY(reserved.open(QIODevice::WriteOnly));
+    reserved.close();
+    const QString broken = path(QStringLiteral("broken.wav"));
+    QFile junk(broken);
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a sound at all");
+    junk.close();
+    queue->setProcessedAudio(record->extractedAudio, broken, output);
+    QVERIFY(tickWhile(record, videoFile::WaitingB));
+    QVERIFY(tickWhile(record, videoFile::ReencodingVideo));
+    QCOMPARE(record->stateName(), QStringLiteral("errorEncoding"));
+    QVERIFY(!QFileInfo::exists(output));
+    QVERIFY(QFileInfo::exists(broken));
+    QVERIFY(QFileInfo::exists(record->extractedAudio));
+    QCOMPARE(queue->counts().failed, 1);
+}
+
+void TestVideoSupport::groupsCountsAndProcessedAudioInUse()
+{
+    videoFile* a = queue->addVideo(mp4, path(QStringLiteral("work/a.wav")), 0, 3);
+    videoFile* b = queue->addVideo(path(QStringLiteral("b.avi")), path(QStringLiteral("work/b.wav")), 2, 3);
+    a->state = videoFile::ExtractedAudioReady;
+    b->state = videoFile::ErrorExtracting;
+    QVERIFY(queue->groupReady(3));
+    b->state = videoFile::Cancelled;
+    QVERIFY(!queue->groupReady(3));
+    queue->cancelGroup(3);
+    QCOMPARE(a->stateName(), QStringLiteral("cancelled"));
+
+    a->state = videoFile::WaitingForProcessedAudio;
+    a->extractedAudio = path(QStringLiteral("work/a.wav"));
+    videoFile* copy = queue->addCopy(*a, path(QStringLiteral("r2.wav")), path(QStringLiteral("v2.mp4")));
+    QCOMPARE(copy->id, 3);
+    QCOMPARE(copy->state, int(videoFile::WaitingB));
+    QCOMPARE(copy->sourceVideo, a->sourceVideo);
+    QCOMPARE(copy->groupKey, 3);
+    QVERIFY(queue->isProcessedAudioInUse(path(QStringLiteral("r2.wav"))));
+    QVERIFY(!queue->isProcessedAudioInUse(path(QStringLiteral("other.wav"))));
+    QCOMPARE(queue->findById(3), copy);
+    QCOMPARE(queue->findById(99), nullptr);
+    QCOMPARE(queue->findByExtractedAudio(path(QStringLiteral("work/A.WAV"))), a);
+
+    copy->state = videoFile::ErrorEncoding;
+    QVERIFY(!queue->isProcessedAudioInUse(path(QStringLiteral("r2.wav"))));
+    const videoSupport::Counts counts = queue->counts();
+    QCOMPARE(counts.total, 3);
+    QCOMPARE(counts.inProgress, 1);
+    QCOMPARE(counts.cancelled, 1);
+    QCOMPARE(counts.failed, 1);
+}
+
+void TestVideoSupport::moveFileAcrossFoldersKeepsTheSourceOnFailure()
+{
+    const QString source = path(QStringLiteral("work/moved.wav"));
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(5000, 'a'));
+    file.close();
+    QCOMPARE(videoSupport::moveFile(path(QStringLiteral("missing.wav")), path(QStringLiteral("x.wav"))), QString());
+    QCOMPARE(videoSupport::moveFile(source, path(QStringLiteral("no such folder/moved.wav"))), QString());
+    QVERIFY(QFileInfo::exists(source));
+
+    QTemporaryDir elsewhere;
+    const QString target = QDir::toNativeSeparators(elsewhere.filePath(QStringLiteral("moved.wav")));
+    QCOMPARE(videoSupport::moveFile(source, target), target);
+    QVERIFY(!QFileInfo::exists(source));
+    QCOMPARE(QFileInfo(target).size(), 5000);
+}
+
+void TestVideoSupport::destructionRemovesExtractionTargets()
+{
+    videoFile* record = queue->addVideo(mp4, path(QStringLiteral("work/a.wav")), 0, 1);
+    const QString target = record->extractTarget;
+    QList<videoFile*> changed;
+    queue->processQueue(changed);
+    QCOMPARE(record->state, int(videoFile::ExtractingAudio));
+    // The extraction is still running or has written its target.
+    queue.reset();
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(QFileInfo::exists(mp4));
+}
+
+QTEST_GUILESS_MAIN(TestVideoSupport)
+#include "tst_videosupport.moc"

@@ -1,0 +1,110 @@
+#include "video/videocodecprocess.h"
+
+#include "video/ffmpegtool.h"
+
+#include <QDebug>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 30000;
+constexpr qsizetype kKeptOutputBytes = 64 * 1024;
+
+void appendKeepingTail(QByteArray& buffer, const QByteArray& data)
+{
+    buffer += data;
+    if (buffer.size() > kKeptOutputBytes)
+        buffer.remove(0, buffer.size() - kKeptOutputBytes);
+}
+
+} // namespace
+
+videoCodec_Process::videoCodec_Process(QObject* parent) : QObject(parent) {}
+
+videoCodec_Process::~videoCodec_Process()
+{
+    if (process)
+        process->disconnect(this);
+}
+
+QStringList videoCodec_Process::decoderArguments(const QString& inputVideo, const QString& outputWav)
+{
+    return {QStringLiteral("-i"), inputVideo, QStringLiteral("-nostdin"), QStringLiteral("-vn"),
+            QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), outputWav};
+}
+
+QStringList videoCodec_Process::encoderArguments(const QString& inputVideo, const QString& inputAudio,
+                                                 const QString& outputVideo)
+{
+    return {QStringLiteral("-i"), inputVideo, QStringLiteral("-i"), inputAudio, QStringLiteral("-y"),
+            QStringLiteral("-nostdin"), QStringLiteral("-c:v"), QStringLiteral("copy"), QStringLiteral("-map"),
+            QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("1:a:0"), outputVideo};
+}
+
+bool videoCodec_Process::init_Decoder(int jobId, const QString& inputVideo, const QString& outputWav)
+{
+    return start(jobId, 1, decoderArguments(inputVideo, outputWav), "init_Decoder::process pointer is not empty");
+}
+
+bool videoCodec_Process::init_Encoder(int jobId, const QString& inputVideo, const QString& inputAudio,
+                                      const QString& outputVideo)
+{
+    return start(jobId, 2, encoderArguments(inputVideo, inputAudio, outputVideo),
+                 "init_Encoder::process pointer is not empty");
+}
+
+bool videoCodec_Process::start(int jobId, int jobMode, const QStringList& arguments, const char* misuseText)
+{
+    id = jobId;
+    if (process)
+        throw std::runtime_error(misuseText);
+    mode = jobMode;
+    finished = false;
+    process = std::make_unique<QProcess>();
+    connect(process.get(), &QProcess::finished, this, &videoCodec_Process::processFinished);
+    connect(process.get(), &QProcess::readyReadStandardOutput, this, &videoCodec_Process::readStandardOutput);
+    connect(process.get(), &QProcess::readyReadStandardError, this, &videoCodec_Process::readStandardError);
+
+    const QString program = ffmpegtool::programIn(ffmpegtool::ffmpegFolder());
+    qDebug().noquote() << program << arguments.join(QLatin1Char(' '));
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->start(program, arguments, QIODevice::ReadWrite);
+    return process->waitForStarted(kStartTimeoutMs);
+}
+
+int videoCodec_Process::getJobStatus()
+{
+    if (!process)
+        return 0;
+    readStandardOutput();
+    qDebug().noquote() << "getJobStatus std read" << QString::fromLocal8Bit(m_stdOutUnread);
+    m_stdOutUnread.clear();
+    if (!finished)
+        return 1;
+    return exitCode == 0 && !m_crashed ? 2 : 3;
+}
+
+void videoCodec_Process::processFinished(int code, QProcess::ExitStatus exitStatus)
+{
+    readStandardError();
+    qDebug().noquote() << "Process finished with exit code" << code << "and exit status"
+                       << (exitStatus == QProcess::NormalExit ? "NormalExit" : "CrashExit");
+    qDebug().noquote() << "StdERR" << QString::fromLocal8Bit(m_stdErr) << "length" << m_stdErr.size();
+    // A crash is a failure even where the system reports exit code 0.
+    m_crashed = exitStatus == QProcess::CrashExit;
+    exitCode = code;
+    finished = true;
+}
+
+void videoCodec_Process::readStandardOutput()
+{
+    if (process)
+        appendKeepingTail(m_stdOutUnread, process->readAllStandardOutput());
+}
+
+void videoCodec_Process::readStandardError()
+{
+    if (process)
+        appendKeepingTail(m_stdErr, process->readAllStandardError());
+}

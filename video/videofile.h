@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+// One video job of the video queue: a source video, the WAV its sound is
+// extracted to, the processed sound to put back and the video to write.
+// Paths are kept with native separators.
+class videoFile {
+public:
+    // Values of `state`.
+    enum State : int {
+        WaitingA = 1,
+        ExtractingAudio = 2,
+        ExtractedAudioReady = 3,
+        WaitingForProcessedAudio = 4,
+        WaitingB = 5,
+        ReencodingVideo = 6,
+        Finished = 7,
+        Cancelled = 512,
+        Error = 1024,
+        ErrorExtracting = 1024 + 32,
+        ErrorEncoding = 1024 + 64,
+        SameSourceInProgress = 2048,
+    };
+
+    QString sourceVideo;
+    QString extractTarget;
+    QString audioTarget;
+    QString extractedAudio;
+    QString processedAudio;
+    QString outputVideo;
+    QString jobStatusText;
+    int state = WaitingA;
+    int id = 0;
+    int groupKey = 0;
+    int encoderJobId = 0;
+    int decoderJobId = 0;
+    int addMode = 0;
+
+    // The state's name; the two running states append jobStatusText.
+    QString stateName() const;
+    // Failed for good: the 1024 bit is set (2048 is not a failure).
+    bool failed() const { return (state & Error) != 0; }
+};

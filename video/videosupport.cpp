@@ -1,0 +1,421 @@
+#include "video/videosupport.h"
+
+#include "settings/naming.h"
+#include "video/videocodecprocess.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const QStringList kVideoSuffixes = {QStringLiteral("mpeg"), QStringLiteral("avi"), QStringLiteral("mp4"),
+                                    QStringLiteral("mkv"),  QStringLiteral("mov"), QStringLiteral("wmv"),
+                                    QStringLiteral("mpg")};
+
+bool sameNormalisedPath(const QString& a, const QString& b)
+{
+    return videoSupport::normalisedPath(a).compare(videoSupport::normalisedPath(b), Qt::CaseInsensitive) == 0;
+}
+
+// Neither finished, cancelled nor failed.
+bool unfinished(const videoFile& record)
+{
+    return record.state < videoFile::Error && record.state != videoFile::Finished
+        && record.state != videoFile::Cancelled;
+}
+
+QString freeTargetName(const QString& target)
+{
+    if (!QFileInfo::exists(target))
+        return target;
+    const QFileInfo info(target);
+    for (int n = 1;; ++n) {
+        const QString candidate = info.absolutePath() + QLatin1Char('/')
+            + QStringLiteral("%1 - %2.%3").arg(info.completeBaseName()).arg(n).arg(info.suffix());
+        if (!QFileInfo::exists(candidate))
+            return QDir::toNativeSeparators(candidate);
+    }
+}
+
+bool copyCompletely(const QString& source, const QString& target)
+{
+    if (QFile::copy(source, target) && QFileInfo(target).size() == QFileInfo(source).size())
+        return true;
+    QFile::remove(target);
+    return false;
+}
+
+} // namespace
+
+bool videoSupport::Counts::operator==(const Counts& other) const
+{
+    return total == other.total && inProgress == other.inProgress && finished == other.finished
+        && cancelled == other.cancelled && failed == other.failed;
+}
+
+videoSupport::videoSupport(bool ffmpegAvailable, const QString& workFolder)
+    : videoEnabled(ffmpegAvailable && !workFolder.isEmpty()), tempFolder(workFolder)
+{
+}
+
+videoSupport::~videoSupport()
+{
+    // Ends running ffmpeg processes before their targets are removed.
+    jobs.clear();
+    while (!videos.empty()) {
+        const QString target = videos.back()->extractTarget;
+        if (QFileInfo::exists(target)) {
+            QFile file(target);
+            if (file.remove())
+                qDebug() << "~videoFile: File removed successfully";
+            else
+                qDebug().noquote() << "~videoFile: Failed to remove file: " + file.errorString();
+        }
+        videos.pop_back();
+    }
+}
+
+bool videoSupport::isVideoFile(const QString& path)
+{
+    return kVideoSuffixes.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive);
+}
+
+QString videoSupport::normalisedPath(const QString& path)
+{
+    QString result = path;
+    if (result.startsWith(QLatin1String("//")))
+        result.replace(0, 2, QStringLiteral("/"));
+    return QDir::toNativeSeparators(result);
+}
+
+videoFile* videoSupport::addVideo(const QString& sourceVideo, const QString& audioTarget, int addMode, int groupKey)
+{
+    auto record = std::make_unique<videoFile>();
+    record->state = videoFile::WaitingA;
+    record->sourceVideo = sourceVideo;
+    record->addMode = addMode;
+    record->groupKey = groupKey;
+    const QString nativeSource = QDir::toNativeSeparators(sourceVideo);
+    const bool sameSource = std::any_of(videos.begin(), videos.end(), [&](const auto& other) {
+        return QDir::toNativeSeparators(other->sourceVideo).compare(nativeSource, Qt::CaseInsensitive) == 0;
+    });
+    record->id = ++lastVideoId;
+    const QString target = tempFolder + QStringLiteral("/sonvira-temp-") + QString::number(record->id)
+        + QStringLiteral(".wav");
+    QFile::remove(target);
+    record->extractTarget = QDir::toNativeSeparators(target);
+    record->audioTarget = audioTarget;
+    if (sameSource)
+        record->state = videoFile::SameSourceInProgress;
+    videos.push_back(std::move(record));
+    return videos.back().get();
+}
+
+bool videoSupport::processQueue(QList<videoFile*>& changed)
+{
+    const qsizetype before = changed.size();
+    for (const auto& entry : videos) {
+        videoFile& record = *entry;
+        qDebug().noquote() << "videoSupport::processQueue ID: " << record.id << record.stateName();
+        switch (record.state) {
+        case videoFile::WaitingA:
+            startExtraction(record, changed);
+            break;
+        case videoFile::ExtractingAudio:
+            pollExtraction(record, changed);
+            break;
+        case videoFile::WaitingB:
+            startMux(record, changed);
+            break;
+        case videoFile::ReencodingVideo:
+            pollMux(record, changed);
+            break;
+        case videoFile::SameSourceInProgress:
+            resolveSameSource(record);
+            break;
+        default:
+            break;
+        }
+    }
+    return changed.size() > before;
+}
+
+bool videoSupport::slotFree()
+{
+    const auto busy = std::count_if(jobs.begin(), jobs.end(), [](const auto& job) { return job->getJobStatus() < 2; });
+    return busy < maxRunningJobs;
+}
+
+videoCodec_Process* videoSupport::findJob(int jobId) const
+{
+    for (const auto& job : jobs) {
+        if (job->id == jobId)
+            return job.get();
+    }
+    return nullptr;
+}
+
+void videoSupport::collectJob(int jobId)
+{
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(), [jobId](const auto& job) { return job->id == jobId; }),
+               jobs.end());
+}
+
+QString videoSupport::jobStatusName(int status)
+{
+    switch (status) {
+    case 0:
+        return QStringLiteral("none");
+    case 1:
+        return QStringLiteral("working");
+    case 2:
+        return QStringLiteral("ready");
+    case 3:
+        return QStringLiteral("error");
+    default:
+        return QStringLiteral("unknown");
+    }
+}
+
+void videoSupport::startExtraction(videoFile& record, QList<videoFile*>& changed)
+{
+    if (!slotFree())
+        return;
+    auto job = std::make_unique<videoCodec_Process>();
+    const int jobId = ++lastJobId;
+    if (!job->init_Decoder(jobId, record.sourceVideo, record.extractTarget)) {
+        record.decoderJobId = 0;
+        return;
+    }
+    jobs.push_back(std::move(job));
+    record.decoderJobId = jobId;
+    record.state = videoFile::ExtractingAudio;
+    record.jobStatusText = QStringLiteral("waiting");
+    changed.append(&record);
+}
+
+void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
+{
+    videoCodec_Process* job = findJob(record.decoderJobId);
+    const int status = job ? job->getJobStatus() : 0;
+    record.jobStatusText = jobStatusName(status);
+    if (status == 3) {
+        record.state = videoFile::ErrorExtracting;
+    } else if (status == 2) {
+        const QString moved = moveFile(record.extractTarget, record.audioTarget);
+        if (moved.isEmpty()) {
+            record.state = videoFile::ErrorExtracting;
+        } else {
+            record.state = videoFile::ExtractedAudioReady;
+            record.extractedAudio = QDir::toNativeSeparators(moved);
+        }
+    } else {
+        return;
+    }
+    changed.append(&record);
+    collectJob(record.decoderJobId);
+}
+
+void videoSupport::startMux(videoFile& record, QList<videoFile*>& changed)
+{
+    if (!slotFree())
+        return;
+    auto job = std::make_unique<videoCodec_Process>();
+    const int jobId = ++lastJobId;
+    if (!job->init_Encoder(jobId, record.sourceVideo, record.processedAudio, record.outputVideo))
+        return;
+    jobs.push_back(std::move(job));
+    record.encoderJobId = jobId;
+    record.state = videoFile::ReencodingVideo;
+    record.jobStatusText = QStringLiteral("waiting");
+    changed.append(&record);
+}
+
+void videoSupport::pollMux(videoFile& record, QList<videoFile*>& changed)
+{
+    videoCodec_Process* job = findJob(record.encoderJobId);
+    const int status = job ? job->getJobStatus() : 0;
+    record.jobStatusText = jobStatusName(status);
+    if (status == 3) {
+        record.state = videoFile::ErrorEncoding;
+        // A half-written video under its final name is worse than none.
+        QFile::remove(record.outputVideo);
+    } else if (status == 2) {
+        record.state = videoFile::Finished;
+        removeIntermediatesOf(record);
+    } else {
+        return;
+    }
+    changed.append(&record);
+    collectJob(record.encoderJobId);
+}
+
+void videoSupport::resolveSameSource(videoFile& record)
+{
+    bool siblingEarlier = false;
+    for (const auto& other : videos) {
+        if (other.get() == &record || other->state < 1 || other->state > 511
+            || !naming::isSamePath(other->sourceVideo, record.sourceVideo))
+            continue;
+        if (other->state >= videoFile::WaitingB && QFileInfo::exists(other->extractedAudio)) {
+            record.extractedAudio = other->extractedAudio;
+            record.audioTarget = other->audioTarget;
+            record.state = videoFile::WaitingForProcessedAudio;
+            return;
+        }
+        if (other->state < videoFile::WaitingB)
+            siblingEarlier = true;
+    }
+    if (!siblingEarlier)
+        record.state = videoFile::WaitingA;
+}
+
+bool videoSupport::stillNeeded(const QString& path, const videoFile& finished) const
+{
+    for (const auto& other : videos) {
+        if (other.get() == &finished)
+            continue;
+        if (unfinished(*other)
+            && (naming::isSamePath(other->extractedAudio, path) || naming::isSamePath(other->processedAudio, path)))
+            return true;
+        // A later record on the same video may still take over this sound.
+        if (other->state == videoFile::SameSourceInProgress && naming::isSamePath(other->sourceVideo, finished.sourceVideo))
+            return true;
+    }
+    return false;
+}
+
+void videoSupport::removeIntermediatesOf(const videoFile& record) const
+{
+    for (const QString& path : {record.processedAudio, record.extractedAudio}) {
+        if (path.isEmpty() || naming::isSamePath(path, record.sourceVideo) || stillNeeded(path, record))
+            continue;
+        if (QFile::remove(path))
+            qDebug().noquote() << "Removed intermediate file" << path;
+    }
+}
+
+videoFile* videoSupport::findById(int id) const
+{
+    for (const auto& record : videos) {
+        if (record->id == id)
+            return record.get();
+    }
+    return nullptr;
+}
+
+videoFile* videoSupport::findByExtractedAudio(const QString& path) const
+{
+    for (const auto& record : videos) {
+        qDebug().noquote() << "Compare" << record->extractedAudio << path;
+        if (sameNormalisedPath(record->extractedAudio, path))
+            return record.get();
+    }
+    return nullptr;
+}
+
+videoFile* videoSupport::setProcessedAudio(const QString& extractedAudio, const QString& processedAudio,
+                                           const QString& outputVideo)
+{
+    videoFile* record = findByExtractedAudio(extractedAudio);
+    if (!record)
+        return nullptr;
+    record->processedAudio = processedAudio;
+    record->outputVideo = outputVideo;
+    record->state = videoFile::WaitingB;
+    return record;
+}
+
+videoFile* videoSupport::addCopy(const videoFile& record, const QString& processedAudio, const QString& outputVideo)
+{
+    auto copy = std::make_unique<videoFile>(record);
+    copy->processedAudio = processedAudio;
+    copy->outputVideo = outputVideo;
+    copy->state = videoFile::WaitingB;
+    copy->id = ++lastVideoId;
+    videos.push_back(std::move(copy));
+    return videos.back().get();
+}
+
+void videoSupport::cancelGroup(int groupKey)
+{
+    for (videoFile* record : recordsOfGroup(groupKey))
+        record->state = videoFile::Cancelled;
+}
+
+QList<videoFile*> videoSupport::recordsOfGroup(int groupKey) const
+{
+    QList<videoFile*> records;
+    for (const auto& record : videos) {
+        if (record->groupKey == groupKey)
+            records.append(record.get());
+    }
+    return records;
+}
+
+bool videoSupport::groupReady(int groupKey) const
+{
+    const QList<videoFile*> records = recordsOfGroup(groupKey);
+    return std::all_of(records.begin(), records.end(), [](const videoFile* record) {
+        return record->state == videoFile::ExtractedAudioReady || record->state >= videoFile::Error;
+    });
+}
+
+QList<videoFile*> videoSupport::runningRecords() const
+{
+    QList<videoFile*> records;
+    for (const auto& record : videos) {
+        if (record->state == videoFile::ExtractingAudio || record->state == videoFile::ReencodingVideo)
+            records.append(record.get());
+    }
+    return records;
+}
+
+videoSupport::Counts videoSupport::counts() const
+{
+    Counts result;
+    for (const auto& record : videos) {
+        ++result.total;
+        if (record->state == videoFile::Finished)
+            ++result.finished;
+        else if (record->state == videoFile::Cancelled)
+            ++result.cancelled;
+        else if (record->failed())
+            ++result.failed;
+        else
+            ++result.inProgress;
+    }
+    return result;
+}
+
+bool videoSupport::isProcessedAudioInUse(const QString& path) const
+{
+    return std::any_of(videos.begin(), videos.end(), [&path](const auto& record) {
+        return record->state < videoFile::Error && record->state != videoFile::Finished
+            && naming::isSamePath(record->processedAudio, path);
+    });
+}
+
+QString videoSupport::moveFile(const QString& source, const QString& target)
+{
+    if (!QFileInfo::exists(source))
+        return QString();
+    const QString chosen = freeTargetName(target);
+    qDebug().noquote() << "File" << source << "moved to" << chosen;
+    const bool sameFolder = QFileInfo(source).absolutePath() == QFileInfo(chosen).absolutePath();
+    if (sameFolder)
+        return QFile::rename(source, chosen) ? chosen : QString();
+    // On one file system a move across folders is a rename too, and takes
+    // no time however large the file.
+    if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(chosen).constData()) == 0)
+        return chosen;
+    if (!copyCompletely(source, chosen))
+        return QString();
+    QFile::remove(source);
+    return chosen;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "video/videofile.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class videoCodec_Process;
+
+// The video queue: extracts each video's sound with ffmpeg into a WAV in the
+// working folder, hands it over (state 3) for the main window to queue,
+// waits for the processed sound and muxes it into a copy of the video. At
+// most maxRunningJobs ffmpeg processes run at once. Everything runs on the
+// GUI thread: processQueue only starts, polls and collects jobs.
+//
+// Files it removes: the extraction target of every record when the queue is
+// destroyed; a failed mux's partial output; and, once a new video has been
+// written, the extracted and processed WAVs that no other unfinished record
+// still needs. The source videos are never touched.
+class videoSupport final {
+public:
+    struct Counts {
+        int total = 0;
+        int inProgress = 0;
+        int finished = 0;
+        int cancelled = 0;
+        int failed = 0;
+        bool operator==(const Counts& other) const;
+    };
+
+    videoSupport(bool ffmpegAvailable, const QString& workFolder);
+    ~videoSupport();
+    videoSupport(const videoSupport&) = delete;
+    videoSupport& operator=(const videoSupport&) = delete;
+
+    static bool isVideoFile(const QString& path);
+
+    videoFile* addVideo(const QString& sourceVideo, const QString& audioTarget, int addMode, int groupKey);
+    // One pass over the records; fills `changed` with the records whose state
+    // moved and reports whether there were any.
+    bool processQueue(QList<videoFile*>& changed);
+
+    videoFile* findById(int id) const;
+    videoFile* findByExtractedAudio(const QString& path) const;
+    videoFile* setProcessedAudio(const QString& extractedAudio, const QString& processedAudio,
+                                 const QString& outputVideo);
+    videoFile* addCopy(const videoFile& record, const QString& processedAudio, const QString& outputVideo);
+    void cancelGroup(int groupKey);
+    QList<videoFile*> recordsOfGroup(int groupKey) const;
+    bool groupReady(int groupKey) const;
+    QList<videoFile*> runningRecords() const;
+    Counts counts() const;
+    bool isProcessedAudioInUse(const QString& path) const;
+    QString stateName(const videoFile& record) const { return record.stateName(); }
+
+    // Moves `source` to `target`, or to "<base> - N.<suffix>" beside it when
+    // the target exists. Across folders it is renamed where the file system
+    // allows; otherwise copied, and the source removed only after a complete
+    // copy; a failed copy removes its partial target. Returns the
+    // path used, or an empty text on failure.
+    static QString moveFile(const QString& source, const QString& target);
+    // "//x" becomes "/x", then native separators.
+    static QString normalisedPath(const QString& path);
+
+    bool videoEnabled = false;
+    std::vector<std::unique_ptr<videoFile>> videos;
+    QString tempFolder;
+    int lastVideoId = 0;
+    int lastJobId = 0;
+    std::vector<std::unique_ptr<videoCodec_Process>> jobs;
+    int maxRunningJobs = 1;
+    int groupCounter = 0;
+
+private:
+    bool slotFree();
+    videoCodec_Process* findJob(int jobId) const;
+    void collectJob(int jobId);
+    static QString jobStatusName(int status);
+    void startExtraction(videoFile& record, QList<videoFile*>& changed);
+    void pollExtraction(videoFile& record, QList<videoFile*>& changed);
+    void startMux(videoFile& record, QList<videoFile*>& changed);
+    void pollMux(videoFile& record, QList<videoFile*>& changed);
+    void resolveSameSource(videoFile& record);
+    void removeIntermediatesOf(const videoFile& record) const;
+    bool stillNeeded(const QString& path, const videoFile& finished) const;
+};
