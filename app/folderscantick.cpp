@@ -5,6 +5,7 @@
 #include "settings/naming.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
+#include "video/videosupport.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -22,6 +23,12 @@ FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, Q
 }
 
 FolderScanTick::~FolderScanTick() = default;
+
+void FolderScanTick::setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff)
+{
+    m_videoEnabled = std::move(enabled);
+    m_videoHandoff = std::move(handoff);
+}
 
 ScanPath& FolderScanTick::folderAt(int index) const
 {
@@ -86,7 +93,8 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
 {
     QStringList newFiles;
     QStringList vanishedFiles;
-    folderAt(index).scan(false, newFiles, vanishedFiles);
+    const bool withVideo = m_videoEnabled && m_videoHandoff && m_videoEnabled();
+    folderAt(index).scan(withVideo, newFiles, vanishedFiles);
 
     // Outputs still being produced for a queued file stay known.
     QStringList forgotten;
@@ -98,6 +106,10 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
 
     for (const QString& file : std::as_const(newFiles)) {
         qDebug() << file;
+        if (withVideo && videoSupport::isVideoFile(file)) {
+            m_videoHandoff(file);
+            continue;
+        }
         ScanPath& folder = folderAt(index);
         if (!folder.showDialog && presets.contains(folder.preset)) {
             quickAdd(index, file, outcome);

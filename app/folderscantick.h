@@ -32,6 +32,10 @@ public:
         QString errors;     // "\nFile: <source>\n- <reason>" per refused file
     };
 
+    // Whether video files are looked for; a video found is handed over.
+    using VideoEnabled = std::function<bool()>;
+    using VideoHandoff = std::function<void(const QString&)>;
+
     FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify);
     ~FolderScanTick();
     FolderScanTick(const FolderScanTick&) = delete;
@@ -40,6 +44,8 @@ public:
     // One tick; does nothing while the queue manager has no presets, or while
     // an earlier tick still shows its error box.
     Outcome tick();
+    // Without a handoff, scans list audio files only.
+    void setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff);
 
     // The new-files dialogs of the watched folders, one per folder key.
     const std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>>& newFilesDialogs() const
@@ -65,5 +71,7 @@ private:
     QWidget* m_window;
     Notify m_notify;
     bool m_running = false;
+    VideoEnabled m_videoEnabled;
+    VideoHandoff m_videoHandoff;
     std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>> m_newFilesDialogs;
 };

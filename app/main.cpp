@@ -6,6 +6,7 @@
 #include "settings/platform.h"
 #include "settings/settings.h"
 #include "settings/startupconfig.h"
+#include "video/ffmpegtool.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -84,6 +85,8 @@ int main(int argc, char* argv[])
     startup::applyHostOverride();
     if (!queueManager.init(&settings))
         return -1;
+    ffmpegtool::setFfmpegFolder(QString::fromUtf8(settings.FFMPEGPath));
+    qInfo().noquote() << "codecValid " << (ffmpegtool::isFfmpegAvailable() ? "true" : "false");
 
     QFile styleFile(QStringLiteral(":/css/dark-style.css"));
     applyStyleSheet(app, styleFile);

@@ -8,6 +8,7 @@
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
 #include "app/severalfilesdrop.h"
+#include "app/videotasks.h"
 #include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
 #include "pipeline/dlglogin.h"
@@ -15,6 +16,8 @@
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
+#include "video/ffmpegtool.h"
+#include "video/videosupport.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -55,6 +58,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btnAddFile_Test->hide();
     ui->btnTestWizard->hide();
     queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError);
+    videoQueue = std::make_unique<videoSupport>(ffmpegtool::isFfmpegAvailable(), naming::tempWorkFolder());
 }
 
 MainWindow::~MainWindow()
@@ -65,6 +69,9 @@ MainWindow::~MainWindow()
         saveSettings();
     if (trayIcon)
         trayIcon->hide();
+    qDebug() << "delete video ";
+    videoTasks.reset();
+    videoQueue.reset();
     if (queueManager) {
         qDebug() << "manager.stop();";
         queueManager->setOnDestFileAdded(nullptr);
@@ -91,6 +98,10 @@ void MainWindow::setContext(Settings* settingsObject, QueueManager* manager)
     queueManager = manager;
     outputRegistry = std::make_unique<OutputRegistry>(settings);
     localSteps = std::make_unique<LocalSteps>(*outputRegistry);
+    videoTasks = std::make_unique<VideoTasks>(
+        *videoQueue, ui->videoTree, *outputRegistry,
+        [this](const QList<QUrl>& urls, const QList<QUrl>& destUrls) { return addFiles(urls, destUrls); },
+        [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
 }
 
 void MainWindow::initialise()
@@ -121,8 +132,12 @@ void MainWindow::initialise()
     startTimer(&MainWindow::tmr_queueManager_Tick, 100);
     folderScanner = std::make_unique<FolderScanTick>(settings, queueManager, this,
         [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
+    VideoTasks* videos = videoTasks.get();
+    folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
+                                   [videos](const QString& path) { videos->addWatchedVideo(path); });
     startTimer(&MainWindow::tmr_folderScanner_Tick, 1000);
     startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
+    startTimer(&MainWindow::tmr_videoQueue_Tick, 1000);
 
     connect(ui->menubar, &QMenuBar::hovered, this, &MainWindow::on_menuBar_hovered);
     ui->videoTree->setHeaderLabels({tr("Video name"), tr("Path"), tr("Status"), tr("Result")});
@@ -132,6 +147,21 @@ void MainWindow::initialise()
 void MainWindow::tmr_folderScanner_Tick()
 {
     folderScanner->tick();
+}
+
+void MainWindow::tmr_videoQueue_Tick()
+{
+    videoTasks->tick();
+}
+
+void MainWindow::on_videoTree_itemDoubleClicked(QTreeWidgetItem* item, int column)
+{
+    videoTasks->showInFileManager(item, column);
+}
+
+void MainWindow::updateVideoTool(const QString& ffmpegFolder)
+{
+    videoTasks->updateVideoTool(ffmpegFolder);
 }
 
 void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
@@ -295,6 +325,7 @@ void MainWindow::showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file)
 void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
 {
     widget.setDestinationText(text(file.destFile));
+    videoTasks->fileDone(file);
     LocalSteps::removeUploadedCopy(file);
     QStringList outputs;
     for (const QByteArray& output : std::as_const(file.outputFiles))
@@ -355,6 +386,8 @@ void MainWindow::tmr_deleteRequests_Tick()
     for (qsizetype i = 0; i < deleteRequests.size(); ++i) {
         const QString path = deleteRequests.at(i);
         if (QFileInfo::exists(path)) {
+            if (videoQueue->isProcessedAudioInUse(path))
+                continue;
             qDebug() << "File-remove: " << path;
             QFile::remove(path);
             continue;
@@ -408,12 +441,16 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
     return true;
 }
 
-bool MainWindow::addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
+bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrls)
 {
     if (queueManager->presets().isEmpty()) {
         QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
         return false;
     }
+    // Videos go to the video queue, or nowhere while video support is off.
+    const QList<QUrl> urls = videoTasks->takeVideos(dropped);
+    if (urls.isEmpty() && !dropped.isEmpty())
+        return videoTasks->videoEnabled();
     if (urls.size() > 1)
         return addSeveralAudioFiles(this, *queueManager, urls);
     if (urls.size() != 1) {

@@ -17,6 +17,9 @@ class QueueFileWidget;
 class QueueLists;
 class QueueManager;
 class Settings;
+class QTreeWidgetItem;
+class VideoTasks;
+class videoSupport;
 
 namespace Ui {
 class MainWindow;
@@ -48,6 +51,8 @@ public:
     void updateTabTitles(bool reset);
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);
+    // Re-checks ffmpeg in `ffmpegFolder` and switches video support on or off.
+    void updateVideoTool(const QString& ffmpegFolder);
 
 signals:
     // Every tray notification also goes out here, so it can be observed
@@ -64,6 +69,8 @@ private slots:
     void tmr_queueManager_Tick();
     void tmr_folderScanner_Tick();
     void tmr_deleteRequests_Tick();
+    void tmr_videoQueue_Tick();
+    void on_videoTree_itemDoubleClicked(QTreeWidgetItem* item, int column);
     void on_btnAddSingleFile_clicked();
     void on_actionQuit_triggered();
     void on_actionAdd_file_to_queue_triggered();
@@ -107,4 +114,6 @@ private:
     std::unique_ptr<CycleRunner> queueCycle;
     // Watched-folder scans and their new-files dialogs.
     std::unique_ptr<FolderScanTick> folderScanner;
+    std::unique_ptr<videoSupport> videoQueue;
+    std::unique_ptr<VideoTasks> videoTasks;
 };

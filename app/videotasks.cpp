@@ -1,0 +1,238 @@
+#include "app/videotasks.h"
+
+#include "app/outputregistry.h"
+#include "pipeline/queuefile.h"
+#include "settings/naming.h"
+#include "video/ffmpegtool.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kNameColumn = 0;
+constexpr int kPathColumn = 1;
+constexpr int kStatusColumn = 2;
+constexpr int kResultColumn = 3;
+
+constexpr int kDroppedMode = 0;
+constexpr int kWatchedFolderMode = 2;
+
+QString text(const QByteArray& utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QString soundTargetFor(const QString& workFolder, const QString& video)
+{
+    return QDir::toNativeSeparators(workFolder + QStringLiteral("/audioFrom-") + QFileInfo(video).completeBaseName()
+                                    + QStringLiteral(".wav"));
+}
+
+// The tail of a later result's name that tells it from the first: from the
+// last "-" of its base name on.
+QString resultTail(const QString& result)
+{
+    const QString base = QFileInfo(result).completeBaseName();
+    const qsizetype dash = base.lastIndexOf(QLatin1Char('-'));
+    return dash > 0 ? base.mid(dash) : QString();
+}
+
+} // namespace
+
+VideoTasks::VideoTasks(videoSupport& queue, QTreeWidget* tree, const OutputRegistry& registry, AddFiles addFiles,
+                       Notify notify)
+    : m_queue(queue), m_tree(tree), m_registry(registry), m_addFiles(std::move(addFiles)),
+      m_notify(std::move(notify))
+{
+}
+
+QList<QUrl> VideoTasks::takeVideos(const QList<QUrl>& urls)
+{
+    QList<QUrl> audio;
+    QStringList videos;
+    for (const QUrl& url : urls) {
+        if (videoSupport::isVideoFile(url.toLocalFile()))
+            videos.append(QDir::toNativeSeparators(url.toLocalFile()));
+        else
+            audio.append(url);
+    }
+    if (videos.isEmpty() || !m_queue.videoEnabled)
+        return audio;
+    const int group = ++m_queue.groupCounter;
+    for (const QString& video : std::as_const(videos))
+        m_queue.addVideo(video, soundTargetFor(m_queue.tempFolder, video), kDroppedMode, group);
+    return audio;
+}
+
+void VideoTasks::addWatchedVideo(const QString& path)
+{
+    const int group = ++m_queue.groupCounter;
+    qDebug().noquote() << "Add video file: " << path;
+    m_queue.addVideo(path, soundTargetFor(m_queue.tempFolder, path), kWatchedFolderMode, group);
+}
+
+void VideoTasks::fileDone(QueueFile& file)
+{
+    if (file.sentToVideo)
+        return;
+    if (const videoFile* record = m_queue.findByExtractedAudio(text(file.originalSourceFile)))
+        remuxResultIntoVideo(*record, file);
+}
+
+void VideoTasks::remuxResultIntoVideo(const videoFile& record, QueueFile& file)
+{
+    // Later results copy the record as it was before the first took it over.
+    const videoFile original = record;
+    QStringList results;
+    for (const QByteArray& result : QList<QByteArray>{file.destFile} + file.outputFiles) {
+        if (!result.isEmpty())
+            results.append(text(result));
+    }
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        file.sentToVideo = true;
+        const QString name = newVideoName(original, results.at(i), i > 0, text(file.presetName));
+        qDebug().noquote() << "Re encode" << name;
+        if (i == 0)
+            m_queue.setProcessedAudio(text(file.originalSourceFile), results.at(i), name);
+        else
+            m_queue.addCopy(original, results.at(i), name);
+    }
+}
+
+QString VideoTasks::newVideoName(const videoFile& record, const QString& result, bool later,
+                                 const QString& presetName) const
+{
+    const QFileInfo source(record.sourceVideo);
+    const QString stem = QFileInfo(result).absolutePath() + QLatin1Char('/') + source.completeBaseName()
+        + naming::expandNameTemplate(QStringLiteral(" - {presetName} {time}"), presetName);
+    const QString extension = QLatin1Char('.') + source.suffix();
+    QString candidate = stem + (later ? resultTail(result) : QString()) + extension;
+    for (int n = 1; QFileInfo::exists(candidate); ++n)
+        candidate = stem + QStringLiteral(" - ") + QString::number(n) + extension;
+    candidate = QDir::toNativeSeparators(candidate);
+    m_registry.registerOutputInWatchedFolders(candidate);
+    OutputRegistry::reserveOutputFile(candidate);
+    return candidate;
+}
+
+void VideoTasks::tick()
+{
+    // A dialog opened below runs its own event loop, in which this timer
+    // fires again; that tick is skipped.
+    if (!m_queue.videoEnabled || m_running)
+        return;
+    QScopedValueRollback<bool> running(m_running, true);
+    QList<videoFile*> changed;
+    if (m_queue.processQueue(changed)) {
+        for (videoFile* record : std::as_const(changed)) {
+            if (record->state == videoFile::ExtractedAudioReady && m_queue.groupReady(record->groupKey))
+                handOver(*record);
+            else if (record->state == videoFile::ReencodingVideo)
+                rowOf(*record)->setText(kResultColumn, record->outputVideo);
+            rowOf(*record)->setText(kStatusColumn, record->stateName());
+        }
+    }
+    for (const videoFile* record : m_queue.runningRecords())
+        rowOf(*record)->setText(kStatusColumn, record->stateName());
+    notifyWhenReady();
+}
+
+void VideoTasks::handOver(videoFile& record)
+{
+    if (record.addMode == kWatchedFolderMode)
+        moveGroupSoundBesideVideos(record.groupKey);
+    else
+        queueGroupSound(record.groupKey);
+    // Failed and cancelled records keep their final state.
+    for (videoFile* member : m_queue.recordsOfGroup(record.groupKey)) {
+        if (member->state == videoFile::ExtractedAudioReady)
+            member->state = videoFile::WaitingForProcessedAudio;
+        rowOf(*member)->setText(kStatusColumn, member->stateName());
+    }
+}
+
+void VideoTasks::queueGroupSound(int groupKey)
+{
+    QList<QUrl> sounds;
+    QList<QUrl> videos;
+    for (const videoFile* member : m_queue.recordsOfGroup(groupKey)) {
+        if (member->state != videoFile::ExtractedAudioReady)
+            continue;
+        sounds.append(QUrl::fromLocalFile(QDir::fromNativeSeparators(member->extractedAudio)));
+        videos.append(QUrl::fromLocalFile(QDir::fromNativeSeparators(member->sourceVideo)));
+    }
+    if (!m_addFiles(sounds, videos))
+        m_queue.cancelGroup(groupKey);
+}
+
+void VideoTasks::moveGroupSoundBesideVideos(int groupKey)
+{
+    for (videoFile* member : m_queue.recordsOfGroup(groupKey)) {
+        if (member->state != videoFile::ExtractedAudioReady)
+            continue;
+        const QFileInfo video(member->sourceVideo);
+        const QString target = video.absolutePath() + QStringLiteral("/audioFrom-") + video.fileName()
+            + QStringLiteral(".wav");
+        const QString moved = videoSupport::moveFile(member->extractedAudio, QDir::toNativeSeparators(target));
+        // Without its sound beside the video nothing would ever queue it.
+        if (moved.isEmpty())
+            member->state = videoFile::ErrorExtracting;
+        else
+            member->extractedAudio = QDir::toNativeSeparators(moved);
+    }
+}
+
+QTreeWidgetItem* VideoTasks::rowOf(const videoFile& record)
+{
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_tree->topLevelItem(i);
+        if (item->data(kNameColumn, Qt::UserRole).toInt() == record.id)
+            return item;
+    }
+    auto* item = new QTreeWidgetItem(m_tree);
+    item->setData(kNameColumn, Qt::UserRole, record.id);
+    const QFileInfo source(record.sourceVideo);
+    item->setText(kNameColumn, source.completeBaseName());
+    item->setText(kPathColumn, QDir::toNativeSeparators(source.absolutePath()));
+    return item;
+}
+
+void VideoTasks::notifyWhenReady()
+{
+    const videoSupport::Counts now = m_queue.counts();
+    if (now.total == m_lastCounts.total && now.inProgress == 0 && m_lastCounts.inProgress != 0) {
+        QString message;
+        const int processed = now.total - m_notifiedCounts.total;
+        const int errors = now.failed - m_notifiedCounts.failed;
+        if (processed != 0)
+            message += QStringLiteral("\nFiles processed: ") + QString::number(processed);
+        if (errors != 0)
+            message += QStringLiteral("\nErrors: ") + QString::number(errors);
+        m_notify(QStringLiteral("Video files ready"), message);
+        m_notifiedCounts = now;
+    }
+    m_lastCounts = now;
+}
+
+void VideoTasks::updateVideoTool(const QString& folder)
+{
+    ffmpegtool::setFfmpegFolder(folder);
+    const bool valid = ffmpegtool::isFfmpegAvailable();
+    qDebug() << "codecValid " << valid << "updated to" << folder;
+    m_queue.videoEnabled = valid && !m_queue.tempFolder.isEmpty();
+    qDebug() << "video enabled " << m_queue.videoEnabled;
+}
+
+void VideoTasks::showInFileManager(QTreeWidgetItem* item, int column) const
+{
+    const int id = item->data(kNameColumn, Qt::UserRole).toInt();
+    if (const videoFile* record = m_queue.findById(id)) {
+        const bool lastColumn = column == m_tree->columnCount() - 1;
+        naming::showInExplorer(lastColumn ? record->outputVideo : record->sourceVideo, m_tree);
+    }
+    qDebug() << "Clicked; " << id;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "video/videosupport.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class OutputRegistry;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QueueFile;
+
+// The main window's share of the video queue: hands dropped videos and
+// videos found in watched folders to the queue, queues their extracted
+// sound, names and starts one new video per processed result, shows every
+// record in the "Video tasks" tree and tells the user through the tray when
+// the videos are ready. Runs on the GUI thread; never waits for ffmpeg.
+class VideoTasks {
+public:
+    // Queues audio files as a drop does (sources, destinations).
+    using AddFiles = std::function<bool(const QList<QUrl>&, const QList<QUrl>&)>;
+    // Shows a tray message (title, text).
+    using Notify = std::function<void(const QString&, const QString&)>;
+
+    VideoTasks(videoSupport& queue, QTreeWidget* tree, const OutputRegistry& registry, AddFiles addFiles,
+               Notify notify);
+    VideoTasks(const VideoTasks&) = delete;
+    VideoTasks& operator=(const VideoTasks&) = delete;
+
+    // Adds the videos among `urls` as one group (dropped when video support
+    // is off) and returns the other URLs.
+    QList<QUrl> takeVideos(const QList<QUrl>& urls);
+    // A new video in a watched folder: its sound is moved next to it once
+    // extracted, where the folder's next scan queues it.
+    void addWatchedVideo(const QString& path);
+    // A queued file reached Done: when it carries a video's sound, each of
+    // its results is muxed into a new video of its own.
+    void fileDone(QueueFile& file);
+    // One tick of the video-queue timer.
+    void tick();
+    // Re-checks ffmpeg in `folder` and switches video support accordingly.
+    void updateVideoTool(const QString& folder);
+    // Shows the record's new video (last column) or its source video.
+    void showInFileManager(QTreeWidgetItem* item, int column) const;
+
+    bool videoEnabled() const { return m_queue.videoEnabled; }
+
+private:
+    void remuxResultIntoVideo(const videoFile& record, QueueFile& file);
+    QString newVideoName(const videoFile& record, const QString& result, bool later, const QString& presetName) const;
+    void handOver(videoFile& record);
+    void queueGroupSound(int groupKey);
+    void moveGroupSoundBesideVideos(int groupKey);
+    QTreeWidgetItem* rowOf(const videoFile& record);
+    void notifyWhenReady();
+
+    videoSupport& m_queue;
+    QTreeWidget* m_tree;
+    const OutputRegistry& m_registry;
+    AddFiles m_addFiles;
+    Notify m_notify;
+    bool m_running = false;
+    videoSupport::Counts m_lastCounts;
+    videoSupport::Counts m_notifiedCounts;
+};

@@ -1,0 +1,213 @@
+#include "audiofixtures.h"
+#include "clientfixture.h"
+#include "serviceprocess.h"
+#include "tests/dialogs/modalanswer.h"
+#include "videofixtures.h"
+
+#include "dialogs/dlgaddfile.h"
+#include "video/ffmpegtool.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+using videofixtures::Kind;
+
+// Videos end to end through the real main window, the real ffmpeg and the
+// real service: the new video has the source's picture packets and the
+// service's processed sound, and nothing made only for it is left behind.
+class TestVideoService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void droppedVideoComesBackWithTheProcessedSound();
+    void videoSavedIntoAWatchedFolderComesBackBesideIt();
+    void droppedVideoIsIgnoredWithVideoSupportOff();
+
+private:
+    // Starts a logged-in client whose video support uses the PATH's ffmpeg.
+    bool startClient();
+    bool waitForVideosReady(int timeoutMs = 90000);
+    QStringList newVideos(const QString& folder, const QString& source) const;
+    void verifyNewVideo(const QString& source, const QString& output) const;
+    QString statusColumn() const;
+
+    QTemporaryDir dir;
+    ServiceProcess service{{QStringLiteral("--step-ms"), QStringLiteral("20")}};
+    std::unique_ptr<ClientFixture> client;
+};
+
+void TestVideoService::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(dir.isValid());
+    // The client's working folder lives under the temporary folder: one per
+    // test run, so runs in parallel do not share work files.
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tmp"))));
+    qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("tmp"))));
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+}
+
+void TestVideoService::cleanup()
+{
+    client.reset();
+}
+
+bool TestVideoService::startClient()
+{
+    ffmpegtool::setFfmpegFolder(QString());
+    client = std::make_unique<ClientFixture>();
+    return client->logIn(service.apiUrl());
+}
+
+bool TestVideoService::waitForVideosReady(int timeoutMs)
+{
+    return QTest::qWaitFor([this] {
+        return std::any_of(client->trayMessages.cbegin(), client->trayMessages.cend(),
+                           [](const QString& message) { return message.startsWith(QLatin1String("Video files ready")); });
+    }, timeoutMs);
+}
+
+QStringList TestVideoService::newVideos(const QString& folder, const QString& source) const
+{
+    QStringList found;
+    const QFileInfo info(source);
+    for (const QFileInfo& entry : QDir(folder).entryInfoList({info.completeBaseName() + QStringLiteral(" - *.")
+                                                              + info.suffix()},
+                                                             QDir::Files))
+        found << QDir::toNativeSeparators(entry.absoluteFilePath());
+    return found;
+}
+
+QString TestVideoService::statusColumn() const
+{
+    const auto* tree = client->window->findChild<QTreeWidget*>(QStringLiteral("videoTree"));
+    QStringList states;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        states << tree->topLevelItem(i)->text(2);
+    return states.join(QLatin1Char(','));
+}
+
+// The picture packet by packet as in the source, and the sound at the
+// preset's loudness, far from the quiet source.
+void TestVideoService::verifyNewVideo(const QString& source, const QString& output) const
+{
+    const QStringList packets = videofixtures::picturePackets(source);
+    QVERIFY(!packets.isEmpty());
+    QCOMPARE(videofixtures::picturePackets(output), packets);
+    QCOMPARE(videofixtures::audioStreamCount(output), 1);
+    const QString sound = dir.filePath(QStringLiteral("check.wav"));
+    QVERIFY(videofixtures::extractSound(output, sound));
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(sound, samples, rate, channels));
+    // A stereo 440 Hz tone at -16 LUFS has an RMS level near -19 dBFS.
+    const double level = fixtures::rmsDb(samples);
+    QVERIFY2(level > -21.5 && level < -16.5, qPrintable(QString::number(level)));
+    QVERIFY(videofixtures::extractSound(source, sound));
+    QVERIFY(fixtures::readAudio(sound, samples, rate, channels));
+    QVERIFY(level - fixtures::rmsDb(samples) > 8);
+    QFile::remove(sound);
+}
+
+void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
+{
+    QVERIFY(startClient());
+    const QString folder = dir.filePath(QStringLiteral("dropped"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString video = QDir::toNativeSeparators(folder + QStringLiteral("/clip.mp4"));
+    QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 2.0, 0.05));
+
+    QString proposed;
+    answerModal<dlgAddFile>([&proposed](dlgAddFile* dialog) {
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        proposed = dialog->destination();
+    }, 30000);
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(video)}));
+    QTRY_COMPARE_WITH_TIMEOUT(client->manager.snapshot().size(), 1, 20000);
+    // The extracted sound is queued to come back beside the video.
+    QCOMPARE(QFileInfo(proposed).absolutePath(), QFileInfo(video).absolutePath());
+    QueueFile* file = client->manager.snapshot().first();
+    QVERIFY(QString::fromUtf8(file->srcFile).contains(QLatin1String("audioFrom-clip")));
+
+    QVERIFY2(waitForVideosReady(), qPrintable(statusColumn() + QLatin1Char(' ') + file->toString()));
+    QCOMPARE(statusColumn(), QStringLiteral("finished"));
+    QVERIFY(file->sentToVideo);
+    const QStringList outputs = newVideos(folder, video);
+    QCOMPARE(outputs.size(), 1);
+    verifyNewVideo(video, outputs.first());
+    QVERIFY(client->trayMessages.contains(QStringLiteral("Video files ready\nFiles processed: 1")));
+    // Only the source and the new video stay.
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    QVERIFY(!QFileInfo::exists(QString::fromUtf8(file->srcFile)));
+}
+
+void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()
+{
+    const QString folder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("watched")));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(startClient());
+    ScanPath watched;
+    watched.path = folder;
+    watched.outputPath = folder;
+    watched.preset = "1: Speech -16 LUFS";
+    watched.outputSuffix = QStringLiteral("-{presetName}");
+    watched.showDialog = false;
+    watched.enabled = true;
+    client->settings.addScanPath(watched);
+
+    // Made elsewhere and moved in whole, as a program that saves it would.
+    const QString staged = dir.filePath(QStringLiteral("take.MKV"));
+    QVERIFY(videofixtures::makeVideo(staged, Kind::Matroska, 2.0, 0.05));
+    const QString video = folder + QStringLiteral("/take.MKV");
+    QVERIFY(QFile::rename(staged, video));
+
+    QVERIFY2(waitForVideosReady(), qPrintable(statusColumn()));
+    QCOMPARE(statusColumn(), QStringLiteral("finished"));
+    QCOMPARE(client->manager.snapshot().size(), 1);
+    QCOMPARE(QString::fromUtf8(client->manager.snapshot().first()->srcFile),
+             QDir::toNativeSeparators(folder + QStringLiteral("/audioFrom-take.MKV.wav")));
+    const QStringList outputs = newVideos(folder, video);
+    QCOMPARE(outputs.size(), 1);
+    verifyNewVideo(video, outputs.first());
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    // The new video is the client's own output, never new input.
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(client->settings.scanPaths().first().scannedFiles.cbegin(),
+                                         client->settings.scanPaths().first().scannedFiles.cend(),
+                                         [&](const ScannedFile& entry) {
+                                             return entry.filePath == outputs.first() && !entry.isPlaceholder();
+                                         }),
+                             10000);
+    QCOMPARE(client->manager.snapshot().size(), 1);
+}
+
+void TestVideoService::droppedVideoIsIgnoredWithVideoSupportOff()
+{
+    QVERIFY(startClient());
+    const QString noFfmpeg = dir.filePath(QStringLiteral("no-ffmpeg"));
+    QVERIFY(QDir().mkpath(noFfmpeg));
+    client->window->updateVideoTool(noFfmpeg);
+    const QString video = dir.filePath(QStringLiteral("ignored.mp4"));
+    QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 1.0));
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(video)}));
+    // The window handles the drop from a zero timer; one started after it
+    // fires after it.
+    bool handled = false;
+    QTimer::singleShot(0, client->window.get(), [&handled] { handled = true; });
+    QTRY_VERIFY(handled);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(client->manager.snapshot().isEmpty());
+    QCOMPARE(statusColumn(), QString());
+}
+
+QTEST_MAIN(TestVideoService)
+#include "tst_videoservice.moc"
