@@ -483,8 +483,10 @@ void MainWindow::dropEvent(QDropEvent* event)
     // The dialog must not run inside the platform's drag-and-drop handling.
     QTimer::singleShot(0, this, [this, urls] {
         addFiles(urls, {});
-        for (const QUrl& url : urls)
-            qDebug() << "Dropped file:" << url.toLocalFile();
+        for (const QUrl& url : urls) {
+            if (!videoTasks->videoEnabled() || !videoSupport::isVideoFile(url.toLocalFile()))
+                qDebug() << "Dropped file:" << url.toLocalFile();
+        }
     });
 }
 
