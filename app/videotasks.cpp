@@ -95,6 +95,7 @@ void VideoTasks::remuxResultIntoVideo(const videoFile& record, QueueFile& file)
     for (qsizetype i = 0; i < results.size(); ++i) {
         file.sentToVideo = true;
         const QString name = newVideoName(original, results.at(i), i > 0, text(file.presetName));
+        m_presetOfResult.insert(results.at(i), text(file.presetName));
         qDebug().noquote() << "Re encode" << name;
         if (i == 0)
             m_queue.setProcessedAudio(text(file.originalSourceFile), results.at(i), name);
@@ -126,6 +127,11 @@ void VideoTasks::tick()
     if (!m_queue.videoEnabled || m_running)
         return;
     QScopedValueRollback<bool> running(m_running, true);
+    QList<videoFile*> sameSource;
+    for (const auto& record : m_queue.videos) {
+        if (record->state == videoFile::SameSourceInProgress)
+            sameSource.append(record.get());
+    }
     QList<videoFile*> changed;
     if (m_queue.processQueue(changed)) {
         for (videoFile* record : std::as_const(changed)) {
@@ -136,9 +142,40 @@ void VideoTasks::tick()
             rowOf(*record)->setText(kStatusColumn, record->stateName());
         }
     }
+    for (videoFile* record : std::as_const(sameSource)) {
+        if (record->state == videoFile::WaitingForProcessedAudio)
+            shareKnownResults(*record);
+    }
     for (const videoFile* record : m_queue.runningRecords())
         rowOf(*record)->setText(kStatusColumn, record->stateName());
     notifyWhenReady();
+}
+
+// A video added again while its first record was at work has taken over
+// that record's extracted sound; it also gets a new video of its own for
+// each result already made from that sound, as no other result will come.
+void VideoTasks::shareKnownResults(videoFile& record)
+{
+    QStringList results;
+    for (const auto& other : m_queue.videos) {
+        if (other.get() != &record && other->state >= videoFile::WaitingB && other->state <= videoFile::Finished
+            && naming::isSamePath(other->extractedAudio, record.extractedAudio)
+            && QFileInfo::exists(other->processedAudio) && !results.contains(other->processedAudio))
+            results.append(other->processedAudio);
+    }
+    const videoFile original = record;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const QString name = newVideoName(original, results.at(i), i > 0, m_presetOfResult.value(results.at(i)));
+        qDebug().noquote() << "Re encode" << name;
+        if (i > 0) {
+            m_queue.addCopy(original, results.at(i), name);
+            continue;
+        }
+        record.processedAudio = results.at(i);
+        record.outputVideo = name;
+        record.state = videoFile::WaitingB;
+    }
+    rowOf(record)->setText(kStatusColumn, record.stateName());
 }
 
 void VideoTasks::handOver(videoFile& record)

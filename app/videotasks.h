@@ -2,6 +2,7 @@
 
 #include "video/videosupport.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -51,6 +52,7 @@ public:
 private:
     void remuxResultIntoVideo(const videoFile& record, QueueFile& file);
     QString newVideoName(const videoFile& record, const QString& result, bool later, const QString& presetName) const;
+    void shareKnownResults(videoFile& record);
     void handOver(videoFile& record);
     void queueGroupSound(int groupKey);
     void moveGroupSoundBesideVideos(int groupKey);
@@ -63,6 +65,8 @@ private:
     AddFiles m_addFiles;
     Notify m_notify;
     bool m_running = false;
+    // The preset each processed result was made with, for later videos of it.
+    QHash<QString, QString> m_presetOfResult;
     videoSupport::Counts m_lastCounts;
     videoSupport::Counts m_notifiedCounts;
 };

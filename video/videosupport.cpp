@@ -313,7 +313,10 @@ videoFile* videoSupport::findByExtractedAudio(const QString& path) const
 {
     for (const auto& record : videos) {
         qDebug().noquote() << "Compare" << record->extractedAudio << path;
-        if (sameNormalisedPath(record->extractedAudio, path))
+        // An earlier, finished job may have left its sound under the same name.
+        const bool awaitsSound = record->state == videoFile::ExtractedAudioReady
+            || record->state == videoFile::WaitingForProcessedAudio;
+        if (awaitsSound && sameNormalisedPath(record->extractedAudio, path))
             return record.get();
     }
     return nullptr;

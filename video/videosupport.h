@@ -44,6 +44,7 @@ public:
     bool processQueue(QList<videoFile*>& changed);
 
     videoFile* findById(int id) const;
+    // The first record waiting for the sound extracted to `path` (state 3 or 4).
     videoFile* findByExtractedAudio(const QString& path) const;
     videoFile* setProcessedAudio(const QString& extractedAudio, const QString& processedAudio,
                                  const QString& outputVideo);

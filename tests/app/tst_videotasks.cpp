@@ -1,0 +1,199 @@
+#include "videofixtures.h"
+
+#include "app/outputregistry.h"
+#include "app/videotasks.h"
+#include "pipeline/queuefile.h"
+#include "video/ffmpegtool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+using videofixtures::Kind;
+
+// The window's side of the video queue on the real ffmpeg, with the
+// service's part played by hand: a queued sound reaching Done.
+class TestVideoTasks : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void everyResultGetsItsOwnVideo();
+    void sameVideoDroppedTwiceGetsVideosForBoth();
+    void sameVideoDroppedAgainLaterGetsItsOwnResult();
+
+private:
+    // Ticks as the one-second timer does until `done` holds.
+    bool tickUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+    // The sound queued for a video comes back as `results` (first = the
+    // downloaded result, then post-processing outputs), copies of it.
+    std::unique_ptr<QueueFile> finishQueuedSound(const QString& extracted, const QStringList& results);
+    QStringList newVideos() const;
+    QStringList treeStates() const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<videoSupport> queue;
+    std::unique_ptr<QTreeWidget> tree;
+    std::unique_ptr<OutputRegistry> registry;
+    std::unique_ptr<VideoTasks> tasks;
+    QList<QUrl> queuedSounds;
+    QList<QUrl> queuedDestinations;
+    QStringList trayMessages;
+    QString video;
+};
+
+void TestVideoTasks::initTestCase()
+{
+    ffmpegtool::setFfmpegFolder(QString());
+    QVERIFY2(ffmpegtool::isFfmpegAvailable(), "the tests need the system's ffmpeg");
+}
+
+void TestVideoTasks::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    const QString work = dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    queue = std::make_unique<videoSupport>(true, QDir::toNativeSeparators(work));
+    tree = std::make_unique<QTreeWidget>();
+    tree->setColumnCount(4);
+    registry = std::make_unique<OutputRegistry>(nullptr);
+    queuedSounds.clear();
+    queuedDestinations.clear();
+    trayMessages.clear();
+    tasks = std::make_unique<VideoTasks>(
+        *queue, tree.get(), *registry,
+        [this](const QList<QUrl>& sounds, const QList<QUrl>& destinations) {
+            queuedSounds += sounds;
+            queuedDestinations += destinations;
+            return true;
+        },
+        [this](const QString& title, const QString& text) { trayMessages << title + text; });
+    video = QDir::toNativeSeparators(dir->filePath(QStringLiteral("clip.mp4")));
+    QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 1.0));
+}
+
+void TestVideoTasks::cleanup()
+{
+    tasks.reset();
+    queue.reset();
+    tree.reset();
+    dir.reset();
+}
+
+bool TestVideoTasks::tickUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    return QTest::qWaitFor([&] {
+        tasks->tick();
+        return done();
+    }, timeoutMs);
+}
+
+std::unique_ptr<QueueFile> TestVideoTasks::finishQueuedSound(const QString& extracted, const QStringList& results)
+{
+    auto file = std::make_unique<QueueFile>("1: Speech");
+    file->setOriginalSourceFile(extracted.toUtf8());
+    for (const QString& result : results) {
+        const QString path = QDir::toNativeSeparators(dir->filePath(result));
+        if (!QFile::copy(extracted, path))
+            return nullptr;
+        if (file->destFile.isEmpty())
+            file->destFile = path.toUtf8();
+        else
+            file->outputFiles.append(path.toUtf8());
+    }
+    tasks->fileDone(*file);
+    return file;
+}
+
+QStringList TestVideoTasks::newVideos() const
+{
+    return QDir(dir->path()).entryList({QStringLiteral("clip - *.mp4")}, QDir::Files, QDir::Name);
+}
+
+QStringList TestVideoTasks::treeStates() const
+{
+    QStringList states;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        states << tree->topLevelItem(i)->text(2);
+    return states;
+}
+
+void TestVideoTasks::everyResultGetsItsOwnVideo()
+{
+    QCOMPARE(tasks->takeVideos({QUrl::fromLocalFile(video), QUrl::fromLocalFile(QStringLiteral("/x/song.wav"))}),
+             QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/x/song.wav"))});
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    QCOMPARE(queuedDestinations, QList<QUrl>{QUrl::fromLocalFile(video)});
+    const QString extracted = queuedSounds.first().toLocalFile();
+    QCOMPARE(QFileInfo(extracted).fileName(), QStringLiteral("audioFrom-clip.wav"));
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("waitingForProcessedAudio")});
+    QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("clip"));
+    QCOMPARE(tree->topLevelItem(0)->text(1), QDir::toNativeSeparators(dir->path()));
+
+    const auto file = finishQueuedSound(extracted, {QStringLiteral("clip - 1_ Speech.wav"),
+                                                    QStringLiteral("clip - 1_ Speech -20 dbrms.wav")});
+    QVERIFY(file && file->sentToVideo);
+    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    QCOMPARE(trayMessages, QStringList{QStringLiteral("Video files ready\nFiles processed: 2")});
+    QCOMPARE(treeStates(), (QStringList{QStringLiteral("finished"), QStringLiteral("finished")}));
+    const QStringList made = newVideos();
+    QCOMPARE(made.size(), 2);
+    QVERIFY2(made.at(0).endsWith(QLatin1String("-20 dbrms.mp4")), qPrintable(made.join(QLatin1Char('|'))));
+    QVERIFY(made.at(1).startsWith(QLatin1String("clip - 1_ Speech ")));
+    for (const QString& name : made)
+        QCOMPARE(videofixtures::picturePackets(dir->filePath(name)), videofixtures::picturePackets(video));
+    // The sounds made only for the videos are gone.
+    QVERIFY(!QFileInfo::exists(extracted));
+    QVERIFY(!QFileInfo::exists(QString::fromUtf8(file->destFile)));
+    QVERIFY(!QFileInfo::exists(QString::fromUtf8(file->outputFiles.first())));
+}
+
+void TestVideoTasks::sameVideoDroppedTwiceGetsVideosForBoth()
+{
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QCOMPARE(queue->videos.at(1)->state, int(videoFile::SameSourceInProgress));
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    const QString extracted = queuedSounds.first().toLocalFile();
+    const auto file = finishQueuedSound(extracted, {QStringLiteral("r.wav"), QStringLiteral("r-2 x.wav")});
+    QVERIFY(file);
+    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    // Its sound was queued once, and each drop has one video per result.
+    QCOMPARE(queuedSounds.size(), 1);
+    QCOMPARE(queue->counts().finished, 4);
+    QCOMPARE(queue->counts().total, 4);
+    QCOMPARE(newVideos().size(), 4);
+    QCOMPARE(treeStates().count(QStringLiteral("finished")), 4);
+    QVERIFY(!QFileInfo::exists(extracted));
+}
+
+void TestVideoTasks::sameVideoDroppedAgainLaterGetsItsOwnResult()
+{
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    const auto first = finishQueuedSound(queuedSounds.first().toLocalFile(), {QStringLiteral("first.wav")});
+    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+
+    // The second extraction gets the same name, which the first has freed.
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return queuedSounds.size() == 2; }));
+    QCOMPARE(queuedSounds.at(1), queuedSounds.at(0));
+    const auto second = finishQueuedSound(queuedSounds.at(1).toLocalFile(), {QStringLiteral("second.wav")});
+    QCOMPARE(queue->videos.at(0)->state, int(videoFile::Finished));
+    QCOMPARE(queue->videos.at(1)->state, int(videoFile::WaitingB));
+    QCOMPARE(queue->videos.at(1)->processedAudio, QString::fromUtf8(second->destFile));
+    QVERIFY(tickUntil([&] { return trayMessages.size() == 2; }));
+    QCOMPARE(trayMessages.last(), QStringLiteral("Video files ready\nFiles processed: 1"));
+    QCOMPARE(newVideos().size(), 2);
+}
+
+QTEST_MAIN(TestVideoTasks)
+#include "tst_videotasks.moc"
