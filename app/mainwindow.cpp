@@ -452,7 +452,7 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
     if (urls.isEmpty() && !dropped.isEmpty())
         return videoTasks->videoEnabled();
     if (urls.size() > 1)
-        return addSeveralAudioFiles(this, *queueManager, urls);
+        return addSeveralAudioFiles(this, *queueManager, urls, destUrls);
     if (urls.size() != 1) {
         QMessageBox::information(this, tr("Add file"), tr("Drop one audio file at a time."));
         return false;

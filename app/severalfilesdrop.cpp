@@ -25,7 +25,8 @@ QStringList localFiles(const QList<QUrl>& urls)
 
 } // namespace
 
-bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls)
+bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,
+                          const QList<QUrl>& destUrls)
 {
     const QStringList sources = localFiles(urls);
     if (sources.isEmpty())
@@ -33,6 +34,8 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
     ScanPath folder;
     folder.path = QDir::toNativeSeparators(QFileInfo(sources.first()).absolutePath());
     folder.outputPath = folder.path;
+    if (!destUrls.isEmpty() && destUrls.first().isLocalFile())
+        folder.outputPath = QDir::toNativeSeparators(QFileInfo(destUrls.first().toLocalFile()).absolutePath());
     folder.outputSuffix = QStringLiteral("-{presetName}");
 
     DlgAddMultpleFiles dialog(parent, true);

@@ -11,4 +11,7 @@ class QWidget;
 // "-{presetName}", the last preset proposed), and each accepted row is
 // queued with priority 10 and that folder's options. Refused files are
 // listed in one "Error adding files" box. True when the dialog was accepted.
-bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls);
+// With destination URLs (the sound of videos, whose results belong beside
+// the videos) the save-to folder is the first destination's folder.
+bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,
+                          const QList<QUrl>& destUrls = {});

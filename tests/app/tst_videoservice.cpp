@@ -5,6 +5,7 @@
 #include "videofixtures.h"
 
 #include "dialogs/dlgaddfile.h"
+#include "dialogs/dlgaddmultplefiles.h"
 #include "video/ffmpegtool.h"
 
 #include <QDialogButtonBox>
@@ -32,6 +33,7 @@ private slots:
     void initTestCase();
     void cleanup();
     void droppedVideoComesBackWithTheProcessedSound();
+    void videosDroppedTogetherComeBackBesideThem();
     void videoSavedIntoAWatchedFolderComesBackBesideIt();
     void droppedVideoIsIgnoredWithVideoSupportOff();
 
@@ -152,6 +154,37 @@ void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
     // Only the source and the new video stay.
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
     QVERIFY(!QFileInfo::exists(QString::fromUtf8(file->srcFile)));
+}
+
+// One group: their sounds go through one new-files dialog, which proposes
+// the videos' folder for the results.
+void TestVideoService::videosDroppedTogetherComeBackBesideThem()
+{
+    QVERIFY(startClient());
+    const QString folder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("group")));
+    QVERIFY(QDir().mkpath(folder));
+    const QString first = folder + QStringLiteral("/first.mp4");
+    const QString second = folder + QStringLiteral("/second.mkv");
+    QVERIFY(videofixtures::makeVideo(first, Kind::Mp4H264Aac, 1.5, 0.05));
+    QVERIFY(videofixtures::makeVideo(second, Kind::Matroska, 1.5, 0.05));
+
+    int dialogs = 0;
+    answerModal<DlgAddMultpleFiles>([&dialogs](DlgAddMultpleFiles* dialog) {
+        ++dialogs;
+        dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
+    }, 30000);
+    QVERIFY(client->dropUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)}));
+    QVERIFY2(waitForVideosReady(), qPrintable(statusColumn()));
+    QCOMPARE(dialogs, 1);
+    QCOMPARE(client->manager.snapshot().size(), 2);
+    QCOMPARE(statusColumn(), QStringLiteral("finished,finished"));
+    QVERIFY(client->trayMessages.contains(QStringLiteral("Video files ready\nFiles processed: 2")));
+    for (const QString& video : {first, second}) {
+        const QStringList outputs = newVideos(folder, video);
+        QCOMPARE(outputs.size(), 1);
+        verifyNewVideo(video, outputs.first(), -19.0);
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
 }
 
 void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()
