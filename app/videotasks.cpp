@@ -7,6 +7,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QTreeWidget>
@@ -202,8 +203,12 @@ void VideoTasks::queueGroupSound(int groupKey)
         sounds.append(QUrl::fromLocalFile(QDir::fromNativeSeparators(member->extractedAudio)));
         videos.append(QUrl::fromLocalFile(QDir::fromNativeSeparators(member->sourceVideo)));
     }
-    if (!m_addFiles(sounds, videos))
-        m_queue.cancelGroup(groupKey);
+    if (m_addFiles(sounds, videos))
+        return;
+    m_queue.cancelGroup(groupKey);
+    // Nothing will take these sounds any more.
+    for (const QUrl& sound : std::as_const(sounds))
+        QFile::remove(sound.toLocalFile());
 }
 
 void VideoTasks::moveGroupSoundBesideVideos(int groupKey)

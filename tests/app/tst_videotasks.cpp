@@ -28,6 +28,7 @@ private slots:
     void everyResultGetsItsOwnVideo();
     void sameVideoDroppedTwiceGetsVideosForBoth();
     void sameVideoDroppedAgainLaterGetsItsOwnResult();
+    void refusedSoundCancelsTheGroup();
 
 private:
     // Ticks as the one-second timer does until `done` holds.
@@ -46,6 +47,7 @@ private:
     QList<QUrl> queuedSounds;
     QList<QUrl> queuedDestinations;
     QStringList trayMessages;
+    bool acceptSounds = true;
     QString video;
 };
 
@@ -68,12 +70,13 @@ void TestVideoTasks::init()
     queuedSounds.clear();
     queuedDestinations.clear();
     trayMessages.clear();
+    acceptSounds = true;
     tasks = std::make_unique<VideoTasks>(
         *queue, tree.get(), *registry,
         [this](const QList<QUrl>& sounds, const QList<QUrl>& destinations) {
             queuedSounds += sounds;
             queuedDestinations += destinations;
-            return true;
+            return acceptSounds;
         },
         [this](const QString& title, const QString& text) { trayMessages << title + text; });
     video = QDir::toNativeSeparators(dir->filePath(QStringLiteral("clip.mp4")));
@@ -193,6 +196,19 @@ void TestVideoTasks::sameVideoDroppedAgainLaterGetsItsOwnResult()
     QVERIFY(tickUntil([&] { return trayMessages.size() == 2; }));
     QCOMPARE(trayMessages.last(), QStringLiteral("Video files ready\nFiles processed: 1"));
     QCOMPARE(newVideos().size(), 2);
+}
+
+// The add-file dialog was cancelled: the group is cancelled and its
+// extracted sound removed.
+void TestVideoTasks::refusedSoundCancelsTheGroup()
+{
+    acceptSounds = false;
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("cancelled")});
+    QVERIFY(!QFileInfo::exists(queuedSounds.first().toLocalFile()));
+    QCOMPARE(queue->counts().cancelled, 1);
+    QVERIFY(newVideos().isEmpty());
 }
 
 QTEST_MAIN(TestVideoTasks)
