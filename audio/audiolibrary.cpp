@@ -33,18 +33,33 @@ void succeed()
     t_lastError = ErrorCode::Ok;
 }
 
-// libsndfile reports "no such file" and "not audio" through one call; the
-// system error tells them apart.
+// libsndfile reports every failure to open through one call. Only its
+// system error means the file could not be read at all; its own detailed
+// codes (no channels, no data chunk, ...) all describe a malformed file.
 ErrorCode openErrorOf(int sfError)
 {
     switch (sfError) {
-    case SF_ERR_UNRECOGNISED_FORMAT:
-    case SF_ERR_MALFORMED_FILE:
-    case SF_ERR_UNSUPPORTED_ENCODING:
-        return ErrorCode::FileFormat;
-    default:
+    case SF_ERR_SYSTEM:
         return ErrorCode::FileOpen;
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return ErrorCode::FileFormat;
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return ErrorCode::Encoding;
+    default:
+        return ErrorCode::Malformed;
     }
+}
+
+// The limits every opened stream must keep; Ok when it does.
+ErrorCode streamLimitsError(const SF_INFO& info)
+{
+    if (info.channels <= 0 || info.samplerate <= 0)
+        return ErrorCode::Malformed;
+    if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate)
+        return ErrorCode::SampleRate;
+    if (info.channels > kMaxChannels)
+        return ErrorCode::Channels;
+    return ErrorCode::Ok;
 }
 
 bool isFloatSubformat(int format)
@@ -198,6 +213,10 @@ const char* errorText(ErrorCode code)
     case ErrorCode::NotOpen: return "stream not open";
     case ErrorCode::Busy: return "a writer is attached already";
     case ErrorCode::Memory: return "out of memory";
+    case ErrorCode::Malformed: return "malformed audio file";
+    case ErrorCode::Encoding: return "unsupported audio encoding";
+    case ErrorCode::SampleRate: return "sample rate outside 8000 to 768000 Hz";
+    case ErrorCode::Channels: return "more than 64 channels";
     }
     return "unknown error";
 }
@@ -507,9 +526,10 @@ bool DecodeStream::open(const QByteArray& utf8Path, Samples samples, bool exactL
     SNDFILE* file = sf_open(utf8Path.constData(), SFM_READ, &sfInfo);
     if (file == nullptr)
         return fail(openErrorOf(sf_error(nullptr)));
-    if (sfInfo.channels <= 0 || sfInfo.samplerate <= 0) {
+    const ErrorCode limits = streamLimitsError(sfInfo);
+    if (limits != ErrorCode::Ok) {
         sf_close(file);
-        return fail(ErrorCode::FileFormat);
+        return fail(limits);
     }
     d->file = file;
     d->sfInfo = sfInfo;
@@ -523,7 +543,9 @@ bool DecodeStream::open(const QByteArray& utf8Path, Samples samples, bool exactL
         d->info.format = d->info.sourceBits >= 24 ? SampleFormat::Int32 : SampleFormat::Int16;
     d->viaFloat = d->info.format != SampleFormat::Float32 && decodesToFloat(sfInfo.format);
     const bool estimated = (sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-    d->frames = exactLength && estimated ? d->countFrames() : qint64(sfInfo.frames);
+    // An unknown length comes as the largest count; in bytes it would wrap.
+    const bool unknown = sfInfo.frames < 0 || sfInfo.frames > std::numeric_limits<qint64>::max() / (kMaxChannels * 8);
+    d->frames = (exactLength && estimated) || unknown ? d->countFrames() : qint64(sfInfo.frames);
     d->position = 0;
     d->gain = 1.0f;
     succeed();

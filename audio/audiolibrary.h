@@ -28,7 +28,17 @@ enum class ErrorCode : int {
     NotOpen = 9,          // the stream or writer is not open
     Busy = 10,            // a writer is already attached to the stream
     Memory = 11,
+    Malformed = 12,       // a readable file whose header or chunks are broken
+    Encoding = 13,        // an audio file in an encoding the decoder lacks
+    SampleRate = 14,      // a sample rate outside kMinSampleRate..kMaxSampleRate
+    Channels = 15,        // more than kMaxChannels channels
 };
+
+// Streams outside these limits are refused when they are opened: buffers
+// sized from a lying header must not exhaust memory.
+inline constexpr int kMinSampleRate = 8000;
+inline constexpr int kMaxSampleRate = 768000;
+inline constexpr int kMaxChannels = 64;
 
 // Error code of the last failed call on this thread (Ok after a success of a
 // call that resets it: open, read, start of a writer).
@@ -141,7 +151,8 @@ public:
 
     // With exactLength the length is counted by decoding the file once when
     // the container does not state it exactly (MP3); otherwise it may be the
-    // decoder's estimate.
+    // decoder's estimate. A length the container does not know at all (FLAC
+    // without a sample count) is always counted by decoding.
     bool open(const QByteArray& utf8Path, Samples samples, bool exactLength = false);
     bool isOpen() const;
     void close();   // also stops an attached writer

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -84,14 +83,6 @@ double sumOfSquares(const float* p, qint64 count)
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
-qint64 ringFramesFor(qint64 blockFrames, int channels)
-{
-    qint64 frames = LoudnessMeter::kRingSize / channels;
-    while (frames < blockFrames)
-        frames *= 2;
-    return frames;
-}
-
 } // namespace
 
 std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs)
@@ -123,50 +114,49 @@ LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterCla
         throw std::runtime_error("Error getting channel info");
     m_sampleRate = info.sampleRate;
     m_channels = info.channels;
-    m_frames = m_stream->lengthBytes() / (qint64(m_channels) * 4);
-    if (!(blockSize > 0.0f) || !std::isfinite(blockSize))
+    m_frames = m_stream->lengthFrames();
+    // Blocks longer than a minute would make the first read hold that much.
+    if (!(blockSize > 0.0f) || !(blockSize <= 60.0f))
         throw std::invalid_argument("Invalid block size: " + std::to_string(blockSize));
-    // The ring holds whole frames, so a block's spans start on a frame. A
-    // block must fit into it; more than 8 channels at 192 kHz need more than
-    // the usual 4 MiB.
-    const qint64 blockFrames = qint64(std::ceil(double(blockSize) * m_sampleRate)) + 1;
-    m_ring.assign(size_t(ringFramesFor(blockFrames, m_channels) * m_channels), 0.0f);
     m_filePath = path;
     m_filters = filterChain(filterClass, double(m_sampleRate));
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-LoudnessMeter::BlockView LoudnessMeter::readBlock(qint64 lower, qint64 upper)
+void LoudnessMeter::readUpTo(qint64 upper)
 {
-    const qint64 ringSize = qint64(m_ring.size());
-    const qint64 need = upper * m_channels - m_samplesConsumed;
-    if (need > 0) {
-        m_fresh.resize(size_t(need));
-        const qint64 got = m_stream->read(m_fresh.data(), need * 4);
-        if (got < 0)
-            throw std::runtime_error("Error reading from source file (GetData)");
-        const qint64 delivered = got / 4;
-        std::fill(m_fresh.begin() + delivered, m_fresh.end(), 0.0f);   // beyond the end: silence
-        m_sumOfSquares += sumOfSquares(m_fresh.data(), delivered);
-        m_sampleCount += delivered;
-        m_samplesConsumed += need;
-        IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
-        qint64 at = m_ringWriteIndex % ringSize;
-        for (qint64 copied = 0; copied < need;) {
-            const qint64 run = std::min(need - copied, ringSize - at);
-            std::memcpy(m_ring.data() + at, m_fresh.data() + copied, size_t(run) * sizeof(float));
-            copied += run;
-            at = (at + run) % ringSize;
-        }
-        m_ringWriteIndex += need;
+    const qint64 need = std::max<qint64>(0, upper * m_channels - m_samplesConsumed);
+    m_fresh.resize(size_t(need));
+    if (need == 0)
+        return;
+    const qint64 got = m_streamEnded ? 0 : m_stream->read(m_fresh.data(), need * 4);
+    if (got < 0)
+        throw std::runtime_error("Error reading from source file (GetData)");
+    const qint64 delivered = got / 4;
+    m_streamEnded = delivered < need;
+    std::fill(m_fresh.begin() + delivered, m_fresh.end(), 0.0f);   // beyond the end: silence
+    // A non-finite sample makes the sum non-finite; only then is the block
+    // searched, so clean files pay nothing.
+    double squares = sumOfSquares(m_fresh.data(), delivered);
+    if (!std::isfinite(squares)) {
+        silenceNonFinite(delivered);
+        squares = sumOfSquares(m_fresh.data(), delivered);
     }
-    const qint64 count = (upper - lower) * m_channels;
-    m_ringReadIndex = m_ringWriteIndex - count;
-    const qint64 start = ((m_ringReadIndex % ringSize) + ringSize) % ringSize;
-    const qint64 firstCount = std::min(count, ringSize - start);
-    m_ringReadIndex = m_ringWriteIndex;
-    return {m_ring.data() + start, firstCount, m_ring.data(), count - firstCount};
+    m_sumOfSquares += squares;
+    m_sampleCount += delivered;
+    m_samplesConsumed += need;
+    IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
+}
+
+void LoudnessMeter::silenceNonFinite(qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        if (!std::isfinite(m_fresh[size_t(i)])) {
+            m_fresh[size_t(i)] = 0.0f;
+            ++m_nonFinite;
+        }
+    }
 }
 
 qint64 LoudnessMeter::blockStart(qint64 j) const
@@ -184,25 +174,15 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
     const int C = m_channels;
     const qint64 lower = blockStart(j);
     const qint64 upper = blockEnd(j);
+    // Blocks overlap, so the frames not read yet start inside this block.
     const qint64 readBefore = m_samplesConsumed / C;
-    const BlockView view = readBlock(lower, upper);
-    const qint64 firstFrames = view.firstCount / C;
-    // Frames from..to of the block, counted from its first frame, wherever
-    // they sit in the ring.
-    auto addFrames = [&](qint64 from, qint64 to, double* energy) {
-        if (from < firstFrames)
-            addEnergy(view.first + from * C, std::min(to, firstFrames) - from, C, energy);
-        if (to > firstFrames) {
-            const qint64 skip = std::max(from, firstFrames) - firstFrames;
-            addEnergy(view.second + skip * C, to - firstFrames - skip, C, energy);
-        }
-    };
+    readUpTo(upper);
     for (qint64 from = std::max(readBefore, lower); from < upper;) {
         while (blockStart(m_nextCut) <= from)
             ++m_nextCut;
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
-        addFrames(from - lower, to - lower, stretch.energy.data());
+        addEnergy(m_fresh.data() + (from - readBefore) * C, to - from, C, stretch.energy.data());
         m_stretches.push_back(std::move(stretch));
         from = to;
     }
@@ -229,66 +209,70 @@ void LoudnessMeter::measure()
         return;
     }
     const double Tg = double(m_blockSize);
-    const double T = double(m_frames) / double(m_sampleRate);
-    const qint64 n = qint64(std::round((T - Tg) / (Tg * 0.25))) + 1;
-    const qint64 blocks = std::max<qint64>(n, 1);
+    // Gating blocks of a stream of `frames` frames: those that start within
+    // it, at least one.
+    auto blockCountFor = [&](qint64 frames) {
+        const double T = double(frames) / double(m_sampleRate);
+        return qint64(std::round((T - Tg) / (Tg * 0.25))) + 1;
+    };
+    qint64 n = blockCountFor(m_frames);
     const int C = m_channels;
     std::vector<double> weights(static_cast<size_t>(C));
     for (int c = 0; c < C; ++c)
         weights[size_t(c)] = channelWeight(c, C);
 
-    std::vector<double> z(static_cast<size_t>(blocks * C));   // z[j * C + c]
+    // Only the weighted sum of each block is kept: the gates compare it, and
+    // the mean of weighted sums is the weighted sum of the channel means.
+    std::vector<double> z;
     const double norm = 1.0 / (double(m_sampleRate) * Tg);
+    std::vector<double> zj(static_cast<size_t>(C));
     m_stretches.clear();
     m_nextCut = 1;
-    for (qint64 j = 0; j < blocks; ++j) {
-        double* zj = &z[size_t(j * C)];
-        blockEnergy(j, zj);
-        for (int c = 0; c < C; ++c)
-            zj[c] *= norm;
-    }
-    m_stretches.clear();
-
-    auto weighted = [&](const double* values) {
+    m_nonFinite = 0;
+    for (qint64 j = 0; j < std::max<qint64>(n, 1); ++j) {
+        std::fill(zj.begin(), zj.end(), 0.0);
+        blockEnergy(j, zj.data());
         double sum = 0;
         for (int c = 0; c < C; ++c)
-            sum += weights[size_t(c)] * values[c];
-        return sum;
-    };
-    std::vector<double> sum(static_cast<size_t>(C), 0.0), mean(static_cast<size_t>(C), 0.0);
-    std::vector<qint64> count(static_cast<size_t>(C), 0);
-    auto addBlock = [&](qint64 j) {
-        for (int c = 0; c < C; ++c) {
-            sum[size_t(c)] += z[size_t(j * C + c)];
-            ++count[size_t(c)];
+            sum += weights[size_t(c)] * (zj[size_t(c)] * norm);
+        z.push_back(sum);
+        // A header that promised more than the stream holds: the stream's
+        // real end decides how many blocks there are.
+        if (m_streamEnded && m_sampleCount / C < m_frames) {
+            m_frames = m_sampleCount / C;
+            n = blockCountFor(m_frames);
         }
-    };
-    auto takeMean = [&] {
-        for (int c = 0; c < C; ++c)
-            mean[size_t(c)] = count[size_t(c)] ? sum[size_t(c)] / double(count[size_t(c)]) : 0.0;
-    };
-
-    for (qint64 j = 0; j < blocks; ++j)
-        if (10.0 * std::log10(weighted(&z[size_t(j * C)])) - 0.691 >= -70.0)
-            addBlock(j);
-    takeMean();
-    const double relativeGate = 10.0 * std::log10(weighted(mean.data())) - 0.691 - 10.0;
-
-    std::fill(sum.begin(), sum.end(), 0.0);
-    std::fill(count.begin(), count.end(), 0);
-    for (qint64 j = 0; j < blocks; ++j) {
-        const double l = 10.0 * std::log10(weighted(&z[size_t(j * C)]) + 1e-10) - 0.691;
-        if (l > relativeGate && l > -70.0)
-            addBlock(j);
     }
-    takeMean();
-    const double total = weighted(mean.data());
+    m_stretches.clear();
+    const qint64 blocks = std::max<qint64>(n, 1);
+    z.resize(size_t(std::min<qint64>(blocks, qint64(z.size()))));
+
+    double sum = 0;
+    qint64 count = 0;
+    for (const double block : z) {
+        if (10.0 * std::log10(block) - 0.691 >= -70.0) {
+            sum += block;
+            ++count;
+        }
+    }
+    const double relativeGate = 10.0 * std::log10(count ? sum / double(count) : 0.0) - 0.691 - 10.0;
+
+    sum = 0;
+    count = 0;
+    for (const double block : z) {
+        const double l = 10.0 * std::log10(block + 1e-10) - 0.691;
+        if (l > relativeGate && l > -70.0) {
+            sum += block;
+            ++count;
+        }
+    }
+    const double total = count ? sum / double(count) : 0.0;
 
     // A stream that delivered nothing although its header promised frames
     // measures as silence instead of 0/0.
     const double meanSquare = m_sampleCount > 0 ? m_sumOfSquares / double(m_sampleCount) : 0.0;
     m_dbRms = 20.0 * std::log10(std::sqrt(meanSquare) + 1e-8);
     m_lufs = n >= 1 ? 10.0 * std::log10(total) - 0.691 : m_dbRms;
-    m_blockCount = blocks;
+    m_blockCount = qint64(z.size());
     m_measured = true;
 }

@@ -15,15 +15,15 @@ class DecodeStream;
 
 // Measures a file's gated integrated loudness (LUFS, 400 ms blocks with 75 %
 // overlap, absolute gate -70, relative gate -10) and the RMS level of the
-// unfiltered samples (dB) in one streaming pass through a ring buffer.
+// unfiltered samples (dB) in one streaming pass. Memory does not depend on
+// the length the header states: a block's frames are read once, and the
+// measurement ends where the stream really ends.
 //
 // Failures throw: std::runtime_error "Can't load file, error <code>",
 // "Error getting channel info", "Error reading from source file (GetData)";
 // std::invalid_argument "Invalid filter class: <name>".
 class LoudnessMeter {
 public:
-    static constexpr int kRingSize = 1 << 20;
-
     LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
@@ -42,6 +42,8 @@ public:
     qint64 frames() const { return m_frames; }
     // Number of gating blocks the last measure() used.
     qint64 blockCount() const { return m_blockCount; }
+    // NaN and infinite samples the last measure() met; they count as silence.
+    qint64 nonFiniteSamples() const { return m_nonFinite; }
 
     // Free text for a viewer to remember what it has shown.
     QByteArray displayTag;
@@ -52,15 +54,10 @@ public:
     static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs);
 
 private:
-    // Frames lower..upper (upper excluded) of the filtered stream as they sit
-    // in the ring: one span, or two when the block wraps around its end.
-    struct BlockView {
-        const float* first;
-        qint64 firstCount;
-        const float* second;
-        qint64 secondCount;
-    };
-    BlockView readBlock(qint64 lower, qint64 upper);
+    // Reads and filters the frames of the stream up to frame `upper`
+    // (excluded) that earlier blocks have not read; they land in m_fresh.
+    // Frames past the end of the stream are silence.
+    void readUpTo(qint64 upper);
     // First frame and end frame (excluded) of gating block j.
     qint64 blockStart(qint64 j) const;
     qint64 blockEnd(qint64 j) const;
@@ -69,6 +66,9 @@ private:
     // squared once: the new frames are summed in stretches cut at every
     // block start, and a block adds up the stretches it covers.
     void blockEnergy(qint64 j, double* zj);
+    // Replaces the non-finite samples of m_fresh's first `count` with
+    // silence and counts them.
+    void silenceNonFinite(qint64 count);
 
     // One stretch of filtered frames, from `start` to the next stretch.
     struct Stretch {
@@ -82,11 +82,10 @@ private:
     QByteArray m_filterClass;
     float m_blockSize;
     std::vector<IIRFilter> m_filters;
-    std::vector<float> m_ring;       // a whole number of frames
-    std::vector<float> m_fresh;      // the samples read for the current block
-    qint64 m_ringReadIndex = 0;
-    qint64 m_ringWriteIndex = 0;
+    std::vector<float> m_fresh;      // the filtered samples read for the current block
     qint64 m_samplesConsumed = 0;
+    bool m_streamEnded = false;      // the stream delivered less than was asked for
+    qint64 m_nonFinite = 0;
     int m_channels = 0;
     qint64 m_frames = 0;
     std::unique_ptr<audiolib::DecodeStream> m_stream;

@@ -1,5 +1,6 @@
 #include "audio/audiolibrary.h"
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -151,6 +152,17 @@ private slots:
         QVERIFY(!closed.info(info));
     }
 
+    void unknownLengthIsCountedByDecoding()
+    {
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Pcm16};
+        QVERIFY(fixtures::writeFlacWithoutLength(path("nolength.flac"), fixtures::sine(2.5, 440.0, 0.5, sig), sig));
+        DecodeStream stream;
+        QVERIFY(stream.open(utf8(path("nolength.flac")), DecodeStream::Samples::Float));
+        QCOMPARE(stream.lengthFrames(), qint64(120000));
+        QCOMPARE(stream.lengthBytes(), qint64(120000) * 8);
+        QCOMPARE(qint64(pullAll<float>(stream).size()), qint64(240000));
+    }
+
     void badFilesReportStableCodes()
     {
         DecodeStream stream;
@@ -167,6 +179,32 @@ private slots:
         QVERIFY(!samples.empty());
         std::vector<char> buffer(20000);
         QCOMPARE(stream.read(buffer.data(), 20000), qint64(0));
+
+        // Readable files with broken headers and streams outside the limits
+        // each say what is wrong.
+        struct Case {
+            const char* name;
+            fixtures::RawWav header;
+            ErrorCode expected;
+        };
+        const Case cases[] = {
+            {"nochannels.wav", {1, 0, 48000, 16, true}, ErrorCode::Malformed},
+            {"nodata.wav", {1, 1, 48000, 16, false}, ErrorCode::Malformed},
+            {"slow.wav", {1, 1, 7999, 16, true}, ErrorCode::SampleRate},
+            {"fast.wav", {1, 1, 768001, 16, true}, ErrorCode::SampleRate},
+            {"huge-rate.wav", {1, 1, 2000000000, 16, true}, ErrorCode::SampleRate},
+            {"wide.wav", {1, 65, 48000, 16, true}, ErrorCode::Channels},
+        };
+        for (const Case& c : cases) {
+            QVERIFY(fixtures::writeRawWav(path(c.name), c.header, QByteArray(4160, '\0')));
+            QVERIFY2(!stream.open(utf8(path(c.name)), DecodeStream::Samples::Float), c.name);
+            QCOMPARE(lastError(), c.expected);
+        }
+        for (const fixtures::RawWav& edge : {fixtures::RawWav{1, 1, 8000, 16, true}, fixtures::RawWav{1, 64, 768000, 16, true}}) {
+            QVERIFY(fixtures::writeRawWav(path("edge.wav"), edge, QByteArray(4096, '\0')));
+            QVERIFY(stream.open(utf8(path("edge.wav")), DecodeStream::Samples::Float));
+        }
+        QCOMPARE(QString(errorText(ErrorCode::Malformed)), QString("malformed audio file"));
 
         // The error code belongs to the thread that failed.
         ErrorCode other = ErrorCode::Memory;

@@ -1,6 +1,7 @@
 #include "audio/iirfilter.h"
 #include "audio/loudnessmeter.h"
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -291,6 +292,43 @@ private slots:
         QVERIFY2(std::fabs(huge.lufs - twin.lufs) < 0.01, qPrintable(QString("%1 vs %2").arg(huge.lufs).arg(twin.lufs)));
         const double expectedRms = twin.dbRms + 10 * std::log10(12.0 / 5710.0);
         QVERIFY2(std::fabs(huge.dbRms - expectedRms) < 0.01, qPrintable(QString("%1 vs %2").arg(huge.dbRms).arg(expectedRms)));
+    }
+
+    void streamsWithoutALengthAreMeasuredToTheirEnd()
+    {
+        // A quiet second, then a loud one: measuring only the start would
+        // read far too low.
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Pcm16};
+        std::vector<float> samples = fixtures::sine(1.0, 1000.0, 0.05, sig);
+        const std::vector<float> loud = fixtures::sine(2.0, 1000.0, 1.0, sig);
+        samples.insert(samples.end(), loud.begin(), loud.end());
+        QVERIFY(fixtures::writeFlacWithoutLength(path("nolength.flac"), samples, sig));
+        QVERIFY(fixtures::writeWav(path("withlength.wav"), samples, sig));
+        const Result unknown = measured(path("nolength.flac"));
+        const Result known = measured(path("withlength.wav"));
+        QCOMPARE(unknown.frames, qint64(144000));
+        QCOMPARE(unknown.blocks, known.blocks);
+        QVERIFY2(std::fabs(unknown.lufs - known.lufs) < 0.01, qPrintable(QString("%1 vs %2").arg(unknown.lufs).arg(known.lufs)));
+    }
+
+    void nonFiniteSamplesCountAsSilence()
+    {
+        const fixtures::Signal sig{44100, 2, fixtures::SampleFormat::Float32};
+        std::vector<float> samples = speechLike(4.0, sig);
+        std::vector<float> poisoned = samples;
+        for (size_t at : {size_t(10), size_t(44100 * 2 + 1), size_t(44100 * 6)}) {
+            samples[at] = 0.0f;
+            poisoned[at] = at % 2 ? INFINITY : NAN;
+        }
+        QVERIFY(fixtures::writeWav(path("clean.wav"), samples, sig));
+        QVERIFY(fixtures::writeRawWav(path("poisoned.wav"), {3, 2, 44100, 32, true}, fixtures::floatBytes(poisoned)));
+        LoudnessMeter meter(path("poisoned.wav").toUtf8(), "K-weighting", 0.4f);
+        meter.measure();
+        const Result clean = measured(path("clean.wav"));
+        QCOMPARE(meter.nonFiniteSamples(), qint64(3));
+        QVERIFY(std::isfinite(meter.lufs()) && std::isfinite(meter.dbRms()));
+        QVERIFY(std::fabs(meter.lufs() - clean.lufs) < 1e-6);
+        QVERIFY(std::fabs(meter.dbRms() - clean.dbRms) < 1e-6);
     }
 
     void failuresAreThrownWithTheirTexts()

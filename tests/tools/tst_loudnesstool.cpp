@@ -1,4 +1,5 @@
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,6 +34,28 @@ private slots:
                             path("silence.wav") + ": -inf LUFS, -160.0 dB RMS"}));
         const QString error = QString::fromLocal8Bit(tool.readAllStandardError());
         QVERIFY(error.contains("cannot measure " + path("missing.wav") + ": Can't load file, error 2"));
+    }
+
+    void brokenFilesAreMeasuredSafelyOrRefusedClearly()
+    {
+        const fixtures::Signal mono{48000, 1, fixtures::SampleFormat::Float32};
+        std::vector<float> samples = fixtures::sine(3.0, 1000.0, 0.5, mono);
+        samples[500] = NAN;
+        samples[501] = INFINITY;
+        QVERIFY(fixtures::writeRawWav(path("nan.wav"), {3, 1, 48000, 32, true}, fixtures::floatBytes(samples)));
+        QVERIFY(fixtures::writeRawWav(path("rate.wav"), {1, 1, 2000000000, 16, true}, QByteArray(4096, '\0')));
+        QVERIFY(fixtures::writeRawWav(path("wide.wav"), {1, 65, 48000, 16, true}, QByteArray(65 * 20, '\0')));
+        QVERIFY(fixtures::writeRawWav(path("nodata.wav"), {1, 1, 48000, 16, false}, QByteArray()));
+        QProcess tool;
+        tool.start(kTool, {path("nan.wav"), path("rate.wav"), path("wide.wav"), path("nodata.wav")});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(tool.readAllStandardOutput()), path("nan.wav") + ": -9.1 LUFS, -9.0 dB RMS\n");
+        const QString error = QString::fromLocal8Bit(tool.readAllStandardError());
+        QVERIFY2(error.contains("warning: " + path("nan.wav") + ": 2 non-finite samples measured as silence"), qPrintable(error));
+        QVERIFY(error.contains(path("rate.wav") + ": Can't load file, error 14 (sample rate outside 8000 to 768000 Hz)"));
+        QVERIFY(error.contains(path("wide.wav") + ": Can't load file, error 15 (more than 64 channels)"));
+        QVERIFY(error.contains(path("nodata.wav") + ": Can't load file, error 12 (malformed audio file)"));
     }
 
     void helpExplainsTheOutput()

@@ -30,6 +30,17 @@ QByteArray formatLevel(double value)
     return QByteArray::number(value, 'f', 1);
 }
 
+// The meter's text, and what the audio layer says about a file it could
+// not open.
+QByteArray failureText(const std::exception& e)
+{
+    QByteArray text(e.what());
+    const audiolib::ErrorCode code = audiolib::lastError();
+    if (code != audiolib::ErrorCode::Ok)
+        text += QByteArray(" (") + audiolib::errorText(code) + ")";
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,8 +65,12 @@ int main(int argc, char** argv)
             std::printf("%s: %s LUFS, %s dB RMS\n", file.toLocal8Bit().constData(), formatLevel(meter.lufs()).constData(),
                 formatLevel(meter.dbRms()).constData());
             std::fflush(stdout);
+            if (meter.nonFiniteSamples() > 0)
+                std::fprintf(stderr, "sonvira-loudness: warning: %s: %lld non-finite samples measured as silence\n",
+                    file.toLocal8Bit().constData(), static_cast<long long>(meter.nonFiniteSamples()));
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "sonvira-loudness: cannot measure %s: %s\n", file.toLocal8Bit().constData(), e.what());
+            std::fprintf(stderr, "sonvira-loudness: cannot measure %s: %s\n", file.toLocal8Bit().constData(),
+                failureText(e).constData());
             exitCode = 1;
         }
     }
