@@ -1,5 +1,6 @@
 #include "audio/postprocessing.h"
 
+#include "audio/audiolibrary.h"
 #include "audio/channelconverter.h"
 #include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
@@ -55,6 +56,8 @@ void PostProcessing::run()
     }
     if (m_convertedToMono && m_operations.isEmpty())
         m_outputFiles = m_filesToNormalise;
+    if (m_convertedToMono)
+        keepOrRemoveStereo();
     setStatus(QStringLiteral("Post processing finished"));
     m_finished = true;
 }
@@ -92,13 +95,25 @@ void PostProcessing::monoStep()
         m_filesToNormalise.append(m_inputFile);
         return;
     }
+    // Without keepStereo the stereo result goes only once a final output
+    // exists (see keepOrRemoveStereo).
     if (m_keepStereo)
         m_filesToNormalise.append(m_inputFile);
-    else
-        QFile::remove(m_inputFile);
     m_filesToNormalise.append(mono);
     m_monoFile = mono;
     m_convertedToMono = true;
+}
+
+void PostProcessing::keepOrRemoveStereo()
+{
+    if (m_keepStereo)
+        return;
+    if (m_outputFiles.isEmpty()) {
+        if (m_failureText.isEmpty())
+            addFailure(QStringLiteral("No normalised file was made from %1").arg(QDir::toNativeSeparators(m_monoFile)));
+        return;
+    }
+    QFile::remove(m_inputFile);
 }
 
 bool PostProcessing::parseTarget(const QString& argument, float& target, QString& unit)
@@ -115,7 +130,8 @@ bool PostProcessing::parseTarget(const QString& argument, float& target, QString
     }
     bool ok = false;
     target = text.trimmed().toFloat(&ok);
-    return ok;
+    // The number parser takes "nan" and "inf", which are no loudness.
+    return ok && std::isfinite(target);
 }
 
 float PostProcessing::gainFor(float target, double measured)
@@ -146,7 +162,12 @@ void PostProcessing::normalize(const QString& argument)
         } catch (const std::exception& e) {
             // An unreadable file must not end the program: it gets no
             // output, the other files go on, and the caller can show why.
-            addFailure(QStringLiteral("Error measuring %1: %2").arg(QDir::toNativeSeparators(file), QString::fromUtf8(e.what())));
+            // The audio layer's text says why a file could not be opened.
+            const audiolib::ErrorCode code = audiolib::lastError();
+            const QString why = code == audiolib::ErrorCode::Ok
+                                    ? QString()
+                                    : QStringLiteral(" (%1)").arg(QString::fromLatin1(audiolib::errorText(code)));
+            addFailure(QStringLiteral("Error measuring %1: %2%3").arg(QDir::toNativeSeparators(file), QString::fromUtf8(e.what()), why));
         }
     }
 }
@@ -164,8 +185,17 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
     LoudnessMeter meter(file.toUtf8(), "K-weighting", 0.4f);
     meter.measure();
     const double measured = unit == QLatin1String("lufs") ? meter.lufs() : meter.dbRms();
+    if (meter.nonFiniteSamples() > 0)
+        qWarning().noquote() << QStringLiteral("%1: %2 non-finite samples measured as silence")
+                                    .arg(QDir::toNativeSeparators(file))
+                                    .arg(meter.nonFiniteSamples());
     const float gain = gainFor(target, measured);
     qDebug() << "Gain for " << meter.filePath() << gain;
+    if (!std::isfinite(gain)) {
+        addFailure(QStringLiteral("Error normalising %1: the gain to reach %2 %3 is not a finite number (measured %4)")
+                       .arg(QDir::toNativeSeparators(file), QString::number(target, 'g', 6), unit, QString::number(measured)));
+        return;
+    }
 
     const QString output = outputName(file, target, unit);
     GainRenderer renderer;

@@ -38,7 +38,10 @@ public:
     QString monoFile() const { return m_monoFile; }
     // One line per file that could not be measured or rendered (empty when
     // all were): "Error measuring <file>: <reason>", "Error rendering
-    // <output>". Such a file gets no output for that target.
+    // <output>", "Error normalising <file>: ..." for a gain that is not a
+    // finite number. Such a file gets no output for that target. After a
+    // mono conversion that leads to no output at all, the stereo input is
+    // kept and the failure says so.
     QString failureText() const { return m_failureText; }
 
     // Reads "<number> lufs" / "<number> dbrms" (any case); false otherwise.
@@ -52,6 +55,9 @@ public:
 private:
     void run();
     void monoStep();
+    // After a mono conversion: deletes the stereo input unless it is kept
+    // or no final output exists; with no output the file fails.
+    void keepOrRemoveStereo();
     void normalize(const QString& argument);
     void normalizeFile(const QString& file, float target, const QString& unit);
     void addFailure(const QString& line);

@@ -3,6 +3,7 @@
 #include "audio/loudnessmeter.h"
 #include "audio/postprocessing.h"
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -127,6 +128,8 @@ private slots:
         QCOMPARE(target, -18.5f);
         QVERIFY(!PostProcessing::parseTarget("loud LUFS", target, unit));
         QVERIFY(!PostProcessing::parseTarget("-14", target, unit));
+        for (const char* notANumber : {"nan LUFS", "-nan lufs", "inf dBrms", "+inf LUFS", "-inf dbrms", "infinity LUFS"})
+            QVERIFY2(!PostProcessing::parseTarget(notANumber, target, unit), notANumber);
 
         QVERIFY(std::fabs(PostProcessing::gainFor(-14.0f, -20.0) - 1.99526f) < 1e-4f);
         QCOMPARE(PostProcessing::gainFor(-14.0f, -INFINITY), 1.0f);
@@ -184,6 +187,51 @@ private slots:
         QCOMPARE(converted->outputFiles(), QStringList({native("plain.tmp")}));
     }
 
+    void monoConversionWithoutOutputKeepsTheStereoResult_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::newRow("no unit") << "normOp00: -18";
+        QTest::newRow("nan target") << "normOp00: nan LUFS";
+        QTest::newRow("gain not finite") << "normOp00: 1e38 LUFS";
+    }
+
+    void monoConversionWithoutOutputKeepsTheStereoResult()
+    {
+        QFETCH(QString, arguments);
+        const QString input = dualMonoInput("lost-dualmono.tmp");
+        auto job = run(input, arguments, true, false);
+        QVERIFY(job->convertedToMono());
+        QVERIFY(job->outputFiles().isEmpty());
+        QVERIFY(QFile::exists(input));
+        QVERIFY(!job->failureText().isEmpty());
+        QVERIFY(QFile::remove(input));
+        QVERIFY(QFile::remove(job->monoFile()));
+    }
+
+    void nonFiniteSamplesAreSilenceAndAGainThatIsNoNumberFails()
+    {
+        const fixtures::Signal sig{48000, 1, fixtures::SampleFormat::Float32};
+        std::vector<float> samples = fixtures::pinkNoise(3.0, 0.2, sig);
+        samples[1000] = NAN;
+        samples[2000] = INFINITY;
+        samples[3000] = -INFINITY;
+        QVERIFY(fixtures::writeRawWav(path("nan.tmp"), {3, 1, 48000, 32, true}, fixtures::floatBytes(samples)));
+        LoudnessMeter meter(path("nan.tmp").toUtf8(), "K-weighting", 0.4f);
+        meter.measure();
+        QCOMPARE(meter.nonFiniteSamples(), qint64(3));
+        samples[1000] = samples[2000] = samples[3000] = 0.0f;
+        QVERIFY(fixtures::writeWav(path("clean.tmp"), samples, sig));
+        QVERIFY(std::fabs(meter.lufs() - loudnessOf(path("clean.tmp"))) < 0.01);
+
+        auto job = run(path("nan.tmp"), "normOp00: -20 LUFS");
+        QCOMPARE(job->outputFiles(), QStringList({native("nan -20 lufs.tmp")}));
+        QVERIFY(std::fabs(loudnessOf(path("nan -20 lufs.tmp")) + 20.0) < 0.05);
+
+        auto huge = run(path("clean.tmp"), "normOp00: 1e38 LUFS");
+        QVERIFY(huge->outputFiles().isEmpty());
+        QVERIFY(huge->failureText().startsWith("Error normalising " + native("clean.tmp") + ": the gain"));
+    }
+
     void monoInputIsNormalisedAsItIs()
     {
         const fixtures::Signal sig{44100, 1, fixtures::SampleFormat::Pcm16};
@@ -200,7 +248,7 @@ private slots:
         auto job = run(path("broken.tmp"), "normOp00: -14 LUFS\nnormOp00: -16 LUFS");
         QVERIFY(job->outputFiles().isEmpty());
         QCOMPARE(job->failureText().count('\n'), 1);
-        QVERIFY(job->failureText().startsWith("Error measuring " + native("broken.tmp") + ": Can't load file, error 3"));
+        QVERIFY(job->failureText().startsWith("Error measuring " + native("broken.tmp") + ": Can't load file, error 3 (not a supported audio file)"));
         QCOMPARE(job->statusText(), QString("Post processing finished"));
     }
 };
