@@ -1,4 +1,5 @@
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -131,12 +132,51 @@ private slots:
         int rate = 0, channels = 0;
         QVERIFY(fixtures::readAudio(path("odd.wav"), in, rate, channels));
         QVERIFY(fixtures::readAudio(path("odd-out.wav"), out, rate, channels));
-        QCOMPARE(out.size(), in.size());
+        QCOMPARE(out, in);   // nothing to learn a noise floor from: unchanged
 
         QVERIFY(fixtures::writeSilence(path("zero.wav"), 1.0, sig));
         QCOMPARE(runTool({"-input", path("zero.wav"), "-modelpath", kModel, "-output", path("zero-out.wav")}).exitCode, 0);
         QVERIFY(fixtures::readAudio(path("zero-out.wav"), out, rate, channels));
         QCOMPARE(fixtures::peak(out), 0.0);
+    }
+
+    void nonFiniteSamplesAreSilenced()
+    {
+        const fixtures::Signal sig{48000, 1, fixtures::SampleFormat::Float32};
+        std::vector<float> samples = toneAndNoise(sig, 4.0);
+        samples[48000] = NAN;
+        samples[96000] = -INFINITY;
+        QVERIFY(fixtures::writeRawWav(path("nan.wav"), {3, 1, 48000, 32, true}, fixtures::floatBytes(samples)));
+        const Run run = runTool({"-input", path("nan.wav"), "-modelpath", kModel, "-output", path("nan-out.wav")});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.error.contains("warning: 2 non-finite samples taken as silence"), run.error.constData());
+        std::vector<float> out;
+        int rate = 0, channels = 0;
+        QVERIFY(fixtures::readAudio(path("nan-out.wav"), out, rate, channels));
+        QCOMPARE(out.size(), samples.size());
+        QVERIFY(std::all_of(out.begin(), out.end(), [](float v) { return std::isfinite(v); }));
+        QVERIFY(fixtures::peak(out) > 0.1);
+    }
+
+    void headersOutsideTheLimitsAreRefused_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<qint64>("rate");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("1024 channels") << 1024 << qint64(48000) << "more than 64 channels (error 15)";
+        QTest::newRow("2 GHz") << 1 << qint64(2000000000) << "sample rate outside 8000 to 768000 Hz (error 14)";
+    }
+
+    void headersOutsideTheLimitsAreRefused()
+    {
+        QFETCH(int, channels);
+        QFETCH(qint64, rate);
+        QFETCH(QString, message);
+        QVERIFY(fixtures::writeRawWav(path("wild.wav"), {1, channels, rate, 16, true}, QByteArray(channels * 2 * 64, '\0')));
+        const Run run = runTool({"-input", path("wild.wav"), "-modelpath", kModel, "-output", path("wild-out.wav")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.error.contains(message.toUtf8()), run.error.constData());
+        QVERIFY(!QFile::exists(path("wild-out.wav")));
     }
 
     void badInputFailsCleanly_data()

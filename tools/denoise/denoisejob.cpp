@@ -58,19 +58,92 @@ private:
     int m_step = 0;
 };
 
-// Decodes the whole stream in blocks, handing each block to `take`.
-bool forEachBlock(audiolib::DecodeStream& stream, int channels, ProgressMeter& meter,
+// Replaces NaN and infinite samples with silence; returns how many there were.
+qint64 silenceNonFinite(float* samples, qint64 count)
+{
+    qint64 found = 0;
+    for (qint64 i = 0; i < count; ++i) {
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0f;
+            ++found;
+        }
+    }
+    return found;
+}
+
+// Decodes the whole stream in blocks, handing each block to `take`, with
+// non-finite samples silenced and counted into `nonFinite`.
+bool forEachBlock(audiolib::DecodeStream& stream, int channels, ProgressMeter& meter, qint64& nonFinite,
     const std::function<bool(const float*, long)>& take)
 {
     std::vector<float> block(size_t(kBlockFrames * channels));
     qint64 got = 0;
     while ((got = stream.read(block.data(), qint64(block.size() * sizeof(float)))) > 0) {
         const long frames = long(got / qint64(sizeof(float) * size_t(channels)));
+        nonFinite += silenceNonFinite(block.data(), qint64(frames) * channels);
         if (!take(block.data(), frames))
             return false;
         meter.advance(frames);
     }
     return got == 0;
+}
+
+using ChannelStep = std::function<void(int channel, const float* block, long frames, std::vector<float>& out)>;
+using ChannelFinish = std::function<void(int channel, std::vector<float>& out)>;
+
+// Decodes the stream once more, turns each block into output per channel
+// with `step` (and `finish` at the end) and writes the output WAV under a
+// temporary name that replaces the output only when it is complete.
+bool writeOutput(audiolib::DecodeStream& stream, const audiolib::StreamInfo& info, const DenoiseOptions& options,
+    ProgressMeter& meter, qint64& nonFinite, const ChannelStep& step, const ChannelFinish& finish, QString& error)
+{
+    const QString& outputPath = options.output;
+    const int channels = info.channels;
+    const QString temporary = QStringLiteral("%1.%2.part").arg(outputPath).arg(QCoreApplication::applicationPid());
+    audiolib::WavWriter writer;
+    if (!writer.open(temporary.toUtf8(), info, audiolib::WavFormat::SourceFormat, stream.lengthFrames())) {
+        error = layerError(QStringLiteral("Cannot write output file"), outputPath);
+        return false;
+    }
+    std::vector<std::vector<float>> outputs(static_cast<size_t>(channels));
+    std::vector<float> interleaved;
+    auto flush = [&]() {
+        const size_t frames = outputs[0].size();
+        interleaved.resize(frames * size_t(channels));
+        for (int c = 0; c < channels; ++c) {
+            for (size_t i = 0; i < frames; ++i)
+                interleaved[i * size_t(channels) + size_t(c)] = outputs[size_t(c)][i];
+            outputs[size_t(c)].clear();
+        }
+        return writer.write(interleaved.data(), qint64(interleaved.size() * sizeof(float)));
+    };
+    bool writeFailed = false;
+    bool written = forEachBlock(stream, channels, meter, nonFinite, [&](const float* block, long frames) {
+        for (int c = 0; c < channels; ++c)
+            step(c, block, frames, outputs[size_t(c)]);
+        writeFailed = !flush();
+        return !writeFailed;
+    });
+    const bool decoded = written || writeFailed;
+    if (written) {
+        for (int c = 0; c < channels; ++c)
+            finish(c, outputs[size_t(c)]);
+        written = flush();
+    }
+    written = writer.close() && written;
+    if (!written) {
+        error = decoded ? layerError(QStringLiteral("Cannot write output file"), outputPath)
+                        : layerError(QStringLiteral("Cannot decode input file"), options.input);
+        QFile::remove(temporary);
+        return false;
+    }
+    QFile::remove(outputPath);
+    if (!QFile::rename(temporary, outputPath)) {
+        error = QStringLiteral("Cannot write output file %1: renaming the finished file failed").arg(outputPath);
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -93,17 +166,28 @@ bool DenoiseJob::run(const Progress& progress, QString& error)
     stream.info(info);
     const int channels = info.channels;
     const int frameSize = frameSizeFor(m_parameters.frameSeconds, info.sampleRate);
-    const int bins = frameSize / 2 + 1;
     ProgressMeter meter(progress, stream.lengthFrames());
+    m_nonFinite = 0;
+    // Too short for one analysis frame there is no noise floor to learn:
+    // the input goes through as it is.
+    if (stream.lengthFrames() < frameSize) {
+        meter.advance(stream.lengthFrames());
+        const auto copy = [channels](int c, const float* block, long frames, std::vector<float>& out) {
+            for (long i = 0; i < frames; ++i)
+                out.push_back(block[i * channels + c]);
+        };
+        return writeOutput(stream, info, m_options, meter, m_nonFinite, copy, [](int, std::vector<float>&) {}, error);
+    }
 
     // Pass 1: the noise floor of every channel.
+    const int bins = frameSize / 2 + 1;
     std::vector<NoiseProfile> profiles(static_cast<size_t>(channels), NoiseProfile(bins));
     std::vector<std::unique_ptr<StftChannel>> analysis;
     for (int c = 0; c < channels; ++c)
         analysis.push_back(std::make_unique<StftChannel>(frameSize, false,
             [&profile = profiles[size_t(c)]](std::vector<std::complex<float>>& s) { profile.add(s); }));
     std::vector<float> unused;
-    const bool analysed = forEachBlock(stream, channels, meter, [&](const float* block, long frames) {
+    const bool analysed = forEachBlock(stream, channels, meter, m_nonFinite, [&](const float* block, long frames) {
         for (int c = 0; c < channels; ++c)
             analysis[size_t(c)]->push(block + c, frames, channels, unused);
         return true;
@@ -115,7 +199,7 @@ bool DenoiseJob::run(const Progress& progress, QString& error)
     for (auto& channel : analysis)
         channel->finish(unused);
 
-    // Pass 2: suppression, written under a temporary name.
+    // Pass 2: suppression.
     const double hopSeconds = double(frameSize / 2) / info.sampleRate;
     GateSettings gate;
     gate.snrSmoothing = m_parameters.snrSmoothing;
@@ -145,49 +229,11 @@ bool DenoiseJob::run(const Progress& progress, QString& error)
         error = layerError(QStringLiteral("Cannot read input file"), m_options.input);
         return false;
     }
-    const QString temporary = QStringLiteral("%1.%2.part").arg(m_options.output).arg(QCoreApplication::applicationPid());
-    audiolib::WavWriter writer;
-    if (!writer.open(temporary.toUtf8(), info, audiolib::WavFormat::SourceFormat, stream.lengthFrames())) {
-        error = layerError(QStringLiteral("Cannot write output file"), m_options.output);
-        return false;
-    }
-    std::vector<std::vector<float>> outputs(static_cast<size_t>(channels));
-    std::vector<float> interleaved;
-    auto flush = [&]() {
-        const size_t frames = outputs[0].size();
-        interleaved.resize(frames * size_t(channels));
-        for (int c = 0; c < channels; ++c) {
-            for (size_t i = 0; i < frames; ++i)
-                interleaved[i * size_t(channels) + size_t(c)] = outputs[size_t(c)][i];
-            outputs[size_t(c)].clear();
-        }
-        return writer.write(interleaved.data(), qint64(interleaved.size() * sizeof(float)));
-    };
-    bool writeFailed = false;
-    bool written = forEachBlock(stream, channels, meter, [&](const float* block, long frames) {
-        for (int c = 0; c < channels; ++c)
-            synthesis[size_t(c)]->push(block + c, frames, channels, outputs[size_t(c)]);
-        writeFailed = !flush();
-        return !writeFailed;
-    });
-    const bool decoded = written || writeFailed;
-    if (written) {
-        for (int c = 0; c < channels; ++c)
-            synthesis[size_t(c)]->finish(outputs[size_t(c)]);
-        written = flush();
-    }
-    written = writer.close() && written;
-    if (!written) {
-        error = decoded ? layerError(QStringLiteral("Cannot write output file"), m_options.output)
-                        : layerError(QStringLiteral("Cannot decode input file"), m_options.input);
-        QFile::remove(temporary);
-        return false;
-    }
-    QFile::remove(m_options.output);
-    if (!QFile::rename(temporary, m_options.output)) {
-        error = QStringLiteral("Cannot write output file %1: renaming the finished file failed").arg(m_options.output);
-        QFile::remove(temporary);
-        return false;
-    }
-    return true;
+    // The second pass sees the same samples again; they are counted once.
+    qint64 again = 0;
+    return writeOutput(stream, info, m_options, meter, again,
+        [&](int c, const float* block, long frames, std::vector<float>& out) {
+            synthesis[size_t(c)]->push(block + c, frames, channels, out);
+        },
+        [&](int c, std::vector<float>& out) { synthesis[size_t(c)]->finish(out); }, error);
 }

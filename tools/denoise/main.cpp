@@ -53,6 +53,9 @@ int main(int argc, char** argv)
     const bool ok = job.run([](int step, int steps) { say(QByteArray::number(step) + "_of_" + QByteArray::number(steps) + "\n"); }, error);
     if (!ok)
         return fail(error, 1);
+    if (job.nonFiniteSamples() > 0)
+        std::fprintf(stderr, "deepfilternet: warning: %lld non-finite samples taken as silence\n",
+            static_cast<long long>(job.nonFiniteSamples()));
     // The client takes "File Ready" only when it arrives alone, so it must
     // not share a read with the last progress text.
     std::this_thread::sleep_until(g_lastWrite + std::chrono::milliseconds(250));
