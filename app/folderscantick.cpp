@@ -1,5 +1,6 @@
 #include "app/folderscantick.h"
 
+#include "app/destinationcheck.h"
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
@@ -82,8 +83,11 @@ void FolderScanTick::queueAnsweredDialogs(QString& errors)
         for (const NewFileEntry& entry : results) {
             if (!entry.selected)
                 continue;
-            if (!m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination, entry.preset.toUtf8(),
-                                                options))
+            const QByteArray refusal = destinationRefusal(entry.destination);
+            if (!refusal.isEmpty())
+                errors += refusalText(entry.source, refusal);
+            else if (!m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination,
+                                                     entry.preset.toUtf8(), options))
                 errors += refusalText(entry.source, m_queueManager->lastError());
         }
     }

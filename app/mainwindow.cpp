@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/cyclerunner.h"
+#include "app/destinationcheck.h"
 #include "app/folderscantick.h"
 #include "app/localsteps.h"
 #include "app/outputregistry.h"
@@ -425,11 +426,9 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QString destination = naming::expandNameTemplateInPath(dialog.destination(), dialog.preset());
-    // Refused before anything is uploaded: the result could never be saved.
-    const QFileInfo destinationFolder(QFileInfo(destination).absolutePath());
-    if (destinationFolder.isDir() && !destinationFolder.isWritable()) {
-        QMessageBox::critical(this, tr("Error adding files"),
-                              destination + QStringLiteral("\n") + tr("The destination folder is not writable."));
+    const QByteArray refusal = destinationRefusal(destination);
+    if (!refusal.isEmpty()) {
+        QMessageBox::critical(this, tr("Error adding files"), destination + QStringLiteral("\n") + text(refusal));
         return false;
     }
     if (!queueManager->addFileToQueue(dialog.source(), kAddedByHandPriority, destination, dialog.preset().toUtf8(),
@@ -459,10 +458,13 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
     }
     const QString source = QDir::toNativeSeparators(urls.first().toLocalFile());
     const QFileInfo sourceInfo(source);
+    if (sourceInfo.isDir()) {
+        QMessageBox::critical(this, tr("Error adding files"), refusalText(source, droppedFolderRefusal()));
+        return false;
+    }
     if (source.isEmpty() || !sourceInfo.isFile()) {
-        const QString reason = sourceInfo.isDir() ? tr("is a folder, not an audio file.")
-                                                  : tr("is not a file on this computer.");
-        QMessageBox::warning(this, tr("Add file"), urls.first().toDisplayString() + QLatin1Char(' ') + reason);
+        QMessageBox::warning(this, tr("Add file"),
+                             urls.first().toDisplayString() + QLatin1Char(' ') + tr("is not a file on this computer."));
         return false;
     }
     const QString namingPath = destUrls.isEmpty() ? source : destUrls.first().toLocalFile();

@@ -1,5 +1,6 @@
 #include "app/severalfilesdrop.h"
 
+#include "app/destinationcheck.h"
 #include "app/folderscantick.h"
 #include "dialogs/dlgaddmultplefiles.h"
 #include "pipeline/queuemanager.h"
@@ -12,12 +13,18 @@
 
 namespace {
 
-QStringList localFiles(const QList<QUrl>& urls)
+// The local files among the URLs; dropped folders go into `errors`.
+QStringList localFiles(const QList<QUrl>& urls, QString& errors)
 {
     QStringList files;
     for (const QUrl& url : urls) {
         const QString path = url.toLocalFile();
-        if (!path.isEmpty() && QFileInfo(path).isFile())
+        const QFileInfo info(path);
+        if (path.isEmpty())
+            continue;
+        if (info.isDir())
+            errors += refusalText(QDir::toNativeSeparators(path), droppedFolderRefusal());
+        else if (info.isFile())
             files.append(QDir::toNativeSeparators(path));
     }
     return files;
@@ -28,9 +35,13 @@ QStringList localFiles(const QList<QUrl>& urls)
 bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,
                           const QList<QUrl>& destUrls)
 {
-    const QStringList sources = localFiles(urls);
-    if (sources.isEmpty())
+    QString errors;
+    const QStringList sources = localFiles(urls, errors);
+    if (sources.isEmpty()) {
+        if (!errors.isEmpty())
+            QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
         return false;
+    }
     ScanPath folder;
     folder.path = QDir::toNativeSeparators(QFileInfo(sources.first()).absolutePath());
     folder.outputPath = folder.path;
@@ -50,13 +61,15 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
 
     ProcessingOptions options;
     folder.toOptions(options);
-    QString errors;
     for (const NewFileEntry& entry : dialog.getResults()) {
         QString destination = entry.destination;
         if (dialog.saveInOriginalLocation())
             destination = QFileInfo(entry.source).absolutePath() + QLatin1Char('/') + QFileInfo(destination).fileName();
         destination = QDir::toNativeSeparators(naming::expandNameTemplateInPath(destination, entry.preset));
-        if (!queueManager.addFileToQueue(entry.source, 10, destination, entry.preset.toUtf8(), options))
+        const QByteArray refusal = destinationRefusal(destination);
+        if (!refusal.isEmpty())
+            errors += refusalText(entry.source, refusal);
+        else if (!queueManager.addFileToQueue(entry.source, 10, destination, entry.preset.toUtf8(), options))
             errors += refusalText(entry.source, queueManager.lastError());
     }
     if (!errors.isEmpty())

@@ -9,8 +9,9 @@ class QWidget;
 // Several audio files dropped at once: the new-files dialog in manual mode
 // lists them (URLs that name no local file are left out) (first file's folder as source and save-to folder, suffix
 // "-{presetName}", the last preset proposed), and each accepted row is
-// queued with priority 10 and that folder's options. Refused files are
-// listed in one "Error adding files" box. True when the dialog was accepted.
+// queued with priority 10 and that folder's options. Refused files (a
+// destination folder that cannot be written) and dropped folders are listed
+// in one "Error adding files" box. True when the dialog was accepted.
 // With destination URLs (the sound of videos, whose results belong beside
 // the videos) the save-to folder is the first destination's folder.
 bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,

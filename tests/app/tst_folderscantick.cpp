@@ -73,6 +73,9 @@ private slots:
     void cancelledDialogQueuesNothing();
     void unknownPresetSwitchesToTheDialog();
     void severalDroppedFilesGoThroughTheDialog();
+    void droppedFoldersAreNamed();
+    void severalDroppedFilesRefuseAnUnwritableDestination();
+    void answeredDialogRefusesAnUnwritableDestination();
 
 private:
     ScanPath& addFolder(const QString& name, const QByteArray& preset, const QString& output = QString());
@@ -318,13 +321,20 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
     const QString b = writeWav(QStringLiteral("one/b.wav"));
     const QString c = writeWav(QStringLiteral("two/c.wav"));
 
-    answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) {
+    QString refused;
+    answerModal<DlgAddMultpleFiles>([&refused](DlgAddMultpleFiles* dialog) {
         QVERIFY(!dialog->isMinimized());
         dialog->findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->setChecked(true);
+        answerModal<QMessageBox>([&refused](QMessageBox* box) {
+            refused = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->accept();
+        });
         pressButton(dialog, QDialogButtonBox::Ok);
     });
-    // A dropped folder is no audio file: it gets no row.
-    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b, m_dir->filePath(QStringLiteral("two")), c})));
+    // A dropped folder is no audio file: it gets no row, and the box names it.
+    const QString folder = native(m_dir->filePath(QStringLiteral("two")));
+    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b, folder, c})));
+    QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + folder + QStringLiteral("\n- is a folder, not an audio file."));
     const QList<QueueFile*> queued = m_queue->snapshot();
     QCOMPARE(queued.size(), 3);
     const QByteArray preset = m_queue->presets().first();
@@ -344,6 +354,69 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
     answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { dialog->reject(); });
     QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
     QCOMPARE(m_queue->snapshot().size(), 5);
+}
+
+void TestFolderScanTick::droppedFoldersAreNamed()
+{
+    const QString one = native(m_dir->filePath(QStringLiteral("one")));
+    const QString two = native(m_dir->filePath(QStringLiteral("two")));
+    QDir().mkpath(one);
+    QDir().mkpath(two);
+    QString refused;
+    answerModal<QMessageBox>([&refused](QMessageBox* box) {
+        refused = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({one, two})));
+    QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + one + QStringLiteral("\n- is a folder, not an audio file.")
+                          + QStringLiteral("\nFile: ") + two + QStringLiteral("\n- is a folder, not an audio file."));
+    QVERIFY(m_queue->snapshot().isEmpty());
+}
+
+void TestFolderScanTick::severalDroppedFilesRefuseAnUnwritableDestination()
+{
+    const QString readOnly = QStringLiteral("/proc/sys");
+    if (QFileInfo(readOnly).isWritable())
+        QSKIP("no read-only folder on this machine");
+    QDir(m_dir->path()).mkpath(QStringLiteral("one"));
+    const QString a = writeWav(QStringLiteral("one/a.wav"));
+    const QString b = writeWav(QStringLiteral("one/b.wav"));
+    QString refused;
+    answerModal<DlgAddMultpleFiles>([&refused](DlgAddMultpleFiles* dialog) {
+        answerModal<QMessageBox>([&refused](QMessageBox* box) {
+            refused = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->accept();
+        });
+        pressButton(dialog, QDialogButtonBox::Ok);
+    });
+    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b}), urls({readOnly + QStringLiteral("/a.wav")})));
+    const QString reason = QStringLiteral("\n- The destination folder is not writable.");
+    QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + a + reason + QStringLiteral("\nFile: ") + b + reason);
+    QVERIFY(m_queue->snapshot().isEmpty());
+}
+
+void TestFolderScanTick::answeredDialogRefusesAnUnwritableDestination()
+{
+    // A folder nobody may write to, not even root: the kernel's settings tree.
+    const QString readOnly = QStringLiteral("/proc/sys");
+    if (QFileInfo(readOnly).isWritable())
+        QSKIP("no read-only folder on this machine");
+    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
+    folder.outputPath = readOnly;
+    folder.showDialog = true;
+    const QString a = writeWav(QStringLiteral("in/a.wav"));
+    tick();
+    dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
+    QVERIFY(wrapper && wrapper->isOpen());
+    pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
+    QString text;
+    answerModal<QMessageBox>([&text](QMessageBox* box) {
+        text = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->close();
+    });
+    tick();
+    QCOMPARE(text, QStringLiteral("Error adding files|\nFile: ") + a + QStringLiteral("\n- The destination folder is not writable."));
+    QVERIFY(m_queue->snapshot().isEmpty());
 }
 
 QTEST_MAIN(TestFolderScanTick)
