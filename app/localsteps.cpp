@@ -120,7 +120,7 @@ void LocalSteps::finishPreProcessing(QueueFile& file) const
             return;
     }
     if (file.options.cleanUpIntermediate && hasNonEmptyLine(file.options.postProcessing_Arguments))
-        file.destFile = naming::withExtension(text(file.destFile), QStringLiteral("tmp")).toUtf8();
+        file.setDestFile(naming::withExtension(text(file.destFile), QStringLiteral("tmp")).toUtf8());
     file.convertedToStereo = pre.stereoConversions() > 0;
 }
 
@@ -155,11 +155,11 @@ bool LocalSteps::adoptPreProcessedFile(QueueFile& file) const
         return false;
     }
     file.deleteAfterSubmission = keepOriginal && resultMode == kDeleteCopyAfterUpload;
-    file.srcFile = nativeUtf8(target);
+    file.setSrcFile(nativeUtf8(target));
 
     const QString destination = naming::uniqueFileName(naming::pathWithSuffix(text(file.destFile), suffix), false);
     if (!destination.isEmpty()) {
-        file.destFile = nativeUtf8(destination);
+        file.setDestFile(nativeUtf8(destination));
         m_registry.registerOutputInWatchedFolders(destination);
     }
     return true;
@@ -171,6 +171,13 @@ void LocalSteps::removeUploadedCopy(QueueFile& file)
     if (!unwanted || naming::isSamePath(text(file.srcFile), text(file.originalSourceFile)))
         return;
     QFile::remove(text(file.srcFile));
+}
+
+void LocalSteps::resetForResubmit(QueueFile& file)
+{
+    file.preProcessor.reset();
+    file.postProcessor.reset();
+    file.preProcessingStatus = 0;
 }
 
 // ---- post-processing -------------------------------------------------------------
@@ -195,6 +202,7 @@ void LocalSteps::postProcessStep(QueueFile& file) const
 void LocalSteps::startPostProcessing(QueueFile& file) const
 {
     qDebug() << "Post processing starting at tmr_queue_tick";
+    file.adoptResultPath();
     file.postProcessor = std::make_unique<PostProcessing>();
     file.postProcessor->setInputFile(text(file.destFile));
     file.postProcessor->setArguments(file.options.postProcessing_Arguments);
@@ -229,7 +237,7 @@ void LocalSteps::finishPostProcessing(QueueFile& file) const
     if (file.options.cleanUpIntermediate) {
         if (!file.outputFiles.isEmpty() && !unmoved.contains(text(file.destFile))) {
             QFile::remove(text(file.destFile));
-            file.destFile.clear();
+            file.setDestFile(QByteArray());
         }
         if (post.convertedToMono())
             removeIntermediate(post.monoFile());

@@ -18,6 +18,10 @@ public:
     // during pre-processing and the options say it is no longer wanted.
     // The user's own audio, or a processed copy that replaced it, stays.
     static void removeUploadedCopy(QueueFile& file);
+    // Before a file in Error or Canceled goes back to Waiting: both local
+    // steps are reset, so that they run again from the start instead of
+    // failing the file again with the last run's outcome.
+    static void resetForResubmit(QueueFile& file);
 
 private:
     void startPreProcessing(QueueFile& file) const;

@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "audio/audiolibrary.h"
-#include "pipeline/dlglogin.h"
+#include "dialogs/dlglogin.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
@@ -82,6 +82,9 @@ int main(int argc, char* argv[])
 
     Settings settings;
     QueueManager queueManager;
+    queueManager.setMessageHandler([](const QString& title, const QString& text) {
+        QMessageBox::critical(nullptr, title, text);
+    });
     startup::applyHostOverride();
     if (!queueManager.init(&settings))
         return -1;

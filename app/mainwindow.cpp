@@ -12,7 +12,7 @@
 #include "app/videotasks.h"
 #include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
-#include "pipeline/dlglogin.h"
+#include "dialogs/dlglogin.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -36,6 +37,10 @@ namespace {
 
 constexpr int kWaitingForLoginInfo = 1027;
 constexpr int kAddedByHandPriority = 10;
+// Panels of newly queued files are created for at most this long per run of
+// the queue tick; the rest follow in further runs posted at once, so that a
+// watched folder that queues hundreds of files never freezes the window.
+constexpr qint64 kNewPanelsBudgetMs = 25;
 
 QString text(const QByteArray& utf8)
 {
@@ -256,6 +261,9 @@ void MainWindow::tmr_queueManager_Tick()
 {
     queueCycle->startIfIdle();
     bool anyRunning = false;
+    bool panelsMissing = false;
+    QElapsedTimer creatingPanels;
+    creatingPanels.start();
     for (QueueFile* file : queueManager->snapshot()) {
         int state = stateOf(*file);
         if (state == int(QueueFileState::PostProcessing))
@@ -265,12 +273,24 @@ void MainWindow::tmr_queueManager_Tick()
             localSteps->preProcessStep(*file);
         state = stateOf(*file);
         QueueFileWidget* widget = queueWidgets->find(file->fileId);
+        if (!widget && creatingPanels.elapsed() >= kNewPanelsBudgetMs) {
+            panelsMissing = true;
+            continue;
+        }
         if (!widget)
             widget = createWidget(*file);
         refreshWidget(*widget, *file, state);
         anyRunning = anyRunning || state == int(QueueFileState::Running);
     }
-    notifyWhenIdle(anyRunning);
+    if (!panelsMissing) {
+        notifyWhenIdle(anyRunning);
+    } else if (!panelTickPosted) {
+        panelTickPosted = true;
+        QTimer::singleShot(0, this, [this] {
+            panelTickPosted = false;
+            tmr_queueManager_Tick();
+        });
+    }
 }
 
 QueueFileWidget* MainWindow::createWidget(QueueFile& file)
@@ -524,8 +544,10 @@ void MainWindow::on_actionClear_done_error_triggered()
 void MainWindow::on_actionResubmit_files_with_errors_triggered()
 {
     for (QueueFile* file : queueManager->snapshot()) {
-        if (file->getState() == QueueFileState::Error && file->retryable())
+        if (file->getState() == QueueFileState::Error && file->retryable()) {
+            LocalSteps::resetForResubmit(*file);
             file->setState(QueueFileState::Waiting);
+        }
     }
 }
 
@@ -607,10 +629,9 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
     } else if (mnuName == QLatin1String("mnuReSubmit")) {
         if (file->getState() == QueueFileState::Done)
             return;
-        file->postProcessor.reset();
-        file->setState(QueueFileState::Waiting);
+        LocalSteps::resetForResubmit(*file);
         file->setErrorMessage(QByteArray());
-        file->preProcessingStatus = 0;
+        file->setState(QueueFileState::Waiting);
     } else if (mnuName == QLatin1String("mnuPauseResume")) {
         naming::showInExplorer(text(file->srcFile), this);
     }

@@ -98,6 +98,8 @@ private:
     void saveSettings();
 
     bool quitChosen = false;
+    // A queue tick that ran out of time for new panels has posted the next.
+    bool panelTickPosted = false;
     QMutex deleteRequestsLock;
     QStringList deleteRequests;
     Ui::MainWindow* ui = nullptr;

@@ -52,6 +52,8 @@ void RunProcess::run(const QString& program, const QStringList& arguments, bool 
     {
         QMutexLocker lock(&outputLock);
         m_output.clear();
+        m_partialLine.clear();
+        m_lines.clear();
         setMessage(QString());
         m_exitCode = -1;
         m_finished = false;
@@ -74,6 +76,7 @@ void RunProcess::run(const QString& program, const QStringList& arguments, bool 
     connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
     if (process->state() != QProcess::NotRunning)
         loop.exec();
+    takeLines(true);
     {
         QMutexLocker lock(&stateLock);
         m_finished = true;
@@ -127,14 +130,33 @@ void RunProcess::forceEnd(int killTimeoutMs)
 
 void RunProcess::handleStdOutput()
 {
-    QString text;
-    {
-        QMutexLocker lock(&outputLock);
-        m_output = QString::fromLocal8Bit(process->readAllStandardOutput()).trimmed();
-        text = m_output;
+    m_partialLine += process->readAllStandardOutput();
+    takeLines(false);
+}
+
+void RunProcess::takeLines(bool flush)
+{
+    int end = -1;
+    while ((end = m_partialLine.indexOf('\n')) >= 0 || (flush && !m_partialLine.isEmpty())) {
+        const qsizetype length = end >= 0 ? end : m_partialLine.size();
+        const QString line = QString::fromLocal8Bit(m_partialLine.left(length)).trimmed();
+        m_partialLine.remove(0, end >= 0 ? end + 1 : length);
+        if (!line.isEmpty())
+            m_lines.append(line);
     }
-    qDebug() << "StdOut:" << text;
-    emit StatusUpdated(text);
+    if (m_passingLinesOn)
+        return;
+    m_passingLinesOn = true;
+    while (!m_lines.isEmpty()) {
+        const QString text = m_lines.takeFirst();
+        {
+            QMutexLocker lock(&outputLock);
+            m_output = text;
+        }
+        qDebug() << "StdOut:" << text;
+        emit StatusUpdated(text);
+    }
+    m_passingLinesOn = false;
 }
 
 void RunProcess::handleStdError()
@@ -146,6 +168,9 @@ void RunProcess::handleStdError()
 
 void RunProcess::processFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    // The rest of the output, read before the end was reported.
+    m_partialLine += process->readAllStandardOutput();
+    takeLines(true);
     if (exitStatus != QProcess::NormalExit) {
         qDebug() << "(signal processFinished) Process crashed.";
     } else {

@@ -10,11 +10,18 @@
 
 namespace svutil {
 
-// Runs one external program, passes each piece of its standard output on as
-// it arrives (StatusUpdated), keeps its last standard-error text, and can
-// end it politely and then by force. Lives in the thread that creates it;
+// Runs one external program, passes each line of its standard output on as
+// it arrives (StatusUpdated, trimmed, empty lines skipped), keeps its last
+// standard-error text, and can end it politely and then by force. Lines are
+// cut from the stream whatever the reads are: a read holding two writes
+// gives two lines, a line split over two reads gives one, and a last line
+// without a newline is passed on when the program ends. Lives in the thread that creates it;
 // run() with the wait flag blocks that thread while a local event loop
 // delivers the process's notifications.
+//
+// Lines are passed on in order and never from inside a receiver: output that
+// arrives while a receiver runs (say, while it waits in killProcess) is
+// queued and passed on once that receiver has returned.
 //
 // Locks: outputLock guards `output`; stateLock serialises the end-of-run
 // update and killProcess; messageLock guards `message` and is only ever held
@@ -47,6 +54,10 @@ private slots:
 
 private:
     void setMessage(const QString& text);
+    // Cuts the complete lines (all of them with `flush`) off the pending
+    // bytes and passes every queued line on, unless that is already going on
+    // further up the stack.
+    void takeLines(bool flush);
     bool endsByItself(int firstWaitMs);
     void forceEnd(int killTimeoutMs);
 
@@ -60,6 +71,9 @@ private:
     std::atomic<bool> m_killing{false};    // killProcess is waiting (re-entry guard)
     QString m_output;
     QString m_message;
+    QByteArray m_partialLine;
+    QStringList m_lines;
+    bool m_passingLinesOn = false;
 };
 
 } // namespace svutil

@@ -35,6 +35,39 @@ void QueueFile::setOriginalSourceFile(const QByteArray& path)
     originalSourceFile = path;
 }
 
+void QueueFile::setSrcFile(const QByteArray& path)
+{
+    lockedaccess::assign(m_lock, srcFile, path);
+}
+
+void QueueFile::setDestFile(const QByteArray& path)
+{
+    lockedaccess::assign(m_lock, destFile, path);
+}
+
+QByteArray QueueFile::lockedSrcFile() const
+{
+    return lockedaccess::copy(m_lock, srcFile);
+}
+
+QByteArray QueueFile::lockedDestFile() const
+{
+    return lockedaccess::copy(m_lock, destFile);
+}
+
+void QueueFile::setResultPath(const QByteArray& path)
+{
+    lockedaccess::assign(m_lock, m_resultPath, path);
+}
+
+void QueueFile::adoptResultPath()
+{
+    QMutexLocker lock(&m_lock);
+    if (!m_resultPath.isEmpty())
+        destFile = m_resultPath;
+    m_resultPath.clear();
+}
+
 QueueFileState QueueFile::getState() const
 {
     return lockedaccess::copy(m_lock, m_state);
@@ -43,6 +76,20 @@ QueueFileState QueueFile::getState() const
 void QueueFile::setState(QueueFileState state)
 {
     QMutexLocker lock(&m_lock);
+    setStateLocked(state);
+}
+
+bool QueueFile::compareAndSetState(QueueFileState expected, QueueFileState next)
+{
+    QMutexLocker lock(&m_lock);
+    if (m_state != expected)
+        return false;
+    setStateLocked(next);
+    return true;
+}
+
+void QueueFile::setStateLocked(QueueFileState state)
+{
     if (state == QueueFileState::PreProcessing)
         m_preProcessingDone = false;
     if (state == QueueFileState::PostProcessing)
@@ -103,7 +150,7 @@ void QueueFile::setRetryable(bool flag)
 QByteArray QueueFile::toString() const
 {
     QMutexLocker lock(&m_lock);
-    return "File ID: " + QByteArray::number(fileId) + " Session ID: " + QByteArray::number(sessionId)
+    return "File ID: " + QByteArray::number(fileId) + " Session ID: " + QByteArray::number(sessionId.load())
         + " details: " + m_details + " state: " + QByteArray::number(int(m_state)) + " srcfile: "
         + pathTail(srcFile) + " destfile: " + pathTail(destFile) + " errorMessage: " + m_errorMessage;
 }

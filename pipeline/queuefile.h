@@ -16,13 +16,22 @@ class PostProcessing;
 // One queued audio file. Created only by QueueManager::addFileToQueue, which
 // keeps it in its list; see QueueManager for who destroys it.
 //
-// The state, the error message, the details and the retry flag are guarded
-// by the file's own mutex (the last lock in the queue manager's lock order);
-// the two done flags are atomics. Both may be read from any thread.
-// The plain members are handed over through the state: the queue manager's
-// cycle writes sessionId and destFile before it sets the state that lets
-// the queue driver act on them, and the queue driver writes srcFile and the
-// pre-processing fields before it marks that step done.
+// Which thread may touch what:
+//  - The state, the error message, the details, the retry flag and the
+//    downloaded result's path are guarded by the file's own mutex (the last
+//    lock in the queue manager's lock order); sessionId and the two done
+//    flags are atomics. All of them may be used from any thread. A change of
+//    state that depends on the present one is one compareAndSetState() call.
+//  - srcFile and destFile are set before the record is queued; afterwards
+//    only the queue driver (the GUI thread) changes them, and always through
+//    setSrcFile()/setDestFile(), under the file's mutex. The driver's thread
+//    reads them directly; any other thread reads them with
+//    lockedSrcFile()/lockedDestFile(). The queue manager's cycle never
+//    writes them: it records the downloaded result with setResultPath(),
+//    and the driver adopts it as destFile when post-processing starts.
+//  - The remaining plain members belong to the queue driver. The
+//    pre-processing fields are handed to the cycle by markPreProcessingDone(),
+//    after which the driver leaves them alone until the file is resubmitted.
 class QueueFile {
 public:
     explicit QueueFile(const QByteArray& presetName);
@@ -31,7 +40,7 @@ public:
     QueueFile& operator=(const QueueFile&) = delete;
 
     const int fileId;
-    int sessionId = 0;
+    std::atomic<int> sessionId{0};
     QByteArray srcFile;
     QByteArray destFile;
     QByteArray originalSourceFile;
@@ -56,10 +65,22 @@ public:
     // std::runtime_error("original source file already set").
     void setOriginalSourceFile(const QByteArray& path);
 
+    void setSrcFile(const QByteArray& path);
+    void setDestFile(const QByteArray& path);
+    QByteArray lockedSrcFile() const;
+    QByteArray lockedDestFile() const;
+    // The cycle: where the session saved the downloaded result.
+    void setResultPath(const QByteArray& path);
+    // The queue driver, as post-processing starts: a recorded result path
+    // becomes destFile.
+    void adoptResultPath();
+
     QueueFileState getState() const;
     // Entering PreProcessing clears preProcessingDone, entering
     // PostProcessing clears postProcessingDone.
     void setState(QueueFileState state);
+    // Sets next only when the state is still expected; true when it did.
+    bool compareAndSetState(QueueFileState expected, QueueFileState next);
     QByteArray stateName() const;
     static QByteArray stateName(QueueFileState state);
 
@@ -80,8 +101,11 @@ public:
     QByteArray toString() const;
 
 private:
+    void setStateLocked(QueueFileState state);
+
     mutable QMutex m_lock;
     QueueFileState m_state = QueueFileState::Waiting;
+    QByteArray m_resultPath;
     QByteArray m_errorMessage;
     QByteArray m_details;
     bool m_retryable = false;

@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QThread>
 
 #include <algorithm>
@@ -28,12 +27,20 @@ void printLine(const QByteArray& line)
 
 } // namespace
 
-QueueManager::QueueManager() = default;
+QueueManager::QueueManager()
+{
+    m_tokens.setInterruptFlag(m_requests.interruptFlag());
+}
 
 QueueManager::~QueueManager()
 {
     if (m_sessionCount > 0)
         stop();
+}
+
+void QueueManager::setMessageHandler(MessageHandler handler)
+{
+    m_messageHandler = std::move(handler);
 }
 
 bool QueueManager::init(Settings* settings)
@@ -42,7 +49,10 @@ bool QueueManager::init(Settings* settings)
     tokenManager tokens;
     QString message;
     if (!tokens.testCall(message)) {
-        QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("Error loading token lib"));
+        const QString text = QStringLiteral("Error loading token lib");
+        qWarning().noquote() << text;
+        if (m_messageHandler)
+            m_messageHandler(QStringLiteral("Error"), text);
         return false;
     }
     qDebug() << "Token lib OK";
@@ -79,65 +89,87 @@ bool QueueManager::createSessions(const QByteArray& apiUrl, int count)
 
 void QueueManager::setApiUrl(const QByteArray& url)
 {
-    QMutexLocker cycleLock(&m_cycleLock);
-    {
-        QMutexLocker status(&m_statusLock);
-        m_apiUrl = url;
-    }
-    m_tokens.setHost(url);
-    for (const auto& session : m_sessions) {
-        if (session)
-            session->requestHostReset();
-    }
+    lockedaccess::assign(m_statusLock, m_apiUrl, url);
+    m_tokens.logout();
+    m_requests.setApiUrl(url);
 }
 
 void QueueManager::setCredentials(const QByteArray& user, const QByteArray& password)
 {
-    QMutexLocker cycleLock(&m_cycleLock);
-    m_user = user;
-    m_password = password;
+    m_requests.setCredentials(user, password);
 }
 
 void QueueManager::enableLogin()
 {
     m_tokens.setEnabled(true);
+    m_requests.loginNow();
 }
 
 void QueueManager::logout()
 {
-    QMutexLocker cycleLock(&m_cycleLock);
     m_tokens.setEnabled(false);
     m_tokens.logout();
-    {
-        QMutexLocker queue(&m_queueLock);
-        for (QueueFile* file : qAsConst(m_files)) {
-            if (file->getState() == QueueFileState::Running) {
-                file->setState(QueueFileState::Waiting);
-                file->setDetails(QByteArray());
-            }
-        }
+    m_requests.logout();
+}
+
+// Called by the cycle under the cycle lock: once before its first step and
+// again after the log-in, so that a request that interrupted the log-in is
+// applied before anything else happens.
+void QueueManager::applyRequests()
+{
+    const CycleRequests::Taken taken = m_requests.take();
+    if (taken.credentials) {
+        m_user = taken.credentials->first;
+        m_password = taken.credentials->second;
+        m_loginBackoff.reset();
     }
+    if (taken.apiUrl) {
+        m_tokens.setHost(*taken.apiUrl);
+        for (const auto& session : m_sessions) {
+            if (session)
+                session->requestHostReset();
+        }
+        m_loginBackoff.reset();
+    }
+    if (taken.loginNow)
+        m_loginBackoff.reset();
+    if (taken.logout)
+        applyLogout();
+}
+
+// A log-in that ended after logout() may have set a token again.
+void QueueManager::applyLogout()
+{
+    m_tokens.logout();
     for (const auto& session : m_sessions) {
-        if (session) {
-            session->cancel();
-            session->release(true);
+        if (!session)
+            continue;
+        const int fileId = session->currentFileId();
+        if (!session->releaseIfUploadingOrPolling())
+            continue;
+        session->cancel();
+        if (QueueFile* file = findFile(fileId)) {
+            if (file->compareAndSetState(QueueFileState::Running, QueueFileState::Waiting))
+                file->setDetails(QByteArray());
         }
     }
 }
 
 bool QueueManager::cycle(bool pause, bool verbose)
 {
+    // The pause is taken before the lock: stop() never waits for it.
+    if (pause && (m_state & kLoggedInBit))
+        QThread::msleep(100);
     QMutexLocker cycleLock(&m_cycleLock);
     const int state = m_state;
     if (state & kLoggedInBit) {
-        if (pause)
-            QThread::msleep(100);
-        if (m_tokens.currentToken().size() < 4)
+        applyRequests();
+        if (m_tokens.currentToken().size() < 4 && m_loginBackoff.due())
             logIn(verbose);
+        applyRequests();
         if (m_state != WaitingForLoginInfo)
             loadPresets(verbose);
-        if (!(m_state & kNotServingBit))
-            serveSessions(pause, verbose);
+        serveSessions(pause, verbose, !(m_state & kNotServingBit));
         if (verbose)
             printFiles();
         return anySessionRunning();
@@ -160,14 +192,18 @@ void QueueManager::logIn(bool verbose)
         printLine("Logging in...");
     QByteArray message;
     if (m_tokens.login(m_user, m_password, message)) {
+        m_loginBackoff.reset();
         m_state = Running;
         return;
     }
-    {
-        QMutexLocker status(&m_statusLock);
-        m_statusMessage = message;
-    }
     m_state = WaitingForLoginInfo;
+    // A log-in cut short by a new request is no failure of the account: the
+    // cycle applies the request and tries again at once.
+    if (m_requests.interrupted())
+        return;
+    if (m_tokens.isEnabled())
+        m_loginBackoff.failed();
+    lockedaccess::assign(m_statusLock, m_statusMessage, message);
 }
 
 void QueueManager::loadPresets(bool verbose)
@@ -192,7 +228,7 @@ void QueueManager::loadPresets(bool verbose)
     m_state = Running;
 }
 
-void QueueManager::serveSessions(bool pause, bool verbose)
+void QueueManager::serveSessions(bool pause, bool verbose, bool serving)
 {
     for (int slot = 0; slot < kMaxSessions; ++slot) {
         SessionManager* session = m_sessions[size_t(slot)].get();
@@ -205,18 +241,18 @@ void QueueManager::serveSessions(bool pause, bool verbose)
             continue;
         if (verbose)
             printSessions(slot, *session);
-        serveSession(*session, sessionState);
+        serveSession(*session, sessionState, serving);
     }
 }
 
-void QueueManager::serveSession(SessionManager& session, int sessionState)
+void QueueManager::serveSession(SessionManager& session, int sessionState, bool serving)
 {
     switch (sessionState) {
     case SessionManager::WaitingForInput:
-        if (session.currentFileId() == 0)
+        if (session.currentFileId() != 0)
+            handOverPreProcessed(session, serving);
+        else if (serving)
             assignWaitingFile(session);
-        else
-            handOverPreProcessed(session);
         break;
     case SessionManager::JobReady: takeResult(session); break;
     case SessionManager::Error: takeError(session); break;
@@ -228,18 +264,19 @@ void QueueManager::assignWaitingFile(SessionManager& session)
 {
     QMutexLocker queue(&m_queueLock);
     for (QueueFile* file : qAsConst(m_files)) {
-        if (file->getState() == QueueFileState::Waiting) {
+        if (file->compareAndSetState(QueueFileState::Waiting, QueueFileState::PreProcessing)) {
             file->sessionId = session.number();
             session.setCurrentFileId(file->fileId);
-            file->setState(QueueFileState::PreProcessing);
             return;
         }
     }
 }
 
 // The queue driver pre-processes the file while the session waits; once
-// that is done the file goes to the session with its preset.
-void QueueManager::handOverPreProcessed(SessionManager& session)
+// that is done the file goes to the session with its preset. Logged out
+// (not serving), a pre-processed file waits with its session for the next
+// log-in; a failed one still ends in Error.
+void QueueManager::handOverPreProcessed(SessionManager& session, bool serving)
 {
     QueueFile* file = findFile(session.currentFileId());
     if (!file || file->getState() != QueueFileState::PreProcessing) {
@@ -255,9 +292,11 @@ void QueueManager::handOverPreProcessed(SessionManager& session)
         session.release(true);
         return;
     }
+    if (!serving)
+        return;
     file->setState(QueueFileState::Running);
     if (session.selectPreset(file->presetName)) {
-        session.submitFile(file->srcFile, file->destFile);
+        session.submitFile(file->lockedSrcFile(), file->lockedDestFile());
         file->setErrorMessage(QByteArray());
         return;
     }
@@ -267,21 +306,24 @@ void QueueManager::handOverPreProcessed(SessionManager& session)
     session.release(true);
 }
 
+// The downloaded result goes to the queue driver for post-processing; once
+// that is done the file is Done. Each change is a compare-and-set on the
+// file's state: a file that the queue driver has put in Error (failed
+// post-processing, which it marks before the done flag) stays in Error.
 void QueueManager::takeResult(SessionManager& session)
 {
     QueueFile* file = findFile(session.currentFileId());
     const QueueFileState fileState = file ? file->getState() : QueueFileState::Error;
-    if (file && fileState == QueueFileState::Running) {
-        file->destFile = session.resultPath();
-        file->setState(QueueFileState::PostProcessing);
-        return;
+    if (fileState == QueueFileState::Running) {
+        file->setResultPath(session.resultPath());
+        if (file->compareAndSetState(QueueFileState::Running, QueueFileState::PostProcessing))
+            return;
     }
-    if (file && fileState == QueueFileState::PostProcessing && !file->postProcessingDone())
-        return;
-    // A file whose post-processing failed has been put in Error by the
-    // queue driver and stays there.
-    if (file && fileState != QueueFileState::Error)
-        file->setState(QueueFileState::Done);
+    if (fileState == QueueFileState::PostProcessing) {
+        if (!file->postProcessingDone())
+            return;
+        file->compareAndSetState(QueueFileState::PostProcessing, QueueFileState::Done);
+    }
     session.release(true);
 }
 
@@ -332,21 +374,33 @@ bool QueueManager::anySessionRunning() const
                        [](const auto& session) { return session && session->isRunning(); });
 }
 
+// Aborts the log-in and every session's request first, so that a running
+// cycle ends its network step at once, then joins. Each wait is bounded: a
+// cycle that does not end in time keeps the sessions (the destructor tries
+// again), and a session thread that does not end in time is left running
+// rather than destroyed under its own feet.
 void QueueManager::stop()
 {
-    {
-        QMutexLocker cycleLock(&m_cycleLock);
-        m_state = Stopping;
+    m_state = Stopping;
+    m_requests.interrupt();
+    for (const auto& session : m_sessions) {
+        if (session)
+            session->requestStop();
     }
-    cycle(true, false);
-    QMutexLocker cycleLock(&m_cycleLock);
+    if (!m_cycleLock.tryLock(kStopTimeoutMs)) {
+        qWarning() << "The queue cycle did not end in time; its sessions are stopped later";
+        return;
+    }
     for (auto& session : m_sessions) {
-        if (session) {
-            session->stop(true, false);
-            session.reset();
-        }
+        // A thread that is still running is left alone: destroying its
+        // object would end the process.
+        if (session && !session->stop(true, false, kStopTimeoutMs))
+            static_cast<void>(session.release());
+        session.reset();
     }
     m_sessionCount = 0;
+    m_state = Finished;
+    m_cycleLock.unlock();
 }
 
 QueueFile* QueueManager::addFileToQueue(const QByteArray& src, int priority, const QByteArray& dest,
@@ -399,7 +453,7 @@ QByteArray QueueManager::uniqueDestination(const QString& src, const QString& de
         if (naming::isSamePath(candidate, src) || QFileInfo::exists(candidate))
             return true;
         return std::any_of(m_files.begin(), m_files.end(), [&](const QueueFile* file) {
-            return naming::isSamePath(QString::fromUtf8(file->destFile), candidate);
+            return naming::isSamePath(QString::fromUtf8(file->lockedDestFile()), candidate);
         });
     };
     QString candidate = dest;
@@ -433,7 +487,7 @@ QueueFile* QueueManager::findByDestFile(const QByteArray& path) const
     QMutexLocker queue(&m_queueLock);
     const QString wanted = QString::fromUtf8(path);
     const auto found = std::find_if(m_files.begin(), m_files.end(), [&](const QueueFile* file) {
-        return naming::isSamePath(QString::fromUtf8(file->destFile), wanted);
+        return naming::isSamePath(QString::fromUtf8(file->lockedDestFile()), wanted);
     });
     return found == m_files.end() ? nullptr : *found;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pipeline/cyclerequests.h"
+#include "pipeline/loginbackoff.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/sessionmanager.h"
 #include "pipeline/tokenmanager.h"
@@ -24,12 +26,23 @@ class Settings;
 // next waiting file and moves the files through their states as the
 // sessions report.
 //
+// Threads. The cycle runs on one thread at a time (the main window's cycle
+// runner, or the login dialog's worker at start-up) and is the only place
+// that makes network requests. Every other public call returns without
+// waiting for it: setCredentials, setApiUrl, logout and enableLogin record
+// what is asked (CycleRequests) and the cycle applies it at its next step;
+// a log-in request that is running is interrupted by a new request. stop()
+// aborts every request first and then joins, with a bound.
+//
 // Lock order: cycle lock, then queue lock, then a file's lock. A session's
 // state mutex may be taken while the cycle lock is held. The destination
 // handler (setOnDestFileAdded) runs under the queue lock, so the queue lock
 // comes before any lock that handler takes. The status lock (statusMessage,
-// lastError, presets, lastPreset, apiUrl) is always taken last and held
-// only for a copy. state() is atomic and may be read from any thread.
+// lastError, presets, lastPreset, apiUrl) and the requests' lock are leaf
+// locks, held only for a copy. The cycle lock is held only by the cycle,
+// by createSessions at start-up and by stop(); m_user, m_password, the
+// log-in back-off and the token manager's address belong to it.
+// state() is atomic and may be read from any thread.
 //
 // Ownership of the records: the manager owns every QueueFile it created.
 // removeFile() takes a record out of the queue but keeps it alive in a list
@@ -48,22 +61,36 @@ public:
         GettingPresets = 1029,
     };
     static constexpr int kMaxSessions = 4;
+    // How long stop() waits for a running cycle and for each session.
+    static constexpr int kStopTimeoutMs = 10000;
+    // Shows a message box with title and text; installed by the application.
+    using MessageHandler = std::function<void(const QString& title, const QString& text)>;
 
     QueueManager();
     ~QueueManager();
     QueueManager(const QueueManager&) = delete;
     QueueManager& operator=(const QueueManager&) = delete;
 
+    // The handler that shows the manager's one message box. Without one the
+    // text goes to the log only.
+    void setMessageHandler(MessageHandler handler);
     // Start-up: settings, version-check URL and API address, the client
-    // library check and one session. Shows "Error loading token lib" and
-    // returns false if the check fails.
+    // library check and one session. Shows "Error loading token lib" through
+    // the message handler and returns false if the check fails.
     bool init(Settings* settings);
     // Creates min(count, 4) sessions and starts their threads. Throws
     // std::runtime_error when called a second time.
     bool createSessions(const QByteArray& apiUrl, int count);
+    // Takes effect at the next cycle; apiUrl() returns the new address and
+    // the token of the old one is dropped at once.
     void setApiUrl(const QByteArray& url);
+    // Takes effect at the next cycle, which tries to log in at once.
     void setCredentials(const QByteArray& user, const QByteArray& password);
+    // Allows log-ins again and lets the next cycle try at once.
     void enableLogin();
+    // Drops the token and stops log-ins at once; the next cycle puts the
+    // files that were being uploaded or polled back to Waiting. Local steps
+    // finish, and a result being downloaded or already downloaded is taken.
     void logout();
     // One pass; true if any session thread runs.
     bool cycle(bool pause, bool verbose);
@@ -97,12 +124,16 @@ public:
     int sessionCount() const { return m_sessionCount; }
 
 private:
+    void applyRequests();
+    void applyLogout();
     void logIn(bool verbose);
     void loadPresets(bool verbose);
-    void serveSessions(bool pause, bool verbose);
-    void serveSession(SessionManager& session, int sessionState);
+    // Without serving, only the steps that need no request are taken: a
+    // downloaded result, a failed session, a failed pre-processing.
+    void serveSessions(bool pause, bool verbose, bool serving);
+    void serveSession(SessionManager& session, int sessionState, bool serving);
     void assignWaitingFile(SessionManager& session);
-    void handOverPreProcessed(SessionManager& session);
+    void handOverPreProcessed(SessionManager& session, bool serving);
     void takeResult(SessionManager& session);
     void takeError(SessionManager& session);
     void followProgress(SessionManager& session);
@@ -118,6 +149,9 @@ private:
     mutable QMutex m_statusLock;
 
     std::atomic<int> m_state{Initializing};
+    CycleRequests m_requests;
+    LoginBackoff m_loginBackoff;
+    MessageHandler m_messageHandler;
     tokenManager m_tokens;
     std::array<std::unique_ptr<SessionManager>, kMaxSessions> m_sessions;
     std::atomic<int> m_sessionCount{0};

@@ -5,6 +5,7 @@
 #include "pipeline/webapi.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDebug>
 
 #include <cstdio>
@@ -68,20 +69,30 @@ bool SessionManager::start()
     return true;
 }
 
-void SessionManager::stop(bool wait, bool quitLoop)
+void SessionManager::requestStop()
+{
+    m_stopRequested = true;
+    abortRequest(true);
+    wakeThread();
+}
+
+bool SessionManager::stop(bool wait, bool quitLoop, int timeoutMs)
 {
     QMutexLocker control(&m_controlLock);
     if (!m_running)
-        return;
-    m_stopRequested = true;
-    m_quitRequested = quitLoop;
-    abortRequest(true);
-    wakeThread();
+        return true;
+    if (quitLoop)
+        m_quitRequested = true;
+    requestStop();
     if (quitLoop)
         quit();
-    if (wait && !QThread::wait())
+    bool stopped = true;
+    if (wait && !QThread::wait(QDeadlineTimer(timeoutMs))) {
         qWarning() << "Failed to stop thread!";
+        stopped = false;
+    }
     m_running = false;
+    return stopped;
 }
 
 void SessionManager::abortRequest(bool everything)
@@ -205,6 +216,23 @@ bool SessionManager::release(bool clearFile)
     QMutexLocker lock(&m_stateLock);
     if (m_state < WaitingForInput)
         return false;
+    releaseLocked(clearFile);
+    return true;
+}
+
+bool SessionManager::releaseIfUploadingOrPolling()
+{
+    if (!m_running)
+        return false;
+    QMutexLocker lock(&m_stateLock);
+    if (m_state != Uploading && m_state != Processing)
+        return false;
+    releaseLocked(true);
+    return true;
+}
+
+void SessionManager::releaseLocked(bool clearFile)
+{
     ++m_epoch;
     setStateLocked(WaitingForInput, true);
     if (clearFile) {
@@ -212,7 +240,6 @@ bool SessionManager::release(bool clearFile)
         m_srcFile.clear();
         m_dstFile.clear();
     }
-    return true;
 }
 
 void SessionManager::cancel()

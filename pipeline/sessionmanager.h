@@ -69,10 +69,22 @@ public:
     bool selectPreset(const QByteArray& entry);
     void submitFile(const QByteArray& src, const QByteArray& dst);
     bool release(bool clearFile);
+    // Releases the session and its file only while it uploads the file or
+    // polls its job; a download in progress or a result already on disk is
+    // left alone. Decided under the state mutex, so a step that ends at the
+    // same moment cannot slip in between. True when released.
+    bool releaseIfUploadingOrPolling();
     void cancel();
     void requestHostReset() { m_hostReset = true; }
     void getCredit(qint64& creditTime, float& credit) const;
-    void stop(bool wait, bool quit);
+    // Any thread, never waits: aborts every request and tells the thread to
+    // end. stop() then only has to join it.
+    void requestStop();
+    // Stops the thread; with wait, joins it for at most timeoutMs and
+    // returns false (with a warning) when it is still running then.
+    bool stop(bool wait, bool quit, int timeoutMs = kStopTimeoutMs);
+
+    static constexpr int kStopTimeoutMs = 10000;
 
     // Read-only views of the job members, for the queue manager's verbose
     // output and for tests.
@@ -106,6 +118,7 @@ private:
     void applyOutcome(quint64 epoch, const std::function<void()>& change);
     // Used under the state mutex.
     void setStateLocked(int state, bool flag);
+    void releaseLocked(bool clearFile);
     // A failed network step, under the state mutex: back to waiting when a
     // cancel caused it, else Error (retryable) with the request's error text.
     void failStepLocked(const QString& error);

@@ -33,6 +33,10 @@ public:
     // and clears the token (it belongs to the old host).
     void setHost(const QByteArray& url);
 
+    // A flag of the owner that, once raised, makes a running log-in give up
+    // at once (see WebAPI::setCancelFlag).
+    void setInterruptFlag(const std::atomic<bool>* flag) { m_api.setCancelFlag(flag); }
+
     void setEnabled(bool enabled) { m_enabled = enabled; }
     bool isEnabled() const { return m_enabled; }
 

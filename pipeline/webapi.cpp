@@ -301,9 +301,9 @@ bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
     return true;
 }
 
-bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object)
+bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable)
 {
-    waitForReply(reply, Abortable::No);
+    waitForReply(reply, abortable);
     return replySucceeded(reply) && parseObject(reply->readAll(), object);
 }
 
@@ -323,7 +323,7 @@ bool WebAPI::login(const QString& email, const QString& password)
     std::unique_ptr<QNetworkReply> reply(
         network->post(buildRequest("/Login", true, false, true), QJsonDocument(body).toJson(QJsonDocument::Indented)));
     QJsonObject object;
-    if (!awaitObject(reply.get(), object))
+    if (!awaitObject(reply.get(), object, Abortable::Yes))
         return false;
     const QString newToken = object.value("token").toString();
     if (newToken.isEmpty()) {

@@ -49,7 +49,7 @@ public:
     ~WebAPI() override;
 
     // POST /Login with {"email","password"}; stores the returned token as
-    // the process-wide token.
+    // the process-wide token. The cancel flag aborts it like a submission.
     bool login(const QString& email, const QString& password);
     // GET /AudioPresets; fills presets() with "<id>: <name>" entries.
     bool getPresets();
@@ -129,9 +129,9 @@ private:
     void followProgress(QNetworkReply* reply, bool upload);
     bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
-    // Waits for a request that cannot be aborted and parses its JSON object;
-    // false with lastError set on any failure.
-    bool awaitObject(QNetworkReply* reply, QJsonObject& object);
+    // Waits for a request and parses its JSON object; false with lastError
+    // set on any failure.
+    bool awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable = Abortable::No);
     QString finishDownload(QFile& partFile, const QString& targetPath);
 
     static void setToken(const QString& token);

@@ -1,4 +1,4 @@
-#include "pipeline/dlglogin.h"
+#include "dialogs/dlglogin.h"
 #include "pipeline/queuemanager.h"
 #include "serviceprocess.h"
 #include "settings/settings.h"

@@ -4,7 +4,7 @@
 #include "tests/dialogs/modalanswer.h"
 
 #include "dialogs/dlgaddfile.h"
-#include "pipeline/dlglogin.h"
+#include "dialogs/dlglogin.h"
 
 #include <QDir>
 #include <QDropEvent>
@@ -260,7 +260,7 @@ void TestMainWindowService::logoutPutsRunningFilesBackToWaiting()
     QVERIFY(client->action("actionLog_out")->isEnabled());
 
     client->action("actionLog_out")->trigger();
-    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QVERIFY2(waitForState(file, QueueFileState::Waiting, 10000), file->stateName().constData());
     QVERIFY(client->settings.wPassword.isEmpty());
     QTRY_COMPARE(client->manager.state(), int(QueueManager::WaitingForLoginInfo));
     client->tick();

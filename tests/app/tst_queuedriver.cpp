@@ -32,6 +32,7 @@ private slots:
     void contextMenuActions();
     void clearDoneErrorRemovesAdjacentFinishedFiles();
     void resubmitOnlyRetryableErrors();
+    void resubmitRunsPreProcessingAgain();
     void preProcessing_data();
     void preProcessing();
     void failingPreProcessingKeepsTheSource();
@@ -281,6 +282,26 @@ void TestQueueDriver::resubmitOnlyRetryableErrors()
     QCOMPARE(retry->getState(), QueueFileState::Waiting);
     QCOMPARE(retry->errorMessage(), QByteArray("Processing failed"));
     QCOMPARE(final->getState(), QueueFileState::Error);
+}
+
+// A file whose pre-processing failed is resubmitted with its local steps
+// reset: a second run that succeeds takes it on to the upload.
+void TestQueueDriver::resubmitRunsPreProcessingAgain()
+{
+    const QString source = wav("take.wav", 1);
+    ProcessingOptions options;
+    options.preProcessing_Arguments = QStringLiteral("nredOp00: --no-such-option");
+    QueueFile* file = queueFile(source, options);
+    QVERIFY(preProcess(file));
+    QCOMPARE(file->preProcessingStatus, 3);
+    file->setRetryable(true);
+    file->setState(QueueFileState::Error);
+
+    file->options.preProcessing_Arguments = QStringLiteral("nredOp00: SKIP");
+    client->action("actionResubmit_files_with_errors")->trigger();
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QVERIFY(preProcess(file));
+    QCOMPARE(file->preProcessingStatus, 0);
 }
 
 void TestQueueDriver::preProcessing_data()

@@ -16,6 +16,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
 
 // A watched folder set up only through settings.xml, end to end: the real
 // main window and its timers, the real service, a WAV written into the
@@ -103,8 +106,27 @@ bool TestWatchFolderService::writeSlowly(const QString& staged, const QString& t
     const qsizetype half = bytes.size() / 2;
     if (out.write(bytes.left(half)) != half || !out.flush())
         return false;
-    // Several scanner ticks see the half-written file.
-    QTest::qWait(2500);
+    // Several scanner ticks see the half-written file: every one-second
+    // timer of the window (the folder scanner's among them) fires three
+    // times after its own slot has run.
+    QList<int> ticks;
+    // The connections end with this function, together with `ticks`.
+    QObject counting;
+    for (QTimer* timer : client->window->findChildren<QTimer*>()) {
+        if (timer->interval() != 1000)
+            continue;
+        const qsizetype slot = ticks.size();
+        ticks.append(0);
+        connect(timer, &QTimer::timeout, &counting, [&ticks, slot] { ++ticks[slot]; });
+    }
+    const auto ticked = [&ticks] {
+        return !ticks.isEmpty() && *std::min_element(ticks.begin(), ticks.end()) >= 3;
+    };
+    const bool scanned = QTest::qWaitFor(ticked, 15000);
+    if (!scanned) {
+        qWarning("the folder scanner did not tick three times within 15 s");
+        return false;
+    }
     if (!client->manager.snapshot().isEmpty())
         return false;
     return out.write(bytes.mid(half)) == bytes.size() - half;

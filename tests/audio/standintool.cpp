@@ -65,6 +65,15 @@ int main(int argc, char** argv)
         say("File Ready\n10_of_10\n");
         return 0;
     }
+    if (mode == "ready-hang-together") {
+        say("9_of_10\nFile Ready\nstill here\n");
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    if (mode == "ready-in-pieces") {
+        say("File Re");
+        say("ady\n");
+        return 0;
+    }
     say("File Ready\n");
     if (mode == "ready-hang") {
         say("still here\n");

@@ -48,7 +48,8 @@ private:
         job->setConvertToMono(toMono);
         job->setKeepStereo(keepStereo);
         job->start();
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(job->isFinished(), 60000); }();
+        if (!QTest::qWaitFor([&] { return job->isFinished(); }, 60000))
+            QTest::qFail("post-processing did not finish within 60 s", __FILE__, __LINE__);
         return job;
     }
 

@@ -87,6 +87,20 @@ private slots:
         QCOMPARE(runner.lastMessage(), QString("Process was forcefully killed."));
     }
 
+    // Two writes in one read are two lines, one line in two reads is one.
+    void outputIsPassedOnLineByLine()
+    {
+        svutil::RunProcess runner;
+        QStringList seen;
+        connect(&runner, &svutil::RunProcess::StatusUpdated, this, [&](const QString& text) { seen << text; });
+        runner.run(kStandIn, toolArguments("ready-with-text"), true);
+        QCOMPARE(seen, (QStringList{"3_of_10", "File Ready", "10_of_10"}));
+        QCOMPARE(runner.output(), QString("10_of_10"));
+        seen.clear();
+        runner.run(kStandIn, toolArguments("ready-in-pieces"), true);
+        QCOMPARE(seen, (QStringList{"3_of_10", "File Ready"}));
+    }
+
     void toolThatEndsWithinTheFirstWaitIsNotKilled()
     {
         svutil::RunProcess runner;

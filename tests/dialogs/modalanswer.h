@@ -5,27 +5,34 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
 // Answers the next modal window of type T from inside the event loop that
-// runs it: polls every 20 ms until one is active (or the deadline passes)
-// and hands it to `answer` once.
+// runs it: polls every 20 ms until one is active and hands it to `answer`
+// once. When none has come by the deadline, the running test fails with a
+// message naming the window type.
 template <typename T>
 void answerModal(std::function<void(T*)> answer, int timeoutMs = 15000)
 {
     auto* timer = new QTimer(qApp);
     const QDeadlineTimer deadline(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, answer] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, answer, timeoutMs] {
         T* window = qobject_cast<T*>(QApplication::activeModalWidget());
         if (!window && !deadline.hasExpired())
             return;
         timer->stop();
         timer->deleteLater();
-        if (window)
+        if (window) {
             answer(window);
+            return;
+        }
+        const QByteArray message = QByteArray("no modal ") + T::staticMetaObject.className()
+            + " appeared within " + QByteArray::number(timeoutMs) + " ms";
+        QTest::qFail(message.constData(), __FILE__, __LINE__);
     });
     timer->start(20);
 }

@@ -45,8 +45,10 @@ void driveOnce(QueueManager& manager)
         const QueueFileState state = file->getState();
         if (state == QueueFileState::PreProcessing && !file->preProcessingDone())
             file->markPreProcessingDone();
-        if (state == QueueFileState::PostProcessing && !file->postProcessingDone())
+        if (state == QueueFileState::PostProcessing && !file->postProcessingDone()) {
+            file->adoptResultPath();
             file->markPostProcessingDone();
+        }
     }
 }
 

@@ -143,7 +143,7 @@ void TestQueueService::wholeJobToDone()
                          [](const QByteArray& text) { return text.startsWith("Processing File Processing"); }),
              details.join(" | ").constData());
 
-    QCOMPARE(file->sessionId, m_manager->session(0)->number());
+    QCOMPARE(file->sessionId.load(), m_manager->session(0)->number());
     QCOMPARE(file->destFile, QDir::toNativeSeparators(m_dir.filePath("out-whole.wav")).toUtf8());
     const int jobId = m_manager->session(0)->lastJobDone();
     const QByteArray result = readAll(QString::fromUtf8(file->destFile));
@@ -152,7 +152,7 @@ void TestQueueService::wholeJobToDone()
     QCOMPARE(m_manager->getCredit(), 99.0f);
     QVERIFY(file->errorMessage().isEmpty());
     QCOMPARE(file->toString(), "File ID: " + QByteArray::number(file->fileId) + " Session ID: "
-                                   + QByteArray::number(file->sessionId) + " details: " + file->details()
+                                   + QByteArray::number(file->sessionId.load()) + " details: " + file->details()
                                    + " state: 6 srcfile: /whole.wav destfile: -whole.wav errorMessage: ");
     QVERIFY(driveUntil(*m_manager, [&] { return sessionIs(m_manager->session(0), SessionManager::WaitingForInput); }));
 }
@@ -242,8 +242,8 @@ void TestQueueService::twoSessionsShareThreeFiles()
     QCOMPARE(first->getState(), QueueFileState::PreProcessing);
     QCOMPARE(second->getState(), QueueFileState::PreProcessing);
     QCOMPARE(third->getState(), QueueFileState::Waiting);
-    QCOMPARE(first->sessionId, m_manager->session(0)->number());
-    QCOMPARE(second->sessionId, m_manager->session(1)->number());
+    QCOMPARE(first->sessionId.load(), m_manager->session(0)->number());
+    QCOMPARE(second->sessionId.load(), m_manager->session(1)->number());
 
     QVERIFY(driveUntil(*m_manager, [&] {
         return first->getState() == QueueFileState::Done && second->getState() == QueueFileState::Done
@@ -323,11 +323,12 @@ void TestQueueService::logoutPutsRunningFilesBack()
     QVERIFY(driveUntil(*m_manager, [&] { return !file->details().isEmpty(); }));
 
     m_manager->logout();
-    QCOMPARE(file->getState(), QueueFileState::Waiting);
-    QVERIFY(file->details().isEmpty());
     QVERIFY(!m_manager->hasToken());
     m_manager->cycle(false, false);
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+    QVERIFY(file->details().isEmpty());
     QCOMPARE(m_manager->state(), int(QueueManager::WaitingForLoginInfo));
+    m_manager->cycle(false, false);
     QCOMPARE(file->getState(), QueueFileState::Waiting);
 
     m_manager->enableLogin();

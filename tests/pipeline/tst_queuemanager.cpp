@@ -201,7 +201,6 @@ void TestQueueManager::sessionsWaitForTheToken()
     QCOMPARE(text, QByteArray("Logging In"));
     // Nothing to release before a session is waiting for input.
     QVERIFY(!session->release(true));
-    QTest::qWait(300);
     int state = -1;
     QVERIFY(session->getState(state));
     QCOMPARE(state, int(SessionManager::LoggingIn));

@@ -97,7 +97,8 @@ void TestServiceFaults::stalledRequestWhoseClientLeftIsDropped()
         QNetworkRequest request(QUrl(service.apiUrl() + "/AudioPresets"));
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
         QNetworkReply* reply = manager.get(request);
-        QTest::qWait(200);
+        QSignalSpy sent(reply, &QNetworkReply::requestSent);
+        QVERIFY2(sent.wait(5000), "the request was never sent");
         reply->abort();
         delete reply;
     }

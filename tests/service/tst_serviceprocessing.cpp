@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
-#include <ebur128.h>
 #include <sndfile.h>
 
 // What the presets do to the audio, checked with libebur128 and libsndfile
@@ -39,21 +38,6 @@ private:
 };
 
 namespace {
-
-double integratedLoudness(const QString& path)
-{
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    if (!fixtures::readAudio(path, samples, rate, channels))
-        return NAN;
-    ebur128_state* state = ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_I);
-    ebur128_add_frames_float(state, samples.data(), samples.size() / size_t(channels));
-    double lufs = NAN;
-    ebur128_loudness_global(state, &lufs);
-    ebur128_destroy(&state);
-    return lufs;
-}
 
 // Amplitude of one frequency in the first channel (Goertzel).
 double toneAmplitude(const std::vector<float>& interleaved, int channels, int rate, double frequency)
@@ -143,10 +127,10 @@ void TestServiceProcessing::presetsReachTheirLoudness()
     const fixtures::Signal signal;
     const QString input = dir_.filePath(QString("pink-%1.wav").arg(presetId));
     QVERIFY(fixtures::writeWav(input, fixtures::pinkNoise(8, 0.1, signal), signal));
-    const double before = integratedLoudness(input);
+    const double before = fixtures::integratedLoudness(input);
     const QString result = process(input, presetId, QString("pink-%1-out.wav").arg(presetId));
     QVERIFY(!result.isEmpty());
-    const double after = integratedLoudness(result);
+    const double after = fixtures::integratedLoudness(result);
     QVERIFY2(std::fabs(after - target) < 0.5, qPrintable(QString("before %1, after %2").arg(before).arg(after)));
     QCOMPARE(formatOf(result).frames, formatOf(input).frames);
 }
@@ -189,7 +173,7 @@ void TestServiceProcessing::gainStopsBelowThePeakCeiling()
     QVERIFY(fixtures::readAudio(result, out, rate, channels));
     const double peakDb = 20 * std::log10(fixtures::peak(out));
     QVERIFY2(peakDb <= -0.95 && peakDb > -1.2, qPrintable(QString::number(peakDb)));
-    QVERIFY(integratedLoudness(result) < -14.5);
+    QVERIFY(fixtures::integratedLoudness(result) < -14.5);
 }
 
 void TestServiceProcessing::silenceStaysSilent()

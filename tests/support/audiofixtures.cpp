@@ -1,6 +1,7 @@
 #include "audiofixtures.h"
 
 #include <QFile>
+#include <ebur128.h>
 #include <sndfile.h>
 
 #include <cmath>
@@ -164,6 +165,21 @@ double rmsDb(const std::vector<float>& samples)
     for (float v : samples)
         sum += double(v) * v;
     return 10.0 * std::log10(sum / double(samples.size()));
+}
+
+double integratedLoudness(const QString& path)
+{
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    if (!readAudio(path, samples, rate, channels))
+        return NAN;
+    ebur128_state* state = ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_I);
+    ebur128_add_frames_float(state, samples.data(), samples.size() / size_t(channels));
+    double lufs = NAN;
+    ebur128_loudness_global(state, &lufs);
+    ebur128_destroy(&state);
+    return lufs;
 }
 
 } // namespace fixtures

@@ -39,6 +39,10 @@ bool writeCorruptFile(const QString& path);
 // Reads a whole audio file back as interleaved floats; false when unreadable.
 bool readAudio(const QString& path, std::vector<float>& interleaved, int& sampleRate, int& channels);
 
+// Integrated loudness of a file in LUFS, measured by libebur128 as the
+// independent reference; NaN when the file cannot be read.
+double integratedLoudness(const QString& path);
+
 // Peak amplitude and RMS in dBFS of interleaved samples (-inf for silence).
 double peak(const std::vector<float>& samples);
 double rmsDb(const std::vector<float>& samples);

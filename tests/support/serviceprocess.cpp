@@ -78,6 +78,15 @@ bool ServiceProcess::stop()
     return clean;
 }
 
+void ServiceProcess::kill()
+{
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.kill();
+    if (!process_.waitForFinished(kStopGraceMs))
+        qWarning() << "sonvira-service did not end within" << kStopGraceMs << "ms of SIGKILL";
+}
+
 bool ServiceProcess::isRunning() const
 {
     return process_.state() == QProcess::Running;

@@ -27,6 +27,8 @@ public:
     // when it exited normally with code 0. Otherwise its log is printed as a
     // warning, so a crash or a sanitizer report shows up in the test output.
     bool stop();
+    // Ends the service at once with SIGKILL, as a crash would, and waits for it.
+    void kill();
     bool isRunning() const;
 
     // "http://127.0.0.1:PORT/api" once started, empty before.

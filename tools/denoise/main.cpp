@@ -56,8 +56,8 @@ int main(int argc, char** argv)
     if (job.nonFiniteSamples() > 0)
         std::fprintf(stderr, "deepfilternet: warning: %lld non-finite samples taken as silence\n",
             static_cast<long long>(job.nonFiniteSamples()));
-    // The client takes "File Ready" only when it arrives alone, so it must
-    // not share a read with the last progress text.
+    // Older clients take "File Ready" only when it arrives alone, so it is
+    // kept apart from the last progress text.
     std::this_thread::sleep_until(g_lastWrite + std::chrono::milliseconds(250));
     say("File Ready\n");
     return 0;

@@ -64,6 +64,12 @@ int AccountBook::authorise(const QString& token)
     return it->accountId;
 }
 
+void AccountBook::expire(const QString& token)
+{
+    QMutexLocker lock(&mutex_);
+    tokens_.remove(token);
+}
+
 bool AccountBook::charge(int accountId, qint64 amount)
 {
     QMutexLocker lock(&mutex_);

@@ -22,6 +22,8 @@ public:
     // The account id a token belongs to, or 0 when the token is unknown or
     // used up. Counts one authorised request against the token.
     int authorise(const QString& token);
+    // The token stops working at once.
+    void expire(const QString& token);
 
     // Takes `amount` from the account's credit; false (and nothing taken)
     // when the credit does not cover it.

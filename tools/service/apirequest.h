@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chaos.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -13,6 +15,8 @@ struct ApiRequest {
     QString path;      // below /api, for example "/Jobs/3"
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    // The fault the chaos mode drew for this request.
+    Chaos::Fault fault = Chaos::Fault::None;
 
     // Header value by case-insensitive name, empty when absent.
     QByteArray header(const QByteArray& name) const

@@ -90,7 +90,9 @@ ApiReply ApiRoutes::handle(const ApiRequest& request)
     if (route == Route::Login)
         return logIn(request);
     const int accountId = authorise(request);
-    if (accountId == 0)
+    if (accountId != 0 && request.fault == Chaos::Fault::ExpiredToken)
+        accounts_.expire(QString::fromUtf8(request.header("Authorization").mid(7).trimmed()));
+    if (accountId == 0 || request.fault == Chaos::Fault::ExpiredToken)
         return ApiReply::error(401, "Missing, unknown or expired bearer token");
     switch (route) {
     case Route::Presets:
@@ -141,7 +143,7 @@ ApiReply ApiRoutes::presetList() const
 
 ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
 {
-    if (options_.dropAfterUpload)
+    if (options_.dropAfterUpload || request.fault == Chaos::Fault::DropAfterUpload)
         return ApiReply::drop();
     MultipartForm form;
     if (!form.parse(request.header("Content-Type"), request.body))
@@ -159,7 +161,7 @@ ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
     const QByteArray accept = form.data(*acceptPart).toByteArray().trimmed();
     if (accept != "true" && accept != "false")
         return ApiReply::error(400, "acceptAnyway must be true or false");
-    if (options_.rejectUploads)
+    if (options_.rejectUploads || request.fault == Chaos::Fault::Reject415)
         return ApiReply::error(415, "Uploads are refused (fault mode)");
 
     const QString path = QDir(uploadDir_).filePath(QString::number(++uploadCounter_) + ".upload");
@@ -182,6 +184,7 @@ ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
     job.duration = facts.durationSeconds;
     job.cost = costOf(facts.durationSeconds);
     job.inputPath = path;
+    job.failOnPurpose = request.fault == Chaos::Fault::FailJob;
     const int id = jobs_.add(job);
     runner_.start(id);
     return ApiReply::ok(QJsonObject{{"id", id}});

@@ -1,6 +1,7 @@
 #include "apiserver.h"
 
 #include "apiroutes.h"
+#include "chaos.h"
 #include "bodyguard.h"
 #include "guardedtcpserver.h"
 #include "resultstream.h"
@@ -43,8 +44,8 @@ bool ApiServer::Exchange::clientGone() const
     return !socket || socket->state() != QAbstractSocket::ConnectedState;
 }
 
-ApiServer::ApiServer(const ServiceOptions& options, ApiRoutes& routes, QObject* parent)
-    : QAbstractHttpServer(parent), options_(options), routes_(routes)
+ApiServer::ApiServer(const ServiceOptions& options, ApiRoutes& routes, Chaos& chaos, QObject* parent)
+    : QAbstractHttpServer(parent), options_(options), routes_(routes), chaos_(chaos)
 {
     handlers_.setMaxThreadCount(kHandlerThreads);
 }
@@ -88,11 +89,17 @@ bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         send(exchange, ApiReply::error(413, "Request body too large"));
         return true;
     }
-    const int stallSeconds = options_.stallSecondsFor(exchange->request.path);
-    if (stallSeconds <= 0)
+    exchange->request.fault = chaos_.draw(exchange->request.path);
+    int stallMs = options_.stallSecondsFor(exchange->request.path) * 1000;
+    if (exchange->request.fault == Chaos::Fault::Stall)
+        stallMs = chaos_.stallMs();
+    if (stallMs <= 0) {
         answer(exchange);
-    else
-        QTimer::singleShot(stallSeconds * 1000, this, [this, exchange] { answer(exchange); });
+        return true;
+    }
+    // Logged on arrival, so that a client can tell its request is held.
+    log(*exchange, "stalled for " + QString::number(stallMs) + " ms");
+    QTimer::singleShot(stallMs, this, [this, exchange] { answer(exchange); });
     return true;
 }
 
@@ -162,7 +169,7 @@ void ApiServer::sendFile(Exchange& exchange, const ApiReply& reply)
     responder.writeHeader("Content-Length", QByteArray::number(size));
     responder.writeHeader("Content-Disposition", attachmentHeader(reply.downloadName));
     exchange.socket->write("\r\n");
-    const qint64 limit = options_.dropResultAfter;
+    const qint64 limit = exchange.request.fault == Chaos::Fault::CutResult ? size / 2 : options_.dropResultAfter;
     (new ResultStream(file.release(), exchange.socket, limit))->start();
     const bool cut = limit >= 0 && limit < size;
     log(exchange, "200 (" + QString::number(size) + " bytes" + (cut ? ", cut after " + QString::number(limit) : "") + ")");
@@ -170,6 +177,8 @@ void ApiServer::sendFile(Exchange& exchange, const ApiReply& reply)
 
 void ApiServer::log(const Exchange& exchange, const QString& outcome) const
 {
+    const Chaos::Fault fault = exchange.request.fault;
+    const QString chaos = fault == Chaos::Fault::None ? QString() : QStringLiteral(" [chaos: %1]").arg(Chaos::name(fault));
     qInfo().noquote() << exchange.request.method << exchange.fullPath << "->" << outcome << "|"
-                      << exchange.request.body.size() << "bytes in," << exchange.clock.elapsed() << "ms";
+                      << exchange.request.body.size() << "bytes in," << exchange.clock.elapsed() << "ms" + chaos;
 }

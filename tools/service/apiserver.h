@@ -10,11 +10,12 @@
 #include <memory>
 
 class ApiRoutes;
+class Chaos;
 class QHttpServerResponder;
 struct ServiceOptions;
 
 // The HTTP side of the service: takes each request below /api, applies the
-// body limit and the stall fault, and hands it to the endpoints on a handler
+// body limit, draws its chaos fault and applies the stall faults, and hands it to the endpoints on a handler
 // thread (an upload is stored and checked there, so the HTTP thread never
 // waits for the disk). The reply comes back to the HTTP thread, which writes
 // it: JSON, a file streamed from disk, or a dropped connection. Logs one
@@ -22,7 +23,7 @@ struct ServiceOptions;
 class ApiServer : public QAbstractHttpServer {
     Q_OBJECT
 public:
-    ApiServer(const ServiceOptions& options, ApiRoutes& routes, QObject* parent = nullptr);
+    ApiServer(const ServiceOptions& options, ApiRoutes& routes, Chaos& chaos, QObject* parent = nullptr);
     ~ApiServer() override;
 
     // Listens on plain HTTP with the early body-size guard, or on HTTPS when
@@ -53,5 +54,6 @@ private:
 
     const ServiceOptions& options_;
     ApiRoutes& routes_;
+    Chaos& chaos_;
     QThreadPool handlers_;
 };

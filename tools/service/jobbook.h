@@ -33,6 +33,8 @@ struct Job {
     qint64 cost = 0;
     QString inputPath;
     QString resultPath;
+    // The job fails on purpose (a fault of the chaos mode).
+    bool failOnPurpose = false;
 
     bool finished() const { return status >= jobstatus::Ready; }
     // Every field of the job object except the owner, which the caller adds.
@@ -43,6 +45,8 @@ struct Job {
 // reads them) and the processing threads (which move them along).
 class JobBook {
 public:
+    explicit JobBook(int firstId = 1) : lastId_(firstId - 1) {}
+
     // Gives the job the next id and its creation time; returns the id.
     int add(Job job);
     std::optional<Job> find(int id) const;
@@ -52,5 +56,5 @@ public:
 private:
     mutable QMutex mutex_;
     QHash<int, Job> jobs_;
-    int lastId_ = 0;
+    int lastId_;
 };

@@ -90,7 +90,7 @@ bool JobRunner::process(int jobId)
         }
         return !stopping_.load();
     };
-    if (options_.failJobs) {
+    if (options_.failJobs || job.failOnPurpose) {
         report(points.isEmpty() ? 0.0 : points.first() / 100.0);
         qInfo().noquote() << "job" << jobId << "failed: failing jobs on purpose";
         return false;

@@ -1,6 +1,7 @@
 #include "accountbook.h"
 #include "apiroutes.h"
 #include "apiserver.h"
+#include "chaos.h"
 #include "jobbook.h"
 #include "jobrunner.h"
 #include "presetcatalog.h"
@@ -83,10 +84,11 @@ int main(int argc, char* argv[])
     QuitSignals quitSignals;
     const PresetCatalog presets;
     AccountBook accounts(options.accounts, options.credit, options.expireTokenAfter);
-    JobBook jobs;
+    JobBook jobs(options.firstJobId);
     JobRunner runner(options, accounts, jobs, presets, results);
     ApiRoutes routes(options, accounts, jobs, runner, presets, uploads);
-    ApiServer server(options, routes);
+    Chaos chaos(options.chaosSeed, options.chaosPercent);
+    ApiServer server(options, routes, chaos);
     const bool tls = !options.tlsCertificate.isEmpty();
     if (tls && !setUpTls(server, options, error)) {
         std::fprintf(stderr, "sonvira-service: %s\n", qPrintable(error));

@@ -94,12 +94,14 @@ struct OptionSet {
     QCommandLineOption mixedPresets{"mixed-presets", "Fault: put non-object elements (a number, a text, null, a list) between the presets of the list."};
     QCommandLineOption malformedJson{"malformed-json", "Fault: answer cut-off JSON on requests matching PATTERN ('*' for all; repeatable).", "PATTERN"};
     QCommandLineOption expireToken{"expire-token-after", "Fault: a token stops working after N authorised requests.", "N"};
+    QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1).", "N", "1"};
+    QCommandLineOption chaos{"chaos", "Fault: PERCENT in a hundred requests, drawn by a generator seeded with SEED, meet a random fault of their endpoint: a stall of 1 to 4 s, an expired token (401), a connection dropped after an upload, 415, a failed job, a result cut off half-way.", "SEED:PERCENT"};
 
     QList<QCommandLineOption> all() const
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                mixedPresets, malformedJson, expireToken};
+                mixedPresets, malformedJson, expireToken, chaos, firstJobId};
     }
 };
 
@@ -132,6 +134,23 @@ bool readNumbers(const QCommandLineParser& parser, const OptionSet& o, ServiceOp
     if (parser.isSet(o.dropResultAfter) && !parseNumber(parser.value(o.dropResultAfter), 0, options.dropResultAfter)) {
         error = "--drop-result-after needs a number of bytes";
         return false;
+    }
+    if (!parseNumber(parser.value(o.firstJobId), 1, value) || value > 100000000) {
+        error = "--first-job-id needs a number from 1 to 100000000";
+        return false;
+    }
+    options.firstJobId = int(value);
+    if (parser.isSet(o.chaos)) {
+        const QStringList parts = parser.value(o.chaos).split(QLatin1Char(':'));
+        qint64 seed = 0;
+        qint64 percent = 0;
+        if (parts.size() != 2 || !parseNumber(parts[0], 0, seed) || seed > UINT_MAX || !parseNumber(parts[1], 0, percent)
+            || percent > 100) {
+            error = "--chaos needs SEED:PERCENT, a seed of 0 or more and a percent from 0 to 100";
+            return false;
+        }
+        options.chaosSeed = quint32(seed);
+        options.chaosPercent = int(percent);
     }
     if (parser.isSet(o.expireToken)) {
         if (!parseNumber(parser.value(o.expireToken), 1, value) || value > INT_MAX) {

@@ -42,6 +42,12 @@ struct ServiceOptions {
     QList<StallRule> stalls;
     QList<QRegularExpression> malformedJson;
     int expireTokenAfter = 0;
+    // --chaos SEED:PERCENT; a percent of 0 leaves the chaos mode off.
+    quint32 chaosSeed = 0;
+    int chaosPercent = 0;
+    // The id of the first job; a service started again can go on where the
+    // old one's ids ended, as a service that keeps its jobs would.
+    int firstJobId = 1;
 
     // Seconds to hold a request to `path`, 0 when no stall rule matches.
     int stallSecondsFor(const QString& path) const;
