@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
     if (!queueManager.init(&settings))
         return -1;
     ffmpegtool::setFfmpegFolder(QString::fromUtf8(settings.FFMPEGPath));
-    qInfo().noquote() << "codecValid " << (ffmpegtool::isFfmpegAvailable() ? "true" : "false");
+    qInfo().noquote().nospace() << "codecValid " << (ffmpegtool::isFfmpegAvailable() ? "true" : "false");
 
     QFile styleFile(QStringLiteral(":/css/dark-style.css"));
     applyStyleSheet(app, styleFile);
