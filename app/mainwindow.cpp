@@ -40,7 +40,12 @@ constexpr int kAddedByHandPriority = 10;
 // Panels of newly queued files are created for at most this long per run of
 // the queue tick; the rest follow in further runs posted at once, so that a
 // watched folder that queues hundreds of files never freezes the window.
-constexpr qint64 kNewPanelsBudgetMs = 25;
+// A run always creates the first few, so that a handful of new files shows
+// in one tick however slow the machine. While such a run is posted, the
+// timer's own runs leave the panels to it, so that two batches never follow
+// each other without the event loop in between.
+constexpr qint64 kNewPanelsBudgetMs = 20;
+constexpr int kNewPanelsAlways = 8;
 
 QString text(const QByteArray& utf8)
 {
@@ -262,6 +267,7 @@ void MainWindow::tmr_queueManager_Tick()
     queueCycle->startIfIdle();
     bool anyRunning = false;
     bool panelsMissing = false;
+    int panelsCreated = 0;
     QElapsedTimer creatingPanels;
     creatingPanels.start();
     for (QueueFile* file : queueManager->snapshot()) {
@@ -273,12 +279,15 @@ void MainWindow::tmr_queueManager_Tick()
             localSteps->preProcessStep(*file);
         state = stateOf(*file);
         QueueFileWidget* widget = queueWidgets->find(file->fileId);
-        if (!widget && creatingPanels.elapsed() >= kNewPanelsBudgetMs) {
+        const bool outOfTime = panelsCreated >= kNewPanelsAlways && creatingPanels.elapsed() >= kNewPanelsBudgetMs;
+        if (!widget && (panelTickPosted || outOfTime)) {
             panelsMissing = true;
             continue;
         }
-        if (!widget)
+        if (!widget) {
             widget = createWidget(*file);
+            ++panelsCreated;
+        }
         refreshWidget(*widget, *file, state);
         anyRunning = anyRunning || state == int(QueueFileState::Running);
     }

@@ -12,6 +12,8 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include <algorithm>
+
 // The main window's queue driver on a queue manager without sessions: the
 // test moves files through their states by hand and checks what the window
 // does with them: placement, colours and sizes, tab titles, the tray
@@ -26,6 +28,7 @@ private slots:
     void cleanup();
 
     void finishedFilesMoveToTheirTabs();
+    void manyNewFilesGetTheirPanelsInBatches();
     void trayMessageWaitsForRunningFiles();
     void contextMenuPerState_data();
     void contextMenuPerState();
@@ -150,6 +153,27 @@ void TestQueueDriver::finishedFilesMoveToTheirTabs()
     QTRY_COMPARE(errorWidget->height(), 170);
     QCOMPARE(errorWidget->background(), defaultBackground);
     QVERIFY(errorWidget->findChild<QLabel*>(QStringLiteral("lblStatus"))->styleSheet().contains("blue"));
+}
+
+// A watched folder that queues hundreds of files at once: one tick creates
+// only a batch of panels and leaves the rest to runs it posts, so the window
+// never stops for all of them; every file has its panel soon after.
+void TestQueueDriver::manyNewFilesGetTheirPanelsInBatches()
+{
+    constexpr int kFiles = 200;
+    for (int i = 0; i < kFiles; ++i) {
+        const QString source = path(QStringLiteral("take %1.wav").arg(i));
+        QFile(source).open(QIODevice::WriteOnly);
+        QVERIFY(client->queue(source, path(QStringLiteral("out %1.wav").arg(i))));
+    }
+    const auto panels = [this] { return int(client->window->findChildren<QueueFileWidget*>().size()); };
+    client->tick();
+    QVERIFY2(panels() > 0 && panels() < kFiles, qPrintable(QString::number(panels())));
+    QTRY_COMPARE_WITH_TIMEOUT(panels(), kFiles, 60000);
+    const QList<QueueFileWidget*> all = client->window->findChildren<QueueFileWidget*>();
+    QVERIFY(std::all_of(all.begin(), all.end(), [this](const QueueFileWidget* panel) {
+        return client->listOf(panel) == QLatin1String("queue");
+    }));
 }
 
 void TestQueueDriver::trayMessageWaitsForRunningFiles()
