@@ -9,10 +9,13 @@
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
 #include "app/severalfilesdrop.h"
+#include "app/versioncheck.h"
 #include "app/videotasks.h"
+#include "app/welcomewizard.h"
 #include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
 #include "dialogs/dlglogin.h"
+#include "dialogs/dlgsetupwindow.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
@@ -29,6 +32,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QNetworkAccessManager>
 #include <QTimer>
 
 #include <cmath>
@@ -149,10 +153,31 @@ void MainWindow::initialise()
     startTimer(&MainWindow::tmr_folderScanner_Tick, 1000);
     startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
     startTimer(&MainWindow::tmr_videoQueue_Tick, 1000);
+    QTimer::singleShot(500, this, &MainWindow::tmr_ShowWelcome);
+    QTimer::singleShot(500, this, &MainWindow::tmr_StartVersionCheck);
 
     connect(ui->menubar, &QMenuBar::hovered, this, &MainWindow::on_menuBar_hovered);
     ui->videoTree->setHeaderLabels({tr("Video name"), tr("Path"), tr("Status"), tr("Result")});
     setWindowTitle(windowTitle() + QStringLiteral(" (") + text(settings->versionText) + QStringLiteral(")"));
+
+    networkManager = new QNetworkAccessManager(this);
+    connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::onDownloadCompleted);
+    versionCheck = std::make_unique<VersionCheck>(*settings, *networkManager, *ui->lblNewVersion);
+}
+
+void MainWindow::tmr_StartVersionCheck()
+{
+    versionCheck->start();
+}
+
+void MainWindow::onDownloadCompleted(QNetworkReply* reply)
+{
+    versionCheck->evaluate(reply);
+}
+
+void MainWindow::tmr_ShowWelcome()
+{
+    showWelcomeWizardIfFirstStart(this, *settings, *queueManager);
 }
 
 void MainWindow::tmr_folderScanner_Tick()
@@ -254,10 +279,35 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (settings && settings->hideWhenClosed && !quitChosen) {
         event->ignore();
-        hide();
+        // Without a tray icon a hidden window could never be reached again.
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            hide();
+        else
+            showMinimized();
         return;
     }
     event->accept();
+}
+
+// ---- setup and about -----------------------------------------------------------
+
+void MainWindow::on_actionSetup_triggered()
+{
+    dlgSetupWindow dialog(this);
+    dialog.setContext(settings, queueManager->presets(), queueManager);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.applyTo(*settings);
+    updateVideoTool(text(settings->FFMPEGPath));
+    dialog.applyCredentials(*settings, *queueManager);
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    QMessageBox::about(this, tr("About"),
+                       tr("Sonvira desktop client \n\nVersion: ") + text(settings->versionText)
+                           + tr("\n\nCopyright (C) 2026 Sonvira. All rights reserved.\n\n"
+                                "Developed by the Sonvira desktop team."));
 }
 
 // ---- the queue tick ------------------------------------------------------------

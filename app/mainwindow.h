@@ -2,12 +2,15 @@
 
 #include <QMainWindow>
 #include <QMutex>
+#include <QNetworkReply>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <memory>
 
 class CycleRunner;
+class QNetworkAccessManager;
+class VersionCheck;
 class FolderScanTick;
 class LocalSteps;
 class OutputRegistry;
@@ -65,6 +68,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private slots:
+    void tmr_StartVersionCheck();
+    void onDownloadCompleted(QNetworkReply* reply);
+    void tmr_ShowWelcome();
     void tmr_windowStatus_Tick();
     void tmr_queueManager_Tick();
     void tmr_folderScanner_Tick();
@@ -78,6 +84,8 @@ private slots:
     void on_actionLog_in_triggered();
     void on_actionLog_out_triggered();
     void on_actionResubmit_files_with_errors_triggered();
+    void on_actionSetup_triggered();
+    void on_actionAbout_triggered();
 
 private:
     void on_menuBar_hovered(QAction* action);
@@ -100,6 +108,8 @@ private:
     bool quitChosen = false;
     // A queue tick that ran out of time for new panels has posted the next.
     bool panelTickPosted = false;
+    // Used only by the version check.
+    QNetworkAccessManager* networkManager = nullptr;
     QMutex deleteRequestsLock;
     QStringList deleteRequests;
     Ui::MainWindow* ui = nullptr;
@@ -118,4 +128,5 @@ private:
     std::unique_ptr<FolderScanTick> folderScanner;
     std::unique_ptr<videoSupport> videoQueue;
     std::unique_ptr<VideoTasks> videoTasks;
+    std::unique_ptr<VersionCheck> versionCheck;
 };

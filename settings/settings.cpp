@@ -61,9 +61,14 @@ QByteArray unscramblePassword(const QString& hex)
 
 } // namespace
 
+#ifndef SONVIRA_WEBSITE_URL
+#error "SONVIRA_WEBSITE_URL must be defined by the build"
+#endif
+
+// No version-check address until curversionurl.txt names one: a settings
+// object of its own never sends a request anywhere.
 Settings::Settings()
-    : versionCheckUrl("http://www.sonvira.example/files/misc/check.txt")
-    , webSiteUrl("http://www.sonvira.example/")
+    : webSiteUrl(SONVIRA_WEBSITE_URL)
 {
 }
 

@@ -10,6 +10,8 @@
 ClientFixture::ClientFixture()
     : window(std::make_unique<MainWindow>())
 {
+    // The welcome wizard is tested on its own; here it would stop every test.
+    settings.showFirstTime_AddWatchFolderDialog = false;
     window->setContext(&settings, &manager);
     QObject::connect(window.get(), &MainWindow::trayMessageShown, window.get(),
                      [this](const QString& title, const QString& message) { trayMessages << title + message; });

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include <algorithm>
@@ -472,7 +473,14 @@ void TestQueueDriver::closeHidesOnlyWhenAsked()
     QCloseEvent hideEvent;
     QApplication::sendEvent(client->window.get(), &hideEvent);
     QVERIFY(!hideEvent.isAccepted());
-    QVERIFY(client->window->isHidden());
+    // Without a tray (the offscreen platform has none) a hidden window could
+    // not be reached again: it is minimised instead.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        QVERIFY(client->window->isHidden());
+    } else {
+        QVERIFY(!client->window->isHidden());
+        QVERIFY(client->window->isMinimized());
+    }
 
     client->window->show();
     client->action("actionQuit")->trigger();

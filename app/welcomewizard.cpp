@@ -1,0 +1,22 @@
+#include "app/welcomewizard.h"
+
+#include "dialogs/dlgaddnewfolderwizard.h"
+#include "settings/settings.h"
+
+bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, QueueManager& queueManager)
+{
+    if (!settings.scanPaths().isEmpty() || !settings.showFirstTime_AddWatchFolderDialog)
+        return false;
+    dlgAddNewFolderWizard wizard(true, parent);
+    wizard.setQueueManager(&queueManager);
+    if (wizard.exec() == QDialog::Accepted) {
+        ScanPath folder;
+        folder.path = wizard.inputFolder();
+        folder.outputPath = wizard.outputFolder();
+        folder.preset = wizard.preset().toUtf8();
+        settings.addScanPath(folder);
+    } else {
+        settings.showFirstTime_AddWatchFolderDialog = wizard.showAgain();
+    }
+    return true;
+}

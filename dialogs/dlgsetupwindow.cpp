@@ -1,0 +1,241 @@
+#include "dialogs/dlgsetupwindow.h"
+#include "ui_dlgsetupwindow.h"
+
+#include "dialogs/dlgaddnewfolderwizard.h"
+#include "dialogs/scanpathwidget.h"
+#include "pipeline/queuemanager.h"
+#include "settings/platform.h"
+#include "settings/settings.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+// New records are numbered above the ids 1..n of the stored ones.
+constexpr int kNewRecordIdBase = 32768;
+constexpr int kChecked = 2;
+
+QString shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+dlgSetupWindow::dlgSetupWindow(QWidget* parent)
+    : QDialog(parent), ui(new Ui::dlgSetupWindow)
+{
+    ui->setupUi(this);
+    // Hiding on close needs a tray icon to come back from; without one the
+    // main window minimises instead, and says so here.
+    ui->lblNoTray->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+dlgSetupWindow::~dlgSetupWindow()
+{
+    delete ui;
+}
+
+void dlgSetupWindow::setContext(Settings* settingsObject, const QList<QByteArray>& names, QueueManager* manager)
+{
+    settings = settingsObject;
+    queueManager = manager;
+    presetNames = names;
+
+    settings->renumberScanPaths();
+    for (const ScanPath& record : settings->scanPaths())
+        addPanel(record);
+
+    ui->txtUsername->setText(QString::fromUtf8(settings->wUsername));
+    ui->txtPassword->setText(QString::fromUtf8(settings->wPassword));
+    ui->chkHideWhenClosed->setChecked(settings->hideWhenClosed);
+    m_resetOnRestart = settings->resetOnRestart;
+    ui->chkReset->setChecked(settings->resetOnRestart);
+    ui->lineEdit->setText(QString::fromUtf8(settings->FFMPEGPath));
+    passwordRevealed = false;
+}
+
+bool dlgSetupWindow::hideWhenClosed() const
+{
+    return ui->chkHideWhenClosed->isChecked();
+}
+
+void dlgSetupWindow::addPanel(const ScanPath& record)
+{
+    auto* panel = new scanPathWidget(this);
+    panel->setPresetNames(presetNames);
+    panel->loadFrom(record);
+    ui->verticalLayout_3->addWidget(panel);
+    panels.append(Panel{panel, false});
+    connect(panel, &scanPathWidget::delete_clicked, this, &dlgSetupWindow::btnDelete_clicked);
+}
+
+// ---- OK ------------------------------------------------------------------------
+
+void dlgSetupWindow::accept()
+{
+    if (!readPanels())
+        return;
+    QString replaceNotes;
+    if (!checkPairs(replaceNotes))
+        return;
+
+    m_username = ui->txtUsername->text().toUtf8();
+    m_password = ui->txtPassword->text().toUtf8();
+    m_ffmpegFolder = ui->lineEdit->text().toUtf8();
+    m_resetOnRestart = ui->chkReset->isChecked();
+
+    if (m_resetOnRestart)
+        QMessageBox::information(this, tr("Setup"), tr("Settings will be reset when the program is restarted"));
+    if (!replaceNotes.isEmpty())
+        QMessageBox::warning(this, tr("Pre-process setting warning"),
+                             tr("'Replace original file' was set for the following folder(s) that have more than "
+                                "one instance. \nThis could result in noise reduction being applied multiple "
+                                "times to the same file.\n\n")
+                                 + replaceNotes);
+    QDialog::accept();
+}
+
+void dlgSetupWindow::validationError(const QString& text)
+{
+    QMessageBox::warning(this, tr("Validation Error"), text);
+}
+
+bool dlgSetupWindow::readPanels()
+{
+    resultList.clear();
+    // Every live panel counts, whichever tab is shown and whether or not the
+    // folders tab was ever opened.
+    for (const Panel& panel : std::as_const(panels)) {
+        if (panel.deleted)
+            continue;
+        ScanPath record;
+        panel.widget->storeTo(record);
+        if (!QFileInfo::exists(record.path)) {
+            validationError(tr("The path ") + shown(record.path) + tr(" does not exist."));
+            return false;
+        }
+        if (!record.outputPath.isEmpty() && !QFileInfo::exists(record.outputPath)) {
+            validationError(tr("The output path ") + shown(record.outputPath) + tr(" does not exist."));
+            return false;
+        }
+        if (!presetNames.isEmpty() && !presetNames.contains(record.preset)) {
+            validationError(tr("The preset ") + QString::fromUtf8(record.preset) + tr(" is not valid."));
+            return false;
+        }
+        resultList.append(record);
+    }
+    return true;
+}
+
+bool dlgSetupWindow::checkPairs(QString& replaceNotes)
+{
+    QString notes(QLatin1Char('\n'));
+    for (const ScanPath& p : resultList) {
+        for (const ScanPath& q : resultList) {
+            if (p.id == q.id)
+                continue;
+            if (p.sameTarget(q)) {
+                validationError(tr("Found duplicate: \n") + p.describe() + tr("\n...and...\n") + q.describe());
+                return false;
+            }
+            const bool replaces = p.preProcessing_Result == 0 || q.preProcessing_Result == 0;
+            const QString line = shown(p.path) + QLatin1Char('\n');
+            if (replaces && platform::isSamePath(p.path, q.path) && !notes.contains(QLatin1Char('\n') + line))
+                notes += line;
+        }
+    }
+    replaceNotes = notes.size() > 1 ? notes : QString();
+    return true;
+}
+
+// ---- applying an accepted window -------------------------------------------------
+
+void dlgSetupWindow::applyTo(Settings& target) const
+{
+    target.replaceScanPaths(resultList);
+    target.hideWhenClosed = hideWhenClosed();
+    target.resetOnRestart = m_resetOnRestart;
+    target.FFMPEGPath = m_ffmpegFolder;
+}
+
+bool dlgSetupWindow::applyCredentials(Settings& target, QueueManager& manager) const
+{
+    if (m_username == target.wUsername && m_password == target.wPassword)
+        return false;
+    target.wUsername = m_username;
+    target.wPassword = m_password;
+    manager.setCredentials(m_username, m_password);
+    return true;
+}
+
+// ---- buttons ---------------------------------------------------------------------
+
+void dlgSetupWindow::on_btnAddNewPath_clicked()
+{
+    dlgAddNewFolderWizard wizard(false, this);
+    wizard.setQueueManager(queueManager);
+    if (wizard.exec() != QDialog::Accepted || wizard.inputFolder().isEmpty())
+        return;
+    ScanPath record;
+    record.id = kNewRecordIdBase + nextNewId++;
+    record.path = wizard.inputFolder();
+    record.outputPath = wizard.outputFolder();
+    record.preset = wizard.preset().toUtf8();
+    newRecords.append(record);
+    addPanel(record);
+}
+
+void dlgSetupWindow::on_btnLogOut_clicked()
+{
+    ui->txtPassword->clear();
+    queueManager->setCredentials(settings->wUsername, QByteArray());
+    settings->wPassword.clear();
+    queueManager->logout();
+}
+
+void dlgSetupWindow::btnDelete_clicked(scanPathWidget* sender, int widgetID, int spcID)
+{
+    qDebug().noquote() << "Delete clicked: " << widgetID << spcID;
+    for (Panel& panel : panels) {
+        if (panel.widget == sender)
+            panel.deleted = true;
+    }
+    // The panel stays alive (hidden) until the window closes.
+    ui->verticalLayout_3->removeWidget(sender);
+    sender->hide();
+    ui->verticalLayout_3->update();
+}
+
+void dlgSetupWindow::on_chkShowPassword_stateChanged(int state)
+{
+    if (state != kChecked) {
+        ui->txtPassword->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+        return;
+    }
+    if (passwordRevealed) {
+        ui->txtPassword->setEchoMode(QLineEdit::Normal);
+        return;
+    }
+    // The stored password is never shown: revealing the field erases it
+    // first, and the field stays masked while the question is open.
+    if (!ui->txtPassword->text().isEmpty()) {
+        const auto answer = QMessageBox::question(
+            this, tr("Show password"),
+            tr("The current password will be erased, and the user logged out when the \nprogram is closed. "
+               "Continue ?"),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            QTimer::singleShot(0, this, [this] { ui->chkShowPassword->setChecked(false); });
+            return;
+        }
+    }
+    ui->txtPassword->clear();
+    passwordRevealed = true;
+    ui->txtPassword->setEchoMode(QLineEdit::Normal);
+}

@@ -1,0 +1,524 @@
+#include "dialogs/scanpathwidget.h"
+
+#include "settings/scanpath.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Label and stored line of each loudness target, in panel order.
+struct OptionLine {
+    const char* label;
+    const char* line;
+};
+
+constexpr OptionLine kNormaliseOptions[] = {
+    {"-19 LUFS", "normOp00: -19 LUFS"},   {"-18 LUFS", "normOp00: -18 LUFS"},
+    {"-16 LUFS", "normOp00: -16 LUFS"},   {"-14 LUFS", "normOp00: -14 LUFS"},
+    {"-23 dBrms", "normOp00: -23 dBrms"}, {"-20 dBrms", "normOp00: -20 dBrms"},
+    {"-18 dBrms", "normOp00: -18 dBrms"},
+};
+
+// The noise-reduction modes; the last one stands for the custom values.
+constexpr OptionLine kNoiseOptions[] = {
+    {"None", "nredOp00: SKIP"},
+    {"Speech with music", "nredOp00: -stmlength 0.5 -mtslength 2.0"},
+    {"Always on", "nredOp00: --alwayson"},
+    {"Custom:", "nredOp00: CUSTOM"},
+};
+
+const char* const kNoiseLinePrefix = "nredOp00: ";
+const char* const kDefaultCustomArguments = "-stmlength 0.5 -mtslength 2.0";
+const QStringList kBitRates{QStringLiteral("96"),  QStringLiteral("128"), QStringLiteral("160"),
+                            QStringLiteral("192"), QStringLiteral("256"), QStringLiteral("320")};
+
+constexpr int kCaptionWidth = 60;
+constexpr int kFrameCaptionWidth = 100;
+constexpr int kIndent = 32;
+constexpr int kCustomEditWidth = 32;
+constexpr int kLighter = 20;
+
+// Panels are numbered process-wide; only the GUI thread creates them.
+int nextWidgetID = 1000;
+
+QString optionArg(const QWidget* control)
+{
+    return control->property("arg").toString();
+}
+
+// "-key value" pairs of a line split at runs of white space; a token that
+// begins with "-" and has a successor is a key, the successor its value.
+QHash<QString, QString> keyValuePairs(const QString& line)
+{
+    const QStringList tokens = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    QHash<QString, QString> pairs;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        if (tokens.at(i).startsWith(QLatin1Char('-')) && i + 1 < tokens.size()) {
+            pairs.insert(tokens.at(i).mid(1), tokens.at(i + 1));
+            ++i;
+        }
+    }
+    return pairs;
+}
+
+void setObject(QWidget* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+}
+
+} // namespace
+
+scanPathWidget::scanPathWidget(QWidget* parent)
+    : QWidget(parent), m_widgetID(nextWidgetID++)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    auto* column = new QVBoxLayout(this);
+
+    chkEnabled = new QCheckBox(this);
+    setObject(chkEnabled, "chkEnabled");
+    chkEnabled->hide();
+
+    buildLocationRows(column);
+    buildPresetRows(column);
+    buildMp3Rows(column);
+    buildMonoRow(column);
+    buildNormaliseRow(column);
+    column->addWidget(buildNoiseFrame());
+    column->addWidget(buildResultFrame());
+
+    rdoCreateNrSuffix->setChecked(true);
+    connect(rdoCreateNrSuffix, &QRadioButton::toggled, this, &scanPathWidget::handleCreateWSuffixToggled);
+}
+
+QHBoxLayout* scanPathWidget::addRow(QBoxLayout* column)
+{
+    auto* row = new QHBoxLayout;
+    column->addLayout(row);
+    return row;
+}
+
+QLabel* scanPathWidget::wideLabel(const QString& text)
+{
+    auto* label = new QLabel(text, this);
+    QFont wide = font();
+    wide.setPointSize(int(wide.pointSizeF() * 1.2));
+    label->setFont(wide);
+    return label;
+}
+
+QToolButton* scanPathWidget::browseButton()
+{
+    auto* button = new QToolButton(this);
+    button->setText(QStringLiteral("..."));
+    button->setStatusTip(tr("Browse"));
+    return button;
+}
+
+void scanPathWidget::buildLocationRows(QBoxLayout* column)
+{
+    QHBoxLayout* watched = addRow(column);
+    QLabel* watchedCaption = wideLabel(tr("Watched: "));
+    watchedCaption->setFixedWidth(kCaptionWidth);
+    watched->addWidget(watchedCaption);
+    lblWatchedPath = wideLabel(QString());
+    setObject(lblWatchedPath, "lblWatchedPath");
+    watched->addWidget(lblWatchedPath);
+    watched->addStretch();
+    auto* btnDelete = new QToolButton(this);
+    setObject(btnDelete, "btnDelete");
+    btnDelete->setText(tr("Delete"));
+    watched->addWidget(btnDelete);
+    QToolButton* btnBrowseWatched = browseButton();
+    setObject(btnBrowseWatched, "btnBrowseWatched");
+    watched->addWidget(btnBrowseWatched);
+
+    QHBoxLayout* output = addRow(column);
+    QLabel* outputCaption = wideLabel(tr("Save to: "));
+    outputCaption->setFixedWidth(kCaptionWidth);
+    output->addWidget(outputCaption);
+    lblOutputPath = wideLabel(QString());
+    setObject(lblOutputPath, "lblOutputPath");
+    lblOutputPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    output->addWidget(lblOutputPath);
+    QToolButton* btnBrowseOutput = browseButton();
+    setObject(btnBrowseOutput, "btnBrowseOutput");
+    output->addWidget(btnBrowseOutput);
+
+    connect(btnDelete, &QToolButton::clicked, this, &scanPathWidget::btnDelete_clicked);
+    connect(btnBrowseWatched, &QToolButton::clicked, this, &scanPathWidget::browseWatchedFolder_clicked);
+    connect(btnBrowseOutput, &QToolButton::clicked, this, &scanPathWidget::browseOutput_clicked);
+}
+
+void scanPathWidget::buildPresetRows(QBoxLayout* column)
+{
+    QHBoxLayout* dialogRow = addRow(column);
+    chkShowDialog = new QCheckBox(tr("Show Dialog"), this);
+    setObject(chkShowDialog, "chkShowDialog");
+    dialogRow->addWidget(chkShowDialog);
+    dialogRow->addWidget(
+        new QLabel(tr("   If set, will show a dialog asking the preset for each new file detected"), this));
+    dialogRow->addStretch();
+
+    QHBoxLayout* presetRow = addRow(column);
+    presetRow->addWidget(new QLabel(tr("Preset"), this));
+    cmbPreset = new QComboBox(this);
+    setObject(cmbPreset, "cmbPreset");
+    cmbPreset->setEditable(false);
+    presetRow->addWidget(cmbPreset);
+    presetRow->addStretch();
+    presetRow->addWidget(new QLabel(tr("Suffix: "), this));
+    txtSuffix = new QLineEdit(this);
+    setObject(txtSuffix, "txtSuffix");
+    txtSuffix->setMaximumWidth(100);
+    txtSuffix->setMaxLength(50);
+    presetRow->addWidget(txtSuffix);
+}
+
+void scanPathWidget::buildMp3Rows(QBoxLayout* column)
+{
+    QHBoxLayout* encodeRow = addRow(column);
+    chkConvertToMp3 = new QCheckBox(tr("Convert to mp3"), this);
+    setObject(chkConvertToMp3, "chkConvertToMp3");
+    encodeRow->addWidget(chkConvertToMp3);
+    encodeRow->addSpacing(kIndent);
+    encodeRow->addWidget(new QLabel(tr("Bitrate:"), this));
+    cmbBitRate = new QComboBox(this);
+    setObject(cmbBitRate, "cmbBitRate");
+    cmbBitRate->addItems(kBitRates);
+    encodeRow->addWidget(cmbBitRate);
+    encodeRow->addStretch();
+    encodeRow->addWidget(new QLabel(tr("Optional MP3 Suffix: "), this));
+    txtMp3Suffix = new QLineEdit(this);
+    setObject(txtMp3Suffix, "txtMp3Suffix");
+    encodeRow->addWidget(txtMp3Suffix);
+
+    QHBoxLayout* deleteRow = addRow(column);
+    deleteRow->addSpacing(kIndent);
+    chkDeleteWav = new QCheckBox(tr("Delete processed WAVE files after encoding"), this);
+    setObject(chkDeleteWav, "chkDeleteWav");
+    deleteRow->addWidget(chkDeleteWav);
+    deleteRow->addStretch();
+}
+
+void scanPathWidget::buildMonoRow(QBoxLayout* column)
+{
+    QHBoxLayout* row = addRow(column);
+    row->addWidget(new QLabel(tr("Mono audio processing: "), this));
+    chkConvertMono = new QCheckBox(tr("Convert mono files to stereo before submitting"), this);
+    setObject(chkConvertMono, "chkConvertMono");
+    row->addWidget(chkConvertMono);
+    chkKeepStereo = new QCheckBox(tr("Keep stereo files from Sonvira"), this);
+    setObject(chkKeepStereo, "chkKeepStereo");
+    row->addWidget(chkKeepStereo);
+    row->addStretch();
+}
+
+void scanPathWidget::buildNormaliseRow(QBoxLayout* column)
+{
+    QHBoxLayout* row = addRow(column);
+    row->addWidget(new QLabel(tr("Post-Normalise: "), this));
+    for (const OptionLine& option : kNormaliseOptions) {
+        auto* box = new QCheckBox(tr(option.label), this);
+        box->setProperty("arg", QString::fromLatin1(option.line));
+        row->addWidget(box);
+        normaliseBoxes.append(box);
+    }
+    row->addStretch();
+}
+
+QFrame* scanPathWidget::framedBox(const QString& caption, QVBoxLayout*& buttons)
+{
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Plain);
+    frame->setLineWidth(2);
+    auto* layout = new QHBoxLayout(frame);
+    auto* label = new QLabel(caption, frame);
+    label->setWordWrap(true);
+    label->setFixedWidth(kFrameCaptionWidth);
+    layout->addWidget(label);
+    buttons = new QVBoxLayout;
+    layout->addLayout(buttons);
+    return frame;
+}
+
+QFrame* scanPathWidget::buildNoiseFrame()
+{
+    // The four buttons share the frame as parent, which makes them
+    // exclusive among themselves and independent of the result buttons.
+    QVBoxLayout* buttons = nullptr;
+    QFrame* frame = framedBox(tr("Noise reduction pre-process: "), buttons);
+    for (const OptionLine& option : kNoiseOptions) {
+        auto* button = new QRadioButton(tr(option.label), frame);
+        button->setProperty("arg", QString::fromLatin1(option.line));
+        noiseButtons.append(button);
+    }
+    rdoCustom = noiseButtons.last();
+    for (QRadioButton* button : std::as_const(noiseButtons)) {
+        if (button != rdoCustom)
+            buttons->addWidget(button);
+    }
+    auto* customRow = new QHBoxLayout;
+    buttons->addLayout(customRow);
+    customRow->addWidget(rdoCustom);
+    customRow->addSpacing(10);
+    customRow->addWidget(new QLabel(tr("S->M"), frame));
+    txtSpeechToMusic = new QLineEdit(QStringLiteral("0.5"), frame);
+    setObject(txtSpeechToMusic, "txtSpeechToMusic");
+    txtSpeechToMusic->setFixedWidth(kCustomEditWidth);
+    customRow->addWidget(txtSpeechToMusic);
+    customRow->addSpacing(10);
+    customRow->addWidget(new QLabel(tr("M->S"), frame));
+    txtMusicToSpeech = new QLineEdit(QStringLiteral("1.0"), frame);
+    setObject(txtMusicToSpeech, "txtMusicToSpeech");
+    txtMusicToSpeech->setFixedWidth(kCustomEditWidth);
+    customRow->addWidget(txtMusicToSpeech);
+    customRow->addStretch();
+    return frame;
+}
+
+QFrame* scanPathWidget::buildResultFrame()
+{
+    QVBoxLayout* buttons = nullptr;
+    QFrame* frame = framedBox(tr("Pre-process result:"), buttons);
+    rdoReplaceOriginal = new QRadioButton(tr("Replace original file"), frame);
+    setObject(rdoReplaceOriginal, "rdoReplaceOriginal");
+    rdoCreateNrSuffix = new QRadioButton(tr("Create a file with NR suffix"), frame);
+    setObject(rdoCreateNrSuffix, "rdoCreateNrSuffix");
+    auto* group = new QButtonGroup(frame);
+    group->addButton(rdoReplaceOriginal);
+    group->addButton(rdoCreateNrSuffix);
+    buttons->addWidget(rdoReplaceOriginal);
+    buttons->addWidget(rdoCreateNrSuffix);
+    auto* deleteRow = new QHBoxLayout;
+    buttons->addLayout(deleteRow);
+    deleteRow->addSpacing(kIndent);
+    chkDeleteAfterSubmission = new QCheckBox(tr("Delete file after submission"), frame);
+    setObject(chkDeleteAfterSubmission, "chkDeleteAfterSubmission");
+    deleteRow->addWidget(chkDeleteAfterSubmission);
+    deleteRow->addStretch();
+    return frame;
+}
+
+void scanPathWidget::setPresetNames(const QList<QByteArray>& names)
+{
+    presetNames = names;
+    for (const QByteArray& name : names)
+        cmbPreset->addItem(QString::fromUtf8(name));
+}
+
+// ---- loading ---------------------------------------------------------------
+
+void scanPathWidget::loadFrom(const ScanPath& record)
+{
+    chkEnabled->setChecked(true);
+    chkEnabled->setText(record.path);
+    lblWatchedPath->setText(record.path);
+
+    const QString preset = QString::fromUtf8(record.preset);
+    if (presetNames.isEmpty()) {
+        qDebug().noquote() << "Create item for: " + preset;
+        cmbPreset->clear();
+        cmbPreset->addItem(preset);
+    }
+    const int presetIndex = cmbPreset->findText(preset);
+    if (presetIndex >= 0)
+        cmbPreset->setCurrentIndex(presetIndex);
+
+    lblOutputPath->setText(record.outputFolder());
+    txtSuffix->setText(record.outputSuffix);
+    chkShowDialog->setChecked(record.showDialog);
+    chkConvertToMp3->setChecked(record.encodeToMP3);
+    const int bitRateIndex = cmbBitRate->findText(record.encodeToMP3_bitRate, Qt::MatchFixedString);
+    if (bitRateIndex >= 0)
+        cmbBitRate->setCurrentIndex(bitRateIndex);
+    txtMp3Suffix->setText(record.encodeToMP3_suffix);
+
+    loadNormalisation(record.postProcessing_Arguments);
+    loadNoiseReduction(record.preProcessing_Arguments);
+    loadPreProcessResult(record.preProcessing_Result);
+
+    chkDeleteWav->setChecked(record.deleteWAVafterMP3Encoding);
+    chkConvertMono->setChecked(record.monoProcessing_ConvertToDualStereo);
+    chkKeepStereo->setChecked(record.monoProcessing_KeepConverted);
+    m_spcID = record.id;
+}
+
+void scanPathWidget::loadNormalisation(const QString& arguments)
+{
+    // Boxes are only ever checked here: a line checks every box it names.
+    for (const QString& line : arguments.split(QLatin1Char('\n'))) {
+        for (QCheckBox* box : std::as_const(normaliseBoxes)) {
+            if (optionArg(box).compare(line, Qt::CaseInsensitive) == 0)
+                box->setChecked(true);
+        }
+    }
+}
+
+void scanPathWidget::loadNoiseReduction(const QString& arguments)
+{
+    const QStringList lines = arguments.split(QLatin1Char('\n'));
+    bool matched = false;
+    for (const QString& line : lines) {
+        for (QRadioButton* button : std::as_const(noiseButtons)) {
+            if (optionArg(button).compare(line, Qt::CaseInsensitive) == 0) {
+                button->setChecked(true);
+                matched = true;
+            }
+        }
+    }
+    if (matched)
+        return;
+    const QHash<QString, QString> pairs = keyValuePairs(lines.first());
+    const auto stm = pairs.constFind(QStringLiteral("stmlength"));
+    const auto mts = pairs.constFind(QStringLiteral("mtslength"));
+    if (stm != pairs.cend() && mts != pairs.cend()) {
+        txtMusicToSpeech->setText(mts.value());
+        txtSpeechToMusic->setText(stm.value());
+        rdoCustom->setChecked(true);
+        return;
+    }
+    noiseButtons.first()->setChecked(true);
+}
+
+void scanPathWidget::loadPreProcessResult(int result)
+{
+    if ((result & 2) == 0) {
+        rdoReplaceOriginal->setChecked(true);
+        return;
+    }
+    rdoCreateNrSuffix->setChecked(true);
+    if (result == 6)
+        chkDeleteAfterSubmission->setChecked(true);
+}
+
+// ---- storing ---------------------------------------------------------------
+
+void scanPathWidget::storeTo(ScanPath& record) const
+{
+    record.enabled = chkEnabled->isChecked();
+    record.path = lblWatchedPath->text();
+    record.preset = cmbPreset->currentText().toUtf8();
+    record.outputPath = lblOutputPath->text();
+    record.outputSuffix = txtSuffix->text();
+    record.showDialog = chkShowDialog->isChecked();
+    record.encodeToMP3 = chkConvertToMp3->isChecked();
+    record.encodeToMP3_bitRate = cmbBitRate->currentText();
+    record.encodeToMP3_suffix = txtMp3Suffix->text();
+    record.postProcessing_Arguments = storedNormalisation();
+    record.preProcessing_Arguments = storedNoiseReduction();
+    record.preProcessing_Result = storedPreProcessResult();
+    record.monoProcessing_ConvertToDualStereo = chkConvertMono->isChecked();
+    record.monoProcessing_KeepConverted = chkKeepStereo->isChecked();
+    record.deleteWAVafterMP3Encoding = chkDeleteWav->isChecked();
+    record.id = m_spcID;
+}
+
+QString scanPathWidget::storedNormalisation() const
+{
+    QStringList lines;
+    for (const QCheckBox* box : normaliseBoxes) {
+        if (box->isChecked())
+            lines << optionArg(box);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString scanPathWidget::storedNoiseReduction() const
+{
+    QStringList lines;
+    for (const QRadioButton* button : noiseButtons) {
+        if (!button->isChecked())
+            continue;
+        if (button == rdoCustom)
+            lines << QLatin1String(kNoiseLinePrefix)
+                         + customNoiseArguments(txtSpeechToMusic->text(), txtMusicToSpeech->text());
+        else
+            lines << optionArg(button);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+int scanPathWidget::storedPreProcessResult() const
+{
+    if (rdoReplaceOriginal->isChecked())
+        return 0;
+    return chkDeleteAfterSubmission->isChecked() ? 6 : 2;
+}
+
+QString scanPathWidget::customNoiseArguments(const QString& speechToMusic, const QString& musicToSpeech)
+{
+    bool stmOk = false;
+    bool mtsOk = false;
+    const float stm = speechToMusic.toFloat(&stmOk);
+    const float mts = musicToSpeech.toFloat(&mtsOk);
+    // "nan" parses as a number but has no place on the noise program's
+    // command line.
+    if (!stmOk || !mtsOk || std::isnan(stm) || std::isnan(mts))
+        return QString::fromLatin1(kDefaultCustomArguments);
+    const auto clamped = [](float value) { return QString::number(std::clamp(value, 0.25f, 4.0f), 'g', 6); };
+    return QStringLiteral("-stmlength %1 -mtslength %2").arg(clamped(stm), clamped(mts));
+}
+
+// ---- slots -------------------------------------------------------------------
+
+void scanPathWidget::browseFolderFor(QLabel* label, const QString& title)
+{
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, title, label->text(), QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (!chosen.isEmpty())
+        label->setText(QDir::toNativeSeparators(chosen));
+}
+
+void scanPathWidget::browseOutput_clicked()
+{
+    browseFolderFor(lblOutputPath, tr("Select Output Folder"));
+}
+
+void scanPathWidget::browseWatchedFolder_clicked()
+{
+    browseFolderFor(lblWatchedPath, tr("Select Watched Folder"));
+}
+
+void scanPathWidget::btnDelete_clicked()
+{
+    emit delete_clicked(this, m_widgetID, m_spcID);
+}
+
+void scanPathWidget::handleCreateWSuffixToggled(bool checked)
+{
+    chkDeleteAfterSubmission->setEnabled(checked);
+}
+
+void scanPathWidget::paintEvent(QPaintEvent*)
+{
+    const QColor window = palette().color(QPalette::Window);
+    background = window;
+    const auto lighter = [](int component) { return std::min(component + kLighter, 255); };
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, QColor(lighter(background.red()), lighter(background.green()), lighter(background.blue())));
+    gradient.setColorAt(1, background);
+    QPainter painter(this);
+    painter.fillRect(rect(), gradient);
+    painter.setPen(QPen(QColor(Qt::darkGray), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    painter.drawRect(0, 0, width() - 1, height() - 1);
+}

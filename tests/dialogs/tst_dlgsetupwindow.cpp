@@ -1,0 +1,396 @@
+#include "dialogs/dlgaddnewfolderwizard.h"
+#include "dialogs/dlgsetupwindow.h"
+#include "dialogs/scanpathwidget.h"
+#include "settings/settings.h"
+#include "tests/dialogs/loggedinmanager.h"
+#include "tests/dialogs/modalanswer.h"
+#include "tests/dialogs/namedchild.h"
+
+#include "serviceprocess.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QTreeView>
+
+namespace {
+
+// Answers every message box that opens while it lives, noting
+// "title|text", with `button` when the box has it, else its default.
+class BoxRecorder {
+public:
+    explicit BoxRecorder(QMessageBox::StandardButton button = QMessageBox::Ok)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen << box->windowTitle() + QLatin1Char('|') + box->text();
+            if (onBox)
+                onBox();
+            QAbstractButton* chosen = box->button(button);
+            if (chosen)
+                chosen->click();
+            else
+                box->accept();
+        });
+        timer.start(20);
+    }
+    QStringList seen;
+    std::function<void()> onBox;
+
+private:
+    QTimer timer;
+};
+
+const QList<QByteArray> kPresets{"1: Speech -16 LUFS", "2: Music -14 LUFS"};
+
+} // namespace
+
+// The setup window: OK's checks with their exact texts and order, what an
+// accepted window hands back, log out, "Show Password" and "Add new folder".
+class TestDlgSetupWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void formAsDescribed();
+    void firstFailingPanelIsReported();
+    void anyPresetPassesWithoutPresetList();
+    void duplicatesAreRefused();
+    void replaceOriginalWarningListsAFolderOnce();
+    void deletedPanelIsIgnored();
+    void passwordOnlyChangeKeepsEveryFolder();
+    void resetNotice();
+    void showPasswordNeverRevealsTheStoredOne();
+    void logOutActsEvenWhenCancelled();
+    void addNewFolderThroughTheWizard();
+
+private:
+    ScanPath folder(const char* in, const char* out, const QByteArray& preset, int result = 2);
+    QString dirPath(const char* name) const;
+    QList<scanPathWidget*> panels(dlgSetupWindow& window) const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<LoggedInManager> loggedIn;
+};
+
+void TestDlgSetupWindow::initTestCase()
+{
+    service = std::make_unique<ServiceProcess>();
+    QVERIFY2(service->start(), qPrintable(service->errorString()));
+}
+
+void TestDlgSetupWindow::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    for (const char* name : {"in", "out", "other"})
+        QVERIFY(QDir(dir->path()).mkpath(QString::fromLatin1(name)));
+    settings = std::make_unique<Settings>();
+    settings->wUsername = "demo@sonvira.local";
+    settings->wPassword = "demo";
+    loggedIn.reset();
+    loggedIn = std::make_unique<LoggedInManager>(service->apiUrl(), "demo@sonvira.local", "demo");
+}
+
+QString TestDlgSetupWindow::dirPath(const char* name) const
+{
+    return QDir::toNativeSeparators(dir->filePath(QString::fromLatin1(name)));
+}
+
+ScanPath TestDlgSetupWindow::folder(const char* in, const char* out, const QByteArray& preset, int result)
+{
+    ScanPath record;
+    record.path = dirPath(in);
+    record.outputPath = *out ? dirPath(out) : QString();
+    record.preset = preset;
+    record.preProcessing_Result = result;
+    return record;
+}
+
+QList<scanPathWidget*> TestDlgSetupWindow::panels(dlgSetupWindow& window) const
+{
+    return window.findChildren<scanPathWidget*>();
+}
+
+void TestDlgSetupWindow::formAsDescribed()
+{
+    settings->hideWhenClosed = true;
+    settings->FFMPEGPath = "/opt/ffmpeg/bin";
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Setup"));
+    QCOMPARE(window.size(), QSize(959, 687));
+    QVERIFY(!window.windowIcon().isNull());
+    auto* tabs = namedChild<QTabWidget>(window, "tabWidget");
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Account"));
+    QCOMPARE(namedChild<QLabel>(window, "lblPathCodecStatus")->text(),
+             QStringLiteral("<html><head/><body><p>Codec not found</p></body></html>"));
+    QCOMPARE(namedChild<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/opt/ffmpeg/bin"));
+    QCOMPARE(namedChild<QLineEdit>(window, "txtPassword")->echoMode(), QLineEdit::Password);
+    QVERIFY(namedChild<QCheckBox>(window, "chkHideWhenClosed")->isChecked());
+    // The offscreen platform has no tray: the window says what a close does.
+    QCOMPARE(namedChild<QLabel>(window, "lblNoTray")->isHidden(), QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void TestDlgSetupWindow::firstFailingPanelIsReported()
+{
+    settings->addScanPath(folder("in", "missing-out", kPresets.at(0)));
+    settings->addScanPath(folder("missing-in", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen,
+             QStringList{"Validation Error|The output path " + dirPath("missing-out") + " does not exist."});
+    QVERIFY(window.result() != QDialog::Accepted);
+    QVERIFY(window.results().isEmpty());
+
+    panels(window).first()->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+    window.accept();
+    QCOMPARE(boxes.seen.last(), "Validation Error|The path " + dirPath("missing-in") + " does not exist.");
+    QVERIFY(window.result() != QDialog::Accepted);
+}
+
+void TestDlgSetupWindow::anyPresetPassesWithoutPresetList()
+{
+    // Stored without an output folder: the panel hands back the watched
+    // folder, so the output check looks at an existing folder.
+    settings->addScanPath(folder("in", "", "7: Not Offered"));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), {}, &loggedIn->manager);
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen, QStringList());
+    QCOMPARE(window.result(), int(QDialog::Accepted));
+    QCOMPARE(window.results().size(), 1);
+    QCOMPARE(window.results().first().preset, QByteArray("7: Not Offered"));
+    QCOMPARE(window.results().first().outputPath, dirPath("in"));
+}
+
+void TestDlgSetupWindow::duplicatesAreRefused()
+{
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    settings->addScanPath(folder("other", "out", kPresets.at(0)));
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    BoxRecorder boxes;
+    window.accept();
+    const QList<ScanPath> stored = settings->scanPaths();
+    QCOMPARE(boxes.seen, QStringList{"Validation Error|Found duplicate: \n" + stored.at(0).describe()
+                                     + "\n...and...\n" + stored.at(2).describe()});
+    QVERIFY(window.result() != QDialog::Accepted);
+}
+
+void TestDlgSetupWindow::replaceOriginalWarningListsAFolderOnce()
+{
+    settings->addScanPath(folder("in", "out", kPresets.at(0), 0));
+    settings->addScanPath(folder("in", "out", kPresets.at(1), 2));
+    settings->addScanPath(folder("in", "other", kPresets.at(1), 6));
+    settings->addScanPath(folder("other", "out", kPresets.at(0), 0));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(window.result(), int(QDialog::Accepted));
+    QCOMPARE(boxes.seen,
+             QStringList{"Pre-process setting warning|'Replace original file' was set for the following folder(s) "
+                         "that have more than one instance. \nThis could result in noise reduction being applied "
+                         "multiple times to the same file.\n\n\n"
+                         + dirPath("in") + "\n"});
+    QCOMPARE(window.results().size(), 4);
+
+    // Alone on its folder, a panel that replaces the original is no concern.
+    Settings single;
+    single.addScanPath(folder("in", "out", kPresets.at(0), 0));
+    dlgSetupWindow alone;
+    alone.setContext(&single, kPresets, &loggedIn->manager);
+    alone.accept();
+    QCOMPARE(alone.result(), int(QDialog::Accepted));
+    QCOMPARE(boxes.seen.size(), 1);
+}
+
+void TestDlgSetupWindow::deletedPanelIsIgnored()
+{
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    scanPathWidget* second = panels(window).at(1);
+    second->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+    QVERIFY(second->isHidden());
+    QVERIFY(window.isAncestorOf(second));
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen, QStringList());
+    QCOMPARE(window.result(), int(QDialog::Accepted));
+    QCOMPARE(window.results().size(), 1);
+    QCOMPARE(window.results().first().id, 1);
+}
+
+void TestDlgSetupWindow::passwordOnlyChangeKeepsEveryFolder()
+{
+    ScanPath first = folder("in", "out", kPresets.at(0));
+    first.notePlaceholder(dirPath("in") + "/known.wav");
+    settings->addScanPath(first);
+    settings->addScanPath(folder("other", "", kPresets.at(1), 6));
+    const QList<ScanPath> before = settings->scanPaths();
+
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.show();
+    namedChild<QLineEdit>(window, "txtPassword")->setText(QStringLiteral("new secret"));
+    window.accept();
+    QCOMPARE(window.result(), int(QDialog::Accepted));
+    window.applyTo(*settings);
+    QVERIFY(window.applyCredentials(*settings, loggedIn->manager));
+    QVERIFY(!window.applyCredentials(*settings, loggedIn->manager));
+
+    const QList<ScanPath> after = settings->scanPaths();
+    QCOMPARE(after.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(after.at(i).path, before.at(i).path);
+        QCOMPARE(after.at(i).preset, before.at(i).preset);
+        QCOMPARE(after.at(i).preProcessing_Result, before.at(i).preProcessing_Result);
+        QCOMPARE(after.at(i).scannedFiles.size(), before.at(i).scannedFiles.size());
+    }
+    QCOMPARE(settings->wPassword, QByteArray("new secret"));
+    QCOMPARE(settings->wUsername, QByteArray("demo@sonvira.local"));
+}
+
+void TestDlgSetupWindow::resetNotice()
+{
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    QVERIFY(!window.resetOnRestart());
+    namedChild<QCheckBox>(window, "chkReset")->setChecked(true);
+    namedChild<QCheckBox>(window, "chkHideWhenClosed")->setChecked(true);
+    namedChild<QLineEdit>(window, "lineEdit")->setText(QStringLiteral("/usr/bin"));
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen, QStringList{"Setup|Settings will be reset when the program is restarted"});
+    QVERIFY(window.resetOnRestart());
+    window.applyTo(*settings);
+    QVERIFY(settings->resetOnRestart && settings->hideWhenClosed);
+    QCOMPARE(settings->FFMPEGPath, QByteArray("/usr/bin"));
+}
+
+void TestDlgSetupWindow::showPasswordNeverRevealsTheStoredOne()
+{
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    auto* field = namedChild<QLineEdit>(window, "txtPassword");
+    auto* show = namedChild<QCheckBox>(window, "chkShowPassword");
+    QStringList echoWhileAsked;
+    {
+        BoxRecorder no(QMessageBox::No);
+        no.onBox = [&] { echoWhileAsked << QString::number(field->echoMode()); };
+        show->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!show->isChecked(), 5000);
+        QCOMPARE(no.seen, QStringList{"Show password|The current password will be erased, and the user logged out "
+                                      "when the \nprogram is closed. Continue ?"});
+    }
+    QCOMPARE(field->text(), QStringLiteral("demo"));
+    QCOMPARE(field->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    QCOMPARE(echoWhileAsked, QStringList{QString::number(QLineEdit::Password)});
+
+    {
+        BoxRecorder yes(QMessageBox::Yes);
+        QObject::connect(field, &QLineEdit::textChanged, &window, [&] {
+            if (field->echoMode() == QLineEdit::Normal && !field->text().isEmpty())
+                echoWhileAsked << QStringLiteral("revealed ") + field->text();
+        });
+        show->click();
+        QCOMPARE(yes.seen.size(), 1);
+    }
+    QVERIFY(show->isChecked());
+    QCOMPARE(field->text(), QString());
+    QCOMPARE(field->echoMode(), QLineEdit::Normal);
+    QCOMPARE(echoWhileAsked.size(), 1);
+
+    // Once granted, the box toggles without asking; what is typed now is the user's own.
+    BoxRecorder none;
+    field->setText(QStringLiteral("typed"));
+    show->click();
+    QCOMPARE(field->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    show->click();
+    QCOMPARE(field->echoMode(), QLineEdit::Normal);
+    QCOMPARE(none.seen, QStringList());
+    window.accept();
+    QCOMPARE(window.password(), QByteArray("typed"));
+}
+
+void TestDlgSetupWindow::logOutActsEvenWhenCancelled()
+{
+    QVERIFY(loggedIn->waitForPresets());
+    QVERIFY(loggedIn->manager.hasToken());
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    namedChild<QPushButton>(window, "btnLogOut")->click();
+    QCOMPARE(namedChild<QLineEdit>(window, "txtPassword")->text(), QString());
+    window.reject();
+    QVERIFY(settings->wPassword.isEmpty());
+    QCOMPARE(settings->wUsername, QByteArray("demo@sonvira.local"));
+    QVERIFY(!loggedIn->manager.hasToken());
+}
+
+void TestDlgSetupWindow::addNewFolderThroughTheWizard()
+{
+    QVERIFY(loggedIn->waitForPresets());
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), loggedIn->manager.presets(), &loggedIn->manager);
+    const QString preset = QString::fromUtf8(loggedIn->manager.presets().at(1));
+    for (const char* input : {"other", "out"}) {
+        bool answered = false;
+        answerModal<dlgAddNewFolderWizard>([&](dlgAddNewFolderWizard* wizard) {
+            answered = true;
+            wizard->next();
+            for (QTreeView* tree : wizard->findChildren<QTreeView*>()) {
+                auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+                tree->setCurrentIndex(model->index(dir->filePath(QString::fromLatin1(input))));
+            }
+            wizard->next();
+            wizard->next();
+            wizard->findChild<QComboBox*>(QStringLiteral("cmbPreset"))->setCurrentText(preset);
+            wizard->next();
+            wizard->button(QWizard::FinishButton)->click();
+        });
+        namedChild<QPushButton>(window, "btnAddNewPath")->click();
+        QVERIFY(answered);
+    }
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen, QStringList());
+    const QList<ScanPath> results = window.results();
+    QCOMPARE(results.size(), 3);
+    QCOMPARE(results.at(1).id, 32769);
+    QCOMPARE(results.at(2).id, 32770);
+    QCOMPARE(results.at(1).path, dirPath("other"));
+    QCOMPARE(results.at(1).outputPath, dirPath("other"));
+    QCOMPARE(results.at(2).path, dirPath("out"));
+    QCOMPARE(results.at(1).preset, preset.toUtf8());
+
+    // A cancelled wizard adds nothing.
+    answerModal<dlgAddNewFolderWizard>([](dlgAddNewFolderWizard* wizard) { wizard->reject(); });
+    namedChild<QPushButton>(window, "btnAddNewPath")->click();
+    QCOMPARE(panels(window).size(), 3);
+}
+
+QTEST_MAIN(TestDlgSetupWindow)
+#include "tst_dlgsetupwindow.moc"
