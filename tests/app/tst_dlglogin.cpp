@@ -4,6 +4,7 @@
 #include "settings/settings.h"
 #include "tests/dialogs/modalanswer.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -26,6 +27,7 @@ private slots:
     void passwordIsStoredOnlyWhenRemembered();
     void addressChangeGoesToTheManager();
     void showPasswordEchoModes();
+    void enterInEitherFieldLogsIn();
 
 private:
     // Fills in the fields and presses "Log in" once the dialog runs.
@@ -162,6 +164,33 @@ void TestDlgLogin::showPasswordEchoModes()
     QCOMPARE(password->echoMode(), QLineEdit::Normal);
     show->setChecked(false);
     QCOMPARE(password->echoMode(), QLineEdit::PasswordEchoOnEdit);
+}
+
+void TestDlgLogin::enterInEitherFieldLogsIn()
+{
+    for (const char* field : {"txtPassword", "txtUsername"}) {
+        QueueManager fresh;
+        QVERIFY(fresh.createSessions(service->apiUrl().toUtf8(), 1));
+        bool answered = false;
+        // Typed and confirmed with the keyboard only, as a new user does.
+        answerModal<dlgLogin>([&](dlgLogin* dialog) {
+            answered = true;
+            auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("txtUsername"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("txtPassword"));
+            QTest::keyClicks(user, ServiceProcess::demoEmail());
+            QTest::keyClicks(password, ServiceProcess::demoPassword());
+            // Focus passed over the other buttons on its way back to the field.
+            QApplication::setActiveWindow(dialog);
+            dialog->findChild<QPushButton*>(QStringLiteral("btnCancel"))->setFocus(Qt::TabFocusReason);
+            auto* target = dialog->findChild<QLineEdit*>(QString::fromLatin1(field));
+            target->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(target, Qt::Key_Return);
+        });
+        Settings own;
+        QVERIFY2(dlgLogin::askForLogin(&own, &fresh, true), field);
+        QVERIFY(answered);
+        QCOMPARE(own.wUsername, ServiceProcess::demoEmail().toUtf8());
+    }
 }
 
 QTEST_MAIN(TestDlgLogin)
