@@ -31,6 +31,7 @@ const char* const kSummaryTemplate =
 dlgAddNewFolderWizard::dlgAddNewFolderWizard(bool welcomeMode, QWidget* parent)
     : QWizard(parent)
 {
+    setOption(QWizard::IgnoreSubTitles);
     const QPixmap watermark(QStringLiteral(":/images/watchfolder.png"));
     if (!watermark.isNull())
         setPixmap(QWizard::WatermarkPixmap,
@@ -51,11 +52,26 @@ dlgAddNewFolderWizard::dlgAddNewFolderWizard(bool welcomeMode, QWidget* parent)
     auto* finished = new QWizardPage(this);
     finished->setTitle(tr("Finished"));
     finished->setSubTitle(QStringLiteral("."));
+    pageLayout(finished)->addStretch();
     setPage(FinishedPage, finished);
 
     auto* poll = new QTimer(this);
     connect(poll, &QTimer::timeout, this, &dlgAddNewFolderWizard::pollPresets);
     poll->start(kPresetPollMs);
+}
+
+QVBoxLayout* dlgAddNewFolderWizard::pageLayout(QWizardPage* page)
+{
+    // The wizard's own header has room for two lines of subtitle only, too
+    // little for the welcome text and the summary: each page shows its
+    // subtitle in a label of its own, which wraps and grows.
+    auto* layout = new QVBoxLayout(page);
+    auto* subTitle = new QLabel(page->subTitle(), page);
+    subTitle->setObjectName(QStringLiteral("lblSubTitle"));
+    subTitle->setTextFormat(Qt::PlainText);
+    subTitle->setWordWrap(true);
+    layout->addWidget(subTitle);
+    return layout;
 }
 
 void dlgAddNewFolderWizard::addStartPage(bool welcomeMode)
@@ -70,7 +86,7 @@ void dlgAddNewFolderWizard::addStartPage(bool welcomeMode)
         page->setTitle(tr("Watch folder"));
         page->setSubTitle(tr("This window will help you set up a folder that will be watched by the application."));
     }
-    auto* layout = new QVBoxLayout(page);
+    QVBoxLayout* layout = pageLayout(page);
     lblStatus = new QLabel(QStringLiteral("-"), page);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     layout->addWidget(lblStatus);
@@ -88,7 +104,7 @@ QTreeView* dlgAddNewFolderWizard::addFolderPage(PageId id, const QString& title,
     auto* page = new QWizardPage(this);
     page->setTitle(title);
     page->setSubTitle(subTitle);
-    auto* layout = new QVBoxLayout(page);
+    QVBoxLayout* layout = pageLayout(page);
     auto* tree = new QTreeView(page);
     tree->setModel(folders);
     for (int column = 1; column < folders->columnCount(); ++column)
@@ -115,7 +131,7 @@ void dlgAddNewFolderWizard::addPresetPage()
     page->setTitle(tr("Preset"));
     page->setSubTitle(tr("Select the preset that will be used by default for new files detected at this watched "
                          "folder."));
-    auto* layout = new QVBoxLayout(page);
+    QVBoxLayout* layout = pageLayout(page);
     cmbPreset = new QComboBox(page);
     cmbPreset->setObjectName(QStringLiteral("cmbPreset"));
     layout->addWidget(cmbPreset);
@@ -182,6 +198,7 @@ bool dlgAddNewFolderWizard::validateCurrentPage()
         }
         m_preset = cmbPreset->currentText();
         page(FinishedPage)->setSubTitle(summary());
+        page(FinishedPage)->findChild<QLabel*>(QStringLiteral("lblSubTitle"))->setText(summary());
         return true;
     case FinishedPage:
         return true;

@@ -8,6 +8,8 @@ class QComboBox;
 class QFileSystemModel;
 class QLabel;
 class QTreeView;
+class QVBoxLayout;
+class QWizardPage;
 class QueueManager;
 
 // Five pages that set up one watched folder: a first page that waits for the
@@ -37,6 +39,7 @@ public:
 private:
     enum PageId { StartPage, InputPage, OutputPage, PresetPage, FinishedPage };
 
+    QVBoxLayout* pageLayout(QWizardPage* page);
     void addStartPage(bool welcomeMode);
     QTreeView* addFolderPage(PageId id, const QString& title, const QString& subTitle);
     void addPresetPage();

@@ -131,6 +131,9 @@ void TestAddNewFolderWizard::pagesCheckTheirChoice()
              "The folder \"" + in + "\" will be watched by the application.\n\nFiles detected will be submitted to "
              "Sonvira using preset \"" + preset + "\"\n\nThe processed file from Sonvira will be stored at \"" + out
              + "\"   \n\nYou will be able to modify these settings using the File->Setup menu");
+    // The wizard's header holds two lines only; the page shows the whole text.
+    QCOMPARE(wizard.currentPage()->findChild<QLabel*>(QStringLiteral("lblSubTitle"))->text(),
+             wizard.currentPage()->subTitle());
     QVERIFY(wizard.validateCurrentPage());
     QCOMPARE(wizard.inputFolder(), QDir::toNativeSeparators(in));
     QCOMPARE(wizard.outputFolder(), QDir::toNativeSeparators(out));
