@@ -8,14 +8,17 @@
 #include "app/outputregistry.h"
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
+#include "app/resultencoding.h"
 #include "app/severalfilesdrop.h"
 #include "app/versioncheck.h"
 #include "app/videotasks.h"
 #include "app/welcomewizard.h"
 #include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
+#include "dialogs/dlgencoder.h"
 #include "dialogs/dlglogin.h"
 #include "dialogs/dlgsetupwindow.h"
+#include "dialogs/dlgloudness.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
@@ -406,6 +409,7 @@ void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
 {
     widget.setDestinationText(text(file.destFile));
     videoTasks->fileDone(file);
+    encodeResultToMp3(file, *ui->encoderList, deleteRequestsLock, deleteRequests);
     LocalSteps::removeUploadedCopy(file);
     QStringList outputs;
     for (const QByteArray& output : std::as_const(file.outputFiles))
@@ -598,6 +602,7 @@ void MainWindow::on_actionClear_done_error_triggered()
         }
     }
     updateTabTitles(true);
+    ui->encoderList->clearFinished();
 }
 
 void MainWindow::on_actionResubmit_files_with_errors_triggered()
@@ -608,6 +613,22 @@ void MainWindow::on_actionResubmit_files_with_errors_triggered()
             file->setState(QueueFileState::Waiting);
         }
     }
+}
+
+// ---- tools menu ---------------------------------------------------------------------
+
+void MainWindow::on_actionMP3_Encoder_triggered()
+{
+    auto* window = new dlgEncoder(this);
+    window->setBitRate(text(settings->defaultMp3BitRate));
+    window->show();
+}
+
+void MainWindow::on_actionLoudness_normalizer_triggered()
+{
+    auto* window = new dlgLoudness(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
 }
 
 // ---- per-file clicks and context menu -------------------------------------------

@@ -86,6 +86,8 @@ private slots:
     void on_actionResubmit_files_with_errors_triggered();
     void on_actionSetup_triggered();
     void on_actionAbout_triggered();
+    void on_actionMP3_Encoder_triggered();
+    void on_actionLoudness_normalizer_triggered();
 
 private:
     void on_menuBar_hovered(QAction* action);

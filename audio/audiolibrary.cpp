@@ -341,15 +341,16 @@ struct Mp3Writer::Impl {
     std::vector<unsigned char> mp3;
     bool failed = false;
 
+    // An encoder failure and a failed file write (a full disk) are told apart.
     bool put(int bytes)
     {
         if (bytes < 0) {
             failed = true;
-            return false;
+            return fail(ErrorCode::Encoder);
         }
         if (bytes > 0 && std::fwrite(mp3.data(), 1, size_t(bytes), file) != size_t(bytes)) {
             failed = true;
-            return false;
+            return fail(ErrorCode::Write);
         }
         return true;
     }
@@ -445,7 +446,7 @@ bool Mp3Writer::write(const void* data, qint64 bytes)
     d->mp3.resize(size_t(frames + frames / 4 + 7200));
     const int encoded = lame_encode_buffer_ieee_float(d->lame, d->left.data(),
         channels == 1 ? d->left.data() : d->right.data(), int(frames), d->mp3.data(), int(d->mp3.size()));
-    return d->put(encoded) ? true : fail(ErrorCode::Encoder);
+    return d->put(encoded);
 }
 
 bool Mp3Writer::close()

@@ -83,6 +83,14 @@ double sumOfSquares(const float* p, qint64 count)
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
+float absolutePeak(const float* p, qint64 count)
+{
+    float peak = 0.0f;
+    for (qint64 i = 0; i < count; ++i)
+        peak = std::max(peak, std::fabs(p[i]));
+    return peak;
+}
+
 } // namespace
 
 std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs)
@@ -144,6 +152,8 @@ void LoudnessMeter::readUpTo(qint64 upper)
         squares = sumOfSquares(m_fresh.data(), delivered);
     }
     m_sumOfSquares += squares;
+    if (m_collectSeries)
+        m_series.samplePeak = std::max(m_series.samplePeak, double(absolutePeak(m_fresh.data(), delivered)));
     m_sampleCount += delivered;
     m_samplesConsumed += need;
     IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
@@ -183,6 +193,8 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
         addEnergy(m_fresh.data() + (from - readBefore) * C, to - from, C, stretch.energy.data());
+        if (m_collectSeries)
+            seriesStretch(stretch);
         m_stretches.push_back(std::move(stretch));
         from = to;
     }
@@ -195,8 +207,50 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
         m_stretches.pop_front();
 }
 
+double LoudnessMeter::weightedEnergy(const double* energy) const
+{
+    double sum = 0;
+    for (int c = 0; c < m_channels; ++c)
+        sum += m_weights[size_t(c)] * energy[c];
+    return sum;
+}
+
+void LoudnessMeter::seriesStretch(const Stretch& stretch)
+{
+    const double energy = weightedEnergy(stretch.energy.data());
+    m_windowStretches.emplace_back(stretch.start, energy);
+    m_windowEnergy += energy;
+}
+
+// Point j ends where gating block j ends; its short-term window starts the
+// given number of hops earlier, on a block start like every stretch.
+void LoudnessMeter::seriesPoint(qint64 j, double momentaryEnergy)
+{
+    const double hop = 0.25 * double(m_blockSize) * double(m_sampleRate);
+    const qint64 end = blockEnd(j);
+    const qint64 first = j + 4 - m_shortTermHops;
+    const qint64 windowStart = first >= 0 ? blockStart(first) : qint64(std::floor(double(first) * hop));
+    while (!m_windowStretches.empty() && m_windowStretches.front().first < windowStart) {
+        m_windowEnergy -= m_windowStretches.front().second;
+        m_windowStretches.pop_front();
+    }
+    // Fresh sums now and then, so that the running subtraction cannot drift.
+    if (j % 1024 == 0) {
+        m_windowEnergy = 0;
+        for (const auto& stretch : m_windowStretches)
+            m_windowEnergy += stretch.second;
+    }
+    const double shortTerm = std::max(m_windowEnergy, 0.0) / double(end - windowStart);
+    m_series.times.push_back(double(end) / double(m_sampleRate));
+    m_series.momentary.push_back(10.0 * std::log10(momentaryEnergy + 1e-10) - 0.691);
+    m_series.shortTerm.push_back(10.0 * std::log10(shortTerm + 1e-10) - 0.691);
+}
+
 void LoudnessMeter::measure()
 {
+    m_series.clear();
+    m_windowStretches.clear();
+    m_windowEnergy = 0;
     m_sumOfSquares = 0;
     m_sampleCount = 0;
     m_dbRms = 0;
@@ -220,6 +274,8 @@ void LoudnessMeter::measure()
     std::vector<double> weights(static_cast<size_t>(C));
     for (int c = 0; c < C; ++c)
         weights[size_t(c)] = channelWeight(c, C);
+    m_weights = weights;
+    m_shortTermHops = std::max<qint64>(4, qint64(std::lround(LoudnessSeries::kShortTermSeconds / (0.25 * Tg))));
 
     // Only the weighted sum of each block is kept: the gates compare it, and
     // the mean of weighted sums is the weighted sum of the channel means.
@@ -236,6 +292,8 @@ void LoudnessMeter::measure()
         for (int c = 0; c < C; ++c)
             sum += weights[size_t(c)] * (zj[size_t(c)] * norm);
         z.push_back(sum);
+        if (m_collectSeries)
+            seriesPoint(j, sum);
         // A header that promised more than the stream holds: the stream's
         // real end decides how many blocks there are.
         if (m_streamEnded && m_sampleCount / C < m_frames) {
@@ -244,8 +302,14 @@ void LoudnessMeter::measure()
         }
     }
     m_stretches.clear();
+    m_windowStretches.clear();
     const qint64 blocks = std::max<qint64>(n, 1);
     z.resize(size_t(std::min<qint64>(blocks, qint64(z.size()))));
+    if (m_collectSeries) {
+        m_series.times.resize(z.size());
+        m_series.momentary.resize(z.size());
+        m_series.shortTerm.resize(z.size());
+    }
 
     double sum = 0;
     qint64 count = 0;

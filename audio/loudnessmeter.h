@@ -1,12 +1,14 @@
 #pragma once
 
 #include "audio/iirfilter.h"
+#include "audio/loudnessseries.h"
 
 #include <QByteArray>
 
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace audiolib {
@@ -45,6 +47,12 @@ public:
     // NaN and infinite samples the last measure() met; they count as silence.
     qint64 nonFiniteSamples() const { return m_nonFinite; }
 
+    // With collection on (before measure()), measure() also fills series():
+    // momentary and short-term loudness over time and the sample peak. Read
+    // it only once isMeasured().
+    void collectSeries(bool on) { m_collectSeries = on; }
+    const LoudnessSeries& series() const { return m_series; }
+
     // Free text for a viewer to remember what it has shown.
     QByteArray displayTag;
 
@@ -77,6 +85,18 @@ private:
     };
     std::deque<Stretch> m_stretches;
     qint64 m_nextCut = 1;             // the next block start to cut at
+
+    // Series collection: the weighted energy of every stretch of the last
+    // short-term window, and their sum.
+    void seriesStretch(const Stretch& stretch);
+    void seriesPoint(qint64 j, double momentaryEnergy);
+    double weightedEnergy(const double* energy) const;
+    bool m_collectSeries = false;
+    LoudnessSeries m_series;
+    std::vector<double> m_weights;
+    std::deque<std::pair<qint64, double>> m_windowStretches;   // start frame, weighted energy
+    double m_windowEnergy = 0;
+    qint64 m_shortTermHops = 30;
 
     int m_sampleRate = 0;
     QByteArray m_filterClass;

@@ -1,0 +1,325 @@
+#include "dialogs/dlgloudness.h"
+#include "ui_dlgloudness.h"
+
+#include "audio/audiolibrary.h"
+#include "audio/gainrenderer.h"
+#include "audio/loudnessmeter.h"
+#include "audio/meterjob.h"
+#include "dialogs/loudnesstarget.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStandardItemModel>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// Row texts are matched against a file's path followed by this.
+const QString kResultSeparator = QStringLiteral(" | ");
+// Files at or below this loudness are silent and left out of runs.
+constexpr double kSilentLufs = -70.0;
+
+double toDb(double linear)
+{
+    return 20.0 * std::log10(std::max(linear, 1e-10));
+}
+
+} // namespace
+
+struct dlgLoudness::RenderStep {
+    GainRenderer renderer;
+    bool started = false;
+    QString startFailure;
+};
+
+dlgLoudness::dlgLoudness(QWidget* parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::dlgLoudness>())
+{
+    ui->setupUi(this);
+    model = new QStandardItemModel(0, 1, this);
+    ui->listView->setModel(model);
+    ui->listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAcceptDrops(true);
+    resultTimer = new QTimer(this);
+    connect(resultTimer, &QTimer::timeout, this, &dlgLoudness::tmr_result_Tick);
+    resultTimer->start(1000);
+    renderTimer = new QTimer(this);
+    connect(renderTimer, &QTimer::timeout, this, &dlgLoudness::tmr_render_Tick);
+    connect(ui->listView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &dlgLoudness::showSelectedPlot);
+    for (QRadioButton* button : findChildren<QRadioButton*>()) {
+        connect(button, &QRadioButton::toggled, this, [this](bool on) {
+            if (!on)
+                return;
+            refreshToolTips();
+            showSelectedPlot();
+        });
+    }
+}
+
+dlgLoudness::~dlgLoudness()
+{
+    resultTimer->stop();
+    renderTimer->stop();
+    stopRenderers();
+}
+
+int dlgLoudness::rowCount() const
+{
+    return model->rowCount();
+}
+
+QString dlgLoudness::rowText(int row) const
+{
+    return model->item(row)->text();
+}
+
+QString dlgLoudness::rowToolTip(int row) const
+{
+    return model->item(row)->toolTip();
+}
+
+void dlgLoudness::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void dlgLoudness::dropEvent(QDropEvent* event)
+{
+    if (normalizing)
+        return;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QString path = url.toLocalFile();
+        if (QFileInfo(path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0)
+            continue;
+        add_filePath(path);
+        qDebug() << "Dropped file:" << path;
+    }
+    event->acceptProposedAction();
+}
+
+void dlgLoudness::add_filePath(const QString& path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    auto job = std::make_unique<MeterJob>(native.toUtf8(), true);
+    job->start();
+    meters.push_back(std::move(job));
+    auto* item = new QStandardItem(native);
+    item->setEditable(false);
+    model->appendRow(item);
+}
+
+void dlgLoudness::tmr_result_Tick()
+{
+    bool shown = false;
+    for (const auto& job : meters) {
+        if (!job->isDone() || !job->displayTag.isEmpty())
+            continue;
+        showResult(*job);
+        job->displayTag = "set";
+        shown = true;
+    }
+    if (!shown)
+        return;
+    refreshToolTips();
+    showSelectedPlot();
+}
+
+void dlgLoudness::showResult(MeterJob& job)
+{
+    const QString path = QString::fromUtf8(job.filePath());
+    QString suffix;
+    if (const LoudnessMeter* meter = job.meter()) {
+        qDebug() << path << meter->dbRms() << " dB RMS" << meter->lufs() << "LUFS";
+        suffix = kResultSeparator + QStringLiteral("RMS: ") + QString::number(meter->dbRms(), 'f', 1)
+            + QStringLiteral(" dB | LUFS: ") + QString::number(meter->lufs(), 'f', 1);
+    } else {
+        qDebug() << path << "cannot be measured:" << job.failure();
+        suffix = kResultSeparator + QStringLiteral("cannot be measured: ") + job.failure();
+    }
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStandardItem* item = model->item(row);
+        if (item->text() == path)
+            item->setText(path + suffix);
+    }
+}
+
+bool dlgLoudness::chosenTarget(LoudnessTarget& target) const
+{
+    // The RMS row is searched before the LUFS row.
+    for (QRadioButton* button : {ui->radioButton_5, ui->radioButton_6, ui->radioButton_4, ui->radioButton_3,
+                                 ui->radioButton, ui->radioButton_2}) {
+        if (button->isChecked())
+            return LoudnessTarget::parse(button->text(), target);
+    }
+    return false;
+}
+
+void dlgLoudness::refreshToolTips()
+{
+    LoudnessTarget target;
+    if (!chosenTarget(target))
+        return;
+    for (const auto& job : meters) {
+        const LoudnessMeter* meter = job->meter();
+        if (!meter || job->displayTag.isEmpty())
+            continue;
+        const double gainDb = toDb(target.gain(meter->lufs(), meter->dbRms()));
+        const double peakDb = toDb(meter->series().samplePeak);
+        const QString tip = QStringLiteral("Sample peak %1 dBFS; after %2 dB of gain for %3: %4 dBFS")
+                                .arg(peakDb, 0, 'f', 1)
+                                .arg(gainDb, 0, 'f', 1)
+                                .arg(QString::number(double(target.value), 'g', 6) + QLatin1Char(' ')
+                                     + target.unitLabel())
+                                .arg(peakDb + gainDb, 0, 'f', 1);
+        const QString path = QString::fromUtf8(job->filePath());
+        for (int row = 0; row < model->rowCount(); ++row) {
+            QStandardItem* item = model->item(row);
+            if (item->text().startsWith(path + kResultSeparator))
+                item->setToolTip(tip);
+        }
+    }
+}
+
+void dlgLoudness::showSelectedPlot()
+{
+    const int row = ui->listView->currentIndex().row();
+    LoudnessTarget target;
+    if (row < 0 || row >= int(meters.size()) || !chosenTarget(target)) {
+        ui->plot->clear();
+        return;
+    }
+    const LoudnessMeter* meter = meters[size_t(row)]->meter();
+    if (!meter) {
+        ui->plot->clear();
+        return;
+    }
+    const double gainDb = toDb(target.gain(meter->lufs(), meter->dbRms()));
+    LoudnessPlot::Lines lines;
+    lines.title = QFileInfo(QString::fromUtf8(meter->filePath())).fileName();
+    lines.integrated = meter->lufs();
+    lines.target = meter->lufs() + gainDb;
+    lines.targetLabel = QString::number(double(target.value), 'g', 6) + QLatin1Char(' ') + target.unitLabel();
+    lines.clipping = toDb(meter->series().samplePeak) + gainDb > 0.0;
+    ui->plot->showSeries(meter->series(), lines);
+}
+
+bool dlgLoudness::stillMeasuring()
+{
+    for (const auto& job : meters) {
+        if (!job->isDone()) {
+            QMessageBox::warning(this, QStringLiteral("Processing"), QStringLiteral("A file is still being measured"),
+                                 QMessageBox::Ok);
+            return true;
+        }
+    }
+    return false;
+}
+
+void dlgLoudness::on_btnClear_clicked()
+{
+    if (normalizing || stillMeasuring())
+        return;
+    while (!meters.empty())
+        meters.pop_back();
+    model->clear();
+    ui->plot->clear();
+}
+
+void dlgLoudness::on_btnNormalize_clicked()
+{
+    if (normalizing)
+        return;
+    for (QRadioButton* button : {ui->radioButton_5, ui->radioButton_6, ui->radioButton_4, ui->radioButton_3,
+                                 ui->radioButton, ui->radioButton_2}) {
+        if (!button->isChecked())
+            continue;
+        qDebug() << button->text();
+        LoudnessTarget target;
+        if (!LoudnessTarget::parse(button->text(), target)) {
+            qDebug() << "Invalid parameter";
+            return;
+        }
+        qDebug() << "Valid parameter:" << target.value << target.unit();
+        normalize(target);
+        return;
+    }
+}
+
+void dlgLoudness::stopRenderers()
+{
+    for (const auto& step : renderers)
+        step->renderer.stop();
+    renderers.clear();
+}
+
+void dlgLoudness::normalize(const LoudnessTarget& target)
+{
+    if (stillMeasuring())
+        return;
+    normalizing = true;
+    stopRenderers();
+    for (const auto& job : meters) {
+        const LoudnessMeter* meter = job->meter();
+        if (!meter || !(meter->lufs() > kSilentLufs))
+            continue;
+        const QString source = QString::fromUtf8(meter->filePath());
+        const float gain = target.gain(meter->lufs(), meter->dbRms());
+        if (target.lufs)
+            qDebug() << "Gain for " << source << gain;
+        auto step = std::make_unique<RenderStep>();
+        step->renderer.inputFile = meter->filePath();
+        step->renderer.outputFile = target.outputPath(source).toUtf8();
+        step->renderer.gain = gain;
+        renderers.push_back(std::move(step));
+    }
+    ui->txtEncoded->setText(QStringLiteral("Encoding started..."));
+    renderTimer->start(200);
+}
+
+void dlgLoudness::tmr_render_Tick()
+{
+    if (renderers.empty()) {
+        normalizing = false;
+        renderTimer->stop();
+        return;
+    }
+    RenderStep& step = *renderers.front();
+    if (!step.started) {
+        step.started = true;
+        if (!step.renderer.start())
+            step.startFailure = QString::fromLatin1(audiolib::errorText(audiolib::lastError()));
+        ui->txtEncoded->append(QString::fromUtf8(step.renderer.outputFile) + QStringLiteral("... "));
+        return;
+    }
+    if (!step.renderer.isFinished())
+        return;
+    if (step.renderer.succeeded())
+        ui->txtEncoded->append(QStringLiteral(" OK"));
+    else
+        ui->txtEncoded->append(QStringLiteral(" failed: ")
+                               + (step.startFailure.isEmpty() ? QStringLiteral("the output could not be written completely")
+                                                              : step.startFailure));
+    renderers.erase(renderers.begin());
+}
+
+void dlgLoudness::done(int result)
+{
+    if (normalizing) {
+        QMessageBox::information(this, QStringLiteral("Processing"), QStringLiteral("Audio files are being normalized"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    if (stillMeasuring())
+        return;
+    QDialog::done(result);
+}

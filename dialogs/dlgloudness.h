@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+
+#include <memory>
+#include <vector>
+
+class GainRenderer;
+class MeterJob;
+class QStandardItemModel;
+class QTimer;
+struct LoudnessTarget;
+
+namespace Ui {
+class dlgLoudness;
+}
+
+// The loudness normaliser window: WAV files dropped on it are measured in
+// the background (dB RMS, LUFS and, in the same pass, loudness over time and
+// the sample peak), one target is chosen, and Normalize writes a copy of
+// every measured, non-silent file at that target next to it, one file at a
+// time. Selecting a row plots that file's loudness over time; its tooltip
+// gives the sample peak after the planned gain.
+//
+// While a file is being measured or a run is in progress, Clear, Normalize
+// and closing are refused with a message box, so the window is only ever
+// destroyed idle, except when its parent goes away: then the destructor
+// stops the renderers and waits for outstanding measurements.
+class dlgLoudness : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit dlgLoudness(QWidget* parent = nullptr);
+    ~dlgLoudness() override;
+
+    void add_filePath(const QString& path);
+    bool isNormalizing() const { return normalizing; }
+    int rowCount() const;
+    QString rowText(int row) const;
+    QString rowToolTip(int row) const;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private slots:
+    void on_btnClear_clicked();
+    void on_btnNormalize_clicked();
+    void tmr_result_Tick();
+    void tmr_render_Tick();
+
+private:
+    struct RenderStep;
+    bool stillMeasuring();
+    void normalize(const LoudnessTarget& target);
+    void stopRenderers();
+    bool chosenTarget(LoudnessTarget& target) const;
+    void showResult(MeterJob& job);
+    void refreshToolTips();
+    void showSelectedPlot();
+
+    std::unique_ptr<Ui::dlgLoudness> ui;
+    bool normalizing = false;
+    QTimer* resultTimer = nullptr;
+    QTimer* renderTimer = nullptr;
+    std::vector<std::unique_ptr<MeterJob>> meters;
+    std::vector<std::unique_ptr<RenderStep>> renderers;
+    QStandardItemModel* model = nullptr;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+struct LoudnessSeries;
+
+// Loudness of one file over time: short-term and momentary loudness, the
+// integrated value and the loudness the chosen target leads to as
+// horizontal lines, time in minutes:seconds. A warning replaces the title
+// when the target's gain would push the sample peak past full scale.
+class LoudnessPlot : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit LoudnessPlot(QWidget* parent = nullptr);
+    ~LoudnessPlot() override;
+
+    struct Lines {
+        QString title;          // the file's name
+        double integrated = 0;  // LUFS
+        double target = 0;      // LUFS after normalisation
+        QString targetLabel;    // the chosen target, "-16 LUFS"
+        bool clipping = false;
+    };
+    void showSeries(const LoudnessSeries& series, const Lines& lines);
+    void clear();
+
+    // What is drawn, for tests: the points of a curve ("Short-term",
+    // "Momentary", "Integrated", "Target") and the title text.
+    QList<QPointF> curvePoints(const QString& name) const;
+    QString titleText() const;
+    // The x-axis labels in minutes:seconds.
+    QStringList timeLabels() const;
+
+    static const char* const kClippingWarning;
+    // m:ss for a time in seconds.
+    static QString minutesSeconds(double seconds);
+
+private:
+    struct Impl;
+    Impl* d;
+};

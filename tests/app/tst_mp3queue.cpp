@@ -1,0 +1,180 @@
+#include "audiofixtures.h"
+#include "clientfixture.h"
+
+#include "app/resultencoding.h"
+#include "audio/mp3encoder.h"
+#include "dialogs/dlgencoder.h"
+#include "dialogs/dlgloudness.h"
+#include "dialogs/encoderlistview.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTest>
+
+// MP3 encoding of finished files in the main window: encoders per result of
+// a watched folder's file in the "Audio encoder" tab, the WAVs deleted only
+// once their MP3s are complete, "Clear done/error" clearing finished
+// encoders, and the Tools menu's two windows.
+class TestMp3Queue : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void mp3NamesCarryTheSuffixAndPreset();
+    void everyResultIsEncodedAndDeletedAfterwards();
+    void filesAddedByHandAreNotEncoded();
+    void toolsMenuOpensBothWindows();
+
+private:
+    QString sine(const QString& name);
+    EncoderListView* encoderList() const;
+    ProcessingOptions mp3Options(bool deleteWav) const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ClientFixture> client;
+};
+
+void TestMp3Queue::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestMp3Queue::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    client = std::make_unique<ClientFixture>();
+    client->start();
+}
+
+void TestMp3Queue::cleanup()
+{
+    client.reset();
+    dir.reset();
+}
+
+QString TestMp3Queue::sine(const QString& name)
+{
+    const QString path = dir->filePath(name);
+    if (!fixtures::writeSine(path, 3.0, 440.0, 0.3, fixtures::Signal()))
+        return {};
+    return QDir::toNativeSeparators(path);
+}
+
+EncoderListView* TestMp3Queue::encoderList() const
+{
+    return client->window->findChild<EncoderListView*>(QStringLiteral("encoderList"));
+}
+
+ProcessingOptions TestMp3Queue::mp3Options(bool deleteWav) const
+{
+    ProcessingOptions options;
+    options.fromWatchFolder = true;
+    options.watchFolderPath = dir->path();
+    options.preset = QStringLiteral("1: Speech");
+    options.encodeToMP3 = true;
+    options.encodeToMP3_bitRate = QStringLiteral("192");
+    options.encodeToMP3_suffix = QStringLiteral("-{presetName}");
+    options.deleteWAVafterMP3Encoding = deleteWav;
+    return options;
+}
+
+void TestMp3Queue::mp3NamesCarryTheSuffixAndPreset()
+{
+    QCOMPARE(mp3NameFor(QStringLiteral("/out/take - Speech -16 lufs.wav"), QStringLiteral("-{presetName}"),
+                        QStringLiteral("Speech")),
+             QDir::toNativeSeparators(QStringLiteral("/out/take - Speech -16 lufs-Speech.mp3")));
+    QCOMPARE(mp3NameFor(QStringLiteral("/out/a.b.wav"), QString(), QStringLiteral("x")),
+             QDir::toNativeSeparators(QStringLiteral("/out/a.b.mp3")));
+}
+
+void TestMp3Queue::everyResultIsEncodedAndDeletedAfterwards()
+{
+    QCOMPARE(client->window->findChild<QTabWidget*>(QStringLiteral("tabWidget"))->currentIndex(), 3);
+    const QString first = sine(QStringLiteral("take -16 lufs.wav"));
+    const QString second = sine(QStringLiteral("take -23 dbrms.wav"));
+    QueueFile* file = client->queue(sine(QStringLiteral("take.wav")), dir->filePath(QStringLiteral("take - x.wav")),
+                                    mp3Options(true));
+    QVERIFY(file);
+    file->destFile.clear();   // the intermediate result was cleaned up
+    file->outputFiles = {first.toUtf8(), second.toUtf8()};
+    file->setState(QueueFileState::Done);
+    client->tick();
+    client->tick();
+    EncoderListView* list = encoderList();
+    QCOMPARE(list->encoderCount(), 2);
+    const QString firstMp3 = QDir::toNativeSeparators(dir->filePath(QStringLiteral("take -16 lufs-1_ Speech.mp3")));
+    const QString secondMp3 = QDir::toNativeSeparators(dir->filePath(QStringLiteral("take -23 dbrms-1_ Speech.mp3")));
+    QCOMPARE(list->encoderAt(0)->outputFile(), firstMp3);
+    QCOMPARE(list->encoderAt(1)->outputFile(), secondMp3);
+    QCOMPARE(list->encoderAt(0)->settings(), QStringLiteral("-b192"));
+
+    // A WAV is never gone before its MP3 is complete under its final name.
+    const auto checkOrder = [&](const QString& wav, const QString& mp3) {
+        if (QFileInfo::exists(wav))
+            return true;
+        return QFileInfo(mp3).size() > 0 && !QFileInfo::exists(mp3Encoder::partialFileName(mp3));
+    };
+    bool inOrder = true;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            inOrder = checkOrder(first, firstMp3) && checkOrder(second, secondMp3);
+            return !inOrder || (!QFileInfo::exists(first) && !QFileInfo::exists(second));
+        },
+        60000));
+    QVERIFY(inOrder);
+    QVERIFY(!QFileInfo::exists(first));
+    QVERIFY(!QFileInfo::exists(second));
+    QVERIFY(QFileInfo(firstMp3).size() > 0);
+    QVERIFY(QFileInfo(secondMp3).size() > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(list->model()->index(1, 0).data().toString(),
+                              QStringLiteral("MP3: take -23 dbrms-1_ Speech.mp3: Finished"), 5000);
+
+    // "Clear done/error" takes the file and the finished encoders away.
+    client->action("actionClear_done_error")->trigger();
+    QCOMPARE(list->encoderCount(), 0);
+}
+
+void TestMp3Queue::filesAddedByHandAreNotEncoded()
+{
+    ProcessingOptions byHand = mp3Options(false);
+    byHand.fromWatchFolder = false;
+    QueueFile* file = client->queue(sine(QStringLiteral("hand.wav")), dir->filePath(QStringLiteral("hand - x.wav")), byHand);
+    file->destFile = sine(QStringLiteral("hand - x.wav")).toUtf8();
+    file->setState(QueueFileState::Done);
+    client->tick();
+    QCOMPARE(encoderList()->encoderCount(), 0);
+
+    // From a watched folder without post-processing: one encoder for destFile.
+    QueueFile* watched = client->queue(sine(QStringLiteral("w.wav")), dir->filePath(QStringLiteral("w - x.wav")),
+                                       mp3Options(false));
+    watched->destFile = sine(QStringLiteral("w - x.wav")).toUtf8();
+    watched->setState(QueueFileState::Done);
+    client->tick();
+    QCOMPARE(encoderList()->encoderCount(), 1);
+    QVERIFY(QTest::qWaitFor([&] { return encoderList()->encoderAt(0)->isFinished(); }, 30000));
+    QVERIFY(QFileInfo::exists(QString::fromUtf8(watched->destFile)));
+}
+
+void TestMp3Queue::toolsMenuOpensBothWindows()
+{
+    client->settings.defaultMp3BitRate = "256";
+    client->action("actionMP3_Encoder")->trigger();
+    auto* encoderWindow = client->window->findChild<dlgEncoder*>();
+    QVERIFY(encoderWindow);
+    QVERIFY(encoderWindow->isVisible());
+    QVERIFY(!encoderWindow->isModal());
+    QCOMPARE(encoderWindow->findChild<QComboBox*>(QStringLiteral("comboBox"))->currentText(), QStringLiteral("256"));
+    client->action("actionLoudness_normalizer")->trigger();
+    auto* loudnessWindow = client->window->findChild<dlgLoudness*>();
+    QVERIFY(loudnessWindow);
+    QVERIFY(loudnessWindow->isVisible());
+    QCOMPARE(loudnessWindow->windowTitle(), QStringLiteral("Loudness normalization"));
+}
+
+QTEST_MAIN(TestMp3Queue)
+#include "tst_mp3queue.moc"

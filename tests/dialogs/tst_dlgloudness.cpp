@@ -1,0 +1,321 @@
+#include "audiofixtures.h"
+#include "dropurls.h"
+#include "modalanswer.h"
+
+#include "dialogs/dlgloudness.h"
+#include "dialogs/loudnessplot.h"
+#include "dialogs/loudnesstarget.h"
+
+#include <QDir>
+#include <QListView>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Loudness of a 1 kHz stereo sine of peak `amplitude`.
+double sineLufs(double amplitude)
+{
+    return 20.0 * std::log10(amplitude) - 0.03;
+}
+
+} // namespace
+
+// The loudness normaliser window on real files: rows with their results,
+// targets, gains and output names, silent and unreadable files, a failing
+// output, refusals while measuring or normalising, and the plot with the
+// tooltip's peak.
+class TestDlgLoudness : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void targetsParseAndNameOutputs();
+    void dropMeasuresWavFilesOnly();
+    void normalizeWritesEveryAudibleFileOnce();
+    void failuresAreShownAndLeftOut();
+    void refusesWhileNormalizing();
+    void refusesWhileMeasuring();
+    void plotShowsTheSelectedFile();
+
+private:
+    QString sine(const QString& name, double amplitude, double seconds = 2.0);
+    void choose(const char* radioName);
+    bool waitMeasured();
+    bool runNormalize();
+    QString expectedRow(const QString& path, double rms, double lufs) const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<dlgLoudness> window;
+};
+
+void TestDlgLoudness::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    window = std::make_unique<dlgLoudness>();
+    window->show();
+}
+
+void TestDlgLoudness::cleanup()
+{
+    window.reset();
+    dir.reset();
+}
+
+QString TestDlgLoudness::sine(const QString& name, double amplitude, double seconds)
+{
+    const QString path = dir->filePath(name);
+    if (!fixtures::writeSine(path, seconds, 1000.0, amplitude, fixtures::Signal()))
+        return {};
+    return QDir::toNativeSeparators(path);
+}
+
+void TestDlgLoudness::choose(const char* radioName)
+{
+    window->findChild<QRadioButton*>(QLatin1String(radioName))->setChecked(true);
+}
+
+bool TestDlgLoudness::waitMeasured()
+{
+    return QTest::qWaitFor(
+        [&] {
+            for (int row = 0; row < window->rowCount(); ++row)
+                if (!window->rowText(row).contains(QLatin1String(" | ")))
+                    return false;
+            return true;
+        },
+        30000);
+}
+
+bool TestDlgLoudness::runNormalize()
+{
+    window->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
+    if (!window->isNormalizing())
+        return false;
+    return QTest::qWaitFor([&] { return !window->isNormalizing(); }, 60000);
+}
+
+void TestDlgLoudness::targetsParseAndNameOutputs()
+{
+    LoudnessTarget target;
+    QVERIFY(LoudnessTarget::parse(QStringLiteral(" -16 LUFS "), target));
+    QVERIFY(target.lufs);
+    QCOMPARE(target.value, -16.0f);
+    QCOMPARE(target.outputPath(QStringLiteral("/audio/song.wav")),
+             QDir::toNativeSeparators(QStringLiteral("/audio/song -16 LUFS.wav")));
+    QVERIFY(LoudnessTarget::parse(QStringLiteral("-20 dB"), target));
+    QVERIFY(!target.lufs);
+    QCOMPARE(target.outputPath(QStringLiteral("/audio/my.song.wav")),
+             QDir::toNativeSeparators(QStringLiteral("/audio/my.song -20 dB RMS.wav")));
+    QVERIFY(LoudnessTarget::parse(QStringLiteral("-14 lufs"), target));
+    QVERIFY(std::fabs(target.gain(-20.0, -30.0) - std::pow(10.0, 6.0 / 20.0)) < 1e-5);
+    QVERIFY(std::fabs(target.gain(-20.0, -30.0) - 1.995f) < 0.001f);
+    QVERIFY(!LoudnessTarget::parse(QStringLiteral("loud LUFS"), target));
+    QVERIFY(!LoudnessTarget::parse(QStringLiteral("-16 dBFS"), target));
+}
+
+void TestDlgLoudness::dropMeasuresWavFilesOnly()
+{
+    const QString a = sine(QStringLiteral("a.wav"), 0.1);
+    const QString mp3 = dir->filePath(QStringLiteral("b.mp3"));
+    QFile::copy(a, mp3);
+    dropUrlsOn(window.get(), {QUrl::fromLocalFile(a), QUrl::fromLocalFile(mp3)});
+    QCOMPARE(window->rowCount(), 1);
+    QCOMPARE(window->rowText(0), a);
+    QVERIFY(waitMeasured());
+    const QRegularExpression row(QStringLiteral("^(.*) \\| RMS: (-?\\d+\\.\\d) dB \\| LUFS: (-?\\d+\\.\\d)$"));
+    const QRegularExpressionMatch match = row.match(window->rowText(0));
+    QVERIFY2(match.hasMatch(), qPrintable(window->rowText(0)));
+    QCOMPARE(match.captured(1), a);
+    QVERIFY(std::fabs(match.captured(2).toDouble() - 20.0 * std::log10(0.1 / std::sqrt(2.0))) <= 0.06);
+    QVERIFY(std::fabs(match.captured(3).toDouble() - sineLufs(0.1)) <= 0.06);
+}
+
+void TestDlgLoudness::normalizeWritesEveryAudibleFileOnce()
+{
+    // 0.1 reads about -20 LUFS: -14 LUFS needs a gain of about 2.
+    const QString a = sine(QStringLiteral("a.wav"), 0.1);
+    const QString quiet = sine(QStringLiteral("quiet.wav"), 0.01);
+    const QString silent = dir->filePath(QStringLiteral("silent.wav"));
+    QVERIFY(fixtures::writeSilence(silent, 1.0, fixtures::Signal()));
+    for (const QString& path : {a, quiet, silent})
+        window->add_filePath(path);
+    QVERIFY(waitMeasured());
+    QVERIFY2(window->rowText(2).endsWith(QLatin1String("LUFS: -inf")), qPrintable(window->rowText(2)));
+
+    choose("radioButton_2");
+    QVERIFY(runNormalize());
+    const QString aOut = QDir::toNativeSeparators(dir->filePath(QStringLiteral("a -14 LUFS.wav")));
+    const QString quietOut = QDir::toNativeSeparators(dir->filePath(QStringLiteral("quiet -14 LUFS.wav")));
+    const QString log = window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText();
+    QCOMPARE(log, QStringLiteral("Encoding started...\n%1... \n OK\n%2... \n OK").arg(aOut, quietOut));
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("silent -14 LUFS.wav"))));
+    std::vector<float> samples;
+    int rate = 0, channels = 0;
+    QVERIFY(fixtures::readAudio(aOut, samples, rate, channels));
+    // Gain 10^((-14 - L) / 20) on the measured L: the copy's peak shows it.
+    const double expectedPeak = 0.1 * std::pow(10.0, (-14.0 - sineLufs(0.1)) / 20.0);
+    QVERIFY2(std::fabs(fixtures::peak(samples) - expectedPeak) < 0.005, qPrintable(QString::number(fixtures::peak(samples))));
+
+    // An RMS target: the copy reads that RMS.
+    choose("radioButton_6");
+    QVERIFY(runNormalize());
+    QVERIFY(fixtures::readAudio(dir->filePath(QStringLiteral("quiet -20 dB RMS.wav")), samples, rate, channels));
+    QVERIFY(std::fabs(fixtures::rmsDb(samples) + 20.0) < 0.1);
+}
+
+void TestDlgLoudness::failuresAreShownAndLeftOut()
+{
+    const QString corrupt = QDir::toNativeSeparators(dir->filePath(QStringLiteral("corrupt.wav")));
+    QVERIFY(fixtures::writeCorruptFile(corrupt));
+    const QString good = sine(QStringLiteral("good.wav"), 0.2);
+    // A folder where the output should go: the renderer cannot write it.
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("good -16 LUFS.wav")));
+    window->add_filePath(corrupt);
+    window->add_filePath(good);
+    QVERIFY(waitMeasured());
+    QVERIFY2(window->rowText(0).startsWith(corrupt + QStringLiteral(" | cannot be measured: Can't load file, error ")),
+             qPrintable(window->rowText(0)));
+    QVERIFY(runNormalize());
+    const QString log = window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText();
+    const QString out = QDir::toNativeSeparators(dir->filePath(QStringLiteral("good -16 LUFS.wav")));
+    QVERIFY2(log.startsWith(QStringLiteral("Encoding started...\n%1... \n failed: ").arg(out)), qPrintable(log));
+    QVERIFY(!log.contains(QLatin1String("corrupt")));
+}
+
+void TestDlgLoudness::refusesWhileNormalizing()
+{
+    window->add_filePath(sine(QStringLiteral("long.wav"), 0.2, 30.0));
+    QVERIFY(waitMeasured());
+    window->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
+    QVERIFY(window->isNormalizing());
+    auto* log = window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"));
+    QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(QLatin1String("... ")), 5000);
+    // Normalize again, Clear and a drop change nothing.
+    const QString before = log->toPlainText();
+    window->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
+    window->findChild<QPushButton*>(QStringLiteral("btnClear"))->click();
+    dropUrlsOn(window.get(), {QUrl::fromLocalFile(sine(QStringLiteral("late.wav"), 0.2))});
+    QCOMPARE(window->rowCount(), 1);
+    QCOMPARE(log->toPlainText(), before);
+
+    QString boxText;
+    answerModal<QMessageBox>([&](QMessageBox* box) {
+        boxText = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    window->close();
+    QCOMPARE(boxText, QStringLiteral("Processing|Audio files are being normalized"));
+    QVERIFY(window->isVisible());
+    QVERIFY(QTest::qWaitFor([&] { return !window->isNormalizing(); }, 60000));
+    QVERIFY(log->toPlainText().endsWith(QLatin1String("\n OK")));
+    window->close();
+    QVERIFY(!window->isVisible());
+}
+
+void TestDlgLoudness::refusesWhileMeasuring()
+{
+    // A named pipe holds its meter in the middle of opening until the test
+    // writes to it.
+    const QString pending = dir->filePath(QStringLiteral("pending.wav"));
+    if (QProcess::execute(QStringLiteral("mkfifo"), {pending}) != 0)
+        QSKIP("no named pipes here");
+    window->add_filePath(pending);
+    int boxes = 0;
+    const auto expectStillMeasuring = [&] {
+        answerModal<QMessageBox>([&](QMessageBox* box) {
+            if (box->windowTitle() == QLatin1String("Processing") && box->text() == QLatin1String("A file is still being measured"))
+                ++boxes;
+            box->accept();
+        });
+    };
+    expectStillMeasuring();
+    window->findChild<QPushButton*>(QStringLiteral("btnClear"))->click();
+    QCOMPARE(boxes, 1);
+    QCOMPARE(window->rowCount(), 1);
+    expectStillMeasuring();
+    window->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
+    QCOMPARE(boxes, 2);
+    QVERIFY(!window->isNormalizing());
+    expectStillMeasuring();
+    window->close();
+    QCOMPARE(boxes, 3);
+    QVERIFY(window->isVisible());
+
+    // An empty pipe: the meter fails and the row says so.
+    QFile writer(pending);
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    writer.close();
+    QVERIFY(waitMeasured());
+    QVERIFY2(window->rowText(0).contains(QLatin1String(" | cannot be measured: ")), qPrintable(window->rowText(0)));
+    window->findChild<QPushButton*>(QStringLiteral("btnClear"))->click();
+    QCOMPARE(window->rowCount(), 0);
+}
+
+void TestDlgLoudness::plotShowsTheSelectedFile()
+{
+    // 3 s quiet then 5 s loud, with one near-full-scale sample.
+    fixtures::Signal signal;
+    std::vector<float> samples = fixtures::sine(3.0, 1000.0, 0.02, signal);
+    const std::vector<float> loud = fixtures::sine(5.0, 1000.0, 0.1, signal);
+    samples.insert(samples.end(), loud.begin(), loud.end());
+    samples[1000] = 0.6f;
+    const QString steps = QDir::toNativeSeparators(dir->filePath(QStringLiteral("steps.wav")));
+    QVERIFY(fixtures::writeWav(steps, samples, signal));
+    window->add_filePath(sine(QStringLiteral("plain.wav"), 0.1));
+    window->add_filePath(steps);
+    QVERIFY(waitMeasured());
+
+    auto* plot = window->findChild<LoudnessPlot*>(QStringLiteral("plot"));
+    auto* list = window->findChild<QListView*>(QStringLiteral("listView"));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QCOMPARE(plot->titleText(), QStringLiteral("plain.wav"));
+    QCOMPARE(plot->curvePoints(QStringLiteral("Short-term")).size(), 17);
+    list->setCurrentIndex(list->model()->index(1, 0));
+
+    const QList<QPointF> shortTerm = plot->curvePoints(QStringLiteral("Short-term"));
+    QCOMPARE(shortTerm.size(), 77);   // 0.4 s to 8.0 s every 0.1 s
+    QVERIFY(std::fabs(shortTerm.first().x() - 0.4) < 1e-6);
+    QVERIFY(std::fabs(shortTerm.last().x() - 8.0) < 1e-6);
+    // Settled 3 s into each part; the loud part 14 dB above the quiet one.
+    auto at = [&](double t) { return shortTerm[qsizetype(std::lround(t * 10.0)) - 4].y(); };
+    QVERIFY2(std::fabs(at(3.0) - sineLufs(0.02)) < 0.3, qPrintable(QString::number(at(3.0))));
+    QVERIFY2(std::fabs(at(7.5) - sineLufs(0.1)) < 0.1, qPrintable(QString::number(at(7.5))));
+    const QList<QPointF> momentary = plot->curvePoints(QStringLiteral("Momentary"));
+    QCOMPARE(momentary.size(), 77);
+    QVERIFY(std::fabs(momentary[qsizetype(34 - 4)].y() - sineLufs(0.1)) < 0.1);
+
+    const double lufs = window->rowText(1).section(QStringLiteral("LUFS: "), 1).toDouble();
+    QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Integrated")).first().y() - lufs) < 0.06);
+    QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() + 16.0) < 0.06);
+    QCOMPARE(plot->timeLabels().first(), QStringLiteral("0:00"));
+    QVERIFY(plot->timeLabels().contains(QStringLiteral("0:05")));
+    QCOMPARE(LoudnessPlot::minutesSeconds(754.4), QStringLiteral("12:34"));
+
+    // The loud sample passes full scale at -14 LUFS, not at -23 dB RMS.
+    choose("radioButton_2");
+    QVERIFY2(plot->titleText().endsWith(QLatin1String(LoudnessPlot::kClippingWarning)), qPrintable(plot->titleText()));
+    const double gainDb = -14.0 - lufs;
+    const QString tip = window->rowToolTip(1);
+    const double peakAfterGain = tip.section(QStringLiteral(": "), -1).section(QLatin1Char(' '), 0, 0).toDouble();
+    QVERIFY2(std::fabs(peakAfterGain - (20.0 * std::log10(0.6) + gainDb)) < 0.11, qPrintable(tip));
+    choose("radioButton_5");
+    QCOMPARE(plot->titleText(), QStringLiteral("steps.wav"));
+    QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() - (lufs - 23.0 - window->rowText(1).section(QStringLiteral("RMS: "), 1).section(QLatin1Char(' '), 0, 0).toDouble())) < 0.1);
+    // The row text itself is unchanged by all this.
+    QVERIFY(window->rowText(1).startsWith(steps + QStringLiteral(" | RMS: ")));
+}
+
+QTEST_MAIN(TestDlgLoudness)
+#include "tst_dlgloudness.moc"

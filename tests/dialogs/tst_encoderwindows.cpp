@@ -1,0 +1,192 @@
+#include "audiofixtures.h"
+#include "dropurls.h"
+
+#include "audio/audiolibrary.h"
+#include "audio/mp3encoder.h"
+#include "dialogs/dlgencoder.h"
+#include "dialogs/encoderlistview.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Counts its own destructions, so ownership can be checked.
+class CountedEncoder : public mp3Encoder {
+public:
+    explicit CountedEncoder(int& destroyed)
+        : m_destroyed(destroyed)
+    {
+    }
+    ~CountedEncoder() override { ++m_destroyed; }
+
+private:
+    int& m_destroyed;
+};
+
+
+} // namespace
+
+// The main window's encoder list and the MP3 encoder window on real files:
+// rows and their texts, ownership of the encoders, drops, bit rate and
+// Encode, the version label, and closing while encodings run.
+class TestEncoderWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void listShowsAndClearsFinishedEncoders();
+    void versionLabelShowsAllEightDigits();
+    void dropAddsAudioRowsOnly();
+    void encodeStartsEveryRowAtTheChosenRate();
+    void setBitRateSelectsMatchingItem();
+    void closedWindowFinishesInTheBackground();
+
+private:
+    QString sine(const QString& name, double seconds = 1.0);
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestEncoderWindows::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+QString TestEncoderWindows::sine(const QString& name, double seconds)
+{
+    const QString path = dir->filePath(name);
+    return fixtures::writeSine(path, seconds, 440.0, 0.3, fixtures::Signal()) ? path : QString();
+}
+
+void TestEncoderWindows::listShowsAndClearsFinishedEncoders()
+{
+    int destroyed = 0;
+    auto view = std::make_unique<EncoderListView>();
+    auto* unopenable = new CountedEncoder(destroyed);
+    unopenable->setInputFile(dir->filePath(QStringLiteral("missing.wav")));
+    unopenable->setOutputFile(dir->filePath(QStringLiteral("missing.mp3")));
+    auto* running = new CountedEncoder(destroyed);
+    running->setInputFile(sine(QStringLiteral("long.wav"), 60.0));
+    running->setOutputFile(dir->filePath(QStringLiteral("long.mp3")));
+    auto* quick = new CountedEncoder(destroyed);
+    quick->setInputFile(sine(QStringLiteral("quick.wav")));
+    quick->setOutputFile(dir->filePath(QStringLiteral("quick.mp3")));
+    for (mp3Encoder* encoder : {static_cast<mp3Encoder*>(unopenable), static_cast<mp3Encoder*>(running),
+                                static_cast<mp3Encoder*>(quick)})
+        view->addEncoder(encoder);
+    QCOMPARE(view->encoderCount(), 3);
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("MP3: missing.mp3: Waiting"));
+    QVERIFY(view->encoderAt(1) == running);
+    QCOMPARE(view->model()->index(1, 0).data(Qt::UserRole).value<audioEncoderParent*>(), running);
+
+    QVERIFY(!unopenable->start());
+    QVERIFY(running->start());
+    QVERIFY(quick->start());
+    QVERIFY(QTest::qWaitFor([&] { return quick->isFinished(); }, 30000));
+    view->updateListView();
+    QCOMPARE(view->model()->index(2, 0).data().toString(), QStringLiteral("MP3: quick.mp3: Finished"));
+    QVERIFY(view->model()->index(1, 0).data().toString().startsWith(QStringLiteral("MP3: long.mp3: Encoding: ")));
+
+    // The unopenable encoder counts as finished: it goes, with the finished one.
+    view->clearFinished();
+    QCOMPARE(destroyed, 2);
+    QCOMPARE(view->encoderCount(), 1);
+    QVERIFY(view->encoderAt(0) == running);
+    // The view's destruction cancels the running encoder and destroys it.
+    view.reset();
+    QCOMPARE(destroyed, 3);
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("long.mp3"))));
+    QVERIFY(!QFileInfo::exists(mp3Encoder::partialFileName(dir->filePath(QStringLiteral("long.mp3")))));
+}
+
+void TestEncoderWindows::versionLabelShowsAllEightDigits()
+{
+    dlgEncoder window;
+    const QString text = window.findChild<QLabel*>(QStringLiteral("lblEncoderInfo"))->text();
+    QCOMPARE(text, QStringLiteral("MP3 ENCODER VERSION: 0X") + QStringLiteral("%1").arg(audiolib::mp3EncoderVersion(), 8, 16, QLatin1Char('0')).toUpper());
+    QVERIFY(text.contains(QRegularExpression(QStringLiteral("^MP3 ENCODER VERSION: 0X[0-9A-F]{8}$"))));
+    QCOMPARE(window.windowTitle(), QStringLiteral("MP3 Encoder"));
+    auto* combo = window.findChild<QComboBox*>(QStringLiteral("comboBox"));
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    QCOMPARE(items, (QStringList{"96", "128", "160", "192", "256", "320"}));
+}
+
+void TestEncoderWindows::dropAddsAudioRowsOnly()
+{
+    dlgEncoder window;
+    const QString song = sine(QStringLiteral("song.wav"));
+    const QString mp3 = dir->filePath(QStringLiteral("old.mp3"));
+    const QString text = dir->filePath(QStringLiteral("notes.txt"));
+    QFile(text).open(QIODevice::WriteOnly);
+    QFile::copy(song, mp3);
+    dropUrlsOn(&window, {QUrl::fromLocalFile(song), QUrl::fromLocalFile(mp3), QUrl::fromLocalFile(text),
+                     QUrl(QStringLiteral("https://example.invalid/a.wav"))});
+    QCOMPARE(window.encoderCount(), 1);
+    QCOMPARE(window.rowText(0), QStringLiteral("MP3: song.mp3: Waiting"));
+    QCOMPARE(window.encoderAt(0)->inputFile(), QDir::toNativeSeparators(song));
+    QCOMPARE(window.encoderAt(0)->outputFile(), QDir::toNativeSeparators(dir->filePath(QStringLiteral("song.mp3"))));
+    QCOMPARE(window.encoderAt(0)->settings(), QStringLiteral("-b128"));
+    QVERIFY(window.encoderAt(0)->isFinished());
+    QVERIFY(!QFileInfo::exists(window.encoderAt(0)->outputFile()));
+}
+
+void TestEncoderWindows::encodeStartsEveryRowAtTheChosenRate()
+{
+    dlgEncoder window;
+    QVERIFY(window.addFile(sine(QStringLiteral("a.wav"))));
+    window.setBitRate(QStringLiteral("192"));
+    window.findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
+    audioEncoderParent* first = window.encoderAt(0);
+    QCOMPARE(first->settings(), QStringLiteral("-b192"));
+    QVERIFY(QTest::qWaitFor([&] { return first->isFinished(); }, 30000));
+    QTRY_COMPARE_WITH_TIMEOUT(window.rowText(0), QStringLiteral("MP3: a.mp3: Finished"), 5000);
+
+    // A second press starts only the new row; the first keeps its state.
+    QVERIFY(window.addFile(sine(QStringLiteral("b.wav"))));
+    window.setBitRate(QStringLiteral("320"));
+    window.findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
+    audioEncoderParent* second = window.encoderAt(1);
+    QVERIFY(QTest::qWaitFor([&] { return second->isFinished(); }, 30000));
+    QTRY_COMPARE_WITH_TIMEOUT(window.rowText(1), QStringLiteral("MP3: b.mp3: Finished"), 5000);
+    QCOMPARE(window.rowText(0), QStringLiteral("MP3: a.mp3: Finished"));
+    QVERIFY(QFileInfo(dir->filePath(QStringLiteral("b.mp3"))).size() > QFileInfo(dir->filePath(QStringLiteral("a.mp3"))).size());
+}
+
+void TestEncoderWindows::setBitRateSelectsMatchingItem()
+{
+    dlgEncoder window;
+    auto* combo = window.findChild<QComboBox*>(QStringLiteral("comboBox"));
+    window.setBitRate(QStringLiteral("256"));
+    QCOMPARE(combo->currentText(), QStringLiteral("256"));
+    window.setBitRate(QStringLiteral("112"));
+    QCOMPARE(combo->currentText(), QStringLiteral("256"));
+}
+
+void TestEncoderWindows::closedWindowFinishesInTheBackground()
+{
+    QWidget parent;
+    QPointer<dlgEncoder> window = new dlgEncoder(&parent);
+    window->show();
+    QVERIFY(window->addFile(sine(QStringLiteral("bg.wav"), 20.0)));
+    window->findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
+    window->reject();
+    QVERIFY(!window->isVisible());
+    QVERIFY(window);
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
+    QVERIFY(QFileInfo::exists(dir->filePath(QStringLiteral("bg.mp3"))));
+}
+
+QTEST_MAIN(TestEncoderWindows)
+#include "tst_encoderwindows.moc"
