@@ -83,12 +83,20 @@ double sumOfSquares(const float* p, qint64 count)
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
+// Largest absolute sample; eight running maxima keep the comparisons from
+// waiting on each other.
 float absolutePeak(const float* p, qint64 count)
 {
-    float peak = 0.0f;
-    for (qint64 i = 0; i < count; ++i)
-        peak = std::max(peak, std::fabs(p[i]));
-    return peak;
+    float lanes[8] = {};
+    qint64 i = 0;
+    for (; i + 8 <= count; i += 8)
+        for (int u = 0; u < 8; ++u) {
+            const float a = std::fabs(p[i + u]);
+            lanes[u] = a > lanes[u] ? a : lanes[u];
+        }
+    for (; i < count; ++i)
+        lanes[0] = std::max(lanes[0], std::fabs(p[i]));
+    return *std::max_element(lanes, lanes + 8);
 }
 
 } // namespace
