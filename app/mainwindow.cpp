@@ -297,6 +297,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 void MainWindow::on_actionSetup_triggered()
 {
     dlgSetupWindow dialog(this);
+    dialog.setCodecCheck(VideoTasks::isFfmpegFolder);
     dialog.setContext(settings, queueManager->presets(), queueManager);
     if (dialog.exec() != QDialog::Accepted)
         return;

@@ -269,6 +269,12 @@ void VideoTasks::updateVideoTool(const QString& folder)
     qDebug() << "video enabled " << m_queue.videoEnabled;
 }
 
+bool VideoTasks::isFfmpegFolder(const QString& folder)
+{
+    QString versionText;
+    return ffmpegtool::checkFfmpeg(folder, versionText);
+}
+
 void VideoTasks::showInFileManager(QTreeWidgetItem* item, int column) const
 {
     const int id = item->data(kNameColumn, Qt::UserRole).toInt();

@@ -44,6 +44,9 @@ public:
     void tick();
     // Re-checks ffmpeg in `folder` and switches video support accordingly.
     void updateVideoTool(const QString& folder);
+    // Whether `folder` holds a working ffmpeg (an empty folder: the PATH's);
+    // the setup window's codec check.
+    static bool isFfmpegFolder(const QString& folder);
     // Shows the record's new video (last column) or its source video.
     void showInFileManager(QTreeWidgetItem* item, int column) const;
 

@@ -9,6 +9,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
@@ -57,6 +58,7 @@ void dlgSetupWindow::setContext(Settings* settingsObject, const QList<QByteArray
     m_resetOnRestart = settings->resetOnRestart;
     ui->chkReset->setChecked(settings->resetOnRestart);
     ui->lineEdit->setText(QString::fromUtf8(settings->FFMPEGPath));
+    runCodecCheck();
     passwordRevealed = false;
 }
 
@@ -238,4 +240,24 @@ void dlgSetupWindow::on_chkShowPassword_stateChanged(int state)
     ui->txtPassword->clear();
     passwordRevealed = true;
     ui->txtPassword->setEchoMode(QLineEdit::Normal);
+}
+
+void dlgSetupWindow::on_btnBrowseCodec_clicked()
+{
+    const QString program = platform::executableName(QStringLiteral("ffmpeg"));
+    const QString filter = tr("Executable Files (%1)").arg(platform::executableName(QStringLiteral("*")));
+    const QString chosen = QFileDialog::getOpenFileName(this, tr("Open ffmpeg"), program, filter);
+    if (chosen.isEmpty())
+        return;
+    ui->lineEdit->setText(QFileInfo(chosen).absolutePath());
+    runCodecCheck();
+}
+
+void dlgSetupWindow::runCodecCheck()
+{
+    const bool found = codecCheck && codecCheck(ui->lineEdit->text());
+    ui->lblPathCodecStatus->setText(found ? tr("Codec Found")
+                                          : tr("Codec Not found - Video processing will be disabled"));
+    ui->lblPathCodecStatus->setStyleSheet(found ? QStringLiteral("QLabel { color : green; }")
+                                                : QStringLiteral("QLabel { color : red; }"));
 }

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QList>
 
+#include <functional>
+
 class QueueManager;
 class Settings;
 class scanPathWidget;
@@ -31,6 +33,12 @@ public:
     // known, any preset passes validation.
     void setContext(Settings* settings, const QList<QByteArray>& presetNames, QueueManager* queueManager);
 
+    // Tells whether a folder holds a working ffmpeg; the window runs it on
+    // the ffmpeg folder when it opens and after "Browse...". Set it before
+    // setContext; without one the folder is shown as not found.
+    using CodecCheck = std::function<bool(const QString& folder)>;
+    void setCodecCheck(CodecCheck check) { codecCheck = std::move(check); }
+
     // The values of the last successful OK.
     QList<ScanPath> results() const { return resultList; }
     QByteArray username() const { return m_username; }
@@ -54,6 +62,7 @@ private slots:
     void on_btnLogOut_clicked();
     void btnDelete_clicked(scanPathWidget* sender, int widgetID, int spcID);
     void on_chkShowPassword_stateChanged(int state);
+    void on_btnBrowseCodec_clicked();
 
 private:
     struct Panel {
@@ -69,6 +78,7 @@ private:
     // where one of them replaces the original file.
     bool checkPairs(QString& replaceNotes);
     void validationError(const QString& text);
+    void runCodecCheck();
 
     QList<ScanPath> resultList;
     QByteArray m_username;
@@ -83,4 +93,5 @@ private:
     QList<ScanPath> newRecords;
     int nextNewId = 1;
     bool passwordRevealed = false;
+    CodecCheck codecCheck;
 };

@@ -138,8 +138,10 @@ void TestDlgSetupWindow::formAsDescribed()
     QVERIFY(!window.windowIcon().isNull());
     auto* tabs = namedChild<QTabWidget>(window, "tabWidget");
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("Account"));
+    // Opening runs the codec check; without one the folder counts as not found.
     QCOMPARE(namedChild<QLabel>(window, "lblPathCodecStatus")->text(),
-             QStringLiteral("<html><head/><body><p>Codec not found</p></body></html>"));
+             QStringLiteral("Codec Not found - Video processing will be disabled"));
+    QCOMPARE(namedChild<QPushButton>(window, "btnBrowseCodec")->text(), QStringLiteral("Browse..."));
     QCOMPARE(namedChild<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/opt/ffmpeg/bin"));
     QCOMPARE(namedChild<QLineEdit>(window, "txtPassword")->echoMode(), QLineEdit::Password);
     QVERIFY(namedChild<QCheckBox>(window, "chkHideWhenClosed")->isChecked());
