@@ -4,11 +4,13 @@
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
+#include "settings/folderwatcher.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
 #include "video/videosupport.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScopedValueRollback>
@@ -19,8 +21,16 @@ QString refusalText(const QString& source, const QByteArray& reason)
 }
 
 FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify)
-    : m_settings(settings), m_queueManager(queueManager), m_window(window), m_notify(std::move(notify))
+    : m_settings(settings)
+    , m_queueManager(queueManager)
+    , m_window(window)
+    , m_notify(std::move(notify))
+    , m_watcher(std::make_unique<FolderWatcher>())
 {
+    m_relook.setSingleShot(true);
+    m_relook.setInterval(kRelookMs);
+    m_relook.callOnTimeout([this] { scanChanged(); });
+    QObject::connect(m_watcher.get(), &FolderWatcher::changed, m_watcher.get(), [this] { scanChanged(); });
 }
 
 FolderScanTick::~FolderScanTick() = default;
@@ -38,6 +48,38 @@ ScanPath& FolderScanTick::folderAt(int index) const
 
 FolderScanTick::Outcome FolderScanTick::tick()
 {
+    return run(Pass::Poll);
+}
+
+FolderScanTick::Outcome FolderScanTick::scanChanged()
+{
+    return run(Pass::Changes);
+}
+
+QSet<QString> FolderScanTick::outputFolders() const
+{
+    QSet<QString> keys;
+    for (const ScanPath& folder : std::as_const(m_settings->scanPathRecords())) {
+        if (!folder.outputPath.isEmpty())
+            keys.insert(platform::pathKey(QDir(folder.outputPath).path()));
+    }
+    return keys;
+}
+
+bool FolderScanTick::wantsScan(const ScanPath& folder, Pass pass) const
+{
+    if (!folder.enabled)
+        return false;
+    const bool changing = m_watcher->hasChanged(folder.path) || folder.hasUnsettledFiles();
+    if (pass == Pass::Changes || changing)
+        return changing;
+    // A watched folder that reported nothing needs no listing; one look at
+    // its folders' times catches a change whose notification got lost.
+    return !m_watcher->isWatched(folder.path) || folder.hasOpenPlaceholders() || !folder.listingIsCurrent();
+}
+
+FolderScanTick::Outcome FolderScanTick::run(Pass pass)
+{
     Outcome outcome;
     // The error box below runs its own event loop, in which this timer fires
     // again; that tick is skipped.
@@ -49,11 +91,25 @@ FolderScanTick::Outcome FolderScanTick::tick()
     QScopedValueRollback<bool> running(m_running, true);
 
     queueAnsweredDialogs(outcome.errors);
+    const QSet<QString> excluded = outputFolders();
     const int folderCount = int(m_settings->scanPathRecords().size());
+    QStringList watched;
+    bool unsettled = false;
     for (int i = 0; i < folderCount; ++i) {
-        if (folderAt(i).enabled)
+        folderAt(i).setExcludedFolders(excluded);
+        if (!folderAt(i).enabled)
+            continue;
+        watched.append(folderAt(i).path);
+        if (wantsScan(folderAt(i), pass)) {
+            m_watcher->takeChanged(folderAt(i).path);
             scanFolder(i, presets, outcome);
+            m_watcher->watch(folderAt(i).path, folderAt(i).listedFolders());
+        }
+        unsettled = unsettled || folderAt(i).hasUnsettledFiles();
     }
+    m_watcher->keepOnly(watched);
+    if (unsettled && !m_relook.isActive())
+        m_relook.start();
 
     if (!outcome.addedFiles.isEmpty() && m_notify)
         m_notify(QStringLiteral("Added to queue:"), outcome.addedFiles);
@@ -133,7 +189,12 @@ void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
     folder.toOptions(options);
     const QString name = naming::expandNameTemplate(naming::insertSuffix(file, folder.outputSuffix),
                                                     QString::fromUtf8(preset));
-    const QString destination = folder.resolveOutputPath(name);
+    const QString destination = folder.resolveOutputPath(name, file);
+    // A file from a subfolder keeps its subfolder below the output folder,
+    // which is created when needed; a missing output folder is refused as
+    // before.
+    if (QFileInfo(folder.outputFolder()).isDir())
+        QDir().mkpath(QFileInfo(destination).absolutePath());
 
     QueueFile* queued = m_queueManager->addFileToQueue(file, 100, destination, preset, options);
     ScanPath& current = folderAt(index);

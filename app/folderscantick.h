@@ -2,13 +2,16 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 class dlgAddMultipleFiles_Wrapper;
+class FolderWatcher;
 class QueueManager;
 class QWidget;
 class ScanPath;
@@ -22,6 +25,13 @@ QString refusalText(const QString& source, const QByteArray& reason);
 // offers them in their folder's new-files dialog, reports what was added
 // and what was refused, and shows the dialogs that have files to offer.
 // Runs on the GUI thread and works on the settings' own folder records.
+//
+// Folders are watched for changes as well: a change scans its folder a
+// moment later through the same code, and a folder with files still being
+// written is looked at again every kRelookMs until they are complete. The
+// one-second tick remains the fallback for folders that cannot be watched
+// (network drives, the system's watch limit) and skips a watched folder that
+// has not changed, so an idle folder costs no listing.
 class FolderScanTick {
 public:
     // Shows a tray message (title, text).
@@ -35,6 +45,7 @@ public:
     // Whether video files are looked for; a video found is handed over.
     using VideoEnabled = std::function<bool()>;
     using VideoHandoff = std::function<void(const QString&)>;
+    static constexpr int kRelookMs = 200;
 
     FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify);
     ~FolderScanTick();
@@ -46,6 +57,10 @@ public:
     Outcome tick();
     // Without a handoff, scans list audio files only.
     void setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff);
+    // Scans the folders that changed or hold files still being written.
+    Outcome scanChanged();
+    // Change notification of the folders; setEnabled(false) leaves the tick alone.
+    FolderWatcher& watcher() const { return *m_watcher; }
 
     // The new-files dialogs of the watched folders, one per folder key.
     const std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>>& newFilesDialogs() const
@@ -54,6 +69,11 @@ public:
     }
 
 private:
+    enum class Pass { Poll, Changes };
+    Outcome run(Pass pass);
+    bool wantsScan(const ScanPath& folder, Pass pass) const;
+    // The folders that hold the client's own outputs (path keys).
+    QSet<QString> outputFolders() const;
     void queueAnsweredDialogs(QString& errors);
     void scanFolder(int index, const QList<QByteArray>& presets, Outcome& outcome);
     void quickAdd(int index, const QString& file, Outcome& outcome);
@@ -73,5 +93,7 @@ private:
     bool m_running = false;
     VideoEnabled m_videoEnabled;
     VideoHandoff m_videoHandoff;
+    std::unique_ptr<FolderWatcher> m_watcher;
+    QTimer m_relook;
     std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>> m_newFilesDialogs;
 };

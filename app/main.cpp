@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/mainwindow.h"
 
 #include "audio/audiolibrary.h"
@@ -64,6 +65,8 @@ void initialiseAudio()
 
 int main(int argc, char* argv[])
 {
+    if (const auto answered = commandline::answerInformational(argc, argv))
+        return *answered;
     // Log lines carry the message only, no file or line context.
     qSetMessagePattern(QStringLiteral("%{message}"));
     QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationName));

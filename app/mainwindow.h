@@ -56,6 +56,8 @@ public:
     void addDeleteRequest(const QString& path);
     // Re-checks ffmpeg in `ffmpegFolder` and switches video support on or off.
     void updateVideoTool(const QString& ffmpegFolder);
+    // The watched-folder scanner; exists once initialised.
+    FolderScanTick* folderScanTick() const { return folderScanner.get(); }
 
 signals:
     // Every tray notification also goes out here, so it can be observed

@@ -19,7 +19,7 @@ void OutputRegistry::registerOutputInWatchedFolders(const QString& path) const
         return;
     const QString folder = QFileInfo(path).absolutePath();
     for (ScanPath& scanPath : m_settings->scanPathRecords()) {
-        if (platform::isSamePath(QDir::toNativeSeparators(scanPath.path), folder))
+        if (scanPath.coversFolder(folder))
             scanPath.notePlaceholder(path);
     }
 }

@@ -140,8 +140,8 @@ PreProcessing::Outcome PreProcessing::noiseReductionOperation(const QString& arg
         QMutexLocker lock(&runnerLock);
         m_runner = &runner;
     }
-    const QString program = naming::expandExecutableFolder(m_noiseReductionExecutable);
-    const QString modelPath = naming::expandExecutableFolder(m_noiseReductionModelPath);
+    const QString program = naming::findBundledPath(m_noiseReductionExecutable);
+    const QString modelPath = naming::findBundledPath(m_noiseReductionModelPath);
     const QString output = operationOutput();
     QStringList args{QStringLiteral("-input"), QDir::toNativeSeparators(operationInput()),
         QStringLiteral("-modelpath"), QDir::toNativeSeparators(modelPath),

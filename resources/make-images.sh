@@ -71,4 +71,11 @@ convert -size 12x12 xc:none -fill "$light" -draw "polygon 1,9 11,9 6,3" "${png[@
 convert -size 14x14 xc:none -stroke white -strokewidth 2.2 -fill none \
   -draw "polyline 2.5,7.5 5.5,10.5 11.5,3.5" "${png[@]}" "$out/check.png"
 
+# The icon for the desktop's icon theme (hicolor), installed by CMake.
+for size in 16 22 24 32 48 64 128 256; do
+  dir="$out/../linux/icons/${size}x${size}"
+  mkdir -p "$dir"
+  convert "$out/icon.png" -resize "${size}x${size}" "${png[@]}" "$dir/sonvira-desktop.png"
+done
+
 echo "images written to $out"

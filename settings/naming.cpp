@@ -83,6 +83,17 @@ QString expandExecutableFolder(const QString& path)
     return text;
 }
 
+QString findBundledPath(const QString& path)
+{
+    const QString nextToExecutable = expandExecutableFolder(path);
+    const QString marker = QStringLiteral("{ExecutableFolder}");
+    if (!path.startsWith(marker, Qt::CaseInsensitive) || QFileInfo::exists(nextToExecutable))
+        return nextToExecutable;
+    const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                              + QStringLiteral("/../libexec/sonvira/") + path.mid(marker.size()));
+    return QFileInfo::exists(installed) ? installed : nextToExecutable;
+}
+
 QString appConfigFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);

@@ -22,6 +22,11 @@ QString fileNameOf(const QString& path);
 QString withExtension(const QString& path, const QString& extension);
 // Replaces every {ExecutableFolder} (any case) by the executable's folder.
 QString expandExecutableFolder(const QString& path);
+// expandExecutableFolder, except that a path under {ExecutableFolder} that
+// does not exist is looked for under the installed helper folder
+// <executable folder>/../libexec/sonvira instead; the path next to the
+// executable when it is in neither place.
+QString findBundledPath(const QString& path);
 // The per-user configuration folder of "Sonvira desktop" (not created here).
 QString appConfigFolder();
 // <temp>/sonvira, created on demand; empty when it cannot be created.

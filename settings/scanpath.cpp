@@ -47,6 +47,8 @@ void ScanPath::readXml(QXmlStreamReader& reader)
             monoProcessing_ConvertToDualStereo = readBool(reader);
         } else if (name == QLatin1String("monoProcessing_KeepConverted")) {
             monoProcessing_KeepConverted = readBool(reader);
+        } else if (name == QLatin1String("recursive")) {
+            recursive = readBool(reader);
         } else if (name == QLatin1String("ScannedFile")) {
             ScannedFile file;
             file.readXml(reader);
@@ -79,6 +81,9 @@ void ScanPath::writeXml(QXmlStreamWriter& writer) const
     writeBool(writer, QStringLiteral("monoProcessing_KeepConverted"), monoProcessing_KeepConverted);
     for (const ScannedFile& file : scannedFiles)
         file.writeXml(writer);
+    // After the elements every reader of settings.xml knows; one that does
+    // not know this one skips it.
+    writeBool(writer, QStringLiteral("recursive"), recursive);
     writer.writeEndElement();
 }
 
@@ -121,6 +126,7 @@ void ScanPath::assignFrom(const ScanPath& other)
     preProcessing_Result = other.preProcessing_Result;
     monoProcessing_ConvertToDualStereo = other.monoProcessing_ConvertToDualStereo;
     monoProcessing_KeepConverted = other.monoProcessing_KeepConverted;
+    recursive = other.recursive;
 }
 
 void ScanPath::clearScannedFiles()
@@ -161,9 +167,21 @@ void ScanPath::notePlaceholder(const QString& filePath)
     scannedFiles.append(placeholder);
 }
 
+bool ScanPath::coversFolder(const QString& folder) const
+{
+    if (platform::isSamePath(folder, path))
+        return true;
+    if (!recursive || path.isEmpty())
+        return false;
+    const QString relative = QDir(path).relativeFilePath(folder);
+    if (relative.startsWith(QLatin1String("..")) || QFileInfo(relative).isAbsolute())
+        return false;
+    return relative.count(QLatin1Char('/')) < kMaxDepth;
+}
+
 bool ScanPath::noteOwnOutput(const QString& filePath)
 {
-    if (!platform::isSamePath(QFileInfo(filePath).absolutePath(), path))
+    if (!coversFolder(QFileInfo(filePath).absolutePath()))
         return false;
     notePlaceholder(filePath);
     return true;

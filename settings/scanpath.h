@@ -17,6 +17,9 @@ class QXmlStreamWriter;
 // One watched folder with its options and the files already seen in it.
 class ScanPath {
 public:
+    // How far below path a recursive folder's files are looked for.
+    static constexpr int kMaxDepth = 16;
+
     QString path;
     bool showDialog = false;
     QByteArray preset;
@@ -32,6 +35,8 @@ public:
     int preProcessing_Result = 2;
     bool monoProcessing_ConvertToDualStereo = false;
     bool monoProcessing_KeepConverted = false;
+    // Subfolders are watched too, down to kMaxDepth levels below path.
+    bool recursive = false;
     int id = 0;
     QList<ScannedFile> scannedFiles;
 
@@ -52,9 +57,12 @@ public:
     // Records a file the client is about to write here as a placeholder
     // (size -1, no digest) unless an entry names the same file already.
     void notePlaceholder(const QString& filePath);
-    // notePlaceholder when `filePath` lies directly in this folder; tells
-    // whether it did.
+    // notePlaceholder when `filePath` lies in this folder (or, recursive,
+    // in one of its subfolders); tells whether it did.
     bool noteOwnOutput(const QString& filePath);
+    // Whether files in `folder` are this folder's input: path itself, or for
+    // a recursive folder a subfolder at most kMaxDepth levels below it.
+    bool coversFolder(const QString& folder) const;
 
     // ---- Scanning -----------------------------------------------------
     // The folder scanner runs these on the settings' own records, on the
@@ -69,11 +77,36 @@ public:
     // plus one of the comma-separated extensions, in any letter case;
     // unsorted, native separators.
     static QStringList listFiles(const QString& folder, const QString& extensions);
+    // listFiles of `root` and of its subfolders down to kMaxDepth levels,
+    // without following symbolic links to folders (so never out of the tree
+    // nor in a loop) and without entering hidden folders or the folders in
+    // `excluded` (path keys). Every folder listed is added to `folders`,
+    // root first, native separators, with its modification time as it was
+    // just before it was listed in `foldersModified`.
+    static QStringList listTree(const QString& root, const QString& extensions, const QSet<QString>& excluded,
+                                QStringList& folders, QList<QDateTime>& foldersModified);
+    // Folders whose subtrees a recursive scan leaves out: the folders that
+    // hold the client's own outputs. Path keys; the folder itself is always
+    // scanned.
+    void setExcludedFolders(const QSet<QString>& keys) { m_excludedFolders = keys; }
+    // The folders the last scan listed (path, or path and its subfolders).
+    QStringList listedFolders() const { return m_listing.folders; }
+    // True when the last listing still holds: no listed folder changed since
+    // it was taken. Costs one look at each folder, no listing.
+    bool listingIsCurrent() const;
+    // The last scan saw new files that were not complete yet.
+    bool hasUnsettledFiles() const { return m_unsettledFiles > 0; }
+    // The last scan left placeholders whose files exist but are not
+    // finished yet.
+    bool hasOpenPlaceholders() const { return m_openPlaceholders > 0; }
     // Drops every entry that names one of `paths`.
     void forgetScannedFiles(const QStringList& paths);
     // A relative `name` reduced to its file name, inside outputFolder();
     // native separators.
     QString resolveOutputPath(const QString& name) const;
+    // resolveOutputPath for a file found in `source`'s folder: a source in a
+    // subfolder keeps its subfolder below outputFolder().
+    QString resolveOutputPath(const QString& name, const QString& source) const;
     // Lower-case hexadecimal MD5 of the whole file; empty when unreadable.
     static QByteArray fileDigest(const QString& path);
 
@@ -86,7 +119,10 @@ private:
     struct Listing {
         QString folder;
         QString extensions;
-        QDateTime folderModified;
+        bool recursive = false;
+        QSet<QString> excluded;
+        QStringList folders;
+        QList<QDateTime> foldersModified;
         QDateTime takenAt;
         QStringList files;
         QStringList keys;
@@ -100,6 +136,9 @@ private:
     // a folder rarely changes: the listing is taken again only when the
     // folder's modification time says its entries may have changed.
     Listing m_listing;
+    QSet<QString> m_excludedFolders;
+    int m_unsettledFiles = 0;
+    int m_openPlaceholders = 0;
 
     // New files whose writers the platform cannot see (no lease support):
     // they count as complete once size and time are the same at two scans

@@ -65,6 +65,38 @@ QStringList ScanPath::listFiles(const QString& folder, const QString& extensions
     return files;
 }
 
+QStringList ScanPath::listTree(const QString& root, const QString& extensions, const QSet<QString>& excluded,
+                               QStringList& folders, QList<QDateTime>& foldersModified)
+{
+    QStringList files;
+    if (root.isEmpty() || !QFileInfo(root).isDir())
+        return files;
+    // Breadth first, one level at a time, so the depth is the round number.
+    QStringList level{QDir::toNativeSeparators(QDir(root).path())};
+    for (int depth = 0; depth <= kMaxDepth && !level.isEmpty(); ++depth) {
+        QStringList next;
+        for (const QString& folder : std::as_const(level)) {
+            // The time before the listing: a change while listing shows later.
+            folders.append(folder);
+            foldersModified.append(QFileInfo(folder).lastModified());
+            files += listFiles(folder, extensions);
+            if (depth == kMaxDepth)
+                continue;
+            // Without QDir::Hidden, hidden folders are left out.
+            QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot);
+            while (it.hasNext()) {
+                it.next();
+                const QFileInfo info = it.fileInfo();
+                const QString sub = QDir::toNativeSeparators(info.filePath());
+                if (!info.isSymLink() && !excluded.contains(platform::pathKey(sub)))
+                    next.append(sub);
+            }
+        }
+        level = next;
+    }
+    return files;
+}
+
 QByteArray ScanPath::fileDigest(const QString& path)
 {
     QFile file(path);
@@ -76,25 +108,43 @@ QByteArray ScanPath::fileDigest(const QString& path)
     return hash.result().toHex();
 }
 
-const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
+bool ScanPath::listingIsCurrent() const
 {
     // A file system stores modification times with some granularity (two
     // seconds on FAT). A listing is trusted only when it began clearly after
-    // the folder's last change, so a change that left the time as it was
-    // cannot have happened after the listing.
-    const QDateTime folderModified = QFileInfo(path).lastModified();
-    const bool unchanged = m_listing.folder == path && m_listing.extensions == extensions
-        && folderModified.isValid() && m_listing.folderModified == folderModified
-        && m_listing.takenAt > folderModified.addSecs(2);
-    if (unchanged)
+    // the last change of every folder it covers, so a change that left the
+    // time as it was cannot have happened after the listing.
+    if (m_listing.folder != path || m_listing.recursive != recursive || m_listing.excluded != m_excludedFolders
+        || m_listing.folders.isEmpty())
+        return false;
+    for (int i = 0; i < m_listing.folders.size(); ++i) {
+        const QDateTime modified = QFileInfo(m_listing.folders.at(i)).lastModified();
+        if (!modified.isValid() || modified != m_listing.foldersModified.at(i)
+            || m_listing.takenAt <= modified.addSecs(2))
+            return false;
+    }
+    return true;
+}
+
+const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
+{
+    if (m_listing.extensions == extensions && listingIsCurrent())
         return m_listing;
 
     Listing listing;
     listing.folder = path;
     listing.extensions = extensions;
-    listing.folderModified = folderModified;
+    listing.recursive = recursive;
+    listing.excluded = m_excludedFolders;
     listing.takenAt = QDateTime::currentDateTime();
-    listing.files = listFiles(path, extensions);
+    if (recursive) {
+        listing.files = listTree(path, extensions, m_excludedFolders, listing.folders, listing.foldersModified);
+    } else {
+        // The time before the listing: a change while listing shows later.
+        listing.folders.append(QDir::toNativeSeparators(path));
+        listing.foldersModified.append(QFileInfo(path).lastModified());
+        listing.files = listFiles(path, extensions);
+    }
     listing.keys.reserve(listing.files.size());
     for (const QString& file : std::as_const(listing.files))
         listing.keys.append(platform::pathKey(file));
@@ -187,25 +237,39 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
 
     QHash<QString, FileStamp> settling;
     QList<ScannedFile> remembered;
+    int unsettled = 0;
     for (int n = 0; n < listed.size(); ++n) {
         const QString& file = listed.at(n);
         const auto known = firstEntry.constFind(listedKeys.at(n));
         walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
-        if (known != firstEntry.constEnd() || !isComplete(file, settling))
+        if (known != firstEntry.constEnd())
             continue;
+        if (!isComplete(file, settling)) {
+            ++unsettled;
+            continue;
+        }
 
         ScannedFile entry;
         entry.filePath = file;
         entry.MD5 = fileDigest(file);
         const QFileInfo info(file);
-        if (entry.MD5.isEmpty() || !info.exists())
+        if (entry.MD5.isEmpty() || !info.exists()) {
+            ++unsettled;
             continue;
+        }
         entry.fileSize = info.size();
         remembered.append(entry);
         if (!isMovedKnownFile(entry))
             newFiles.append(file);
     }
     m_settling = settling;
+    m_unsettledFiles = unsettled;
+    m_openPlaceholders = 0;
+    for (int index : std::as_const(placeholders)) {
+        const ScannedFile& entry = scannedFiles.at(index);
+        if (entry.isPlaceholder() && listedKeySet.contains(platform::pathKey(entry.filePath)))
+            ++m_openPlaceholders;
+    }
 
     for (int i = 0; i < knownCount; ++i) {
         if (!entryExists(scannedFiles.at(i), listedKeySet))
@@ -230,4 +294,13 @@ QString ScanPath::resolveOutputPath(const QString& name) const
     if (info.isAbsolute())
         return QDir::toNativeSeparators(name);
     return QDir::toNativeSeparators(QDir(outputFolder()).filePath(info.fileName()));
+}
+
+QString ScanPath::resolveOutputPath(const QString& name, const QString& source) const
+{
+    const QString subfolder = QDir(path).relativeFilePath(QFileInfo(source).absolutePath());
+    if (!recursive || QFileInfo(name).isAbsolute() || subfolder == QLatin1String(".")
+        || subfolder.startsWith(QLatin1String("..")))
+        return resolveOutputPath(name);
+    return QDir::toNativeSeparators(QDir(outputFolder()).filePath(subfolder + QLatin1Char('/') + QFileInfo(name).fileName()));
 }

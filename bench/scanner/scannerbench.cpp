@@ -2,8 +2,10 @@
 // watched folder holding FILES known WAV files and no new one:
 //   scannerbench URL FOLDER FILES ROUNDS
 // URL is a running sonvira-service (the tick does nothing without presets).
-// Prints three lines of "name median_ms":
-//   tick_unchanged   the tick while the folder has not changed
+// Prints four lines of "name median_ms":
+//   tick_unchanged   the tick while the folder has not changed, change
+//                    notification on (the folder is watched)
+//   tick_unchanged_poll_only  the same with change notification off
 //   tick_changed     the tick after a non-audio file in the folder changed,
 //                    so the folder is listed again
 //   plain_listing    QDir::entryList of the folder's WAV files, the floor of
@@ -11,6 +13,7 @@
 #include "app/folderscantick.h"
 #include "audio/audiolibrary.h"
 #include "pipeline/queuemanager.h"
+#include "settings/folderwatcher.h"
 #include "settings/settings.h"
 
 #include <QApplication>
@@ -133,10 +136,19 @@ int main(int argc, char** argv)
     };
 
     const double changed = medianMs(rounds, touchFolder, runTick);
-    // Let the folder's last change age past the listing's trust margin.
+    // Let the folder's last change age past the listing's trust margin, and
+    // the notifications of the changes arrive and be scanned.
     QThread::sleep(3);
+    QCoreApplication::processEvents();
+    tick.scanChanged();
     runTick();
+    if (!tick.watcher().isWatched(folder.path)) {
+        std::fprintf(stderr, "the folder is not watched\n");
+        return 1;
+    }
     const double unchanged = medianMs(rounds, [] {}, runTick);
+    tick.watcher().setEnabled(false);
+    const double unchangedPollOnly = medianMs(rounds, [] {}, runTick);
     const double listing = medianMs(rounds, [] {}, [&] {
         const QStringList files = QDir(folderPath).entryList({QStringLiteral("*.wav")}, QDir::Files);
         if (files.size() != count)
@@ -147,6 +159,7 @@ int main(int argc, char** argv)
         return 1;
     }
     manager.stop();
-    std::printf("tick_unchanged %.3f\ntick_changed %.3f\nplain_listing %.3f\n", unchanged, changed, listing);
+    std::printf("tick_unchanged %.3f\ntick_unchanged_poll_only %.3f\ntick_changed %.3f\nplain_listing %.3f\n",
+                unchanged, unchangedPollOnly, changed, listing);
     return 0;
 }

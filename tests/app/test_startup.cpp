@@ -250,6 +250,7 @@ private slots:
             "            <fileSize>-1</fileSize>\n"
             "            <MD5></MD5>\n"
             "        </ScannedFile>\n"
+            "        <recursive>false</recursive>\n"
             "    </ScanPath>\n"
             "</Settings>\n";
         QCOMPARE(contentOf(sandbox.settingsFile()), expected);

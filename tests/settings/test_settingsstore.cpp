@@ -106,6 +106,7 @@ private slots:
             "            <fileSize>-1</fileSize>\n"
             "            <MD5></MD5>\n"
             "        </ScannedFile>\n"
+            "        <recursive>false</recursive>\n"
             "    </ScanPath>\n");
         QCOMPARE(contentOf(path), expected);
 #ifdef Q_OS_UNIX
