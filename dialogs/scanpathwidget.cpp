@@ -178,6 +178,12 @@ void scanPathWidget::buildPresetRows(QBoxLayout* column)
         new QLabel(tr("   If set, will show a dialog asking the preset for each new file detected"), this));
     dialogRow->addStretch();
 
+    QHBoxLayout* subfolderRow = addRow(column);
+    chkRecursive = new QCheckBox(tr("Include subfolders"), this);
+    setObject(chkRecursive, "chkRecursive");
+    subfolderRow->addWidget(chkRecursive);
+    subfolderRow->addStretch();
+
     QHBoxLayout* presetRow = addRow(column);
     presetRow->addWidget(new QLabel(tr("Preset"), this));
     cmbPreset = new QComboBox(this);
@@ -347,6 +353,7 @@ void scanPathWidget::loadFrom(const ScanPath& record)
     lblOutputPath->setText(record.outputFolder());
     txtSuffix->setText(record.outputSuffix);
     chkShowDialog->setChecked(record.showDialog);
+    chkRecursive->setChecked(record.recursive);
     chkConvertToMp3->setChecked(record.encodeToMP3);
     const int bitRateIndex = cmbBitRate->findText(record.encodeToMP3_bitRate, Qt::MatchFixedString);
     if (bitRateIndex >= 0)
@@ -421,6 +428,7 @@ void scanPathWidget::storeTo(ScanPath& record) const
     record.outputPath = lblOutputPath->text();
     record.outputSuffix = txtSuffix->text();
     record.showDialog = chkShowDialog->isChecked();
+    record.recursive = chkRecursive->isChecked();
     record.encodeToMP3 = chkConvertToMp3->isChecked();
     record.encodeToMP3_bitRate = cmbBitRate->currentText();
     record.encodeToMP3_suffix = txtMp3Suffix->text();

@@ -100,6 +100,7 @@ private:
     QLabel* lblWatchedPath = nullptr;
     QLabel* lblOutputPath = nullptr;
     QCheckBox* chkShowDialog = nullptr;
+    QCheckBox* chkRecursive = nullptr;
     QComboBox* cmbPreset = nullptr;
     QLineEdit* txtSuffix = nullptr;
     QCheckBox* chkConvertToMp3 = nullptr;

@@ -40,6 +40,7 @@ QStringList fields(const ScanPath& r)
             "preProcessing_Result=" + QString::number(r.preProcessing_Result),
             "monoProcessing_ConvertToDualStereo=" + b(r.monoProcessing_ConvertToDualStereo),
             "monoProcessing_KeepConverted=" + b(r.monoProcessing_KeepConverted),
+            "recursive=" + b(r.recursive),
             "id=" + QString::number(r.id)};
 }
 
@@ -109,6 +110,7 @@ void TestScanPathWidget::roundTrip_data()
     every.deleteWAVafterMP3Encoding = true;
     every.monoProcessing_ConvertToDualStereo = true;
     every.monoProcessing_KeepConverted = true;
+    every.recursive = true;
     every.postProcessing_Arguments = QStringLiteral(
         "normOp00: -19 LUFS\nnormOp00: -18 LUFS\nnormOp00: -16 LUFS\nnormOp00: -14 LUFS\n"
         "normOp00: -23 dBrms\nnormOp00: -20 dBrms\nnormOp00: -18 dBrms");
