@@ -471,7 +471,36 @@ bool Mp3Writer::isOpen() const
 
 // ------------------------------------------------------------- DecodeStream
 
+// A file held in memory, read through libsndfile's virtual I/O.
+struct MemoryFile {
+    QByteArray bytes;
+    sf_count_t position = 0;
+
+    static MemoryFile& of(void* user) { return *static_cast<MemoryFile*>(user); }
+    static sf_count_t length(void* user) { return of(user).bytes.size(); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user)
+    {
+        MemoryFile& m = of(user);
+        const sf_count_t base = whence == SEEK_CUR ? m.position : whence == SEEK_END ? m.bytes.size() : 0;
+        if (offset < -base || offset > m.bytes.size() - base)
+            return -1;
+        m.position = base + offset;
+        return m.position;
+    }
+    static sf_count_t read(void* out, sf_count_t count, void* user)
+    {
+        MemoryFile& m = of(user);
+        const sf_count_t n = std::clamp<sf_count_t>(m.bytes.size() - m.position, 0, std::max<sf_count_t>(count, 0));
+        std::memcpy(out, m.bytes.constData() + m.position, size_t(n));
+        m.position += n;
+        return n;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* user) { return of(user).position; }
+};
+
 struct DecodeStream::Impl {
+    std::unique_ptr<MemoryFile> memory;   // set for a stream over bytes
     SNDFILE* file = nullptr;
     SF_INFO sfInfo{};
     StreamInfo info;
@@ -481,6 +510,8 @@ struct DecodeStream::Impl {
     bool viaFloat = false;   // integer delivery produced from float decoding
     std::vector<float> scratch;
     std::unique_ptr<SampleSink> sink;
+
+    bool adopt(SNDFILE* opened, const SF_INFO& openedInfo, Samples samples, bool exactLength);
 
     qint64 countFrames()
     {
@@ -525,31 +556,51 @@ bool DecodeStream::open(const QByteArray& utf8Path, Samples samples, bool exactL
 {
     close();
     SF_INFO sfInfo{};
-    SNDFILE* file = sf_open(utf8Path.constData(), SFM_READ, &sfInfo);
-    if (file == nullptr)
+    return d->adopt(sf_open(utf8Path.constData(), SFM_READ, &sfInfo), sfInfo, samples, exactLength);
+}
+
+bool DecodeStream::openBytes(const QByteArray& bytes, Samples samples, bool exactLength)
+{
+    close();
+    d->memory = std::make_unique<MemoryFile>();
+    d->memory->bytes = bytes;
+    static SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write,
+        &MemoryFile::tell};
+    SF_INFO sfInfo{};
+    return d->adopt(sf_open_virtual(&io, SFM_READ, &sfInfo, d->memory.get()), sfInfo, samples, exactLength);
+}
+
+// Takes over a file libsndfile opened (null when it could not), or refuses
+// it when it breaks the stream limits.
+bool DecodeStream::Impl::adopt(SNDFILE* opened, const SF_INFO& openedInfo, Samples samples, bool exactLength)
+{
+    if (opened == nullptr) {
+        memory.reset();
         return fail(openErrorOf(sf_error(nullptr)));
-    const ErrorCode limits = streamLimitsError(sfInfo);
+    }
+    const ErrorCode limits = streamLimitsError(openedInfo);
     if (limits != ErrorCode::Ok) {
-        sf_close(file);
+        sf_close(opened);
+        memory.reset();
         return fail(limits);
     }
-    d->file = file;
-    d->sfInfo = sfInfo;
-    d->info.sampleRate = sfInfo.samplerate;
-    d->info.channels = sfInfo.channels;
-    d->info.sourceIsFloat = isFloatSubformat(sfInfo.format);
-    d->info.sourceBits = storedBits(sfInfo.format);
-    if (samples == Samples::Float || d->info.sourceIsFloat)
-        d->info.format = SampleFormat::Float32;
+    file = opened;
+    sfInfo = openedInfo;
+    info.sampleRate = sfInfo.samplerate;
+    info.channels = sfInfo.channels;
+    info.sourceIsFloat = isFloatSubformat(sfInfo.format);
+    info.sourceBits = storedBits(sfInfo.format);
+    if (samples == Samples::Float || info.sourceIsFloat)
+        info.format = SampleFormat::Float32;
     else
-        d->info.format = d->info.sourceBits >= 24 ? SampleFormat::Int32 : SampleFormat::Int16;
-    d->viaFloat = d->info.format != SampleFormat::Float32 && decodesToFloat(sfInfo.format);
+        info.format = info.sourceBits >= 24 ? SampleFormat::Int32 : SampleFormat::Int16;
+    viaFloat = info.format != SampleFormat::Float32 && decodesToFloat(sfInfo.format);
     const bool estimated = (sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     // An unknown length comes as the largest count; in bytes it would wrap.
     const bool unknown = sfInfo.frames < 0 || sfInfo.frames > std::numeric_limits<qint64>::max() / (kMaxChannels * 8);
-    d->frames = (exactLength && estimated) || unknown ? d->countFrames() : qint64(sfInfo.frames);
-    d->position = 0;
-    d->gain = 1.0f;
+    frames = (exactLength && estimated) || unknown ? countFrames() : qint64(sfInfo.frames);
+    position = 0;
+    gain = 1.0f;
     succeed();
     return true;
 }
@@ -566,6 +617,7 @@ void DecodeStream::close()
     if (d->file != nullptr)
         sf_close(d->file);
     d->file = nullptr;
+    d->memory.reset();
     d->frames = 0;
     d->position = 0;
 }

@@ -154,6 +154,8 @@ public:
     // decoder's estimate. A length the container does not know at all (FLAC
     // without a sample count) is always counted by decoding.
     bool open(const QByteArray& utf8Path, Samples samples, bool exactLength = false);
+    // The same for a file held in memory (the stream keeps its own copy).
+    bool openBytes(const QByteArray& bytes, Samples samples, bool exactLength = false);
     bool isOpen() const;
     void close();   // also stops an attached writer
 

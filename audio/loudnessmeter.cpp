@@ -125,17 +125,31 @@ LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterCla
 {
     if (!m_stream->open(path, audiolib::DecodeStream::Samples::Float, true))
         throw std::runtime_error("Can't load file, error " + std::to_string(audiolib::lastErrorCode()));
+    m_filePath = path;
+    setUp();
+}
+
+LoudnessMeter::LoudnessMeter(std::unique_ptr<audiolib::DecodeStream> stream, const QByteArray& filterClass,
+                             float blockSize)
+    : m_filterClass(filterClass)
+    , m_blockSize(blockSize)
+    , m_stream(std::move(stream))
+{
+    setUp();
+}
+
+void LoudnessMeter::setUp()
+{
     audiolib::StreamInfo info;
-    if (!m_stream->info(info))
+    if (!m_stream || !m_stream->info(info))
         throw std::runtime_error("Error getting channel info");
     m_sampleRate = info.sampleRate;
     m_channels = info.channels;
     m_frames = m_stream->lengthFrames();
     // Blocks longer than a minute would make the first read hold that much.
-    if (!(blockSize > 0.0f) || !(blockSize <= 60.0f))
-        throw std::invalid_argument("Invalid block size: " + std::to_string(blockSize));
-    m_filePath = path;
-    m_filters = filterChain(filterClass, double(m_sampleRate));
+    if (!(m_blockSize > 0.0f) || !(m_blockSize <= 60.0f))
+        throw std::invalid_argument("Invalid block size: " + std::to_string(m_blockSize));
+    m_filters = filterChain(m_filterClass, double(m_sampleRate));
 }
 
 LoudnessMeter::~LoudnessMeter() = default;

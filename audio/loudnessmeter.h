@@ -27,6 +27,9 @@ class DecodeStream;
 class LoudnessMeter {
 public:
     LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize);
+    // Measures a stream opened already (over bytes in memory, for example);
+    // its info() must succeed, else "Error getting channel info".
+    LoudnessMeter(std::unique_ptr<audiolib::DecodeStream> stream, const QByteArray& filterClass, float blockSize);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -62,6 +65,8 @@ public:
     static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs);
 
 private:
+    // Takes the stream's format and checks the block size.
+    void setUp();
     // Reads and filters the frames of the stream up to frame `upper`
     // (excluded) that earlier blocks have not read; they land in m_fresh.
     // Frames past the end of the stream are silence.

@@ -2,6 +2,7 @@
 
 #include "pipeline/formdata.h"
 #include "pipeline/lockedaccess.h"
+#include "pipeline/webreplies.h"
 #include "settings/naming.h"
 
 #include <QDebug>
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpMultiPart>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
 #include <QNetworkAccessManager>
@@ -292,12 +292,10 @@ void WebAPI::followProgress(QNetworkReply* reply, bool upload)
 
 bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (!document.isObject()) {
+    if (!webreplies::objectOf(body, object)) {
         m_lastError = QStringLiteral("Error parsing response");
         return false;
     }
-    object = document.object();
     return true;
 }
 
@@ -325,7 +323,7 @@ bool WebAPI::login(const QString& email, const QString& password)
     QJsonObject object;
     if (!awaitObject(reply.get(), object, Abortable::Yes))
         return false;
-    const QString newToken = object.value("token").toString();
+    const QString newToken = webreplies::loginToken(object);
     if (newToken.isEmpty()) {
         m_lastError = QStringLiteral("Token not found in response");
         return false;
@@ -343,20 +341,9 @@ bool WebAPI::getPresets()
     QJsonObject object;
     if (!awaitObject(reply.get(), object))
         return false;
-    const QJsonValue list = object.value("presets");
-    if (!list.isArray()) {
+    if (!webreplies::presetEntries(object, m_presets)) {
         m_lastError = QStringLiteral("Presets not found in response");
         return false;
-    }
-    m_presets.clear();
-    for (const QJsonValue& element : list.toArray()) {
-        if (!element.isObject())
-            continue;
-        const QJsonObject preset = element.toObject();
-        const QByteArray id = QByteArray::number(preset.value("id").toInteger());
-        const QByteArray name = preset.value("name").toString().toUtf8();
-        qDebug().noquote() << "Preset " + id + " " + name;
-        m_presets.append(id + ": " + name);
     }
     return true;
 }

@@ -161,6 +161,16 @@ private slots:
         QCOMPARE(stream.lengthFrames(), qint64(120000));
         QCOMPARE(stream.lengthBytes(), qint64(120000) * 8);
         QCOMPARE(qint64(pullAll<float>(stream).size()), qint64(240000));
+
+        // The same bytes from memory.
+        QFile file(path("nolength.flac"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        DecodeStream memory;
+        QVERIFY(memory.openBytes(file.readAll(), DecodeStream::Samples::Float));
+        QCOMPARE(memory.lengthFrames(), qint64(120000));
+        QCOMPARE(qint64(pullAll<float>(memory).size()), qint64(240000));
+        QVERIFY(!memory.openBytes(QByteArray("RIFF"), DecodeStream::Samples::Float));
+        QVERIFY(!memory.isOpen());
     }
 
     void badFilesReportStableCodes()
