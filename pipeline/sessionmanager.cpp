@@ -307,15 +307,15 @@ bool SessionManager::handleUnauthorised(const QString& error)
 
 void SessionManager::sleepOneCycle()
 {
-    QMutexLocker lock(&m_sleepLock);
-    if (!m_stopRequested && !m_quitRequested)
-        m_wake.wait(&m_sleepLock, kCycleMs);
+    std::unique_lock<std::mutex> lock(m_sleepLock);
+    m_wake.wait_for(lock, std::chrono::milliseconds(kCycleMs),
+                    [this] { return m_stopRequested || m_quitRequested; });
 }
 
 void SessionManager::wakeThread()
 {
-    QMutexLocker lock(&m_sleepLock);
-    m_wake.wakeAll();
+    const std::lock_guard<std::mutex> lock(m_sleepLock);
+    m_wake.notify_all();
 }
 
 void SessionManager::run()

@@ -4,10 +4,10 @@
 #include <QList>
 #include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
-
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class WebAPI;
 
@@ -159,6 +159,8 @@ private:
     WebAPI* m_api = nullptr;
 
     QMutex m_controlLock;
-    QMutex m_sleepLock;
-    QWaitCondition m_wake;
+    // The pause between two cycles; standard types, whose waits the thread
+    // sanitizer follows (a QWaitCondition releases its QMutex inside Qt).
+    std::mutex m_sleepLock;
+    std::condition_variable m_wake;
 };

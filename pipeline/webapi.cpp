@@ -426,6 +426,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
     QNetworkAccessManager* network = networkManager(callLocal);
     QFile partFile(partFileNameFor(targetPath));
     bool writeFailed = false;
+    qint64 received = 0;
 
     std::unique_ptr<QNetworkReply> reply(
         network->get(buildRequest("/Jobs/" + QByteArray::number(jobId) + "/Result", false, true, true)));
@@ -443,6 +444,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
             writeFailed = true;
             replyPtr->abort();
         }
+        received += chunk.size();
     });
     waitForReply(replyPtr, Abortable::Yes);
 
@@ -451,12 +453,27 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
         m_lastError = QStringLiteral("Cannot open file for writing");
     } else if (!replySucceeded(replyPtr)) {
         qDebug().noquote() << "Error" << m_lastError;
+    } else if (!hasWholeBody(replyPtr, received)) {
+        qDebug().noquote() << "Error" << m_lastError;
     } else {
         written = finishDownload(partFile, targetPath);
     }
     if (written.isEmpty() && partFile.exists())
         partFile.remove();
     return written;
+}
+
+// A connection closed part-way through a body of announced length can end
+// the reply without an error; such a result is incomplete, never a success.
+bool WebAPI::hasWholeBody(QNetworkReply* reply, qint64 received)
+{
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!announced.isValid() || announced.toLongLong() == received)
+        return true;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    m_lastError = (status.isValid() ? QString::number(status.toInt()) : QString())
+        + QStringLiteral(" - Connection closed after %1 of %2 bytes").arg(received).arg(announced.toLongLong());
+    return false;
 }
 
 // Closes the completed temporary file and gives it its final name: the

@@ -133,6 +133,8 @@ private:
     // set on any failure.
     bool awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable = Abortable::No);
     QString finishDownload(QFile& partFile, const QString& targetPath);
+    // False, with lastError set, when fewer bytes came than the reply announced.
+    bool hasWholeBody(QNetworkReply* reply, qint64 received);
 
     static void setToken(const QString& token);
 

@@ -262,8 +262,12 @@ void TestQueueFaults::failedPostProcessingIsNeverDone()
     std::thread driver([&] {
         while (!stop) {
             for (QueueFile* file : m_manager->snapshot()) {
-                pathBytes += file->destFile.size() + file->srcFile.size();
                 const QueueFileState state = file->getState();
+                // While the session works on a file, only this thread may
+                // touch its paths: read them over and over, with no lock in
+                // between, as the window's labels do.
+                for (int i = 0; state == QueueFileState::Running && i < 2000; ++i)
+                    pathBytes += file->destFile.size() + file->srcFile.size();
                 if (state == QueueFileState::PreProcessing && !file->preProcessingDone())
                     file->markPreProcessingDone();
                 if (state == QueueFileState::PostProcessing && !file->postProcessingDone()) {
