@@ -467,8 +467,11 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
 // the reply without an error; such a result is incomplete, never a success.
 bool WebAPI::hasWholeBody(QNetworkReply* reply, qint64 received)
 {
+    // A compressed body is announced in its compressed length, which the
+    // decompressed bytes received cannot be compared with.
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!announced.isValid() || announced.toLongLong() == received)
+    if (!announced.isValid() || announced.toLongLong() == received || !(encoding.isEmpty() || encoding == "identity"))
         return true;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     m_lastError = (status.isValid() ? QString::number(status.toInt()) : QString())
