@@ -186,24 +186,15 @@ void videoSupport::startExtraction(videoFile& record, QList<videoFile*>& changed
 {
     if (!slotFree())
         return;
+    record.decoderJobId = 0;
     auto job = std::make_unique<videoCodec_Process>();
-    const int jobId = ++lastJobId;
-    if (!job->init_Decoder(jobId, record.sourceVideo, record.extractTarget)) {
-        record.decoderJobId = 0;
-        return;
-    }
-    jobs.push_back(std::move(job));
-    record.decoderJobId = jobId;
-    record.state = videoFile::ExtractingAudio;
-    record.jobStatusText = QStringLiteral("waiting");
-    changed.append(&record);
+    if (job->init_Decoder(lastJobId + 1, record.sourceVideo, record.extractTarget))
+        adoptJob(std::move(job), record, record.decoderJobId, videoFile::ExtractingAudio, changed);
 }
 
 void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
 {
-    videoCodec_Process* job = findJob(record.decoderJobId);
-    const int status = job ? job->getJobStatus() : 0;
-    record.jobStatusText = jobStatusName(status);
+    const int status = refreshJobStatus(record, record.decoderJobId);
     if (status == 3) {
         record.state = videoFile::ErrorExtracting;
     } else if (status == 2) {
@@ -217,8 +208,7 @@ void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
     } else {
         return;
     }
-    changed.append(&record);
-    collectJob(record.decoderJobId);
+    endJob(record, record.decoderJobId, changed);
 }
 
 void videoSupport::startMux(videoFile& record, QList<videoFile*>& changed)
@@ -226,21 +216,13 @@ void videoSupport::startMux(videoFile& record, QList<videoFile*>& changed)
     if (!slotFree())
         return;
     auto job = std::make_unique<videoCodec_Process>();
-    const int jobId = ++lastJobId;
-    if (!job->init_Encoder(jobId, record.sourceVideo, record.processedAudio, record.outputVideo))
-        return;
-    jobs.push_back(std::move(job));
-    record.encoderJobId = jobId;
-    record.state = videoFile::ReencodingVideo;
-    record.jobStatusText = QStringLiteral("waiting");
-    changed.append(&record);
+    if (job->init_Encoder(lastJobId + 1, record.sourceVideo, record.processedAudio, record.outputVideo))
+        adoptJob(std::move(job), record, record.encoderJobId, videoFile::ReencodingVideo, changed);
 }
 
 void videoSupport::pollMux(videoFile& record, QList<videoFile*>& changed)
 {
-    videoCodec_Process* job = findJob(record.encoderJobId);
-    const int status = job ? job->getJobStatus() : 0;
-    record.jobStatusText = jobStatusName(status);
+    const int status = refreshJobStatus(record, record.encoderJobId);
     if (status == 3) {
         record.state = videoFile::ErrorEncoding;
         // A half-written video under its final name is worse than none.
@@ -251,8 +233,31 @@ void videoSupport::pollMux(videoFile& record, QList<videoFile*>& changed)
     } else {
         return;
     }
+    endJob(record, record.encoderJobId, changed);
+}
+
+void videoSupport::adoptJob(std::unique_ptr<videoCodec_Process> job, videoFile& record, int& jobIdOfRecord,
+                            videoFile::State running, QList<videoFile*>& changed)
+{
+    jobIdOfRecord = ++lastJobId;
+    jobs.push_back(std::move(job));
+    record.state = running;
+    record.jobStatusText = QStringLiteral("waiting");
     changed.append(&record);
-    collectJob(record.encoderJobId);
+}
+
+int videoSupport::refreshJobStatus(videoFile& record, int jobId) const
+{
+    videoCodec_Process* job = findJob(jobId);
+    const int status = job ? job->getJobStatus() : 0;
+    record.jobStatusText = jobStatusName(status);
+    return status;
+}
+
+void videoSupport::endJob(videoFile& record, int jobId, QList<videoFile*>& changed)
+{
+    changed.append(&record);
+    collectJob(jobId);
 }
 
 void videoSupport::resolveSameSource(videoFile& record)

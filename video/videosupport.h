@@ -84,6 +84,14 @@ private:
     void pollExtraction(videoFile& record, QList<videoFile*>& changed);
     void startMux(videoFile& record, QList<videoFile*>& changed);
     void pollMux(videoFile& record, QList<videoFile*>& changed);
+    // Keeps a job whose init accepted the id lastJobId + 1: the record takes
+    // that id into `jobIdOfRecord` and enters `running`.
+    void adoptJob(std::unique_ptr<videoCodec_Process> job, videoFile& record, int& jobIdOfRecord,
+                  videoFile::State running, QList<videoFile*>& changed);
+    // The status of the record's job, also written as its status text.
+    int refreshJobStatus(videoFile& record, int jobId) const;
+    // A finished job: the record is reported as changed and the job removed.
+    void endJob(videoFile& record, int jobId, QList<videoFile*>& changed);
     void resolveSameSource(videoFile& record);
     void removeIntermediatesOf(const videoFile& record) const;
     bool stillNeeded(const QString& path, const videoFile& finished) const;
