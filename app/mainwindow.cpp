@@ -714,6 +714,7 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
         file->setErrorMessage(QByteArray());
         file->setState(QueueFileState::Waiting);
     } else if (mnuName == QLatin1String("mnuPauseResume")) {
-        naming::showInExplorer(text(file->srcFile), this);
+        if (!queueManager->pauseFile(fileID))
+            queueManager->resumeFile(fileID);
     }
 }

@@ -468,12 +468,60 @@ void QueueManager::removeFile(int fileId)
     m_files.removeIf([fileId](const QueueFile* file) { return file->fileId == fileId; });
 }
 
+bool QueueManager::pauseFile(int fileId)
+{
+    QueueFile* file = findFile(fileId);
+    return file && file->compareAndSetState(QueueFileState::Waiting, QueueFileState::Paused);
+}
+
+bool QueueManager::resumeFile(int fileId)
+{
+    QueueFile* file = findFile(fileId);
+    return file && file->compareAndSetState(QueueFileState::Paused, QueueFileState::Waiting);
+}
+
+bool QueueManager::moveFile(int fileId, int places)
+{
+    if (places == 0)
+        return false;
+    const auto pending = [](const QueueFile* file) {
+        const QueueFileState state = file->getState();
+        return state == QueueFileState::Waiting || state == QueueFileState::Paused;
+    };
+    const auto finished = [](const QueueFile* file) {
+        const QueueFileState state = file->getState();
+        return state == QueueFileState::Done || state == QueueFileState::Error || state == QueueFileState::Canceled;
+    };
+    // Under the queue lock, so the cycle never sees the list half-way.
+    QMutexLocker queue(&m_queueLock);
+    const qsizetype from = indexOf(fileId);
+    if (from < 0 || !pending(m_files.at(from)))
+        return false;
+    const qsizetype step = places < 0 ? -1 : 1;
+    for (qsizetype to = from + step; to >= 0 && to < m_files.size(); to += step) {
+        if (finished(m_files.at(to)))
+            continue;
+        m_files.swapItemsAt(from, to);
+        return true;
+    }
+    return false;
+}
+
+// Called with the queue lock held; -1 when the file is not queued.
+qsizetype QueueManager::indexOf(int fileId) const
+{
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        if (m_files.at(i)->fileId == fileId)
+            return i;
+    }
+    return -1;
+}
+
 QueueFile* QueueManager::findFile(int fileId) const
 {
     QMutexLocker queue(&m_queueLock);
-    const auto found = std::find_if(m_files.begin(), m_files.end(),
-                                    [fileId](const QueueFile* file) { return file->fileId == fileId; });
-    return found == m_files.end() ? nullptr : *found;
+    const qsizetype index = indexOf(fileId);
+    return index < 0 ? nullptr : m_files.at(index);
 }
 
 bool QueueManager::findFile(int fileId, QueueFile*& out) const

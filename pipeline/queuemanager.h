@@ -102,6 +102,19 @@ public:
     QueueFile* addFileToQueue(const QByteArray& src, int priority, const QByteArray& dest,
                               const QByteArray& presetName, const ProcessingOptions& options);
     void removeFile(int fileId);
+    // Queue control. A Waiting file is paused: the cycle hands it to no
+    // session until it is resumed, which puts it back to Waiting. Each is
+    // one compare-and-set; false when the file is gone or no longer in the
+    // state the change starts from (a session may have taken it meanwhile).
+    bool pauseFile(int fileId);
+    bool resumeFile(int fileId);
+    // Moves a Waiting or Paused file one place towards the front of the
+    // queue (places < 0) or the back (places > 0): it swaps places with the
+    // nearest file on that side that is not finished (Done, Error and
+    // Canceled files keep their places and are passed over). The list order
+    // is the order in which the cycle takes Waiting files. False when the
+    // file cannot move (gone, in another state, or first or last already).
+    bool moveFile(int fileId, int places);
     QueueFile* findFile(int fileId) const;
     bool findFile(int fileId, QueueFile*& out) const;
     QueueFile* findByDestFile(const QByteArray& path) const;
@@ -142,6 +155,7 @@ private:
     bool anySessionRunning() const;
     void stopSessions(bool destroy);
     QByteArray uniqueDestination(const QString& src, const QString& dest) const;
+    qsizetype indexOf(int fileId) const;
     void setLastError(const QByteArray& text);
 
     mutable QMutex m_cycleLock;

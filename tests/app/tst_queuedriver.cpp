@@ -255,7 +255,18 @@ void TestQueueDriver::contextMenuActions()
     client->tick();
     QCOMPARE(client->listOf(failedWidget), QStringLiteral("queue"));
 
+    // Pause and Resume change the state and nothing else.
+    emit failedWidget->queueFileContextMenuClicked(failedWidget, failed->fileId, QStringLiteral("mnuPauseResume"));
+    QCOMPARE(failed->getState(), QueueFileState::Paused);
+    client->tick();
+    QCOMPARE(client->listOf(failedWidget), QStringLiteral("queue"));
+    QCOMPARE(client->contextMenu(failedWidget).first(), QStringLiteral("Resume"));
+    emit failedWidget->queueFileContextMenuClicked(failedWidget, failed->fileId, QStringLiteral("mnuPauseResume"));
+    QCOMPARE(failed->getState(), QueueFileState::Waiting);
+
     QueueFileWidget* doneWidget = client->widgetOf(done);
+    emit doneWidget->queueFileContextMenuClicked(doneWidget, done->fileId, QStringLiteral("mnuPauseResume"));
+    QCOMPARE(done->getState(), QueueFileState::Done);
     emit doneWidget->queueFileContextMenuClicked(doneWidget, done->fileId, QStringLiteral("mnuReSubmit"));
     QCOMPARE(done->getState(), QueueFileState::Done);
 

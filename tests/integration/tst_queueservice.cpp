@@ -51,6 +51,7 @@ private slots:
     void queueNamingAndRefusals();
     void logoutPutsRunningFilesBack();
     void pausedFileFreesItsSession();
+    void pausedAndMovedFilesFollowTheQueueOrder();
     void removedFileDoesNotHoldItsSession();
     void newAddressIsUsedAfterANewLogIn();
 
@@ -349,6 +350,30 @@ void TestQueueService::pausedFileFreesItsSession()
     QueueFile* next = add("after-pause.wav");
     QVERIFY(driveToState(next, QueueFileState::Done, 30000));
     QCOMPARE(file->getState(), QueueFileState::Paused);
+}
+
+// The cycle takes Waiting files in list order: a paused file is passed over
+// until it is resumed, and a moved file is taken at its new place.
+void TestQueueService::pausedAndMovedFilesFollowTheQueueOrder()
+{
+    QVERIFY(startManager({}));
+    QueueFile* held = add("held.wav");
+    QueueFile* second = add("second.wav");
+    const QString longer = writeWav(m_dir.path(), "third.wav", 2.0);
+    QueueFile* third = m_manager->addFileToQueue(longer, 10, m_dir.filePath("out-third.wav"), "1: Speech -16 LUFS",
+                                                 ProcessingOptions());
+    QVERIFY(m_manager->pauseFile(held->fileId));
+    QVERIFY(m_manager->moveFile(third->fileId, -1));
+    QVERIFY(driveUntil(*m_manager, [&] { return second->getState() == QueueFileState::Done; }, 30000));
+    QCOMPARE(third->getState(), QueueFileState::Done);
+    QCOMPARE(held->getState(), QueueFileState::Paused);
+    const QList<qint64> sizes = m_service->uploadSizes();
+    QCOMPARE(sizes.size(), 2);
+    QVERIFY2(sizes[0] > sizes[1], m_service->log().constData()); // the longer third file went first
+
+    QVERIFY(m_manager->resumeFile(held->fileId));
+    QVERIFY(driveToState(held, QueueFileState::Done));
+    QCOMPARE(m_service->uploadSizes().size(), 3);
 }
 
 void TestQueueService::removedFileDoesNotHoldItsSession()

@@ -36,6 +36,8 @@ private slots:
     void refusedFilesLeaveTheQueueAlone();
     void everyAddReportsItsDestination();
     void removedRecordsStayUsable();
+    void pauseAndResumeOnlyFromTheirStates();
+    void movesSwapWithTheNearestUnfinishedFile();
     void lookupsFollowThePathRules();
     void createSessionsCapsAndRefusesASecondCall();
     void sessionsWaitForTheToken();
@@ -144,6 +146,65 @@ void TestQueueManager::removedRecordsStayUsable()
     // A removed destination is free again.
     QueueFile* again = manager.addFileToQueue(src, 10, m_dir.filePath("rb.wav"), "1: Speech", m_options);
     QCOMPARE(again->destFile, native(m_dir.filePath("rb.wav")).toUtf8());
+}
+
+void TestQueueManager::pauseAndResumeOnlyFromTheirStates()
+{
+    QueueManager manager;
+    const QString src = touch(m_dir.filePath("pause.wav"));
+    QueueFile* file = manager.addFileToQueue(src, 10, m_dir.filePath("pa.wav"), "1: Speech", m_options);
+    QVERIFY(!manager.resumeFile(file->fileId));
+    QVERIFY(manager.pauseFile(file->fileId));
+    QCOMPARE(file->getState(), QueueFileState::Paused);
+    QCOMPARE(file->stateName(), QByteArray("Paused"));
+    QVERIFY(!manager.pauseFile(file->fileId));
+    QVERIFY(manager.resumeFile(file->fileId));
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+
+    // A file that a session has taken meanwhile is not paused under its feet.
+    file->setState(QueueFileState::PreProcessing);
+    QVERIFY(!manager.pauseFile(file->fileId));
+    QCOMPARE(file->getState(), QueueFileState::PreProcessing);
+    file->setState(QueueFileState::Waiting);
+    manager.removeFile(file->fileId);
+    QVERIFY(!manager.pauseFile(file->fileId));
+    QCOMPARE(file->getState(), QueueFileState::Waiting);
+}
+
+void TestQueueManager::movesSwapWithTheNearestUnfinishedFile()
+{
+    QueueManager manager;
+    const QString src = touch(m_dir.filePath("move.wav"));
+    QList<QueueFile*> files;
+    for (int i = 0; i < 5; ++i)
+        files << manager.addFileToQueue(src, 10, m_dir.filePath(QStringLiteral("m%1.wav").arg(i)), "1: Speech",
+                                        m_options);
+    const auto order = [&] {
+        QString names;
+        for (QueueFile* file : manager.snapshot())
+            names += QChar(char16_t(u'a' + files.indexOf(file)));
+        return names;
+    };
+    files[1]->setState(QueueFileState::Done);
+    files[3]->setState(QueueFileState::Running);
+    files[4]->setState(QueueFileState::Paused);
+
+    // c passes the Done b and lands where a was; b keeps its place.
+    QVERIFY(manager.moveFile(files[2]->fileId, -1));
+    QCOMPARE(order(), QStringLiteral("cbade"));
+    QVERIFY(!manager.moveFile(files[2]->fileId, -1));
+    // A paused file moves; a Running or finished one does not.
+    QVERIFY(manager.moveFile(files[4]->fileId, -1));
+    QCOMPARE(order(), QStringLiteral("cbaed"));
+    QVERIFY(!manager.moveFile(files[3]->fileId, -1));
+    QVERIFY(!manager.moveFile(files[1]->fileId, 1));
+    QVERIFY(manager.moveFile(files[0]->fileId, 1));
+    QCOMPARE(order(), QStringLiteral("cbead"));
+    QVERIFY(manager.moveFile(files[0]->fileId, 1));
+    QVERIFY(!manager.moveFile(files[0]->fileId, 1));
+    QCOMPARE(order(), QStringLiteral("cbeda"));
+    QVERIFY(!manager.moveFile(files[0]->fileId, 0));
+    QVERIFY(!manager.moveFile(123456, -1));
 }
 
 void TestQueueManager::lookupsFollowThePathRules()

@@ -98,6 +98,19 @@ QByteArray ServiceProcess::log() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QList<qint64> ServiceProcess::uploadSizes() const
+{
+    QList<qint64> sizes;
+    for (const QByteArray& line : log().split('\n')) {
+        if (!line.contains("POST /api/Jobs ->"))
+            continue;
+        // "POST /api/Jobs -> 200 ... | N bytes in, M ms"
+        const QByteArray tail = line.mid(line.lastIndexOf('|') + 1).trimmed();
+        sizes << tail.left(tail.indexOf(' ')).toLongLong();
+    }
+    return sizes;
+}
+
 int ServiceProcess::exitCode() const
 {
     return process_.exitCode();

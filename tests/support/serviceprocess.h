@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,9 @@ public:
     QString errorString() const { return error_; }
     // Everything the service wrote on standard error so far: one line per request.
     QByteArray log() const;
+    // The body sizes of the uploads (POST /Jobs), in the order they arrived;
+    // tells files of different lengths apart.
+    QList<qint64> uploadSizes() const;
     int exitCode() const;
 
     static QString binaryPath();
