@@ -126,12 +126,19 @@ private:
 };
 
 // Starts the client, waits until its window is up, stops it; returns the log.
+// A client that ends or is not up within 30 s fails the current test.
 QString runOnce(const Sandbox& sandbox, int* exitCode = nullptr)
 {
     ClientRun run(sandbox);
     const QDeadlineTimer deadline(30000);
     while (!run.logged(kReady) && run.running() && !deadline.hasExpired())
         QTest::qWait(20);
+    if (!run.logged(kReady)) {
+        const QString why = run.running() ? QStringLiteral("was not up within 30 s") : QStringLiteral("ended before");
+        QTest::qFail(qPrintable(QStringLiteral("the client %1 logging \"%2\":\n%3")
+                                    .arg(why, QString::fromUtf8(kReady), run.log())),
+                     __FILE__, __LINE__);
+    }
     const int code = run.stop();
     if (exitCode)
         *exitCode = code;

@@ -35,6 +35,7 @@ private slots:
     void droppedFolderOrMissingFileIsRefused();
     void readOnlyDestinationIsRefused();
     void localProcessingThroughTheService();
+    void normalisationThatMakesNothingKeepsTheResult();
     void invalidPresetIsAFinalError();
     void failedJobCanBeResubmitted();
     void logoutPutsRunningFilesBackToWaiting();
@@ -225,6 +226,36 @@ void TestMainWindowService::localProcessingThroughTheService()
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
              (QStringList{"interview - Speech-nr -16 lufs.wav", "interview - Speech-nr -20 dbrms.wav",
                           "interview.wav"}));
+}
+
+// A mono file widened to dual mono for the service, then narrowed back to
+// mono for a target line without a unit: no final output is made, so the
+// file ends in Error and the downloaded stereo result stays on disk.
+void TestMainWindowService::normalisationThatMakesNothingKeepsTheResult()
+{
+    QVERIFY(startService());
+    const QString source = wav("interview.wav", 1, 2.0);
+    ProcessingOptions options;
+    options.fromWatchFolder = true;
+    options.monoProcessing_ConvertToDualStereo = true;
+    options.postProcessing_Arguments = QStringLiteral("normOp00: -16");
+    QueueFile* file = client->queue(source, dir->filePath("interview - Speech.wav"), options);
+    QVERIFY(file);
+    QVERIFY2(waitForState(file, QueueFileState::Error), file->toString().constData());
+
+    const QString message = QString::fromUtf8(file->errorMessage());
+    QVERIFY2(message.startsWith(QStringLiteral("Error post processing: No normalised file was made from ")),
+             qPrintable(message));
+    QVERIFY(file->retryable());
+    QVERIFY(file->outputFiles.isEmpty());
+    const QString download = QString::fromUtf8(file->destFile);
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY2(fixtures::readAudio(download, samples, rate, channels), qPrintable(download));
+    QCOMPARE(channels, 2);
+    QVERIFY(QFileInfo::exists(source));
+    QTRY_COMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("error"));
 }
 
 void TestMainWindowService::invalidPresetIsAFinalError()

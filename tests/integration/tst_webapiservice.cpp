@@ -25,6 +25,7 @@ QByteArray readAll(const QString& path)
 }
 
 // Polls the job until it leaves the running codes 3..7; returns its last status.
+// A job still running after 20 s fails the current test.
 JobInfo waitForJobEnd(WebAPI& api, int jobId)
 {
     QDeadlineTimer deadline(20000);
@@ -32,9 +33,11 @@ JobInfo waitForJobEnd(WebAPI& api, int jobId)
     while (!deadline.hasExpired()) {
         job = JobInfo::fromJson(api.getJob(jobId));
         if (job.status < 3 || job.status > 7)
-            break;
+            return job;
         QTest::qWait(20);
     }
+    QTest::qFail(qPrintable(QStringLiteral("job %1 still running after 20 s (status %2)").arg(jobId).arg(job.status)),
+                 __FILE__, __LINE__);
     return job;
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTest>
 #include <QThread>
 
 QJsonObject ApiClient::Reply::json() const
@@ -112,5 +113,10 @@ QJsonObject ApiClient::waitForJob(const QString& token, int jobId, int timeoutMs
             return job;
         QThread::msleep(20);
     }
+    const QString message = QStringLiteral("job %1 did not end within %2 ms (last status %3)")
+                                .arg(jobId)
+                                .arg(timeoutMs)
+                                .arg(job.value("status").toInt());
+    QTest::qFail(qPrintable(message), __FILE__, __LINE__);
     return job;
 }

@@ -36,7 +36,8 @@ public:
 
     // Logs in and returns the token, empty on failure.
     QString logIn(const QString& email, const QString& password);
-    // Polls GET /Jobs/{id} until the status is final (8 or more) or the time runs out.
+    // Polls GET /Jobs/{id} until the status is final (8 or more); when the time
+    // runs out first, the current test fails with the job's last status.
     QJsonObject waitForJob(const QString& token, int jobId, int timeoutMs = 30000);
 
 private:

@@ -27,7 +27,13 @@ Run runTool(const QStringList& arguments)
     QProcess tool;
     QObject::connect(&tool, &QProcess::readyReadStandardOutput, [&] { run.reads << tool.readAllStandardOutput(); });
     tool.start(kTool, arguments);
-    tool.waitForFinished(120000);
+    if (!tool.waitForFinished(120000)) {
+        tool.kill();
+        tool.waitForFinished(10000);
+        QTest::qFail("the denoise program did not end within 120 s", __FILE__, __LINE__);
+        run.exitCode = -1;
+        return run;
+    }
     run.reads << tool.readAllStandardOutput();
     run.reads.removeAll(QByteArray());
     run.error = tool.readAllStandardError();
