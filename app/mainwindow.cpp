@@ -20,7 +20,10 @@
 #include "dialogs/dlgloudness.h"
 #include "dialogs/dlgsetupwindow.h"
 #include "pipeline/queuefile.h"
+#include "pipeline/queuekeeper.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/queuerestorer.h"
+#include "pipeline/queuestore.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
 #include "video/ffmpegtool.h"
@@ -83,6 +86,11 @@ MainWindow::~MainWindow()
 {
     for (QTimer* timer : std::as_const(timers))
         timer->stop();
+    // The queue first: a file it holds is then never missing from it while
+    // settings.xml already records the file as seen.
+    if (queueKeeper)
+        queueKeeper->saveNow();
+    queueKeeper.reset();
     if (settings && queueManager)
         saveSettings();
     if (trayIcon)
@@ -136,6 +144,9 @@ void MainWindow::initialise()
     queueManager->setOnDestFileAdded(
         [registry](const QByteArray& destPath) { registry->queue_newDestFileAdded(destPath); });
     queueManager->setCredentials(settings->wUsername, settings->wPassword);
+    queuerestorer::restore(queuestore::load(queuestore::defaultPath()), *queueManager, *settings);
+    queueKeeper = std::make_unique<QueueKeeper>(*queueManager, queuestore::defaultPath());
+    queueKeeper->start();
 
     QueueManager* manager = queueManager;
     queueCycle = std::make_unique<CycleRunner>([manager] {

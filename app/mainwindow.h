@@ -17,6 +17,7 @@ class OutputRegistry;
 class QTimer;
 class QueueFile;
 class QueueFileWidget;
+class QueueKeeper;
 class QueueLists;
 class QueueManager;
 class Settings;
@@ -133,4 +134,6 @@ private:
     std::unique_ptr<videoSupport> videoQueue;
     std::unique_ptr<VideoTasks> videoTasks;
     std::unique_ptr<VersionCheck> versionCheck;
+    // queue.xml: the queue kept across restarts.
+    std::unique_ptr<QueueKeeper> queueKeeper;
 };

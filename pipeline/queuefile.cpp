@@ -68,6 +68,11 @@ void QueueFile::adoptResultPath()
     m_resultPath.clear();
 }
 
+QByteArray QueueFile::resultPath() const
+{
+    return lockedaccess::copy(m_lock, m_resultPath);
+}
+
 QueueFileState QueueFile::getState() const
 {
     return lockedaccess::copy(m_lock, m_state);

@@ -61,6 +61,13 @@ public:
     std::unique_ptr<PreProcessing> preProcessor;
     std::unique_ptr<PostProcessing> postProcessor;
 
+    // A file taken up again after a restart: the service's job to poll
+    // instead of a new upload (0: none), and whether its result is already
+    // on disk at destFile. Set before the record is queued; the cycle reads
+    // them when it hands the file to a session.
+    std::atomic<int> resumeJobId{0};
+    std::atomic<bool> resumeFromResult{false};
+
     // Sets originalSourceFile once; a second call throws
     // std::runtime_error("original source file already set").
     void setOriginalSourceFile(const QByteArray& path);
@@ -74,6 +81,8 @@ public:
     // The queue driver, as post-processing starts: a recorded result path
     // becomes destFile.
     void adoptResultPath();
+    // The downloaded result not yet adopted; empty when none.
+    QByteArray resultPath() const;
 
     QueueFileState getState() const;
     // Entering PreProcessing clears preProcessingDone, entering

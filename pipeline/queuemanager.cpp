@@ -264,12 +264,34 @@ void QueueManager::assignWaitingFile(SessionManager& session)
 {
     QMutexLocker queue(&m_queueLock);
     for (QueueFile* file : qAsConst(m_files)) {
+        if (file->resumeJobId > 0 && file->compareAndSetState(QueueFileState::Waiting, QueueFileState::Running)) {
+            resumeJob(session, *file);
+            return;
+        }
         if (file->compareAndSetState(QueueFileState::Waiting, QueueFileState::PreProcessing)) {
             file->sessionId = session.number();
             session.setCurrentFileId(file->fileId);
             return;
         }
     }
+}
+
+// A file submitted before a restart: the session polls its job (or takes
+// the result already on disk) with the file's preset for a new upload.
+void QueueManager::resumeJob(SessionManager& session, QueueFile& file)
+{
+    file.sessionId = session.number();
+    session.setCurrentFileId(file.fileId);
+    if (!session.selectPreset(file.presetName)) {
+        file.setState(QueueFileState::Error);
+        file.setErrorMessage("Invalid preset");
+        file.setRetryable(false);
+        session.release(true);
+        return;
+    }
+    const QByteArray dest = file.lockedDestFile();
+    session.resumeJob(file.resumeJobId.exchange(0), file.lockedSrcFile(), dest,
+                      file.resumeFromResult.exchange(false) ? dest : QByteArray());
 }
 
 // The queue driver pre-processes the file while the session waits; once
@@ -460,6 +482,17 @@ QByteArray QueueManager::uniqueDestination(const QString& src, const QString& de
     for (int n = 1; taken(candidate); ++n)
         candidate = info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(" (%1)").arg(n) + suffix;
     return QDir::toNativeSeparators(candidate).toUtf8();
+}
+
+QueueFile* QueueManager::restoreFile(std::unique_ptr<QueueFile> file)
+{
+    QMutexLocker queue(&m_queueLock);
+    QueueFile* record = file.get();
+    m_records.push_back(std::move(file));
+    m_files.append(record);
+    if (m_onDestFileAdded && !record->destFile.isEmpty())
+        m_onDestFileAdded(record->destFile);
+    return record;
 }
 
 void QueueManager::removeFile(int fileId)

@@ -101,6 +101,9 @@ public:
                               const ProcessingOptions& options);
     QueueFile* addFileToQueue(const QByteArray& src, int priority, const QByteArray& dest,
                               const QByteArray& presetName, const ProcessingOptions& options);
+    // Appends a record taken up again after a restart as it is (no new
+    // destination name) and reports its destination like addFileToQueue.
+    QueueFile* restoreFile(std::unique_ptr<QueueFile> file);
     void removeFile(int fileId);
     // Queue control. A Waiting file is paused: the cycle hands it to no
     // session until it is resumed, which puts it back to Waiting. Each is
@@ -146,6 +149,7 @@ private:
     void serveSessions(bool pause, bool verbose, bool serving);
     void serveSession(SessionManager& session, int sessionState, bool serving);
     void assignWaitingFile(SessionManager& session);
+    void resumeJob(SessionManager& session, QueueFile& file);
     void handOverPreProcessed(SessionManager& session, bool serving);
     void takeResult(SessionManager& session);
     void takeError(SessionManager& session);

@@ -209,6 +209,31 @@ void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
     setStateLocked(Uploading, true);
 }
 
+void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath)
+{
+    QMutexLocker lock(&m_stateLock);
+    m_cancelRequested = false;
+    m_dstFile = dst;
+    m_srcFile = src;
+    m_jobId = jobId;
+    m_jobStatusText.clear();
+    ++m_epoch;
+    if (resultPath.isEmpty()) {
+        setStateLocked(Processing, true);
+        return;
+    }
+    m_srcFile.clear();
+    m_resultPath = resultPath;
+    setStateLocked(JobReady, true);
+}
+
+int SessionManager::submittedJobId() const
+{
+    QMutexLocker lock(&m_stateLock);
+    const bool submitted = m_state == Processing || m_state == Downloading || m_state == JobReady;
+    return submitted ? m_jobId.load() : 0;
+}
+
 bool SessionManager::release(bool clearFile)
 {
     if (!m_running)
@@ -439,6 +464,13 @@ void SessionManager::processingStep(const Snapshot& current)
         std::fflush(stdout);
     }
     applyOutcome(current.epoch, [&] {
+        // Only a job taken up after a restart still has its source here (an
+        // upload clears it): a job the service has forgotten is uploaded anew.
+        if (object.isEmpty() && error.startsWith(QLatin1String("404")) && !m_srcFile.isEmpty()) {
+            qDebug() << "Job" << m_jobId.load() << "is unknown to the service; uploading the file again";
+            setStateLocked(Uploading, true);
+            return;
+        }
         if (object.isEmpty()) {
             failStepLocked(error);
             return;

@@ -69,6 +69,15 @@ public:
     bool selectPreset(const QByteArray& entry);
     void submitFile(const QByteArray& src, const QByteArray& dst);
     bool release(bool clearFile);
+    // Takes up a job submitted before a restart instead of uploading again:
+    // with a result path the result is already on disk and the session
+    // reports JobReady at once; otherwise it polls jobId and downloads the
+    // result to dst. If the service no longer knows the job (404), src is
+    // uploaded as a new job, so that the file is never lost.
+    void resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath);
+    // The job of the current file once it has been submitted (polling,
+    // downloading or downloaded), 0 before the upload has succeeded.
+    int submittedJobId() const;
     // Releases the session and its file only while it uploads the file or
     // polls its job; a download in progress or a result already on disk is
     // left alone. Decided under the state mutex, so a step that ends at the

@@ -9,6 +9,7 @@
 #include "app/mainwindow.h"
 #include "audio/audiolibrary.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/queuestore.h"
 #include "settings/folderwatcher.h"
 #include "settings/settings.h"
 
@@ -95,6 +96,8 @@ int main(int argc, char** argv)
     }
     auto window = std::make_unique<MainWindow>();
     window->setContext(&settings, &manager);
+    // Each run starts with an empty queue, not with the last run's.
+    QFile::remove(queuestore::defaultPath());
     window->initialise();
     if (!QTest::qWaitFor([&] { return !manager.presets().isEmpty(); }, 20000)) {
         std::fprintf(stderr, "log-in failed\n");

@@ -23,6 +23,7 @@
 #include "app/queuefilewidget.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/queuestore.h"
 #include "settings/processingoptions.h"
 #include "settings/settings.h"
 
@@ -53,6 +54,8 @@ struct Bench {
     Bench()
     {
         window.setContext(&settings, &manager);
+        // Each run starts with an empty queue, not with the last run's.
+        QFile::remove(queuestore::defaultPath());
         window.initialise();
         window.resize(900, 700);
         window.show();

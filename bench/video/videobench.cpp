@@ -9,12 +9,14 @@
 #include "dialogs/dlgaddfile.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/queuestore.h"
 #include "settings/settings.h"
 #include "video/ffmpegtool.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -46,6 +48,8 @@ int main(int argc, char* argv[])
         return 1;
     MainWindow window;
     window.setContext(&settings, &manager);
+    // Each run starts with an empty queue, not with the last run's.
+    QFile::remove(queuestore::defaultPath());
     window.initialise();
 
     QElapsedTimer clock;

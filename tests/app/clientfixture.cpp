@@ -1,8 +1,11 @@
 #include "clientfixture.h"
 
+#include "pipeline/queuestore.h"
+
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QTabWidget>
 #include <QTest>
@@ -10,6 +13,9 @@
 ClientFixture::ClientFixture()
     : window(std::make_unique<MainWindow>())
 {
+    // Every test starts with an empty queue, not with the one the window of
+    // the previous test saved at its end.
+    QFile::remove(queuestore::defaultPath());
     // The welcome wizard is tested on its own; here it would stop every test.
     settings.showFirstTime_AddWatchFolderDialog = false;
     window->setContext(&settings, &manager);

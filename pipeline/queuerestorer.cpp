@@ -1,0 +1,135 @@
+#include "pipeline/queuerestorer.h"
+
+#include "pipeline/queuemanager.h"
+#include "settings/platform.h"
+#include "settings/settings.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <memory>
+
+namespace queuerestorer {
+
+namespace {
+
+bool exists(const QByteArray& path)
+{
+    return !path.isEmpty() && QFileInfo::exists(QString::fromUtf8(path));
+}
+
+std::unique_ptr<QueueFile> recordOf(const StoredFile& stored)
+{
+    auto file = std::make_unique<QueueFile>(stored.presetName);
+    file->srcFile = stored.srcFile;
+    file->destFile = stored.destFile;
+    file->setOriginalSourceFile(stored.originalSourceFile);
+    file->priority = stored.priority;
+    file->options = stored.options;
+    file->watchFolder = stored.watchFolder;
+    file->outputFiles = stored.outputFiles;
+    file->convertedToStereo = stored.convertedToStereo;
+    file->preProcessingStatus = stored.preProcessingStatus;
+    file->deleteAfterSubmission = stored.deleteAfterSubmission;
+    file->preProcessingOperations = stored.preProcessingOperations;
+    file->setErrorMessage(stored.errorMessage);
+    file->setRetryable(stored.retryable);
+    file->setState(stored.state);
+    return file;
+}
+
+// Back to the start of the local steps, from the file the user queued.
+void startAgain(QueueFile& file)
+{
+    file.srcFile = file.originalSourceFile;
+    file.convertedToStereo = false;
+    file.preProcessingStatus = 6;
+    file.deleteAfterSubmission = false;
+    file.preProcessingOperations = 0;
+    file.setState(QueueFileState::Waiting);
+}
+
+void resumeSubmitted(QueueFile& file, int jobId)
+{
+    if (!exists(file.srcFile))
+        file.srcFile = file.originalSourceFile;
+    file.resumeJobId = jobId;
+    file.setState(QueueFileState::Waiting);
+}
+
+void failMissingSource(QueueFile& file)
+{
+    file.setErrorMessage("Source file no longer exists");
+    file.setRetryable(false);
+    file.setState(QueueFileState::Error);
+}
+
+// Puts the record into the state it resumes from.
+void prepare(QueueFile& file, const StoredFile& stored)
+{
+    switch (stored.state) {
+    case QueueFileState::Waiting:
+    case QueueFileState::Paused:
+        if (!exists(file.srcFile))
+            failMissingSource(file);
+        break;
+    case QueueFileState::PreProcessing:
+        startAgain(file);
+        break;
+    case QueueFileState::Running:
+        if (stored.jobId > 0)
+            resumeSubmitted(file, stored.jobId);
+        else
+            startAgain(file);
+        break;
+    case QueueFileState::PostProcessing:
+        if (stored.jobId > 0) {
+            resumeSubmitted(file, stored.jobId);
+            file.resumeFromResult = exists(file.destFile);
+        } else {
+            startAgain(file);
+        }
+        break;
+    default: break;
+    }
+    if (file.getState() == QueueFileState::Waiting && file.resumeJobId == 0 && !exists(file.srcFile))
+        failMissingSource(file);
+}
+
+void noteSeenInWatchedFolder(const QueueFile& file, Settings& settings)
+{
+    if (!file.options.fromWatchFolder)
+        return;
+    ScanPath* folder =
+        settings.findScanPath(file.options.watchFolderPath, file.options.outputPath, file.options.preset.toUtf8());
+    const QString source = QString::fromUtf8(file.originalSourceFile);
+    if (!folder || !QFileInfo::exists(source))
+        return;
+    const QString key = platform::pathKey(source);
+    const bool known = std::any_of(folder->scannedFiles.cbegin(), folder->scannedFiles.cend(),
+                                   [&key](const ScannedFile& seen) { return platform::pathKey(seen.filePath) == key; });
+    if (!known)
+        folder->scannedFiles.append({source, QFileInfo(source).size(), ScanPath::fileDigest(source)});
+}
+
+} // namespace
+
+int restore(const QList<StoredFile>& files, QueueManager& manager, Settings& settings)
+{
+    int restored = 0;
+    for (const StoredFile& stored : files) {
+        if (stored.state == QueueFileState::Done || stored.state == QueueFileState::Canceled)
+            continue;
+        std::unique_ptr<QueueFile> file = recordOf(stored);
+        prepare(*file, stored);
+        noteSeenInWatchedFolder(*file, settings);
+        manager.restoreFile(std::move(file));
+        ++restored;
+    }
+    if (restored > 0)
+        qDebug() << "Restored" << restored << "files of the saved queue";
+    return restored;
+}
+
+} // namespace queuerestorer

@@ -1,0 +1,290 @@
+#include "pipeline/queuestore.h"
+
+#include "pipeline/queuemanager.h"
+#include "settings/naming.h"
+#include "settings/xmlfields.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QHash>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace queuestore {
+
+namespace {
+
+const QString kRoot = QStringLiteral("Queue");
+const QString kFile = QStringLiteral("File");
+const QString kOptions = QStringLiteral("options");
+constexpr int kFormatVersion = 1;
+
+bool isKept(QueueFileState state)
+{
+    return state != QueueFileState::Done && state != QueueFileState::Canceled;
+}
+
+StoredFile storedFrom(const QueueFile& file, int jobId)
+{
+    StoredFile stored;
+    stored.state = file.getState();
+    stored.jobId = jobId;
+    stored.srcFile = file.lockedSrcFile();
+    const QByteArray result = file.resultPath();
+    stored.destFile = result.isEmpty() ? file.lockedDestFile() : result;
+    stored.originalSourceFile = file.originalSourceFile;
+    stored.presetName = file.presetName;
+    stored.priority = file.priority;
+    stored.options = file.options;
+    stored.watchFolder = file.watchFolder;
+    stored.outputFiles = file.outputFiles;
+    stored.errorMessage = file.errorMessage();
+    stored.retryable = file.retryable();
+    stored.convertedToStereo = file.convertedToStereo;
+    stored.preProcessingStatus = file.preProcessingStatus;
+    stored.deleteAfterSubmission = file.deleteAfterSubmission;
+    stored.preProcessingOperations = file.preProcessingOperations;
+    return stored;
+}
+
+// Fields that hold their default are left out; reading starts from the
+// defaults, so the file stays small and quick to write.
+void boolIf(QXmlStreamWriter& w, const char* name, bool value, bool byDefault)
+{
+    if (value != byDefault)
+        xmlfields::writeBool(w, QLatin1String(name), value);
+}
+
+template <typename Text>
+void textIf(QXmlStreamWriter& w, const char* name, const Text& value, const Text& byDefault)
+{
+    if (value != byDefault)
+        xmlfields::writeText(w, QLatin1String(name), value);
+}
+
+void numberIf(QXmlStreamWriter& w, const char* name, int value, int byDefault)
+{
+    if (value != byDefault)
+        xmlfields::writeText(w, QLatin1String(name), QString::number(value));
+}
+
+void writeOptions(QXmlStreamWriter& w, const ProcessingOptions& o)
+{
+    static const ProcessingOptions d;
+    w.writeStartElement(kOptions);
+    boolIf(w, "fromWatchFolder", o.fromWatchFolder, d.fromWatchFolder);
+    textIf(w, "watchFolderPath", o.watchFolderPath, d.watchFolderPath);
+    boolIf(w, "showDialog", o.showDialog, d.showDialog);
+    textIf(w, "preset", o.preset, d.preset);
+    textIf(w, "outputPath", o.outputPath, d.outputPath);
+    textIf(w, "outputSuffix", o.outputSuffix, d.outputSuffix);
+    boolIf(w, "enabled", o.enabled, d.enabled);
+    boolIf(w, "encodeToMP3", o.encodeToMP3, d.encodeToMP3);
+    boolIf(w, "deleteWAVafterMP3Encoding", o.deleteWAVafterMP3Encoding, d.deleteWAVafterMP3Encoding);
+    boolIf(w, "cleanUpIntermediate", o.cleanUpIntermediate, d.cleanUpIntermediate);
+    textIf(w, "encodeToMP3_bitRate", o.encodeToMP3_bitRate, d.encodeToMP3_bitRate);
+    textIf(w, "encodeToMP3_suffix", o.encodeToMP3_suffix, d.encodeToMP3_suffix);
+    textIf(w, "postProcessing_Arguments", o.postProcessing_Arguments, d.postProcessing_Arguments);
+    textIf(w, "preProcessing_Arguments", o.preProcessing_Arguments, d.preProcessing_Arguments);
+    boolIf(w, "monoProcessing_ConvertToDualStereo", o.monoProcessing_ConvertToDualStereo,
+           d.monoProcessing_ConvertToDualStereo);
+    boolIf(w, "monoProcessing_KeepConverted", o.monoProcessing_KeepConverted, d.monoProcessing_KeepConverted);
+    numberIf(w, "preProcessing_Result", o.preProcessing_Result, d.preProcessing_Result);
+    w.writeEndElement();
+}
+
+void writeFile(QXmlStreamWriter& w, const StoredFile& f)
+{
+    static const StoredFile d;
+    w.writeStartElement(kFile);
+    w.writeAttribute(QStringLiteral("state"), QString::number(int(f.state)));
+    w.writeAttribute(QStringLiteral("jobId"), QString::number(f.jobId));
+    xmlfields::writeText(w, QStringLiteral("originalSourceFile"), f.originalSourceFile);
+    // The source and the destination are written even when empty.
+    xmlfields::writeText(w, QStringLiteral("srcFile"), f.srcFile);
+    xmlfields::writeText(w, QStringLiteral("destFile"), f.destFile);
+    textIf(w, "presetName", f.presetName, d.presetName);
+    numberIf(w, "priority", f.priority, d.priority);
+    textIf(w, "watchFolder", f.watchFolder, d.watchFolder);
+    for (const QByteArray& output : f.outputFiles)
+        xmlfields::writeText(w, QStringLiteral("outputFile"), output);
+    textIf(w, "errorMessage", f.errorMessage, d.errorMessage);
+    boolIf(w, "retryable", f.retryable, d.retryable);
+    boolIf(w, "convertedToStereo", f.convertedToStereo, d.convertedToStereo);
+    numberIf(w, "preProcessingStatus", f.preProcessingStatus, d.preProcessingStatus);
+    boolIf(w, "deleteAfterSubmission", f.deleteAfterSubmission, d.deleteAfterSubmission);
+    numberIf(w, "preProcessingOperations", f.preProcessingOperations, d.preProcessingOperations);
+    writeOptions(w, f.options);
+    w.writeEndElement();
+}
+
+int readInt(QXmlStreamReader& r)
+{
+    return xmlfields::readText(r).toInt();
+}
+
+void readOptions(QXmlStreamReader& r, ProcessingOptions& o)
+{
+    using namespace xmlfields;
+    while (r.readNextStartElement()) {
+        const QStringView n = r.name();
+        if (n == u"fromWatchFolder") o.fromWatchFolder = readBool(r);
+        else if (n == u"watchFolderPath") o.watchFolderPath = readText(r);
+        else if (n == u"showDialog") o.showDialog = readBool(r);
+        else if (n == u"preset") o.preset = readText(r);
+        else if (n == u"outputPath") o.outputPath = readText(r);
+        else if (n == u"outputSuffix") o.outputSuffix = readText(r);
+        else if (n == u"enabled") o.enabled = readBool(r);
+        else if (n == u"encodeToMP3") o.encodeToMP3 = readBool(r);
+        else if (n == u"deleteWAVafterMP3Encoding") o.deleteWAVafterMP3Encoding = readBool(r);
+        else if (n == u"cleanUpIntermediate") o.cleanUpIntermediate = readBool(r);
+        else if (n == u"encodeToMP3_bitRate") o.encodeToMP3_bitRate = readText(r);
+        else if (n == u"encodeToMP3_suffix") o.encodeToMP3_suffix = readText(r);
+        else if (n == u"postProcessing_Arguments") o.postProcessing_Arguments = readText(r);
+        else if (n == u"preProcessing_Arguments") o.preProcessing_Arguments = readText(r);
+        else if (n == u"monoProcessing_ConvertToDualStereo") o.monoProcessing_ConvertToDualStereo = readBool(r);
+        else if (n == u"monoProcessing_KeepConverted") o.monoProcessing_KeepConverted = readBool(r);
+        else if (n == u"preProcessing_Result") o.preProcessing_Result = readInt(r);
+        else r.skipCurrentElement();
+    }
+}
+
+bool readFile(QXmlStreamReader& r, StoredFile& f)
+{
+    using namespace xmlfields;
+    const int state = r.attributes().value(QLatin1String("state")).toInt();
+    if (state < int(QueueFileState::Waiting) || state > int(QueueFileState::Canceled)) {
+        r.raiseError(QStringLiteral("unknown file state %1").arg(state));
+        return false;
+    }
+    f.state = QueueFileState(state);
+    f.jobId = r.attributes().value(QLatin1String("jobId")).toInt();
+    while (r.readNextStartElement()) {
+        const QStringView n = r.name();
+        if (n == u"srcFile") f.srcFile = readText(r).toUtf8();
+        else if (n == u"destFile") f.destFile = readText(r).toUtf8();
+        else if (n == u"originalSourceFile") f.originalSourceFile = readText(r).toUtf8();
+        else if (n == u"presetName") f.presetName = readText(r).toUtf8();
+        else if (n == u"priority") f.priority = readInt(r);
+        else if (n == u"watchFolder") f.watchFolder = readText(r).toUtf8();
+        else if (n == u"outputFile") f.outputFiles.append(readText(r).toUtf8());
+        else if (n == u"errorMessage") f.errorMessage = readText(r).toUtf8();
+        else if (n == u"retryable") f.retryable = readBool(r);
+        else if (n == u"convertedToStereo") f.convertedToStereo = readBool(r);
+        else if (n == u"preProcessingStatus") f.preProcessingStatus = readInt(r);
+        else if (n == u"deleteAfterSubmission") f.deleteAfterSubmission = readBool(r);
+        else if (n == u"preProcessingOperations") f.preProcessingOperations = readInt(r);
+        else if (n == kOptions) readOptions(r, f.options);
+        else r.skipCurrentElement();
+    }
+    if (f.originalSourceFile.isEmpty() && !r.hasError())
+        r.raiseError(QStringLiteral("a file without its source"));
+    return !r.hasError();
+}
+
+} // namespace
+
+QString defaultPath()
+{
+    return naming::appConfigFolder() + QStringLiteral("/queue.xml");
+}
+
+QList<StoredFile> take(const QueueManager& manager)
+{
+    QHash<int, int> jobOfFile;
+    for (int slot = 0; slot < QueueManager::kMaxSessions; ++slot) {
+        const SessionManager* session = manager.session(slot);
+        if (!session)
+            continue;
+        const int fileId = session->currentFileId();
+        const int jobId = session->submittedJobId();
+        // A session that changed files between the two reads is read again
+        // at the next save, within a second.
+        if (fileId != 0 && jobId > 0 && session->currentFileId() == fileId)
+            jobOfFile.insert(fileId, jobId);
+    }
+    QList<StoredFile> stored;
+    for (const QueueFile* file : manager.snapshot()) {
+        if (isKept(file->getState()))
+            stored.append(storedFrom(*file, jobOfFile.value(file->fileId)));
+    }
+    return stored;
+}
+
+QByteArray serialise(const QList<StoredFile>& files)
+{
+    QByteArray text;
+    QXmlStreamWriter w(&text);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    w.writeStartElement(kRoot);
+    w.writeAttribute(QStringLiteral("version"), QString::number(kFormatVersion));
+    for (const StoredFile& file : files)
+        writeFile(w, file);
+    w.writeEndElement();
+    w.writeEndDocument();
+    return text;
+}
+
+bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error)
+{
+    files.clear();
+    QXmlStreamReader r(text);
+    if (!r.readNextStartElement() || r.name() != kRoot) {
+        error = r.hasError() ? r.errorString() : QStringLiteral("no Queue element");
+        return false;
+    }
+    while (r.readNextStartElement()) {
+        if (r.name() != kFile) {
+            r.skipCurrentElement();
+            continue;
+        }
+        StoredFile file;
+        if (!readFile(r, file))
+            break;
+        files.append(file);
+    }
+    // Anything after the root element (a torn or doubled file) is an error too.
+    while (!r.atEnd() && !r.hasError())
+        r.readNext();
+    if (r.hasError()) {
+        error = QStringLiteral("line %1: %2").arg(r.lineNumber()).arg(r.errorString());
+        files.clear();
+        return false;
+    }
+    return true;
+}
+
+bool write(const QString& path, const QByteArray& text)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        qWarning().noquote() << "Error writing" << path << ":" << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QList<StoredFile> load(const QString& path)
+{
+    QList<StoredFile> files;
+    QFile file(path);
+    if (!file.exists())
+        return files;
+    QString error;
+    if (file.open(QIODevice::ReadOnly) && parse(file.readAll(), files, error))
+        return files;
+    if (error.isEmpty())
+        error = file.errorString();
+    file.close();
+    const QString bad = path + QStringLiteral(".bad");
+    QFile::remove(bad);
+    const bool renamed = QFile::rename(path, bad);
+    qWarning().noquote() << "The saved queue" << path << "cannot be read (" + error + ");"
+                         << (renamed ? "renamed to " + bad + "; starting with an empty queue"
+                                     : QStringLiteral("it could not be renamed; starting with an empty queue"));
+    return {};
+}
+
+} // namespace queuestore

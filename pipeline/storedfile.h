@@ -1,0 +1,33 @@
+#pragma once
+
+#include "pipeline/queuefilestate.h"
+#include "settings/processingoptions.h"
+
+#include <QByteArray>
+#include <QList>
+
+// One queued file as queue.xml keeps it: what is needed to take the file up
+// again after a restart. Plain values, copied from a QueueFile on the GUI
+// thread and written by another thread.
+struct StoredFile {
+    QueueFileState state = QueueFileState::Waiting;
+    // The service's job for a file that was already submitted; 0 for none.
+    int jobId = 0;
+    QByteArray srcFile;
+    QByteArray destFile;
+    QByteArray originalSourceFile;
+    QByteArray presetName;
+    int priority = 0;
+    ProcessingOptions options;
+    QByteArray watchFolder;
+    QList<QByteArray> outputFiles;
+    QByteArray errorMessage;
+    bool retryable = false;
+    bool convertedToStereo = false;
+    int preProcessingStatus = 6;
+    bool deleteAfterSubmission = false;
+    qint32 preProcessingOperations = 0;
+
+    bool operator==(const StoredFile& other) const;
+    bool operator!=(const StoredFile& other) const { return !(*this == other); }
+};

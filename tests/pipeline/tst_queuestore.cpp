@@ -1,0 +1,262 @@
+// queue.xml: the format read back field for field, the atomic writer on its
+// own thread, a file that cannot be read, the copy taken from a live queue,
+// and the states the restorer puts each kind of saved file into.
+#include "pipeline/queuemanager.h"
+#include "pipeline/queuerestorer.h"
+#include "pipeline/queuesaver.h"
+#include "pipeline/queuestore.h"
+#include "settings/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString touch(const QString& path, const QByteArray& content = "audio")
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return QDir::toNativeSeparators(path);
+}
+
+StoredFile storedFile(const QString& source, QueueFileState state, int jobId = 0)
+{
+    StoredFile f;
+    f.state = state;
+    f.jobId = jobId;
+    f.srcFile = source.toUtf8();
+    f.originalSourceFile = f.srcFile;
+    f.destFile = (source + ".out.wav").toUtf8();
+    f.presetName = "1: Speech -16 LUFS";
+    f.priority = 100;
+    return f;
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestQueueStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyFieldReadsBack();
+    void unreadableFileBecomesBad();
+    void saverWritesTheNewestCopy();
+    void takeKeepsOrderAndLeavesDoneOut();
+    void restoreResumesEachState();
+    void restoredWatchedFileIsRecordedAsSeen();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestQueueStore::everyFieldReadsBack()
+{
+    StoredFile full = storedFile(QStringLiteral("C:\\in\\ä b.wav"), QueueFileState::PostProcessing, 4711);
+    full.srcFile = "C:\\in\\ä b-denoised.wav";
+    full.watchFolder = "C:\\in";
+    full.outputFiles = {"C:\\out\\a.wav", "C:\\out\\b <&>.wav"};
+    full.errorMessage = "Error: \"quoted\" & <tagged>";
+    full.retryable = true;
+    full.convertedToStereo = true;
+    full.preProcessingStatus = 3;
+    full.deleteAfterSubmission = true;
+    full.preProcessingOperations = 5;
+    ProcessingOptions& o = full.options;
+    o.fromWatchFolder = true;
+    o.watchFolderPath = QStringLiteral("C:\\in");
+    o.showDialog = true;
+    o.preset = QStringLiteral("2: Music");
+    o.outputPath = QStringLiteral("C:\\out");
+    o.outputSuffix = QStringLiteral("-x");
+    o.enabled = false;
+    o.encodeToMP3 = true;
+    o.deleteWAVafterMP3Encoding = true;
+    o.cleanUpIntermediate = false;
+    o.encodeToMP3_bitRate = QStringLiteral("320");
+    o.encodeToMP3_suffix = QStringLiteral("-mp3");
+    o.postProcessing_Arguments = QStringLiteral("normOp00:-16\nnormOp00:-23");
+    o.preProcessing_Arguments = QStringLiteral("nredOp00:1\nmstOp00");
+    o.monoProcessing_ConvertToDualStereo = true;
+    o.monoProcessing_KeepConverted = true;
+    o.preProcessing_Result = 6;
+    const QList<StoredFile> files{storedFile("a.wav", QueueFileState::Paused), full,
+                                  storedFile("c.wav", QueueFileState::Error)};
+
+    QList<StoredFile> read;
+    QString error;
+    QVERIFY2(queuestore::parse(queuestore::serialise(files), read, error), qPrintable(error));
+    QCOMPARE(read.size(), 3);
+    QVERIFY(read == files);
+    QVERIFY(queuestore::parse(queuestore::serialise({}), read, error));
+    QVERIFY(read.isEmpty());
+}
+
+void TestQueueStore::unreadableFileBecomesBad()
+{
+    const QByteArray whole = queuestore::serialise({storedFile("a.wav", QueueFileState::Waiting)});
+    const QList<QByteArray> broken{whole.left(whole.size() / 2), whole + whole, "not xml at all",
+                                   QByteArray(whole).replace("state=\"1\"", "state=\"42\"")};
+    const QString path = m_dir.filePath("queue.xml");
+    for (const QByteArray& text : broken) {
+        touch(path, text);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read.*renamed to .*queue.xml.bad"));
+        QVERIFY(queuestore::load(path).isEmpty());
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(contentOf(path + ".bad"), text);
+    }
+    QVERIFY(queuestore::load(m_dir.filePath("missing.xml")).isEmpty());
+}
+
+void TestQueueStore::saverWritesTheNewestCopy()
+{
+    const QString path = m_dir.filePath("saved.xml");
+    QList<StoredFile> files;
+    {
+        QueueSaver saver(path);
+        for (int i = 0; i < 50; ++i) {
+            files.append(storedFile(QStringLiteral("f%1.wav").arg(i), QueueFileState::Waiting));
+            saver.save(files);
+        }
+        saver.flush();
+        QVERIFY(saver.writes() >= 1);
+        QVERIFY(queuestore::load(path) == files);
+        files.removeFirst();
+        saver.save(files);
+    }
+    // The destructor writes what was handed over last before it joins.
+    QVERIFY(queuestore::load(path) == files);
+    QVERIFY(!QFile::exists(path + ".bad"));
+}
+
+void TestQueueStore::takeKeepsOrderAndLeavesDoneOut()
+{
+    QueueManager manager;
+    QList<QueueFile*> files;
+    for (const char* name : {"t1.wav", "t2.wav", "t3.wav", "t4.wav"}) {
+        const QString source = touch(m_dir.filePath(name));
+        files.append(manager.addFileToQueue(source, 10, source + ".out.wav", "3: Voice", ProcessingOptions()));
+        QVERIFY(files.last());
+    }
+    files[0]->setState(QueueFileState::Done);
+    files[1]->setState(QueueFileState::Error);
+    files[1]->setErrorMessage("Error processing file (err 9)");
+    files[1]->setRetryable(true);
+    files[2]->setState(QueueFileState::Canceled);
+    files[3]->setState(QueueFileState::Paused);
+
+    const QList<StoredFile> taken = queuestore::take(manager);
+    QCOMPARE(taken.size(), 2);
+    QCOMPARE(taken[0].srcFile, files[1]->srcFile);
+    QCOMPARE(taken[0].state, QueueFileState::Error);
+    QCOMPARE(taken[0].errorMessage, QByteArray("Error processing file (err 9)"));
+    QVERIFY(taken[0].retryable);
+    QCOMPARE(taken[1].state, QueueFileState::Paused);
+    QCOMPARE(taken[1].presetName, QByteArray("3: Voice"));
+    QCOMPARE(taken[1].priority, 10);
+}
+
+void TestQueueStore::restoreResumesEachState()
+{
+    const QString original = touch(m_dir.filePath("orig.wav"));
+    const QString processed = touch(m_dir.filePath("orig-denoised.wav"));
+    const QString result = touch(m_dir.filePath("result.wav"));
+    StoredFile preProcessing = storedFile(original, QueueFileState::PreProcessing);
+    preProcessing.srcFile = processed.toUtf8();
+    preProcessing.preProcessingStatus = 0;
+    StoredFile uploading = storedFile(original, QueueFileState::Running);
+    StoredFile submitted = storedFile(original, QueueFileState::Running, 17);
+    submitted.srcFile = processed.toUtf8();
+    StoredFile downloaded = storedFile(original, QueueFileState::PostProcessing, 18);
+    downloaded.destFile = result.toUtf8();
+    StoredFile resultGone = storedFile(original, QueueFileState::PostProcessing, 19);
+    StoredFile error = storedFile(original, QueueFileState::Error);
+    error.errorMessage = "Invalid audio file format";
+    const QList<StoredFile> saved{storedFile(original, QueueFileState::Waiting),
+                                  storedFile(original, QueueFileState::Paused),
+                                  preProcessing,
+                                  uploading,
+                                  submitted,
+                                  downloaded,
+                                  resultGone,
+                                  error,
+                                  storedFile(original, QueueFileState::Done),
+                                  storedFile(m_dir.filePath("vanished.wav"), QueueFileState::Waiting),
+                                  storedFile(m_dir.filePath("vanished2.wav"), QueueFileState::PreProcessing)};
+    QueueManager manager;
+    Settings settings;
+    QCOMPARE(queuerestorer::restore(saved, manager, settings), 10);
+    const QList<QueueFile*> files = manager.snapshot();
+    QCOMPARE(files.size(), 10);
+
+    QCOMPARE(files[0]->getState(), QueueFileState::Waiting);
+    QCOMPARE(files[1]->getState(), QueueFileState::Paused);
+    // Pre-processing starts again from the queued source.
+    QCOMPARE(files[2]->getState(), QueueFileState::Waiting);
+    QCOMPARE(files[2]->srcFile, original.toUtf8());
+    QCOMPARE(files[2]->preProcessingStatus, 6);
+    QCOMPARE(files[3]->getState(), QueueFileState::Waiting);
+    QCOMPARE(files[3]->resumeJobId.load(), 0);
+    // Submitted: the job is polled; the uploaded copy is kept for a new upload.
+    QCOMPARE(files[4]->getState(), QueueFileState::Waiting);
+    QCOMPARE(files[4]->resumeJobId.load(), 17);
+    QCOMPARE(files[4]->srcFile, processed.toUtf8());
+    QVERIFY(!files[4]->resumeFromResult);
+    QCOMPARE(files[5]->resumeJobId.load(), 18);
+    QVERIFY(files[5]->resumeFromResult);
+    QCOMPARE(files[6]->resumeJobId.load(), 19);
+    QVERIFY(!files[6]->resumeFromResult);
+    QCOMPARE(files[7]->getState(), QueueFileState::Error);
+    QCOMPARE(files[7]->errorMessage(), QByteArray("Invalid audio file format"));
+    for (int i : {8, 9}) {
+        QCOMPARE(files[i]->getState(), QueueFileState::Error);
+        QCOMPARE(files[i]->errorMessage(), QByteArray("Source file no longer exists"));
+    }
+    QCOMPARE(files[0]->presetName, QByteArray("1: Speech -16 LUFS"));
+    QCOMPARE(files[0]->priority, 100);
+    QVERIFY(files[0]->fileId != files[1]->fileId);
+}
+
+void TestQueueStore::restoredWatchedFileIsRecordedAsSeen()
+{
+    QTemporaryDir watched;
+    const QString known = touch(watched.filePath("known.wav"));
+    const QString lost = touch(watched.filePath("lost.wav"), "lost record");
+    Settings settings;
+    ScanPath folder;
+    folder.path = QDir::toNativeSeparators(watched.path());
+    folder.preset = "1: Speech -16 LUFS";
+    folder.scannedFiles.append({known, 5, ScanPath::fileDigest(known)});
+    settings.addScanPath(folder);
+    QList<StoredFile> saved;
+    for (const QString& source : {known, lost}) {
+        StoredFile f = storedFile(source, QueueFileState::Waiting);
+        f.options.fromWatchFolder = true;
+        f.options.watchFolderPath = folder.path;
+        f.options.preset = QString::fromUtf8(folder.preset);
+        saved.append(f);
+    }
+    QueueManager manager;
+    QCOMPARE(queuerestorer::restore(saved, manager, settings), 2);
+    const QList<ScannedFile> seen = settings.scanPaths().first().scannedFiles;
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen[1].filePath, lost);
+    QCOMPARE(seen[1].fileSize, qint64(11));
+    QCOMPARE(seen[1].MD5, ScanPath::fileDigest(lost));
+
+    QStringList newFiles;
+    QStringList vanished;
+    settings.scanPathRecords().first().scan(false, newFiles, vanished);
+    QVERIFY2(newFiles.isEmpty(), qPrintable(newFiles.join(", ")));
+}
+
+QTEST_GUILESS_MAIN(TestQueueStore)
+#include "tst_queuestore.moc"
