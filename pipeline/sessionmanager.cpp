@@ -199,14 +199,18 @@ void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
     getState(state);
     if (state == Uploading || state == Downloading)
         abortRequest(false);
-    QMutexLocker lock(&m_stateLock);
-    m_cancelRequested = false;
-    m_dstFile = dst;
-    m_srcFile = src;
-    // The session goes to Uploading at once, so that the queue manager never
-    // sees it waiting with a file that is already Running.
-    ++m_epoch;
-    setStateLocked(Uploading, true);
+    {
+        QMutexLocker lock(&m_stateLock);
+        m_cancelRequested = false;
+        m_dstFile = dst;
+        m_srcFile = src;
+        // The session goes to Uploading at once, so that the queue manager never
+        // sees it waiting with a file that is already Running.
+        ++m_epoch;
+        setStateLocked(Uploading, true);
+    }
+    // The upload starts now rather than after the rest of the pause.
+    wakeThread();
 }
 
 void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath)
@@ -334,12 +338,14 @@ void SessionManager::sleepOneCycle()
 {
     std::unique_lock<std::mutex> lock(m_sleepLock);
     m_wake.wait_for(lock, std::chrono::milliseconds(kCycleMs),
-                    [this] { return m_stopRequested || m_quitRequested; });
+                    [this] { return m_woken || m_stopRequested || m_quitRequested; });
+    m_woken = false;
 }
 
 void SessionManager::wakeThread()
 {
     const std::lock_guard<std::mutex> lock(m_sleepLock);
+    m_woken = true;
     m_wake.notify_all();
 }
 

@@ -172,4 +172,6 @@ private:
     // sanitizer follows (a QWaitCondition releases its QMutex inside Qt).
     std::mutex m_sleepLock;
     std::condition_variable m_wake;
+    // Set by wakeThread() under m_sleepLock: the next pause ends at once.
+    bool m_woken = false;
 };
