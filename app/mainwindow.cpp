@@ -54,7 +54,7 @@ constexpr int kAddedByHandPriority = 10;
 // in one tick however slow the machine. While such a run is posted, the
 // timer's own runs leave the panels to it, so that two batches never follow
 // each other without the event loop in between.
-constexpr qint64 kNewPanelsBudgetMs = 20;
+constexpr qint64 kNewPanelsBudgetMs = 10;
 constexpr int kNewPanelsAlways = 8;
 
 QString text(const QByteArray& utf8)
@@ -335,7 +335,8 @@ void MainWindow::tmr_queueManager_Tick()
     int panelsCreated = 0;
     QElapsedTimer creatingPanels;
     creatingPanels.start();
-    for (QueueFile* file : queueManager->snapshot()) {
+    const QList<QueueFile*> files = queueManager->snapshot();
+    for (QueueFile* file : files) {
         int state = stateOf(*file);
         if (state == int(QueueFileState::PostProcessing))
             localSteps->postProcessStep(*file);
@@ -356,6 +357,7 @@ void MainWindow::tmr_queueManager_Tick()
         refreshWidget(*widget, *file, state);
         anyRunning = anyRunning || state == int(QueueFileState::Running);
     }
+    queueWidgets->followQueueOrder(files);
     if (!panelsMissing) {
         notifyWhenIdle(anyRunning);
     } else if (!panelTickPosted) {
@@ -374,8 +376,11 @@ QueueFileWidget* MainWindow::createWidget(QueueFile& file)
     connect(widget, &QueueFileWidget::queueFileContextMenuShow, this, &MainWindow::on_queueFileContextMenuShow);
     connect(widget, &QueueFileWidget::queueFileContextMenuClicked, this,
             &MainWindow::on_queueFileContextMenuClicked);
+    connect(widget, &QueueFileWidget::queueFileMoveRequested, this, &MainWindow::on_queueFileMoveRequested);
     widget->setPriorityText(QString());
     widget->setDebugText(QString());
+    // With its close button, which every queued file's panel offers.
+    widget->showFull();
     widget->setSourceText(text(file.srcFile));
     widget->setDestinationText(text(file.destFile));
     queueWidgets->add(widget);
@@ -388,6 +393,7 @@ void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int sta
     if (state == widget.lastState())
         return;
     widget.setLastState(state);
+    widget.setQueueControlsEnabled(state == int(QueueFileState::Waiting) || state == int(QueueFileState::Paused));
     switch (QueueFileState(state)) {
     case QueueFileState::Waiting:
     case QueueFileState::Running:
@@ -660,6 +666,12 @@ void MainWindow::on_queueFileClick(int fileID, int buttonN, bool doubleClick)
     }
     if (!path.isEmpty())
         naming::showInExplorer(path, this);
+}
+
+void MainWindow::on_queueFileMoveRequested(int fileID, int places)
+{
+    if (queueManager->moveFile(fileID, places))
+        queueWidgets->followQueueOrder(queueManager->snapshot());
 }
 
 void MainWindow::on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show)

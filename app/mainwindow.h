@@ -98,6 +98,7 @@ private:
     void on_queueFileClick(int fileID, int buttonN, bool doubleClick);
     void on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show);
     void on_queueFileContextMenuClicked(QueueFileWidget* sender, int fileID, QString mnuName);
+    void on_queueFileMoveRequested(int fileID, int places);
 
     void startTimer(void (MainWindow::*slot)(), int interval);
     QueueFileWidget* createWidget(QueueFile& file);

@@ -1,23 +1,64 @@
 #include "app/queuefilewidget.h"
 
-#include "app/qclickablelabel.h"
-
-#include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QToolButton>
-#include <QVBoxLayout>
+#include <QPainterPath>
+#include <QToolTip>
 
 #include <algorithm>
 
 namespace {
 
-const QString kIndented = QStringLiteral("QLabel { margin-left: 10px; }");
+using Part = QueueFileWidget::Part;
+
+// Rows and lines, in pixels.
+constexpr int kMarginX = 6;
+constexpr int kMarginY = 3;
+constexpr int kSpacing = 2;
+// The lines below the status row are indented.
+constexpr int kIndent = 10;
+// Room between a line's backing and its text.
+constexpr int kPadX = 4;
+constexpr int kPadY = 2;
+constexpr int kButtonSize = 22;
+constexpr int kArrowWidth = 8;
+constexpr int kArrowHeight = 5;
+
+constexpr Part kLines[] = {Part::Progress, Part::Source, Part::Destination, Part::Outputs, Part::Error};
+constexpr Part kButtons[] = {Part::RemoveButton, Part::MoveDownButton, Part::MoveUpButton};
 
 int clampChannel(int value)
 {
     return std::clamp(value, 0, 255);
+}
+
+QFont statusFont()
+{
+    QFont font(QStringLiteral("Arial"), 11);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+QFont priorityFont()
+{
+    return QFont(QStringLiteral("Arial"), 9);
+}
+
+bool isButton(Part part)
+{
+    return std::find(std::begin(kButtons), std::end(kButtons), part) != std::end(kButtons);
+}
+
+QString buttonToolTip(Part button)
+{
+    switch (button) {
+    case Part::RemoveButton: return QueueFileWidget::tr("Remove from the queue");
+    case Part::MoveDownButton: return QueueFileWidget::tr("Move down in the queue");
+    case Part::MoveUpButton: return QueueFileWidget::tr("Move up in the queue");
+    default: return QString();
+    }
 }
 
 } // namespace
@@ -25,74 +66,19 @@ int clampChannel(int value)
 QueueFileWidget::QueueFileWidget(int fileID, QWidget* parent)
     : QWidget(parent), m_fileID(fileID)
 {
-    lblStatus = addLabel(QStringLiteral("lblStatus"), QStringLiteral("Status"),
-                         QStringLiteral("QLabel { color : black; }"));
-    QFont statusFont(QStringLiteral("Arial"), 11);
-    statusFont.setWeight(QFont::Bold);
-    lblStatus->setFont(statusFont);
-    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_texts[int(Part::Status)] = QStringLiteral("Status");
+    m_texts[int(Part::Priority)] = QStringLiteral("High Priority");
+    m_texts[int(Part::RemoveButton)] = QStringLiteral("X");
+    m_texts[int(Part::Progress)] = QStringLiteral("Progress 43%");
+    m_texts[int(Part::Source)] = QStringLiteral("Source: .../input/test.wav");
+    m_texts[int(Part::Outputs)] = QStringLiteral("Additional output");
+    m_texts[int(Part::Destination)] = QStringLiteral("Destination: .../input/test.wav");
+    m_texts[int(Part::Error)] = QStringLiteral("Error: Could not connect");
+    m_texts[int(Part::Debug)] = QStringLiteral("Debug info");
+    m_shown.fill(true);
+    setShown({Part::RemoveButton, Part::Outputs, Part::Error}, false);
 
-    lblPriority = addLabel(QStringLiteral("lblPriority"), QStringLiteral("High Priority"),
-                           QStringLiteral("QLabel { color : blue; }"));
-    lblPriority->setFont(QFont(QStringLiteral("Arial"), 9));
-    lblPriority->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
-    btnRemove = new QToolButton(this);
-    btnRemove->setObjectName(QStringLiteral("btnRemove"));
-    btnRemove->setText(QStringLiteral("X"));
-    btnRemove->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    QFont bold = btnRemove->font();
-    bold.setBold(true);
-    btnRemove->setFont(bold);
-    btnRemove->hide();
-
-    lblProgress = addLabel(QStringLiteral("lblProgress"), QStringLiteral("Progress 43%"), kIndented);
-    lblSource = addLabel(QStringLiteral("lblSource"), QStringLiteral("Source: .../input/test.wav"), kIndented);
-    lblOutputs = addLabel(QStringLiteral("lblOutputs"), QStringLiteral("Additional output"), kIndented);
-    lblOutputs->hide();
-    lblDestination =
-        addLabel(QStringLiteral("lblDestination"), QStringLiteral("Destination: .../input/test.wav"), kIndented);
-
-    btnMoveDown = new QToolButton(this);
-    btnMoveDown->setArrowType(Qt::DownArrow);
-    btnMoveUp = new QToolButton(this);
-    btnMoveUp->setArrowType(Qt::UpArrow);
-
-    lblError = addLabel(QStringLiteral("lblError"), QStringLiteral("Error: Could not connect"),
-                        QStringLiteral("QLabel { color : red; margin-left: 10px; }"));
-    lblError->hide();
-    lblDebug = addLabel(QStringLiteral("lblDebug"), QStringLiteral("Debug info"),
-                        QStringLiteral("QLabel { color : gray; }"));
-
-    topRow = new QHBoxLayout;
-    topRow->addWidget(lblStatus);
-    topRow->addStretch();
-    topRow->addWidget(lblPriority);
-    topRow->addWidget(btnRemove);
-    topRow->setAlignment(Qt::AlignVCenter);
-
-    auto* bottomRow = new QHBoxLayout;
-    bottomRow->addWidget(btnMoveDown);
-    bottomRow->addWidget(btnMoveUp);
-    bottomRow->addStretch();
-    bottomRow->addWidget(lblDebug);
-
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(6, 3, 6, 3);
-    column->setSpacing(2);
-    // The panel's height is the form's fixed height, not the labels' wish.
-    column->setSizeConstraint(QLayout::SetNoConstraint);
-    column->addLayout(topRow);
-    column->addWidget(lblProgress);
-    column->addWidget(lblSource);
-    column->addWidget(lblDestination);
-    column->addWidget(lblOutputs);
-    column->addWidget(lblError);
-    column->addLayout(bottomRow);
-
-    for (QClickableLabel* label : {lblStatus, lblPriority, lblProgress, lblSource, lblDestination, lblError})
-        connect(label, &QClickableLabel::clickedEx, this, &QueueFileWidget::freeAreaClick);
-
+    setMouseTracking(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
             &QueueFileWidget::customContextMenuRequestedHandler);
@@ -101,59 +87,82 @@ QueueFileWidget::QueueFileWidget(int fileID, QWidget* parent)
     applySize(currentSize);
 }
 
-QClickableLabel* QueueFileWidget::addLabel(const QString& name, const QString& text, const QString& styleSheet)
+// ---- texts and forms ---------------------------------------------------------
+
+void QueueFileWidget::setPartText(Part part, const QString& text)
 {
-    auto* label = new QClickableLabel(text, this);
-    label->setObjectName(name);
-    label->setStyleSheet(styleSheet);
-    return label;
+    QString& shown = m_texts[size_t(part)];
+    if (shown == text)
+        return;
+    shown = text;
+    update();
+}
+
+void QueueFileWidget::setShown(std::initializer_list<Part> parts, bool shown)
+{
+    for (Part part : parts)
+        m_shown[size_t(part)] = shown;
+    update();
+}
+
+QString QueueFileWidget::text(Part part) const
+{
+    return m_texts[size_t(part)];
+}
+
+bool QueueFileWidget::isShown(Part part) const
+{
+    return m_shown[size_t(part)];
 }
 
 void QueueFileWidget::followRecord(const QByteArray& status, const QByteArray& progress, const QByteArray& error)
 {
-    const auto follow = [this](QLabel* label, QByteArray& shown, const QByteArray& text) {
+    const auto follow = [this](Part part, QByteArray& shown, const QByteArray& text) {
         if (!m_recordShown || shown != text)
-            label->setText(QString::fromUtf8(text));
+            setPartText(part, QString::fromUtf8(text));
         shown = text;
     };
-    follow(lblStatus, m_recordStatus, status);
-    follow(lblProgress, m_recordProgress, progress);
-    follow(lblError, m_recordError, error);
+    follow(Part::Status, m_recordStatus, status);
+    follow(Part::Progress, m_recordProgress, progress);
+    follow(Part::Error, m_recordError, error);
     m_recordShown = true;
 }
 
 void QueueFileWidget::setStatusText(const QString& text)
 {
     m_recordShown = false;
-    lblStatus->setText(text);
+    setPartText(Part::Status, text);
 }
 
 void QueueFileWidget::setProgressText(const QString& text)
 {
     m_recordShown = false;
-    lblProgress->setText(text);
+    setPartText(Part::Progress, text);
 }
-void QueueFileWidget::setSourceText(const QString& text) { lblSource->setText(text); }
-void QueueFileWidget::setDestinationText(const QString& text) { lblDestination->setText(text); }
+
 void QueueFileWidget::setErrorText(const QString& text)
 {
     m_recordShown = false;
-    lblError->setText(text);
+    setPartText(Part::Error, text);
 }
-void QueueFileWidget::setPriorityText(const QString& text) { lblPriority->setText(text); }
-void QueueFileWidget::setDebugText(const QString& text) { lblDebug->setText(text); }
+
+void QueueFileWidget::setSourceText(const QString& text) { setPartText(Part::Source, text); }
+void QueueFileWidget::setDestinationText(const QString& text) { setPartText(Part::Destination, text); }
+void QueueFileWidget::setPriorityText(const QString& text) { setPartText(Part::Priority, text); }
+void QueueFileWidget::setDebugText(const QString& text) { setPartText(Part::Debug, text); }
 
 void QueueFileWidget::setOutputs(const QStringList& outputs)
 {
     QString text;
     for (const QString& output : outputs)
         text += output + QLatin1Char('\n');
-    lblOutputs->setText(text);
+    setPartText(Part::Outputs, text);
 }
 
 void QueueFileWidget::setStatusColour(const QString& name)
 {
-    lblStatus->setStyleSheet(QStringLiteral("QLabel { color : ") + name + QStringLiteral("; }"));
+    m_statusColour = QColor(name);
+    update();
 }
 
 void QueueFileWidget::setBackground(bool useDefault, int red, int green, int blue)
@@ -171,12 +180,21 @@ void QueueFileWidget::setBackground(bool useDefault, int red, int green, int blu
     update();
 }
 
+void QueueFileWidget::setQueueControlsEnabled(bool enabled)
+{
+    if (m_controlsEnabled == enabled)
+        return;
+    m_controlsEnabled = enabled;
+    m_pressed.reset();
+    update();
+}
+
 void QueueFileWidget::showFull()
 {
-    lblOutputs->hide();
-    for (QWidget* part : std::initializer_list<QWidget*>{lblStatus, lblPriority, lblProgress, btnRemove,
-                                                         lblError, lblDebug, btnMoveDown, btnMoveUp})
-        part->show();
+    setShown({Part::Outputs}, false);
+    setShown({Part::Status, Part::Priority, Part::Progress, Part::RemoveButton, Part::Error, Part::Debug,
+              Part::MoveDownButton, Part::MoveUpButton},
+             true);
     applySize(fullSize);
 }
 
@@ -185,11 +203,12 @@ void QueueFileWidget::showCompact(bool showError, bool showOutputs)
     QSize size = compactSize;
     if (showError)
         size.rheight() += kErrorLineHeight;
-    lblOutputs->setVisible(showOutputs);
-    lblError->setVisible(showError);
-    for (QWidget* part : std::initializer_list<QWidget*>{lblStatus, lblPriority, lblProgress, btnRemove,
-                                                         lblDebug, btnMoveDown, btnMoveUp})
-        part->hide();
+    setShown({Part::Outputs}, showOutputs);
+    setShown({Part::Error}, showError);
+    setShown({Part::Status, Part::Priority, Part::Progress, Part::RemoveButton, Part::Debug, Part::MoveDownButton,
+              Part::MoveUpButton},
+             false);
+    m_pressed.reset();
     applySize(size);
 }
 
@@ -206,14 +225,174 @@ QSize QueueFileWidget::sizeHint() const
     return currentSize;
 }
 
+// ---- geometry ----------------------------------------------------------------
+
+// The shown lines share the room between the status row and the arrow row
+// (the whole panel in the compact form): each gets its natural height and
+// an equal share of what is left, as a box layout would give them.
+QRect QueueFileWidget::lineRect(Part part) const
+{
+    const bool full = isShown(Part::Status);
+    int top = kMarginY;
+    int room = height() - 2 * kMarginY;
+    if (full) {
+        top += kButtonSize + kSpacing;
+        room -= 2 * (kButtonSize + kSpacing);
+    }
+    std::array<int, std::size(kLines)> heights{};
+    int shown = 0;
+    for (size_t i = 0; i < std::size(kLines); ++i) {
+        if (!isShown(kLines[i]))
+            continue;
+        const qsizetype rows = kLines[i] == Part::Outputs ? text(Part::Outputs).count(QLatin1Char('\n')) : 1;
+        heights[i] = int(std::max<qsizetype>(1, rows)) * fontMetrics().height() + 2 * kPadY;
+        room -= heights[i] + (shown > 0 ? kSpacing : 0);
+        ++shown;
+    }
+    const int share = shown > 0 ? std::max(0, room) / shown : 0;
+    for (size_t i = 0; i < std::size(kLines); ++i) {
+        if (!isShown(kLines[i]))
+            continue;
+        if (kLines[i] == part)
+            return QRect(kMarginX + kIndent, top, width() - 2 * kMarginX - kIndent, heights[i] + share);
+        top += heights[i] + share + kSpacing;
+    }
+    return QRect();
+}
+
+QRect QueueFileWidget::rectOf(Part part) const
+{
+    if (!isShown(part))
+        return QRect();
+    const QRect remove(width() - kMarginX - kButtonSize, kMarginY, kButtonSize, kButtonSize);
+    const int bottom = height() - kMarginY - kButtonSize;
+    switch (part) {
+    case Part::Status: {
+        const QFontMetrics metrics(statusFont());
+        const int chipHeight = metrics.height() + 2;
+        return QRect(kMarginX, kMarginY + (kButtonSize - chipHeight) / 2,
+                     metrics.horizontalAdvance(text(part)) + 4 * kPadX, chipHeight);
+    }
+    case Part::Priority: {
+        const int textWidth = QFontMetrics(priorityFont()).horizontalAdvance(text(part));
+        return QRect(remove.left() - kPadX - textWidth, kMarginY, textWidth, kButtonSize);
+    }
+    case Part::RemoveButton: return remove;
+    case Part::MoveDownButton: return QRect(kMarginX, bottom, kButtonSize, kButtonSize);
+    case Part::MoveUpButton: return QRect(kMarginX + kButtonSize + kSpacing, bottom, kButtonSize, kButtonSize);
+    case Part::Debug: {
+        const int textWidth = text(part).isEmpty() ? 0 : fontMetrics().horizontalAdvance(text(part)) + 2 * kPadX;
+        return QRect(width() - kMarginX - textWidth, bottom, textWidth, kButtonSize);
+    }
+    default: return lineRect(part);
+    }
+}
+
+std::optional<Part> QueueFileWidget::buttonAt(const QPoint& point) const
+{
+    for (Part button : kButtons) {
+        if (rectOf(button).contains(point))
+            return button;
+    }
+    return std::nullopt;
+}
+
+std::optional<Part> QueueFileWidget::partAt(const QPoint& point) const
+{
+    if (const std::optional<Part> button = buttonAt(point))
+        return button;
+    for (Part part : {Part::Status, Part::Priority, Part::Progress, Part::Source, Part::Destination, Part::Outputs,
+                      Part::Error, Part::Debug}) {
+        if (rectOf(part).contains(point))
+            return part;
+    }
+    return std::nullopt;
+}
+
+// ---- mouse, tooltips -----------------------------------------------------------
+
 void QueueFileWidget::mousePressEvent(QMouseEvent* event)
 {
+    const std::optional<Part> part = partAt(event->position().toPoint());
+    // An enabled button takes left presses, as a tool button does; a click
+    // is when the button is released over it.
+    if (part && isButton(*part) && m_controlsEnabled && event->button() == Qt::LeftButton) {
+        m_pressed = part;
+        update(rectOf(*part));
+        return;
+    }
+    // The outputs and debug lines report no clicks.
+    if (part == Part::Outputs || part == Part::Debug)
+        return;
     reportClick(event, false);
+}
+
+void QueueFileWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_pressed)
+        return;
+    const Part pressed = *m_pressed;
+    m_pressed.reset();
+    update(rectOf(pressed));
+    if (rectOf(pressed).contains(event->position().toPoint()))
+        buttonClicked(pressed);
 }
 
 void QueueFileWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    const std::optional<Part> part = partAt(event->position().toPoint());
+    // On a button the second click of a double click is one more click.
+    if (part && isButton(*part) && m_controlsEnabled && event->button() == Qt::LeftButton) {
+        mousePressEvent(event);
+        return;
+    }
+    if (part == Part::Outputs || part == Part::Debug)
+        return;
     reportClick(event, true);
+}
+
+bool QueueFileWidget::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::Leave: {
+        std::optional<Part> hovered;
+        if (event->type() == QEvent::MouseMove)
+            hovered = buttonAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (hovered != m_hovered) {
+            for (const std::optional<Part>& button : {m_hovered, hovered}) {
+                if (button)
+                    update(rectOf(*button));
+            }
+            m_hovered = hovered;
+        }
+        break;
+    }
+    case QEvent::ToolTip: {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const std::optional<Part> part = partAt(help->pos());
+        QString tip;
+        if (part && isButton(*part)) {
+            tip = buttonToolTip(*part);
+        } else if (part) {
+            // A line cut off by the panel's edge shows its whole text.
+            const QRect room = rectOf(*part).adjusted(kPadX, kPadY, -kPadX, -kPadY);
+            const QRect needed = fontMetrics().boundingRect(room, Qt::AlignLeft | Qt::AlignVCenter, text(*part));
+            if (!room.contains(needed) || needed.bottom() >= height())
+                tip = text(*part).trimmed();
+        }
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), tip, this);
+        }
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::event(event);
 }
 
 void QueueFileWidget::reportClick(QMouseEvent* event, bool doubleClick)
@@ -224,9 +403,75 @@ void QueueFileWidget::reportClick(QMouseEvent* event, bool doubleClick)
         emit queueFileClick(m_fileID, 2, doubleClick);
 }
 
-void QueueFileWidget::freeAreaClick(int buttonN, bool doubleClick)
+void QueueFileWidget::buttonClicked(Part button)
 {
-    emit queueFileClick(m_fileID, buttonN, doubleClick);
+    if (!m_controlsEnabled)
+        return;
+    if (button == Part::RemoveButton)
+        btnRemove_Clicked();
+    else
+        emit queueFileMoveRequested(m_fileID, button == Part::MoveUpButton ? -1 : 1);
+}
+
+void QueueFileWidget::btnRemove_Clicked()
+{
+    bool show = true;
+    emit queueFileContextMenuShow(this, m_fileID, show);
+    if (show && showRemove)
+        emit queueFileContextMenuClicked(this, m_fileID, QStringLiteral("mnuRemove"));
+}
+
+// ---- painting ------------------------------------------------------------------
+
+QColor QueueFileWidget::lineTextColour() const
+{
+    return m_lineText.isValid() ? m_lineText : palette().color(QPalette::WindowText);
+}
+
+void QueueFileWidget::paintLine(QPainter& painter, Part part, const QColor& colour) const
+{
+    const QString& line = text(part);
+    if (!isShown(part) || line.isEmpty())
+        return;
+    const QRect area = rectOf(part);
+    painter.fillRect(area, m_lineBackground);
+    painter.setPen(colour);
+    painter.drawText(area.adjusted(kPadX, kPadY, -kPadX, -kPadY), Qt::AlignLeft | Qt::AlignVCenter, line);
+}
+
+void QueueFileWidget::paintButton(QPainter& painter, Part button) const
+{
+    if (!isShown(button))
+        return;
+    const QRectF area = QRectF(rectOf(button)).adjusted(0.5, 0.5, -0.5, -0.5);
+    const bool hovered = m_controlsEnabled && m_hovered == button;
+    QColor face = m_buttonBackground.isValid() ? m_buttonBackground : palette().color(QPalette::Button);
+    if (m_pressed == button)
+        face = palette().color(QPalette::Highlight);
+    QColor frame = m_buttonBorder.isValid() ? m_buttonBorder : palette().color(QPalette::Mid);
+    if (hovered)
+        frame = m_buttonHoverBorder.isValid() ? m_buttonHoverBorder : palette().color(QPalette::Highlight);
+    painter.setPen(frame);
+    painter.setBrush(face);
+    painter.drawRoundedRect(area, 3, 3);
+
+    const QColor glyph = m_controlsEnabled ? lineTextColour() : palette().color(QPalette::Disabled, QPalette::WindowText);
+    if (button == Part::RemoveButton) {
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        painter.setPen(glyph);
+        painter.drawText(area, Qt::AlignCenter, text(button));
+        return;
+    }
+    const QPointF centre = area.center();
+    const qreal tip = button == Part::MoveUpButton ? -kArrowHeight / 2.0 : kArrowHeight / 2.0;
+    QPainterPath arrow;
+    arrow.moveTo(centre.x() - kArrowWidth / 2.0, centre.y() - tip);
+    arrow.lineTo(centre.x() + kArrowWidth / 2.0, centre.y() - tip);
+    arrow.lineTo(centre.x(), centre.y() + tip);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, glyph);
 }
 
 void QueueFileWidget::paintEvent(QPaintEvent*)
@@ -241,7 +486,34 @@ void QueueFileWidget::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), gradient);
     painter.setPen(QPen(Qt::darkGray, 1, Qt::SolidLine));
     painter.drawRect(0, 0, width() - 1, height() - 1);
+
+    if (isShown(Part::Status)) {
+        const QRect chip = rectOf(Part::Status);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_statusBackground);
+        painter.drawRoundedRect(chip, 3, 3);
+        painter.setFont(statusFont());
+        painter.setPen(m_statusColour);
+        painter.drawText(chip, Qt::AlignCenter, text(Part::Status));
+    }
+    if (isShown(Part::Priority)) {
+        painter.setFont(priorityFont());
+        painter.setPen(QColor(QStringLiteral("blue")));
+        painter.drawText(rectOf(Part::Priority), Qt::AlignRight | Qt::AlignVCenter, text(Part::Priority));
+    }
+    painter.setFont(font());
+    for (Part line : kLines)
+        paintLine(painter, line, line == Part::Error ? QColor(QStringLiteral("red")) : lineTextColour());
+    if (isShown(Part::Debug)) {
+        painter.setPen(QColor(QStringLiteral("gray")));
+        painter.drawText(rectOf(Part::Debug), Qt::AlignCenter, text(Part::Debug));
+    }
+    for (Part button : kButtons)
+        paintButton(painter, button);
 }
+
+// ---- context menu -----------------------------------------------------------------
 
 std::unique_ptr<QMenu> QueueFileWidget::requestContextMenu()
 {

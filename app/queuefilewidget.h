@@ -1,29 +1,63 @@
 #pragma once
 
 #include <QColor>
+#include <QRect>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <memory>
+#include <optional>
 
-class QClickableLabel;
-class QHBoxLayout;
 class QMenu;
-class QToolButton;
 
 // One queued file in the main window's lists: a framed, gradient-filled
-// panel with status, progress, source, destination, outputs and error. It
-// knows only its file ID and asks the main window, through signals, what
-// its context menu offers.
+// panel with status, progress, source, destination, outputs and error, a
+// close button and two arrow buttons. It knows only its file ID and asks
+// the main window, through signals, what its context menu offers.
+//
+// The panel is one widget that paints its lines and buttons itself and
+// finds what a click hit by position: a watched folder may queue hundreds
+// of files at once, and a panel built from a dozen child widgets with style
+// sheets of their own costs milliseconds each. Its colours come from the
+// palette, and a style sheet may set them as properties
+// (QueueFileWidget { qproperty-lineBackground: #2e2e2e; }).
 class QueueFileWidget : public QWidget {
     Q_OBJECT
+    // Backing of the text lines; transparent by default.
+    Q_PROPERTY(QColor lineBackground MEMBER m_lineBackground)
+    // Text of the progress, source, destination and outputs lines; the
+    // palette's window text colour when not set.
+    Q_PROPERTY(QColor lineText MEMBER m_lineText)
+    // Backing of the status text; transparent by default.
+    Q_PROPERTY(QColor statusBackground MEMBER m_statusBackground)
+    // The buttons' face and frame, and the frame of the one under the mouse;
+    // from the palette when not set.
+    Q_PROPERTY(QColor buttonBackground MEMBER m_buttonBackground)
+    Q_PROPERTY(QColor buttonBorder MEMBER m_buttonBorder)
+    Q_PROPERTY(QColor buttonHoverBorder MEMBER m_buttonHoverBorder)
 
 public:
     static constexpr int kFullWidth = 330;
     static constexpr int kFullHeight = 170;
     static constexpr int kCompactHeight = 68;
     static constexpr int kErrorLineHeight = 32;
+
+    // What the panel shows, in the order of its rows.
+    enum class Part {
+        Status,
+        Priority,
+        RemoveButton,
+        Progress,
+        Source,
+        Destination,
+        Outputs,
+        Error,
+        MoveDownButton,
+        MoveUpButton,
+        Debug,
+    };
 
     explicit QueueFileWidget(int fileID, QWidget* parent = nullptr);
 
@@ -34,7 +68,7 @@ public:
     // The three lines that follow the file's record on every queue tick,
     // as the record holds them. A line whose text has not changed since the
     // last call is left alone, so a tick without news converts nothing and
-    // touches no label.
+    // repaints nothing.
     void followRecord(const QByteArray& status, const QByteArray& progress, const QByteArray& error);
     void setStatusText(const QString& text);
     void setProgressText(const QString& text);
@@ -44,13 +78,23 @@ public:
     void setOutputs(const QStringList& outputs);
     void setPriorityText(const QString& text);
     void setDebugText(const QString& text);
+    // A colour name ("black", "blue", "red") for the status text.
     void setStatusColour(const QString& name);
     void setBackground(bool useDefault, int red, int green, int blue);
     void showFull();
     void showCompact(bool showError, bool showOutputs);
+    // Whether the close and arrow buttons act; the queue driver allows them
+    // for Waiting and Paused files only.
+    void setQueueControlsEnabled(bool enabled);
 
     QSize sizeHint() const override;
     QColor background() const { return m_background; }
+    QColor statusColour() const { return m_statusColour; }
+    bool queueControlsEnabled() const { return m_controlsEnabled; }
+    QString text(Part part) const;
+    bool isShown(Part part) const;
+    // Where the part is drawn; empty when it is hidden.
+    QRect rectOf(Part part) const;
 
     // Context-menu items; the main window sets them while answering
     // queueFileContextMenuShow, before the menu is built.
@@ -74,20 +118,36 @@ signals:
     void queueFileClick(int fileID, int buttonN, bool doubleClick);
     void queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show);
     void queueFileContextMenuClicked(QueueFileWidget* sender, int fileID, QString mnuName);
+    // An arrow button: one place towards the front (-1) or the back (1).
+    void queueFileMoveRequested(int fileID, int places);
 
 protected:
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private slots:
-    void freeAreaClick(int buttonN, bool doubleClick);
     void customContextMenuRequestedHandler(QPoint pos);
 
 private:
-    QClickableLabel* addLabel(const QString& name, const QString& text, const QString& styleSheet);
+    static constexpr int kParts = int(Part::Debug) + 1;
+
+    void setPartText(Part part, const QString& text);
+    void setShown(std::initializer_list<Part> parts, bool shown);
     void applySize(const QSize& size);
     void reportClick(QMouseEvent* event, bool doubleClick);
+    std::optional<Part> partAt(const QPoint& point) const;
+    std::optional<Part> buttonAt(const QPoint& point) const;
+    void buttonClicked(Part button);
+    // The close button does what the context menu's remove item does, and
+    // only where the menu offers it.
+    void btnRemove_Clicked();
+    QRect lineRect(Part part) const;
+    void paintLine(QPainter& painter, Part part, const QColor& colour) const;
+    void paintButton(QPainter& painter, Part button) const;
+    QColor lineTextColour() const;
 
     int m_lastState = 1;
     // What followRecord last showed; false once a setter has changed a line.
@@ -96,18 +156,19 @@ private:
     QByteArray m_recordProgress;
     QByteArray m_recordError;
     int m_fileID;
-    QClickableLabel* lblStatus;
-    QClickableLabel* lblPriority;
-    QToolButton* btnRemove;
-    QClickableLabel* lblProgress;
-    QClickableLabel* lblSource;
-    QClickableLabel* lblOutputs;
-    QClickableLabel* lblDestination;
-    QToolButton* btnMoveDown;
-    QToolButton* btnMoveUp;
-    QClickableLabel* lblError;
-    QClickableLabel* lblDebug;
-    QHBoxLayout* topRow;
+    std::array<QString, kParts> m_texts;
+    std::array<bool, kParts> m_shown{};
+    bool m_controlsEnabled = true;
+    // The button under the mouse, and the one a left press went down on.
+    std::optional<Part> m_hovered;
+    std::optional<Part> m_pressed;
+    QColor m_statusColour{Qt::black};
+    QColor m_lineBackground{Qt::transparent};
+    QColor m_lineText;
+    QColor m_statusBackground{Qt::transparent};
+    QColor m_buttonBackground;
+    QColor m_buttonBorder;
+    QColor m_buttonHoverBorder;
     QSize fullSize{kFullWidth, kFullHeight};
     QSize compactSize{kFullWidth, kCompactHeight};
     QColor m_background;

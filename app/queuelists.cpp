@@ -1,6 +1,7 @@
 #include "app/queuelists.h"
 
 #include "app/queuefilewidget.h"
+#include "pipeline/queuefile.h"
 
 #include <QVBoxLayout>
 
@@ -69,4 +70,20 @@ void QueueLists::drop(QueueFileWidget* widget)
     m_widgets.removeOne(widget);
     if (m_byFileID.value(widget->fileID()) == widget)
         m_byFileID.remove(widget->fileID());
+}
+
+void QueueLists::followQueueOrder(const QList<QueueFile*>& files)
+{
+    int index = 0;
+    for (const QueueFile* file : files) {
+        QueueFileWidget* widget = find(file->fileId);
+        if (!widget || listOf(widget) != List::Queue)
+            continue;
+        const QLayoutItem* item = m_queue->itemAt(index);
+        if (!item || item->widget() != widget) {
+            m_queue->removeWidget(widget);
+            m_queue->insertWidget(index, widget);
+        }
+        ++index;
+    }
 }

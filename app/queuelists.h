@@ -4,6 +4,7 @@
 #include <QList>
 
 class QVBoxLayout;
+class QueueFile;
 class QueueFileWidget;
 
 // The widgets of the queued files and the three lists that show them: the
@@ -24,6 +25,9 @@ public:
     // Takes the widget out of its list and appends it to `list`.
     void place(QueueFileWidget* widget, List list);
     void drop(QueueFileWidget* widget);
+    // Puts the queue list's widgets in the order of their files in `files`
+    // (the queue manager's order); touches the list only when it differs.
+    void followQueueOrder(const QList<QueueFile*>& files);
 
 private:
     QVBoxLayout* layoutOf(List list) const;

@@ -30,6 +30,9 @@ ClientFixture::~ClientFixture()
 
 void ClientFixture::start()
 {
+    if (started)
+        return;
+    started = true;
     window->initialise();
     window->show();
 }
@@ -40,6 +43,9 @@ bool ClientFixture::logIn(const QString& apiUrl, int sessions)
     settings.wPassword = "demo";
     if (!manager.createSessions(apiUrl.toUtf8(), sessions))
         return false;
+    // The window hands the stored credentials over as it starts.
+    if (started)
+        manager.setCredentials(settings.wUsername, settings.wPassword);
     start();
     return QTest::qWaitFor([this] { return manager.state() == QueueManager::Running && !manager.presets().isEmpty(); },
                            20000);
@@ -84,6 +90,31 @@ QStringList ClientFixture::contextMenu(QueueFileWidget* widget) const
     for (QAction* item : menu->actions())
         items << (item->isSeparator() ? QStringLiteral("|") : item->text());
     return items;
+}
+
+bool ClientFixture::choose(QueueFileWidget* widget, const QString& item) const
+{
+    const std::unique_ptr<QMenu> menu = widget->requestContextMenu();
+    if (!menu)
+        return false;
+    for (QAction* action : menu->actions()) {
+        if (action->text() == item) {
+            emit widget->queueFileContextMenuClicked(widget, widget->fileID(), action->data().toString());
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<int> ClientFixture::queueListOrder() const
+{
+    QList<int> order;
+    const auto* layout = window->findChild<QVBoxLayout*>(QStringLiteral("verticalLayout"));
+    for (int i = 0; layout && i < layout->count(); ++i) {
+        if (const auto* widget = qobject_cast<const QueueFileWidget*>(layout->itemAt(i)->widget()))
+            order << widget->fileID();
+    }
+    return order;
 }
 
 QAction* ClientFixture::action(const char* name) const

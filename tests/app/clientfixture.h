@@ -25,8 +25,9 @@ public:
     ~ClientFixture();
 
     // Sessions on the given service, stored credentials, and the window's
-    // timers; waits until the presets are loaded.
+    // timers (unless start() ran already); waits until the presets are loaded.
     bool logIn(const QString& apiUrl, int sessions = 1);
+    // The window's initialisation and timers, once.
     void start();
 
     // Queues with priority 10 and the given preset, or the first loaded
@@ -39,6 +40,11 @@ public:
     // Texts of the widget's context menu ("|" for a separator), or
     // "(none)" when the window refuses one.
     QStringList contextMenu(QueueFileWidget* widget) const;
+    // Chooses the item with that text from the widget's context menu, as a
+    // click in the open menu does; false when the menu does not offer it.
+    bool choose(QueueFileWidget* widget, const QString& item) const;
+    // The file IDs of the queue list's panels, top to bottom.
+    QList<int> queueListOrder() const;
     QAction* action(const char* name) const;
     QString tabTitle(int index) const;
     // Runs the queue tick once, as the 100 ms timer does.
@@ -51,4 +57,7 @@ public:
     QueueManager manager;
     std::unique_ptr<MainWindow> window;
     QStringList trayMessages;
+
+private:
+    bool started = false;
 };

@@ -1,0 +1,161 @@
+#include "clientfixture.h"
+#include "audiofixtures.h"
+#include "serviceprocess.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTest>
+
+// Queue control in the main window against the real service: Pause keeps a
+// file from being uploaded until Resume, the arrow buttons set the order in
+// which files are uploaded and the panels follow it, and the close button
+// takes a file out of the queue.
+class TestQueueControl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void pauseArrowsAndCloseSteerTheUploads();
+    void arrowsFollowTheQueueOrderOnScreen();
+
+private:
+    QueueFile* queue(const QString& name, double seconds);
+    static void click(QueueFileWidget* widget, QueueFileWidget::Part button);
+    bool waitUntilDone(QueueFile* file);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ClientFixture> client;
+};
+
+void TestQueueControl::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestQueueControl::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    client = std::make_unique<ClientFixture>();
+    // Started logged out: the files wait while the test arranges them.
+    client->start();
+}
+
+void TestQueueControl::cleanup()
+{
+    client.reset();
+    dir.reset();
+}
+
+// Files of different lengths, told apart in the service's log by the size
+// of their uploads.
+QueueFile* TestQueueControl::queue(const QString& name, double seconds)
+{
+    const QString source = dir->filePath(name + QStringLiteral(".wav"));
+    if (!fixtures::writeSine(source, seconds, 440.0, 0.25, fixtures::Signal()))
+        return nullptr;
+    // Queued before the log-in, so with the service's preset by name.
+    return client->queue(QDir::toNativeSeparators(source), dir->filePath(name + QStringLiteral("-out.wav")),
+                         ProcessingOptions(), "1: Speech -16 LUFS");
+}
+
+void TestQueueControl::click(QueueFileWidget* widget, QueueFileWidget::Part button)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rectOf(button).center());
+}
+
+// Until the file's panel leaves the queue list; true when it went to Done.
+bool TestQueueControl::waitUntilDone(QueueFile* file)
+{
+    const bool left =
+        QTest::qWaitFor([&] { return client->listOf(client->widgetOf(file)) != QLatin1String("queue"); }, 60000);
+    if (left && file->getState() == QueueFileState::Done)
+        return true;
+    qWarning().noquote() << "not Done:" << file->toString();
+    return false;
+}
+
+void TestQueueControl::pauseArrowsAndCloseSteerTheUploads()
+{
+    QueueFile* paused = queue(QStringLiteral("paused"), 1.0);
+    QueueFile* second = queue(QStringLiteral("second"), 2.0);
+    QueueFile* third = queue(QStringLiteral("third"), 3.0);
+    QueueFile* closed = queue(QStringLiteral("closed"), 4.0);
+    QVERIFY(paused && second && third && closed);
+    client->tick();
+
+    QVERIFY(client->choose(client->widgetOf(paused), QStringLiteral("Pause")));
+    click(client->widgetOf(third), QueueFileWidget::Part::MoveUpButton);
+    const int closedId = closed->fileId;
+    click(client->widgetOf(closed), QueueFileWidget::Part::RemoveButton);
+    QVERIFY(!client->manager.findFile(closedId));
+    QVERIFY(client->widgetOf(closed)->isHidden());
+    client->tick();
+    QCOMPARE(client->queueListOrder(), (QList<int>{paused->fileId, third->fileId, second->fileId}));
+    QCOMPARE(client->widgetOf(paused)->text(QueueFileWidget::Part::Status), QStringLiteral("Paused"));
+
+    ServiceProcess service({"--step-ms", "20"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    QVERIFY(client->logIn(service.apiUrl()));
+    QVERIFY(waitUntilDone(second));
+    QVERIFY(waitUntilDone(third));
+    QCOMPARE(paused->getState(), QueueFileState::Paused);
+    QCOMPARE(client->listOf(client->widgetOf(paused)), QStringLiteral("queue"));
+    // Two uploads, the moved (longer) third file first; nothing of the
+    // paused or the closed file.
+    const QList<qint64> sizes = service.uploadSizes();
+    QCOMPARE(sizes.size(), 2);
+    QVERIFY2(sizes[0] > sizes[1], service.log().constData());
+
+    QVERIFY(client->choose(client->widgetOf(paused), QStringLiteral("Resume")));
+    QVERIFY(waitUntilDone(paused));
+    const QList<qint64> after = service.uploadSizes();
+    QCOMPARE(after.size(), 3);
+    QVERIFY(after[2] < after[1]);
+    QCOMPARE(closed->getState(), QueueFileState::Waiting);
+}
+
+// The panels follow the queue order after each click; a Running file's
+// arrows and close button do nothing.
+void TestQueueControl::arrowsFollowTheQueueOrderOnScreen()
+{
+    QList<QueueFile*> files;
+    for (int i = 0; i < 4; ++i)
+        files << queue(QStringLiteral("f%1").arg(i), 1.0);
+    client->tick();
+    const auto ids = [&](std::initializer_list<int> order) {
+        QList<int> result;
+        for (int i : order)
+            result << files[i]->fileId;
+        return result;
+    };
+    click(client->widgetOf(files[0]), QueueFileWidget::Part::MoveDownButton);
+    QCOMPARE(client->queueListOrder(), ids({1, 0, 2, 3}));
+    click(client->widgetOf(files[3]), QueueFileWidget::Part::MoveUpButton);
+    click(client->widgetOf(files[3]), QueueFileWidget::Part::MoveUpButton);
+    QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
+    click(client->widgetOf(files[1]), QueueFileWidget::Part::MoveUpButton);
+    QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
+
+    files[1]->setState(QueueFileState::Running);
+    client->tick();
+    QVERIFY(!client->widgetOf(files[1])->queueControlsEnabled());
+    click(client->widgetOf(files[1]), QueueFileWidget::Part::MoveDownButton);
+    click(client->widgetOf(files[1]), QueueFileWidget::Part::RemoveButton);
+    QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
+    QVERIFY(client->manager.findFile(files[1]->fileId));
+
+    // A file back from Error takes its queue place again, not the end.
+    files[0]->setState(QueueFileState::Error);
+    client->tick();
+    QCOMPARE(client->queueListOrder(), ids({1, 3, 2}));
+    files[0]->setState(QueueFileState::Waiting);
+    client->tick();
+    QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
+    QVERIFY(client->widgetOf(files[0])->queueControlsEnabled());
+    QCOMPARE(client->manager.snapshot(), (QList<QueueFile*>{files[1], files[3], files[0], files[2]}));
+}
+
+QTEST_MAIN(TestQueueControl)
+#include "tst_queuecontrol.moc"
