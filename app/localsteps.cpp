@@ -67,6 +67,10 @@ void LocalSteps::preProcessStep(QueueFile& file) const
 {
     if (file.preProcessingDone())
         return;
+    if (!file.preProcessor && file.resumePreProcessed.exchange(false)) {
+        file.markPreProcessingDone();
+        return;
+    }
     if (!file.preProcessor) {
         startPreProcessing(file);
         return;

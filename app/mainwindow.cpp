@@ -26,6 +26,7 @@
 #include "pipeline/queuestore.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
+#include "settings/settingskeeper.h"
 #include "video/ffmpegtool.h"
 #include "video/videosupport.h"
 
@@ -91,6 +92,8 @@ MainWindow::~MainWindow()
     if (queueKeeper)
         queueKeeper->saveNow();
     queueKeeper.reset();
+    // Its last copy is written before the final save below.
+    settingsKeeper.reset();
     if (settings && queueManager)
         saveSettings();
     if (trayIcon)
@@ -147,6 +150,9 @@ void MainWindow::initialise()
     queuerestorer::restore(queuestore::load(queuestore::defaultPath()), *queueManager, *settings);
     queueKeeper = std::make_unique<QueueKeeper>(*queueManager, queuestore::defaultPath());
     queueKeeper->start();
+    settingsKeeper = std::make_unique<SettingsKeeper>(*settings, naming::appConfigFolder() + QStringLiteral("/settings.xml"),
+        [this] { settings->apiURL = queueManager->apiUrl(); });
+    settingsKeeper->start();
 
     QueueManager* manager = queueManager;
     queueCycle = std::make_unique<CycleRunner>([manager] {

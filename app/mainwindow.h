@@ -18,6 +18,7 @@ class QTimer;
 class QueueFile;
 class QueueFileWidget;
 class QueueKeeper;
+class SettingsKeeper;
 class QueueLists;
 class QueueManager;
 class Settings;
@@ -137,4 +138,5 @@ private:
     std::unique_ptr<VersionCheck> versionCheck;
     // queue.xml: the queue kept across restarts.
     std::unique_ptr<QueueKeeper> queueKeeper;
+    std::unique_ptr<SettingsKeeper> settingsKeeper;
 };

@@ -67,6 +67,10 @@ public:
     // them when it hands the file to a session.
     std::atomic<int> resumeJobId{0};
     std::atomic<bool> resumeFromResult{false};
+    // Its pre-processing had finished before a restart (srcFile and destFile
+    // hold its results): the queue driver takes the step as done instead of
+    // running it on its own output again.
+    std::atomic<bool> resumePreProcessed{false};
 
     // Sets originalSourceFile once; a second call throws
     // std::runtime_error("original source file already set").

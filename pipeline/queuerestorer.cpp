@@ -5,6 +5,8 @@
 #include "settings/settings.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -40,6 +42,18 @@ std::unique_ptr<QueueFile> recordOf(const StoredFile& stored)
 }
 
 // Back to the start of the local steps, from the file the user queued.
+void removePartFiles(const QString& destination)
+{
+    if (destination.isEmpty())
+        return;
+    const QFileInfo target(destination);
+    QDir folder = target.absoluteDir();
+    const QStringList parts = folder.entryList({QLatin1Char('.') + target.fileName() + QStringLiteral(".*.part")},
+                                               QDir::Files | QDir::Hidden);
+    for (const QString& part : parts)
+        folder.remove(part);
+}
+
 void startAgain(QueueFile& file)
 {
     file.srcFile = file.originalSourceFile;
@@ -50,12 +64,40 @@ void startAgain(QueueFile& file)
     file.setState(QueueFileState::Waiting);
 }
 
+// A result is downloaded under a hidden part name and renamed when complete,
+// so a result under the file's destination is whole; part files of a
+// download cut off by the end of the client are dropped.
 void resumeSubmitted(QueueFile& file, int jobId)
 {
     if (!exists(file.srcFile))
         file.srcFile = file.originalSourceFile;
     file.resumeJobId = jobId;
+    file.resumeFromResult = exists(file.destFile);
+    removePartFiles(QString::fromUtf8(file.destFile));
     file.setState(QueueFileState::Waiting);
+}
+
+// Pre-processing had finished: the file waits to be uploaded as it made it,
+// without a second run that would process its output again and add the
+// destination's suffix twice.
+void resumePreProcessed(QueueFile& file)
+{
+    if (!exists(file.srcFile)) {
+        startAgain(file);
+        return;
+    }
+    file.resumePreProcessed = true;
+    file.setState(QueueFileState::Waiting);
+}
+
+// The work file of a pre-processing cut off by the end of the client, which
+// the client made next to the source ("<source>.temp", numbered if taken).
+void removeWorkFile(const StoredFile& stored)
+{
+    const QString work = QString::fromUtf8(stored.workFile);
+    const QString source = QString::fromUtf8(stored.srcFile);
+    if (!source.isEmpty() && work.startsWith(source + QStringLiteral(".temp")) && QFileInfo(work).isFile())
+        QFile::remove(work);
 }
 
 void failMissingSource(QueueFile& file)
@@ -75,21 +117,28 @@ void prepare(QueueFile& file, const StoredFile& stored)
             failMissingSource(file);
         break;
     case QueueFileState::PreProcessing:
-        startAgain(file);
+        if (stored.preProcessed) {
+            resumePreProcessed(file);
+        } else {
+            removeWorkFile(stored);
+            startAgain(file);
+        }
         break;
     case QueueFileState::Running:
         if (stored.jobId > 0)
             resumeSubmitted(file, stored.jobId);
         else
-            startAgain(file);
+            resumePreProcessed(file);
         break;
     case QueueFileState::PostProcessing:
-        if (stored.jobId > 0) {
+        // Post-processing had finished: the file is done, its outputs are
+        // there; running it again would make a second set.
+        if (stored.postProcessed)
+            file.setState(QueueFileState::Done);
+        else if (stored.jobId > 0)
             resumeSubmitted(file, stored.jobId);
-            file.resumeFromResult = exists(file.destFile);
-        } else {
+        else
             startAgain(file);
-        }
         break;
     default: break;
     }

@@ -10,11 +10,14 @@ class Settings;
 // Takes the files of a saved queue up again at start-up, after log-in, on
 // the GUI thread, before the watched folders are first scanned:
 //  - Waiting, Paused and Error files come back as they were;
-//  - a file in pre-processing, or uploading without a job yet, waits again
-//    with its original source, so that pre-processing starts anew;
+//  - a file in pre-processing waits again with its original source, so
+//    that pre-processing starts anew (its work file is removed); one whose
+//    pre-processing had finished, or that was being uploaded without a job
+//    yet, waits to be uploaded as pre-processing made it;
 //  - a submitted file waits for a session that polls its job (no new
-//    upload) and downloads the result;
-//  - a file whose result is on disk goes to post-processing;
+//    upload) and downloads the result; with its result on disk already it
+//    goes to post-processing;
+//  - a file whose post-processing had finished is Done;
 //  - a queued file whose source has gone ends in Error with "Source file no
 //    longer exists".
 // A restored file from a watched folder is recorded in that folder's seen

@@ -1,13 +1,10 @@
 #pragma once
 
 #include "pipeline/storedfile.h"
+#include "settings/latestjobthread.h"
 
 #include <QList>
 #include <QString>
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 // Writes queue.xml on a thread of its own, so that neither building the XML
 // nor the disk ever holds up the GUI thread. save() hands over a copy of
@@ -17,7 +14,6 @@
 class QueueSaver final {
 public:
     explicit QueueSaver(QString path);
-    ~QueueSaver();
     QueueSaver(const QueueSaver&) = delete;
     QueueSaver& operator=(const QueueSaver&) = delete;
 
@@ -28,16 +24,6 @@ public:
     int writes() const;
 
 private:
-    void run();
-
     const QString m_path;
-    mutable std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::condition_variable m_written;
-    QList<StoredFile> m_pending;
-    bool m_hasPending = false;
-    bool m_writing = false;
-    bool m_stop = false;
-    int m_writes = 0;
-    std::thread m_thread;
+    LatestJobThread m_thread;
 };

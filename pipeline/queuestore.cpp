@@ -1,5 +1,6 @@
 #include "pipeline/queuestore.h"
 
+#include "audio/preprocessing.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/xmlfields.h"
@@ -45,6 +46,10 @@ StoredFile storedFrom(const QueueFile& file, int jobId)
     stored.preProcessingStatus = file.preProcessingStatus;
     stored.deleteAfterSubmission = file.deleteAfterSubmission;
     stored.preProcessingOperations = file.preProcessingOperations;
+    stored.preProcessed = stored.state == QueueFileState::PreProcessing && file.preProcessingDone();
+    stored.postProcessed = stored.state == QueueFileState::PostProcessing && file.postProcessingDone();
+    if (stored.state == QueueFileState::PreProcessing && file.preProcessor)
+        stored.workFile = file.preProcessor->outputFile().toUtf8();
     return stored;
 }
 
@@ -115,6 +120,9 @@ void writeFile(QXmlStreamWriter& w, const StoredFile& f)
     numberIf(w, "preProcessingStatus", f.preProcessingStatus, d.preProcessingStatus);
     boolIf(w, "deleteAfterSubmission", f.deleteAfterSubmission, d.deleteAfterSubmission);
     numberIf(w, "preProcessingOperations", f.preProcessingOperations, d.preProcessingOperations);
+    boolIf(w, "preProcessed", f.preProcessed, d.preProcessed);
+    boolIf(w, "postProcessed", f.postProcessed, d.postProcessed);
+    textIf(w, "workFile", f.workFile, d.workFile);
     writeOptions(w, f.options);
     w.writeEndElement();
 }
@@ -175,6 +183,9 @@ bool readFile(QXmlStreamReader& r, StoredFile& f)
         else if (n == u"preProcessingStatus") f.preProcessingStatus = readInt(r);
         else if (n == u"deleteAfterSubmission") f.deleteAfterSubmission = readBool(r);
         else if (n == u"preProcessingOperations") f.preProcessingOperations = readInt(r);
+        else if (n == u"preProcessed") f.preProcessed = readBool(r);
+        else if (n == u"postProcessed") f.postProcessed = readBool(r);
+        else if (n == u"workFile") f.workFile = readText(r).toUtf8();
         else if (n == kOptions) readOptions(r, f.options);
         else r.skipCurrentElement();
     }

@@ -17,7 +17,8 @@ auto fileFields(const StoredFile& f)
 {
     return std::tie(f.state, f.jobId, f.srcFile, f.destFile, f.originalSourceFile, f.presetName, f.priority,
                     f.watchFolder, f.outputFiles, f.errorMessage, f.retryable, f.convertedToStereo,
-                    f.preProcessingStatus, f.deleteAfterSubmission, f.preProcessingOperations);
+                    f.preProcessingStatus, f.deleteAfterSubmission, f.preProcessingOperations, f.preProcessed,
+                    f.postProcessed, f.workFile);
 }
 
 } // namespace

@@ -27,6 +27,12 @@ struct StoredFile {
     int preProcessingStatus = 6;
     bool deleteAfterSubmission = false;
     qint32 preProcessingOperations = 0;
+    // Pre-processing (state PreProcessing) or post-processing (state
+    // PostProcessing) had finished; its results are in the fields above.
+    bool preProcessed = false;
+    bool postProcessed = false;
+    // The work file of a pre-processing that was running.
+    QByteArray workFile;
 
     bool operator==(const StoredFile& other) const;
     bool operator!=(const StoredFile& other) const { return !(*this == other); }

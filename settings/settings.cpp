@@ -68,7 +68,12 @@ QByteArray unscramblePassword(const QString& hex)
 // No version-check address until curversionurl.txt names one: a settings
 // object of its own never sends a request anywhere.
 Settings::Settings()
-    : webSiteUrl(SONVIRA_WEBSITE_URL)
+{
+    webSiteUrl = SONVIRA_WEBSITE_URL;
+}
+
+Settings::Settings(const Settings& other)
+    : SettingsValues(other), m_scanPaths(other.scanPaths())
 {
 }
 
@@ -123,18 +128,14 @@ void Settings::readSettingsElement(QXmlStreamReader& reader)
 
 bool Settings::save(const QString& path, bool honourReset)
 {
-    // Written to a temporary file next to the target and renamed over it
-    // on commit, so a crash mid-save never leaves a half-written file.
-    QSaveFile file(QDir::toNativeSeparators(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    platform::makeOwnerOnly(file);
-
     // A requested reset leaves an empty file: the next start runs on defaults.
-    if (honourReset && resetOnRestart)
-        return file.commit();
+    return writeFile(path, honourReset && resetOnRestart ? QByteArray() : toXml());
+}
 
-    QXmlStreamWriter writer(&file);
+QByteArray Settings::toXml() const
+{
+    QByteArray text;
+    QXmlStreamWriter writer(&text);
     writer.setAutoFormatting(true);
     writer.setAutoFormattingIndent(4);
     writer.writeStartDocument();
@@ -154,8 +155,19 @@ bool Settings::save(const QString& path, bool honourReset)
     }
     writer.writeEndElement();
     writer.writeEndDocument();
+    return text;
+}
+
+bool Settings::writeFile(const QString& path, const QByteArray& text)
+{
+    // Written to a temporary file next to the target and renamed over it
+    // on commit, so a crash mid-save never leaves a half-written file.
+    QSaveFile file(QDir::toNativeSeparators(path));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    platform::makeOwnerOnly(file);
     // Without a commit the temporary file is discarded and the old file stays.
-    return !writer.hasError() && file.commit();
+    return file.write(text) == text.size() && file.commit();
 }
 
 void Settings::addScanPath(const ScanPath& scanPath)

@@ -9,10 +9,9 @@
 
 class QXmlStreamReader;
 
-// The user's preferences, remembered login and watched folders, read from and
-// written to settings.xml. Members are plain; the folder list has a lock.
-class Settings {
-public:
+// The plain preferences of settings.xml: remembered login, addresses and
+// program paths. Settings adds the watched folders.
+struct SettingsValues {
     bool showFirstTime_AddWatchFolderDialog = true;
     bool hideWhenClosed = false;
     bool resetOnRestart = false;
@@ -27,8 +26,18 @@ public:
     QByteArray webSiteUrl;
     QByteArray apiURL;
     QByteArray FFMPEGPath;
+};
 
+// The user's preferences, remembered login and watched folders, read from and
+// written to settings.xml. Members are plain; the folder list has a lock.
+class Settings : public SettingsValues {
+public:
     Settings();
+    // A copy to be written on another thread: the folder list is copied
+    // under the other's lock, the records themselves are shared until
+    // either side changes them.
+    Settings(const Settings& other);
+    Settings& operator=(const Settings&) = delete;
 
     // Reads settings.xml into this object, holding the lock throughout.
     // False only when the file cannot be opened. Reading stops at the first
@@ -40,6 +49,11 @@ public:
     // resetOnRestart set the file is left empty instead. False when the
     // file cannot be written; the old file then stays as it was.
     bool save(const QString& path, bool honourReset);
+    // The text save() writes: settings.xml's elements in their order.
+    QByteArray toXml() const;
+    // Writes `text` as settings.xml: atomically and, on POSIX, readable by
+    // the owner only. False (the old file kept) when it cannot.
+    static bool writeFile(const QString& path, const QByteArray& text);
 
     void addScanPath(const ScanPath& scanPath);
     void renumberScanPaths();

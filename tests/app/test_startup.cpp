@@ -2,35 +2,20 @@
 // back at exit, single instance. Each run gets its own configuration,
 // runtime and working folders, and is stopped with SIGTERM like a user's
 // session would stop it.
+#include "clientprocess.h"
 #include "settings/startupconfig.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-
 namespace {
+
+using namespace clientprocess;
 
 const char* const kReady = "Main window ready";
 const char* const kFailedHost = "Failed to read the first line or file is empty (host.txt).";
 const char* const kRefused = "Another instance of the Sonvira client is already running.";
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 // Stored credentials, so that no log-in is asked for at start.
 const QByteArray kCredentials = "<rememberPassword>true</rememberPassword>"
@@ -50,80 +35,6 @@ QByteArray expectedSettingsXml(const QByteArray& apiUrl)
            "    <wPassword>3d3e3f</wPassword>\n"
            "</Settings>\n";
 }
-
-// One user's environment: configuration, runtime and working folders.
-class Sandbox {
-public:
-    Sandbox()
-    {
-        QFile::setPermissions(root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        for (const char* sub : {"config", "home", "runtime", "work"})
-            QDir(root.path()).mkpath(QString::fromLatin1(sub));
-        QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QString path(const char* sub) const { return root.filePath(QString::fromLatin1(sub)); }
-    QString settingsFile() const { return path("config") + QStringLiteral("/Sonvira desktop/settings.xml"); }
-    QString hostFile() const { return path("work") + QStringLiteral("/host.txt"); }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
-        env.insert(QStringLiteral("HOME"), path("home"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.remove(QStringLiteral("QT_LOGGING_RULES"));
-        return env;
-    }
-
-private:
-    QTemporaryDir root;
-};
-
-// One run of the client in a sandbox.
-class ClientRun {
-public:
-    explicit ClientRun(const Sandbox& sandbox)
-    {
-        process.setProcessEnvironment(sandbox.environment());
-        process.setWorkingDirectory(sandbox.path("work"));
-        process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sonvira-desktop"), QStringList());
-        process.waitForStarted(10000);
-    }
-    ~ClientRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-    QString log()
-    {
-        output += QString::fromUtf8(process.readAllStandardError());
-        return output;
-    }
-    bool logged(const char* line) { return log().split(QLatin1Char('\n')).contains(QString::fromUtf8(line)); }
-    bool running() const { return process.state() == QProcess::Running; }
-    // SIGTERM, then the exit code; -1000 when it did not end normally.
-    int stop()
-    {
-        process.terminate();
-        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
-            return -1000;
-        log();
-        return process.exitCode();
-    }
-    void crash()
-    {
-        ::kill(process.processId(), SIGKILL);
-        process.waitForFinished(10000);
-    }
-
-private:
-    QProcess process;
-    QString output;
-};
 
 // Starts the client, waits until its window is up, stops it; returns the log.
 // A client that ends or is not up within 30 s fails the current test.
@@ -282,7 +193,8 @@ private slots:
     void singleInstance()
     {
         Sandbox sandbox;
-        writeFile(sandbox.settingsFile(), "<Settings>" + kCredentials + "</Settings>");
+        // As the first copy writes it, which keeps it up to date while it runs.
+        writeFile(sandbox.settingsFile(), expectedSettingsXml(startup::defaultApiBaseUrl()));
         ClientRun first(sandbox);
         QTRY_VERIFY_WITH_TIMEOUT(first.logged(kReady), 30000);
         const QByteArray before = contentOf(sandbox.settingsFile());

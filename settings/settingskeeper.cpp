@@ -1,0 +1,66 @@
+#include "settings/settingskeeper.h"
+
+#include "settings/settings.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+#include <utility>
+
+SettingsKeeper::SettingsKeeper(Settings& settings, QString path, std::function<void()> beforeCopy)
+    : m_settings(settings), m_path(std::move(path)), m_beforeCopy(std::move(beforeCopy))
+{
+    m_timer.setInterval(kIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &SettingsKeeper::check);
+}
+
+SettingsKeeper::~SettingsKeeper()
+{
+    m_timer.stop();
+}
+
+void SettingsKeeper::start()
+{
+    m_timer.start();
+}
+
+void SettingsKeeper::saveNow()
+{
+    check();
+    m_thread.flush();
+}
+
+int SettingsKeeper::writes() const
+{
+    return m_writes;
+}
+
+void SettingsKeeper::check()
+{
+    if (m_beforeCopy)
+        m_beforeCopy();
+    auto copy = std::make_shared<const Settings>(m_settings);
+    m_thread.post([this, copy] { writeIfChanged(*copy); });
+}
+
+void SettingsKeeper::writeIfChanged(const Settings& copy)
+{
+    if (!m_onDiskKnown) {
+        QFile file(m_path);
+        m_onDisk = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        m_onDiskKnown = true;
+    }
+    const QByteArray text = copy.resetOnRestart ? QByteArray() : copy.toXml();
+    if (text == m_onDisk && QFile::exists(m_path))
+        return;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    if (!Settings::writeFile(m_path, text)) {
+        qWarning() << "Error saving settings";
+        return;
+    }
+    m_onDisk = text;
+    ++m_writes;
+}

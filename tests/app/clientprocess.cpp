@@ -1,0 +1,116 @@
+#include "clientprocess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+
+namespace clientprocess {
+
+Sandbox::Sandbox()
+{
+    QFile::setPermissions(root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const char* sub : {"config", "home", "runtime", "work"})
+        QDir(root.path()).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString Sandbox::path(const char* sub) const
+{
+    return root.filePath(QString::fromLatin1(sub));
+}
+
+QString Sandbox::configFolder() const
+{
+    return path("config") + QStringLiteral("/Sonvira desktop");
+}
+
+QString Sandbox::settingsFile() const
+{
+    return configFolder() + QStringLiteral("/settings.xml");
+}
+
+QString Sandbox::hostFile() const
+{
+    return path("work") + QStringLiteral("/host.txt");
+}
+
+QProcessEnvironment Sandbox::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+    env.insert(QStringLiteral("HOME"), path("home"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    return env;
+}
+
+ClientRun::ClientRun(const Sandbox& sandbox)
+{
+    static std::atomic<int> runs{0};
+    logPath = sandbox.path("work") + QStringLiteral("/client-%1.log").arg(++runs);
+    process.setProcessEnvironment(sandbox.environment());
+    process.setWorkingDirectory(sandbox.path("work"));
+    process.setStandardErrorFile(logPath);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sonvira-desktop"), QStringList());
+    process.waitForStarted(10000);
+}
+
+ClientRun::~ClientRun()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+QString ClientRun::log() const
+{
+    return QString::fromUtf8(contentOf(logPath));
+}
+
+bool ClientRun::logged(const char* line) const
+{
+    return log().split(QLatin1Char('\n')).contains(QString::fromUtf8(line));
+}
+
+bool ClientRun::running() const
+{
+    return process.state() == QProcess::Running;
+}
+
+int ClientRun::stop()
+{
+    process.terminate();
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
+        return -1000;
+    return process.exitCode();
+}
+
+void ClientRun::crash()
+{
+    ::kill(process.processId(), SIGKILL);
+    process.waitForFinished(10000);
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(content) == content.size());
+}
+
+} // namespace clientprocess
