@@ -53,6 +53,7 @@ private slots:
     void takeKeepsOrderAndLeavesDoneOut();
     void restoreResumesEachState();
     void restoredWatchedFileIsRecordedAsSeen();
+    void restoreKeepsFinishedLocalSteps();
 
 private:
     QTemporaryDir m_dir;
@@ -70,6 +71,9 @@ void TestQueueStore::everyFieldReadsBack()
     full.preProcessingStatus = 3;
     full.deleteAfterSubmission = true;
     full.preProcessingOperations = 5;
+    full.preProcessed = true;
+    full.postProcessed = true;
+    full.workFile = "C:\\in\\ä b.wav.temp (1)";
     ProcessingOptions& o = full.options;
     o.fromWatchFolder = true;
     o.watchFolderPath = QStringLiteral("C:\\in");
@@ -260,3 +264,59 @@ void TestQueueStore::restoredWatchedFileIsRecordedAsSeen()
 
 QTEST_GUILESS_MAIN(TestQueueStore)
 #include "tst_queuestore.moc"
+
+// Local steps that had finished are not run again (a second pre-processing
+// would process its own output and add the destination's suffix twice, a
+// second post-processing would make a second set of outputs); the leftovers
+// of steps cut off by the end of the client are removed.
+void TestQueueStore::restoreKeepsFinishedLocalSteps()
+{
+    QTemporaryDir dir;
+    const QString original = touch(dir.filePath("take.wav"));
+    const QString processed = touch(dir.filePath("take-denoised.wav"));
+    const QString suffixed = dir.filePath("take-done-denoised.wav");
+    StoredFile preDone = storedFile(original, QueueFileState::PreProcessing);
+    preDone.preProcessed = true;
+    preDone.srcFile = processed.toUtf8();
+    preDone.destFile = suffixed.toUtf8();
+    StoredFile preCut = storedFile(original, QueueFileState::PreProcessing);
+    preCut.workFile = touch(dir.filePath("take.wav.temp (1)")).toUtf8();
+    StoredFile notOurs = storedFile(processed, QueueFileState::PreProcessing);
+    notOurs.workFile = original.toUtf8();
+    StoredFile uploading = storedFile(original, QueueFileState::Running);
+    uploading.srcFile = processed.toUtf8();
+    uploading.destFile = suffixed.toUtf8();
+    StoredFile downloaded = storedFile(original, QueueFileState::Running, 20);
+    downloaded.destFile = touch(dir.filePath("take-done.tmp")).toUtf8();
+    const QString part = touch(dir.filePath(".take-done.tmp.5e1f.part"));
+    const QString otherPart = touch(dir.filePath(".other.tmp.5e1f.part"));
+    StoredFile postDone = storedFile(original, QueueFileState::PostProcessing, 21);
+    postDone.postProcessed = true;
+    postDone.destFile.clear();
+    postDone.outputFiles = {touch(dir.filePath("take-done -20 dbrms.wav")).toUtf8()};
+
+    QueueManager manager;
+    Settings settings;
+    QCOMPARE(queuerestorer::restore({preDone, preCut, notOurs, uploading, downloaded, postDone}, manager, settings), 6);
+    const QList<QueueFile*> files = manager.snapshot();
+
+    QCOMPARE(files[0]->getState(), QueueFileState::Waiting);
+    QVERIFY(files[0]->resumePreProcessed);
+    QCOMPARE(files[0]->srcFile, processed.toUtf8());
+    QCOMPARE(files[0]->destFile, suffixed.toUtf8());
+    QVERIFY(!files[1]->resumePreProcessed);
+    QCOMPARE(files[1]->srcFile, original.toUtf8());
+    QVERIFY(!QFile::exists(QString::fromUtf8(preCut.workFile)));
+    // Only a work file named after the source is the client's own.
+    QVERIFY(QFile::exists(original));
+    QVERIFY(files[3]->resumePreProcessed);
+    QCOMPARE(files[3]->srcFile, processed.toUtf8());
+    QCOMPARE(files[3]->resumeJobId.load(), 0);
+    // A result under its final name is complete: post-processed, not fetched again.
+    QCOMPARE(files[4]->resumeJobId.load(), 20);
+    QVERIFY(files[4]->resumeFromResult);
+    QVERIFY(!QFile::exists(part));
+    QVERIFY(QFile::exists(otherPart));
+    QCOMPARE(files[5]->getState(), QueueFileState::Done);
+    QCOMPARE(files[5]->outputFiles, postDone.outputFiles);
+}
