@@ -6,7 +6,9 @@
 #include "settings/xmlfields.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 #include <QXmlStreamReader>
@@ -269,6 +271,8 @@ bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error)
 
 bool write(const QString& path, const QByteArray& text)
 {
+    // On a first start the configuration folder may not exist yet.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         qWarning().noquote() << "Error writing" << path << ":" << file.errorString();
