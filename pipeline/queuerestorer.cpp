@@ -113,8 +113,14 @@ void prepare(QueueFile& file, const StoredFile& stored)
     switch (stored.state) {
     case QueueFileState::Waiting:
     case QueueFileState::Paused:
-        if (!exists(file.srcFile))
+        // Saved again after an earlier restart, before it was taken up.
+        if (stored.jobId > 0) {
+            resumeSubmitted(file, stored.jobId);
+            file.setState(stored.state);
+        } else if (!exists(file.srcFile)) {
             failMissingSource(file);
+        }
+        file.resumePreProcessed = stored.preProcessed;
         break;
     case QueueFileState::PreProcessing:
         if (stored.preProcessed) {

@@ -32,7 +32,10 @@ StoredFile storedFrom(const QueueFile& file, int jobId)
 {
     StoredFile stored;
     stored.state = file.getState();
-    stored.jobId = jobId;
+    // A file taken up after a restart keeps what it resumes from until a
+    // session or the queue driver has taken it, so that a second restart
+    // in between resumes it the same way.
+    stored.jobId = jobId > 0 ? jobId : file.resumeJobId.load();
     stored.srcFile = file.lockedSrcFile();
     const QByteArray result = file.resultPath();
     stored.destFile = result.isEmpty() ? file.lockedDestFile() : result;
@@ -48,7 +51,8 @@ StoredFile storedFrom(const QueueFile& file, int jobId)
     stored.preProcessingStatus = file.preProcessingStatus;
     stored.deleteAfterSubmission = file.deleteAfterSubmission;
     stored.preProcessingOperations = file.preProcessingOperations;
-    stored.preProcessed = stored.state == QueueFileState::PreProcessing && file.preProcessingDone();
+    stored.preProcessed =
+        (stored.state == QueueFileState::PreProcessing && file.preProcessingDone()) || file.resumePreProcessed;
     stored.postProcessed = stored.state == QueueFileState::PostProcessing && file.postProcessingDone();
     if (stored.state == QueueFileState::PreProcessing && file.preProcessor)
         stored.workFile = file.preProcessor->outputFile().toUtf8();

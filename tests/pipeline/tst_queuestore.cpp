@@ -54,6 +54,7 @@ private slots:
     void restoreResumesEachState();
     void restoredWatchedFileIsRecordedAsSeen();
     void restoreKeepsFinishedLocalSteps();
+    void restoredFileSavedAgainResumesTheSameWay();
 
 private:
     QTemporaryDir m_dir;
@@ -319,4 +320,38 @@ void TestQueueStore::restoreKeepsFinishedLocalSteps()
     QVERIFY(QFile::exists(otherPart));
     QCOMPARE(files[5]->getState(), QueueFileState::Done);
     QCOMPARE(files[5]->outputFiles, postDone.outputFiles);
+}
+
+// A file taken up after a restart and saved again before a session or the
+// queue driver took it (a second end of the client in between) keeps its
+// job and its finished pre-processing: no second upload, no second run.
+void TestQueueStore::restoredFileSavedAgainResumesTheSameWay()
+{
+    QTemporaryDir dir;
+    const QString original = touch(dir.filePath("take.wav"));
+    const QString processed = touch(dir.filePath("take-nr.wav"));
+    StoredFile submitted = storedFile(original, QueueFileState::Running, 30);
+    StoredFile preDone = storedFile(original, QueueFileState::PreProcessing);
+    preDone.preProcessed = true;
+    preDone.srcFile = processed.toUtf8();
+    StoredFile pausedJob = storedFile(original, QueueFileState::Paused, 31);
+
+    QueueManager first;
+    Settings settings;
+    QCOMPARE(queuerestorer::restore({submitted, preDone, pausedJob}, first, settings), 3);
+    const QList<StoredFile> savedAgain = queuestore::take(first);
+    QCOMPARE(savedAgain.size(), 3);
+    QCOMPARE(savedAgain[0].jobId, 30);
+    QVERIFY(savedAgain[1].preProcessed);
+    QCOMPARE(savedAgain[2].jobId, 31);
+
+    QueueManager second;
+    QCOMPARE(queuerestorer::restore(savedAgain, second, settings), 3);
+    const QList<QueueFile*> files = second.snapshot();
+    QCOMPARE(files[0]->getState(), QueueFileState::Waiting);
+    QCOMPARE(files[0]->resumeJobId.load(), 30);
+    QVERIFY(files[1]->resumePreProcessed);
+    QCOMPARE(files[1]->srcFile, processed.toUtf8());
+    QCOMPARE(files[2]->getState(), QueueFileState::Paused);
+    QCOMPARE(files[2]->resumeJobId.load(), 31);
 }
