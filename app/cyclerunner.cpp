@@ -1,7 +1,7 @@
 #include "app/cyclerunner.h"
 
-CycleRunner::CycleRunner(std::function<void()> work)
-    : m_work(std::move(work)), m_thread([this] { loop(); })
+CycleRunner::CycleRunner(std::function<void()> work, std::function<void()> finished)
+    : m_work(std::move(work)), m_finished(std::move(finished)), m_thread([this] { loop(); })
 {
 }
 
@@ -27,6 +27,21 @@ bool CycleRunner::startIfIdle()
     return true;
 }
 
+void CycleRunner::requestRun()
+{
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        if (m_stopping)
+            return;
+        if (m_busy) {
+            m_again = true;
+            return;
+        }
+        m_busy = true;
+    }
+    m_wake.notify_one();
+}
+
 bool CycleRunner::isBusy() const
 {
     const std::lock_guard<std::mutex> guard(m_lock);
@@ -40,9 +55,13 @@ void CycleRunner::loop()
         m_wake.wait(guard, [this] { return m_busy || m_stopping; });
         if (m_stopping)
             return;
+        // A request made before this run starts is served by it.
+        m_again = false;
         guard.unlock();
         m_work();
+        if (m_finished)
+            m_finished();
         guard.lock();
-        m_busy = false;
+        m_busy = m_again && !m_stopping;
     }
 }

@@ -41,6 +41,11 @@ void FolderScanTick::setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff)
     m_videoHandoff = std::move(handoff);
 }
 
+void FolderScanTick::setOnQueued(std::function<void()> onQueued)
+{
+    m_onQueued = std::move(onQueued);
+}
+
 ScanPath& FolderScanTick::folderAt(int index) const
 {
     return m_settings->scanPathRecords()[index];
@@ -89,6 +94,7 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     if (presets.isEmpty())
         return outcome;
     QScopedValueRollback<bool> running(m_running, true);
+    m_queued = false;
 
     queueAnsweredDialogs(outcome.errors);
     const QSet<QString> excluded = outputFolders();
@@ -110,6 +116,8 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     m_watcher->keepOnly(watched);
     if (unsettled && !m_relook.isActive())
         m_relook.start();
+    if (m_queued && m_onQueued)
+        m_onQueued();
 
     if (!outcome.addedFiles.isEmpty() && m_notify)
         m_notify(QStringLiteral("Added to queue:"), outcome.addedFiles);
@@ -142,8 +150,10 @@ void FolderScanTick::queueAnsweredDialogs(QString& errors)
             const QByteArray refusal = destinationRefusal(entry.destination);
             if (!refusal.isEmpty())
                 errors += refusalText(entry.source, refusal);
-            else if (!m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination,
-                                                     entry.preset.toUtf8(), options))
+            else if (m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination,
+                                                    entry.preset.toUtf8(), options))
+                m_queued = true;
+            else
                 errors += refusalText(entry.source, m_queueManager->lastError());
         }
     }
@@ -203,6 +213,7 @@ void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
         outcome.errors += refusalText(file, m_queueManager->lastError());
         return;
     }
+    m_queued = true;
     outcome.addedFiles += QFileInfo(file).fileName() + QLatin1Char('\n');
     queued->watchFolder = current.path.toUtf8();
     // The result may be written into a watched folder: it is no new input.

@@ -57,6 +57,8 @@ public:
     Outcome tick();
     // Without a handoff, scans list audio files only.
     void setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff);
+    // Called once per tick or scan that queued files, before any message.
+    void setOnQueued(std::function<void()> onQueued);
     // Scans the folders that changed or hold files still being written.
     Outcome scanChanged();
     // Change notification of the folders; setEnabled(false) leaves the tick alone.
@@ -93,6 +95,8 @@ private:
     bool m_running = false;
     VideoEnabled m_videoEnabled;
     VideoHandoff m_videoHandoff;
+    std::function<void()> m_onQueued;
+    bool m_queued = false;
     std::unique_ptr<FolderWatcher> m_watcher;
     QTimer m_relook;
     std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>> m_newFilesDialogs;

@@ -61,6 +61,22 @@ LocalSteps::LocalSteps(const OutputRegistry& registry)
 {
 }
 
+bool LocalSteps::runSteps(const QList<QueueFile*>& files) const
+{
+    bool finished = false;
+    for (QueueFile* file : files) {
+        if (file->getState() == QueueFileState::PostProcessing && !file->postProcessingDone()) {
+            postProcessStep(*file);
+            finished = finished || file->postProcessingDone();
+        }
+        if (file->getState() == QueueFileState::PreProcessing && !file->preProcessingDone()) {
+            preProcessStep(*file);
+            finished = finished || file->preProcessingDone();
+        }
+    }
+    return finished;
+}
+
 // ---- pre-processing ----------------------------------------------------------
 
 void LocalSteps::preProcessStep(QueueFile& file) const
@@ -73,9 +89,11 @@ void LocalSteps::preProcessStep(QueueFile& file) const
     }
     if (!file.preProcessor) {
         startPreProcessing(file);
-        return;
-    }
-    if (!file.preProcessor->isFinished()) {
+        // A step with nothing to run has already finished: it is taken up in
+        // this same call.
+        if (!file.preProcessor || !file.preProcessor->isFinished())
+            return;
+    } else if (!file.preProcessor->isFinished()) {
         file.setDetails(file.preProcessor->statusText().toUtf8());
         return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 class OutputRegistry;
 class QueueFile;
 
@@ -12,6 +14,9 @@ class LocalSteps {
 public:
     explicit LocalSteps(const OutputRegistry& registry);
 
+    // One step for each file in PostProcessing or PreProcessing; true when
+    // a step finished in this call, so that the cycle may take the file on.
+    bool runSteps(const QList<QueueFile*>& files) const;
     void preProcessStep(QueueFile& file) const;
     void postProcessStep(QueueFile& file) const;
     // At Done: deletes the uploaded file when it was a copy the client made

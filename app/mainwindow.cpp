@@ -155,18 +155,22 @@ void MainWindow::initialise()
     settingsKeeper->start();
 
     QueueManager* manager = queueManager;
-    queueCycle = std::make_unique<CycleRunner>([manager] {
-        try {
-            manager->cycle(false, false);
-        } catch (const std::exception& error) {
-            qWarning() << "Queue cycle failed:" << error.what();
-        }
-    });
+    queueCycle = std::make_unique<CycleRunner>(
+        [manager] {
+            try {
+                manager->cycle(false, false);
+            } catch (const std::exception& error) {
+                qWarning() << "Queue cycle failed:" << error.what();
+            }
+        },
+        [this] { QMetaObject::invokeMethod(this, [this] { afterQueueCycle(); }, Qt::QueuedConnection); });
 
     startTimer(&MainWindow::tmr_windowStatus_Tick, 1000);
     startTimer(&MainWindow::tmr_queueManager_Tick, 100);
     folderScanner = std::make_unique<FolderScanTick>(settings, queueManager, this,
         [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
+    // A queued file goes to a session at once, not at the next queue tick.
+    folderScanner->setOnQueued([this] { queueCycle->requestRun(); });
     VideoTasks* videos = videoTasks.get();
     folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
                                    [videos](const QString& path) { videos->addWatchedVideo(path); });
@@ -342,14 +346,10 @@ void MainWindow::tmr_queueManager_Tick()
     QElapsedTimer creatingPanels;
     creatingPanels.start();
     const QList<QueueFile*> files = queueManager->snapshot();
+    if (localSteps->runSteps(files))
+        queueCycle->requestRun();
     for (QueueFile* file : files) {
-        int state = stateOf(*file);
-        if (state == int(QueueFileState::PostProcessing))
-            localSteps->postProcessStep(*file);
-        state = stateOf(*file);
-        if (state == int(QueueFileState::PreProcessing))
-            localSteps->preProcessStep(*file);
-        state = stateOf(*file);
+        const int state = stateOf(*file);
         QueueFileWidget* widget = queueWidgets->find(file->fileId);
         const bool outOfTime = panelsCreated >= kNewPanelsAlways && creatingPanels.elapsed() >= kNewPanelsBudgetMs;
         if (!widget && (panelTickPosted || outOfTime)) {
@@ -373,6 +373,14 @@ void MainWindow::tmr_queueManager_Tick()
             tmr_queueManager_Tick();
         });
     }
+}
+
+// A cycle that handed a file to a local step, or took one on from it, is
+// followed by that step at once; a step that finished runs the cycle again.
+void MainWindow::afterQueueCycle()
+{
+    if (localSteps->runSteps(queueManager->snapshot()))
+        queueCycle->requestRun();
 }
 
 QueueFileWidget* MainWindow::createWidget(QueueFile& file)

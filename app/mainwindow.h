@@ -102,6 +102,7 @@ private:
     void on_queueFileMoveRequested(int fileID, int places);
 
     void startTimer(void (MainWindow::*slot)(), int interval);
+    void afterQueueCycle();
     QueueFileWidget* createWidget(QueueFile& file);
     void refreshWidget(QueueFileWidget& widget, QueueFile& file, int state);
     void showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file);

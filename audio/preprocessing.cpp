@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -58,6 +59,13 @@ void PreProcessing::start()
     if (m_started)
         throw std::runtime_error("PreProcessing: Start already called");
     m_operations = splitOperations(m_arguments);
+    // Nothing to run: the step ends here, without a worker thread.
+    if (!hasOperations()) {
+        m_started = true;
+        runOperations();
+        m_finished = true;
+        return;
+    }
     m_homeThread = thread();
     m_workerThread = std::make_unique<QThread>();
     connect(m_workerThread.get(), &QThread::started, this, &PreProcessing::_processingThreadProc);
@@ -79,7 +87,24 @@ void PreProcessing::setStatus(const QString& text)
     qDebug() << text;
 }
 
+bool PreProcessing::hasOperations() const
+{
+    return std::any_of(m_operations.cbegin(), m_operations.cend(), [this](const QString& line) {
+        return line.startsWith(m_noiseReductionTag) || line.startsWith(m_monoToStereoTag);
+    });
+}
+
 void PreProcessing::_processingThreadProc()
+{
+    runOperations();
+    // Hand the object back to the thread that owns it before reporting the
+    // end, so that the owner may destroy it as soon as it sees isFinished().
+    moveToThread(m_homeThread);
+    m_workerThread->quit();
+    m_finished = true;
+}
+
+void PreProcessing::runOperations()
 {
     m_finished = false;
     m_succeeded = true;
@@ -101,11 +126,6 @@ void PreProcessing::_processingThreadProc()
     }
     finishFiles();
     setStatus(QStringLiteral("Pre processing finished"));
-    // Hand the object back to the thread that owns it before reporting the
-    // end, so that the owner may destroy it as soon as it sees isFinished().
-    moveToThread(m_homeThread);
-    m_workerThread->quit();
-    m_finished = true;
 }
 
 void PreProcessing::finishFiles()

@@ -15,7 +15,7 @@ class RunProcess;
 }
 
 // Runs the local steps before upload, one after another on a worker thread
-// of its own: noise reduction by the external noise-suppression program
+// of its own (with no operation to run, start() ends the step at once): noise reduction by the external noise-suppression program
 // ("nredOp00: <arguments>" lines) and mono-to-stereo conversion ("mstOp00"
 // lines). Operation i writes outputFile + i; the newest intermediate ends up
 // as outputFile and the others are deleted. The GUI thread polls statusText()
@@ -65,6 +65,9 @@ public slots:
 
 private:
     enum Outcome { Failed = 0, Produced = 1, Skipped = 2 };
+    // Whether any line is an operation (other lines are skipped).
+    bool hasOperations() const;
+    void runOperations();
     Outcome noiseReductionOperation(const QString& argument);
     Outcome monoToStereoOperation(const QString& argument);
     QString operationInput() const;

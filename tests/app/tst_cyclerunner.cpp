@@ -15,6 +15,7 @@ class TestCycleRunner : public QObject {
 private slots:
     void oneRunAtATimeAndNoWaiting();
     void destructorWaitsForTheRunningWork();
+    void requestDuringARunIsFollowedByOneMore();
 };
 
 namespace {
@@ -86,6 +87,26 @@ void TestCycleRunner::destructorWaitsForTheRunningWork()
         QTRY_VERIFY(started);
     }
     QVERIFY(finished);
+}
+
+// A change made while the cycle runs must not wait for the next timer: the
+// run in progress is followed by exactly one more, however many requests
+// came meanwhile, and each run reports its end.
+void TestCycleRunner::requestDuringARunIsFollowedByOneMore()
+{
+    Gate gate;
+    std::atomic<int> ends{0};
+    CycleRunner runner([&gate] { gate.work(); }, [&ends] { ++ends; });
+    runner.requestRun();
+    QTRY_COMPARE(gate.inside.load(), 1);
+    for (int i = 0; i < 5; ++i)
+        runner.requestRun();
+    QVERIFY(!runner.startIfIdle());
+    gate.release();
+    QTRY_COMPARE(ends.load(), 2);
+    QTRY_VERIFY(!runner.isBusy());
+    QCOMPARE(gate.runs.load(), 2);
+    QCOMPARE(gate.mostInside.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCycleRunner)
