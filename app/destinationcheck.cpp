@@ -1,6 +1,7 @@
 #include "app/destinationcheck.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 QByteArray destinationRefusal(const QString& destination)
@@ -9,6 +10,12 @@ QByteArray destinationRefusal(const QString& destination)
     if (folder.isDir() && !folder.isWritable())
         return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();
     return QByteArray();
+}
+
+void makeDestinationFolder(const QString& root, const QString& destination)
+{
+    if (QFileInfo(root).isDir())
+        QDir().mkpath(QFileInfo(destination).absolutePath());
 }
 
 QByteArray droppedFolderRefusal()

@@ -147,6 +147,7 @@ void FolderScanTick::queueAnsweredDialogs(QString& errors)
         for (const NewFileEntry& entry : results) {
             if (!entry.selected)
                 continue;
+            makeDestinationFolder(wrapper->saveToFolder(), entry.destination);
             const QByteArray refusal = destinationRefusal(entry.destination);
             if (!refusal.isEmpty())
                 errors += refusalText(entry.source, refusal);
@@ -200,11 +201,7 @@ void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
     const QString name = naming::expandNameTemplate(naming::insertSuffix(file, folder.outputSuffix),
                                                     QString::fromUtf8(preset));
     const QString destination = folder.resolveOutputPath(name, file);
-    // A file from a subfolder keeps its subfolder below the output folder,
-    // which is created when needed; a missing output folder is refused as
-    // before.
-    if (QFileInfo(folder.outputFolder()).isDir())
-        QDir().mkpath(QFileInfo(destination).absolutePath());
+    makeDestinationFolder(folder.outputFolder(), destination);
 
     QueueFile* queued = m_queueManager->addFileToQueue(file, 100, destination, preset, options);
     ScanPath& current = folderAt(index);
@@ -224,7 +221,8 @@ void FolderScanTick::offerInDialog(const ScanPath& folder, const QString& file, 
 {
     dlgAddMultipleFiles_Wrapper& wrapper = dialogFor(folder);
     wrapper.setPresetNames(presets);
-    wrapper.addFile(file, file, QString::fromUtf8(folder.preset));
+    // The row proposes the file's name in its own subfolder of the output.
+    wrapper.addFile(file, folder.resolveOutputPath(QFileInfo(file).fileName(), file), QString::fromUtf8(folder.preset));
 }
 
 dlgAddMultipleFiles_Wrapper& FolderScanTick::dialogFor(const ScanPath& folder)

@@ -54,7 +54,7 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
     dialog.setFolder(folder);
     const QString proposed = QString::fromUtf8(queueManager.lastPreset());
     for (const QString& source : sources)
-        dialog.addRow(source, source, proposed);
+        dialog.addRow(source, QFileInfo(source).fileName(), proposed);
     dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -118,6 +118,7 @@ void dlgAddMultipleFiles_Wrapper::dialog_closed(int result)
         m_results = m_dialog->getResults();
         m_showAgain = !m_dialog->dontShowAgainChecked();
         m_suffixText = m_dialog->suffixText();
+        m_saveToFolder = m_dialog->saveToFolder();
     } else {
         m_results.clear();
     }
@@ -157,6 +158,12 @@ bool dlgAddMultipleFiles_Wrapper::showAgain() const
 {
     QMutexLocker state(&m_stateLock);
     return m_showAgain;
+}
+
+QString dlgAddMultipleFiles_Wrapper::saveToFolder() const
+{
+    QMutexLocker state(&m_stateLock);
+    return m_saveToFolder;
 }
 
 QString dlgAddMultipleFiles_Wrapper::suffixText() const

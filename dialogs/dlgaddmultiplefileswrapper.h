@@ -57,6 +57,8 @@ public:
     bool wasAccepted() const;
     bool showAgain() const;
     QString suffixText() const;
+    // The folder the answered dialog saves into.
+    QString saveToFolder() const;
     // The preset chosen for more than 80 % of the selected results.
     bool dominantPreset(QString& preset) const;
 
@@ -77,6 +79,7 @@ private:
     bool m_collected = true;
     bool m_showAgain = true;
     QString m_suffixText;
+    QString m_saveToFolder;
     mutable QMutex m_rowLock;
     mutable QMutex m_stateLock;
     QPointer<QWidget> m_parent;

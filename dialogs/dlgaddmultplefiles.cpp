@@ -107,13 +107,23 @@ void DlgAddMultpleFiles::addRow(const QString& source, const QString& destinatio
     label->hide();
     row->addWidget(label);
 
-    auto* saveAs = tagged(new QLineEdit(QFileInfo(destination).fileName(), ui->scrollAreaWidgetContents), id,
+    auto* saveAs = tagged(new QLineEdit(saveAsText(destination), ui->scrollAreaWidgetContents), id,
                           "txtSaveAs");
     saveAs->hide();
     row->addWidget(saveAs);
 
     ui->filesLayout->addLayout(row);
     ++m_rowCounter;
+}
+
+QString DlgAddMultpleFiles::saveAsText(const QString& destination) const
+{
+    if (m_saveToFolder.isEmpty() || !QFileInfo(destination).isAbsolute())
+        return QFileInfo(destination).fileName();
+    const QString relative = QDir(m_saveToFolder).relativeFilePath(destination);
+    if (relative.startsWith(QLatin1String("..")) || QFileInfo(relative).isAbsolute())
+        return QFileInfo(destination).fileName();
+    return QDir::toNativeSeparators(relative);
 }
 
 QList<NewFileEntry> DlgAddMultpleFiles::getResults() const
@@ -129,13 +139,16 @@ QList<NewFileEntry> DlgAddMultpleFiles::getResults() const
             continue;
         const QString source = check->property(kRowSource).toString();
         const QString preset = combo->currentText();
-        const QString name = naming::insertSuffix(saveAs->text(), suffix);
+        // The suffix goes into the file name; a subfolder in front stays.
+        const QFileInfo saveAsPath(QDir::fromNativeSeparators(saveAs->text()));
+        const QString folder = saveAsPath.path() == QLatin1String(".") ? QString() : saveAsPath.path() + QLatin1Char('/');
+        const QString name = naming::insertSuffix(saveAsPath.fileName(), suffix);
         if (source.isEmpty() || preset.isEmpty() || saveAs->text().isEmpty())
             continue;
         NewFileEntry entry;
         entry.source = source;
         entry.destination = QDir::toNativeSeparators(
-            QDir(m_saveToFolder).filePath(naming::expandNameTemplate(name, preset)));
+            QDir(m_saveToFolder).filePath(folder + naming::expandNameTemplate(name, preset)));
         entry.preset = preset;
         results.append(entry);
     }

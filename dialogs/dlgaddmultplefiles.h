@@ -27,6 +27,9 @@ public:
     // Names offered in the preset box of rows added later.
     void setPresetNames(const QList<QByteArray>& names);
     void setFolder(const ScanPath& scanPath);
+    // `destination` is a full path or a file name; the row shows its path
+    // relative to the save-to folder when it lies inside it (a file from a
+    // subfolder of a recursive folder), else its file name.
     void addRow(const QString& source, const QString& destination, const QString& proposedPreset);
 
     // One entry per checked row with a preset and a name, in row order.
@@ -34,6 +37,7 @@ public:
 
     bool saveInOriginalLocation() const { return m_saveInOriginalLocation; }
     QString suffixText() const;
+    QString saveToFolder() const { return m_saveToFolder; }
     bool dontShowAgainChecked() const;
 
 public slots:
@@ -43,6 +47,8 @@ private slots:
     void on_btnDestBrowse_clicked();
 
 private:
+    QString saveAsText(const QString& destination) const;
+
     bool m_saveInOriginalLocation = false;
     const bool m_manualMode;
     int m_rowCounter = 0;

@@ -15,6 +15,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -77,6 +78,7 @@ private slots:
     void droppedFoldersAreNamed();
     void severalDroppedFilesRefuseAnUnwritableDestination();
     void answeredDialogRefusesAnUnwritableDestination();
+    void dialogOfARecursiveFolderKeepsTheSubfolder();
 
 private:
     ScanPath& addFolder(const QString& name, const QByteArray& preset, const QString& output = QString());
@@ -421,6 +423,42 @@ void TestFolderScanTick::answeredDialogRefusesAnUnwritableDestination()
     tick();
     QCOMPARE(text, QStringLiteral("Error adding files|\nFile: ") + a + QStringLiteral("\n- The destination folder is not writable."));
     QVERIFY(m_queue->snapshot().isEmpty());
+}
+
+// A file found in a subfolder of a recursive folder is offered under its
+// subfolder of the output folder (not the output's root), and accepting the
+// dialog creates that subfolder, as a quick add does.
+void TestFolderScanTick::dialogOfARecursiveFolderKeepsTheSubfolder()
+{
+    QDir(m_dir->path()).mkpath(QStringLiteral("out"));
+    QDir(m_dir->path()).mkpath(QStringLiteral("in/live/day1"));
+    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("out"));
+    folder.recursive = true;
+    folder.showDialog = true;
+    folder.outputSuffix = QStringLiteral("_x");
+    writeWav(QStringLiteral("in/top.wav"));
+    writeWav(QStringLiteral("in/live/day1/a.wav"));
+    tick();
+    dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
+    QVERIFY(wrapper && wrapper->isOpen());
+    QStringList shown;
+    for (QLineEdit* edit : wrapper->dialog()->findChildren<QLineEdit*>()) {
+        if (edit->property("NAME").toString() == QLatin1String("txtSaveAs"))
+            shown << edit->text();
+    }
+    shown.sort();
+    QCOMPARE(shown, QStringList({native(QStringLiteral("live/day1/a.wav")), QStringLiteral("top.wav")}));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("out/live"))));
+    pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
+
+    tick();
+    QStringList destinations;
+    for (const QueueFile* file : m_queue->snapshot())
+        destinations << QString::fromUtf8(file->destFile);
+    destinations.sort();
+    QCOMPARE(destinations, QStringList({native(m_dir->filePath(QStringLiteral("out/live/day1/a_x.wav"))),
+                                        native(m_dir->filePath(QStringLiteral("out/top_x.wav")))}));
+    QVERIFY(QFileInfo(m_dir->filePath(QStringLiteral("out/live/day1"))).isDir());
 }
 
 QTEST_MAIN(TestFolderScanTick)
