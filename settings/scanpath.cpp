@@ -59,7 +59,7 @@ void ScanPath::readXml(QXmlStreamReader& reader)
     }
 }
 
-void ScanPath::writeXml(QXmlStreamWriter& writer) const
+void ScanPath::writeXml(QXmlStreamWriter& writer, bool withRecords) const
 {
     using xmlfields::writeBool;
     using xmlfields::writeText;
@@ -79,8 +79,10 @@ void ScanPath::writeXml(QXmlStreamWriter& writer) const
     writeText(writer, QStringLiteral("preProcessing_Result"), QString::number(preProcessing_Result));
     writeBool(writer, QStringLiteral("monoProcessing_ConvertToDualStereo"), monoProcessing_ConvertToDualStereo);
     writeBool(writer, QStringLiteral("monoProcessing_KeepConverted"), monoProcessing_KeepConverted);
-    for (const ScannedFile& file : scannedFiles)
-        file.writeXml(writer);
+    for (const ScannedFile& file : scannedFiles) {
+        if (withRecords)
+            file.writeXml(writer);
+    }
     // After the elements every reader of settings.xml knows; one that does
     // not know this one skips it.
     writeBool(writer, QStringLiteral("recursive"), recursive);

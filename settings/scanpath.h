@@ -41,7 +41,8 @@ public:
     QList<ScannedFile> scannedFiles;
 
     void readXml(QXmlStreamReader& reader);
-    void writeXml(QXmlStreamWriter& writer) const;
+    // Without records, the folder's settings only (for telling changes apart).
+    void writeXml(QXmlStreamWriter& writer, bool withRecords = true) const;
 
     void toOptions(ProcessingOptions& options) const;
     // Copies every persisted member except the scanned files; id stays.

@@ -132,7 +132,7 @@ bool Settings::save(const QString& path, bool honourReset)
     return writeFile(path, honourReset && resetOnRestart ? QByteArray() : toXml());
 }
 
-QByteArray Settings::toXml() const
+QByteArray Settings::toXml(bool withRecords) const
 {
     QByteArray text;
     QXmlStreamWriter writer(&text);
@@ -151,7 +151,7 @@ QByteArray Settings::toXml() const
     {
         QMutexLocker locker(&m_lock);
         for (const ScanPath& scanPath : std::as_const(m_scanPaths))
-            scanPath.writeXml(writer);
+            scanPath.writeXml(writer, withRecords);
     }
     writer.writeEndElement();
     writer.writeEndDocument();

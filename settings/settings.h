@@ -49,8 +49,9 @@ public:
     // resetOnRestart set the file is left empty instead. False when the
     // file cannot be written; the old file then stays as it was.
     bool save(const QString& path, bool honourReset);
-    // The text save() writes: settings.xml's elements in their order.
-    QByteArray toXml() const;
+    // The text save() writes: settings.xml's elements in their order;
+    // without records, the same without the folders' seen files.
+    QByteArray toXml(bool withRecords = true) const;
     // Writes `text` as settings.xml: atomically and, on POSIX, readable by
     // the owner only. False (the old file kept) when it cannot.
     static bool writeFile(const QString& path, const QByteArray& text);

@@ -43,24 +43,44 @@ void SettingsKeeper::check()
     if (m_beforeCopy)
         m_beforeCopy();
     auto copy = std::make_shared<const Settings>(m_settings);
-    m_thread.post([this, copy] { writeIfChanged(*copy); });
+    m_thread.post([this, copy] { writeIfChanged(copy); });
 }
 
-void SettingsKeeper::writeIfChanged(const Settings& copy)
+bool SettingsKeeper::sameAsLastWritten(const Settings& copy) const
 {
+    if (!m_lastWritten || copy.resetOnRestart != m_lastWritten->resetOnRestart)
+        return false;
+    const QList<ScanPath> folders = copy.scanPaths();
+    const QList<ScanPath> written = m_lastWritten->scanPaths();
+    if (folders.size() != written.size())
+        return false;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        // Any change to a list of records detaches it from the copy kept here.
+        if (!folders.at(i).scannedFiles.isSharedWith(written.at(i).scannedFiles))
+            return false;
+    }
+    return copy.toXml(false) == m_lastWrittenValues;
+}
+
+void SettingsKeeper::writeIfChanged(const std::shared_ptr<const Settings>& copy)
+{
+    if (sameAsLastWritten(*copy))
+        return;
     if (!m_onDiskKnown) {
         QFile file(m_path);
         m_onDisk = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         m_onDiskKnown = true;
     }
-    const QByteArray text = copy.resetOnRestart ? QByteArray() : copy.toXml();
-    if (text == m_onDisk && QFile::exists(m_path))
-        return;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    if (!Settings::writeFile(m_path, text)) {
-        qWarning() << "Error saving settings";
-        return;
+    const QByteArray text = copy->resetOnRestart ? QByteArray() : copy->toXml();
+    if (text != m_onDisk || !QFile::exists(m_path)) {
+        QDir().mkpath(QFileInfo(m_path).absolutePath());
+        if (!Settings::writeFile(m_path, text)) {
+            qWarning() << "Error saving settings";
+            return;
+        }
+        m_onDisk = text;
+        ++m_writes;
     }
-    m_onDisk = text;
-    ++m_writes;
+    m_lastWritten = copy;
+    m_lastWrittenValues = copy->toXml(false);
 }

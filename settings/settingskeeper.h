@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class Settings;
 
@@ -17,7 +18,10 @@ class Settings;
 // instead of ended: twice a second, on the GUI thread, it copies the
 // settings (cheap: the records are shared, not copied) and hands the copy to
 // its own thread, which builds the text and writes it, through QSaveFile,
-// only when it differs from what the file holds. The format is the one
+// only when it differs from what the file holds. A copy whose records are
+// still shared with the last one written and whose other values read the
+// same is passed over without building the text, so that many seen files
+// cost nothing while nothing changes. The format is the one
 // Settings::save writes; with resetOnRestart set the file is left empty, as
 // at exit. The owner saves once more at exit after destroying the keeper,
 // whose destructor lets the last copy be written first.
@@ -42,7 +46,8 @@ public:
 private:
     void check();
     // On the keeper's thread.
-    void writeIfChanged(const Settings& copy);
+    void writeIfChanged(const std::shared_ptr<const Settings>& copy);
+    bool sameAsLastWritten(const Settings& copy) const;
 
     Settings& m_settings;
     const QString m_path;
@@ -51,6 +56,8 @@ private:
     // Used on the keeper's thread only (jobs run one after the other).
     QByteArray m_onDisk;
     bool m_onDiskKnown = false;
+    std::shared_ptr<const Settings> m_lastWritten;
+    QByteArray m_lastWrittenValues;
     std::atomic<int> m_writes{0};
     // Last: destroyed first, so its last job still finds the members above.
     LatestJobThread m_thread;
