@@ -7,6 +7,8 @@
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuestore.h"
 
+#include "timings.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,20 +18,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double elapsedMs(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-} // namespace
+using bench::elapsedMs;
+using bench::median;
 
 int main(int argc, char** argv)
 {

@@ -6,6 +6,8 @@
 // Prints: records=N runs=N copy_median_ms=X write_median_ms=X write_max_ms=X bytes=N
 #include "settings/settings.h"
 
+#include "timings.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,20 +16,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double elapsedMs(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-} // namespace
+using bench::elapsedMs;
+using bench::median;
 
 int main(int argc, char** argv)
 {
