@@ -92,12 +92,19 @@ bool decodesToFloat(int format)
         || sub == SF_FORMAT_MPEG_LAYER_II || sub == SF_FORMAT_MPEG_LAYER_III;
 }
 
+// Rounds to the nearest integer, halves to even, as lrint does in the default
+// rounding mode, but without a library call per sample: adding and taking
+// away 1.5 * 2^52 leaves the nearest integer of any |value| below 2^51.
+// Not a number becomes 0.
 template <typename T>
 T clampRound(double value)
 {
+    constexpr double kRoundingShift = 6755399441055744.0;
     const double lo = static_cast<double>(std::numeric_limits<T>::min());
     const double hi = static_cast<double>(std::numeric_limits<T>::max());
-    return static_cast<T>(std::lrint(std::clamp(value, lo, hi)));
+    if (std::isnan(value))
+        return 0;
+    return static_cast<T>((std::clamp(value, lo, hi) + kRoundingShift) - kRoundingShift);
 }
 
 void scaleSamples(void* data, qint64 count, SampleFormat format, float gain)
