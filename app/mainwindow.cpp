@@ -8,6 +8,7 @@
 #include "app/outputregistry.h"
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
+#include "dialogs/quitcheck.h"
 #include "app/resultencoding.h"
 #include "app/severalfilesdrop.h"
 #include "app/versioncheck.h"
@@ -308,6 +309,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
             hide();
         else
             showMinimized();
+        return;
+    }
+    if (!quitcheck::confirmQuit(*this, *ui->encoderList)) {
+        quitChosen = false;
+        event->ignore();
         return;
     }
     event->accept();

@@ -1,6 +1,7 @@
 #include "audio/mp3encoder.h"
 
 #include "audio/audiolibrary.h"
+#include "audio/outputclaims.h"
 
 #include <QDebug>
 #include <QDir>
@@ -30,6 +31,7 @@ mp3Encoder::mp3Encoder()
 mp3Encoder::~mp3Encoder()
 {
     cancel();
+    outputclaims::release(m_outputFile);
 }
 
 void mp3Encoder::setInputFile(const QString& path)
@@ -39,7 +41,8 @@ void mp3Encoder::setInputFile(const QString& path)
 
 void mp3Encoder::setOutputFile(const QString& path)
 {
-    m_outputFile = QDir::toNativeSeparators(path);
+    outputclaims::release(m_outputFile);
+    m_outputFile = outputclaims::claim(path);
 }
 
 QString mp3Encoder::inputFile() const
@@ -61,17 +64,6 @@ bool mp3Encoder::start()
 {
     if (m_worker.joinable())
         return false;
-    if (!m_stream->open(QDir::fromNativeSeparators(m_inputFile).toUtf8(), audiolib::DecodeStream::Samples::Native)) {
-        std::cerr << "Error creating stream from file: " << audiolib::lastErrorCode() << std::endl;
-        return false;
-    }
-    const QString partial = partialFileName(QDir::fromNativeSeparators(m_outputFile));
-    if (!m_stream->startMp3Writer(partial.toUtf8(), m_settings.toLatin1())) {
-        std::cerr << "Error starting MP3 encoder: " << audiolib::lastErrorCode() << std::endl;
-        m_stream->close();
-        QFile::remove(partial);
-        return false;
-    }
     m_finished = false;
     m_succeeded = false;
     m_cancelRequested = false;
@@ -79,8 +71,39 @@ bool mp3Encoder::start()
     return true;
 }
 
+QString mp3Encoder::openStreams(const QString& input, const QString& partial)
+{
+    if (m_outputFile.isEmpty())
+        return QStringLiteral("no free name for the MP3");
+    if (!m_stream->open(QDir::fromNativeSeparators(input).toUtf8(), audiolib::DecodeStream::Samples::Native)) {
+        std::cerr << "Error creating stream from file: " << audiolib::lastErrorCode() << std::endl;
+        return QStringLiteral("cannot open the source: ") + reasonOf(audiolib::lastError());
+    }
+    if (!m_stream->startMp3Writer(partial.toUtf8(), m_settings.toLatin1())) {
+        const audiolib::ErrorCode code = audiolib::lastError();
+        std::cerr << "Error starting MP3 encoder: " << int(code) << std::endl;
+        m_stream->close();
+        QFile::remove(partial);
+        return QStringLiteral("cannot start the MP3 encoder: ") + reasonOf(code);
+    }
+    return QString();
+}
+
+void mp3Encoder::setFailureReason(const QString& reason)
+{
+    const QMutexLocker locker(&m_reasonLock);
+    m_failureReason = reason;
+}
+
 void mp3Encoder::work(const QString& input, const QString& output)
 {
+    const QString notStarted = openStreams(input, partialFileName(QDir::fromNativeSeparators(output)));
+    if (!notStarted.isEmpty()) {
+        setFailureReason(notStarted);
+        m_state = Done;
+        m_finished = true;
+        return;
+    }
     m_state = Encoding;
     const qint64 length = m_stream->lengthBytes();
     std::vector<char> block(kPullBytes);
@@ -92,10 +115,7 @@ void mp3Encoder::work(const QString& input, const QString& output)
             break;
     }
     const QString reason = finishOutput(output, got < 0);
-    {
-        const QMutexLocker locker(&m_reasonLock);
-        m_failureReason = reason;
-    }
+    setFailureReason(reason);
     const bool complete = reason.isEmpty() && !m_cancelRequested;
     m_succeeded = complete;
     if (complete)

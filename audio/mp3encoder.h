@@ -19,9 +19,16 @@ class DecodeStream;
 //
 // The MP3 is written under a temporary name next to the output ("<output>.part")
 // and renamed when complete, so a reader never sees half an MP3 under the
-// final name. A failed encoding (unreadable source, encoder error, full disk)
-// removes the partial file, reports itself finished with "Failed: <reason>"
-// and never asks for its source to be deleted.
+// final name. The source is opened and the writer started on the worker too,
+// so a slow or stalled source never holds the caller. An encoding that cannot
+// start or fails (unreadable source, channel count or rate the MP3 writer
+// refuses, unwritable folder, full disk) removes the partial file, reports
+// itself finished with "Failed: <reason>" and never asks for its source to be
+// deleted.
+//
+// The output name is claimed for the encoder's lifetime (outputclaims): a
+// second encoder given the same name writes "<base> (N).mp3" instead, so two
+// encoders never destroy each other's MP3.
 //
 // Lifetime: whoever lists the encoder owns it. Destroying an encoder whose
 // worker still runs cancels the encoding and joins the worker (a pull takes
@@ -54,6 +61,8 @@ public:
 
     // True when the worker ended with a complete MP3 under outputFile().
     bool succeeded() const { return m_succeeded.load(); }
+    // True when the worker ended without a complete MP3 (not cancelled).
+    bool failed() const { return m_state.load() == Done && !m_succeeded.load(); }
     // Why the last encoding failed; empty unless it did.
     QString failureReason() const;
 
@@ -64,6 +73,10 @@ public:
 
 private:
     void work(const QString& input, const QString& output);
+    // Opens the source and starts the writer on the partial file; the failure
+    // reason, or empty when encoding can begin.
+    QString openStreams(const QString& input, const QString& partial);
+    void setFailureReason(const QString& reason);
     // Closes the writer and the stream, then renames or removes the partial
     // file; the failure reason, or empty when the MP3 is complete.
     QString finishOutput(const QString& output, bool readFailed);

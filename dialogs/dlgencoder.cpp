@@ -3,6 +3,7 @@
 
 #include "audio/audiolibrary.h"
 #include "audio/mp3encoder.h"
+#include "settings/platform.h"
 #include "dialogs/encoderrows.h"
 
 #include <QDebug>
@@ -16,13 +17,13 @@
 
 namespace {
 
-// What the encoder can take: audio the decoder opens, not an MP3 already.
+// What the window takes: a regular file (a FIFO or device would hold any
+// reader) that is not an MP3 already. Whether it decodes is found out by the
+// encoder's worker, never on the GUI thread.
 bool isEncodable(const QString& path)
 {
-    if (QFileInfo(path).suffix().compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
-        return false;
-    audiolib::DecodeStream probe;
-    return probe.open(QDir::fromNativeSeparators(path).toUtf8(), audiolib::DecodeStream::Samples::Native);
+    const QFileInfo info(path);
+    return info.isFile() && info.suffix().compare(QLatin1String("mp3"), Qt::CaseInsensitive) != 0;
 }
 
 } // namespace
@@ -67,9 +68,20 @@ void dlgEncoder::setBitRate(const QString& bitRate)
     }
 }
 
+bool dlgEncoder::isListed(const QString& path) const
+{
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const auto* encoder = static_cast<const mp3Encoder*>(encoderrows::at(*m_model, row));
+        if (platform::isSamePath(encoder->inputFile(), path) && !encoder->failed()
+            && encoder->state() != mp3Encoder::Cancelled)
+            return true;
+    }
+    return false;
+}
+
 bool dlgEncoder::addFile(const QString& path)
 {
-    if (!isEncodable(path))
+    if (!isEncodable(path) || isListed(path))
         return false;
     auto* encoder = new mp3Encoder;
     encoder->setInputFile(path);

@@ -30,7 +30,8 @@ public:
     // Selects the combo item whose text equals `bitRate` (case ignored).
     void setBitRate(const QString& bitRate);
     // Adds one row for `path` as a drop does; false when the file is an MP3
-    // already or not audio.
+    // already, not a regular file, or listed already and not failed. Two
+    // sources that would write the same MP3 get distinct names.
     bool addFile(const QString& path);
     int encoderCount() const;
     audioEncoderParent* encoderAt(int row) const;
@@ -51,6 +52,7 @@ private slots:
 
 private:
     bool anyRunning() const;
+    bool isListed(const QString& path) const;
 
     std::unique_ptr<Ui::dlgEncoder> ui;
     QStandardItemModel* m_model = nullptr;

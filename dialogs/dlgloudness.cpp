@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -33,10 +34,38 @@ double toDb(double linear)
 
 } // namespace
 
+// One output of a run. The renderer writes "<output>.part"; only a complete
+// render is renamed to the output's name, so a failed, stopped or cut-off
+// render never leaves a file under the name the user asked for.
 struct dlgLoudness::RenderStep {
     GainRenderer renderer;
+    QString outputPath;
     bool started = false;
     QString startFailure;
+
+    QString partialPath() const { return outputPath + QStringLiteral(".part"); }
+    // Stops a running render and removes what it wrote.
+    void abandon()
+    {
+        renderer.stop();
+        if (started)
+            QFile::remove(partialPath());
+    }
+    // After the renderer finished: the failure reason, or empty when the
+    // output is complete under its name (an older file of that name is replaced).
+    QString commit()
+    {
+        if (!renderer.succeeded()) {
+            QFile::remove(partialPath());
+            return startFailure.isEmpty() ? QStringLiteral("the output could not be written completely")
+                                          : startFailure;
+        }
+        QFile::remove(outputPath);
+        if (QFile::rename(partialPath(), outputPath))
+            return QString();
+        QFile::remove(partialPath());
+        return QStringLiteral("cannot rename the output to its name");
+    }
 };
 
 dlgLoudness::dlgLoudness(QWidget* parent)
@@ -258,8 +287,15 @@ void dlgLoudness::on_btnNormalize_clicked()
 void dlgLoudness::stopRenderers()
 {
     for (const auto& step : renderers)
-        step->renderer.stop();
+        step->abandon();
     renderers.clear();
+}
+
+void dlgLoudness::abandonRun()
+{
+    renderTimer->stop();
+    stopRenderers();
+    normalizing = false;
 }
 
 void dlgLoudness::normalize(const LoudnessTarget& target)
@@ -278,7 +314,8 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
             qDebug() << "Gain for " << source << gain;
         auto step = std::make_unique<RenderStep>();
         step->renderer.inputFile = meter->filePath();
-        step->renderer.outputFile = target.outputPath(source).toUtf8();
+        step->outputPath = QDir::fromNativeSeparators(target.outputPath(source));
+        step->renderer.outputFile = step->partialPath().toUtf8();
         step->renderer.gain = gain;
         renderers.push_back(std::move(step));
     }
@@ -298,17 +335,13 @@ void dlgLoudness::tmr_render_Tick()
         step.started = true;
         if (!step.renderer.start())
             step.startFailure = QString::fromLatin1(audiolib::errorText(audiolib::lastError()));
-        ui->txtEncoded->append(QString::fromUtf8(step.renderer.outputFile) + QStringLiteral("... "));
+        ui->txtEncoded->append(QDir::toNativeSeparators(step.outputPath) + QStringLiteral("... "));
         return;
     }
     if (!step.renderer.isFinished())
         return;
-    if (step.renderer.succeeded())
-        ui->txtEncoded->append(QStringLiteral(" OK"));
-    else
-        ui->txtEncoded->append(QStringLiteral(" failed: ")
-                               + (step.startFailure.isEmpty() ? QStringLiteral("the output could not be written completely")
-                                                              : step.startFailure));
+    const QString failure = step.commit();
+    ui->txtEncoded->append(failure.isEmpty() ? QStringLiteral(" OK") : QStringLiteral(" failed: ") + failure);
     renderers.erase(renderers.begin());
 }
 

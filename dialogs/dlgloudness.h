@@ -21,7 +21,9 @@ class dlgLoudness;
 // the sample peak), one target is chosen, and Normalize writes a copy of
 // every measured, non-silent file at that target next to it, one file at a
 // time. Selecting a row plots that file's loudness over time; its tooltip
-// gives the sample peak after the planned gain.
+// gives the sample peak after the planned gain. Each output is written
+// under "<output>.part" and renamed when complete; a failed or stopped render
+// removes its partial file and leaves nothing under the output's name.
 //
 // While a file is being measured or a run is in progress, Clear, Normalize
 // and closing are refused with a message box, so the window is only ever
@@ -36,6 +38,9 @@ public:
 
     void add_filePath(const QString& path);
     bool isNormalizing() const { return normalizing; }
+    // Ends a run at once: the render in progress is stopped and its partial
+    // file removed; outputs already written stay.
+    void abandonRun();
     int rowCount() const;
     QString rowText(int row) const;
     QString rowToolTip(int row) const;

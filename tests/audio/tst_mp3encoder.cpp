@@ -67,9 +67,9 @@ private slots:
     void settingsAcceptOnlyTheListedBitRates();
     void encodesToTheAskedBitRateAndLength();
     void startsOnceAndRequestsDeletionOnce();
-    void unopenableSourceStaysWaiting();
-    void unwritableOutputFailsToStart();
-    void failuresLeaveNoPartialFile();
+    void encodingsThatCannotStartSayWhy();
+    void encodersOfOneNameKeepBothOutputs();
+    void sourceEndingEarlyGivesWhatWasRead();
     void cancelAndDestructionStopTheWorker();
     void severalEncodersRunAtOnce();
 
@@ -178,49 +178,84 @@ void TestMp3Encoder::startsOnceAndRequestsDeletionOnce()
     QCOMPARE(requests.paths.size(), 1);
 }
 
-void TestMp3Encoder::unopenableSourceStaysWaiting()
+void TestMp3Encoder::encodingsThatCannotStartSayWhy()
 {
     const QString corrupt = dir->filePath(QStringLiteral("corrupt.wav"));
     QVERIFY(fixtures::writeCorruptFile(corrupt));
-    for (const QString& source : {dir->filePath(QStringLiteral("missing.wav")), corrupt}) {
+    fixtures::Signal surround;
+    surround.channels = 6;   // opens as audio, but an MP3 holds at most two channels
+    const QString sixChannels = dir->filePath(QStringLiteral("surround.wav"));
+    QVERIFY(fixtures::writeSine(sixChannels, 0.5, 440.0, 0.5, surround));
+    fixtures::Signal narrow;
+    narrow.sampleRate = 8000;   // LAME offers at most 64 kbit/s for 8 kHz mono
+    narrow.channels = 1;
+    const QString telephone = dir->filePath(QStringLiteral("phone.wav"));
+    QVERIFY(fixtures::writeSine(telephone, 0.5, 440.0, 0.5, narrow));
+    const QString good = sine(QStringLiteral("a.wav"), 0.5);
+    QDir(dir->path()).mkdir(QStringLiteral("locked"));
+    const QString locked = dir->filePath(QStringLiteral("locked"));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    QList<QPair<QString, QString>> cases = {
+        {dir->filePath(QStringLiteral("missing.wav")), dir->filePath(QStringLiteral("out.mp3"))},
+        {corrupt, dir->filePath(QStringLiteral("out.mp3"))},
+        {sixChannels, dir->filePath(QStringLiteral("out.mp3"))},
+        {telephone, dir->filePath(QStringLiteral("out.mp3"))},
+        {good, dir->filePath(QStringLiteral("no/such/folder/out.mp3"))},
+    };
+    // A read-only folder (except for a superuser, who writes anywhere).
+    if (!QFileInfo(locked).isWritable())
+        cases.append({good, locked + QStringLiteral("/out.mp3")});
+    for (const auto& [source, output] : cases) {
+        DeleteRequests requests;
         mp3Encoder encoder;
+        requests.attach(encoder, true);
         encoder.setInputFile(source);
-        encoder.setOutputFile(dir->filePath(QStringLiteral("out.mp3")));
+        encoder.setOutputFile(output);
+        if (source == telephone)
+            encoder.setSettings(QStringLiteral("-b160"));
+        QVERIFY(encoder.start());
+        QVERIFY(waitFinished(encoder));
+        QVERIFY2(encoder.statusText().startsWith(QStringLiteral("MP3: out.mp3: Failed: ")), qPrintable(source));
+        QVERIFY(encoder.failed());
         QVERIFY(!encoder.start());
-        QVERIFY(encoder.isFinished());
-        QCOMPARE(encoder.state(), int(mp3Encoder::Waiting));
-        QCOMPARE(encoder.statusText(), QStringLiteral("MP3: out.mp3: Waiting"));
-        QVERIFY(!encoder.cancel());
+        QVERIFY(requests.paths.isEmpty());
     }
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("corrupt.wav")});
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files),
+             (QStringList{QStringLiteral("a.wav"), QStringLiteral("corrupt.wav"), QStringLiteral("phone.wav"),
+                          QStringLiteral("surround.wav")}));
+    QVERIFY(QDir(locked).isEmpty());
 }
 
-void TestMp3Encoder::unwritableOutputFailsToStart()
+void TestMp3Encoder::encodersOfOneNameKeepBothOutputs()
 {
-    DeleteRequests requests;
-    mp3Encoder encoder;
-    requests.attach(encoder, true);
-    encoder.setInputFile(sine(QStringLiteral("a.wav"), 0.5));
-    encoder.setOutputFile(dir->filePath(QStringLiteral("no/such/folder/a.mp3")));
-    QVERIFY(!encoder.start());
-    QVERIFY(encoder.isFinished());
-    QCOMPARE(encoder.statusText(), QStringLiteral("MP3: a.mp3: Waiting"));
-    QVERIFY(requests.paths.isEmpty());
+    // song.wav and song.flac (here: two sources) would both become song.mp3.
+    const QString output = dir->filePath(QStringLiteral("song.mp3"));
+    mp3Encoder first;
+    first.setInputFile(sine(QStringLiteral("song.wav"), 1.0));
+    first.setOutputFile(output);
+    mp3Encoder second;
+    second.setInputFile(sine(QStringLiteral("other.wav"), 2.0));
+    second.setOutputFile(output);
+    QCOMPARE(first.outputFile(), QDir::toNativeSeparators(output));
+    QCOMPARE(second.outputFile(), QDir::toNativeSeparators(dir->filePath(QStringLiteral("song (1).mp3"))));
+    QVERIFY(first.start());
+    QVERIFY(second.start());
+    QVERIFY(waitFinished(first));
+    QVERIFY(waitFinished(second));
+    QVERIFY(first.succeeded());
+    QVERIFY(second.succeeded());
+    QVERIFY(frameBitRates(first.outputFile()).size() < frameBitRates(second.outputFile()).size());
+
+    // A finished encoder still listed keeps its name; a later one gets the next free name.
+    mp3Encoder third;
+    third.setOutputFile(output);
+    QCOMPARE(third.outputFile(), QDir::toNativeSeparators(dir->filePath(QStringLiteral("song (2).mp3"))));
 }
 
-void TestMp3Encoder::failuresLeaveNoPartialFile()
+void TestMp3Encoder::sourceEndingEarlyGivesWhatWasRead()
 {
-    // Six channels open as audio but the MP3 writer takes at most two.
-    fixtures::Signal signal;
-    signal.channels = 6;
-    const QString source = dir->filePath(QStringLiteral("surround.wav"));
-    QVERIFY(fixtures::writeSine(source, 0.5, 440.0, 0.5, signal));
-    mp3Encoder encoder;
-    encoder.setInputFile(source);
-    encoder.setOutputFile(dir->filePath(QStringLiteral("surround.mp3")));
-    QVERIFY(!encoder.start());
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("surround.wav")});
-
     // A source that ends early still gives an MP3 of what could be read.
     const QString truncated = dir->filePath(QStringLiteral("short.wav"));
     QVERIFY(fixtures::writeTruncatedWav(truncated, fixtures::Signal()));

@@ -1,4 +1,5 @@
 #include "audiofixtures.h"
+#include "filesizelimit.h"
 #include "dropurls.h"
 #include "modalanswer.h"
 
@@ -192,6 +193,20 @@ void TestDlgLoudness::failuresAreShownAndLeftOut()
     const QString out = QDir::toNativeSeparators(dir->filePath(QStringLiteral("good -16 LUFS.wav")));
     QVERIFY2(log.startsWith(QStringLiteral("Encoding started...\n%1... \n failed: ").arg(out)), qPrintable(log));
     QVERIFY(!log.contains(QLatin1String("corrupt")));
+
+    // A disk that fills up in the middle of a render: nothing under the
+    // output's name, no partial file left.
+    QDir(dir->path()).rmdir(QStringLiteral("good -16 LUFS.wav"));
+    const QString before = QDir(dir->path()).entryList(QDir::Files).join(QLatin1Char(','));
+    {
+        const fixtures::FileSizeLimit full(64 * 1024);
+        QVERIFY(full.isActive());
+        QVERIFY(runNormalize());
+    }
+    QVERIFY2(window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText().endsWith(
+                 QStringLiteral("%1... \n failed: the output could not be written completely").arg(out)),
+             qPrintable(window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText()));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files).join(QLatin1Char(',')), before);
 }
 
 void TestDlgLoudness::refusesWhileNormalizing()

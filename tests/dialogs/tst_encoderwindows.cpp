@@ -1,16 +1,21 @@
 #include "audiofixtures.h"
 #include "dropurls.h"
+#include "modalanswer.h"
 
 #include "audio/audiolibrary.h"
 #include "audio/mp3encoder.h"
 #include "dialogs/dlgencoder.h"
+#include "dialogs/dlgloudness.h"
 #include "dialogs/encoderlistview.h"
+#include "dialogs/quitcheck.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,10 +50,11 @@ private slots:
     void init();
     void listShowsAndClearsFinishedEncoders();
     void versionLabelShowsAllEightDigits();
-    void dropAddsAudioRowsOnly();
+    void dropRefusesDuplicatesAndKeepsOutputsApart();
     void encodeStartsEveryRowAtTheChosenRate();
     void setBitRateSelectsMatchingItem();
     void closedWindowFinishesInTheBackground();
+    void quitAsksAndCancelsToolWork();
 
 private:
     QString sine(const QString& name, double seconds = 1.0);
@@ -89,15 +95,16 @@ void TestEncoderWindows::listShowsAndClearsFinishedEncoders()
     QVERIFY(view->encoderAt(1) == running);
     QCOMPARE(view->model()->index(1, 0).data(Qt::UserRole).value<audioEncoderParent*>(), running);
 
-    QVERIFY(!unopenable->start());
+    QVERIFY(unopenable->start());
     QVERIFY(running->start());
     QVERIFY(quick->start());
-    QVERIFY(QTest::qWaitFor([&] { return quick->isFinished(); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return quick->isFinished() && unopenable->isFinished(); }, 30000));
     view->updateListView();
+    QVERIFY(view->model()->index(0, 0).data().toString().startsWith(QStringLiteral("MP3: missing.mp3: Failed: ")));
     QCOMPARE(view->model()->index(2, 0).data().toString(), QStringLiteral("MP3: quick.mp3: Finished"));
     QVERIFY(view->model()->index(1, 0).data().toString().startsWith(QStringLiteral("MP3: long.mp3: Encoding: ")));
 
-    // The unopenable encoder counts as finished: it goes, with the finished one.
+    // The failed encoder counts as finished: it goes, with the finished one.
     view->clearFinished();
     QCOMPARE(destroyed, 2);
     QCOMPARE(view->encoderCount(), 1);
@@ -123,23 +130,41 @@ void TestEncoderWindows::versionLabelShowsAllEightDigits()
     QCOMPARE(items, (QStringList{"96", "128", "160", "192", "256", "320"}));
 }
 
-void TestEncoderWindows::dropAddsAudioRowsOnly()
+void TestEncoderWindows::dropRefusesDuplicatesAndKeepsOutputsApart()
 {
     dlgEncoder window;
     const QString song = sine(QStringLiteral("song.wav"));
+    const QString flac = dir->filePath(QStringLiteral("song.flac"));
     const QString mp3 = dir->filePath(QStringLiteral("old.mp3"));
-    const QString text = dir->filePath(QStringLiteral("notes.txt"));
-    QFile(text).open(QIODevice::WriteOnly);
-    QFile::copy(song, mp3);
-    dropUrlsOn(&window, {QUrl::fromLocalFile(song), QUrl::fromLocalFile(mp3), QUrl::fromLocalFile(text),
-                     QUrl(QStringLiteral("https://example.invalid/a.wav"))});
-    QCOMPARE(window.encoderCount(), 1);
+    QVERIFY(QFile::copy(song, flac));
+    QVERIFY(QFile::copy(song, mp3));
+    const QString corrupt = dir->filePath(QStringLiteral("corrupt.wav"));
+    QVERIFY(fixtures::writeCorruptFile(corrupt));
+    QList<QUrl> urls{QUrl::fromLocalFile(song), QUrl::fromLocalFile(mp3), QUrl::fromLocalFile(song),
+                     QUrl::fromLocalFile(flac), QUrl(QStringLiteral("https://example.invalid/a.wav")),
+                     QUrl::fromLocalFile(corrupt)};
+    // A pipe (a stalled share stands in for it) would hold any reader on the GUI thread.
+    const QString pipe = dir->filePath(QStringLiteral("stalled.wav"));
+    if (QProcess::execute(QStringLiteral("mkfifo"), {pipe}) == 0)
+        urls << QUrl::fromLocalFile(pipe);
+    dropUrlsOn(&window, urls);
+    QCOMPARE(window.encoderCount(), 3);
     QCOMPARE(window.rowText(0), QStringLiteral("MP3: song.mp3: Waiting"));
     QCOMPARE(window.encoderAt(0)->inputFile(), QDir::toNativeSeparators(song));
-    QCOMPARE(window.encoderAt(0)->outputFile(), QDir::toNativeSeparators(dir->filePath(QStringLiteral("song.mp3"))));
     QCOMPARE(window.encoderAt(0)->settings(), QStringLiteral("-b128"));
+    QCOMPARE(window.rowText(1), QStringLiteral("MP3: song (1).mp3: Waiting"));
     QVERIFY(window.encoderAt(0)->isFinished());
     QVERIFY(!QFileInfo::exists(window.encoderAt(0)->outputFile()));
+
+    window.findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(window.rowText(0), QStringLiteral("MP3: song.mp3: Finished"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.rowText(1), QStringLiteral("MP3: song (1).mp3: Finished"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.rowText(2).startsWith(QStringLiteral("MP3: corrupt.mp3: Failed: ")), 30000);
+    QVERIFY(QFileInfo(dir->filePath(QStringLiteral("song.mp3"))).size() > 0);
+    QVERIFY(QFileInfo(dir->filePath(QStringLiteral("song (1).mp3"))).size() > 0);
+    // A finished source is not listed again; a failed one may be.
+    QVERIFY(!window.addFile(song));
+    QVERIFY(window.addFile(corrupt));
 }
 
 void TestEncoderWindows::encodeStartsEveryRowAtTheChosenRate()
@@ -186,6 +211,41 @@ void TestEncoderWindows::closedWindowFinishesInTheBackground()
     QVERIFY(window);
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
     QVERIFY(QFileInfo::exists(dir->filePath(QStringLiteral("bg.mp3"))));
+}
+
+void TestEncoderWindows::quitAsksAndCancelsToolWork()
+{
+    auto parent = std::make_unique<QWidget>();
+    auto* list = new EncoderListView(parent.get());
+    auto* encoderWindow = new dlgEncoder(parent.get());
+    QVERIFY(encoderWindow->addFile(sine(QStringLiteral("long.wav"), 120.0)));
+    encoderWindow->findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
+    encoderWindow->reject();   // a closed window's encodings count as well
+    auto* loudness = new dlgLoudness(parent.get());
+    const QString source = sine(QStringLiteral("speech.wav"), 120.0);
+    loudness->add_filePath(source);
+    QTRY_VERIFY_WITH_TIMEOUT(loudness->rowText(0).contains(QLatin1String(" | ")), 30000);
+    loudness->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
+    const QString output = dir->filePath(QStringLiteral("speech -16 LUFS.wav"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(output + QStringLiteral(".part")), 10000);
+
+    QString question;
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        answerModal<QMessageBox>([&question, button](QMessageBox* box) {
+            question = box->text();
+            box->button(button)->click();
+        });
+    };
+    answer(QMessageBox::No);
+    QVERIFY(!quitcheck::confirmQuit(*parent, *list));
+    QCOMPARE(question, QStringLiteral("1 MP3 encodings are still running. Audio files are being normalized. Quit anyway?"));
+    QVERIFY(loudness->isNormalizing());
+
+    answer(QMessageBox::Yes);
+    QVERIFY(quitcheck::confirmQuit(*parent, *list));
+    QVERIFY(!loudness->isNormalizing());
+    parent.reset();
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), (QStringList{QStringLiteral("long.wav"), QStringLiteral("speech.wav")}));
 }
 
 QTEST_MAIN(TestEncoderWindows)
