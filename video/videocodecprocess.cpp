@@ -3,6 +3,8 @@
 #include "video/ffmpegtool.h"
 
 #include <QDebug>
+#include <QFileInfo>
+#include <QHash>
 
 #include <stdexcept>
 
@@ -37,9 +39,29 @@ QStringList videoCodec_Process::decoderArguments(const QString& inputVideo, cons
 QStringList videoCodec_Process::encoderArguments(const QString& inputVideo, const QString& inputAudio,
                                                  const QString& outputVideo)
 {
-    return {QStringLiteral("-i"), inputVideo, QStringLiteral("-i"), inputAudio, QStringLiteral("-y"),
-            QStringLiteral("-nostdin"), QStringLiteral("-c:v"), QStringLiteral("copy"), QStringLiteral("-map"),
-            QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("1:a:0"), outputVideo};
+    QStringList arguments{QStringLiteral("-i"), inputVideo, QStringLiteral("-i"), inputAudio, QStringLiteral("-y"),
+                          QStringLiteral("-nostdin"), QStringLiteral("-c:v"), QStringLiteral("copy"),
+                          QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("1:a:0")};
+    const QString muxer = muxerFor(outputVideo);
+    if (!muxer.isEmpty())
+        arguments << QStringLiteral("-f") << muxer;
+    return arguments << partialVideoName(outputVideo);
+}
+
+QString videoCodec_Process::partialVideoName(const QString& outputVideo)
+{
+    return outputVideo + QStringLiteral(".part");
+}
+
+QString videoCodec_Process::muxerFor(const QString& videoPath)
+{
+    static const QHash<QString, QString> muxers = {
+        {QStringLiteral("mp4"), QStringLiteral("mp4")},   {QStringLiteral("mov"), QStringLiteral("mov")},
+        {QStringLiteral("mkv"), QStringLiteral("matroska")}, {QStringLiteral("avi"), QStringLiteral("avi")},
+        {QStringLiteral("wmv"), QStringLiteral("asf")},   {QStringLiteral("mpg"), QStringLiteral("mpeg")},
+        {QStringLiteral("mpeg"), QStringLiteral("mpeg")},
+    };
+    return muxers.value(QFileInfo(videoPath).suffix().toLower());
 }
 
 bool videoCodec_Process::init_Decoder(int jobId, const QString& inputVideo, const QString& outputWav)

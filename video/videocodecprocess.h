@@ -10,7 +10,9 @@
 // One ffmpeg job, started and polled on the GUI thread: either the
 // extraction of a video's sound into a 16-bit PCM WAV file (mode 1) or the
 // mux of a processed sound into a copy of the video whose picture is copied
-// unchanged (mode 2). ffmpeg runs from the folder of ffmpegtool. Its output
+// unchanged (mode 2). A mux writes partialVideoName(output), never the
+// output itself: the caller renames the complete file, so a cut-off mux
+// never leaves a broken video under the name the user sees. ffmpeg runs from the folder of ffmpegtool. Its output
 // is read as it arrives and only the last 64 KiB of each channel are kept,
 // so a chatty ffmpeg neither fills memory nor blocks on a full pipe.
 // Deleting the object ends a process that is still running.
@@ -35,6 +37,13 @@ public:
     static QStringList decoderArguments(const QString& inputVideo, const QString& outputWav);
     static QStringList encoderArguments(const QString& inputVideo, const QString& inputAudio,
                                         const QString& outputVideo);
+
+    // Where a mux to `outputVideo` writes: "<output>.part", a name no
+    // watched folder takes for a video or for audio.
+    static QString partialVideoName(const QString& outputVideo);
+    // ffmpeg's muxer for a video file name's suffix ("mkv" -> "matroska"),
+    // since the partial name does not tell it; empty for an unknown suffix.
+    static QString muxerFor(const QString& videoPath);
 
     // Last part of what ffmpeg wrote on standard error.
     QByteArray standardErrorText() const { return m_stdErr; }

@@ -67,6 +67,8 @@ videoSupport::~videoSupport()
 {
     // Ends running ffmpeg processes before their targets are removed.
     jobs.clear();
+    for (const auto& record : videos)
+        removeUnwrittenOutput(*record);
     while (!videos.empty()) {
         const QString target = videos.back()->extractTarget;
         if (QFileInfo::exists(target)) {
@@ -223,15 +225,18 @@ void videoSupport::startMux(videoFile& record, QList<videoFile*>& changed)
 void videoSupport::pollMux(videoFile& record, QList<videoFile*>& changed)
 {
     const int status = refreshJobStatus(record, record.encoderJobId);
-    if (status == 3) {
-        record.state = videoFile::ErrorEncoding;
-        // A half-written video under its final name is worse than none.
-        QFile::remove(record.outputVideo);
-    } else if (status == 2) {
+    if (status != 2 && status != 3)
+        return;
+    // The mux wrote a partial file; only a complete one takes the output's
+    // name (reserved empty until now).
+    const QString partial = videoCodec_Process::partialVideoName(record.outputVideo);
+    QFile::remove(record.outputVideo);
+    if (status == 2 && QFile::rename(partial, record.outputVideo)) {
         record.state = videoFile::Finished;
         removeIntermediatesOf(record);
     } else {
-        return;
+        record.state = videoFile::ErrorEncoding;
+        QFile::remove(partial);
     }
     endJob(record, record.encoderJobId, changed);
 }
@@ -293,6 +298,16 @@ bool videoSupport::stillNeeded(const QString& path, const videoFile& finished) c
             return true;
     }
     return false;
+}
+
+void videoSupport::removeUnwrittenOutput(const videoFile& record)
+{
+    if (record.outputVideo.isEmpty() || (record.state != videoFile::WaitingB && record.state != videoFile::ReencodingVideo))
+        return;
+    QFile::remove(videoCodec_Process::partialVideoName(record.outputVideo));
+    // The name was reserved as an empty file; one that holds data is not ours to remove.
+    if (QFileInfo(record.outputVideo).size() == 0 && QFile::remove(record.outputVideo))
+        qDebug().noquote() << "Removed the name reserved for an unwritten video" << record.outputVideo;
 }
 
 void videoSupport::removeIntermediatesOf(const videoFile& record) const

@@ -17,7 +17,8 @@ class videoCodec_Process;
 // GUI thread: processQueue only starts, polls and collects jobs.
 //
 // Files it removes: the extraction target of every record when the queue is
-// destroyed; a failed mux's partial output; and, once a new video has been
+// destroyed, with the partial output and the reserved (empty) output name of
+// every video not yet written; a failed mux's partial output; and, once a new video has been
 // written, the extracted and processed WAVs that no other unfinished record
 // still needs. The source videos are never touched.
 class videoSupport final {
@@ -94,5 +95,6 @@ private:
     void endJob(videoFile& record, int jobId, QList<videoFile*>& changed);
     void resolveSameSource(videoFile& record);
     void removeIntermediatesOf(const videoFile& record) const;
+    static void removeUnwrittenOutput(const videoFile& record);
     bool stillNeeded(const QString& path, const videoFile& finished) const;
 };

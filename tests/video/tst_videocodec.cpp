@@ -135,7 +135,8 @@ void TestVideoCodec::jobsPassTheirArgumentsInOrder()
     QCOMPARE(encoder.mode, 2);
     QTRY_COMPARE_WITH_TIMEOUT(encoder.getJobStatus(), 2, 10000);
     QCOMPARE(recorded(), (QStringList{"-i", "clip.mp4", "-i", "processed.wav", "-y", "-nostdin", "-c:v", "copy",
-                                      "-map", "0:v:0", "-map", "1:a:0", "out dir/clip - new.mp4"}));
+                                      "-map", "0:v:0", "-map", "1:a:0", "-f", "mp4",
+                                      "out dir/clip - new.mp4.part"}));
 }
 
 void TestVideoCodec::secondInitThrows()

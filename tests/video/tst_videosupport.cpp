@@ -34,7 +34,7 @@ private slots:
     void failedMuxLeavesNoOutputAndKeepsTheSound();
     void groupsCountsAndProcessedAudioInUse();
     void moveFileAcrossFoldersKeepsTheSourceOnFailure();
-    void destructionRemovesExtractionTargets();
+    void destructionRemovesExtractionTargetsAndUnwrittenVideos();
 
 private:
     // Ticks until the record leaves `state`, as the one-second timer would.
@@ -331,17 +331,31 @@ void TestVideoSupport::moveFileAcrossFoldersKeepsTheSourceOnFailure()
     QCOMPARE(QFileInfo(target).size(), 5000);
 }
 
-void TestVideoSupport::destructionRemovesExtractionTargets()
+void TestVideoSupport::destructionRemovesExtractionTargetsAndUnwrittenVideos()
 {
-    videoFile* record = queue->addVideo(mp4, path(QStringLiteral("work/a.wav")), 0, 1);
-    const QString target = record->extractTarget;
+    // A mux under way and a video waiting for its turn, each with its reserved name.
+    videoFile* muxed = queue->addVideo(mp4, path(QStringLiteral("work/m.wav")), 0, 1);
+    QVERIFY(tickWhile(muxed, videoFile::WaitingA));
+    QVERIFY(tickWhile(muxed, videoFile::ExtractingAudio));
+    videoFile* waiting = queue->addCopy(*muxed, muxed->extractedAudio, path(QStringLiteral("clip - 2.mp4")));
+    queue->setProcessedAudio(muxed->extractedAudio, muxed->extractedAudio, path(QStringLiteral("clip - 1.mp4")));
+    for (const videoFile* record : {muxed, waiting}) {
+        QFile reserved(record->outputVideo);
+        QVERIFY(reserved.open(QIODevice::WriteOnly));
+    }
     QList<videoFile*> changed;
     queue->processQueue(changed);
-    QCOMPARE(record->state, int(videoFile::ExtractingAudio));
-    // The extraction is still running or has written its target.
+    QCOMPARE(muxed->state, int(videoFile::ReencodingVideo));
+    QCOMPARE(waiting->state, int(videoFile::WaitingB));
+
+    videoFile* record = queue->addVideo(path(QStringLiteral("other.mp4")), path(QStringLiteral("work/a.wav")), 0, 2);
+    const QString target = record->extractTarget;
+    QFile(target).open(QIODevice::WriteOnly);
+    // The mux is still running or has written its partial file.
     queue.reset();
     QVERIFY(!QFileInfo::exists(target));
     QVERIFY(QFileInfo::exists(mp4));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("clip.mp4")});
 }
 
 QTEST_GUILESS_MAIN(TestVideoSupport)
