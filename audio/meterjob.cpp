@@ -5,52 +5,57 @@
 #include <exception>
 
 MeterJob::MeterJob(const QByteArray& path, bool withSeries)
-    : m_path(path)
-    , m_withSeries(withSeries)
+    : m_state(std::make_shared<State>())
 {
+    m_state->path = path;
+    m_state->withSeries = withSeries;
 }
 
 MeterJob::~MeterJob()
 {
-    if (m_worker.joinable())
+    if (!m_worker.joinable())
+        return;
+    if (m_state->done)
         m_worker.join();
+    else
+        m_worker.detach();
 }
 
 bool MeterJob::start()
 {
-    if (m_worker.joinable() || m_done)
+    if (m_worker.joinable() || m_state->done)
         return false;
-    m_worker = std::thread(&MeterJob::run, this);
+    m_worker = std::thread(&MeterJob::run, m_state);
     return true;
 }
 
-void MeterJob::run()
+void MeterJob::run(const std::shared_ptr<State>& state)
 {
     try {
-        auto meter = std::make_unique<LoudnessMeter>(m_path, QByteArray("K-weighting"), 0.4f);
-        meter->collectSeries(m_withSeries);
+        auto meter = std::make_unique<LoudnessMeter>(state->path, QByteArray("K-weighting"), 0.4f);
+        meter->collectSeries(state->withSeries);
         meter->measure();
-        m_meter = std::move(meter);
-        m_measured = true;
+        state->meter = std::move(meter);
+        state->measured = true;
     } catch (const std::exception& error) {
-        const QMutexLocker locker(&m_failureLock);
-        m_failure = QString::fromUtf8(error.what());
+        const QMutexLocker locker(&state->failureLock);
+        state->failure = QString::fromUtf8(error.what());
     }
-    m_done = true;
+    state->done = true;
 }
 
 bool MeterJob::isMeasured() const
 {
-    return m_measured.load();
+    return m_state->measured.load();
 }
 
 QString MeterJob::failure() const
 {
-    const QMutexLocker locker(&m_failureLock);
-    return m_failure;
+    const QMutexLocker locker(&m_state->failureLock);
+    return m_state->failure;
 }
 
 const LoudnessMeter* MeterJob::meter() const
 {
-    return m_measured.load() ? m_meter.get() : nullptr;
+    return m_state->measured.load() ? m_state->meter.get() : nullptr;
 }

@@ -128,7 +128,9 @@ void dlgLoudness::dropEvent(QDropEvent* event)
         return;
     for (const QUrl& url : event->mimeData()->urls()) {
         const QString path = url.toLocalFile();
-        if (QFileInfo(path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0)
+        const QFileInfo info(path);
+        // Not a regular file (a pipe, a device): opening it could wait for ever.
+        if (info.suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0 || !info.isFile())
             continue;
         add_filePath(path);
         qDebug() << "Dropped file:" << path;
@@ -256,7 +258,8 @@ bool dlgLoudness::stillMeasuring()
 
 void dlgLoudness::on_btnClear_clicked()
 {
-    if (normalizing || stillMeasuring())
+    // Measurements still at work are abandoned, never waited for.
+    if (normalizing)
         return;
     while (!meters.empty())
         meters.pop_back();
@@ -352,7 +355,5 @@ void dlgLoudness::done(int result)
                                  QMessageBox::Ok);
         return;
     }
-    if (stillMeasuring())
-        return;
     QDialog::done(result);
 }

@@ -25,10 +25,11 @@ class dlgLoudness;
 // under "<output>.part" and renamed when complete; a failed or stopped render
 // removes its partial file and leaves nothing under the output's name.
 //
-// While a file is being measured or a run is in progress, Clear, Normalize
-// and closing are refused with a message box, so the window is only ever
-// destroyed idle, except when its parent goes away: then the destructor
-// stops the renderers and waits for outstanding measurements.
+// While a run is in progress, Clear, Normalize and closing are refused with a
+// message box; while a file is still being measured, Normalize is. Clear,
+// closing and the window's destruction abandon measurements still at work
+// and never wait for them (a file on a stalled share may never open); the
+// destructor stops the renderers and removes their partial files.
 class dlgLoudness : public QDialog {
     Q_OBJECT
 
