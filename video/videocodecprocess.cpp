@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kStartTimeoutMs = 30000;
 constexpr qsizetype kKeptOutputBytes = 64 * 1024;
+constexpr qsizetype kKeptHeadBytes = 32 * 1024;
 
 void appendKeepingTail(QByteArray& buffer, const QByteArray& data)
 {
@@ -32,17 +33,32 @@ videoCodec_Process::~videoCodec_Process()
 
 QStringList videoCodec_Process::decoderArguments(const QString& inputVideo, const QString& outputWav)
 {
-    return {QStringLiteral("-i"), inputVideo, QStringLiteral("-nostdin"), QStringLiteral("-vn"),
-            QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), outputWav};
+    return {QStringLiteral("-i"), inputVideo, QStringLiteral("-nostdin"), QStringLiteral("-map"), QStringLiteral("0:a:0"),
+            QStringLiteral("-vn"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), outputWav,
+            QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-c"), QStringLiteral("copy"),
+            QStringLiteral("-frames:a"), QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("framemd5"),
+            startChecksumsName(outputWav)};
+}
+
+QString videoCodec_Process::startChecksumsName(const QString& outputWav)
+{
+    return outputWav + QStringLiteral(".start");
 }
 
 QStringList videoCodec_Process::encoderArguments(const QString& inputVideo, const QString& inputAudio,
-                                                 const QString& outputVideo)
+                                                 const QString& outputVideo, const SourceSound& sound)
 {
-    QStringList arguments{QStringLiteral("-i"), inputVideo, QStringLiteral("-i"), inputAudio, QStringLiteral("-y"),
-                          QStringLiteral("-nostdin"), QStringLiteral("-c:v"), QStringLiteral("copy"),
-                          QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("1:a:0")};
+    QStringList arguments{QStringLiteral("-i"), inputVideo};
+    if (!sound.startSeconds.isEmpty())
+        arguments << QStringLiteral("-itsoffset") << sound.startSeconds;
+    arguments << QStringLiteral("-i") << inputAudio << QStringLiteral("-y") << QStringLiteral("-nostdin");
+    // Pictures, then the processed sound in the first sound track's place,
+    // then the source's other sound tracks, subtitles and attachments.
+    for (const char* map : {"0:v?", "1:a:0", "0:a?", "-0:a:0", "0:s?", "0:t?"})
+        arguments << QStringLiteral("-map") << QLatin1String(map);
     const QString muxer = muxerFor(outputVideo);
+    arguments << QStringLiteral("-c") << QStringLiteral("copy") << sound.encodingArguments(muxer)
+              << QStringLiteral("-map_chapters") << QStringLiteral("0");
     if (!muxer.isEmpty())
         arguments << QStringLiteral("-f") << muxer;
     return arguments << partialVideoName(outputVideo);
@@ -70,9 +86,9 @@ bool videoCodec_Process::init_Decoder(int jobId, const QString& inputVideo, cons
 }
 
 bool videoCodec_Process::init_Encoder(int jobId, const QString& inputVideo, const QString& inputAudio,
-                                      const QString& outputVideo)
+                                      const QString& outputVideo, const SourceSound& sound)
 {
-    return start(jobId, 2, encoderArguments(inputVideo, inputAudio, outputVideo),
+    return start(jobId, 2, encoderArguments(inputVideo, inputAudio, outputVideo, sound),
                  "init_Encoder::process pointer is not empty");
 }
 
@@ -127,6 +143,10 @@ void videoCodec_Process::readStandardOutput()
 
 void videoCodec_Process::readStandardError()
 {
-    if (process)
-        appendKeepingTail(m_stdErr, process->readAllStandardError());
+    if (!process)
+        return;
+    const QByteArray data = process->readAllStandardError();
+    if (m_stdErrHead.size() < kKeptHeadBytes)
+        m_stdErrHead += data.left(kKeptHeadBytes - m_stdErrHead.size());
+    appendKeepingTail(m_stdErr, data);
 }

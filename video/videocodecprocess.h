@@ -5,12 +5,18 @@
 #include <QProcess>
 #include <QStringList>
 
+#include "video/sourcesound.h"
+
 #include <memory>
 
 // One ffmpeg job, started and polled on the GUI thread: either the
-// extraction of a video's sound into a 16-bit PCM WAV file (mode 1) or the
-// mux of a processed sound into a copy of the video whose picture is copied
-// unchanged (mode 2). A mux writes partialVideoName(output), never the
+// extraction of a video's first sound track into a 16-bit PCM WAV file (mode
+// 1), which also writes the checksums of the track's first packet to
+// startChecksumsName(wav) so that its start time is known, or the mux of a
+// processed sound into a copy of the video (mode 2): every stream of the
+// source (pictures, other sound tracks, subtitles, attachments), its tags and
+// chapters are copied as they are, and the processed sound takes the first
+// sound track's place, start time, language and codec (SourceSound). A mux writes partialVideoName(output), never the
 // output itself: the caller renames the complete file, so a cut-off mux
 // never leaves a broken video under the name the user sees. ffmpeg runs from the folder of ffmpegtool. Its output
 // is read as it arrives and only the last 64 KiB of each channel are kept,
@@ -27,7 +33,8 @@ public:
     // Start the job; false when ffmpeg does not start. A second init of
     // either kind on the same object throws std::runtime_error.
     bool init_Decoder(int jobId, const QString& inputVideo, const QString& outputWav);
-    bool init_Encoder(int jobId, const QString& inputVideo, const QString& inputAudio, const QString& outputVideo);
+    bool init_Encoder(int jobId, const QString& inputVideo, const QString& inputAudio, const QString& outputVideo,
+                      const SourceSound& sound = SourceSound());
 
     // 0 no process, 1 running, 2 ended with exit code 0, 3 failed (another
     // exit code, or a crash).
@@ -36,7 +43,9 @@ public:
     // The argument lists of the two jobs, in ffmpeg's order.
     static QStringList decoderArguments(const QString& inputVideo, const QString& outputWav);
     static QStringList encoderArguments(const QString& inputVideo, const QString& inputAudio,
-                                        const QString& outputVideo);
+                                        const QString& outputVideo, const SourceSound& sound = SourceSound());
+    // Where an extraction to `outputWav` writes its first packet's checksums.
+    static QString startChecksumsName(const QString& outputWav);
 
     // Where a mux to `outputVideo` writes: "<output>.part", a name no
     // watched folder takes for a video or for audio.
@@ -47,6 +56,8 @@ public:
 
     // Last part of what ffmpeg wrote on standard error.
     QByteArray standardErrorText() const { return m_stdErr; }
+    // First part of it: ffmpeg's description of its inputs and outputs.
+    QByteArray standardErrorHead() const { return m_stdErrHead; }
 
     int id = 0;
     bool finished = false;
@@ -65,4 +76,5 @@ private:
     bool m_crashed = false;
     QByteArray m_stdOutUnread;
     QByteArray m_stdErr;
+    QByteArray m_stdErrHead;
 };

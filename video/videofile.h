@@ -1,5 +1,7 @@
 #pragma once
 
+#include "video/sourcesound.h"
+
 #include <QString>
 
 // One video job of the video queue: a source video, the WAV its sound is
@@ -36,6 +38,8 @@ public:
     int encoderJobId = 0;
     int decoderJobId = 0;
     int addMode = 0;
+    // The replaced sound track, as the extraction found it.
+    SourceSound sourceSound;
 
     // The state's name; the two running states append jobStatusText.
     QString stateName() const;

@@ -71,6 +71,7 @@ videoSupport::~videoSupport()
         removeUnwrittenOutput(*record);
     while (!videos.empty()) {
         const QString target = videos.back()->extractTarget;
+        QFile::remove(videoCodec_Process::startChecksumsName(target));
         if (QFileInfo::exists(target)) {
             QFile file(target);
             if (file.remove())
@@ -109,7 +110,9 @@ videoFile* videoSupport::addVideo(const QString& sourceVideo, const QString& aud
     record->id = ++lastVideoId;
     const QString target = tempFolder + QStringLiteral("/sonvira-temp-") + QString::number(record->id)
         + QStringLiteral(".wav");
+    // ffmpeg does not overwrite in an extraction: names left by an earlier run go first.
     QFile::remove(target);
+    QFile::remove(videoCodec_Process::startChecksumsName(target));
     record->extractTarget = QDir::toNativeSeparators(target);
     record->audioTarget = audioTarget;
     if (sameSource)
@@ -199,7 +202,10 @@ void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
     const int status = refreshJobStatus(record, record.decoderJobId);
     if (status == 3) {
         record.state = videoFile::ErrorExtracting;
+        QFile::remove(videoCodec_Process::startChecksumsName(record.extractTarget));
     } else if (status == 2) {
+        if (const videoCodec_Process* job = findJob(record.decoderJobId))
+            record.sourceSound = SourceSound::fromFfmpeg(job->standardErrorHead(), readStartChecksums(record));
         const QString moved = moveFile(record.extractTarget, record.audioTarget);
         if (moved.isEmpty()) {
             record.state = videoFile::ErrorExtracting;
@@ -218,7 +224,8 @@ void videoSupport::startMux(videoFile& record, QList<videoFile*>& changed)
     if (!slotFree())
         return;
     auto job = std::make_unique<videoCodec_Process>();
-    if (job->init_Encoder(lastJobId + 1, record.sourceVideo, record.processedAudio, record.outputVideo))
+    if (job->init_Encoder(lastJobId + 1, record.sourceVideo, record.processedAudio, record.outputVideo,
+                          record.sourceSound))
         adoptJob(std::move(job), record, record.encoderJobId, videoFile::ReencodingVideo, changed);
 }
 
@@ -298,6 +305,17 @@ bool videoSupport::stillNeeded(const QString& path, const videoFile& finished) c
             return true;
     }
     return false;
+}
+
+QByteArray videoSupport::readStartChecksums(const videoFile& record)
+{
+    QFile file(videoCodec_Process::startChecksumsName(record.extractTarget));
+    QByteArray text;
+    if (file.open(QIODevice::ReadOnly))
+        text = file.read(64 * 1024);
+    file.close();
+    file.remove();
+    return text;
 }
 
 void videoSupport::removeUnwrittenOutput(const videoFile& record)

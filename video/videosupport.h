@@ -96,5 +96,7 @@ private:
     void resolveSameSource(videoFile& record);
     void removeIntermediatesOf(const videoFile& record) const;
     static void removeUnwrittenOutput(const videoFile& record);
+    // The extraction's checksums of the track's first packet; the file is removed.
+    static QByteArray readStartChecksums(const videoFile& record);
     bool stillNeeded(const QString& path, const videoFile& finished) const;
 };

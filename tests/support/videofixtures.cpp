@@ -1,6 +1,12 @@
 #include "videofixtures.h"
 
+#include <QFile>
+#include <QMap>
+#include <QFileInfo>
 #include <QProcess>
+
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -76,6 +82,92 @@ QStringList picturePackets(const QString& path)
             packets << QString::fromLatin1(fields.at(4).trimmed() + ':' + fields.at(5).trimmed());
     }
     return packets;
+}
+
+bool makeRichVideo(const QString& path, double seconds, double soundStart, double toneAmplitude)
+{
+    const QString base = QFileInfo(path).absolutePath() + QLatin1Char('/') + QFileInfo(path).completeBaseName();
+    QFile subtitles(base + QStringLiteral(".srt"));
+    QFile chapters(base + QStringLiteral(".chapters"));
+    if (!subtitles.open(QIODevice::WriteOnly) || !chapters.open(QIODevice::WriteOnly))
+        return false;
+    subtitles.write("1\n00:00:00,500 --> 00:00:01,500\nHello\n\n");
+    subtitles.close();
+    chapters.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Opening\n");
+    chapters.close();
+    const QString duration = QString::number(seconds);
+    const QString soundLength = QString::number(seconds - soundStart);
+    const bool made = run(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"),
+         QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("testsrc=size=160x120:rate=25:duration=") + duration, QStringLiteral("-itsoffset"),
+         QString::number(soundStart), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("aevalsrc=%1*sin(2*PI*440*t)|%1*sin(2*PI*440*t):s=48000:d=%2").arg(toneAmplitude).arg(soundLength),
+         QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("aevalsrc=0.1*sin(2*PI*880*t):s=48000:d=") + duration, QStringLiteral("-i"), subtitles.fileName(),
+         QStringLiteral("-i"), chapters.fileName(), QStringLiteral("-map"), QStringLiteral("0"), QStringLiteral("-map"),
+         QStringLiteral("1"), QStringLiteral("-map"), QStringLiteral("2"), QStringLiteral("-map"), QStringLiteral("3"),
+         QStringLiteral("-map_chapters"), QStringLiteral("4"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+         QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-c:a"), QStringLiteral("aac"),
+         QStringLiteral("-b:a"), QStringLiteral("96k"), QStringLiteral("-c:s"), QStringLiteral("srt"),
+         QStringLiteral("-metadata:s:a:0"), QStringLiteral("language=eng"), QStringLiteral("-metadata:s:a:1"),
+         QStringLiteral("language=ger"), QStringLiteral("-metadata:s:a:1"), QStringLiteral("title=Commentary"),
+         QStringLiteral("-metadata:s:s:0"), QStringLiteral("language=eng"), QStringLiteral("-f"),
+         QStringLiteral("matroska"), path});
+    subtitles.remove();
+    chapters.remove();
+    return made;
+}
+
+QStringList streamSummary(const QString& path)
+{
+    QByteArray output;
+    if (!run(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+              QStringLiteral("stream=codec_type,codec_name:stream_tags=language,title"), QStringLiteral("-of"),
+              QStringLiteral("default=noprint_wrappers=0"), path},
+             &output))
+        return {};
+    QStringList streams;
+    QMap<QString, QString> fields;
+    for (const QByteArray& raw : output.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line == QLatin1String("[/STREAM]")) {
+            streams << QStringList{fields.value(QStringLiteral("codec_type")), fields.value(QStringLiteral("codec_name")),
+                                   fields.value(QStringLiteral("TAG:language")), fields.value(QStringLiteral("TAG:title"))}
+                           .join(QLatin1Char(' '));
+            fields.clear();
+        } else if (line.contains(QLatin1Char('='))) {
+            fields.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+        }
+    }
+    return streams;
+}
+
+double streamStart(const QString& path, int index)
+{
+    QByteArray output;
+    if (!run(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QString::number(index),
+              QStringLiteral("-show_entries"), QStringLiteral("stream=start_time"), QStringLiteral("-of"),
+              QStringLiteral("csv=p=0"), path},
+             &output))
+        return std::numeric_limits<double>::quiet_NaN();
+    bool ok = false;
+    const double start = output.trimmed().toDouble(&ok);
+    return ok ? start : std::numeric_limits<double>::quiet_NaN();
+}
+
+int chapterCount(const QString& path)
+{
+    QByteArray output;
+    if (!run(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"), QStringLiteral("chapter=id"),
+              QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
+             &output))
+        return -1;
+    return int(output.trimmed().isEmpty() ? 0 : output.trimmed().split('\n').size());
 }
 
 int audioStreamCount(const QString& path)

@@ -16,6 +16,20 @@ enum class Kind {
 // `toneAmplitude` is the tone's peak (0..1). False when ffmpeg failed.
 bool makeVideo(const QString& path, Kind kind, double seconds = 2.0, double toneAmplitude = 0.1);
 
+// A Matroska video of `seconds` with everything a mux must keep: an H.264
+// picture; an English AAC sound track (440 Hz at `toneAmplitude`, 96 kbit/s)
+// that starts `soundStart` seconds after the picture; a German AAC track
+// titled "Commentary" (880 Hz); an English subtitle track; a chapter.
+bool makeRichVideo(const QString& path, double seconds, double soundStart, double toneAmplitude);
+
+// One line per stream, in order: "type codec language title", the missing
+// fields left empty, e.g. "audio aac ger Commentary".
+QStringList streamSummary(const QString& path);
+// Start time in seconds of stream `index`; NaN when ffprobe does not tell.
+double streamStart(const QString& path, int index);
+// Number of chapters.
+int chapterCount(const QString& path);
+
 // One "size:md5" line per packet of the first picture stream, so two files
 // can be compared packet by packet whatever their containers' timings.
 QStringList picturePackets(const QString& path);

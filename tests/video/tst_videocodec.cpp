@@ -126,7 +126,8 @@ void TestVideoCodec::jobsPassTheirArgumentsInOrder()
     QCOMPARE(decoder.mode, 1);
     QTRY_COMPARE_WITH_TIMEOUT(decoder.getJobStatus(), 2, 10000);
     QCOMPARE(recorded().join(QLatin1Char(' ')),
-             QStringLiteral("-i C:/v/clip.mp4 -nostdin -vn -c:a pcm_s16le C:\\tmp\\x.wav"));
+             QStringLiteral("-i C:/v/clip.mp4 -nostdin -map 0:a:0 -vn -c:a pcm_s16le C:\\tmp\\x.wav -map 0:a:0 -c copy "
+                            "-frames:a 1 -f framemd5 C:\\tmp\\x.wav.start"));
 
     videoCodec_Process encoder;
     QCOMPARE(encoder.getJobStatus(), 0);
@@ -134,8 +135,9 @@ void TestVideoCodec::jobsPassTheirArgumentsInOrder()
                                  QStringLiteral("out dir/clip - new.mp4")));
     QCOMPARE(encoder.mode, 2);
     QTRY_COMPARE_WITH_TIMEOUT(encoder.getJobStatus(), 2, 10000);
-    QCOMPARE(recorded(), (QStringList{"-i", "clip.mp4", "-i", "processed.wav", "-y", "-nostdin", "-c:v", "copy",
-                                      "-map", "0:v:0", "-map", "1:a:0", "-f", "mp4",
+    QCOMPARE(recorded(), (QStringList{"-i", "clip.mp4", "-i", "processed.wav", "-y", "-nostdin", "-map", "0:v?", "-map",
+                                      "1:a:0", "-map", "0:a?", "-map", "-0:a:0", "-map", "0:s?", "-map", "0:t?", "-c",
+                                      "copy", "-c:a:0", "aac", "-map_chapters", "0", "-f", "mp4",
                                       "out dir/clip - new.mp4.part"}));
 }
 

@@ -2,6 +2,7 @@
 #include "videofixtures.h"
 
 #include "video/ffmpegtool.h"
+#include "video/videocodecprocess.h"
 #include "video/videosupport.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using videofixtures::Kind;
@@ -27,6 +29,7 @@ private slots:
     void videoSuffixesIgnoreLetterCase();
     void queueIsDisabledWithoutFfmpegOrFolder();
     void wholeJobCopiesThePictureAndTakesTheNewSound();
+    void newVideoKeepsEveryStreamInSync();
     void sameVideoTwiceReusesTheExtraction();
     void sameVideoTwiceExtractsAgainWhenTheFirstFailed();
     void secondVideoOfAGroupWaitsForTheFirst();
@@ -161,6 +164,51 @@ void TestVideoSupport::wholeJobCopiesThePictureAndTakesTheNewSound()
     QCOMPARE(counts.total, 1);
     QCOMPARE(counts.finished, 1);
     QCOMPARE(counts.inProgress, 0);
+}
+
+void TestVideoSupport::newVideoKeepsEveryStreamInSync()
+{
+    // The sound starts 1 s after the picture; a second sound track, subtitles and a chapter.
+    const QString source = path(QStringLiteral("rich.mkv"));
+    QVERIFY(videofixtures::makeRichVideo(source, 4.0, 1.0, 0.3));
+    videoFile* record = queue->addVideo(source, path(QStringLiteral("work/rich.wav")), 0, 1);
+    QVERIFY(tickWhile(record, videoFile::WaitingA));
+    QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+    QCOMPARE(record->state, int(videoFile::ExtractedAudioReady));
+    QVERIFY(!QFileInfo::exists(videoCodec_Process::startChecksumsName(record->extractTarget)));
+
+    // The service's result stands in as the extracted sound 12 dB down.
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(record->extractedAudio, samples, rate, channels));
+    for (float& sample : samples)
+        sample *= 0.25f;
+    fixtures::Signal signal;
+    signal.sampleRate = rate;
+    signal.channels = channels;
+    const QString processed = path(QStringLiteral("rich - processed.wav"));
+    QVERIFY(fixtures::writeWav(processed, samples, signal));
+    const double processedLevel = fixtures::rmsDb(samples);
+    const QString output = path(QStringLiteral("rich - new.mkv"));
+    queue->setProcessedAudio(record->extractedAudio, processed, output);
+    QVERIFY(tickWhile(record, videoFile::WaitingB));
+    QVERIFY(tickWhile(record, videoFile::ReencodingVideo));
+    QCOMPARE(record->stateName(), QStringLiteral("finished"));
+
+    // Every stream in its place with its codec and tags, the chapter, the same picture.
+    QCOMPARE(videofixtures::streamSummary(output), videofixtures::streamSummary(source));
+    QCOMPARE(videofixtures::chapterCount(output), 1);
+    QCOMPARE(videofixtures::picturePackets(output), videofixtures::picturePackets(source));
+    // In sync within one AAC frame (1024 samples at 48 kHz).
+    const double sourceStart = videofixtures::streamStart(source, 1);
+    const double newStart = videofixtures::streamStart(output, 1);
+    QVERIFY2(std::fabs(newStart - sourceStart) <= 1024.0 / 48000.0 + 0.001,
+             qPrintable(QStringLiteral("%1 vs %2").arg(newStart).arg(sourceStart)));
+    const QString check = path(QStringLiteral("check.wav"));
+    QVERIFY(videofixtures::extractSound(output, check));
+    QVERIFY(fixtures::readAudio(check, samples, rate, channels));
+    QVERIFY2(std::fabs(fixtures::rmsDb(samples) - processedLevel) < 1.0, "the new video has not got the processed sound");
 }
 
 void TestVideoSupport::sameVideoTwiceReusesTheExtraction()
