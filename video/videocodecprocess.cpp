@@ -59,6 +59,11 @@ QStringList videoCodec_Process::encoderArguments(const QString& inputVideo, cons
     const QString muxer = muxerFor(outputVideo);
     arguments << QStringLiteral("-c") << QStringLiteral("copy") << sound.encodingArguments(muxer)
               << QStringLiteral("-map_chapters") << QStringLiteral("0");
+    // AVI and ASF keep no negative timestamps: ffmpeg would shift the whole
+    // file by the new sound's encoder delay, and the pictures would come
+    // one frame late.
+    if (muxer == QLatin1String("avi") || muxer == QLatin1String("asf"))
+        arguments << QStringLiteral("-avoid_negative_ts") << QStringLiteral("disabled");
     if (!muxer.isEmpty())
         arguments << QStringLiteral("-f") << muxer;
     return arguments << partialVideoName(outputVideo);

@@ -51,6 +51,13 @@ bool makeVideo(const QString& path, Kind kind, double seconds, double toneAmplit
         arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-c:a")
                   << QStringLiteral("flac");
         break;
+    case Kind::AviMp3:
+        arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-c:a")
+                  << QStringLiteral("libmp3lame");
+        break;
+    case Kind::WmvWma:
+        arguments << QStringLiteral("-c:v") << QStringLiteral("wmv2") << QStringLiteral("-c:a") << QStringLiteral("wmav2");
+        break;
     case Kind::PictureOnly:
         arguments << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
                   << QStringLiteral("ultrafast");
@@ -58,8 +65,10 @@ bool makeVideo(const QString& path, Kind kind, double seconds, double toneAmplit
     }
     // The container comes from the path's suffix, whatever its letter case.
     const QString suffix = path.section(QLatin1Char('.'), -1).toLower();
-    arguments << QStringLiteral("-f") << (suffix == QLatin1String("mkv") ? QStringLiteral("matroska") : suffix)
-              << path;
+    const QString muxer = suffix == QLatin1String("mkv") ? QStringLiteral("matroska")
+        : suffix == QLatin1String("wmv")                 ? QStringLiteral("asf")
+                                                         : suffix;
+    arguments << QStringLiteral("-f") << muxer << path;
     return run(QStringLiteral("ffmpeg"), arguments);
 }
 
@@ -157,6 +166,18 @@ double streamStart(const QString& path, int index)
     bool ok = false;
     const double start = output.trimmed().toDouble(&ok);
     return ok ? start : std::numeric_limits<double>::quiet_NaN();
+}
+
+QStringList pictureTimes(const QString& path)
+{
+    QByteArray output;
+    if (!run(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+              QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time"), QStringLiteral("-of"),
+              QStringLiteral("csv=p=0"), path},
+             &output))
+        return {};
+    return QString::fromLatin1(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 int chapterCount(const QString& path)

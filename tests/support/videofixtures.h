@@ -11,6 +11,8 @@ enum class Kind {
     Mp4H264Aac,   // H.264 picture, AAC sound
     Matroska,     // MPEG-4 picture, FLAC sound
     PictureOnly,  // H.264 picture, no sound stream
+    AviMp3,       // MPEG-4 picture, MP3 sound, in AVI
+    WmvWma,       // WMV picture, WMA sound, in ASF
 };
 
 // `toneAmplitude` is the tone's peak (0..1). False when ffmpeg failed.
@@ -27,6 +29,8 @@ bool makeRichVideo(const QString& path, double seconds, double soundStart, doubl
 QStringList streamSummary(const QString& path);
 // Start time in seconds of stream `index`; NaN when ffprobe does not tell.
 double streamStart(const QString& path, int index);
+// Presentation times (as ffprobe prints them) of the first picture stream's packets.
+QStringList pictureTimes(const QString& path);
 // Number of chapters.
 int chapterCount(const QString& path);
 

@@ -30,6 +30,7 @@ private slots:
     void queueIsDisabledWithoutFfmpegOrFolder();
     void wholeJobCopiesThePictureAndTakesTheNewSound();
     void newVideoKeepsEveryStreamInSync();
+    void aviAndWmvPicturesKeepTheirTimes();
     void sameVideoTwiceReusesTheExtraction();
     void sameVideoTwiceExtractsAgainWhenTheFirstFailed();
     void secondVideoOfAGroupWaitsForTheFirst();
@@ -209,6 +210,26 @@ void TestVideoSupport::newVideoKeepsEveryStreamInSync()
     QVERIFY(videofixtures::extractSound(output, check));
     QVERIFY(fixtures::readAudio(check, samples, rate, channels));
     QVERIFY2(std::fabs(fixtures::rmsDb(samples) - processedLevel) < 1.0, "the new video has not got the processed sound");
+}
+
+void TestVideoSupport::aviAndWmvPicturesKeepTheirTimes()
+{
+    for (const auto& [name, kind] : {std::pair{QStringLiteral("clip.avi"), Kind::AviMp3},
+                                     std::pair{QStringLiteral("clip.wmv"), Kind::WmvWma}}) {
+        const QString source = path(name);
+        QVERIFY(videofixtures::makeVideo(source, kind));
+        videoFile* record = queue->addVideo(source, path(QStringLiteral("work/") + name + QStringLiteral(".wav")), 0, 1);
+        QVERIFY(tickWhile(record, videoFile::WaitingA));
+        QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+        const QString output = path(QStringLiteral("new ") + name);
+        // The extracted sound goes back as it came: only the timing can differ.
+        queue->setProcessedAudio(record->extractedAudio, record->extractedAudio, output);
+        QVERIFY(tickWhile(record, videoFile::WaitingB));
+        QVERIFY(tickWhile(record, videoFile::ReencodingVideo));
+        QCOMPARE(record->stateName(), QStringLiteral("finished"));
+        QVERIFY(!videofixtures::pictureTimes(source).isEmpty());
+        QCOMPARE(videofixtures::pictureTimes(output), videofixtures::pictureTimes(source));
+    }
 }
 
 void TestVideoSupport::sameVideoTwiceReusesTheExtraction()
