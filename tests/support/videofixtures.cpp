@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -24,6 +24,20 @@ bool run(const QString& program, const QStringList& arguments, QByteArray* outpu
     if (output)
         *output = process.readAllStandardOutput();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// ffprobe's values of `entries` for the streams `streams` selects (all when
+// empty), one CSV line each; nothing when ffprobe failed.
+std::optional<QStringList> probeCsv(const QString& path, const QString& streams, const QString& entries)
+{
+    QStringList arguments{QStringLiteral("-v"), QStringLiteral("error")};
+    if (!streams.isEmpty())
+        arguments << QStringLiteral("-select_streams") << streams;
+    arguments << QStringLiteral("-show_entries") << entries << QStringLiteral("-of") << QStringLiteral("csv=p=0") << path;
+    QByteArray output;
+    if (!run(QStringLiteral("ffprobe"), arguments, &output))
+        return std::nullopt;
+    return QString::fromLatin1(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -156,51 +170,27 @@ QStringList streamSummary(const QString& path)
 
 double streamStart(const QString& path, int index)
 {
-    QByteArray output;
-    if (!run(QStringLiteral("ffprobe"),
-             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QString::number(index),
-              QStringLiteral("-show_entries"), QStringLiteral("stream=start_time"), QStringLiteral("-of"),
-              QStringLiteral("csv=p=0"), path},
-             &output))
-        return std::numeric_limits<double>::quiet_NaN();
+    const std::optional<QStringList> lines = probeCsv(path, QString::number(index), QStringLiteral("stream=start_time"));
     bool ok = false;
-    const double start = output.trimmed().toDouble(&ok);
+    const double start = lines && !lines->isEmpty() ? lines->first().toDouble(&ok) : 0.0;
     return ok ? start : std::numeric_limits<double>::quiet_NaN();
 }
 
 QStringList pictureTimes(const QString& path)
 {
-    QByteArray output;
-    if (!run(QStringLiteral("ffprobe"),
-             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-              QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time"), QStringLiteral("-of"),
-              QStringLiteral("csv=p=0"), path},
-             &output))
-        return {};
-    return QString::fromLatin1(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return probeCsv(path, QStringLiteral("v:0"), QStringLiteral("packet=pts_time")).value_or(QStringList());
 }
 
 int chapterCount(const QString& path)
 {
-    QByteArray output;
-    if (!run(QStringLiteral("ffprobe"),
-             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"), QStringLiteral("chapter=id"),
-              QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
-             &output))
-        return -1;
-    return int(output.trimmed().isEmpty() ? 0 : output.trimmed().split('\n').size());
+    const std::optional<QStringList> lines = probeCsv(path, QString(), QStringLiteral("chapter=id"));
+    return lines ? int(lines->size()) : -1;
 }
 
 int audioStreamCount(const QString& path)
 {
-    QByteArray output;
-    if (!run(QStringLiteral("ffprobe"),
-             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a"),
-              QStringLiteral("-show_entries"), QStringLiteral("stream=index"), QStringLiteral("-of"),
-              QStringLiteral("csv=p=0"), path},
-             &output))
-        return -1;
-    return int(output.trimmed().isEmpty() ? 0 : output.trimmed().split('\n').size());
+    const std::optional<QStringList> lines = probeCsv(path, QStringLiteral("a"), QStringLiteral("stream=index"));
+    return lines ? int(lines->size()) : -1;
 }
 
 bool extractSound(const QString& video, const QString& wav)
