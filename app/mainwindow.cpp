@@ -132,6 +132,28 @@ void MainWindow::setContext(Settings* settingsObject, QueueManager* manager)
         *videoQueue, ui->videoTree, *outputRegistry,
         [this](const QList<QUrl>& urls, const QList<QUrl>& destUrls) { return addFiles(urls, destUrls); },
         [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
+    videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
+}
+
+VideoTasks::SoundState MainWindow::soundStateOf(const QString& sound) const
+{
+    // The liveliest of the files made from this sound (it may have been queued more than once).
+    VideoTasks::SoundState result = VideoTasks::SoundState::NotQueued;
+    for (const QueueFile* file : queueManager->snapshot()) {
+        if (!naming::isSamePath(text(file->originalSourceFile), sound))
+            continue;
+        const QueueFileState state = file->getState();
+        if (state == QueueFileState::Error || state == QueueFileState::Canceled) {
+            if (result == VideoTasks::SoundState::NotQueued)
+                result = VideoTasks::SoundState::Failed;
+        } else if (state == QueueFileState::Done) {
+            if (result != VideoTasks::SoundState::InProgress)
+                result = VideoTasks::SoundState::Done;
+        } else {
+            return VideoTasks::SoundState::InProgress;
+        }
+    }
+    return result;
 }
 
 void MainWindow::initialise()

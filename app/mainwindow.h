@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/videotasks.h"
+
 #include <QMainWindow>
 #include <QMutex>
 #include <QNetworkReply>
@@ -23,7 +25,6 @@ class QueueLists;
 class QueueManager;
 class Settings;
 class QTreeWidgetItem;
-class VideoTasks;
 class videoSupport;
 
 namespace Ui {
@@ -102,6 +103,7 @@ private:
     void on_queueFileMoveRequested(int fileID, int places);
 
     void startTimer(void (MainWindow::*slot)(), int interval);
+    VideoTasks::SoundState soundStateOf(const QString& sound) const;
     void afterQueueCycle();
     QueueFileWidget* createWidget(QueueFile& file);
     void refreshWidget(QueueFileWidget& widget, QueueFile& file, int state);

@@ -147,9 +147,52 @@ void VideoTasks::tick()
         if (record->state == videoFile::WaitingForProcessedAudio)
             shareKnownResults(*record);
     }
+    followSounds();
     for (const videoFile* record : m_queue.runningRecords())
         rowOf(*record)->setText(kStatusColumn, record->stateName());
     notifyWhenReady();
+}
+
+void VideoTasks::followSounds()
+{
+    if (!m_soundStateOf)
+        return;
+    for (const auto& owned : m_queue.videos) {
+        videoFile& record = *owned;
+        const bool waiting = record.state == videoFile::WaitingForProcessedAudio;
+        const bool failedWithSound = m_failedWithSound.contains(record.id);
+        if (!waiting && !failedWithSound)
+            continue;
+        const SoundState sound = m_soundStateOf(record.extractedAudio);
+        // A watched folder's sound waits beside its video for the folder's scan.
+        const bool neverQueued = sound == SoundState::NotQueued
+            && (record.addMode == kDroppedMode || failedWithSound || !QFileInfo::exists(record.extractedAudio));
+        if (neverQueued) {
+            record.state = videoFile::Error;
+            m_failedWithSound.remove(record.id);
+            removeSoundOf(record);
+        } else if (waiting && sound == SoundState::Failed) {
+            record.state = videoFile::Error;
+            m_failedWithSound.insert(record.id);
+        } else if (failedWithSound && sound == SoundState::InProgress) {
+            record.state = videoFile::WaitingForProcessedAudio;
+            m_failedWithSound.remove(record.id);
+        } else {
+            continue;
+        }
+        rowOf(record)->setText(kStatusColumn, record.stateName());
+    }
+}
+
+void VideoTasks::removeSoundOf(const videoFile& record) const
+{
+    for (const auto& other : m_queue.videos) {
+        if (other.get() != &record && other->state == videoFile::WaitingForProcessedAudio
+            && naming::isSamePath(other->extractedAudio, record.extractedAudio))
+            return;
+    }
+    if (QFile::remove(record.extractedAudio))
+        qDebug().noquote() << "Removed the sound of a video that will not be made" << record.extractedAudio;
 }
 
 // A video added again while its first record was at work has taken over
@@ -248,7 +291,8 @@ void VideoTasks::notifyWhenReady()
     const videoSupport::Counts now = m_queue.counts();
     if (now.total == m_lastCounts.total && now.inProgress == 0 && m_lastCounts.inProgress != 0) {
         QString message;
-        const int processed = now.total - m_notifiedCounts.total;
+        // Only videos actually written count as processed; failures are the errors.
+        const int processed = now.finished - m_notifiedCounts.finished;
         const int errors = now.failed - m_notifiedCounts.failed;
         if (processed != 0)
             message += QStringLiteral("\nFiles processed: ") + QString::number(processed);

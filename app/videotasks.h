@@ -3,6 +3,7 @@
 #include "video/videosupport.h"
 
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -25,6 +26,9 @@ public:
     using AddFiles = std::function<bool(const QList<QUrl>&, const QList<QUrl>&)>;
     // Shows a tray message (title, text).
     using Notify = std::function<void(const QString&, const QString&)>;
+    // Where the queued file made from an extracted sound stands.
+    enum class SoundState { NotQueued, InProgress, Failed, Done };
+    using SoundStateOf = std::function<SoundState(const QString& extractedSound)>;
 
     VideoTasks(videoSupport& queue, QTreeWidget* tree, const OutputRegistry& registry, AddFiles addFiles,
                Notify notify);
@@ -40,6 +44,13 @@ public:
     // A queued file reached Done: when it carries a video's sound, each of
     // its results is muxed into a new video of its own.
     void fileDone(QueueFile& file);
+    // A video waiting for its processed sound follows the queued file made
+    // from its extracted sound: when that file fails or is cancelled, the
+    // video fails ("error") and keeps its sound for a "Submit again", which
+    // puts it back to waiting; when the file leaves the queue, or a dropped
+    // video's sound was never queued (unticked, dialog cancelled), the video
+    // fails and its extracted sound is removed.
+    void setSoundStateOf(SoundStateOf soundStateOf) { m_soundStateOf = std::move(soundStateOf); }
     // One tick of the video-queue timer.
     void tick();
     // Re-checks ffmpeg in `folder` and switches video support accordingly.
@@ -61,12 +72,17 @@ private:
     void moveGroupSoundBesideVideos(int groupKey);
     QTreeWidgetItem* rowOf(const videoFile& record);
     void notifyWhenReady();
+    void followSounds();
+    void removeSoundOf(const videoFile& record) const;
 
     videoSupport& m_queue;
     QTreeWidget* m_tree;
     const OutputRegistry& m_registry;
     AddFiles m_addFiles;
     Notify m_notify;
+    SoundStateOf m_soundStateOf;
+    // Records failed because their sound failed, by id: a resubmitted sound takes them back.
+    QSet<int> m_failedWithSound;
     bool m_running = false;
     // The preset each processed result was made with, for later videos of it.
     QHash<QString, QString> m_presetOfResult;

@@ -29,6 +29,7 @@ private slots:
     void sameVideoDroppedTwiceGetsVideosForBoth();
     void sameVideoDroppedAgainLaterGetsItsOwnResult();
     void refusedSoundCancelsTheGroup();
+    void videoFollowsItsSound();
 
 private:
     // Ticks as the one-second timer does until `done` holds.
@@ -209,6 +210,43 @@ void TestVideoTasks::refusedSoundCancelsTheGroup()
     QVERIFY(!QFileInfo::exists(queuedSounds.first().toLocalFile()));
     QCOMPARE(queue->counts().cancelled, 1);
     QVERIFY(newVideos().isEmpty());
+}
+
+// The queued sound fails, is submitted again, then leaves the queue; a
+// second drop's sound is never queued (unticked in the new-files dialog).
+void TestVideoTasks::videoFollowsItsSound()
+{
+    QHash<QString, VideoTasks::SoundState> sounds;
+    tasks->setSoundStateOf([&](const QString& sound) {
+        return sounds.value(QFileInfo(sound).fileName(), VideoTasks::SoundState::NotQueued);
+    });
+    const QString name = QStringLiteral("audioFrom-clip.wav");
+    sounds.insert(name, VideoTasks::SoundState::InProgress);
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    const QString extracted = queuedSounds.first().toLocalFile();
+    tasks->tick();
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("waitingForProcessedAudio")});
+
+    sounds.insert(name, VideoTasks::SoundState::Failed);
+    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("error")});
+    QCOMPARE(trayMessages, QStringList{QStringLiteral("Video files ready\nErrors: 1")});
+    QVERIFY(QFileInfo::exists(extracted));   // kept for "Submit again"
+
+    sounds.insert(name, VideoTasks::SoundState::InProgress);
+    tasks->tick();
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("waitingForProcessedAudio")});
+    sounds.remove(name);
+    tasks->tick();
+    QCOMPARE(treeStates(), QStringList{QStringLiteral("error")});
+    QVERIFY(!QFileInfo::exists(extracted));
+
+    // Dropped again, and the sound is never queued.
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return treeStates().size() == 2 && treeStates().last() == QLatin1String("error"); }));
+    QVERIFY(!QFileInfo::exists(extracted));
+    QCOMPARE(queue->counts().inProgress, 0);
 }
 
 QTEST_MAIN(TestVideoTasks)
