@@ -34,14 +34,19 @@ public:
     bool stop();
     // False when the output could not be written completely.
     bool succeeded() const { return m_succeeded.load(); }
+    // Samples written at full scale, where the gain clipped them (or, for a
+    // floating-point output, beyond it, where any player will).
+    qint64 clippedSamples() const { return m_clipped.load(); }
 
 private:
     void pump();
 
     bool m_busy = false;
+    int m_format = 0;   // audiolib::SampleFormat of what the stream delivers
     std::unique_ptr<audiolib::DecodeStream> m_stream;
     std::thread m_worker;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_finished{true};
     std::atomic<bool> m_succeeded{false};
+    std::atomic<qint64> m_clipped{0};
 };

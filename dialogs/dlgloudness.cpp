@@ -40,8 +40,11 @@ double toDb(double linear)
 struct dlgLoudness::RenderStep {
     GainRenderer renderer;
     QString outputPath;
+    LoudnessTarget target;
     bool started = false;
     QString startFailure;
+    // Measures an output whose peaks clipped, to tell the level it reached.
+    std::unique_ptr<MeterJob> check;
 
     QString partialPath() const { return outputPath + QStringLiteral(".part"); }
     // Stops a running render and removes what it wrote.
@@ -318,6 +321,7 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
         auto step = std::make_unique<RenderStep>();
         step->renderer.inputFile = meter->filePath();
         step->outputPath = QDir::fromNativeSeparators(target.outputPath(source));
+        step->target = target;
         step->renderer.outputFile = step->partialPath().toUtf8();
         step->renderer.gain = gain;
         renderers.push_back(std::move(step));
@@ -343,9 +347,30 @@ void dlgLoudness::tmr_render_Tick()
     }
     if (!step.renderer.isFinished())
         return;
-    const QString failure = step.commit();
-    ui->txtEncoded->append(failure.isEmpty() ? QStringLiteral(" OK") : QStringLiteral(" failed: ") + failure);
+    if (!step.check) {
+        const QString failure = step.commit();
+        if (failure.isEmpty() && step.renderer.clippedSamples() > 0) {
+            step.check = std::make_unique<MeterJob>(QDir::toNativeSeparators(step.outputPath).toUtf8(), false);
+            step.check->start();
+            return;
+        }
+        ui->txtEncoded->append(failure.isEmpty() ? QStringLiteral(" OK") : QStringLiteral(" failed: ") + failure);
+    } else if (step.check->isDone()) {
+        ui->txtEncoded->append(clippingReport(step));
+    } else {
+        return;
+    }
     renderers.erase(renderers.begin());
+}
+
+QString dlgLoudness::clippingReport(const RenderStep& step)
+{
+    QString report = QStringLiteral(" OK, but %1 samples clipped").arg(step.renderer.clippedSamples());
+    if (const LoudnessMeter* meter = step.check->meter()) {
+        const double reached = step.target.measured(meter->lufs(), meter->dbRms());
+        report += QStringLiteral("; it reached %1 %2").arg(QString::number(reached, 'f', 1), step.target.unitLabel());
+    }
+    return report;
 }
 
 void dlgLoudness::done(int result)

@@ -68,6 +68,7 @@ private:
     void showResult(MeterJob& job);
     void refreshToolTips();
     void showSelectedPlot();
+    static QString clippingReport(const RenderStep& step);
 
     std::unique_ptr<Ui::dlgLoudness> ui;
     bool normalizing = false;

@@ -45,6 +45,7 @@ private slots:
     void dropMeasuresWavFilesOnly();
     void normalizeWritesEveryAudibleFileOnce();
     void failuresAreShownAndLeftOut();
+    void clippingIsReported();
     void refusesWhileNormalizing();
     void stalledFileNeverHoldsTheWindow();
     void plotShowsTheSelectedFile();
@@ -207,6 +208,36 @@ void TestDlgLoudness::failuresAreShownAndLeftOut()
                  QStringLiteral("%1... \n failed: the output could not be written completely").arg(out)),
              qPrintable(window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText()));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files).join(QLatin1Char(',')), before);
+}
+
+void TestDlgLoudness::clippingIsReported()
+{
+    // A quiet tone with 40 spikes near full scale: -20 dB RMS needs a gain
+    // that clips every spike and nothing else.
+    fixtures::Signal signal;
+    std::vector<float> samples = fixtures::sine(2.0, 1000.0, 0.05, signal);
+    for (size_t i = 0; i < 40; ++i)
+        samples[2000 + i * 2000] = 0.9f;
+    const QString peaky = QDir::toNativeSeparators(dir->filePath(QStringLiteral("peaky.wav")));
+    QVERIFY(fixtures::writeWav(peaky, samples, signal));
+    window->add_filePath(peaky);
+    window->add_filePath(sine(QStringLiteral("plain.wav"), 0.05));
+    QVERIFY(waitMeasured());
+    choose("radioButton_6");
+    QVERIFY(runNormalize());
+    const QStringList lines = window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText().split(QLatin1Char('\n'));
+    const QRegularExpression report(QStringLiteral("^ OK, but (\\d+) samples clipped; it reached (-?\\d+\\.\\d) dB RMS$"));
+    const QRegularExpressionMatch match = report.match(lines.value(2));
+    QVERIFY2(match.hasMatch(), qPrintable(lines.join(QLatin1Char('|'))));
+    QCOMPARE(match.captured(1).toInt(), 40);
+    std::vector<float> written;
+    int rate = 0;
+    int channels = 0;
+    QVERIFY(fixtures::readAudio(dir->filePath(QStringLiteral("peaky -20 dB RMS.wav")), written, rate, channels));
+    QVERIFY(std::fabs(match.captured(2).toDouble() - fixtures::rmsDb(written)) <= 0.06);
+    QVERIFY(match.captured(2).toDouble() < -20.0);
+    // The plain tone reaches its target untouched.
+    QCOMPARE(lines.value(4), QStringLiteral(" OK"));
 }
 
 void TestDlgLoudness::refusesWhileNormalizing()
