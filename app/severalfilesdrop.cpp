@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QMessageBox>
 
 namespace {
@@ -28,6 +29,20 @@ QStringList localFiles(const QList<QUrl>& urls, QString& errors)
             files.append(QDir::toNativeSeparators(path));
     }
     return files;
+}
+
+// Each source's original location: its own folder, or for the sound of a
+// video (a source with a destination URL) the video's folder, since the
+// sound itself waits in the working folder.
+QHash<QString, QString> originalFolders(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
+{
+    QHash<QString, QString> folders;
+    for (qsizetype i = 0; i < urls.size() && i < destUrls.size(); ++i) {
+        if (destUrls.at(i).isLocalFile())
+            folders.insert(QDir::toNativeSeparators(urls.at(i).toLocalFile()),
+                           QFileInfo(destUrls.at(i).toLocalFile()).absolutePath());
+    }
+    return folders;
 }
 
 } // namespace
@@ -61,10 +76,12 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
 
     ProcessingOptions options;
     folder.toOptions(options);
+    const QHash<QString, QString> origins = originalFolders(urls, destUrls);
     for (const NewFileEntry& entry : dialog.getResults()) {
         QString destination = entry.destination;
         if (dialog.saveInOriginalLocation())
-            destination = QFileInfo(entry.source).absolutePath() + QLatin1Char('/') + QFileInfo(destination).fileName();
+            destination = origins.value(entry.source, QFileInfo(entry.source).absolutePath()) + QLatin1Char('/')
+                + QFileInfo(destination).fileName();
         destination = QDir::toNativeSeparators(naming::expandNameTemplateInPath(destination, entry.preset));
         const QByteArray refusal = destinationRefusal(destination);
         if (!refusal.isEmpty())

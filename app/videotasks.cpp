@@ -140,7 +140,7 @@ void VideoTasks::tick()
                 handOver(*record);
             else if (record->state == videoFile::ReencodingVideo)
                 rowOf(*record)->setText(kResultColumn, record->outputVideo);
-            rowOf(*record)->setText(kStatusColumn, record->stateName());
+            showState(*record);
         }
     }
     for (videoFile* record : std::as_const(sameSource)) {
@@ -149,7 +149,7 @@ void VideoTasks::tick()
     }
     followSounds();
     for (const videoFile* record : m_queue.runningRecords())
-        rowOf(*record)->setText(kStatusColumn, record->stateName());
+        showState(*record);
     notifyWhenReady();
 }
 
@@ -169,10 +169,12 @@ void VideoTasks::followSounds()
             && (record.addMode == kDroppedMode || failedWithSound || !QFileInfo::exists(record.extractedAudio));
         if (neverQueued) {
             record.state = videoFile::Error;
+            record.failureReason = QStringLiteral("its sound is not in the queue");
             m_failedWithSound.remove(record.id);
             removeSoundOf(record);
         } else if (waiting && sound == SoundState::Failed) {
             record.state = videoFile::Error;
+            record.failureReason = QStringLiteral("its sound failed in the queue");
             m_failedWithSound.insert(record.id);
         } else if (failedWithSound && sound == SoundState::InProgress) {
             record.state = videoFile::WaitingForProcessedAudio;
@@ -180,7 +182,7 @@ void VideoTasks::followSounds()
         } else {
             continue;
         }
-        rowOf(record)->setText(kStatusColumn, record.stateName());
+        showState(record);
     }
 }
 
@@ -219,7 +221,7 @@ void VideoTasks::shareKnownResults(videoFile& record)
         record.outputVideo = name;
         record.state = videoFile::WaitingB;
     }
-    rowOf(record)->setText(kStatusColumn, record.stateName());
+    showState(record);
 }
 
 void VideoTasks::handOver(videoFile& record)
@@ -232,7 +234,7 @@ void VideoTasks::handOver(videoFile& record)
     for (videoFile* member : m_queue.recordsOfGroup(record.groupKey)) {
         if (member->state == videoFile::ExtractedAudioReady)
             member->state = videoFile::WaitingForProcessedAudio;
-        rowOf(*member)->setText(kStatusColumn, member->stateName());
+        showState(*member);
     }
 }
 
@@ -268,6 +270,19 @@ void VideoTasks::moveGroupSoundBesideVideos(int groupKey)
             member->state = videoFile::ErrorExtracting;
         else
             member->extractedAudio = QDir::toNativeSeparators(moved);
+    }
+}
+
+void VideoTasks::showState(const videoFile& record)
+{
+    QTreeWidgetItem* row = rowOf(record);
+    row->setText(kStatusColumn, record.stateName());
+    if (record.failed()) {
+        row->setText(kResultColumn, record.failureReason);
+        row->setToolTip(kResultColumn, record.failureReason);
+    } else if (record.state < videoFile::ReencodingVideo) {
+        row->setText(kResultColumn, QString());
+        row->setToolTip(kResultColumn, QString());
     }
 }
 

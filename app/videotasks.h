@@ -71,6 +71,8 @@ private:
     void queueGroupSound(int groupKey);
     void moveGroupSoundBesideVideos(int groupKey);
     QTreeWidgetItem* rowOf(const videoFile& record);
+    // The row's status and, for a failed record, its reason under "Result".
+    void showState(const videoFile& record);
     void notifyWhenReady();
     void followSounds();
     void removeSoundOf(const videoFile& record) const;

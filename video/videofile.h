@@ -38,6 +38,8 @@ public:
     int encoderJobId = 0;
     int decoderJobId = 0;
     int addMode = 0;
+    // Why the job failed (ffmpeg's last error line or the step that failed); empty otherwise.
+    QString failureReason;
     // The replaced sound track, as the extraction found it.
     SourceSound sourceSound;
 

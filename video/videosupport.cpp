@@ -202,6 +202,7 @@ void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
     const int status = refreshJobStatus(record, record.decoderJobId);
     if (status == 3) {
         record.state = videoFile::ErrorExtracting;
+        record.failureReason = lastErrorLine(record.decoderJobId);
         QFile::remove(videoCodec_Process::startChecksumsName(record.extractTarget));
     } else if (status == 2) {
         if (const videoCodec_Process* job = findJob(record.decoderJobId))
@@ -209,6 +210,7 @@ void videoSupport::pollExtraction(videoFile& record, QList<videoFile*>& changed)
         const QString moved = moveFile(record.extractTarget, record.audioTarget);
         if (moved.isEmpty()) {
             record.state = videoFile::ErrorExtracting;
+            record.failureReason = QStringLiteral("cannot move the extracted sound to ") + record.audioTarget;
         } else {
             record.state = videoFile::ExtractedAudioReady;
             record.extractedAudio = QDir::toNativeSeparators(moved);
@@ -243,6 +245,8 @@ void videoSupport::pollMux(videoFile& record, QList<videoFile*>& changed)
         removeIntermediatesOf(record);
     } else {
         record.state = videoFile::ErrorEncoding;
+        record.failureReason = status == 3 ? lastErrorLine(record.encoderJobId)
+                                           : QStringLiteral("cannot rename the new video to ") + record.outputVideo;
         QFile::remove(partial);
     }
     endJob(record, record.encoderJobId, changed);
@@ -305,6 +309,21 @@ bool videoSupport::stillNeeded(const QString& path, const videoFile& finished) c
             return true;
     }
     return false;
+}
+
+QString videoSupport::lastErrorLine(int jobId) const
+{
+    const videoCodec_Process* job = findJob(jobId);
+    if (!job)
+        return QString();
+    const QList<QByteArray> lines = job->standardErrorText().split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        // Progress reports end in carriage returns; the last one on a line is what shows.
+        const QByteArray shown = line->split('\r').constLast().trimmed();
+        if (!shown.isEmpty())
+            return QString::fromLocal8Bit(shown);
+    }
+    return QStringLiteral("ffmpeg failed");
 }
 
 QByteArray videoSupport::readStartChecksums(const videoFile& record)

@@ -96,6 +96,8 @@ private:
     void resolveSameSource(videoFile& record);
     void removeIntermediatesOf(const videoFile& record) const;
     static void removeUnwrittenOutput(const videoFile& record);
+    // The last line ffmpeg wrote on standard error for a job: its reason for failing.
+    QString lastErrorLine(int jobId) const;
     // The extraction's checksums of the track's first packet; the file is removed.
     static QByteArray readStartChecksums(const videoFile& record);
     bool stillNeeded(const QString& path, const videoFile& finished) const;

@@ -8,6 +8,7 @@
 #include "dialogs/dlgaddmultplefiles.h"
 #include "video/ffmpegtool.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -163,14 +164,18 @@ void TestVideoService::videosDroppedTogetherComeBackBesideThem()
     QVERIFY(startClient());
     const QString folder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("group")));
     QVERIFY(QDir().mkpath(folder));
+    // With "Save in original location", each new video goes beside its own source.
+    const QString otherFolder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("other")));
+    QVERIFY(QDir().mkpath(otherFolder));
     const QString first = folder + QStringLiteral("/first.mp4");
-    const QString second = folder + QStringLiteral("/second.mkv");
+    const QString second = otherFolder + QStringLiteral("/second.mkv");
     QVERIFY(videofixtures::makeVideo(first, Kind::Mp4H264Aac, 1.5, 0.05));
     QVERIFY(videofixtures::makeVideo(second, Kind::Matroska, 1.5, 0.05));
 
     int dialogs = 0;
     answerModal<DlgAddMultpleFiles>([&dialogs](DlgAddMultpleFiles* dialog) {
         ++dialogs;
+        dialog->findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->setChecked(true);
         dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
     }, 30000);
     QVERIFY(client->dropUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)}));
@@ -180,11 +185,12 @@ void TestVideoService::videosDroppedTogetherComeBackBesideThem()
     QCOMPARE(statusColumn(), QStringLiteral("finished,finished"));
     QVERIFY(client->trayMessages.contains(QStringLiteral("Video files ready\nFiles processed: 2")));
     for (const QString& video : {first, second}) {
-        const QStringList outputs = newVideos(folder, video);
+        const QStringList outputs = newVideos(QFileInfo(video).absolutePath(), video);
         QCOMPARE(outputs.size(), 1);
         verifyNewVideo(video, outputs.first(), -19.0);
     }
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(otherFolder).entryList(QDir::Files).size(), 2);
 }
 
 void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()

@@ -231,6 +231,7 @@ void TestVideoTasks::videoFollowsItsSound()
     sounds.insert(name, VideoTasks::SoundState::Failed);
     QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
     QCOMPARE(treeStates(), QStringList{QStringLiteral("error")});
+    QCOMPARE(tree->topLevelItem(0)->text(3), QStringLiteral("its sound failed in the queue"));
     QCOMPARE(trayMessages, QStringList{QStringLiteral("Video files ready\nErrors: 1")});
     QVERIFY(QFileInfo::exists(extracted));   // kept for "Submit again"
 

@@ -342,6 +342,8 @@ void TestVideoSupport::failedMuxLeavesNoOutputAndKeepsTheSound()
     QVERIFY(tickWhile(record, videoFile::WaitingB));
     QVERIFY(tickWhile(record, videoFile::ReencodingVideo));
     QCOMPARE(record->stateName(), QStringLiteral("errorEncoding"));
+    // ffmpeg's own last word on it.
+    QVERIFY2(record->failureReason.contains(QLatin1String("Invalid data")), qPrintable(record->failureReason));
     QVERIFY(!QFileInfo::exists(output));
     QVERIFY(QFileInfo::exists(broken));
     QVERIFY(QFileInfo::exists(record->extractedAudio));
