@@ -27,6 +27,12 @@ const QString kResultSeparator = QStringLiteral(" | ");
 // Files at or below this loudness are silent and left out of runs.
 constexpr double kSilentLufs = -70.0;
 
+// Too quiet to be normalised: left out of runs.
+bool isSilent(const LoudnessMeter& meter)
+{
+    return !(meter.lufs() > kSilentLufs);
+}
+
 double toDb(double linear)
 {
     return 20.0 * std::log10(std::max(linear, 1e-10));
@@ -209,7 +215,7 @@ void dlgLoudness::refreshToolTips()
             continue;
         const double gainDb = toDb(target.gain(meter->lufs(), meter->dbRms()));
         const double peakDb = toDb(meter->series().samplePeak);
-        const QString tip = QStringLiteral("Sample peak %1 dBFS; after %2 dB of gain for %3: %4 dBFS")
+        const QString tip = isSilent(*meter) ? QStringLiteral("silent") : QStringLiteral("Sample peak %1 dBFS; after %2 dB of gain for %3: %4 dBFS")
                                 .arg(peakDb, 0, 'f', 1)
                                 .arg(gainDb, 0, 'f', 1)
                                 .arg(QString::number(double(target.value), 'g', 6) + QLatin1Char(' ')
@@ -243,6 +249,10 @@ void dlgLoudness::showSelectedPlot()
     lines.integrated = meter->lufs();
     lines.target = meter->lufs() + gainDb;
     lines.targetLabel = QString::number(double(target.value), 'g', 6) + QLatin1Char(' ') + target.unitLabel();
+    // An RMS target's line sits where that RMS puts this file's loudness.
+    if (!target.lufs)
+        lines.targetLabel += QStringLiteral(" = %1 LUFS here").arg(lines.target, 0, 'f', 1);
+    lines.silent = isSilent(*meter);
     lines.clipping = toDb(meter->series().samplePeak) + gainDb > 0.0;
     ui->plot->showSeries(meter->series(), lines);
 }
@@ -312,7 +322,7 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
     stopRenderers();
     for (const auto& job : meters) {
         const LoudnessMeter* meter = job->meter();
-        if (!meter || !(meter->lufs() > kSilentLufs))
+        if (!meter || isSilent(*meter))
             continue;
         const QString source = QString::fromUtf8(meter->filePath());
         const float gain = target.gain(meter->lufs(), meter->dbRms());

@@ -29,6 +29,8 @@ double tickStep(double seconds)
 // The plot's bottom: silence reads near -100 LUFS, which would squash the
 // interesting part; anything below is drawn at the floor.
 constexpr double kFloorLufs = -60.0;
+// The time axis of an empty plot: a minute, so that it still reads as a time axis.
+constexpr double kEmptySeconds = 60.0;
 
 } // namespace
 
@@ -100,28 +102,33 @@ void LoudnessPlot::clear()
     d->chart->removeAllSeries();
     d->chart->setTitle(QStringLiteral("Select a measured file to see its loudness over time"));
     d->chart->setTitleBrush(QColor(0xcc, 0xcc, 0xcc));
+    setTimeAxis(kEmptySeconds);
+    d->levelAxis->setRange(kFloorLufs, 0);
+    d->levelAxis->setTickCount(7);
+}
+
+void LoudnessPlot::setTimeAxis(double end)
+{
     const QStringList labels = d->timeAxis->categoriesLabels();
     for (const QString& label : labels)
         d->timeAxis->remove(label);
-    d->timeAxis->setRange(0, 1);
-    d->levelAxis->setRange(kFloorLufs, 0);
-    d->levelAxis->setTickCount(7);
+    const double step = tickStep(end);
+    for (double t = 0; t <= end + 1e-9; t += step)
+        d->timeAxis->append(minutesSeconds(t), t);
+    d->timeAxis->setRange(0, end);
 }
 
 void LoudnessPlot::showSeries(const LoudnessSeries& series, const Lines& lines)
 {
     clear();
     const double end = series.times.empty() ? 1.0 : std::max(series.times.back(), 1.0);
-    const double step = tickStep(end);
-    for (double t = 0; t <= end + 1e-9; t += step)
-        d->timeAxis->append(minutesSeconds(t), t);
-    d->timeAxis->setRange(0, end);
+    setTimeAxis(end);
 
     // Momentary first, so that the steadier short-term curve is drawn over it.
     auto* momentary = d->addCurve(QStringLiteral("Momentary"), QColor(0xb0, 0xb0, 0xb0), 1.0, Qt::SolidLine);
     auto* shortTerm = d->addCurve(QStringLiteral("Short-term"), QColor(0x60, 0x7c, 0xff), 2.5, Qt::SolidLine);
     QList<QPointF> shortPoints, momentaryPoints;
-    double top = std::max(lines.integrated, lines.target);
+    double top = lines.silent ? kFloorLufs : std::max(lines.integrated, lines.target);
     for (size_t i = 0; i < series.times.size(); ++i) {
         shortPoints.append({series.times[i], std::max(series.shortTerm[i], kFloorLufs)});
         momentaryPoints.append({series.times[i], std::max(series.momentary[i], kFloorLufs)});
@@ -133,12 +140,15 @@ void LoudnessPlot::showSeries(const LoudnessSeries& series, const Lines& lines)
         auto* line = d->addCurve(name, colour, 1.5, Qt::DashLine);
         line->replace(QList<QPointF>{{0, level}, {end, level}});
     };
-    horizontal(QStringLiteral("Integrated"), lines.integrated, QColor(0xff, 0xc8, 0x40));
-    horizontal(QStringLiteral("Target"), lines.target, QColor(0x50, 0xd0, 0x70));
-    d->chart->series().last()->setName(QStringLiteral("Target (%1)").arg(lines.targetLabel));
+    horizontal(QStringLiteral("Integrated"), std::max(lines.integrated, kFloorLufs), QColor(0xff, 0xc8, 0x40));
+    // A silent file gets no gain: there is no target to draw.
+    if (!lines.silent) {
+        horizontal(QStringLiteral("Target"), lines.target, QColor(0x50, 0xd0, 0x70));
+        d->chart->series().last()->setName(QStringLiteral("Target ") + lines.targetLabel);
+    }
     d->levelAxis->setRange(kFloorLufs, std::ceil((top + 3.0) / 10.0) * 10.0);
     d->levelAxis->setTickCount(int(std::lround((d->levelAxis->max() - kFloorLufs) / 10.0)) + 1);
-    if (lines.clipping) {
+    if (lines.clipping && !lines.silent) {
         d->chart->setTitle(lines.title + QStringLiteral(": ") + QLatin1String(kClippingWarning));
         d->chart->setTitleBrush(QColor(0xff, 0x70, 0x70));
     } else {
@@ -154,6 +164,14 @@ QList<QPointF> LoudnessPlot::curvePoints(const QString& name) const
             return static_cast<QLineSeries*>(series)->points();
     }
     return {};
+}
+
+QStringList LoudnessPlot::curveNames() const
+{
+    QStringList names;
+    for (const QAbstractSeries* series : d->chart->series())
+        names << series->name();
+    return names;
 }
 
 QString LoudnessPlot::titleText() const

@@ -8,7 +8,8 @@ struct LoudnessSeries;
 // Loudness of one file over time: short-term and momentary loudness, the
 // integrated value and the loudness the chosen target leads to as
 // horizontal lines, time in minutes:seconds. A warning replaces the title
-// when the target's gain would push the sample peak past full scale.
+// when the target's gain would push the sample peak past full scale. An
+// empty plot keeps its axes.
 class LoudnessPlot : public QWidget {
     Q_OBJECT
 
@@ -20,8 +21,9 @@ public:
         QString title;          // the file's name
         double integrated = 0;  // LUFS
         double target = 0;      // LUFS after normalisation
-        QString targetLabel;    // the chosen target, "-16 LUFS"
+        QString targetLabel;    // the chosen target, "-16 LUFS" or "-20 dB RMS = -17.6 LUFS here"
         bool clipping = false;
+        bool silent = false;    // no loudness to speak of: no target line, no clipping warning
     };
     void showSeries(const LoudnessSeries& series, const Lines& lines);
     void clear();
@@ -30,6 +32,8 @@ public:
     // "Momentary", "Integrated", "Target") and the title text.
     QList<QPointF> curvePoints(const QString& name) const;
     QString titleText() const;
+    // The names of the curves as the legend shows them.
+    QStringList curveNames() const;
     // The x-axis labels in minutes:seconds.
     QStringList timeLabels() const;
 
@@ -38,6 +42,9 @@ public:
     static QString minutesSeconds(double seconds);
 
 private:
+    // Labels from 0 to `end` seconds in minutes:seconds.
+    void setTimeAxis(double end);
+
     struct Impl;
     Impl* d;
 };

@@ -356,6 +356,26 @@ void TestDlgLoudness::plotShowsTheSelectedFile()
     QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() - (lufs - 23.0 - window->rowText(1).section(QStringLiteral("RMS: "), 1).section(QLatin1Char(' '), 0, 0).toDouble())) < 0.1);
     // The row text itself is unchanged by all this.
     QVERIFY(window->rowText(1).startsWith(steps + QStringLiteral(" | RMS: ")));
+    // An RMS target's line is labelled with the loudness it means for this file.
+    const double targetLufs = plot->curvePoints(QStringLiteral("Target")).first().y();
+    QCOMPARE(plot->curveNames().last(),
+             QStringLiteral("Target -23 dB RMS = %1 LUFS here").arg(targetLufs, 0, 'f', 1));
+
+    // A silent file: no gain, so no target line, no clipping warning, a tooltip that says so.
+    const QString silent = QDir::toNativeSeparators(dir->filePath(QStringLiteral("silent.wav")));
+    QVERIFY(fixtures::writeSilence(silent, 2.0, signal));
+    window->add_filePath(silent);
+    QVERIFY(waitMeasured());
+    choose("radioButton_2");
+    list->setCurrentIndex(list->model()->index(2, 0));
+    QCOMPARE(plot->titleText(), QStringLiteral("silent.wav"));
+    QVERIFY(plot->curvePoints(QStringLiteral("Target")).isEmpty());
+    QCOMPARE(window->rowToolTip(2), QStringLiteral("silent"));
+
+    // Clear leaves an empty plot that still has its time axis.
+    window->findChild<QPushButton*>(QStringLiteral("btnClear"))->click();
+    QVERIFY(plot->curveNames().isEmpty());
+    QVERIFY(plot->timeLabels().size() > 1);
 }
 
 QTEST_MAIN(TestDlgLoudness)
