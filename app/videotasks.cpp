@@ -147,6 +147,7 @@ void VideoTasks::tick()
         if (record->state == videoFile::WaitingForProcessedAudio)
             shareKnownResults(*record);
     }
+    finishMoves();
     followSounds();
     for (const videoFile* record : m_queue.runningRecords())
         showState(*record);
@@ -230,9 +231,10 @@ void VideoTasks::handOver(videoFile& record)
         moveGroupSoundBesideVideos(record.groupKey);
     else
         queueGroupSound(record.groupKey);
-    // Failed and cancelled records keep their final state.
+    // Failed and cancelled records keep their final state; a sound still
+    // being moved waits for its move.
     for (videoFile* member : m_queue.recordsOfGroup(record.groupKey)) {
-        if (member->state == videoFile::ExtractedAudioReady)
+        if (member->state == videoFile::ExtractedAudioReady && m_moves.count(member->id) == 0)
             member->state = videoFile::WaitingForProcessedAudio;
         showState(*member);
     }
@@ -262,14 +264,41 @@ void VideoTasks::moveGroupSoundBesideVideos(int groupKey)
         if (member->state != videoFile::ExtractedAudioReady)
             continue;
         const QFileInfo video(member->sourceVideo);
-        const QString target = video.absolutePath() + QStringLiteral("/audioFrom-") + video.fileName()
-            + QStringLiteral(".wav");
-        const QString moved = videoSupport::moveFile(member->extractedAudio, QDir::toNativeSeparators(target));
-        // Without its sound beside the video nothing would ever queue it.
-        if (moved.isEmpty())
+        const QString target = QDir::toNativeSeparators(video.absolutePath() + QStringLiteral("/audioFrom-")
+                                                        + video.fileName() + QStringLiteral(".wav"));
+        const QString renamed = videoSupport::renameFile(member->extractedAudio, target);
+        if (!renamed.isEmpty()) {
+            member->extractedAudio = QDir::toNativeSeparators(renamed);
+        } else if (!QFileInfo::exists(member->extractedAudio)) {
+            // Without its sound beside the video nothing would ever queue it.
             member->state = videoFile::ErrorExtracting;
-        else
-            member->extractedAudio = QDir::toNativeSeparators(moved);
+            member->failureReason = QStringLiteral("its extracted sound is missing");
+        } else {
+            // Another file system: copied on a worker; the record waits in its state meanwhile.
+            m_moves[member->id] = std::make_unique<FileMove>(member->extractedAudio, videoSupport::freeTargetName(target));
+        }
+    }
+}
+
+void VideoTasks::finishMoves()
+{
+    for (auto move = m_moves.begin(); move != m_moves.end();) {
+        if (!move->second->isDone()) {
+            ++move;
+            continue;
+        }
+        const QString moved = move->second->finish();
+        if (videoFile* record = m_queue.findById(move->first)) {
+            if (moved.isEmpty()) {
+                record->state = videoFile::ErrorExtracting;
+                record->failureReason = QStringLiteral("cannot move its sound beside the video");
+            } else {
+                record->extractedAudio = QDir::toNativeSeparators(moved);
+                record->state = videoFile::WaitingForProcessedAudio;
+            }
+            showState(*record);
+        }
+        move = m_moves.erase(move);
     }
 }
 

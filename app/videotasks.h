@@ -1,5 +1,6 @@
 #pragma once
 
+#include "video/filemove.h"
 #include "video/videosupport.h"
 
 #include <QHash>
@@ -9,6 +10,8 @@
 #include <QUrl>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 class OutputRegistry;
 class QTreeWidget;
@@ -39,7 +42,8 @@ public:
     // is off) and returns the other URLs.
     QList<QUrl> takeVideos(const QList<QUrl>& urls);
     // A new video in a watched folder: its sound is moved next to it once
-    // extracted, where the folder's next scan queues it.
+    // extracted (copied on a worker when that is another file system), where
+    // the folder's next scan queues it.
     void addWatchedVideo(const QString& path);
     // A queued file reached Done: when it carries a video's sound, each of
     // its results is muxed into a new video of its own.
@@ -75,6 +79,7 @@ private:
     void showState(const videoFile& record);
     void notifyWhenReady();
     void followSounds();
+    void finishMoves();
     void removeSoundOf(const videoFile& record) const;
 
     videoSupport& m_queue;
@@ -85,6 +90,8 @@ private:
     SoundStateOf m_soundStateOf;
     // Records failed because their sound failed, by id: a resubmitted sound takes them back.
     QSet<int> m_failedWithSound;
+    // Sounds of watched-folder videos on their way to another file system, by record id.
+    std::map<int, std::unique_ptr<FileMove>> m_moves;
     bool m_running = false;
     // The preset each processed result was made with, for later videos of it.
     QHash<QString, QString> m_presetOfResult;

@@ -29,24 +29,15 @@ bool unfinished(const videoFile& record)
         && record.state != videoFile::Cancelled;
 }
 
-QString freeTargetName(const QString& target)
-{
-    if (!QFileInfo::exists(target))
-        return target;
-    const QFileInfo info(target);
-    for (int n = 1;; ++n) {
-        const QString candidate = info.absolutePath() + QLatin1Char('/')
-            + QStringLiteral("%1 - %2.%3").arg(info.completeBaseName()).arg(n).arg(info.suffix());
-        if (!QFileInfo::exists(candidate))
-            return QDir::toNativeSeparators(candidate);
-    }
-}
-
+// Copies through "<target>.part", so the target never holds half a file.
 bool copyCompletely(const QString& source, const QString& target)
 {
-    if (QFile::copy(source, target) && QFileInfo(target).size() == QFileInfo(source).size())
+    const QString partial = target + QStringLiteral(".part");
+    QFile::remove(partial);
+    if (QFile::copy(source, partial) && QFileInfo(partial).size() == QFileInfo(source).size()
+        && QFile::rename(partial, target))
         return true;
-    QFile::remove(target);
+    QFile::remove(partial);
     return false;
 }
 
@@ -461,19 +452,47 @@ bool videoSupport::isProcessedAudioInUse(const QString& path) const
     });
 }
 
-QString videoSupport::moveFile(const QString& source, const QString& target)
+QString videoSupport::freeTargetName(const QString& target)
+{
+    if (!QFileInfo::exists(target))
+        return target;
+    const QFileInfo info(target);
+    for (int n = 1;; ++n) {
+        const QString candidate = info.absolutePath() + QLatin1Char('/')
+            + QStringLiteral("%1 - %2.%3").arg(info.completeBaseName()).arg(n).arg(info.suffix());
+        if (!QFileInfo::exists(candidate))
+            return QDir::toNativeSeparators(candidate);
+    }
+}
+
+QString videoSupport::renameFile(const QString& source, const QString& target)
 {
     if (!QFileInfo::exists(source))
         return QString();
     const QString chosen = freeTargetName(target);
-    qDebug().noquote() << "File" << source << "moved to" << chosen;
     const bool sameFolder = QFileInfo(source).absolutePath() == QFileInfo(chosen).absolutePath();
-    if (sameFolder)
-        return QFile::rename(source, chosen) ? chosen : QString();
     // On one file system a move across folders is a rename too, and takes
     // no time however large the file.
-    if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(chosen).constData()) == 0)
-        return chosen;
+    const bool renamed = sameFolder ? QFile::rename(source, chosen)
+                                    : std::rename(QFile::encodeName(source).constData(),
+                                                  QFile::encodeName(chosen).constData()) == 0;
+    if (!renamed)
+        return QString();
+    qDebug().noquote() << "File" << source << "moved to" << chosen;
+    return chosen;
+}
+
+QString videoSupport::moveFile(const QString& source, const QString& target)
+{
+    if (!QFileInfo::exists(source))
+        return QString();
+    const QString renamed = renameFile(source, target);
+    if (!renamed.isEmpty())
+        return renamed;
+    const QString chosen = freeTargetName(target);
+    if (QFileInfo(source).absolutePath() == QFileInfo(chosen).absolutePath())
+        return QString();
+    qDebug().noquote() << "File" << source << "moved to" << chosen;
     if (!copyCompletely(source, chosen))
         return QString();
     QFile::remove(source);

@@ -60,10 +60,18 @@ public:
 
     // Moves `source` to `target`, or to "<base> - N.<suffix>" beside it when
     // the target exists. Across folders it is renamed where the file system
-    // allows; otherwise copied, and the source removed only after a complete
-    // copy; a failed copy removes its partial target. Returns the
+    // allows; otherwise copied through "<target>.part" and the source removed
+    // only after a complete copy; a failed copy removes its partial file.
+    // That copy runs on the calling thread: VideoTasks moves sounds to
+    // another file system with a FileMove instead. Returns the
     // path used, or an empty text on failure.
     static QString moveFile(const QString& source, const QString& target);
+    // The first part of moveFile: a rename to the target (or its numbered
+    // name), which takes no time; empty when the source is missing or the
+    // file would have to be copied (another file system).
+    static QString renameFile(const QString& source, const QString& target);
+    // `target`, or "<base> - N.<suffix>" beside it when it exists.
+    static QString freeTargetName(const QString& target);
     // "//x" becomes "/x", then native separators.
     static QString normalisedPath(const QString& path);
 

@@ -2,12 +2,14 @@
 #include "videofixtures.h"
 
 #include "video/ffmpegtool.h"
+#include "video/filemove.h"
 #include "video/videocodecprocess.h"
 #include "video/videosupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +40,7 @@ private slots:
     void failedMuxLeavesNoOutputAndKeepsTheSound();
     void groupsCountsAndProcessedAudioInUse();
     void moveFileAcrossFoldersKeepsTheSourceOnFailure();
+    void moveToAnotherFileSystemRunsOnAWorker();
     void destructionRemovesExtractionTargetsAndUnwrittenVideos();
 
 private:
@@ -400,6 +403,38 @@ void TestVideoSupport::moveFileAcrossFoldersKeepsTheSourceOnFailure()
     QCOMPARE(videoSupport::moveFile(source, target), target);
     QVERIFY(!QFileInfo::exists(source));
     QCOMPARE(QFileInfo(target).size(), 5000);
+}
+
+void TestVideoSupport::moveToAnotherFileSystemRunsOnAWorker()
+{
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/sonvira-move-XXXXXX"));
+    if (!elsewhere.isValid() || QStorageInfo(elsewhere.path()).device() == QStorageInfo(dir->path()).device())
+        QSKIP("no second file system here");
+    const QString source = elsewhere.filePath(QStringLiteral("sound.wav"));
+    QVERIFY(fixtures::writeSine(source, 3.0, 440.0, 0.3, fixtures::Signal()));
+    const qint64 size = QFileInfo(source).size();
+    const QString target = path(QStringLiteral("audioFrom-clip.mp4.wav"));
+    {
+        FileMove move(source, target);
+        QTRY_VERIFY_WITH_TIMEOUT(move.isDone(), 10000);
+        // The target's name appears only when the owner finishes the move.
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(move.finish(), target);
+    }
+    QCOMPARE(QFileInfo(target).size(), size);
+    QVERIFY(!QFileInfo::exists(source));
+    QVERIFY(!QFileInfo::exists(FileMove::partialName(target)));
+
+    // Ended before the owner finished it: the source stays, no partial copy is left.
+    QVERIFY(QFile::rename(target, source) || QFile::copy(target, source));
+    QFile::remove(target);
+    {
+        FileMove abandoned(source, target);
+        QTRY_VERIFY_WITH_TIMEOUT(abandoned.isDone(), 10000);
+    }
+    QVERIFY(QFileInfo::exists(source));
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(!QFileInfo::exists(FileMove::partialName(target)));
 }
 
 void TestVideoSupport::destructionRemovesExtractionTargetsAndUnwrittenVideos()
