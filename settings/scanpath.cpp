@@ -8,6 +8,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
+
 void ScanPath::readXml(QXmlStreamReader& reader)
 {
     using xmlfields::readBool;
@@ -49,6 +51,11 @@ void ScanPath::readXml(QXmlStreamReader& reader)
             monoProcessing_KeepConverted = readBool(reader);
         } else if (name == QLatin1String("recursive")) {
             recursive = readBool(reader);
+        } else if (name == QLatin1String("settleSeconds")) {
+            bool ok = false;
+            const int value = readText(reader).trimmed().toInt(&ok, 10);
+            if (ok)
+                settleSeconds = std::clamp(value, 0, kMaxSettleSeconds);
         } else if (name == QLatin1String("ScannedFile")) {
             ScannedFile file;
             file.readXml(reader);
@@ -86,6 +93,7 @@ void ScanPath::writeXml(QXmlStreamWriter& writer, bool withRecords) const
     // After the elements every reader of settings.xml knows; one that does
     // not know this one skips it.
     writeBool(writer, QStringLiteral("recursive"), recursive);
+    writeText(writer, QStringLiteral("settleSeconds"), QString::number(settleSeconds));
     writer.writeEndElement();
 }
 
@@ -129,6 +137,7 @@ void ScanPath::assignFrom(const ScanPath& other)
     monoProcessing_ConvertToDualStereo = other.monoProcessing_ConvertToDualStereo;
     monoProcessing_KeepConverted = other.monoProcessing_KeepConverted;
     recursive = other.recursive;
+    settleSeconds = other.settleSeconds;
 }
 
 void ScanPath::clearScannedFiles()

@@ -19,6 +19,12 @@ class ScanPath {
 public:
     // How far below path a recursive folder's files are looked for.
     static constexpr int kMaxDepth = 16;
+    // Range and default of settleSeconds.
+    static constexpr int kMaxSettleSeconds = 600;
+    static constexpr int kDefaultSettleSeconds = 3;
+    // A WAV whose header disagrees with its length is taken as it is (a
+    // broken file) once it has stayed unchanged this long.
+    static constexpr int kBrokenWavSeconds = 60;
 
     QString path;
     bool showDialog = false;
@@ -37,6 +43,9 @@ public:
     bool monoProcessing_KeepConverted = false;
     // Subfolders are watched too, down to kMaxDepth levels below path.
     bool recursive = false;
+    // Where the platform cannot tell whether a file is still being written,
+    // it is taken once its size and time have stayed the same this long.
+    int settleSeconds = kDefaultSettleSeconds;
     int id = 0;
     QList<ScannedFile> scannedFiles;
 
@@ -71,9 +80,16 @@ public:
 
     // One pass over the folder: files that appeared and are complete go to
     // newFiles (listing order), files of entries that are gone go to
-    // vanishedFiles (entry order; the entries stay). New files are recorded,
-    // except one that cannot be read in full, which is tried again next time.
+    // vanishedFiles (entry order; the entries stay). New files are recorded;
+    // one that is not complete yet is not, and is looked at again next time.
+    // Complete means: nobody holds it open for writing (where the platform
+    // tells; elsewhere, unchanged for settleSeconds), and for a WAV a header
+    // that agrees with the file's length (or, failing that, unchanged for
+    // kBrokenWavSeconds).
     void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles);
+    // The audio and video files the folder holds now, as a scan would list
+    // them with video support on (the folder itself, or its tree).
+    QStringList listInputFiles() const;
     // Regular, non-hidden files directly in `folder` whose names end in "."
     // plus one of the comma-separated extensions, in any letter case;
     // unsorted, native separators.
@@ -115,6 +131,7 @@ private:
     struct FileStamp {
         qint64 size = -1;
         QDateTime modified;
+        qint64 sinceMs = 0; // first seen with this size and time (steady clock)
     };
     // The folder's matching files with their path keys, as last listed.
     struct Listing {
@@ -130,7 +147,7 @@ private:
         QSet<QString> keySet;
     };
     const Listing& currentListing(const QString& extensions);
-    bool isComplete(const QString& file, QHash<QString, FileStamp>& settling) const;
+    bool isComplete(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const;
     void resolvePlaceholder(ScannedFile& entry) const;
 
     // Listing a large folder costs more than everything else in a scan, and
@@ -141,8 +158,7 @@ private:
     int m_unsettledFiles = 0;
     int m_openPlaceholders = 0;
 
-    // New files whose writers the platform cannot see (no lease support):
-    // they count as complete once size and time are the same at two scans
-    // in a row. Kept in memory only.
+    // New files not complete yet, with the time since which they have not
+    // changed. Kept in memory only.
     QHash<QString, FileStamp> m_settling;
 };

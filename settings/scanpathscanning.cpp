@@ -3,14 +3,18 @@
 #include "settings/scanpath.h"
 
 #include "settings/platform.h"
+#include "settings/wavheader.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMultiHash>
 #include <QSet>
+
+#include <chrono>
 
 namespace {
 
@@ -31,6 +35,12 @@ bool opensForReadWrite(const QString& file)
 bool entryExists(const ScannedFile& entry, const QSet<QString>& listedKeys)
 {
     return listedKeys.contains(platform::pathKey(entry.filePath)) || QFileInfo::exists(entry.filePath);
+}
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -63,6 +73,16 @@ QStringList ScanPath::listFiles(const QString& folder, const QString& extensions
         }
     }
     return files;
+}
+
+QStringList ScanPath::listInputFiles() const
+{
+    const QString extensions = kAudioExtensions + kVideoExtensions;
+    if (!recursive)
+        return listFiles(path, extensions);
+    QStringList folders;
+    QList<QDateTime> modified;
+    return listTree(path, extensions, m_excludedFolders, folders, modified);
 }
 
 QStringList ScanPath::listTree(const QString& root, const QString& extensions, const QSet<QString>& excluded,
@@ -153,23 +173,39 @@ const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
     return m_listing;
 }
 
-bool ScanPath::isComplete(const QString& file, QHash<QString, FileStamp>& settling) const
+bool ScanPath::isComplete(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const
 {
-    if (!opensForReadWrite(file))
-        return false;
-    switch (platform::fileWriters(file)) {
-    case platform::FileWriters::None:
-        return true;
-    case platform::FileWriters::Writing:
-        return false;
-    case platform::FileWriters::Unknown:
-        break;
-    }
     const QFileInfo info(file);
-    const FileStamp now{info.size(), info.lastModified()};
     const QString key = platform::pathKey(file);
+    FileStamp now{info.size(), info.lastModified(), nowMs};
     const auto before = m_settling.constFind(key);
     if (before != m_settling.constEnd() && before->size == now.size && before->modified == now.modified)
+        now.sinceMs = before->sinceMs;
+    const qint64 unchangedMs = nowMs - now.sinceMs;
+
+    // A file that cannot be opened for writing because this user may not
+    // write it says nothing about other writers; one that is merely held
+    // (Windows) is still being written.
+    const bool opened = opensForReadWrite(file);
+    if (!opened && info.isWritable()) {
+        settling.insert(key, now);
+        return false;
+    }
+    const platform::FileWriters writers = opened ? platform::fileWriters(file) : platform::FileWriters::Unknown;
+    if (writers == platform::FileWriters::Writing) {
+        settling.insert(key, now);
+        return false;
+    }
+    if (wavheader::judgeFile(file) == wavheader::Verdict::Incomplete) {
+        if (unchangedMs >= kBrokenWavSeconds * 1000LL) {
+            qWarning().noquote() << "Taking a WAV whose header has disagreed with its length for"
+                                 << kBrokenWavSeconds << "s as it is:" << file;
+            return true;
+        }
+        settling.insert(key, now);
+        return false;
+    }
+    if (writers == platform::FileWriters::None || unchangedMs >= qint64(settleSeconds) * 1000)
         return true;
     settling.insert(key, now);
     return false;
@@ -236,6 +272,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     };
 
     QHash<QString, FileStamp> settling;
+    const qint64 nowMs = steadyMs();
     QList<ScannedFile> remembered;
     int unsettled = 0;
     for (int n = 0; n < listed.size(); ++n) {
@@ -244,7 +281,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
         walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
         if (known != firstEntry.constEnd())
             continue;
-        if (!isComplete(file, settling)) {
+        if (!isComplete(file, nowMs, settling)) {
             ++unsettled;
             continue;
         }

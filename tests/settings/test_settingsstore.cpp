@@ -107,6 +107,7 @@ private slots:
             "            <MD5></MD5>\n"
             "        </ScannedFile>\n"
             "        <recursive>false</recursive>\n"
+            "        <settleSeconds>3</settleSeconds>\n"
             "    </ScanPath>\n");
         QCOMPARE(contentOf(path), expected);
 #ifdef Q_OS_UNIX

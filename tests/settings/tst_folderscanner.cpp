@@ -2,6 +2,8 @@
 #include "settings/platform.h"
 #include "settings/scanpath.h"
 
+#include <QDataStream>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,7 +11,86 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/time.h>
+#include <unistd.h>
 #endif
+
+namespace {
+
+// A WAV written in chunks, the way recorders and copiers write them: the
+// header first (placeholder sizes, the final sizes, or sizes kept current
+// after every chunk), through one open file or a file reopened per chunk.
+class SlowWav {
+public:
+    enum class Header { PatchedAtEnd, FinalFirst, KeptCurrent };
+    static constexpr int kChunks = 5;
+    static constexpr int kChunkBytes = 4000;
+
+    SlowWav(const QString& path, Header header, bool reopen) : m_file(path), m_header(header), m_reopen(reopen) {}
+
+    QString errorString() const { return m_file.errorString(); }
+
+    bool writeChunk()
+    {
+        if (!m_file.isOpen() && !m_file.open(QIODevice::ReadWrite))
+            return false;
+        if (m_written == 0 && !writeHeader(m_header == Header::FinalFirst ? kChunks * kChunkBytes : 0))
+            return false;
+        ++m_written;
+        if (!m_file.seek(m_file.size()) || m_file.write(QByteArray(kChunkBytes, char(m_written))) != kChunkBytes)
+            return false;
+        const bool last = m_written == kChunks;
+        if ((m_header == Header::KeptCurrent || (last && m_header == Header::PatchedAtEnd))
+            && !writeHeader(m_written * kChunkBytes))
+            return false;
+        if (m_reopen || last)
+            m_file.close();
+        return true;
+    }
+
+private:
+    bool writeHeader(quint32 dataBytes)
+    {
+        QByteArray header;
+        QDataStream out(&header, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        const auto tag = [&out](const char* text) { out.writeRawData(text, 4); };
+        tag("RIFF");
+        out << quint32(dataBytes ? 36 + dataBytes : 0);
+        tag("WAVE");
+        tag("fmt ");
+        out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+        tag("data");
+        out << dataBytes;
+        return m_file.seek(0) && m_file.write(header) == header.size();
+    }
+
+    QFile m_file;
+    Header m_header;
+    bool m_reopen;
+    int m_written = 0;
+};
+
+#ifdef Q_OS_UNIX
+// Acts as another user until destroyed (the test runs as root): real and
+// effective user both, as access() looks at the real one; the saved one
+// stays root, which lets the destructor come back.
+class ActingAs {
+public:
+    explicit ActingAs(uid_t uid) : m_active(uid != 0 && ::setresuid(uid, uid, 0) == 0) {}
+    ~ActingAs()
+    {
+        if (m_active)
+            [[maybe_unused]] const int restored = ::setresuid(0, 0, 0);
+    }
+    ActingAs(const ActingAs&) = delete;
+    ActingAs& operator=(const ActingAs&) = delete;
+
+private:
+    bool m_active;
+};
+#endif
+
+} // namespace
 
 // One watched folder on a real temporary folder, scanned as the folder
 // scanner does it.
@@ -22,6 +103,8 @@ private slots:
     void listsOnlyMatchingVisibleFiles();
     void reportsANewFileOnceWithItsDigest();
     void waitsForACopyStillBeingWritten();
+    void takesSlowlyWrittenWavsOnlyWhenWhole_data();
+    void takesSlowlyWrittenWavsOnlyWhenWhole();
     void renameIsNotReportedButACopyIs();
     void deletedFileIsForgottenAndReportedWhenItReturns();
     void namesDifferingInCaseFollowThePlatform();
@@ -125,6 +208,68 @@ void TestFolderScanner::waitsForACopyStillBeingWritten()
     copy.close();
     QCOMPARE(scanNew(), QStringList{file(QStringLiteral("copy.wav"))});
     QCOMPARE(m_folder.scannedFiles[0].fileSize, qint64(8192));
+}
+
+void TestFolderScanner::takesSlowlyWrittenWavsOnlyWhenWhole_data()
+{
+    QTest::addColumn<SlowWav::Header>("header");
+    QTest::addColumn<bool>("reopen");
+    QTest::addColumn<bool>("otherUsers");
+    using H = SlowWav::Header;
+    QTest::newRow("one open file, header patched at the end") << H::PatchedAtEnd << false << false;
+    QTest::newRow("reopened per chunk, header patched at the end") << H::PatchedAtEnd << true << false;
+    QTest::newRow("reopened per chunk, final header first") << H::FinalFirst << true << false;
+    // The writer and the client as two ordinary users: the client can
+    // neither write the file nor ask who holds it open.
+    QTest::newRow("other user, one open file, header patched at the end") << H::PatchedAtEnd << false << true;
+    QTest::newRow("other user, reopened per chunk, header kept current") << H::KeptCurrent << true << true;
+}
+
+void TestFolderScanner::takesSlowlyWrittenWavsOnlyWhenWhole()
+{
+    QFETCH(SlowWav::Header, header);
+    QFETCH(bool, reopen);
+    QFETCH(bool, otherUsers);
+#ifdef Q_OS_UNIX
+    if (otherUsers && ::geteuid() != 0)
+        QSKIP("needs root to act as two other users");
+    const uid_t writer = otherUsers ? 65534 : 0;
+    const uid_t client = otherUsers ? 65533 : 0;
+    const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+        | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(m_dir->path(), everyone));
+#else
+    if (otherUsers)
+        QSKIP("acting as other users needs a POSIX system");
+#endif
+    m_folder.settleSeconds = 1;
+    const QString path = file(QStringLiteral("take.wav"));
+    SlowWav wav(path, header, reopen);
+    auto scanAsClient = [&] {
+#ifdef Q_OS_UNIX
+        const ActingAs as(client);
+#endif
+        return scanNew();
+    };
+    for (int chunk = 1; chunk <= SlowWav::kChunks; ++chunk) {
+        {
+#ifdef Q_OS_UNIX
+            const ActingAs as(writer);
+#endif
+            QVERIFY2(wav.writeChunk(), qPrintable(wav.errorString()));
+        }
+        if (chunk < SlowWav::kChunks)
+            QVERIFY2(scanAsClient().isEmpty(), qPrintable(QStringLiteral("taken after chunk %1").arg(chunk)));
+    }
+    QStringList taken;
+    QDeadlineTimer deadline(5000);
+    while (taken.isEmpty() && !deadline.hasExpired()) {
+        taken = scanAsClient();
+        if (taken.isEmpty())
+            QTest::qWait(50);
+    }
+    QCOMPARE(taken, QStringList{path});
+    QCOMPARE(m_folder.scannedFiles.constLast().fileSize, qint64(44 + SlowWav::kChunks * SlowWav::kChunkBytes));
 }
 
 void TestFolderScanner::renameIsNotReportedButACopyIs()

@@ -225,15 +225,22 @@ void TestFolderTree::readsAndWritesTheRecursiveElement()
     folder.path = QStringLiteral("/music/in");
     folder.scannedFiles.append(ScannedFile{QStringLiteral("/music/in/a.wav"), 10, "abc"});
     // Written after every other element, the files seen included.
-    QVERIFY(written(folder).endsWith("</ScannedFile><recursive>false</recursive></ScanPath>"));
+    QVERIFY(written(folder).endsWith(
+        "</ScannedFile><recursive>false</recursive><settleSeconds>3</settleSeconds></ScanPath>"));
     QVERIFY(!read(written(folder)).recursive);
     folder.recursive = true;
     QVERIFY(read(written(folder)).recursive);
     // A file without the element reads as not recursive.
     QVERIFY(!read("<ScanPath><path>/x</path></ScanPath>").recursive);
+    // The settle time is kept within 0..600 s; text that is no number leaves the default.
+    QCOMPARE(read("<ScanPath><settleSeconds>9999</settleSeconds></ScanPath>").settleSeconds, 600);
+    QCOMPARE(read("<ScanPath><settleSeconds>-4</settleSeconds></ScanPath>").settleSeconds, 0);
+    QCOMPARE(read("<ScanPath><settleSeconds>soon</settleSeconds></ScanPath>").settleSeconds, 3);
+    folder.settleSeconds = 42;
     ScanPath copy;
     copy.assignFrom(folder);
     QVERIFY(copy.recursive);
+    QCOMPARE(read(written(copy)).settleSeconds, 42);
 }
 
 void TestFolderTree::watcherReportsChangesOfEveryFolderOfTheTree()
