@@ -4,14 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-QByteArray destinationRefusal(const QString& destination)
-{
-    const QFileInfo folder(QFileInfo(destination).absolutePath());
-    if (folder.isDir() && !folder.isWritable())
-        return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();
-    return QByteArray();
-}
-
 void makeDestinationFolder(const QString& root, const QString& destination)
 {
     if (QFileInfo(root).isDir())

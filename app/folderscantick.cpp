@@ -148,7 +148,7 @@ void FolderScanTick::queueAnsweredDialogs(QString& errors)
             if (!entry.selected)
                 continue;
             makeDestinationFolder(wrapper->saveToFolder(), entry.destination);
-            const QByteArray refusal = destinationRefusal(entry.destination);
+            const QByteArray refusal = naming::destinationRefusal(entry.destination);
             if (!refusal.isEmpty())
                 errors += refusalText(entry.source, refusal);
             else if (m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination,

@@ -261,8 +261,12 @@ void MainWindow::tmr_windowStatus_Tick()
 {
     const int state = queueManager->state();
     QString status = QueueManager::stateName(state);
-    if (state == kWaitingForLoginInfo)
+    if (state == kWaitingForLoginInfo) {
         status = text(queueManager->statusMessage());
+        // No failed log-in to report: after "Log out" that is the news.
+        if (status.isEmpty())
+            status = queueManager->loginEnabled() ? QueueManager::stateName(state) : tr("Logged out");
+    }
     const double credit = std::round(double(queueManager->getCredit()) * 100.0) / 100.0;
     apiIsHttps = queueManager->apiUrl().contains("https:");
     QString creditText = tr("Waiting for file submission");
@@ -569,7 +573,7 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QString destination = naming::expandNameTemplateInPath(dialog.destination(), dialog.preset());
-    const QByteArray refusal = destinationRefusal(destination);
+    const QByteArray refusal = naming::destinationRefusal(destination);
     if (!refusal.isEmpty()) {
         QMessageBox::critical(this, tr("Error adding files"), destination + QStringLiteral("\n") + text(refusal));
         return false;

@@ -83,7 +83,7 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
             destination = origins.value(entry.source, QFileInfo(entry.source).absolutePath()) + QLatin1Char('/')
                 + QFileInfo(destination).fileName();
         destination = QDir::toNativeSeparators(naming::expandNameTemplateInPath(destination, entry.preset));
-        const QByteArray refusal = destinationRefusal(destination);
+        const QByteArray refusal = naming::destinationRefusal(destination);
         if (!refusal.isEmpty())
             errors += refusalText(entry.source, refusal);
         else if (!queueManager.addFileToQueue(entry.source, 10, destination, entry.preset.toUtf8(), options))

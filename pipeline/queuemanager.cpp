@@ -25,6 +25,21 @@ void printLine(const QByteArray& line)
     std::fflush(stdout);
 }
 
+// "Replace original file" with a pre-processing step: the processed copy
+// takes the source's place. (The other result modes leave the source as it
+// is; "Delete file after submission" removes only the processed copy.)
+bool replacesSource(const ProcessingOptions& options)
+{
+    if (options.preProcessing_Result != 0)
+        return false;
+    if (options.monoProcessing_ConvertToDualStereo)
+        return true;
+    const QStringList lines = options.preProcessing_Arguments.split(QLatin1Char('\n'));
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) {
+        return line.startsWith(QLatin1String("nredOp00")) && !line.contains(QLatin1String("SKIP"));
+    });
+}
+
 } // namespace
 
 QueueManager::QueueManager()
@@ -268,12 +283,37 @@ void QueueManager::assignWaitingFile(SessionManager& session)
             resumeJob(session, *file);
             return;
         }
+        if (file->getState() != QueueFileState::Waiting)
+            continue;
+        const QByteArray refusal = startRefusal(*file);
+        if (!refusal.isEmpty()) {
+            // Nothing is uploaded (nor charged) for a file that could not end
+            // well; "Submit again" asks once more.
+            if (file->compareAndSetState(QueueFileState::Waiting, QueueFileState::Error)) {
+                file->setErrorMessage(refusal);
+                file->setRetryable(true);
+            }
+            continue;
+        }
         if (file->compareAndSetState(QueueFileState::Waiting, QueueFileState::PreProcessing)) {
             file->sessionId = session.number();
             session.setCurrentFileId(file->fileId);
             return;
         }
     }
+}
+
+// Why a waiting file must not be started: its result could not be saved,
+// or its options would replace a source file that this user may not write.
+// Empty when it may start.
+QByteArray QueueManager::startRefusal(const QueueFile& file)
+{
+    const QByteArray destination = naming::destinationRefusal(QString::fromUtf8(file.lockedDestFile()));
+    if (!destination.isEmpty())
+        return destination;
+    if (replacesSource(file.options) && !QFileInfo(QString::fromUtf8(file.lockedSrcFile())).isWritable())
+        return QByteArrayLiteral("Source file is read-only");
+    return QByteArray();
 }
 
 // A file submitted before a restart: the session polls its job (or takes

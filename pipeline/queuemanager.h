@@ -88,6 +88,8 @@ public:
     void setCredentials(const QByteArray& user, const QByteArray& password);
     // Allows log-ins again and lets the next cycle try at once.
     void enableLogin();
+    // False from logout() until enableLogin().
+    bool loginEnabled() const { return m_tokens.isEnabled(); }
     // Drops the token and stops log-ins at once; the next cycle puts the
     // files that were being uploaded or polled back to Waiting. Local steps
     // finish, and a result being downloaded or already downloaded is taken.
@@ -149,6 +151,7 @@ private:
     void serveSessions(bool pause, bool verbose, bool serving);
     void serveSession(SessionManager& session, int sessionState, bool serving);
     void assignWaitingFile(SessionManager& session);
+    static QByteArray startRefusal(const QueueFile& file);
     void resumeJob(SessionManager& session, QueueFile& file);
     void handOverPreProcessed(SessionManager& session, bool serving);
     void takeResult(SessionManager& session);

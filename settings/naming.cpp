@@ -150,4 +150,12 @@ void showInExplorer(const QString& path, QObject* parent)
     platform::revealInFileManager(target);
 }
 
+QByteArray destinationRefusal(const QString& destination)
+{
+    const QFileInfo folder(QFileInfo(destination).absolutePath());
+    if (folder.isDir() && !folder.isWritable())
+        return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();
+    return QByteArray();
+}
+
 } // namespace naming

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QObject;
@@ -36,6 +37,12 @@ bool isSamePath(const QString& a, const QString& b);
 // The path itself when free, else "name (N).ext" for N = 1..9999, native
 // separators. Empty when every candidate exists: nothing is created then.
 QString uniqueFileName(const QString& path, bool createFile);
+// Adding a file refuses, before anything is uploaded, a destination whose
+// folder exists but cannot be written: the result could never be saved.
+// Returns the reason ("The destination folder is not writable."), or an
+// empty text when the destination may be used. Every route that queues a
+// file, and the queue before it starts one, asks this.
+QByteArray destinationRefusal(const QString& destination);
 // Shows the file selected in the desktop's file manager, or its folder when
 // the file is gone. Never waits for the file manager.
 void showInExplorer(const QString& path, QObject* parent = nullptr);

@@ -294,6 +294,7 @@ void TestMainWindowService::logoutPutsRunningFilesBackToWaiting()
     QVERIFY2(waitForState(file, QueueFileState::Waiting, 10000), file->stateName().constData());
     QVERIFY(client->settings.wPassword.isEmpty());
     QTRY_COMPARE(client->manager.state(), int(QueueManager::WaitingForLoginInfo));
+    QTRY_COMPARE(client->window->statusBar()->currentMessage(), QStringLiteral("Logged out"));
     client->tick();
     QCOMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("queue"));
     hoverAccountMenu();

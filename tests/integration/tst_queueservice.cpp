@@ -5,6 +5,7 @@
 #include "pipeline/webapi.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 #include <QFile>
 #include <QTemporaryDir>
@@ -43,6 +44,7 @@ private slots:
     void logInFailureIsShownAndRetried();
     void emptyPresetListStopsTheManager();
     void unknownPresetFailsTheFile();
+    void filesThatCouldNotEndWellUploadNothing();
     void sessionErrorsReachTheFile_data();
     void sessionErrorsReachTheFile();
     void expiredTokenLeadsToANewLogIn();
@@ -194,6 +196,41 @@ void TestQueueService::unknownPresetFailsTheFile()
     QVERIFY(driveToState(file, QueueFileState::Error));
     QCOMPARE(file->errorMessage(), QByteArray("Invalid preset"));
     QVERIFY(!file->retryable());
+}
+
+void TestQueueService::filesThatCouldNotEndWellUploadNothing()
+{
+    // Nobody may write here, not even root: the kernel's settings tree.
+    const QString readOnlyFolder = QStringLiteral("/proc/sys");
+    const QString readOnlyFile = QStringLiteral("/proc/sys/kernel/osrelease");
+    if (QFileInfo(readOnlyFolder).isWritable() || QFileInfo(readOnlyFile).isWritable()
+        || !QFileInfo::exists(readOnlyFile))
+        QSKIP("no read-only folder and file on this machine");
+    QVERIFY(startManager({}));
+    QVERIFY(waitUntilServing());
+    const QByteArray preset = "1: Speech -16 LUFS";
+    QueueFile* unsaveable = m_manager->addFileToQueue(writeWav(m_dir.path(), "unsaveable.wav"), 10,
+                                                      readOnlyFolder + QStringLiteral("/out.wav"), preset,
+                                                      ProcessingOptions());
+    ProcessingOptions replacing;
+    replacing.preProcessing_Result = 0;
+    replacing.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
+    QueueFile* readOnly = m_manager->addFileToQueue(readOnlyFile, 10, m_dir.filePath("osrelease.wav"), preset, replacing);
+    QueueFile* fine = add("fine.wav");
+    QVERIFY(unsaveable && readOnly && fine);
+    QVERIFY(driveToState(fine, QueueFileState::Done));
+
+    QCOMPARE(unsaveable->getState(), QueueFileState::Error);
+    QCOMPARE(unsaveable->errorMessage(), QByteArray("The destination folder is not writable."));
+    QVERIFY(unsaveable->retryable());
+    QCOMPARE(readOnly->getState(), QueueFileState::Error);
+    QCOMPARE(readOnly->errorMessage(), QByteArray("Source file is read-only"));
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs"), 1);
+
+    // Submitted again, it is asked again, and again nothing is uploaded.
+    unsaveable->setState(QueueFileState::Waiting);
+    QVERIFY(driveToState(unsaveable, QueueFileState::Error));
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs"), 1);
 }
 
 void TestQueueService::sessionErrorsReachTheFile_data()
