@@ -63,12 +63,15 @@ void VersionCheck::evaluate(QNetworkReply* reply)
             line.chop(1);
         qDebug().noquote() << line;
     }
-    const QString text = lines.size() >= 2 ? lines.at(1) : QObject::tr("New version available");
+    // A missing or empty line means the same: the file ends with a line
+    // feed more often than not.
+    const QString text = lines.size() >= 2 && !lines.at(1).isEmpty() ? lines.at(1)
+                                                                      : QObject::tr("New version available");
     bool isNumber = false;
     const float published = lines.first().toFloat(&isNumber);
     if (!isNumber || !(published > settings.versionNumber))
         return;
-    if (lines.size() >= 3) {
+    if (lines.size() >= 3 && !lines.at(2).isEmpty()) {
         // Anything but a web address (javascript:, file:) is ignored.
         if (!isWebAddress(lines.at(2)))
             return;

@@ -44,8 +44,12 @@ void TestVersionCheck::answers_data()
     const QString hint = QStringLiteral("Please check manually for software update");
     const QString newer = link(QString::fromUtf8(QUrl(QString::fromUtf8(site)).toEncoded()), "New version available");
     QTest::newRow("newer") << 200 << QByteArray("0.0997") << newer << site;
-    QTest::newRow("newer with line feed") << 200 << QByteArray("0.0997\n") << link(QString::fromUtf8(site), "")
-                                          << site;
+    // An empty second line reads as no text, an empty third one as no address.
+    QTest::newRow("newer with line feed") << 200 << QByteArray("0.0997\n") << newer << site;
+    QTest::newRow("text with line feed") << 200 << QByteArray("0.0997\nVersion 1.0 is out\n")
+                                         << link(QString::fromUtf8(QUrl(QString::fromUtf8(site)).toEncoded()),
+                                                 "Version 1.0 is out")
+                                         << site;
     QTest::newRow("equal") << 200 << QByteArray("0.0996\nNew!\nhttps://dl.example/") << "-" << site;
     QTest::newRow("older") << 200 << QByteArray("0.09") << "-" << site;
     QTest::newRow("not a number") << 200 << QByteArray("v1.0\nNew!") << "-" << site;
