@@ -1,6 +1,7 @@
 #include "app/welcomewizard.h"
 
 #include "dialogs/dlgaddnewfolderwizard.h"
+#include "dialogs/existingfiles.h"
 #include "settings/settings.h"
 
 bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, QueueManager& queueManager)
@@ -14,6 +15,7 @@ bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, QueueMan
         folder.path = wizard.inputFolder();
         folder.outputPath = wizard.outputFolder();
         folder.preset = wizard.preset().toUtf8();
+        askAboutExistingFiles(parent, folder);
         settings.addScanPath(folder);
     } else {
         settings.showFirstTime_AddWatchFolderDialog = wizard.showAgain();

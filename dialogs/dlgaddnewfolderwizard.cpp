@@ -113,14 +113,14 @@ QTreeView* dlgAddNewFolderWizard::addFolderPage(PageId id, const QString& title,
     layout->addWidget(tree);
     setPage(id, page);
 
-    // The user's home folder is selected and shown at first; the view is
-    // scrolled again once the folders above it have been listed.
+    // The user's home folder is shown at first, not chosen: clicking
+    // straight through must not watch (and submit) the whole home folder.
+    // The view is scrolled again once the folders above it have been listed.
     const QString home = QDir::homePath();
-    tree->setCurrentIndex(folders->index(home));
-    tree->scrollTo(tree->currentIndex());
+    tree->scrollTo(folders->index(home));
     connect(folders, &QFileSystemModel::directoryLoaded, tree, [tree, home, this](const QString& loaded) {
-        if (home.startsWith(loaded) && tree->currentIndex() == folders->index(home))
-            tree->scrollTo(tree->currentIndex());
+        if (home.startsWith(loaded) && !tree->selectionModel()->hasSelection())
+            tree->scrollTo(folders->index(home));
     });
     return tree;
 }

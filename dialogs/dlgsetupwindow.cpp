@@ -2,6 +2,7 @@
 #include "ui_dlgsetupwindow.h"
 
 #include "dialogs/dlgaddnewfolderwizard.h"
+#include "dialogs/existingfiles.h"
 #include "dialogs/scanpathwidget.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
@@ -12,14 +13,18 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
 // New records are numbered above the ids 1..n of the stored ones.
 constexpr int kNewRecordIdBase = 32768;
 constexpr int kChecked = 2;
+constexpr int kCodecRecheckMs = 400;
 
 QString shown(const QString& path)
 {
@@ -35,6 +40,12 @@ dlgSetupWindow::dlgSetupWindow(QWidget* parent)
     // Hiding on close needs a tray icon to come back from; without one the
     // main window minimises instead, and says so here.
     ui->lblNoTray->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+    // A folder typed or pasted in is checked too, once the typing pauses
+    // (the check starts the program found there).
+    codecRecheck.setSingleShot(true);
+    codecRecheck.setInterval(kCodecRecheckMs);
+    connect(&codecRecheck, &QTimer::timeout, this, &dlgSetupWindow::runCodecCheck);
+    connect(ui->lineEdit, &QLineEdit::textEdited, &codecRecheck, qOverload<>(&QTimer::start));
 }
 
 dlgSetupWindow::~dlgSetupWindow()
@@ -84,8 +95,9 @@ void dlgSetupWindow::accept()
     if (!readPanels())
         return;
     QString replaceNotes;
-    if (!checkPairs(replaceNotes))
+    if (!checkPairs(replaceNotes) || !confirmUnwritableOutputs())
         return;
+    askAboutNewInputFolders();
 
     m_username = ui->txtUsername->text().toUtf8();
     m_password = ui->txtPassword->text().toUtf8();
@@ -103,8 +115,13 @@ void dlgSetupWindow::accept()
     QDialog::accept();
 }
 
-void dlgSetupWindow::validationError(const QString& text)
+void dlgSetupWindow::validationError(const QString& text, QWidget* panel)
 {
+    // The message names a folder: its panel is brought into view first.
+    if (panel) {
+        ui->tabWidget->setCurrentWidget(ui->tabFolders);
+        ui->scrollArea->ensureWidgetVisible(panel);
+    }
     QMessageBox::warning(this, tr("Validation Error"), text);
 }
 
@@ -118,16 +135,17 @@ bool dlgSetupWindow::readPanels()
             continue;
         ScanPath record;
         panel.widget->storeTo(record);
-        if (!QFileInfo::exists(record.path)) {
-            validationError(tr("The path ") + shown(record.path) + tr(" does not exist."));
-            return false;
-        }
-        if (!record.outputPath.isEmpty() && !QFileInfo::exists(record.outputPath)) {
-            validationError(tr("The output path ") + shown(record.outputPath) + tr(" does not exist."));
-            return false;
-        }
-        if (!presetNames.isEmpty() && !presetNames.contains(record.preset)) {
-            validationError(tr("The preset ") + QString::fromUtf8(record.preset) + tr(" is not valid."));
+        QString refusal;
+        if (!QFileInfo::exists(record.path))
+            refusal = tr("The path ") + shown(record.path) + tr(" does not exist.");
+        else if (!record.outputPath.isEmpty() && !QFileInfo::exists(record.outputPath))
+            refusal = tr("The output path ") + shown(record.outputPath) + tr(" does not exist.");
+        else if (!presetNames.isEmpty() && !presetNames.contains(record.preset))
+            refusal = tr("The preset ") + QString::fromUtf8(record.preset) + tr(" is not valid.");
+        else
+            refusal = panel.widget->validationError();
+        if (!refusal.isEmpty()) {
+            validationError(refusal, panel.widget);
             return false;
         }
         resultList.append(record);
@@ -143,7 +161,8 @@ bool dlgSetupWindow::checkPairs(QString& replaceNotes)
             if (p.id == q.id)
                 continue;
             if (p.sameTarget(q)) {
-                validationError(tr("Found duplicate: \n") + p.describe() + tr("\n...and...\n") + q.describe());
+                validationError(tr("Found duplicate: \n") + p.describe() + tr("\n...and...\n") + q.describe(),
+                                panelOf(q.id));
                 return false;
             }
             const bool replaces = p.preProcessing_Result == 0 || q.preProcessing_Result == 0;
@@ -154,6 +173,55 @@ bool dlgSetupWindow::checkPairs(QString& replaceNotes)
     }
     replaceNotes = notes.size() > 1 ? notes : QString();
     return true;
+}
+
+// A folder added here, or a panel that now watches another folder: the
+// files already there are processed only if the user says so.
+void dlgSetupWindow::askAboutNewInputFolders()
+{
+    const QList<ScanPath> stored = settings ? settings->scanPaths() : QList<ScanPath>();
+    for (ScanPath& record : resultList) {
+        const bool known = std::any_of(stored.cbegin(), stored.cend(), [&record](const ScanPath& before) {
+            return before.id == record.id && platform::isSamePath(before.path, record.path);
+        });
+        if (!known)
+            askAboutExistingFiles(this, record);
+    }
+}
+
+QWidget* dlgSetupWindow::panelOf(int recordId) const
+{
+    for (const Panel& panel : panels) {
+        if (!panel.deleted && panel.widget->spcID() == recordId)
+            return panel.widget;
+    }
+    return nullptr;
+}
+
+// Results of a folder whose output folder this user may not write could
+// never be saved (each would be uploaded and refused before it starts): the
+// user may go back and choose another folder, or keep it (a share that will
+// be writable later).
+bool dlgSetupWindow::confirmUnwritableOutputs()
+{
+    QStringList unwritable;
+    for (const ScanPath& record : std::as_const(resultList)) {
+        const QFileInfo folder(record.outputFolder());
+        const QString line = shown(record.outputFolder());
+        if (folder.isDir() && !folder.isWritable() && !unwritable.contains(line))
+            unwritable.append(line);
+    }
+    if (unwritable.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, tr("Output folder not writable"),
+                    tr("Processed files cannot be saved in these output folders: this user may not write "
+                       "to them.\n\n")
+                        + unwritable.join(QLatin1Char('\n')),
+                    QMessageBox::NoButton, this);
+    QPushButton* keep = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(tr("Go back"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == keep;
 }
 
 // ---- applying an accepted window -------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QList>
+#include <QTimer>
 
 #include <functional>
 
@@ -77,7 +78,11 @@ private:
     // Refuses duplicate folders; collects the folders watched more than once
     // where one of them replaces the original file.
     bool checkPairs(QString& replaceNotes);
-    void validationError(const QString& text);
+    bool confirmUnwritableOutputs();
+    void askAboutNewInputFolders();
+    // Shows a validation message; a folder's panel is scrolled into view.
+    void validationError(const QString& text, QWidget* panel = nullptr);
+    QWidget* panelOf(int recordId) const;
     void runCodecCheck();
 
     QList<ScanPath> resultList;
@@ -94,4 +99,5 @@ private:
     int nextNewId = 1;
     bool passwordRevealed = false;
     CodecCheck codecCheck;
+    QTimer codecRecheck;
 };

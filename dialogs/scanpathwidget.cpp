@@ -17,11 +17,13 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -48,17 +50,36 @@ constexpr OptionLine kNoiseOptions[] = {
 
 const char* const kNoiseLinePrefix = "nredOp00: ";
 const char* const kDefaultCustomArguments = "-stmlength 0.5 -mtslength 2.0";
-const QStringList kBitRates{QStringLiteral("96"),  QStringLiteral("128"), QStringLiteral("160"),
-                            QStringLiteral("192"), QStringLiteral("256"), QStringLiteral("320")};
+// Every bit rate the MP3 encoder accepts.
+const QStringList kBitRates{QStringLiteral("32"),  QStringLiteral("64"),  QStringLiteral("96"),
+                            QStringLiteral("128"), QStringLiteral("160"), QStringLiteral("192"),
+                            QStringLiteral("224"), QStringLiteral("256"), QStringLiteral("320")};
+const QString kDefaultBitRate = QStringLiteral("96");
+// The custom values used in place of one that is not a number.
+constexpr double kDefaultSpeechToMusic = 0.5;
+constexpr double kDefaultMusicToSpeech = 2.0;
 
 constexpr int kCaptionWidth = 60;
 constexpr int kFrameCaptionWidth = 100;
 constexpr int kIndent = 32;
-constexpr int kCustomEditWidth = 32;
+// What a line edit needs around its text: the dark style's padding
+// (4 px a side) and border (1 px), and the edit's own margins.
+constexpr int kEditChrome = 2 * (4 + 1 + 2) + 4;
 constexpr int kLighter = 20;
 
 // Panels are numbered process-wide; only the GUI thread creates them.
 int nextWidgetID = 1000;
+
+// A custom noise value: clamped to 0.25..4 when it is a number (infinities
+// included); nullopt when it is not one.
+std::optional<double> customValue(const QString& text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || std::isnan(value))
+        return std::nullopt;
+    return std::clamp(value, 0.25, 4.0);
+}
 
 QString optionArg(const QWidget* control)
 {
@@ -85,6 +106,12 @@ void setObject(QWidget* widget, const char* name)
     widget->setObjectName(QString::fromLatin1(name));
 }
 
+// The width at which the edit shows `sample` whole.
+int widthFor(const QLineEdit* edit, const QString& sample)
+{
+    return edit->fontMetrics().horizontalAdvance(sample) + kEditChrome;
+}
+
 } // namespace
 
 scanPathWidget::scanPathWidget(QWidget* parent)
@@ -93,9 +120,9 @@ scanPathWidget::scanPathWidget(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
     auto* column = new QVBoxLayout(this);
 
-    chkEnabled = new QCheckBox(this);
+    chkEnabled = new QCheckBox(tr("Enabled"), this);
     setObject(chkEnabled, "chkEnabled");
-    chkEnabled->hide();
+    chkEnabled->setChecked(true);
 
     buildLocationRows(column);
     buildPresetRows(column);
@@ -143,6 +170,7 @@ void scanPathWidget::buildLocationRows(QBoxLayout* column)
     setObject(lblWatchedPath, "lblWatchedPath");
     watched->addWidget(lblWatchedPath);
     watched->addStretch();
+    watched->addWidget(chkEnabled);
     auto* btnDelete = new QToolButton(this);
     setObject(btnDelete, "btnDelete");
     btnDelete->setText(tr("Delete"));
@@ -182,6 +210,17 @@ void scanPathWidget::buildPresetRows(QBoxLayout* column)
     chkRecursive = new QCheckBox(tr("Include subfolders"), this);
     setObject(chkRecursive, "chkRecursive");
     subfolderRow->addWidget(chkRecursive);
+    subfolderRow->addSpacing(kIndent);
+    // Where the system cannot tell whether a file is still being written
+    // (network shares, files of other users), this is how long it must stay
+    // the same before it is taken.
+    spnSettleSeconds = new QSpinBox(this);
+    setObject(spnSettleSeconds, "spnSettleSeconds");
+    spnSettleSeconds->setRange(0, ScanPath::kMaxSettleSeconds);
+    spnSettleSeconds->setValue(ScanPath::kDefaultSettleSeconds);
+    spnSettleSeconds->setPrefix(tr("Wait until files are unchanged for "));
+    spnSettleSeconds->setSuffix(tr(" s"));
+    subfolderRow->addWidget(spnSettleSeconds);
     subfolderRow->addStretch();
 
     QHBoxLayout* presetRow = addRow(column);
@@ -194,7 +233,9 @@ void scanPathWidget::buildPresetRows(QBoxLayout* column)
     presetRow->addWidget(new QLabel(tr("Suffix: "), this));
     txtSuffix = new QLineEdit(this);
     setObject(txtSuffix, "txtSuffix");
-    txtSuffix->setMaximumWidth(100);
+    // The default template shows whole; longer ones scroll.
+    txtSuffix->setMinimumWidth(widthFor(txtSuffix, QStringLiteral("-{presetName}")));
+    txtSuffix->setMaximumWidth(widthFor(txtSuffix, QStringLiteral("-{presetName} {date} {time}")));
     txtSuffix->setMaxLength(50);
     presetRow->addWidget(txtSuffix);
 }
@@ -210,6 +251,7 @@ void scanPathWidget::buildMp3Rows(QBoxLayout* column)
     cmbBitRate = new QComboBox(this);
     setObject(cmbBitRate, "cmbBitRate");
     cmbBitRate->addItems(kBitRates);
+    cmbBitRate->setCurrentText(kDefaultBitRate);
     encodeRow->addWidget(cmbBitRate);
     encodeRow->addStretch();
     encodeRow->addWidget(new QLabel(tr("Optional MP3 Suffix: "), this));
@@ -290,13 +332,14 @@ QFrame* scanPathWidget::buildNoiseFrame()
     customRow->addWidget(new QLabel(tr("S->M"), frame));
     txtSpeechToMusic = new QLineEdit(QStringLiteral("0.5"), frame);
     setObject(txtSpeechToMusic, "txtSpeechToMusic");
-    txtSpeechToMusic->setFixedWidth(kCustomEditWidth);
+    // Room for any stored value: at most six significant digits.
+    txtSpeechToMusic->setFixedWidth(widthFor(txtSpeechToMusic, QStringLiteral("0.00000")));
     customRow->addWidget(txtSpeechToMusic);
     customRow->addSpacing(10);
     customRow->addWidget(new QLabel(tr("M->S"), frame));
     txtMusicToSpeech = new QLineEdit(QStringLiteral("1.0"), frame);
     setObject(txtMusicToSpeech, "txtMusicToSpeech");
-    txtMusicToSpeech->setFixedWidth(kCustomEditWidth);
+    txtMusicToSpeech->setFixedWidth(widthFor(txtMusicToSpeech, QStringLiteral("0.00000")));
     customRow->addWidget(txtMusicToSpeech);
     customRow->addStretch();
     return frame;
@@ -329,31 +372,22 @@ void scanPathWidget::setPresetNames(const QList<QByteArray>& names)
 {
     presetNames = names;
     for (const QByteArray& name : names)
-        cmbPreset->addItem(QString::fromUtf8(name));
+        cmbPreset->addItem(QString::fromUtf8(name), name);
 }
 
 // ---- loading ---------------------------------------------------------------
 
 void scanPathWidget::loadFrom(const ScanPath& record)
 {
-    chkEnabled->setChecked(true);
-    chkEnabled->setText(record.path);
+    chkEnabled->setChecked(record.enabled);
     lblWatchedPath->setText(record.path);
-
-    const QString preset = QString::fromUtf8(record.preset);
-    if (presetNames.isEmpty()) {
-        qDebug().noquote() << "Create item for: " + preset;
-        cmbPreset->clear();
-        cmbPreset->addItem(preset);
-    }
-    const int presetIndex = cmbPreset->findText(preset);
-    if (presetIndex >= 0)
-        cmbPreset->setCurrentIndex(presetIndex);
+    loadPreset(record.preset);
 
     lblOutputPath->setText(record.outputFolder());
     txtSuffix->setText(record.outputSuffix);
     chkShowDialog->setChecked(record.showDialog);
     chkRecursive->setChecked(record.recursive);
+    spnSettleSeconds->setValue(record.settleSeconds);
     chkConvertToMp3->setChecked(record.encodeToMP3);
     const int bitRateIndex = cmbBitRate->findText(record.encodeToMP3_bitRate, Qt::MatchFixedString);
     if (bitRateIndex >= 0)
@@ -368,6 +402,25 @@ void scanPathWidget::loadFrom(const ScanPath& record)
     chkConvertMono->setChecked(record.monoProcessing_ConvertToDualStereo);
     chkKeepStereo->setChecked(record.monoProcessing_KeepConverted);
     m_spcID = record.id;
+}
+
+void scanPathWidget::loadPreset(const QByteArray& stored)
+{
+    const QString preset = QString::fromUtf8(stored);
+    if (presetNames.isEmpty()) {
+        qDebug().noquote() << "Create item for: " + preset;
+        cmbPreset->clear();
+        cmbPreset->addItem(preset, stored);
+    }
+    int index = cmbPreset->findData(stored);
+    // A preset the service no longer offers stays the folder's until the
+    // user picks another: it is never swapped for another one silently.
+    if (index < 0 && !stored.isEmpty()) {
+        cmbPreset->addItem(tr("%1 (not offered)").arg(preset), stored);
+        index = cmbPreset->count() - 1;
+    }
+    if (index >= 0)
+        cmbPreset->setCurrentIndex(index);
 }
 
 void scanPathWidget::loadNormalisation(const QString& arguments)
@@ -424,11 +477,13 @@ void scanPathWidget::storeTo(ScanPath& record) const
 {
     record.enabled = chkEnabled->isChecked();
     record.path = lblWatchedPath->text();
-    record.preset = cmbPreset->currentText().toUtf8();
+    const QVariant preset = cmbPreset->currentData();
+    record.preset = preset.isValid() ? preset.toByteArray() : cmbPreset->currentText().toUtf8();
     record.outputPath = lblOutputPath->text();
     record.outputSuffix = txtSuffix->text();
     record.showDialog = chkShowDialog->isChecked();
     record.recursive = chkRecursive->isChecked();
+    record.settleSeconds = spnSettleSeconds->value();
     record.encodeToMP3 = chkConvertToMp3->isChecked();
     record.encodeToMP3_bitRate = cmbBitRate->currentText();
     record.encodeToMP3_suffix = txtMp3Suffix->text();
@@ -475,16 +530,28 @@ int scanPathWidget::storedPreProcessResult() const
 
 QString scanPathWidget::customNoiseArguments(const QString& speechToMusic, const QString& musicToSpeech)
 {
-    bool stmOk = false;
-    bool mtsOk = false;
-    const float stm = speechToMusic.toFloat(&stmOk);
-    const float mts = musicToSpeech.toFloat(&mtsOk);
-    // "nan" parses as a number but has no place on the noise program's
-    // command line.
-    if (!stmOk || !mtsOk || std::isnan(stm) || std::isnan(mts))
+    // A value that is not a number is replaced by its default on its own:
+    // the other value is kept.
+    const double stm = customValue(speechToMusic).value_or(kDefaultSpeechToMusic);
+    const double mts = customValue(musicToSpeech).value_or(kDefaultMusicToSpeech);
+    if (!customValue(speechToMusic) && !customValue(musicToSpeech))
         return QString::fromLatin1(kDefaultCustomArguments);
-    const auto clamped = [](float value) { return QString::number(std::clamp(value, 0.25f, 4.0f), 'g', 6); };
-    return QStringLiteral("-stmlength %1 -mtslength %2").arg(clamped(stm), clamped(mts));
+    const auto shown = [](double value) { return QString::number(value, 'g', 6); };
+    return QStringLiteral("-stmlength %1 -mtslength %2").arg(shown(stm), shown(mts));
+}
+
+QString scanPathWidget::validationError() const
+{
+    if (!rdoCustom->isChecked())
+        return QString();
+    const std::pair<const QLineEdit*, QString> fields[] = {{txtSpeechToMusic, QStringLiteral("S->M")},
+                                                           {txtMusicToSpeech, QStringLiteral("M->S")}};
+    for (const auto& [edit, name] : fields) {
+        if (!customValue(edit->text()))
+            return tr("The %1 value \"%2\" of the folder %3 is not a number.")
+                .arg(name, edit->text(), lblWatchedPath->text());
+    }
+    return QString();
 }
 
 // ---- slots -------------------------------------------------------------------

@@ -14,6 +14,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
 class QToolButton;
 class QVBoxLayout;
 class ScanPath;
@@ -46,9 +47,12 @@ public:
 
     // The arguments of a custom noise-reduction setting from the S->M and
     // M->S texts: "-stmlength S -mtslength M", each clamped to 0.25..4 and
-    // written with at most 6 significant digits; the "Speech with music"
-    // arguments when either text is not a number.
+    // written with at most 6 significant digits. A text that is not a number
+    // gives its default (0.5, 2) and leaves the other value as it is.
     static QString customNoiseArguments(const QString& speechToMusic, const QString& musicToSpeech);
+    // Why the panel's values cannot be stored (a custom noise value that is
+    // not a number, naming its field); empty when they can.
+    QString validationError() const;
 
 signals:
     // The delete button was clicked; the setup window removes the panel.
@@ -80,6 +84,7 @@ private:
     QToolButton* browseButton();
     void browseFolderFor(QLabel* label, const QString& title);
 
+    void loadPreset(const QByteArray& stored);
     void loadNormalisation(const QString& arguments);
     void loadNoiseReduction(const QString& arguments);
     void loadPreProcessResult(int result);
@@ -101,6 +106,7 @@ private:
     QLabel* lblOutputPath = nullptr;
     QCheckBox* chkShowDialog = nullptr;
     QCheckBox* chkRecursive = nullptr;
+    QSpinBox* spnSettleSeconds = nullptr;
     QComboBox* cmbPreset = nullptr;
     QLineEdit* txtSuffix = nullptr;
     QCheckBox* chkConvertToMp3 = nullptr;

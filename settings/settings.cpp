@@ -225,9 +225,10 @@ void Settings::replaceScanPaths(const QList<ScanPath>& newList)
         }
         ScanPath kept = *current;
         // Another folder under the same id: what was seen in the old one
-        // means nothing for the new one.
+        // means nothing for the new one; what the entry brings (files the
+        // user chose to leave alone) counts instead.
         if (!platform::isSamePath(kept.path, entry.path))
-            kept.clearScannedFiles();
+            kept.scannedFiles = entry.scannedFiles;
         kept.assignFrom(entry);
         result.append(kept);
     }

@@ -62,6 +62,9 @@ public:
     // Pointers into the list; valid until the list is next changed.
     ScanPath* findScanPath(const QString& path, const QString& outputPath, const QByteArray& preset);
     ScanPath* findDialogScanPath(const QString& path);
+    // The list becomes newList. A record whose id is stored already keeps
+    // its scanned files, unless it now watches another folder: then it takes
+    // newList's (files the user chose to leave alone).
     void replaceScanPaths(const QList<ScanPath>& newList);
     // The folder records themselves, for the folder scanner on the GUI thread.
     QList<ScanPath>& scanPathRecords() { return m_scanPaths; }

@@ -64,6 +64,12 @@ void TestSetupCodec::codecCheckShowsWhetherTheFolderHoldsFfmpeg()
     QCOMPARE(statusOf(window), QStringLiteral("Codec Not found - Video processing will be disabled"));
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->styleSheet(),
              QStringLiteral("QLabel { color : red; }"));
+
+    // A folder typed into the field is checked as well, not only one browsed to.
+    auto* field = window.findChild<QLineEdit*>(QStringLiteral("lineEdit"));
+    field->clear();
+    QTest::keyClicks(field, ffmpegtool::resolveFolder(QString()));
+    QTRY_COMPARE(statusOf(window), QStringLiteral("Codec Found"));
 }
 
 void TestSetupCodec::browseFillsInTheProgramsFolder()

@@ -12,6 +12,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +72,8 @@ private slots:
     void firstFailingPanelIsReported();
     void anyPresetPassesWithoutPresetList();
     void duplicatesAreRefused();
+    void okRefusesWhatCouldNotBeKept();
+    void unwritableOutputAsksBeforeAccepting();
     void replaceOriginalWarningListsAFolderOnce();
     void deletedPanelIsIgnored();
     void passwordOnlyChangeKeepsEveryFolder();
@@ -197,6 +201,61 @@ void TestDlgSetupWindow::duplicatesAreRefused()
     QCOMPARE(boxes.seen, QStringList{"Validation Error|Found duplicate: \n" + stored.at(0).describe()
                                      + "\n...and...\n" + stored.at(2).describe()});
     QVERIFY(window.result() != QDialog::Accepted);
+}
+
+void TestDlgSetupWindow::okRefusesWhatCouldNotBeKept()
+{
+    // A preset no longer offered is shown as such and refused, never swapped
+    // for another; a custom noise value that is not a number is named.
+    ScanPath gone = folder("in", "out", "9: Gone");
+    settings->addScanPath(gone);
+    ScanPath noise = folder("other", "out", kPresets.at(0));
+    noise.preProcessing_Arguments = QStringLiteral("nredOp00: -stmlength nan -mtslength 1");
+    settings->addScanPath(noise);
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    QCOMPARE(panels(window).first()->findChild<QComboBox*>(QStringLiteral("cmbPreset"))->currentText(),
+             QStringLiteral("9: Gone (not offered)"));
+    BoxRecorder boxes;
+    window.accept();
+    QCOMPARE(boxes.seen, QStringList{"Validation Error|The preset 9: Gone is not valid."});
+    // The message's panel is brought into view.
+    QCOMPARE(namedChild<QTabWidget>(window, "tabWidget")->currentWidget()->objectName(),
+             QStringLiteral("tabFolders"));
+
+    panels(window).first()->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+    window.accept();
+    QCOMPARE(boxes.seen.last(), "Validation Error|The S->M value \"nan\" of the folder " + dirPath("other")
+                                    + " is not a number.");
+    QVERIFY(window.result() != QDialog::Accepted);
+}
+
+void TestDlgSetupWindow::unwritableOutputAsksBeforeAccepting()
+{
+    // A folder nobody may write to, not even root: the kernel's settings tree.
+    const QString readOnly = QStringLiteral("/proc/sys");
+    if (QFileInfo(readOnly).isWritable())
+        QSKIP("no read-only folder on this machine");
+    ScanPath record = folder("in", "", kPresets.at(0));
+    record.outputPath = readOnly;
+    settings->addScanPath(record);
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    for (const QString answer : {QStringLiteral("Go back"), QStringLiteral("Continue")}) {
+        QString seen;
+        answerModal<QMessageBox>([&seen, answer](QMessageBox* box) {
+            seen = box->windowTitle() + QLatin1Char('|') + box->text();
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == answer)
+                    button->click();
+            }
+        });
+        window.accept();
+        QCOMPARE(seen, QStringLiteral("Output folder not writable|Processed files cannot be saved in these output "
+                                      "folders: this user may not write to them.\n\n")
+                           + readOnly);
+        QCOMPARE(window.result() == QDialog::Accepted, answer == QLatin1String("Continue"));
+    }
 }
 
 void TestDlgSetupWindow::replaceOriginalWarningListsAFolderOnce()
@@ -355,6 +414,11 @@ void TestDlgSetupWindow::addNewFolderThroughTheWizard()
 {
     QVERIFY(loggedIn->waitForPresets());
     settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    // Files already in a folder: asked about for the new folder only.
+    for (const char* name : {"in/old.wav", "other/a.wav", "other/clip.mp4", "other/notes.txt"}) {
+        QFile file(dir->filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
     dlgSetupWindow window;
     window.setContext(settings.get(), loggedIn->manager.presets(), &loggedIn->manager);
     const QString preset = QString::fromUtf8(loggedIn->manager.presets().at(1));
@@ -378,9 +442,14 @@ void TestDlgSetupWindow::addNewFolderThroughTheWizard()
     }
     BoxRecorder boxes;
     window.accept();
-    QCOMPARE(boxes.seen, QStringList());
+    // Answered by closing the box: nothing is charged unless the user says so.
+    QCOMPARE(boxes.seen, QStringList{"Files already in the folder|The folder " + dirPath("other")
+                                     + " already holds 2 audio or video files."});
     const QList<ScanPath> results = window.results();
     QCOMPARE(results.size(), 3);
+    QCOMPARE(results.at(1).scannedFiles.size(), 2);
+    window.applyTo(*settings);
+    QCOMPARE(settings->scanPaths().at(1).scannedFiles.size(), 2);
     QCOMPARE(results.at(1).id, 32769);
     QCOMPARE(results.at(2).id, 32770);
     QCOMPARE(results.at(1).path, dirPath("other"));

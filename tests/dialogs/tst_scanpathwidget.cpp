@@ -41,6 +41,7 @@ QStringList fields(const ScanPath& r)
             "monoProcessing_ConvertToDualStereo=" + b(r.monoProcessing_ConvertToDualStereo),
             "monoProcessing_KeepConverted=" + b(r.monoProcessing_KeepConverted),
             "recursive=" + b(r.recursive),
+            "settleSeconds=" + QString::number(r.settleSeconds),
             "id=" + QString::number(r.id)};
 }
 
@@ -111,6 +112,7 @@ void TestScanPathWidget::roundTrip_data()
     every.monoProcessing_ConvertToDualStereo = true;
     every.monoProcessing_KeepConverted = true;
     every.recursive = true;
+    every.settleSeconds = 600;
     every.postProcessing_Arguments = QStringLiteral(
         "normOp00: -19 LUFS\nnormOp00: -18 LUFS\nnormOp00: -16 LUFS\nnormOp00: -14 LUFS\n"
         "normOp00: -23 dBrms\nnormOp00: -20 dBrms\nnormOp00: -18 dBrms");
@@ -160,9 +162,15 @@ void TestScanPathWidget::roundTrip_data()
     noOutputBack.outputPath = base.path;
     QTest::newRow("empty output path becomes the watched folder") << kPresets << noOutput << noOutputBack;
 
+    // Stored choices come back as they were stored.
     ScanPath disabled = base;
     disabled.enabled = false;
-    QTest::newRow("disabled folder comes back enabled") << kPresets << disabled << base;
+    QTest::newRow("disabled folder stays disabled") << kPresets << disabled << disabled;
+    for (const char* rate : {"32", "64", "224"}) {
+        ScanPath rare = base;
+        rare.encodeToMP3_bitRate = QString::fromLatin1(rate);
+        QTest::addRow("bit rate %s", rate) << kPresets << rare << rare;
+    }
 
     ScanPath oddRate = base;
     oddRate.encodeToMP3_bitRate = QStringLiteral("200");
@@ -172,9 +180,7 @@ void TestScanPathWidget::roundTrip_data()
 
     ScanPath gonePreset = base;
     gonePreset.preset = "9: Gone";
-    ScanPath gonePresetBack = base;
-    gonePresetBack.preset = kPresets.first();
-    QTest::newRow("preset no longer offered") << kPresets << gonePreset << gonePresetBack;
+    QTest::newRow("preset no longer offered stays") << kPresets << gonePreset << gonePreset;
     QTest::newRow("no presets known keeps the stored one") << QList<QByteArray>() << gonePreset << gonePreset;
 }
 
@@ -222,9 +228,13 @@ void TestScanPathWidget::customNoiseValues()
         {"0.25", "4", "nredOp00: -stmlength 0.25 -mtslength 4", "Custom:"},
         {"1.23456789", "2", "nredOp00: -stmlength 1.23457 -mtslength 2", "Custom:"},
         {"0.5", "2.0", "nredOp00: -stmlength 0.5 -mtslength 2", "Custom:"},
-        {"abc", "1", "nredOp00: -stmlength 0.5 -mtslength 2.0", "Speech with music"},
-        {"1", "", "nredOp00: -stmlength 0.5 -mtslength 2.0", "Speech with music"},
-        {"nan", "1", "nredOp00: -stmlength 0.5 -mtslength 2.0", "Speech with music"},
+        // Out of range for a float, still a number: clamped.
+        {"1e40", "-inf", "nredOp00: -stmlength 4 -mtslength 0.25", "Custom:"},
+        // A value that is not a number never takes the other one with it.
+        {"abc", "1", "nredOp00: -stmlength 0.5 -mtslength 1", "Custom:"},
+        {"1", "", "nredOp00: -stmlength 1 -mtslength 2", "Custom:"},
+        {"nan", "1", "nredOp00: -stmlength 0.5 -mtslength 1", "Custom:"},
+        {"nan", "x", "nredOp00: -stmlength 0.5 -mtslength 2.0", "Speech with music"},
     };
     for (const Case& c : cases) {
         scanPathWidget panel;
