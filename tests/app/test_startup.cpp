@@ -169,6 +169,7 @@ private slots:
             "            <MD5></MD5>\n"
             "        </ScannedFile>\n"
             "        <recursive>false</recursive>\n"
+            "        <settleSeconds>3</settleSeconds>\n"
             "    </ScanPath>\n"
             "</Settings>\n";
         QCOMPARE(contentOf(sandbox.settingsFile()), expected);
