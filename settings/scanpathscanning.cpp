@@ -30,6 +30,18 @@ bool opensForReadWrite(const QString& file)
     return probe.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
 }
 
+// How this user can open the file now: for writing; for reading only,
+// because its permissions say so (which tells nothing of other writers);
+// or not for writing although it may, because a writer holds it.
+enum class Access { Writable, ReadOnly, Held };
+
+Access accessOf(const QString& file, const QFileInfo& info)
+{
+    if (opensForReadWrite(file))
+        return Access::Writable;
+    return info.isWritable() ? Access::Held : Access::ReadOnly;
+}
+
 // Existence of the file an entry names. Files of the current listing exist;
 // only the others are asked of the file system.
 bool entryExists(const ScannedFile& entry, const QSet<QString>& listedKeys)
@@ -183,15 +195,13 @@ bool ScanPath::isComplete(const QString& file, qint64 nowMs, QHash<QString, File
         now.sinceMs = before->sinceMs;
     const qint64 unchangedMs = nowMs - now.sinceMs;
 
-    // A file that cannot be opened for writing because this user may not
-    // write it says nothing about other writers; one that is merely held
-    // (Windows) is still being written.
-    const bool opened = opensForReadWrite(file);
-    if (!opened && info.isWritable()) {
+    const Access access = accessOf(file, info);
+    if (access == Access::Held) {
         settling.insert(key, now);
         return false;
     }
-    const platform::FileWriters writers = opened ? platform::fileWriters(file) : platform::FileWriters::Unknown;
+    const platform::FileWriters writers =
+        access == Access::Writable ? platform::fileWriters(file) : platform::FileWriters::Unknown;
     if (writers == platform::FileWriters::Writing) {
         settling.insert(key, now);
         return false;
@@ -213,7 +223,10 @@ bool ScanPath::isComplete(const QString& file, qint64 nowMs, QHash<QString, File
 
 void ScanPath::resolvePlaceholder(ScannedFile& entry) const
 {
-    if (!QFileInfo::exists(entry.filePath) || !opensForReadWrite(entry.filePath)
+    // A placeholder may name a file this user may only read (one recorded
+    // as seen when its folder was added): it is completed all the same.
+    const QFileInfo before(entry.filePath);
+    if (!before.exists() || accessOf(entry.filePath, before) == Access::Held
         || platform::fileWriters(entry.filePath) == platform::FileWriters::Writing)
         return;
     const QByteArray digest = fileDigest(entry.filePath);

@@ -270,6 +270,17 @@ void TestFolderScanner::takesSlowlyWrittenWavsOnlyWhenWhole()
     }
     QCOMPARE(taken, QStringList{path});
     QCOMPARE(m_folder.scannedFiles.constLast().fileSize, qint64(44 + SlowWav::kChunks * SlowWav::kChunkBytes));
+    if (!otherUsers)
+        return;
+
+    // Recorded as seen before it was scanned (a folder's files left alone
+    // when it was added): the placeholder of a file the client may only
+    // read is completed too.
+    m_folder.scannedFiles.clear();
+    m_folder.notePlaceholder(path);
+    QVERIFY(scanAsClient().isEmpty());
+    QCOMPARE(m_folder.scannedFiles.constFirst().fileSize, qint64(44 + SlowWav::kChunks * SlowWav::kChunkBytes));
+    QVERIFY(!m_folder.hasOpenPlaceholders());
 }
 
 void TestFolderScanner::renameIsNotReportedButACopyIs()
