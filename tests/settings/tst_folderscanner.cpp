@@ -70,25 +70,29 @@ private:
     int m_written = 0;
 };
 
-#ifdef Q_OS_UNIX
-// Acts as another user until destroyed (the test runs as root): real and
-// effective user both, as access() looks at the real one; the saved one
-// stays root, which lets the destructor come back.
+// Acts as another user until destroyed, real and effective user both (as
+// access() looks at the real one); the saved one stays root, which lets the
+// destructor come back. Possible only for root on Linux; 0 means root.
 class ActingAs {
 public:
-    explicit ActingAs(uid_t uid) : m_active(uid != 0 && ::setresuid(uid, uid, 0) == 0) {}
+#ifdef Q_OS_LINUX
+    static bool possible() { return ::geteuid() == 0; }
+    explicit ActingAs(unsigned uid) : m_active(uid != 0 && ::setresuid(uid, uid, 0) == 0) {}
     ~ActingAs()
     {
         if (m_active)
             [[maybe_unused]] const int restored = ::setresuid(0, 0, 0);
     }
+#else
+    static bool possible() { return false; }
+    explicit ActingAs(unsigned) {}
+#endif
     ActingAs(const ActingAs&) = delete;
     ActingAs& operator=(const ActingAs&) = delete;
 
 private:
-    bool m_active;
+    bool m_active = false;
 };
-#endif
 
 } // namespace
 
@@ -230,32 +234,23 @@ void TestFolderScanner::takesSlowlyWrittenWavsOnlyWhenWhole()
     QFETCH(SlowWav::Header, header);
     QFETCH(bool, reopen);
     QFETCH(bool, otherUsers);
-#ifdef Q_OS_UNIX
-    if (otherUsers && ::geteuid() != 0)
-        QSKIP("needs root to act as two other users");
-    const uid_t writer = otherUsers ? 65534 : 0;
-    const uid_t client = otherUsers ? 65533 : 0;
+    if (otherUsers && !ActingAs::possible())
+        QSKIP("acting as other users needs root on Linux");
+    const unsigned writer = otherUsers ? 65534 : 0;
+    const unsigned client = otherUsers ? 65533 : 0;
     const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
         | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-    QVERIFY(QFile::setPermissions(m_dir->path(), everyone));
-#else
-    if (otherUsers)
-        QSKIP("acting as other users needs a POSIX system");
-#endif
+    QVERIFY(!otherUsers || QFile::setPermissions(m_dir->path(), everyone));
     m_folder.settleSeconds = 1;
     const QString path = file(QStringLiteral("take.wav"));
     SlowWav wav(path, header, reopen);
     auto scanAsClient = [&] {
-#ifdef Q_OS_UNIX
         const ActingAs as(client);
-#endif
         return scanNew();
     };
     for (int chunk = 1; chunk <= SlowWav::kChunks; ++chunk) {
         {
-#ifdef Q_OS_UNIX
             const ActingAs as(writer);
-#endif
             QVERIFY2(wav.writeChunk(), qPrintable(wav.errorString()));
         }
         if (chunk < SlowWav::kChunks)
