@@ -200,6 +200,8 @@ void LocalSteps::resetForResubmit(QueueFile& file)
     file.preProcessor.reset();
     file.postProcessor.reset();
     file.preProcessingStatus = 0;
+    file.lostUploadAnswers = 0;
+    file.notBeforeMs = 0;
 }
 
 // ---- post-processing -------------------------------------------------------------

@@ -261,11 +261,14 @@ void MainWindow::tmr_windowStatus_Tick()
 {
     const int state = queueManager->state();
     QString status = QueueManager::stateName(state);
+    const QByteArray notice = queueManager->serviceNotice();
     if (state == kWaitingForLoginInfo) {
         status = text(queueManager->statusMessage());
         // No failed log-in to report: after "Log out" that is the news.
         if (status.isEmpty())
             status = queueManager->loginEnabled() ? QueueManager::stateName(state) : tr("Logged out");
+    } else if (!notice.isEmpty()) {
+        status = text(notice);
     }
     const double credit = std::round(double(queueManager->getCredit()) * 100.0) / 100.0;
     apiIsHttps = queueManager->apiUrl().contains("https:");

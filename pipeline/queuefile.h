@@ -67,6 +67,12 @@ public:
     // them when it hands the file to a session.
     std::atomic<int> resumeJobId{0};
     std::atomic<bool> resumeFromResult{false};
+    // Uploads of this file whose answer was lost (the service may have made
+    // a job of them); the first is sent again once, later ones end in Error.
+    std::atomic<int> lostUploadAnswers{0};
+    // The cycle hands the file to no session before this time (ms since the
+    // epoch): the back-off after a lost upload answer.
+    std::atomic<qint64> notBeforeMs{0};
     // Its pre-processing had finished before a restart (srcFile and destFile
     // hold its results): the queue driver takes the step as done instead of
     // running it on its own output again.

@@ -2,11 +2,14 @@
 
 #include "pipeline/lockedaccess.h"
 #include "settings/naming.h"
+#include "settings/settings.h"
 #include "settings/startupconfig.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <algorithm>
@@ -17,6 +20,13 @@ namespace {
 
 constexpr int kLoggedInBit = 0x1;
 constexpr int kNotServingBit = 0x400;
+// The wait before a file whose upload answer was lost is sent again.
+constexpr int kLostAnswerWaitMs = 2000;
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
 
 void printLine(const QByteArray& line)
 {
@@ -61,6 +71,14 @@ void QueueManager::setMessageHandler(MessageHandler handler)
 bool QueueManager::init(Settings* settings)
 {
     startup::loadSettings(*settings);
+    if (!settings->loadError().isEmpty()) {
+        const QString text = QStringLiteral("settings.xml could not be read whole (%1). The settings after that "
+                                            "place were not loaded; the file was kept as settings.xml.bad.")
+                                 .arg(settings->loadError());
+        qWarning().noquote() << text;
+        if (m_messageHandler)
+            m_messageHandler(QStringLiteral("Settings"), text);
+    }
     tokenManager tokens;
     QString message;
     if (!tokens.testCall(message)) {
@@ -278,7 +296,10 @@ void QueueManager::serveSession(SessionManager& session, int sessionState, bool 
 void QueueManager::assignWaitingFile(SessionManager& session)
 {
     QMutexLocker queue(&m_queueLock);
+    const qint64 now = nowMs();
     for (QueueFile* file : qAsConst(m_files)) {
+        if (file->notBeforeMs > now)
+            continue;
         if (file->resumeJobId > 0 && file->compareAndSetState(QueueFileState::Waiting, QueueFileState::Running)) {
             resumeJob(session, *file);
             return;
@@ -329,9 +350,14 @@ void QueueManager::resumeJob(SessionManager& session, QueueFile& file)
         session.release(true);
         return;
     }
+    // The uploaded copy may have been removed after the upload; the job is
+    // still checked against the name it was uploaded under.
+    const QByteArray src = file.lockedSrcFile();
+    const QByteArray upload = QFileInfo::exists(QString::fromUtf8(src)) ? src : file.originalSourceFile;
     const QByteArray dest = file.lockedDestFile();
-    session.resumeJob(file.resumeJobId.exchange(0), file.lockedSrcFile(), dest,
-                      file.resumeFromResult.exchange(false) ? dest : QByteArray());
+    session.resumeJob(file.resumeJobId.exchange(0), upload, dest,
+                      file.resumeFromResult.exchange(false) ? dest : QByteArray(),
+                      QFileInfo(QString::fromUtf8(src)).fileName().toUtf8());
 }
 
 // The queue driver pre-processes the file while the session waits; once
@@ -389,14 +415,32 @@ void QueueManager::takeResult(SessionManager& session)
     session.release(true);
 }
 
+// A job that kept failing stays with the file (resumeJobId), so that
+// submitting it again polls that job before anything is uploaded.
 void QueueManager::takeError(SessionManager& session)
 {
-    if (QueueFile* file = findFile(session.currentFileId())) {
+    QueueFile* file = findFile(session.currentFileId());
+    if (file && !requeueAfterLostAnswer(session, *file)) {
+        file->resumeJobId = session.errorJobId();
         file->setState(QueueFileState::Error);
         file->setErrorMessage(session.prevError());
         file->setRetryable(session.lastFlag());
     }
     session.release(true);
+}
+
+bool QueueManager::requeueAfterLostAnswer(SessionManager& session, QueueFile& file)
+{
+    if (!session.uploadAnswerLost() || file.lostUploadAnswers++ > 0)
+        return false;
+    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
+    file.notBeforeMs = nowMs() + qint64(kLostAnswerWaitMs * jitter);
+    // Its pre-processing is done: the file goes to the upload as it is.
+    file.resumePreProcessed = true;
+    file.setErrorMessage(session.prevError());
+    file.setDetails(session.prevError());
+    file.setState(QueueFileState::Waiting);
+    return true;
 }
 
 void QueueManager::followProgress(SessionManager& session)
@@ -683,6 +727,16 @@ float QueueManager::getCredit() const
         }
     }
     return credit;
+}
+
+QByteArray QueueManager::serviceNotice() const
+{
+    for (const auto& session : m_sessions) {
+        const QByteArray notice = session ? session->notice() : QByteArray();
+        if (!notice.isEmpty())
+            return notice;
+    }
+    return {};
 }
 
 SessionManager* QueueManager::session(int slot) const

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pipeline/cyclerequests.h"
-#include "pipeline/loginbackoff.h"
+#include "pipeline/retrybackoff.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/sessionmanager.h"
 #include "pipeline/tokenmanager.h"
@@ -134,6 +134,9 @@ public:
     QByteArray lastPreset() const;
     QByteArray apiUrl() const;
     void setOnDestFileAdded(std::function<void(const QByteArray&)> callback);
+    // Why the work cannot go on for now, for the status bar (presets that
+    // cannot be read, a log-in the service keeps refusing); empty if none.
+    QByteArray serviceNotice() const;
     // The credit of the most recent finished job of any session, -1 if none.
     float getCredit() const;
 
@@ -156,6 +159,8 @@ private:
     void handOverPreProcessed(SessionManager& session, bool serving);
     void takeResult(SessionManager& session);
     void takeError(SessionManager& session);
+    // A lost upload answer: the file waits and is uploaded once more.
+    bool requeueAfterLostAnswer(SessionManager& session, QueueFile& file);
     void followProgress(SessionManager& session);
     void printSessions(int slot, SessionManager& session) const;
     void printFiles() const;
@@ -171,7 +176,7 @@ private:
 
     std::atomic<int> m_state{Initializing};
     CycleRequests m_requests;
-    LoginBackoff m_loginBackoff;
+    RetryBackoff m_loginBackoff;
     MessageHandler m_messageHandler;
     tokenManager m_tokens;
     std::array<std::unique_ptr<SessionManager>, kMaxSessions> m_sessions;

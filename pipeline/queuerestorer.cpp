@@ -66,11 +66,12 @@ void startAgain(QueueFile& file)
 
 // A result is downloaded under a hidden part name and renamed when complete,
 // so a result under the file's destination is whole; part files of a
-// download cut off by the end of the client are dropped.
+// download cut off by the end of the client are dropped. The source keeps
+// the name it was uploaded under, even when that copy is gone: the job is
+// checked against it (the queue manager uploads the original if the service
+// has forgotten the job).
 void resumeSubmitted(QueueFile& file, int jobId)
 {
-    if (!exists(file.srcFile))
-        file.srcFile = file.originalSourceFile;
     file.resumeJobId = jobId;
     file.resumeFromResult = exists(file.destFile);
     removePartFiles(QString::fromUtf8(file.destFile));
@@ -135,6 +136,10 @@ void prepare(QueueFile& file, const StoredFile& stored)
             resumeSubmitted(file, stored.jobId);
         else
             resumePreProcessed(file);
+        break;
+    case QueueFileState::Error:
+        // A job that kept failing: submitting the file again polls it first.
+        file.resumeJobId = stored.jobId;
         break;
     case QueueFileState::PostProcessing:
         // Post-processing had finished: the file is done, its outputs are

@@ -14,8 +14,33 @@
 namespace {
 
 constexpr unsigned long kCycleMs = 100;
+// Poll pacing: every cycle for the first seconds of a job, so that a short
+// job is seen at once, then slower for a job that takes long.
+constexpr qint64 kFastPollingMs = 5000;
+constexpr qint64 kMediumPollingMs = 60000;
+constexpr int kMediumPollMs = 1000;
+constexpr int kSlowPollMs = 5000;
 
 std::atomic<int> nextSessionNumber{1000};
+std::atomic<int> retryLimitMs{SessionManager::kDefaultRetryLimitMs};
+
+const QByteArray kUnreachable = "Service unreachable";
+const QByteArray kTokenRefused = "The service refuses the new log-in";
+const QByteArray kDifferentJob = "The service returned a different job";
+const QByteArray kAnswerLost = "Upload answer lost: the service may have created a job";
+
+int pollPauseMs(qint64 jobAgeMs)
+{
+    if (jobAgeMs < kFastPollingMs)
+        return 0;
+    return jobAgeMs < kMediumPollingMs ? kMediumPollMs : kSlowPollMs;
+}
+
+QByteArray retryText(const QByteArray& why, const QDeadlineTimer& until)
+{
+    const qint64 seconds = (std::max<qint64>(until.remainingTime(), 0) + 999) / 1000;
+    return why + ", retrying in " + QByteArray::number(seconds) + " s";
+}
 
 bool isUnauthorised(const QString& error)
 {
@@ -138,10 +163,15 @@ bool SessionManager::statusText(QByteArray& out) const
     case JobReady: out = "Previous Job Ready - Waiting For Request"; break;
     case Processing: {
         QMutexLocker lock(&m_stateLock);
-        out = "Processing File " + m_jobStatusText;
+        out = m_waitText.isEmpty() ? "Processing File " + m_jobStatusText : retryText(m_waitText, m_waitUntil);
         break;
     }
-    case Downloading: out = "Downloading Processed File:  " + kilobytes(downloaded) + " KB"; break;
+    case Downloading: {
+        QMutexLocker lock(&m_stateLock);
+        out = m_waitText.isEmpty() ? "Downloading Processed File:  " + kilobytes(downloaded) + " KB"
+                                   : retryText(m_waitText, m_waitUntil);
+        break;
+    }
     case Error: out = "Error at last request - Waiting For Input File"; break;
     default: out = "Unknown"; break;
     }
@@ -190,7 +220,38 @@ bool SessionManager::selectPreset(const QByteArray& entry)
     if (!m_presets.contains(entry))
         return false;
     m_presetId = presetIdOf(entry);
+    m_presetEntry = entry;
     return true;
+}
+
+int SessionManager::retryLimit()
+{
+    return retryLimitMs;
+}
+
+void SessionManager::setRetryLimit(int milliseconds)
+{
+    retryLimitMs = milliseconds;
+}
+
+int SessionManager::errorJobId() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_state == Error ? m_errorJobId : 0;
+}
+
+bool SessionManager::uploadAnswerLost() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_state == Error && m_uploadAnswerLost;
+}
+
+QByteArray SessionManager::notice() const
+{
+    QMutexLocker lock(&m_stateLock);
+    if (m_notice.isEmpty())
+        return {};
+    return m_notice == kTokenRefused ? retryText(m_notice, m_waitUntil) : m_notice;
 }
 
 void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
@@ -213,9 +274,16 @@ void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
     wakeThread();
 }
 
-void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath)
+void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath,
+                               const QByteArray& expectedName)
 {
+    // Read before the lock: it may open the file.
+    JobExpectation expected = JobExpectation::of(QString::fromUtf8(src), presetEntry());
+    if (!expectedName.isEmpty())
+        expected.fileName = expectedName;
     QMutexLocker lock(&m_stateLock);
+    m_expected = expected;
+    m_jobClock.start();
     m_cancelRequested = false;
     m_dstFile = dst;
     m_srcFile = src;
@@ -234,6 +302,8 @@ void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArra
 int SessionManager::submittedJobId() const
 {
     QMutexLocker lock(&m_stateLock);
+    if (m_state == Error)
+        return m_errorJobId;
     const bool submitted = m_state == Processing || m_state == Downloading || m_state == JobReady;
     return submitted ? m_jobId.load() : 0;
 }
@@ -288,6 +358,11 @@ void SessionManager::setStateLocked(int state, bool flag)
 {
     m_state = state;
     m_lastFlag = flag;
+    m_waitText.clear();
+    if (state == Error)
+        return;
+    m_errorJobId = 0;
+    m_uploadAnswerLost = false;
 }
 
 void SessionManager::failStepLocked(const QString& error)
@@ -301,10 +376,60 @@ void SessionManager::failStepLocked(const QString& error)
     setStateLocked(Error, true);
 }
 
+void SessionManager::failKeepingJobLocked(const QString& error)
+{
+    const bool cancelled = m_cancelRequested;
+    failStepLocked(error);
+    if (!cancelled)
+        m_errorJobId = m_jobId;
+}
+
+void SessionManager::waitLocked(const QByteArray& why, int waitMs)
+{
+    m_waitText = why;
+    m_waitUntil = QDeadlineTimer(waitMs);
+    m_nextRequest = m_waitUntil;
+}
+
+void SessionManager::retryOrFailLocked(const QString& error, int retryAfterMs)
+{
+    if (m_cancelRequested || m_retry.failingForMs() >= retryLimit()) {
+        failKeepingJobLocked(error);
+        return;
+    }
+    const int waitMs = m_retry.failed(retryAfterMs);
+    qDebug().noquote() << "Job" << m_jobId.load() << ":" << error << "; trying again in" << waitMs << "ms";
+    waitLocked(kUnreachable, waitMs);
+}
+
+void SessionManager::succeededLocked()
+{
+    m_retry.reset();
+    m_waitText.clear();
+    m_notice.clear();
+    m_refusedToken.clear();
+}
+
+bool SessionManager::requestDue(const Snapshot& current)
+{
+    if (current.epoch != m_requestEpoch) {
+        m_requestEpoch = current.epoch;
+        m_retry.reset();
+        m_nextRequest = QDeadlineTimer(0);
+        m_refusedToken.clear();
+    }
+    return m_nextRequest.hasExpired();
+}
+
+QByteArray SessionManager::presetEntry() const
+{
+    return lockedaccess::copy(m_stateLock, m_presetEntry);
+}
+
 SessionManager::Snapshot SessionManager::snapshot() const
 {
     QMutexLocker lock(&m_stateLock);
-    return {m_state, m_epoch, m_srcFile, m_dstFile};
+    return {m_state, m_epoch, m_srcFile, m_dstFile, m_expected, m_jobClock.isValid() ? m_jobClock.elapsed() : 0};
 }
 
 void SessionManager::applyOutcome(quint64 epoch, const std::function<void()>& change)
@@ -318,6 +443,10 @@ void SessionManager::applyOutcome(quint64 epoch, const std::function<void()>& ch
     change();
 }
 
+// A token refused right after a new log-in is not answered with another
+// log-in at once (the service may lock an account that logs in ten times a
+// second): the step waits with the back-off, and only a second refusal of
+// the same token asks for a new log-in.
 bool SessionManager::handleUnauthorised(const QString& error)
 {
     if (!isUnauthorised(error))
@@ -327,10 +456,19 @@ bool SessionManager::handleUnauthorised(const QString& error)
         QMutexLocker lock(&m_apiLock);
         staleToken = m_api->lastRequestToken();
     }
-    if (!staleToken.isEmpty() && WebAPI::invalidateToken(staleToken, false))
-        qDebug() << "Token refused by the service; a new log-in is needed";
+    const bool freshTokenRefused = !m_refusedToken.isEmpty() && staleToken != m_refusedToken;
+    m_refusedToken = staleToken;
     QMutexLocker lock(&m_stateLock);
     m_prevError.clear();
+    if (freshTokenRefused) {
+        const int waitMs = m_retry.failed(m_api->lastRetryAfterMs());
+        qDebug() << "The service refuses a new log-in token; trying again in" << waitMs << "ms";
+        waitLocked(kTokenRefused, waitMs);
+        m_notice = kTokenRefused;
+        return true;
+    }
+    if (!staleToken.isEmpty() && WebAPI::invalidateToken(staleToken, false))
+        qDebug() << "Token refused by the service; a new log-in is needed";
     return true;
 }
 
@@ -413,16 +551,25 @@ void SessionManager::workStep(const Snapshot& current)
 
 void SessionManager::getPresetsStep(const Snapshot& current)
 {
+    if (!requestDue(current))
+        return;
     const bool ok = m_api->getPresets();
     const QString error = m_api->lastError();
     if (!ok && handleUnauthorised(error))
         return;
     const QList<QByteArray> presets = m_api->presets();
+    const int retryAfterMs = m_api->lastRetryAfterMs();
     applyOutcome(current.epoch, [&] {
         if (!ok) {
+            // An unusable list is asked for again with the back-off, not at
+            // every cycle; the status bar says why.
             m_prevError = error.toUtf8();
+            m_notice = "Presets could not be read: " + m_prevError;
+            m_nextRequest = QDeadlineTimer(m_retry.failed(retryAfterMs));
+            qDebug().noquote() << m_notice;
             return;
         }
+        succeededLocked();
         m_presets = presets;
         m_presetsLoaded = true;
         if (!presets.isEmpty())
@@ -433,13 +580,22 @@ void SessionManager::getPresetsStep(const Snapshot& current)
 
 void SessionManager::uploadStep(const Snapshot& current)
 {
-    const int id = m_api->submitJob(QString::fromUtf8(current.srcFile), m_presetId, true);
+    if (!requestDue(current))
+        return;
+    const QString path = QString::fromUtf8(current.srcFile);
+    const JobExpectation expected = JobExpectation::of(path, presetEntry());
+    const int id = m_api->submitJob(path, m_presetId, true);
     const QString error = m_api->lastError();
     if (id < 0 && handleUnauthorised(error))
         return;
+    const bool answerLost = id < 0 && m_api->lastUploadAnswerLost();
     applyOutcome(current.epoch, [&] {
         if (id >= 0) {
+            succeededLocked();
             m_jobId = id;
+            m_expected = expected;
+            m_jobClock.start();
+            m_nextRequest = QDeadlineTimer(0);
             m_srcFile.clear();
             m_jobStatusText.clear();
             setStateLocked(Processing, true);
@@ -449,6 +605,10 @@ void SessionManager::uploadStep(const Snapshot& current)
         if (error.startsWith(QLatin1String("415"))) {
             m_prevError = "Invalid audio file format";
             setStateLocked(Error, false);
+        } else if (answerLost && !m_cancelRequested) {
+            qDebug().noquote() << "Upload answer lost:" << error;
+            failStepLocked(QString::fromUtf8(kAnswerLost));
+            m_uploadAnswerLost = true;
         } else {
             failStepLocked(error);
         }
@@ -457,14 +617,20 @@ void SessionManager::uploadStep(const Snapshot& current)
 
 void SessionManager::processingStep(const Snapshot& current)
 {
+    if (!requestDue(current))
+        return;
     const QJsonObject object = m_api->getJob(m_jobId);
     const QString error = m_api->lastError();
     if (object.isEmpty() && handleUnauthorised(error))
         return;
+    const bool mayPass = object.isEmpty() && m_api->lastFailureMayPass();
+    const bool unknownJob = object.isEmpty() && m_api->lastHttpStatus() == 404;
+    const int retryAfterMs = m_api->lastRetryAfterMs();
     const JobInfo job = JobInfo::fromJson(object);
+    const QByteArray difference = object.isEmpty() ? QByteArray() : current.expected.differenceFrom(job);
     const bool stillRunning = job.status >= 3 && job.status <= 7;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!object.isEmpty() && !stillRunning) {
+    if (!object.isEmpty() && difference.isEmpty() && !stillRunning) {
         const QByteArray line = "Fetched credit: " + QByteArray::number(job.ownerCredit) + ' ' + QByteArray::number(now);
         std::printf("%s\n", line.constData());
         std::fflush(stdout);
@@ -472,17 +638,33 @@ void SessionManager::processingStep(const Snapshot& current)
     applyOutcome(current.epoch, [&] {
         // Only a job taken up after a restart still has its source here (an
         // upload clears it): a job the service has forgotten is uploaded anew.
-        if (object.isEmpty() && error.startsWith(QLatin1String("404")) && !m_srcFile.isEmpty()) {
+        if (unknownJob && !m_srcFile.isEmpty()) {
             qDebug() << "Job" << m_jobId.load() << "is unknown to the service; uploading the file again";
             setStateLocked(Uploading, true);
             return;
         }
+        if (mayPass) {
+            retryOrFailLocked(error, retryAfterMs);
+            return;
+        }
         if (object.isEmpty()) {
-            failStepLocked(error);
+            // A job the service does not know is not worth keeping.
+            if (unknownJob)
+                failStepLocked(error);
+            else
+                failKeepingJobLocked(error);
+            return;
+        }
+        succeededLocked();
+        if (!difference.isEmpty()) {
+            qWarning().noquote() << "Job" << m_jobId.load() << "is not this file's job:" << difference;
+            m_prevError = kDifferentJob;
+            setStateLocked(Error, true);
             return;
         }
         if (stillRunning) {
             m_jobStatusText = job.statusText();
+            m_nextRequest = QDeadlineTimer(pollPauseMs(current.jobAgeMs));
             return;
         }
         m_credit = float(job.ownerCredit);
@@ -499,19 +681,26 @@ void SessionManager::processingStep(const Snapshot& current)
 
 void SessionManager::downloadStep(const Snapshot& current)
 {
+    if (!requestDue(current))
+        return;
     const int jobId = m_jobId;
     const QString path = m_api->downloadResult(jobId, QString::fromUtf8(current.dstFile));
     const QString error = m_api->lastError();
     if (path.isEmpty() && handleUnauthorised(error))
         return;
+    const bool mayPass = path.isEmpty() && m_api->lastFailureMayPass();
+    const int retryAfterMs = m_api->lastRetryAfterMs();
     applyOutcome(current.epoch, [&] {
         if (!path.isEmpty()) {
+            succeededLocked();
             m_srcFile.clear();
             m_resultPath = path.toUtf8();
             m_lastJobDone = jobId;
             setStateLocked(JobReady, true);
+        } else if (mayPass) {
+            retryOrFailLocked(error, retryAfterMs);
         } else {
-            failStepLocked(error);
+            failKeepingJobLocked(error);
         }
     });
 }

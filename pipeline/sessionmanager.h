@@ -1,6 +1,11 @@
 #pragma once
 
+#include "pipeline/jobexpectation.h"
+#include "pipeline/retrybackoff.h"
+
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QThread>
@@ -29,6 +34,18 @@ class WebAPI;
 // The state and api mutexes are never held together; both may be taken
 // while the control mutex is held, and the state mutex while the queue
 // manager holds its cycle lock. Plain numbers and flags are atomics.
+//
+// Passing trouble never loses a submitted job. A poll or a result download
+// that fails for a reason that may pass (no answer, 5xx or 429, an answer
+// that cannot be used, a result cut off) is tried again with RetryBackoff,
+// never before a Retry-After, keeping the job; the status text then says
+// "Service unreachable, retrying in N s". Only after retryLimit() (30
+// minutes) of failures in a row does the session go to Error, and it keeps
+// the job id with the error (errorJobId()) so that submitting the file again
+// polls the same job. Every job answer is checked against what was
+// uploaded; another file's job ends in Error "The service returned a
+// different job" and nothing is downloaded. Polls are paced: every cycle for
+// the first 5 s of a job, then once a second, and every 5 s after a minute.
 //
 // Every change the queue manager makes to the state (release, submitFile)
 // starts a new epoch. A network step remembers the epoch it began in and
@@ -74,10 +91,22 @@ public:
     // reports JobReady at once; otherwise it polls jobId and downloads the
     // result to dst. If the service no longer knows the job (404), src is
     // uploaded as a new job, so that the file is never lost.
-    void resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath);
+    // expectedName is the name of the file that was uploaded as the job
+    // (src may be another copy of it); empty: src's own name.
+    void resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath,
+                   const QByteArray& expectedName = QByteArray());
     // The job of the current file once it has been submitted (polling,
     // downloading or downloaded), 0 before the upload has succeeded.
     int submittedJobId() const;
+    // With the Error state: the job the file still has at the service (a
+    // poll or download that kept failing), 0 when there is none to keep.
+    int errorJobId() const;
+    // With the Error state: an upload's body was sent but its answer was
+    // lost, so the service may have created a job.
+    bool uploadAnswerLost() const;
+    // Why the session cannot go on for now, for the status bar ("Presets
+    // could not be read: ..."); empty when nothing stops it.
+    QByteArray notice() const;
     // Releases the session and its file only while it uploads the file or
     // polls its job; a download in progress or a result already on disk is
     // left alone. Decided under the state mutex, so a step that ends at the
@@ -94,6 +123,11 @@ public:
     bool stop(bool wait, bool quit, int timeoutMs = kStopTimeoutMs);
 
     static constexpr int kStopTimeoutMs = 10000;
+    static constexpr int kDefaultRetryLimitMs = 30 * 60 * 1000;
+    // How long polls and downloads are tried again before the file goes to
+    // Error; process-wide.
+    static int retryLimit();
+    static void setRetryLimit(int milliseconds);
 
     // Read-only views of the job members, for the queue manager's verbose
     // output and for tests.
@@ -112,6 +146,8 @@ private:
         quint64 epoch = 0;
         QByteArray srcFile;
         QByteArray dstFile;
+        JobExpectation expected;
+        qint64 jobAgeMs = 0;
     };
 
     bool runCycle();
@@ -122,6 +158,7 @@ private:
     void downloadStep(const Snapshot& snapshot);
 
     Snapshot snapshot() const;
+    QByteArray presetEntry() const;
     // Runs change under the state mutex if no external change came in since
     // the step began; otherwise drops it together with a pending cancel.
     void applyOutcome(quint64 epoch, const std::function<void()>& change);
@@ -135,6 +172,17 @@ private:
     // (only if no other thread has replaced it yet) makes the queue manager
     // log in again; the step is repeated with the new token.
     bool handleUnauthorised(const QString& error);
+    // Session thread: whether the step may send its request now (back-off
+    // and poll pacing); a new epoch starts both afresh.
+    bool requestDue(const Snapshot& snapshot);
+    // Under the state mutex: a poll or download failed for a reason that
+    // may pass. Waits with the back-off, or ends in Error keeping the job
+    // once the failures have lasted retryLimit().
+    void retryOrFailLocked(const QString& error, int retryAfterMs);
+    // Under the state mutex: the step waits `waitMs`, showing `why`.
+    void waitLocked(const QByteArray& why, int waitMs);
+    void succeededLocked();
+    void failKeepingJobLocked(const QString& error);
     void sleepOneCycle();
     void wakeThread();
     void abortRequest(bool everything);
@@ -161,8 +209,24 @@ private:
     QByteArray m_prevError;
     QByteArray m_jobStatusText;
     QList<QByteArray> m_presets;
+    QByteArray m_presetEntry;
+    JobExpectation m_expected;
+    QElapsedTimer m_jobClock;
+    int m_errorJobId = 0;
+    bool m_uploadAnswerLost = false;
+    // A wait for the next try of a failed step, with what it is shown as.
+    QByteArray m_waitText;
+    QDeadlineTimer m_waitUntil;
+    QByteArray m_notice;
     float m_credit = -1;
     qint64 m_creditTime = 0;
+
+    // Session thread only: failures in a row, the pace of polls, and the
+    // token last refused with 401.
+    RetryBackoff m_retry;
+    QDeadlineTimer m_nextRequest{0};
+    quint64 m_requestEpoch = 0;
+    QString m_refusedToken;
 
     mutable QMutex m_apiLock;
     WebAPI* m_api = nullptr;

@@ -2,6 +2,8 @@
 
 #include "pipeline/formdata.h"
 #include "pipeline/lockedaccess.h"
+#include "pipeline/singlereadfile.h"
+#include "pipeline/wavcheck.h"
 #include "pipeline/webreplies.h"
 #include "settings/naming.h"
 
@@ -99,6 +101,23 @@ QString partFileNameFor(const QString& targetPath)
     const QString random = QString::number(QRandomGenerator::global()->generate64(), 16);
     return target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1Char('.') + random
         + QLatin1String(".part");
+}
+
+int defaultPort(const QUrl& url)
+{
+    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
+}
+
+QString sizeText(qint64 bytes)
+{
+    return bytes % (1024 * 1024) == 0 ? QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024))
+                                      : QStringLiteral("%1 bytes").arg(bytes);
 }
 
 bool isSuccessStatus(QNetworkReply* reply)
@@ -200,6 +219,7 @@ QNetworkAccessManager* WebAPI::networkManager(std::unique_ptr<QNetworkAccessMana
 QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls)
 {
     QNetworkRequest request(QUrl(QString::fromUtf8(m_baseUrl + path)));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (jsonContent)
         request.setRawHeader("Content-Type", "application/json");
     if (authorised) {
@@ -214,7 +234,7 @@ QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, b
     return request;
 }
 
-void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
+void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes)
 {
     QEventLoop loop;
     QTimer stall;
@@ -223,8 +243,32 @@ void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
     QTimer abortPoll;
     abortPoll.setInterval(kAbortPollMs);
     m_timedOut = false;
+    m_tooLarge = false;
+    m_refusedRedirect.clear();
+    m_failure = Failure::None;
+    m_httpStatus = 0;
+    m_retryAfterMs = 0;
 
     const auto restartStall = [&stall] { stall.start(); };
+    const auto tooLarge = [this, reply](qint64 bytes) {
+        if (m_tooLarge)
+            return;
+        m_tooLarge = true;
+        reply->abort();
+        qDebug() << "Answer refused: more than" << bytes << "bytes";
+    };
+    if (maxBytes > 0) {
+        connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, maxBytes, tooLarge] {
+            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (announced.isValid() && announced.toLongLong() > maxBytes)
+                tooLarge(maxBytes);
+        });
+        connect(reply, &QNetworkReply::downloadProgress, reply, [maxBytes, tooLarge](qint64 received, qint64) {
+            if (received > maxBytes)
+                tooLarge(maxBytes);
+        });
+    }
+    connect(reply, &QNetworkReply::redirected, reply, [this, reply](const QUrl& target) { checkRedirect(reply, target); });
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::uploadProgress, &stall, restartStall);
     connect(reply, &QNetworkReply::downloadProgress, &stall, restartStall);
@@ -251,6 +295,17 @@ void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable)
         reply->abort();
 }
 
+void WebAPI::checkRedirect(QNetworkReply* reply, const QUrl& target)
+{
+    if (sameOrigin(reply->request().url(), target)) {
+        emit reply->redirectAllowed();
+        return;
+    }
+    m_refusedRedirect = target.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+    qWarning().noquote() << "Redirect to another origin refused:" << m_refusedRedirect;
+    reply->abort();
+}
+
 bool WebAPI::abortWanted(Abortable abortable) const
 {
     if (m_abortAll)
@@ -258,16 +313,37 @@ bool WebAPI::abortWanted(Abortable abortable) const
     return abortable == Abortable::Yes && (m_abortRequested || (m_cancelFlag && *m_cancelFlag));
 }
 
+void WebAPI::failWith(Failure failure, const QString& text)
+{
+    m_failure = failure;
+    m_lastError = text;
+}
+
+// Sorts a finished request's failure: what failed decides whether trying
+// again later may help.
 bool WebAPI::replySucceeded(QNetworkReply* reply)
 {
-    if (reply->error() == QNetworkReply::NoError)
-        return true;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QString statusText = status.isValid() ? QString::number(status.toInt()) : QString();
-    const QString reason = m_timedOut
-        ? QStringLiteral("Request timed out (no data for %1 ms)").arg(stallTimeout())
-        : reply->errorString();
-    m_lastError = statusText + QStringLiteral(" - ") + reason;
+    m_httpStatus = status.isValid() ? status.toInt() : 0;
+    m_retryAfterMs = webreplies::retryAfterMs(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+    if (reply->error() == QNetworkReply::NoError && m_refusedRedirect.isEmpty())
+        return true;
+    const QString statusText = m_httpStatus > 0 ? QString::number(m_httpStatus) : QString();
+    if (!m_refusedRedirect.isEmpty()) {
+        failWith(Failure::Redirect, statusText + QStringLiteral(" - Redirect to another host refused: ") + m_refusedRedirect);
+    } else if (m_tooLarge) {
+        failWith(Failure::Unreadable, statusText + QStringLiteral(" - Answer too large (more than %1)").arg(sizeText(m_maxBytes)));
+    } else if (m_timedOut) {
+        failWith(Failure::Network, statusText + QStringLiteral(" - Request timed out (no data for %1 ms)").arg(stallTimeout()));
+    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
+        failWith(Failure::Aborted, statusText + QStringLiteral(" - ") + reply->errorString());
+    } else if (m_httpStatus >= 500 || m_httpStatus == 429) {
+        failWith(Failure::Busy, statusText + QStringLiteral(" - ") + reply->errorString());
+    } else if (m_httpStatus >= 300) {
+        failWith(Failure::Refused, statusText + QStringLiteral(" - ") + reply->errorString());
+    } else {
+        failWith(Failure::Network, statusText + QStringLiteral(" - ") + reply->errorString());
+    }
     return false;
 }
 
@@ -293,15 +369,16 @@ void WebAPI::followProgress(QNetworkReply* reply, bool upload)
 bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
 {
     if (!webreplies::objectOf(body, object)) {
-        m_lastError = QStringLiteral("Error parsing response");
+        failWith(Failure::Unreadable, QStringLiteral("Error parsing response"));
         return false;
     }
     return true;
 }
 
-bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable)
+bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable, qint64 maxBytes)
 {
-    waitForReply(reply, abortable);
+    m_maxBytes = maxBytes;
+    waitForReply(reply, abortable, maxBytes);
     return replySucceeded(reply) && parseObject(reply->readAll(), object);
 }
 
@@ -311,7 +388,7 @@ bool WebAPI::login(const QString& email, const QString& password)
     m_user = email;
     m_password = password;
     if (email.isEmpty() || password.isEmpty()) {
-        m_lastError = QStringLiteral("400 - No username/password");
+        failWith(Failure::Refused, QStringLiteral("400 - No username/password"));
         return false;
     }
 
@@ -325,7 +402,7 @@ bool WebAPI::login(const QString& email, const QString& password)
         return false;
     const QString newToken = webreplies::loginToken(object);
     if (newToken.isEmpty()) {
-        m_lastError = QStringLiteral("Token not found in response");
+        failWith(Failure::Unreadable, QStringLiteral("Token not found in response"));
         return false;
     }
     setToken(newToken);
@@ -339,10 +416,10 @@ bool WebAPI::getPresets()
     QNetworkAccessManager* network = networkManager(callLocal);
     std::unique_ptr<QNetworkReply> reply(network->get(buildRequest("/AudioPresets", true, true, true)));
     QJsonObject object;
-    if (!awaitObject(reply.get(), object))
+    if (!awaitObject(reply.get(), object, Abortable::No, kMaxPresetsBytes))
         return false;
     if (!webreplies::presetEntries(object, m_presets)) {
-        m_lastError = QStringLiteral("Presets not found in response");
+        failWith(Failure::Unreadable, QStringLiteral("Presets not found in response"));
         return false;
     }
     return true;
@@ -351,17 +428,19 @@ bool WebAPI::getPresets()
 int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
 {
     m_lastError.clear();
+    m_failure = Failure::None;
+    m_uploadAnswerLost = false;
     const QString extension = fileExtension(filePath);
     const QByteArray contentType = contentTypeFor(extension);
     if (contentType.isEmpty()) {
         qWarning() << "Unsupported file type:" << extension;
-        m_lastError = QStringLiteral("Unsupported file type: ") + extension;
+        failWith(Failure::Local, QStringLiteral("Unsupported file type: ") + extension);
         return -1;
     }
-    auto file = std::make_unique<QFile>(filePath);
+    auto file = std::make_unique<SingleReadFile>(filePath);
     if (!file->open(QIODevice::ReadOnly)) {
         qWarning() << "Cannot open file:" << file->errorString();
-        m_lastError = QStringLiteral("Cannot open file: ") + file->errorString();
+        failWith(Failure::Local, QStringLiteral("Cannot open file: ") + file->errorString());
         return -1;
     }
 
@@ -389,8 +468,13 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     std::unique_ptr<QNetworkReply> reply(network->post(buildRequest("/Jobs", false, true, true), multipart));
     multipart->setParent(reply.get());
     followProgress(reply.get(), true);
-    waitForReply(reply.get(), Abortable::Yes);
+    m_maxBytes = kMaxJsonBytes;
+    waitForReply(reply.get(), Abortable::Yes, kMaxJsonBytes);
     if (!replySucceeded(reply.get())) {
+        // Sent, but no answer: the job may exist. A refused second sending
+        // of the body means the same.
+        m_uploadAnswerLost = (m_failure == Failure::Network && m_uploadedBytes > 0)
+            || reply->error() == QNetworkReply::ContentReSendError;
         qDebug().noquote() << "Error" << m_lastError;
         return -1;
     }
@@ -399,7 +483,7 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     if (!parseObject(reply->readAll(), object))
         return -1;
     if (!object.contains("id")) {
-        m_lastError = QStringLiteral("ID not found in response");
+        failWith(Failure::Unreadable, QStringLiteral("ID not found in response"));
         return -1;
     }
     m_lastJobId = object.value("id").toInt();
@@ -417,6 +501,8 @@ QJsonObject WebAPI::getJob(int jobId)
         qDebug().noquote() << "Error" << m_lastError;
         return {};
     }
+    if (object.isEmpty())
+        failWith(Failure::Unreadable, QStringLiteral("Empty job object"));
     return object;
 }
 
@@ -431,6 +517,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
     std::unique_ptr<QNetworkReply> reply(
         network->get(buildRequest("/Jobs/" + QByteArray::number(jobId) + "/Result", false, true, true)));
     reply->setReadBufferSize(kDownloadBufferBytes);
+    m_failure = Failure::None;
     m_abortRequested = false;
     m_downloadedBytes = 0;
     followProgress(reply.get(), false);
@@ -450,10 +537,8 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
 
     QString written;
     if (writeFailed) {
-        m_lastError = QStringLiteral("Cannot open file for writing");
-    } else if (!replySucceeded(replyPtr)) {
-        qDebug().noquote() << "Error" << m_lastError;
-    } else if (!hasWholeBody(replyPtr, received)) {
+        failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));
+    } else if (!replySucceeded(replyPtr) || !hasWholeBody(replyPtr, received) || !isWholeAudio(replyPtr, partFile)) {
         qDebug().noquote() << "Error" << m_lastError;
     } else {
         written = finishDownload(partFile, targetPath);
@@ -474,8 +559,24 @@ bool WebAPI::hasWholeBody(QNetworkReply* reply, qint64 received)
     if (!announced.isValid() || announced.toLongLong() == received || !(encoding.isEmpty() || encoding == "identity"))
         return true;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    m_lastError = (status.isValid() ? QString::number(status.toInt()) : QString())
-        + QStringLiteral(" - Connection closed after %1 of %2 bytes").arg(received).arg(announced.toLongLong());
+    failWith(Failure::Unreadable, (status.isValid() ? QString::number(status.toInt()) : QString())
+                 + QStringLiteral(" - Connection closed after %1 of %2 bytes").arg(received).arg(announced.toLongLong()));
+    return false;
+}
+
+bool WebAPI::isWholeAudio(QNetworkReply* reply, QFile& partFile)
+{
+    const QByteArray type = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray().trimmed().toLower();
+    QString why;
+    if (!type.startsWith("audio/"))
+        why = QStringLiteral("the answer is not audio (") + QString::fromLatin1(type.isEmpty() ? "no type" : type) + u')';
+    else if (!partFile.isOpen())
+        why = QStringLiteral("the answer is empty");
+    else if (!partFile.flush() || !wavcheck::isWhole(partFile.fileName(), why))
+        why = QStringLiteral("the WAV file is not whole: ") + why;
+    if (why.isEmpty())
+        return true;
+    failWith(Failure::Unreadable, QString::number(m_httpStatus) + QStringLiteral(" - Unusable result, ") + why);
     return false;
 }
 
@@ -487,7 +588,7 @@ QString WebAPI::finishDownload(QFile& partFile, const QString& targetPath)
     const bool flushed = ready && partFile.flush();
     partFile.close();
     if (!flushed) {
-        m_lastError = QStringLiteral("Cannot open file for writing");
+        failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));
         return {};
     }
 
@@ -496,12 +597,12 @@ QString WebAPI::finishDownload(QFile& partFile, const QString& targetPath)
     if (exists && !overwriteResult) {
         finalPath = uniqueResultName ? naming::uniqueFileName(targetPath, false) : QString();
         if (finalPath.isEmpty()) {
-            m_lastError = QStringLiteral("File already exists");
+            failWith(Failure::Local, QStringLiteral("File already exists"));
             return {};
         }
     }
     if ((exists && overwriteResult && !QFile::remove(targetPath)) || !partFile.rename(finalPath)) {
-        m_lastError = QStringLiteral("Cannot open file for writing");
+        failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));
         return {};
     }
     return QDir::toNativeSeparators(finalPath);

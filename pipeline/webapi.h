@@ -31,6 +31,13 @@ class QSslCertificate;
 // aborted and fails like any other network error, so a stalled server never
 // holds a session for ever.
 //
+// Answers are bounded: a JSON answer larger than kMaxJsonBytes (preset lists
+// kMaxPresetsBytes) is refused as it arrives; results stream to disk. A
+// redirect is followed only within the service's origin (scheme, host and
+// port), so the bearer token never goes to another host; one that leaves it
+// fails the request. An upload is sent once: when its connection closes
+// before the answer, the network layer may not send it again by itself.
+//
 // Failures leave a text in lastError(): the HTTP status code (empty when
 // there is none), " - " and the network error text, or one of the fixed
 // texts of the individual calls.
@@ -44,6 +51,28 @@ class WebAPI : public QObject {
 
 public:
     static constexpr int kDefaultStallTimeoutMs = 60000;
+    static constexpr qint64 kMaxJsonBytes = 1024 * 1024;
+    static constexpr qint64 kMaxPresetsBytes = 16 * 1024 * 1024;
+
+    // What made the last call fail.
+    enum class Failure {
+        None,
+        // No answer: refused or dropped connection, time-out, name lookup.
+        Network,
+        // The service answered 5xx or 429: busy or failing for a while.
+        Busy,
+        // An answer that cannot be used: not the JSON expected, too large,
+        // a result cut off or not audio.
+        Unreadable,
+        // Any other HTTP error status (401, 404, 415, ...).
+        Refused,
+        // A redirect that leaves the service's origin.
+        Redirect,
+        // Aborted on request (cancel, stop).
+        Aborted,
+        // Local trouble: the file to send or the result file.
+        Local,
+    };
 
     WebAPI();
     ~WebAPI() override;
@@ -82,6 +111,19 @@ public:
 
     QList<QByteArray> presets() const { return m_presets; }
     QString lastError() const { return m_lastError; }
+    Failure lastFailure() const { return m_failure; }
+    // The HTTP status of the last answer, 0 when none came.
+    int lastHttpStatus() const { return m_httpStatus; }
+    // The wait the last answer asked for with Retry-After, in ms; 0 if none.
+    int lastRetryAfterMs() const { return m_retryAfterMs; }
+    // A failure that may pass: no answer, a busy service or an unusable answer.
+    bool lastFailureMayPass() const
+    {
+        return m_failure == Failure::Network || m_failure == Failure::Busy || m_failure == Failure::Unreadable;
+    }
+    // The last submission's body left the client but no answer came back:
+    // the service may have created the job.
+    bool lastUploadAnswerLost() const { return m_uploadAnswerLost; }
     int lastJobId() const { return m_lastJobId; }
     QString user() const { return m_user; }
     // Any thread: progress of the running (or last) request.
@@ -124,14 +166,20 @@ private:
 
     QNetworkAccessManager* networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal);
     QNetworkRequest buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls);
-    void waitForReply(QNetworkReply* reply, Abortable abortable);
+    void waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes = 0);
     bool replySucceeded(QNetworkReply* reply);
+    void failWith(Failure failure, const QString& text);
+    // Follows a redirect within the request's origin; refuses any other.
+    void checkRedirect(QNetworkReply* reply, const QUrl& target);
     void followProgress(QNetworkReply* reply, bool upload);
     bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
     // Waits for a request and parses its JSON object; false with lastError
     // set on any failure.
-    bool awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable = Abortable::No);
+    bool awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable = Abortable::No,
+                     qint64 maxBytes = kMaxJsonBytes);
+    // The downloaded body is a whole WAV file sent as audio.
+    bool isWholeAudio(QNetworkReply* reply, QFile& partFile);
     QString finishDownload(QFile& partFile, const QString& targetPath);
     // False, with lastError set, when fewer bytes came than the reply announced.
     bool hasWholeBody(QNetworkReply* reply, qint64 received);
@@ -150,6 +198,13 @@ private:
     std::atomic<bool> m_abortAll{false};
     const std::atomic<bool>* m_cancelFlag = nullptr;
     bool m_timedOut = false;
+    bool m_tooLarge = false;
+    qint64 m_maxBytes = 0;
+    QString m_refusedRedirect;
+    Failure m_failure = Failure::None;
+    int m_httpStatus = 0;
+    int m_retryAfterMs = 0;
+    bool m_uploadAnswerLost = false;
     QString m_lastError;
     QString m_lastRequestToken;
 };

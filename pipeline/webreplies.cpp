@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace webreplies {
 
 bool objectOf(const QByteArray& body, QJsonObject& object)
@@ -36,6 +38,24 @@ bool presetEntries(const QJsonObject& reply, QList<QByteArray>& presets)
         presets.append(id + ": " + name);
     }
     return true;
+}
+
+int retryAfterMs(const QByteArray& value, const QDateTime& now)
+{
+    constexpr qint64 kMaxMs = 3600 * 1000;
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return 0;
+    bool number = false;
+    const qint64 seconds = text.toLongLong(&number);
+    qint64 ms = 0;
+    if (number) {
+        ms = seconds > kMaxMs / 1000 ? kMaxMs : seconds * 1000;
+    } else {
+        const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+        ms = when.isValid() ? now.msecsTo(when) : 0;
+    }
+    return int(std::clamp<qint64>(ms, 0, kMaxMs));
 }
 
 } // namespace webreplies

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -16,5 +17,9 @@ QString loginToken(const QJsonObject& reply);
 // The "<id>: <name>" entries of a preset-list reply; elements that are not
 // objects are skipped. False when the reply holds no list.
 bool presetEntries(const QJsonObject& reply, QList<QByteArray>& presets);
+// The wait a Retry-After header asks for, in milliseconds: a number of
+// seconds or an HTTP date (counted from `now`); 0 when absent, unreadable
+// or past. Capped at an hour, so that no answer can stop the client for good.
+int retryAfterMs(const QByteArray& value, const QDateTime& now);
 
 } // namespace webreplies

@@ -3,6 +3,7 @@
 #include "settings/platform.h"
 #include "settings/xmlfields.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -87,13 +88,34 @@ bool Settings::load(const QString& path)
     QXmlStreamReader reader(&file);
     // Anything read before the first XML error is kept: each loop ends as
     // soon as the reader reports an error.
+    bool rootClosed = false;
     while (reader.readNextStartElement()) {
         if (reader.name() == QLatin1String("Settings"))
             readSettingsElement(reader);
         else
             reader.skipCurrentElement();
+        rootClosed = !reader.hasError() && reader.isEndElement();
+    }
+    m_loadError.clear();
+    // An empty file is a reset one: the defaults, no error. The reader may
+    // report the end of the data after a whole document as premature.
+    const bool whole = rootClosed && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+    if (reader.hasError() && file.size() > 0 && !whole) {
+        m_loadError = QStringLiteral("line %1, column %2: %3")
+                          .arg(reader.lineNumber())
+                          .arg(reader.columnNumber())
+                          .arg(reader.errorString());
+        keepUnreadableCopy(file);
     }
     return true;
+}
+
+void Settings::keepUnreadableCopy(QFile& file)
+{
+    const QString copy = file.fileName() + QStringLiteral(".bad");
+    QFile::remove(copy);
+    if (!file.copy(copy))
+        qWarning().noquote() << "Cannot keep a copy of" << file.fileName() << "as" << copy;
 }
 
 void Settings::readSettingsElement(QXmlStreamReader& reader)
@@ -119,7 +141,9 @@ void Settings::readSettingsElement(QXmlStreamReader& reader)
         } else if (name == QLatin1String("ScanPath")) {
             ScanPath scanPath;
             scanPath.readXml(reader);
-            m_scanPaths.append(scanPath);
+            // A folder whose path the error cut off would watch nothing.
+            if (!reader.hasError() || !scanPath.path.isEmpty())
+                m_scanPaths.append(scanPath);
         } else {
             reader.skipCurrentElement();
         }

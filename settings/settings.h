@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 
+class QFile;
 class QXmlStreamReader;
 
 // The plain preferences of settings.xml: remembered login, addresses and
@@ -42,8 +43,14 @@ public:
     // Reads settings.xml into this object, holding the lock throughout.
     // False only when the file cannot be opened. Reading stops at the first
     // XML error; whatever was read before it stays, the rest keeps its value.
-    // Folders read are appended to the list.
+    // Folders read are appended to the list, except one that the error cut
+    // off before its path. A file that cannot be read whole is
+    // first copied to "<path>.bad", so that nothing the user wrote is lost
+    // when the settings are written again; loadError() then says where.
     bool load(const QString& path);
+    // After load(): "line L, column C: <reason>" of the error that stopped
+    // the reading, empty when the file was read whole.
+    QString loadError() const { return m_loadError; }
     // Writes settings.xml atomically (a crash never leaves half a file),
     // readable by the owner only on POSIX. With honourReset and
     // resetOnRestart set the file is left empty instead. False when the
@@ -72,7 +79,9 @@ public:
 private:
     // Reads the children of the Settings element; called with the lock held.
     void readSettingsElement(QXmlStreamReader& reader);
+    static void keepUnreadableCopy(QFile& file);
 
     mutable QMutex m_lock;
     QList<ScanPath> m_scanPaths;
+    QString m_loadError;
 };

@@ -67,6 +67,9 @@ private slots:
     void wrongPasswordIsRetriedWithBackOff();
     void requestsDoNotWaitForAStalledLogIn();
     void failedPostProcessingIsNeverDone();
+    void failingPollsKeepTheJobForSubmitAgain();
+    void lostUploadAnswerIsSentOnceMore();
+    void refusalsAreNotAnsweredInALoop();
 
 private:
     bool startManager(const QStringList& serviceOptions);
@@ -91,6 +94,7 @@ void TestQueueFaults::cleanup()
         m_manager->stop();
     m_manager.reset();
     m_service.reset();
+    SessionManager::setRetryLimit(SessionManager::kDefaultRetryLimitMs);
     QVERIFY(partialFiles(m_dir.path()).isEmpty());
 }
 
@@ -293,6 +297,81 @@ void TestQueueFaults::failedPostProcessingIsNeverDone()
     QVERIFY(pathBytes > 0);
     for (const QueueFile* file : files)
         QVERIFY2(file->getState() == QueueFileState::Error, file->toString().constData());
+}
+
+// Polls that keep failing end in Error with the job kept; submitting the
+// file again polls that job and takes its result, without a second upload.
+void TestQueueFaults::failingPollsKeepTheJobForSubmitAgain()
+{
+    SessionManager::setRetryLimit(1500);
+    QVERIFY(startManager({"--unavailable", "/Jobs/1:3:0"}));
+    QueueFile* file = add("kept.wav");
+    QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Error; }));
+    QCOMPARE(file->resumeJobId.load(), 1);
+    QVERIFY(file->retryable());
+    QVERIFY2(file->errorMessage().startsWith("503"), file->errorMessage().constData());
+
+    // What "Submit again" does.
+    file->setErrorMessage(QByteArray());
+    file->setState(QueueFileState::Waiting);
+    QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Done; }));
+    QCOMPARE(jobsPosted(), 1);
+    QVERIFY(QFile::exists(QString::fromUtf8(file->destFile)));
+}
+
+// An upload whose answer is lost goes back to Waiting with the reason and is
+// sent once more after a pause; a second loss ends in Error. Two uploads in
+// all, never a burst.
+void TestQueueFaults::lostUploadAnswerIsSentOnceMore()
+{
+    QVERIFY(startManager({"--drop-after-upload"}));
+    QueueFile* file = add("lost.wav");
+    const QByteArray lost = "Upload answer lost: the service may have created a job";
+    bool waitedWithReason = false;
+    QVERIFY(driveUntil(*m_manager, [&] {
+        waitedWithReason = waitedWithReason
+            || (file->getState() == QueueFileState::Waiting && file->errorMessage() == lost);
+        return file->getState() == QueueFileState::Error;
+    }));
+    QVERIFY(waitedWithReason);
+    QCOMPARE(file->errorMessage(), lost);
+    QVERIFY(file->retryable());
+    QCOMPARE(jobsPosted(), 2);
+}
+
+// Polls refused with 401 although log-ins succeed, and a preset list that
+// cannot be read, are tried again with the back-off, not ten times a
+// second; the status bar's notice says why.
+void TestQueueFaults::refusalsAreNotAnsweredInALoop()
+{
+    QVERIFY(startManager({"--refuse-polls"}));
+    QueueFile* file = add("refused.wav");
+    QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Running; }));
+    QDeadlineTimer window(6000);
+    QByteArray notice;
+    while (!window.hasExpired()) {
+        driveOnce(*m_manager);
+        if (notice.isEmpty())
+            notice = m_manager->serviceNotice();
+        QTest::qWait(20);
+    }
+    const int logIns = countLogLines(m_service->log(), "POST /api/Login -> 200");
+    QVERIFY2(logIns >= 2 && logIns <= 6, qPrintable(QString::number(logIns)));
+    QVERIFY2(notice.startsWith("The service refuses the new log-in, retrying in "), notice.constData());
+    m_manager->stop();
+    m_manager.reset();
+
+    QVERIFY(startManager({"--malformed-json", "/AudioPresets"}));
+    QVERIFY(cycleUntil([this] { return m_manager->state() == QueueManager::GettingPresets; }));
+    QDeadlineTimer presetWindow(4000);
+    while (!presetWindow.hasExpired()) {
+        m_manager->cycle(false, false);
+        QTest::qWait(20);
+    }
+    const int lists = countLogLines(m_service->log(), "GET /api/AudioPresets ->");
+    QVERIFY2(lists >= 2 && lists <= 4, qPrintable(QString::number(lists)));
+    QCOMPARE(m_manager->serviceNotice(), QByteArray("Presets could not be read: Error parsing response"));
+    QCOMPARE(m_manager->state(), int(QueueManager::GettingPresets));
 }
 
 QTEST_GUILESS_MAIN(TestQueueFaults)

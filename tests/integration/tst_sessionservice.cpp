@@ -6,6 +6,7 @@
 #include "pipeline/webapi.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -33,6 +34,9 @@ private slots:
     void stalledRequestTimesOut();
     void droppedConnections_data();
     void droppedConnections();
+    void passingTroubleKeepsTheJob();
+    void anotherFilesJobIsRefused();
+    void pollsSlowDownForALongJob();
     void releaseWhileGettingPresetsDoesNothing();
     void expiredTokenWaitsForANewLogIn();
 
@@ -57,6 +61,7 @@ void TestSessionService::cleanup()
     m_session.reset();
     m_service.reset();
     WebAPI::setStallTimeout(WebAPI::kDefaultStallTimeoutMs);
+    SessionManager::setRetryLimit(SessionManager::kDefaultRetryLimitMs);
     QVERIFY(partialFiles(m_dir.path()).isEmpty());
 }
 
@@ -200,34 +205,111 @@ void TestSessionService::submitDuringDownloadStartsTheNewFile()
     QVERIFY(m_session->prevError().isEmpty());
 }
 
+// Polls that time out and results cut off are tried again until the retry
+// limit has passed; the file's job is kept with the error. An upload whose
+// answer is lost is sent once and reported as such.
 void TestSessionService::stalledRequestTimesOut()
 {
     WebAPI::setStallTimeout(500);
+    SessionManager::setRetryLimit(1500);
     QVERIFY(startSession({"--stall", "/Jobs/*:5"}));
     m_session->submitFile(wav("stalled.wav").toUtf8(), target("stalled-out.wav").toUtf8());
     QVERIFY(waitForSessionState(*m_session, SessionManager::Error));
     QVERIFY2(m_session->prevError().startsWith(" - Request timed out"), m_session->prevError().constData());
     QVERIFY(m_session->lastFlag());
+    QCOMPARE(m_session->errorJobId(), m_session->jobId());
+    QVERIFY(countLogLines(m_service->log(), "GET /api/Jobs/1 -> stalled") >= 2);
 }
 
 void TestSessionService::droppedConnections_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("errorStart");
-    QTest::newRow("during the result") << QStringList{"--drop-result-after", "5000"} << QByteArray("200 - ");
-    QTest::newRow("after the upload") << QStringList{"--drop-after-upload"} << QByteArray(" - ");
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<bool>("jobKept");
+    QTest::newRow("during the result") << QStringList{"--drop-result-after", "5000"} << QByteArray("200 - ") << true;
+    QTest::newRow("after the upload") << QStringList{"--drop-after-upload"}
+                                      << QByteArray("Upload answer lost: the service may have created a job") << false;
 }
 
 void TestSessionService::droppedConnections()
 {
     QFETCH(QStringList, options);
-    QFETCH(QByteArray, errorStart);
+    QFETCH(QByteArray, error);
+    QFETCH(bool, jobKept);
+    SessionManager::setRetryLimit(2000);
     QVERIFY(startSession(options));
     m_session->submitFile(wav("dropped.wav").toUtf8(), target("dropped-out.wav").toUtf8());
     QVERIFY(waitForSessionState(*m_session, SessionManager::Error));
-    QVERIFY2(m_session->prevError().startsWith(errorStart), m_session->prevError().constData());
+    QVERIFY2(m_session->prevError().startsWith(error), m_session->prevError().constData());
     QVERIFY(m_session->lastFlag());
+    QCOMPARE(m_session->errorJobId() > 0, jobKept);
+    QCOMPARE(m_session->uploadAnswerLost(), !jobKept);
     QVERIFY(!QFileInfo::exists(target("dropped-out.wav")));
+    // The network layer never sends an upload twice; a cut result is fetched again.
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs ->"), 1);
+    if (jobKept)
+        QVERIFY(countLogLines(m_service->log(), "/Result ->") >= 2);
+}
+
+// Polls refused with 503 are tried again, never before the Retry-After,
+// and the job goes on to its result with one upload.
+void TestSessionService::passingTroubleKeepsTheJob()
+{
+    QVERIFY(startSession({"--unavailable", "/Jobs/1:2:1"}));
+    QElapsedTimer clock;
+    clock.start();
+    m_session->submitFile(wav("busy.wav").toUtf8(), target("busy-out.wav").toUtf8());
+    QByteArray waiting;
+    QDeadlineTimer deadline(20000);
+    int state = 0;
+    while (!deadline.hasExpired() && m_session->getState(state) && state != SessionManager::JobReady) {
+        QByteArray text;
+        if (m_session->statusText(text) && text.startsWith("Service unreachable"))
+            waiting = text;
+        QTest::qWait(20);
+    }
+    QCOMPARE(state, int(SessionManager::JobReady));
+    QVERIFY2(waiting.startsWith("Service unreachable, retrying in ") && waiting.endsWith(" s"), waiting.constData());
+    QVERIFY(clock.elapsed() >= 2000);
+    QCOMPARE(countLogLines(m_service->log(), "GET /api/Jobs/1 -> 503"), 2);
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs ->"), 1);
+    QVERIFY(QFileInfo::exists(target("busy-out.wav")));
+}
+
+// A service started again gives the polled job's id to another upload: the
+// job names another file and length, and nothing is downloaded.
+void TestSessionService::anotherFilesJobIsRefused()
+{
+    QVERIFY(startSession({"--step-ms", "3000"}));
+    const quint16 port = m_service->port();
+    m_session->submitFile(wav("five.wav", 5.0).toUtf8(), target("five-out.wav").toUtf8());
+    QVERIFY(waitForSessionState(*m_session, SessionManager::Processing));
+    m_service->kill();
+    m_service = std::make_unique<ServiceProcess>(QStringList{"--step-ms", "0", "--port", QString::number(port)});
+    QVERIFY2(m_service->start(), qPrintable(m_service->errorString()));
+    QVERIFY(logInDemo(m_service->apiUrl().toUtf8()));
+    WebAPI other;
+    other.setBaseUrl(m_service->apiUrl().toUtf8());
+    QCOMPARE(other.submitJob(wav("nine.wav", 9.0), 1, true), 1);
+
+    QVERIFY(waitForSessionState(*m_session, SessionManager::Error, 20000));
+    QCOMPARE(m_session->prevError(), QByteArray("The service returned a different job"));
+    QCOMPARE(m_session->errorJobId(), 0);
+    QCOMPARE(countLogLines(m_service->log(), "/Result ->"), 0);
+    QVERIFY(!QFileInfo::exists(target("five-out.wav")));
+}
+
+// Every cycle for the first seconds of a job, then once a second: a job of
+// about 9 s is polled about 50 + 4 times, not 90.
+void TestSessionService::pollsSlowDownForALongJob()
+{
+    QVERIFY(startSession({"--step-ms", "1500", "--progress-points", "50,100"}));
+    m_session->submitFile(wav("long.wav").toUtf8(), target("long-out.wav").toUtf8());
+    QByteArray text;
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->statusText(text) && text == "Processing File Processing 50%", 10000);
+    QVERIFY(waitForSessionState(*m_session, SessionManager::JobReady, 20000));
+    const int polls = countLogLines(m_service->log(), "GET /api/Jobs/1 ->");
+    QVERIFY2(polls >= 20 && polls <= 62, qPrintable(QString::number(polls)));
 }
 
 void TestSessionService::releaseWhileGettingPresetsDoesNothing()

@@ -40,14 +40,19 @@ QByteArray CannedHttpServer::apiUrl() const
 }
 
 void CannedHttpServer::setReply(const QByteArray& path, int status, const QByteArray& body,
-                                const QByteArray& contentType)
+                                const QByteArray& contentType, const QByteArray& extraHeaders)
 {
-    m_replies.insert(path, Reply{status, body, contentType, false});
+    m_replies.insert(path, Reply{status, body, contentType, false, false, extraHeaders});
 }
 
 void CannedHttpServer::setSilent(const QByteArray& path)
 {
-    m_replies.insert(path, Reply{0, {}, {}, true});
+    m_replies.insert(path, Reply{0, {}, {}, true, false, {}});
+}
+
+void CannedHttpServer::setDropped(const QByteArray& path)
+{
+    m_replies.insert(path, Reply{0, {}, {}, false, true, {}});
 }
 
 bool CannedHttpServer::takeRequest(QByteArray& buffer, Request& request)
@@ -85,8 +90,12 @@ void CannedHttpServer::onReadyRead(QTcpSocket* socket)
         const Reply reply = m_replies.value(path);
         if (reply.silent)
             continue;
+        if (reply.dropped) {
+            socket->disconnectFromHost();
+            return;
+        }
         QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Canned\r\n";
-        response += "Content-Type: " + reply.contentType + "\r\n";
+        response += "Content-Type: " + reply.contentType + "\r\n" + reply.extraHeaders;
         response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
         response += "Connection: keep-alive\r\n\r\n" + reply.body;
         socket->write(response);

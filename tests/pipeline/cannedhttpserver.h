@@ -29,10 +29,14 @@ public:
     // "http://127.0.0.1:PORT/api"
     QByteArray apiUrl() const;
     // Answer requests to `path` (below /api) with this status and body.
+    // extraHeaders: whole header lines, each ending in "\r\n".
     void setReply(const QByteArray& path, int status, const QByteArray& body,
-                  const QByteArray& contentType = "application/json");
+                  const QByteArray& contentType = "application/json", const QByteArray& extraHeaders = {});
     // Requests to `path` are read but never answered.
     void setSilent(const QByteArray& path);
+    // Requests to `path` are read whole, then the connection is closed
+    // without an answer.
+    void setDropped(const QByteArray& path);
 
     QList<Request> requests() const { return m_requests; }
 
@@ -42,6 +46,8 @@ private:
         QByteArray body;
         QByteArray contentType;
         bool silent = false;
+        bool dropped = false;
+        QByteArray extraHeaders;
     };
 
     void onReadyRead(QTcpSocket* socket);

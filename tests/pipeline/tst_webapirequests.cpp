@@ -64,6 +64,29 @@ bool onlyTheMarkerArrived(CannedHttpServer& server)
     return seen.size() == 1 && seen.first().path.endsWith("/AudioPresets");
 }
 
+// A 16-bit stereo 48 kHz PCM WAV holding `dataBytes` of audio; with
+// `claimedDataBytes` above that, a header that promises more than follows.
+QByteArray wavBytes(qint32 dataBytes, qint32 claimedDataBytes = -1)
+{
+    const qint32 claimed = claimedDataBytes < 0 ? dataBytes : claimedDataBytes;
+    QByteArray wav;
+    const auto le32 = [&wav](quint32 v) { for (int i = 0; i < 4; ++i) wav.append(char((v >> (8 * i)) & 0xff)); };
+    const auto le16 = [&wav](quint16 v) { wav.append(char(v & 0xff)).append(char(v >> 8)); };
+    wav += "RIFF";
+    le32(quint32(36 + claimed));
+    wav += "WAVEfmt ";
+    le32(16);
+    le16(1);
+    le16(2);
+    le32(48000);
+    le32(48000 * 4);
+    le16(4);
+    le16(16);
+    wav += "data";
+    le32(quint32(claimed));
+    return wav + QByteArray(dataBytes, '\x01');
+}
+
 } // namespace
 
 class TestWebApiRequests : public QObject {
@@ -88,6 +111,9 @@ private slots:
     void abortReachesAStalledUpload();
     void invalidateTokenClearsOnlyTheFailedToken();
     void setHostClearsTheToken();
+    void answersAreBoundedAndResultsChecked();
+    void redirectsStayWithinTheService();
+    void uploadIsSentOnce();
 
 private:
     QByteArray logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token);
@@ -337,7 +363,7 @@ void TestWebApiRequests::downloadNamesAndCleansUp()
     CannedHttpServer server;
     WebAPI api;
     QVERIFY(!logIn(server, api, "token-1234").isEmpty());
-    const QByteArray body(300000, 'r');
+    const QByteArray body = wavBytes(300000);
     server.setReply("/Jobs/5/Result", 200, body, "audio/wav");
 
     const QString written = api.downloadResult(5, target);
@@ -455,6 +481,81 @@ void TestWebApiRequests::setHostClearsTheToken()
 
 // Debug output is filtered per test rather than by the environment, so the
 // log-masking test can see the client's debug lines.
+// JSON answers beyond their bound are refused as they arrive; a result that
+// is not audio or whose WAV header promises more than came is never taken.
+// Both are failures that may pass (tried again later).
+void TestWebApiRequests::answersAreBoundedAndResultsChecked()
+{
+    QTemporaryDir dir;
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    const QByteArray padding(int(WebAPI::kMaxJsonBytes), ' ');
+    server.setReply("/Jobs/1", 200, R"({"id":1,"status":6})" + padding);
+    QVERIFY(api.getJob(1).isEmpty());
+    QCOMPARE(api.lastError(), QStringLiteral("200 - Answer too large (more than 1 MiB)"));
+    QVERIFY(api.lastFailureMayPass());
+
+    const QByteArray longName(2 * 1024 * 1024, 'n');
+    server.setReply("/AudioPresets", 200, R"({"presets":[{"id":1,"name":")" + longName + R"("}]})");
+    QVERIFY2(api.getPresets(), qPrintable(api.lastError()));
+    server.setReply("/AudioPresets", 200, R"({"presets":[]})" + QByteArray(int(WebAPI::kMaxPresetsBytes), ' '));
+    QVERIFY(!api.getPresets());
+    QCOMPARE(api.lastError(), QStringLiteral("200 - Answer too large (more than 16 MiB)"));
+
+    server.setReply("/Jobs/2/Result", 200, "<html>Service busy</html>", "text/html");
+    QCOMPARE(api.downloadResult(2, dir.filePath("page.wav")), QString());
+    QVERIFY2(api.lastError().contains("not audio"), qPrintable(api.lastError()));
+    QVERIFY(api.lastFailureMayPass());
+    server.setReply("/Jobs/3/Result", 200, wavBytes(1000, 96000), "audio/wav");
+    QCOMPARE(api.downloadResult(3, dir.filePath("cut.wav")), QString());
+    QVERIFY2(api.lastError().contains("not whole"), qPrintable(api.lastError()));
+    QVERIFY(api.lastFailureMayPass());
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+}
+
+// A redirect within the service is followed with the token; one to another
+// port is refused before anything is sent there.
+void TestWebApiRequests::redirectsStayWithinTheService()
+{
+    CannedHttpServer service;
+    CannedHttpServer elsewhere;
+    WebAPI api;
+    QVERIFY(!logIn(service, api, "token-1234").isEmpty());
+    service.setReply("/Jobs/1", 307, "{}", "application/json", "Location: " + elsewhere.apiUrl() + "/Jobs/1\r\n");
+    QVERIFY(api.getJob(1).isEmpty());
+    QVERIFY2(api.lastError().contains("Redirect to another host refused"), qPrintable(api.lastError()));
+    QCOMPARE(api.lastFailure(), WebAPI::Failure::Redirect);
+    QVERIFY(elsewhere.requests().isEmpty());
+
+    service.setReply("/Jobs/2", 307, "{}", "application/json", "Location: /api/Jobs/3\r\n");
+    service.setReply("/Jobs/3", 200, R"({"id":3,"status":8})");
+    QCOMPARE(api.getJob(2).value("id").toInt(), 3);
+    QCOMPARE(service.requests().last().header("Authorization"), QByteArray("Bearer token-1234"));
+}
+
+// A connection closed after the upload, before its answer: the body went
+// out once, and the loss is reported as such.
+void TestWebApiRequests::uploadIsSentOnce()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("once.wav"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(wavBytes(4000));
+    file.close();
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setDropped("/Jobs");
+    QCOMPARE(api.submitJob(file.fileName(), 1, true), -1);
+    QVERIFY(api.lastUploadAnswerLost());
+    QTest::qWait(200);
+    const QList<CannedHttpServer::Request> seen = server.requests();
+    const auto uploads = std::count_if(seen.begin(), seen.end(),
+                                       [](const auto& r) { return r.method == "POST" && r.path == "/api/Jobs"; });
+    QCOMPARE(uploads, 1);
+}
+
 int main(int argc, char** argv)
 {
     qunsetenv("QT_LOGGING_RULES");

@@ -25,6 +25,8 @@ ApiClient::ApiClient(const QString& apiUrl) : apiUrl_(apiUrl)
 QNetworkRequest ApiClient::request(const QString& path, const QString& token) const
 {
     QNetworkRequest request(QUrl(apiUrl_ + path));
+    // Redirects are the service's answer too; the tests look at them.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!token.isNull())
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     return request;
@@ -42,6 +44,8 @@ ApiClient::Reply ApiClient::run(QNetworkReply* reply)
     out.body = reply->readAll();
     out.contentType = reply->rawHeader("Content-Type");
     out.contentDisposition = reply->rawHeader("Content-Disposition");
+    out.location = reply->rawHeader("Location");
+    out.retryAfter = reply->rawHeader("Retry-After");
     if (reply->hasRawHeader("Content-Length"))
         out.contentLength = reply->rawHeader("Content-Length").toLongLong();
     reply->deleteLater();

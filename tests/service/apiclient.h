@@ -17,6 +17,8 @@ public:
         QByteArray body;
         QByteArray contentType;
         QByteArray contentDisposition;
+        QByteArray location;
+        QByteArray retryAfter;
         qint64 contentLength = -1;
 
         QJsonObject json() const;

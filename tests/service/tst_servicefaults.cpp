@@ -28,6 +28,7 @@ private slots:
     void malformedJsonHitsChosenEndpoints_data();
     void malformedJsonHitsChosenEndpoints();
     void tokenExpiresAfterItsRequests();
+    void unavailableRedirectedAndRefusedRequests();
     void bodiesAboveTheLimitAreRefused();
     void declaredOversizeIsRefusedBeforeTheBody();
     void expectContinueIsAnswered();
@@ -222,6 +223,34 @@ void TestServiceFaults::tokenExpiresAfterItsRequests()
     QCOMPARE(api.get("/AudioPresets", first).status, 401);
     const QString second = api.logIn("demo@sonvira.local", "demo");
     QCOMPARE(api.get("/AudioPresets", second).status, 200);
+}
+
+// The first two preset lists get 503 with Retry-After, every job status is
+// redirected to another port (or, in a second service, refused with 401)
+// while log-ins still work.
+void TestServiceFaults::unavailableRedirectedAndRefusedRequests()
+{
+    ServiceProcess service({"--unavailable", "/AudioPresets:2:7", "--redirect", "/Jobs/*:4567"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    for (int i = 0; i < 2; ++i) {
+        const ApiClient::Reply busy = api.get("/AudioPresets", token);
+        QCOMPARE(busy.status, 503);
+        QCOMPARE(busy.retryAfter, QByteArray("7"));
+    }
+    QCOMPARE(api.get("/AudioPresets", token).status, 200);
+    const ApiClient::Reply moved = api.get("/Jobs/3", token);
+    QCOMPARE(moved.status, 307);
+    QCOMPARE(moved.location, QByteArray("http://127.0.0.1:4567/api/Jobs/3"));
+
+    ServiceProcess refusing({"--refuse-polls"});
+    QVERIFY2(refusing.start(), qPrintable(refusing.errorString()));
+    ApiClient polls(refusing.apiUrl());
+    const QString second = polls.logIn("demo@sonvira.local", "demo");
+    QVERIFY(!second.isEmpty());
+    QCOMPARE(polls.get("/Jobs/1", second).status, 401);
+    QCOMPARE(polls.get("/AudioPresets", second).status, 200);
 }
 
 void TestServiceFaults::bodiesAboveTheLimitAreRefused()

@@ -271,6 +271,31 @@ private slots:
         QVERIFY(!folders[1].enabled);
     }
 
+    // A hand-edited file with a raw "&" in the second folder's path: the
+    // error is named by line and column, the file is kept as .bad before
+    // anything is written, and no folder without a path appears.
+    void unreadableFileIsKeptAndNamed()
+    {
+        const QString path = file("hand-edited.xml");
+        const QByteArray text = settingsXml("<ScanPath><path>/first</path></ScanPath>\n"
+                                            "<ScanPath><path>/rock & roll</path></ScanPath>\n"
+                                            "<hideWhenClosed>true</hideWhenClosed>\n");
+        writeFile(path, text);
+        Settings settings;
+        QVERIFY(settings.load(path));
+        QVERIFY2(settings.loadError().startsWith("line 4, column 24: "), qPrintable(settings.loadError()));
+        QCOMPARE(contentOf(path + ".bad"), text);
+        const QList<ScanPath> folders = settings.scanPaths();
+        QCOMPARE(folders.size(), 1);
+        QCOMPARE(folders[0].path, QStringLiteral("/first"));
+
+        writeFile(path, settingsXml("<hideWhenClosed>true</hideWhenClosed>"));
+        QFile::remove(path + ".bad");
+        QVERIFY(settings.load(path));
+        QVERIFY(settings.loadError().isEmpty());
+        QVERIFY(!QFile::exists(path + ".bad"));
+    }
+
     void resetLeavesEmptyFile()
     {
         const QString path = file("reset.xml");

@@ -39,12 +39,17 @@ struct ApiReply {
     QJsonObject json;
     QString filePath;
     QString downloadName;
+    // Sent with a JSON answer besides its content type (Retry-After, Location).
+    QList<QPair<QByteArray, QByteArray>> headers;
 
-    static ApiReply ok(const QJsonObject& json) { return ApiReply{Kind::Json, 200, json, {}, {}}; }
+    static ApiReply ok(const QJsonObject& json) { return ApiReply{Kind::Json, 200, json, {}, {}, {}}; }
     static ApiReply error(int status, const QString& message)
     {
-        return ApiReply{Kind::Json, status, QJsonObject{{"error", message}}, {}, {}};
+        return ApiReply{Kind::Json, status, QJsonObject{{"error", message}}, {}, {}, {}};
     }
-    static ApiReply file(const QString& path, const QString& name) { return ApiReply{Kind::File, 200, {}, path, name}; }
-    static ApiReply drop() { return ApiReply{Kind::Drop, 0, {}, {}, {}}; }
+    static ApiReply file(const QString& path, const QString& name)
+    {
+        return ApiReply{Kind::File, 200, {}, path, name, {}};
+    }
+    static ApiReply drop() { return ApiReply{Kind::Drop, 0, {}, {}, {}, {}}; }
 };

@@ -77,10 +77,36 @@ ApiRoutes::ApiRoutes(const ServiceOptions& options, AccountBook& accounts, JobBo
                      const PresetCatalog& presets, const QString& uploadDir)
     : options_(options), accounts_(accounts), jobs_(jobs), runner_(runner), presets_(presets), uploadDir_(uploadDir)
 {
+    for (qsizetype i = 0; i < options.unavailable.size(); ++i)
+        unavailableServed_.append(std::make_shared<std::atomic<int>>(0));
+}
+
+bool ApiRoutes::injectedFault(const ApiRequest& request, ApiReply& reply)
+{
+    for (qsizetype i = 0; i < options_.unavailable.size(); ++i) {
+        const UnavailableRule& rule = options_.unavailable.at(i);
+        if (rule.pattern.match(request.path).hasMatch() && (*unavailableServed_.at(i))++ < rule.count) {
+            reply = ApiReply::error(503, "Service unavailable (fault mode)");
+            reply.headers.append({"Retry-After", QByteArray::number(rule.retryAfterSeconds)});
+            return true;
+        }
+    }
+    for (const RedirectRule& rule : options_.redirects) {
+        if (rule.pattern.match(request.path).hasMatch()) {
+            reply = ApiReply::error(307, "Moved (fault mode)");
+            reply.headers.append(
+                {"Location", "http://127.0.0.1:" + QByteArray::number(rule.port) + "/api" + request.path.toUtf8()});
+            return true;
+        }
+    }
+    return false;
 }
 
 ApiReply ApiRoutes::handle(const ApiRequest& request)
 {
+    ApiReply injected;
+    if (injectedFault(request, injected))
+        return injected;
     int jobId = 0;
     const Route route = routeOf(request.path, jobId);
     if (route == Route::Unknown)
@@ -94,6 +120,8 @@ ApiReply ApiRoutes::handle(const ApiRequest& request)
         accounts_.expire(QString::fromUtf8(request.header("Authorization").mid(7).trimmed()));
     if (accountId == 0 || request.fault == Chaos::Fault::ExpiredToken)
         return ApiReply::error(401, "Missing, unknown or expired bearer token");
+    if (route == Route::Job && options_.refusePolls)
+        return ApiReply::error(401, "Job status refused (fault mode)");
     switch (route) {
     case Route::Presets:
         return presetList();

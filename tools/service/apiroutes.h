@@ -3,7 +3,10 @@
 #include "apirequest.h"
 
 #include <QString>
+#include <QList>
+
 #include <atomic>
+#include <memory>
 
 class AccountBook;
 class JobBook;
@@ -28,6 +31,8 @@ private:
     ApiReply jobResult(int jobId, int accountId) const;
     // The account a request's bearer token belongs to, 0 when not authorised.
     int authorise(const ApiRequest& request);
+    // The 503 and redirect faults, before anything else; false when none applies.
+    bool injectedFault(const ApiRequest& request, ApiReply& reply);
 
     const ServiceOptions& options_;
     AccountBook& accounts_;
@@ -36,4 +41,5 @@ private:
     const PresetCatalog& presets_;
     const QString uploadDir_;
     std::atomic<int> uploadCounter_{0};
+    QList<std::shared_ptr<std::atomic<int>>> unavailableServed_;
 };

@@ -151,7 +151,13 @@ void ApiServer::sendJson(Exchange& exchange, const ApiReply& reply)
     const bool malformed = options_.malformedJsonFor(exchange.request.path);
     if (malformed)
         body.truncate(body.size() / 2);
-    exchange.responder->write(body, {{"Content-Type", "application/json"}}, StatusCode(reply.status));
+    QHttpServerResponder& responder = *exchange.responder;
+    responder.writeStatusLine(StatusCode(reply.status));
+    responder.writeHeader("Content-Type", "application/json");
+    for (const auto& header : reply.headers)
+        responder.writeHeader(header.first, header.second);
+    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+    responder.writeBody(body);
     log(exchange, QString::number(reply.status) + (malformed ? " (cut-off JSON)" : ""));
 }
 

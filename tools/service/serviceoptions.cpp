@@ -55,6 +55,31 @@ bool parseStall(const QString& text, StallRule& out)
     return true;
 }
 
+bool parseUnavailable(const QString& text, UnavailableRule& out)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    qint64 count = 0;
+    qint64 seconds = 0;
+    if (parts.size() < 3 || !parseNumber(parts.at(parts.size() - 2), 1, count)
+        || !parseNumber(parts.last(), 0, seconds) || count > INT_MAX || seconds > 86400)
+        return false;
+    out.pattern = pathPattern(parts.mid(0, parts.size() - 2).join(QLatin1Char(':')));
+    out.count = int(count);
+    out.retryAfterSeconds = int(seconds);
+    return true;
+}
+
+bool parseRedirect(const QString& text, RedirectRule& out)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    qint64 port = 0;
+    if (colon <= 0 || !parseNumber(text.mid(colon + 1), 1, port) || port > 65535)
+        return false;
+    out.pattern = pathPattern(text.left(colon));
+    out.port = int(port);
+    return true;
+}
+
 bool parseProgressPoints(const QString& text, QList<double>& out)
 {
     QList<double> points;
@@ -94,14 +119,17 @@ struct OptionSet {
     QCommandLineOption mixedPresets{"mixed-presets", "Fault: put non-object elements (a number, a text, null, a list) between the presets of the list."};
     QCommandLineOption malformedJson{"malformed-json", "Fault: answer cut-off JSON on requests matching PATTERN ('*' for all; repeatable).", "PATTERN"};
     QCommandLineOption expireToken{"expire-token-after", "Fault: a token stops working after N authorised requests.", "N"};
-    QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1).", "N", "1"};
+    QCommandLineOption unavailable{"unavailable", "Fault: answer the first COUNT requests matching PATTERN with 503 and Retry-After: SECONDS (repeatable).", "PATTERN:COUNT:SECONDS"};
+    QCommandLineOption redirect{"redirect", "Fault: answer requests matching PATTERN with a 307 redirect to the same path on PORT of this host (repeatable).", "PATTERN:PORT"};
+    QCommandLineOption refusePolls{"refuse-polls", "Fault: answer every job status request (GET /Jobs/{id}) with 401 while log-ins still succeed."};
+    QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1). A service started again with the default reuses the ids of the one before, as a restart that loses its jobs does.", "N", "1"};
     QCommandLineOption chaos{"chaos", "Fault: PERCENT in a hundred requests, drawn by a generator seeded with SEED, meet a random fault of their endpoint: a stall of 1 to 4 s, an expired token (401), a connection dropped after an upload, 415, a failed job, a result cut off half-way.", "SEED:PERCENT"};
 
     QList<QCommandLineOption> all() const
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                mixedPresets, malformedJson, expireToken, chaos, firstJobId};
+                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls};
     }
 };
 
@@ -162,24 +190,30 @@ bool readNumbers(const QCommandLineParser& parser, const OptionSet& o, ServiceOp
     return true;
 }
 
+// Every value of a repeatable option, each parsed into a rule of `list`;
+// false with the usage in `error` at the first value that does not parse.
+template <typename Rule>
+bool readRules(const QCommandLineParser& parser, const QCommandLineOption& option, bool (*parse)(const QString&, Rule&),
+               QList<Rule>& list, const char* usage, QString& error)
+{
+    for (const QString& text : parser.values(option)) {
+        Rule rule;
+        if (!parse(text, rule)) {
+            error = "--" + option.names().first() + " needs " + usage + ", got " + text;
+            return false;
+        }
+        list.append(rule);
+    }
+    return true;
+}
+
 bool readLists(const QCommandLineParser& parser, const OptionSet& o, ServiceOptions& options, QString& error)
 {
-    for (const QString& text : parser.values(o.user)) {
-        AccountSpec account;
-        if (!parseAccount(text, account)) {
-            error = "--user needs EMAIL:PASSWORD, got " + text;
-            return false;
-        }
-        options.accounts.append(account);
-    }
-    for (const QString& text : parser.values(o.stall)) {
-        StallRule rule;
-        if (!parseStall(text, rule)) {
-            error = "--stall needs PATTERN:SECONDS, got " + text;
-            return false;
-        }
-        options.stalls.append(rule);
-    }
+    if (!readRules(parser, o.user, parseAccount, options.accounts, "EMAIL:PASSWORD", error)
+        || !readRules(parser, o.stall, parseStall, options.stalls, "PATTERN:SECONDS", error)
+        || !readRules(parser, o.unavailable, parseUnavailable, options.unavailable, "PATTERN:COUNT:SECONDS", error)
+        || !readRules(parser, o.redirect, parseRedirect, options.redirects, "PATTERN:PORT", error))
+        return false;
     for (const QString& text : parser.values(o.malformedJson))
         options.malformedJson.append(pathPattern(text == "all" ? QStringLiteral("*") : text));
     if (parser.isSet(o.progress) && !parseProgressPoints(parser.value(o.progress), options.progressPoints)) {
@@ -253,5 +287,6 @@ bool parseServiceOptions(const QStringList& arguments, ServiceOptions& options, 
     options.dropAfterUpload = parser.isSet(o.dropAfterUpload);
     options.emptyPresets = parser.isSet(o.emptyPresets);
     options.mixedPresets = parser.isSet(o.mixedPresets);
+    options.refusePolls = parser.isSet(o.refusePolls);
     return readNumbers(parser, o, options, error) && readLists(parser, o, options, error);
 }

@@ -18,6 +18,20 @@ struct StallRule {
     int seconds = 0;
 };
 
+// The first `count` requests whose path matches get 503 with a Retry-After
+// of `retryAfterSeconds`.
+struct UnavailableRule {
+    QRegularExpression pattern;
+    int count = 0;
+    int retryAfterSeconds = 0;
+};
+
+// Requests whose path matches are redirected (307) to the same path on `port`.
+struct RedirectRule {
+    QRegularExpression pattern;
+    int port = 0;
+};
+
 // Everything the command line decides: where to listen, who may log in, how
 // fast jobs run and which faults to inject.
 struct ServiceOptions {
@@ -41,6 +55,9 @@ struct ServiceOptions {
     qint64 dropResultAfter = -1;
     QList<StallRule> stalls;
     QList<QRegularExpression> malformedJson;
+    QList<UnavailableRule> unavailable;
+    QList<RedirectRule> redirects;
+    bool refusePolls = false;
     int expireTokenAfter = 0;
     // --chaos SEED:PERCENT; a percent of 0 leaves the chaos mode off.
     quint32 chaosSeed = 0;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct JobInfo;
+
+// What the client sent as a job. A service that was started again may give
+// an old job id to another upload; the job's own answer is therefore checked
+// against what this file sent before its result is taken, so that another
+// file's result is never saved as this one's.
+struct JobExpectation {
+    // Name of the uploaded file, without folders; empty when not known.
+    QByteArray fileName;
+    // Name of the preset, without its id; empty when not known.
+    QByteArray presetName;
+    // Length of the uploaded audio in seconds; below 0 when not known.
+    double seconds = -1;
+
+    // The expectation of an upload of `path` with the preset entry
+    // "<id>: <name>"; the length is read from the file when it can be.
+    static JobExpectation of(const QString& path, const QByteArray& presetEntry);
+
+    // Empty when the job agrees: the same file name, and the same preset and
+    // a length within a second where the job states them. Otherwise what
+    // differs, for the log.
+    QByteArray differenceFrom(const JobInfo& job) const;
+};
