@@ -40,8 +40,13 @@ bool FolderWatcher::watch(const QString& folder, const QStringList& directories)
     unwatch(folder);
     watch.directories = directories;
     watch.complete = !directories.isEmpty();
+    int unwatched = 0;
     for (const QString& directory : directories) {
         const QString directoryKey = platform::pathKey(directory);
+        if (!m_owners.contains(directoryKey) && m_owners.size() >= m_maxDirectoryWatches) {
+            ++unwatched;
+            continue;
+        }
         auto& owners = m_owners[directoryKey];
         if (owners.isEmpty() && !m_watcher.addPath(QDir::fromNativeSeparators(directory))) {
             // Network drives and folders past the system's watch limit are
@@ -53,8 +58,23 @@ bool FolderWatcher::watch(const QString& folder, const QStringList& directories)
         }
         owners.insert(key);
     }
+    if (unwatched > 0) {
+        watch.complete = false;
+        watch.warning = QStringLiteral("%1 of its %2 folders are not watched (limit of %3 folder watches); "
+                                       "the folder is polled instead")
+                            .arg(unwatched)
+                            .arg(directories.size())
+                            .arg(m_maxDirectoryWatches);
+        qWarning().noquote() << folder + QStringLiteral(": ") + watch.warning;
+    }
     m_folders.insert(key, watch);
     return watch.complete;
+}
+
+QString FolderWatcher::warning(const QString& folder) const
+{
+    const auto found = m_folders.constFind(platform::pathKey(folder));
+    return found == m_folders.constEnd() ? QString() : found->warning;
 }
 
 void FolderWatcher::unwatch(const QString& folder)

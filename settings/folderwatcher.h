@@ -23,6 +23,10 @@ class FolderWatcher final : public QObject {
 public:
     // How long after the first change of a burst changed() is emitted.
     static constexpr int kSettleMs = 20;
+    // Directory watches of all folders together, well below the system's
+    // limit (inotify allows 8,192 to 1,000,000 per user): the directories of
+    // a folder beyond it are not watched and the folder is polled instead.
+    static constexpr int kDefaultMaxDirectoryWatches = 8192;
 
     explicit FolderWatcher(QObject* parent = nullptr);
     ~FolderWatcher() override;
@@ -43,6 +47,13 @@ public:
     // clears the mark.
     bool takeChanged(const QString& folder);
     bool hasChanged(const QString& folder) const;
+    // Why the folder is polled though it was to be watched (the limit of
+    // directory watches was reached); empty otherwise.
+    QString warning(const QString& folder) const;
+
+    void setMaxDirectoryWatches(int count) { m_maxDirectoryWatches = count; }
+    // Directories watched now, of all folders.
+    int directoryWatches() const { return int(m_owners.size()); }
 
 signals:
     void changed();
@@ -57,8 +68,10 @@ private:
         bool changed = false;
         // A directory of it was removed; the system watch on it is gone.
         bool stale = false;
+        QString warning;
     };
     bool m_enabled = true;
+    int m_maxDirectoryWatches = kDefaultMaxDirectoryWatches;
     QFileSystemWatcher m_watcher;
     QHash<QString, Watch> m_folders;       // by folder path key
     QHash<QString, QSet<QString>> m_owners; // directory key -> folder keys

@@ -63,6 +63,22 @@ QString pathKey(const QString& path)
     return pathCaseSensitivity() == Qt::CaseInsensitive ? native.toCaseFolded() : native;
 }
 
+bool isVirtualFileSystemFolder(const QString& path)
+{
+#ifdef Q_OS_LINUX
+    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(QDir(path).absolutePath()));
+    for (const char* top : {"/proc", "/sys", "/dev", "/run"}) {
+        const QString folder = QLatin1String(top);
+        if (clean == folder || clean.startsWith(folder + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 // ---- file manager ---------------------------------------------------------
 
 namespace {

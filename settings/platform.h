@@ -19,6 +19,11 @@ Qt::CaseSensitivity pathCaseSensitivity();
 // A key under which two paths are equal exactly when isSamePath holds.
 QString pathKey(const QString& path);
 
+// A folder of a virtual file system that holds no one's audio and whose
+// listing or watching costs much or never ends: on Linux /proc, /sys, /dev
+// and /run and everything below them. None elsewhere.
+bool isVirtualFileSystemFolder(const QString& path);
+
 // Starts the file manager showing the file selected (or the folder), detached.
 // Elsewhere than Windows and macOS this is the freedesktop FileManager1
 // ShowItems call, answered asynchronously; when no file manager answers, the

@@ -101,7 +101,7 @@ QStringList ScanPath::listTree(const QString& root, const QString& extensions, c
                                QStringList& folders, QList<QDateTime>& foldersModified)
 {
     QStringList files;
-    if (root.isEmpty() || !QFileInfo(root).isDir())
+    if (root.isEmpty() || !QFileInfo(root).isDir() || platform::isVirtualFileSystemFolder(root))
         return files;
     // Breadth first, one level at a time, so the depth is the round number.
     QStringList level{QDir::toNativeSeparators(QDir(root).path())};
@@ -120,7 +120,8 @@ QStringList ScanPath::listTree(const QString& root, const QString& extensions, c
                 it.next();
                 const QFileInfo info = it.fileInfo();
                 const QString sub = QDir::toNativeSeparators(info.filePath());
-                if (!info.isSymLink() && !excluded.contains(platform::pathKey(sub)))
+                if (!info.isSymLink() && !excluded.contains(platform::pathKey(sub))
+                    && !platform::isVirtualFileSystemFolder(sub))
                     next.append(sub);
             }
         }

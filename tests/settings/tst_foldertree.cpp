@@ -31,6 +31,7 @@ private slots:
     void readsAndWritesTheRecursiveElement();
     void watcherReportsChangesOfEveryFolderOfTheTree();
     void watcherCannotWatchWhatIsMissingOrSwitchedOff();
+    void watchesAreCappedAndVirtualFileSystemsLeftOut();
 
 private:
     QString file(const QString& name) const { return QDir::toNativeSeparators(m_root + QLatin1Char('/') + name); }
@@ -285,6 +286,31 @@ void TestFolderTree::watcherCannotWatchWhatIsMissingOrSwitchedOff()
     watcher.setEnabled(false);
     QVERIFY(!watcher.isWatched(m_folder.path));
     QVERIFY(!watcher.watch(m_folder.path, {m_folder.path}));
+}
+
+// Directory watches stop at the limit, the folder is then polled with a
+// warning; /proc and the like are never listed, also from "/".
+void TestFolderTree::watchesAreCappedAndVirtualFileSystemsLeftOut()
+{
+    writeWav(QStringLiteral("a/b/c/one.wav"));
+    scanNew();
+    QCOMPARE(m_folder.listedFolders().size(), 4);
+    FolderWatcher watcher;
+    watcher.setMaxDirectoryWatches(2);
+    QVERIFY(!watcher.watch(m_folder.path, m_folder.listedFolders()));
+    QVERIFY(!watcher.isWatched(m_folder.path));
+    QCOMPARE(watcher.directoryWatches(), 2);
+    QVERIFY2(watcher.warning(m_folder.path).startsWith("2 of its 4 folders are not watched"),
+             qPrintable(watcher.warning(m_folder.path)));
+#ifdef Q_OS_LINUX
+    for (const char* path : {"/proc", "/proc/self/fd", "/sys/", "/dev/shm", "/run/user", "/x/../proc"})
+        QVERIFY2(platform::isVirtualFileSystemFolder(QLatin1String(path)), path);
+    for (const char* path : {"/", "/procedure", "/home/run", "/tmp"})
+        QVERIFY2(!platform::isVirtualFileSystemFolder(QLatin1String(path)), path);
+    m_folder.path = QStringLiteral("/proc");
+    QVERIFY(scanNew().isEmpty());
+    QVERIFY(m_folder.listedFolders().isEmpty());
+#endif
 }
 
 QTEST_MAIN(TestFolderTree)
