@@ -70,6 +70,16 @@ QString firstPacketStart(const QString& checksums)
     return QString::number(first.captured(2).toDouble() * numerator / denominator, 'f', 6);
 }
 
+bool isHighResolution(const QString& codec, const QString& details)
+{
+    if (details.contains(QLatin1String("(24 bit)")))
+        return true;
+    if (!codec.startsWith(QLatin1String("pcm_")))
+        return false;
+    static const QRegularExpression narrow(QStringLiteral("^pcm_(s16|u16|s8|u8|alaw|mulaw)"));
+    return !narrow.match(codec).hasMatch();
+}
+
 } // namespace
 
 SourceSound SourceSound::fromFfmpeg(const QByteArray& log, const QByteArray& firstPacketChecksums)
@@ -87,6 +97,7 @@ SourceSound SourceSound::fromFfmpeg(const QByteArray& log, const QByteArray& fir
         const QRegularExpressionMatch rate = bitRate.match(line.captured(3));
         if (rate.hasMatch())
             sound.bitRateKbps = rate.captured(1).toInt();
+        sound.highResolution = isHighResolution(sound.codec, line.captured(3));
     }
     sound.startSeconds = firstPacketStart(QString::fromUtf8(firstPacketChecksums));
     return sound;

@@ -13,6 +13,9 @@ struct SourceSound {
     int bitRateKbps = 0;    // 0 when ffmpeg did not state one
     QString language;       // ISO 639-2 tag, empty when none or "und"
     QString startSeconds;   // the track's first timestamp, relative to the video's start ("1.000000")
+    // Stored with more than 16 bits: PCM of 24 or 32 bits or floating point,
+    // or a lossless codec that says "(24 bit)". Lossy codecs count as 16-bit.
+    bool highResolution = false;
 
     // Reads the codec, bit rate and language from the input part of ffmpeg's
     // log (the first "Stream #0:N...: Audio:" line before any output is

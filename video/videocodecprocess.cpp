@@ -29,12 +29,16 @@ videoCodec_Process::~videoCodec_Process()
 {
     if (process)
         process->disconnect(this);
+    if (m_probe)
+        m_probe->disconnect(this);
 }
 
-QStringList videoCodec_Process::decoderArguments(const QString& inputVideo, const QString& outputWav)
+QStringList videoCodec_Process::decoderArguments(const QString& inputVideo, const QString& outputWav,
+                                                 bool highResolution)
 {
     return {QStringLiteral("-i"), inputVideo, QStringLiteral("-nostdin"), QStringLiteral("-map"), QStringLiteral("0:a:0"),
-            QStringLiteral("-vn"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), outputWav,
+            QStringLiteral("-vn"), QStringLiteral("-c:a"),
+            highResolution ? QStringLiteral("pcm_s24le") : QStringLiteral("pcm_s16le"), outputWav,
             QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-c"), QStringLiteral("copy"),
             QStringLiteral("-frames:a"), QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("framemd5"),
             startChecksumsName(outputWav)};
@@ -87,7 +91,32 @@ QString videoCodec_Process::muxerFor(const QString& videoPath)
 
 bool videoCodec_Process::init_Decoder(int jobId, const QString& inputVideo, const QString& outputWav)
 {
-    return start(jobId, 1, decoderArguments(inputVideo, outputWav), "init_Decoder::process pointer is not empty");
+    id = jobId;
+    if (process || m_probe)
+        throw std::runtime_error("init_Decoder::process pointer is not empty");
+    mode = 1;
+    finished = false;
+    m_decoderInput = inputVideo;
+    m_decoderOutput = outputWav;
+    // ffmpeg describes the input and stops (it has no output to write); the
+    // description tells the sound's resolution before the extraction starts.
+    m_probe = std::make_unique<QProcess>();
+    connect(m_probe.get(), &QProcess::finished, this, &videoCodec_Process::probeFinished);
+    m_probe->setProcessChannelMode(QProcess::SeparateChannels);
+    m_probe->start(ffmpegtool::programIn(ffmpegtool::ffmpegFolder()),
+                   {QStringLiteral("-nostdin"), QStringLiteral("-i"), inputVideo}, QIODevice::ReadOnly);
+    return m_probe->waitForStarted(kStartTimeoutMs);
+}
+
+void videoCodec_Process::probeFinished()
+{
+    m_stdErrHead = m_probe->readAllStandardError().left(kKeptHeadBytes);
+    m_probe->readAllStandardOutput();
+    const bool highResolution = SourceSound::fromFfmpeg(m_stdErrHead, QByteArray()).highResolution;
+    if (!launch(decoderArguments(m_decoderInput, m_decoderOutput, highResolution))) {
+        exitCode = -1;
+        finished = true;
+    }
 }
 
 bool videoCodec_Process::init_Encoder(int jobId, const QString& inputVideo, const QString& inputAudio,
@@ -100,10 +129,15 @@ bool videoCodec_Process::init_Encoder(int jobId, const QString& inputVideo, cons
 bool videoCodec_Process::start(int jobId, int jobMode, const QStringList& arguments, const char* misuseText)
 {
     id = jobId;
-    if (process)
+    if (process || m_probe)
         throw std::runtime_error(misuseText);
     mode = jobMode;
     finished = false;
+    return launch(arguments);
+}
+
+bool videoCodec_Process::launch(const QStringList& arguments)
+{
     process = std::make_unique<QProcess>();
     connect(process.get(), &QProcess::finished, this, &videoCodec_Process::processFinished);
     connect(process.get(), &QProcess::readyReadStandardOutput, this, &videoCodec_Process::readStandardOutput);
@@ -118,8 +152,10 @@ bool videoCodec_Process::start(int jobId, int jobMode, const QStringList& argume
 
 int videoCodec_Process::getJobStatus()
 {
-    if (!process)
+    if (!process && !m_probe)
         return 0;
+    if (!process)
+        return finished ? 3 : 1;
     readStandardOutput();
     qDebug().noquote() << "getJobStatus std read" << QString::fromLocal8Bit(m_stdOutUnread);
     m_stdOutUnread.clear();

@@ -10,8 +10,10 @@
 #include <memory>
 
 // One ffmpeg job, started and polled on the GUI thread: either the
-// extraction of a video's first sound track into a 16-bit PCM WAV file (mode
-// 1), which also writes the checksums of the track's first packet to
+// extraction of a video's first sound track into a PCM WAV file (mode 1: a
+// first ffmpeg run only describes the input, so that 24-bit and
+// floating-point sound is extracted at 24 bits and the rest at 16), which
+// also writes the checksums of the track's first packet to
 // startChecksumsName(wav) so that its start time is known, or the mux of a
 // processed sound into a copy of the video (mode 2): every stream of the
 // source (pictures, other sound tracks, subtitles, attachments), its tags and
@@ -41,7 +43,9 @@ public:
     int getJobStatus();
 
     // The argument lists of the two jobs, in ffmpeg's order.
-    static QStringList decoderArguments(const QString& inputVideo, const QString& outputWav);
+    // `highResolution`: the sound is extracted at 24 bits instead of 16.
+    static QStringList decoderArguments(const QString& inputVideo, const QString& outputWav,
+                                        bool highResolution = false);
     static QStringList encoderArguments(const QString& inputVideo, const QString& inputAudio,
                                         const QString& outputVideo, const SourceSound& sound = SourceSound());
     // Where an extraction to `outputWav` writes its first packet's checksums.
@@ -70,6 +74,10 @@ public slots:
 
 private:
     bool start(int jobId, int jobMode, const QStringList& arguments, const char* misuseText);
+    // Starts ffmpeg with `arguments` as the job's process.
+    bool launch(const QStringList& arguments);
+    // The extraction's first step has described the input: the extraction proper starts.
+    void probeFinished();
     void readStandardOutput();
     void readStandardError();
 
@@ -77,4 +85,7 @@ private:
     QByteArray m_stdOutUnread;
     QByteArray m_stdErr;
     QByteArray m_stdErrHead;
+    std::unique_ptr<QProcess> m_probe;
+    QString m_decoderInput;
+    QString m_decoderOutput;
 };

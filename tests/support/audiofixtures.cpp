@@ -149,6 +149,21 @@ bool readAudio(const QString& path, std::vector<float>& interleaved, int& sample
     return true;
 }
 
+bool readFormat(const QString& path, SampleFormat& format)
+{
+    SF_INFO info{};
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return false;
+    sf_close(f);
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16: format = SampleFormat::Pcm16; return true;
+    case SF_FORMAT_PCM_24: format = SampleFormat::Pcm24; return true;
+    case SF_FORMAT_FLOAT: format = SampleFormat::Float32; return true;
+    default: return false;
+    }
+}
+
 double peak(const std::vector<float>& samples)
 {
     double p = 0;

@@ -38,6 +38,8 @@ bool writeCorruptFile(const QString& path);
 
 // Reads a whole audio file back as interleaved floats; false when unreadable.
 bool readAudio(const QString& path, std::vector<float>& interleaved, int& sampleRate, int& channels);
+// The sample format a WAV file stores; false when it is none of ours.
+bool readFormat(const QString& path, SampleFormat& format);
 
 // Integrated loudness of a file in LUFS, measured by libebur128 as the
 // independent reference; NaN when the file cannot be read.

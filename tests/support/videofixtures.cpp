@@ -69,6 +69,10 @@ bool makeVideo(const QString& path, Kind kind, double seconds, double toneAmplit
         arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-c:a")
                   << QStringLiteral("libmp3lame");
         break;
+    case Kind::MovPcm24:
+        arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-c:a")
+                  << QStringLiteral("pcm_s24le");
+        break;
     case Kind::WmvWma:
         arguments << QStringLiteral("-c:v") << QStringLiteral("wmv2") << QStringLiteral("-c:a") << QStringLiteral("wmav2");
         break;

@@ -13,6 +13,7 @@ enum class Kind {
     PictureOnly,  // H.264 picture, no sound stream
     AviMp3,       // MPEG-4 picture, MP3 sound, in AVI
     WmvWma,       // WMV picture, WMA sound, in ASF
+    MovPcm24,     // MPEG-4 picture, 24-bit PCM sound, in QuickTime
 };
 
 // `toneAmplitude` is the tone's peak (0..1). False when ffmpeg failed.

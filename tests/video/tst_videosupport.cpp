@@ -32,6 +32,7 @@ private slots:
     void queueIsDisabledWithoutFfmpegOrFolder();
     void wholeJobCopiesThePictureAndTakesTheNewSound();
     void newVideoKeepsEveryStreamInSync();
+    void soundKeepsItsResolution();
     void aviAndWmvPicturesKeepTheirTimes();
     void sameVideoTwiceReusesTheExtraction();
     void sameVideoTwiceExtractsAgainWhenTheFirstFailed();
@@ -213,6 +214,29 @@ void TestVideoSupport::newVideoKeepsEveryStreamInSync()
     QVERIFY(videofixtures::extractSound(output, check));
     QVERIFY(fixtures::readAudio(check, samples, rate, channels));
     QVERIFY2(std::fabs(fixtures::rmsDb(samples) - processedLevel) < 1.0, "the new video has not got the processed sound");
+}
+
+void TestVideoSupport::soundKeepsItsResolution()
+{
+    // 24-bit PCM is extracted at 24 bits and goes back as 24-bit PCM; AAC is extracted at 16.
+    const QString mov = path(QStringLiteral("studio.mov"));
+    QVERIFY(videofixtures::makeVideo(mov, Kind::MovPcm24));
+    for (const auto& [source, expected] : {std::pair{mov, fixtures::SampleFormat::Pcm24},
+                                           std::pair{mp4, fixtures::SampleFormat::Pcm16}}) {
+        videoFile* record = queue->addVideo(source, path(QStringLiteral("work/") + QFileInfo(source).fileName()
+                                                         + QStringLiteral(".wav")), 0, 1);
+        QVERIFY(tickWhile(record, videoFile::WaitingA));
+        QVERIFY(tickWhile(record, videoFile::ExtractingAudio));
+        fixtures::SampleFormat format = fixtures::SampleFormat::Float32;
+        QVERIFY(fixtures::readFormat(record->extractedAudio, format));
+        QCOMPARE(int(format), int(expected));
+    }
+    videoFile* studio = queue->videos.front().get();
+    const QString output = path(QStringLiteral("studio - new.mov"));
+    queue->setProcessedAudio(studio->extractedAudio, studio->extractedAudio, output);
+    QVERIFY(tickWhile(studio, videoFile::WaitingB));
+    QVERIFY(tickWhile(studio, videoFile::ReencodingVideo));
+    QCOMPARE(videofixtures::streamSummary(output), videofixtures::streamSummary(mov));
 }
 
 void TestVideoSupport::aviAndWmvPicturesKeepTheirTimes()
