@@ -57,30 +57,42 @@ bool GainRenderer::start()
         return false;
     m_busy = true;
     m_succeeded = false;
-    if (!m_stream->open(inputFile, audiolib::DecodeStream::Samples::Native)) {
-        std::cerr << "Error creating stream from file: " << audiolib::lastErrorCode() << std::endl;
-        return false;
-    }
-    m_stream->setVolume(gain);
-    audiolib::StreamInfo info;
-    m_stream->info(info);
-    m_format = int(info.format);
     m_clipped = 0;
-    // Without a writer the pump would produce nothing while the caller takes
-    // the output for written, so a writer that cannot start fails the render.
-    if (!m_stream->startWavWriter(outputFile, audiolib::WavFormat::SourceFormat)) {
-        std::cerr << "Error starting encoder: " << audiolib::lastErrorCode() << std::endl;
-        m_stream->close();
-        return false;
-    }
+    m_failureReason.clear();
     m_finished = false;
     m_stopRequested = false;
     m_worker = std::thread(&GainRenderer::pump, this);
     return true;
 }
 
+QString GainRenderer::openStreams()
+{
+    if (!m_stream->open(inputFile, audiolib::DecodeStream::Samples::Native)) {
+        std::cerr << "Error creating stream from file: " << audiolib::lastErrorCode() << std::endl;
+        return QStringLiteral("cannot open the source: ") + QString::fromLatin1(audiolib::errorText(audiolib::lastError()));
+    }
+    m_stream->setVolume(gain);
+    audiolib::StreamInfo info;
+    m_stream->info(info);
+    m_format = int(info.format);
+    // Without a writer the pump would produce nothing while the caller takes
+    // the output for written, so a writer that cannot start fails the render.
+    if (!m_stream->startWavWriter(outputFile, audiolib::WavFormat::SourceFormat)) {
+        const audiolib::ErrorCode code = audiolib::lastError();
+        std::cerr << "Error starting encoder: " << int(code) << std::endl;
+        m_stream->close();
+        return QStringLiteral("cannot create the output: ") + QString::fromLatin1(audiolib::errorText(code));
+    }
+    return QString();
+}
+
 void GainRenderer::pump()
 {
+    m_failureReason = openStreams();
+    if (!m_failureReason.isEmpty()) {
+        m_finished = true;
+        return;
+    }
     std::vector<char> block(kPullBytes);
     qint64 got = 0;
     const auto format = audiolib::SampleFormat(m_format);

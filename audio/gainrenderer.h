@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <atomic>
 #include <memory>
@@ -24,9 +25,11 @@ public:
     QByteArray outputFile;   // UTF-8 path of the WAV to write
     float gain = 1.0f;       // linear
 
-    // Opens the input and starts the pump; false when a pump exists already
-    // or the input cannot be opened ("Error creating stream from file: " and
-    // the code go to standard error).
+    // Starts the pump, which opens the input and the output itself (a slow
+    // or stalled input never holds the caller); false only when a pump
+    // exists already. An input that cannot be opened ("Error creating stream
+    // from file: " and the code go to standard error) or an output that
+    // cannot be created ends the render unsucceeded, with failureReason().
     bool start();
     // True when no pump is running.
     bool isFinished() const { return m_finished.load(); }
@@ -34,12 +37,16 @@ public:
     bool stop();
     // False when the output could not be written completely.
     bool succeeded() const { return m_succeeded.load(); }
+    // Why the render could not start; empty otherwise. Read once isFinished().
+    QString failureReason() const { return m_failureReason; }
     // Samples written at full scale, where the gain clipped them (or, for a
     // floating-point output, beyond it, where any player will).
     qint64 clippedSamples() const { return m_clipped.load(); }
 
 private:
     void pump();
+    // Opens the input and starts the writer; the failure reason, or empty.
+    QString openStreams();
 
     bool m_busy = false;
     int m_format = 0;   // audiolib::SampleFormat of what the stream delivers
@@ -49,4 +56,6 @@ private:
     std::atomic<bool> m_finished{true};
     std::atomic<bool> m_succeeded{false};
     std::atomic<qint64> m_clipped{0};
+    // Written by the pump before it sets m_finished.
+    QString m_failureReason;
 };

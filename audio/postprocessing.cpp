@@ -202,10 +202,7 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
     renderer.inputFile = meter.filePath();
     renderer.outputFile = output.toUtf8();
     renderer.gain = gain;
-    if (!renderer.start()) {
-        addFailure(QStringLiteral("Error rendering %1").arg(output));
-        return;
-    }
+    renderer.start();
     while (!renderer.isFinished())
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     renderer.stop();

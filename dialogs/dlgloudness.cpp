@@ -1,7 +1,6 @@
 #include "dialogs/dlgloudness.h"
 #include "ui_dlgloudness.h"
 
-#include "audio/audiolibrary.h"
 #include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
 #include "audio/meterjob.h"
@@ -48,7 +47,6 @@ struct dlgLoudness::RenderStep {
     QString outputPath;
     LoudnessTarget target;
     bool started = false;
-    QString startFailure;
     // Measures an output whose peaks clipped, to tell the level it reached.
     std::unique_ptr<MeterJob> check;
 
@@ -66,8 +64,8 @@ struct dlgLoudness::RenderStep {
     {
         if (!renderer.succeeded()) {
             QFile::remove(partialPath());
-            return startFailure.isEmpty() ? QStringLiteral("the output could not be written completely")
-                                          : startFailure;
+            return renderer.failureReason().isEmpty() ? QStringLiteral("the output could not be written completely")
+                                                      : renderer.failureReason();
         }
         QFile::remove(outputPath);
         if (QFile::rename(partialPath(), outputPath))
@@ -350,8 +348,7 @@ void dlgLoudness::tmr_render_Tick()
     RenderStep& step = *renderers.front();
     if (!step.started) {
         step.started = true;
-        if (!step.renderer.start())
-            step.startFailure = QString::fromLatin1(audiolib::errorText(audiolib::lastError()));
+        step.renderer.start();
         ui->txtEncoded->append(QDir::toNativeSeparators(step.outputPath) + QStringLiteral("... "));
         return;
     }

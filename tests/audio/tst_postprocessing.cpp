@@ -104,16 +104,20 @@ private slots:
         GainRenderer missing;
         missing.inputFile = path("none.wav").toUtf8();
         missing.outputFile = path("none-out.wav").toUtf8();
-        QVERIFY(!missing.start());
-        QVERIFY(missing.isFinished());
-        QVERIFY(!missing.stop());
+        QVERIFY(missing.start());
+        QVERIFY(QTest::qWaitFor([&] { return missing.isFinished(); }, 10000));
+        QVERIFY(!missing.succeeded());
+        QVERIFY(missing.failureReason().startsWith(QLatin1String("cannot open the source: ")));
 
         const fixtures::Signal sig{44100, 1, fixtures::SampleFormat::Pcm16};
         QVERIFY(fixtures::writeSine(path("w.wav"), 0.2, 440.0, 0.4, sig));
         GainRenderer unwritable;
         unwritable.inputFile = path("w.wav").toUtf8();
         unwritable.outputFile = path("no/folder/out.wav").toUtf8();
-        QVERIFY(!unwritable.start());
+        QVERIFY(unwritable.start());
+        QVERIFY(QTest::qWaitFor([&] { return unwritable.isFinished(); }, 10000));
+        QVERIFY(!unwritable.succeeded());
+        QVERIFY(unwritable.failureReason().startsWith(QLatin1String("cannot create the output: ")));
     }
 
     void targetsGainsAndNames()

@@ -19,8 +19,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -215,19 +217,27 @@ void TestEncoderWindows::closedWindowFinishesInTheBackground()
 
 void TestEncoderWindows::quitAsksAndCancelsToolWork()
 {
+    // Named pipes hold an encoding and a render in the middle of opening
+    // their source, so both are surely running when Quit asks.
+    const QString pendingSound = dir->filePath(QStringLiteral("pending.wav"));
+    const QString speech = sine(QStringLiteral("speech.wav"), 2.0);
     auto parent = std::make_unique<QWidget>();
     auto* list = new EncoderListView(parent.get());
-    auto* encoderWindow = new dlgEncoder(parent.get());
-    QVERIFY(encoderWindow->addFile(sine(QStringLiteral("long.wav"), 120.0)));
-    encoderWindow->findChild<QPushButton*>(QStringLiteral("btnEncode"))->click();
-    encoderWindow->reject();   // a closed window's encodings count as well
     auto* loudness = new dlgLoudness(parent.get());
-    const QString source = sine(QStringLiteral("speech.wav"), 120.0);
-    loudness->add_filePath(source);
+    loudness->add_filePath(speech);
     QTRY_VERIFY_WITH_TIMEOUT(loudness->rowText(0).contains(QLatin1String(" | ")), 30000);
+    QVERIFY(QFile::remove(speech));
+    if (QProcess::execute(QStringLiteral("mkfifo"), {pendingSound}) != 0
+        || QProcess::execute(QStringLiteral("mkfifo"), {speech}) != 0)
+        QSKIP("no named pipes here");
+    auto* encoder = new mp3Encoder;
+    encoder->setInputFile(pendingSound);
+    encoder->setOutputFile(dir->filePath(QStringLiteral("pending.mp3")));
+    list->addEncoder(encoder);
+    QVERIFY(encoder->start());
     loudness->findChild<QPushButton*>(QStringLiteral("btnNormalize"))->click();
-    const QString output = dir->filePath(QStringLiteral("speech -16 LUFS.wav"));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(output + QStringLiteral(".part")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(loudness->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText().contains(
+                                 QLatin1String("... ")), 5000);
 
     QString question;
     const auto answer = [&](QMessageBox::StandardButton button) {
@@ -240,12 +250,30 @@ void TestEncoderWindows::quitAsksAndCancelsToolWork()
     QVERIFY(!quitcheck::confirmQuit(*parent, *list));
     QCOMPARE(question, QStringLiteral("1 MP3 encodings are still running. Audio files are being normalized. Quit anyway?"));
     QVERIFY(loudness->isNormalizing());
+    QVERIFY(!encoder->isFinished());
 
-    answer(QMessageBox::Yes);
+    // Yes stops the render at once. The pipes are let go as the answer is
+    // given, so that the stopped workers can end (as a stalled share would).
+    std::thread release;
+    answerModal<QMessageBox>([&](QMessageBox* box) {
+        release = std::thread([&] {
+            for (const QString& pipe : {pendingSound, speech}) {
+                QFile writer(pipe);
+                writer.open(QIODevice::WriteOnly);
+            }
+        });
+        box->button(QMessageBox::Yes)->click();
+    });
     QVERIFY(quitcheck::confirmQuit(*parent, *list));
     QVERIFY(!loudness->isNormalizing());
+    release.join();
+    QTRY_VERIFY_WITH_TIMEOUT(encoder->isFinished(), 10000);
+    // Nothing left running: Quit asks nothing.
+    QVERIFY(quitcheck::confirmQuit(*parent, *list));
     parent.reset();
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), (QStringList{QStringLiteral("long.wav"), QStringLiteral("speech.wav")}));
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("speech -16 LUFS.wav.part"))));
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("speech -16 LUFS.wav"))));
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("pending.mp3"))));
 }
 
 QTEST_MAIN(TestEncoderWindows)
