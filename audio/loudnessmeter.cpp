@@ -1,6 +1,8 @@
 #include "audio/loudnessmeter.h"
 
 #include "audio/audiolibrary.h"
+#include "audio/loudnessrange.h"
+#include "audio/truepeakdetector.h"
 
 #include <algorithm>
 #include <cmath>
@@ -174,11 +176,60 @@ void LoudnessMeter::readUpTo(qint64 upper)
         squares = sumOfSquares(m_fresh.data(), delivered);
     }
     m_sumOfSquares += squares;
-    if (m_collectSeries)
-        m_series.samplePeak = std::max(m_series.samplePeak, double(absolutePeak(m_fresh.data(), delivered)));
+    if (m_collectSeries || m_collectReport)
+        m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
+    reportUnfiltered(delivered);
     m_sampleCount += delivered;
     m_samplesConsumed += need;
     IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
+    reportFiltered(delivered);
+}
+
+void LoudnessMeter::reportUnfiltered(qint64 delivered)
+{
+    if (m_collectReport)
+        m_truePeak->process(m_fresh.data(), delivered / m_channels);
+}
+
+void LoudnessMeter::reportFiltered(qint64 delivered)
+{
+    if (m_collectReport)
+        m_range->add(m_fresh.data(), delivered / m_channels);
+}
+
+void LoudnessMeter::readTail()
+{
+    const qint64 chunk = 65536 * qint64(m_channels);
+    m_fresh.resize(size_t(chunk));
+    while (!m_streamEnded) {
+        const qint64 got = m_stream->read(m_fresh.data(), chunk * 4);
+        if (got < 0)
+            throw std::runtime_error("Error reading from source file (GetData)");
+        const qint64 delivered = got / 4;
+        m_streamEnded = delivered < chunk;
+        for (qint64 i = 0; i < delivered; ++i)
+            if (!std::isfinite(m_fresh[size_t(i)]))
+                m_fresh[size_t(i)] = 0.0f;
+        m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
+        reportUnfiltered(delivered);
+        IIRFilter::applyChain(m_filters, m_fresh.data(), delivered, m_channels);
+        reportFiltered(delivered);
+    }
+}
+
+void LoudnessMeter::finishReport()
+{
+    readTail();
+    m_truePeak->finish();
+    m_range->finish();
+    auto decibels = [](double amplitude) {
+        return amplitude > 0 ? 20.0 * std::log10(amplitude) : -std::numeric_limits<double>::infinity();
+    };
+    m_report.loudnessRange = m_range->loudnessRange();
+    m_report.maxMomentary = m_range->maxMomentary();
+    m_report.maxShortTerm = m_range->maxShortTerm();
+    m_report.samplePeak = decibels(m_samplePeak);
+    m_report.truePeak = std::max(decibels(m_truePeak->peak()), m_report.samplePeak);
 }
 
 void LoudnessMeter::silenceNonFinite(qint64 count)
@@ -271,6 +322,8 @@ void LoudnessMeter::seriesPoint(qint64 j, double momentaryEnergy)
 void LoudnessMeter::measure()
 {
     m_series.clear();
+    m_report = LoudnessReport();
+    m_samplePeak = 0;
     m_windowStretches.clear();
     m_windowEnergy = 0;
     m_sumOfSquares = 0;
@@ -297,6 +350,10 @@ void LoudnessMeter::measure()
     for (int c = 0; c < C; ++c)
         weights[size_t(c)] = channelWeight(c, C);
     m_weights = weights;
+    if (m_collectReport) {
+        m_truePeak = std::make_unique<TruePeakDetector>(C);
+        m_range = std::make_unique<LoudnessRange>(m_sampleRate, weights);
+    }
     m_shortTermHops = std::max<qint64>(4, qint64(std::lround(LoudnessSeries::kShortTermSeconds / (0.25 * Tg))));
 
     // Only the weighted sum of each block is kept: the gates compare it, and
@@ -325,6 +382,10 @@ void LoudnessMeter::measure()
     }
     m_stretches.clear();
     m_windowStretches.clear();
+    if (m_collectSeries)
+        m_series.samplePeak = double(m_samplePeak);
+    if (m_collectReport)
+        finishReport();
     const qint64 blocks = std::max<qint64>(n, 1);
     z.resize(size_t(std::min<qint64>(blocks, qint64(z.size()))));
     if (m_collectSeries) {

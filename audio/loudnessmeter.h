@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/iirfilter.h"
+#include "audio/loudnessreport.h"
 #include "audio/loudnessseries.h"
 
 #include <QByteArray>
@@ -14,6 +15,8 @@
 namespace audiolib {
 class DecodeStream;
 }
+class LoudnessRange;
+class TruePeakDetector;
 
 // Measures a file's gated integrated loudness (LUFS, 400 ms blocks with 75 %
 // overlap, absolute gate -70, relative gate -10) and the RMS level of the
@@ -56,6 +59,13 @@ public:
     void collectSeries(bool on) { m_collectSeries = on; }
     const LoudnessSeries& series() const { return m_series; }
 
+    // With the report on (before measure()), measure() also fills report():
+    // loudness range, maximum momentary and short-term loudness, true peak
+    // and sample peak, reading the stream to its real end. The figures of
+    // lufs() and dbRms() do not change. Read it only once isMeasured().
+    void collectReport(bool on) { m_collectReport = on; }
+    const LoudnessReport& report() const { return m_report; }
+
     // Free text for a viewer to remember what it has shown.
     QByteArray displayTag;
 
@@ -82,6 +92,13 @@ private:
     // Replaces the non-finite samples of m_fresh's first `count` with
     // silence and counts them.
     void silenceNonFinite(qint64 count);
+    // Feeds the report the delivered unfiltered samples of m_fresh (peaks),
+    // or its filtered ones (loudness windows).
+    void reportUnfiltered(qint64 delivered);
+    void reportFiltered(qint64 delivered);
+    // Reads what the gating blocks left of the stream, for the report only.
+    void readTail();
+    void finishReport();
 
     // One stretch of filtered frames, from `start` to the next stretch.
     struct Stretch {
@@ -97,6 +114,11 @@ private:
     void seriesPoint(qint64 j, double momentaryEnergy);
     double weightedEnergy(const double* energy) const;
     bool m_collectSeries = false;
+    bool m_collectReport = false;
+    LoudnessReport m_report;
+    std::unique_ptr<TruePeakDetector> m_truePeak;
+    std::unique_ptr<LoudnessRange> m_range;
+    float m_samplePeak = 0;
     LoudnessSeries m_series;
     std::vector<double> m_weights;
     std::deque<std::pair<qint64, double>> m_windowStretches;   // start frame, weighted energy

@@ -2,6 +2,9 @@
 //   audiobench make-wav FILE SECONDS          writes a 48 kHz stereo 16-bit test WAV
 //   audiobench meter FILE                     our LoudnessMeter, decode included
 //   audiobench ebur128 FILE                   libebur128 (integrated) on the same decoded samples
+//   audiobench meter-report FILE              our full report (range, maxima, true and sample peak)
+//   audiobench ebur128-report FILE            libebur128 computing integrated, range, true and sample peak
+//   rss-meter-report FILE                     (below) the same with the full report
 //   audiobench render FILE OUT GAIN           our GainRenderer
 //   audiobench rss-meter FILE / rss-render FILE OUT
 //                                             peak resident memory above idle, in MiB
@@ -75,29 +78,71 @@ bool makeWav(const char* path, double seconds)
     return sf_close(f) == 0;
 }
 
-double ebur128Loudness(const char* path)
+// libebur128 in `mode` fed with every decoded sample of the file; null when
+// the file cannot be opened.
+ebur128_state* ebur128Measure(const char* path, int mode, int& channels)
 {
     audiolib::DecodeStream stream;
     if (!stream.open(path, audiolib::DecodeStream::Samples::Float))
-        return NAN;
+        return nullptr;
     audiolib::StreamInfo info;
     stream.info(info);
-    ebur128_state* st = ebur128_init(unsigned(info.channels), unsigned(info.sampleRate), EBUR128_MODE_I);
+    channels = info.channels;
+    ebur128_state* st = ebur128_init(unsigned(info.channels), unsigned(info.sampleRate), mode);
     std::vector<float> block(5000);
     qint64 got = 0;
     while ((got = stream.read(block.data(), 20000)) > 0)
         ebur128_add_frames_float(st, block.data(), size_t(got) / sizeof(float) / size_t(info.channels));
+    return st;
+}
+
+double ebur128Loudness(const char* path)
+{
+    int channels = 0;
+    ebur128_state* st = ebur128Measure(path, EBUR128_MODE_I, channels);
+    if (!st)
+        return NAN;
     double lufs = NAN;
     ebur128_loudness_global(st, &lufs);
     ebur128_destroy(&st);
     return lufs;
 }
 
-double ourLoudness(const char* path)
+// Prints the figures on standard error and returns the true peak.
+double ebur128Report(const char* path)
+{
+    int channels = 0;
+    ebur128_state* st = ebur128Measure(path,
+        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK, channels);
+    if (!st)
+        return NAN;
+    double lufs = NAN, range = NAN, truePeak = 0, samplePeak = 0;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_loudness_range(st, &range);
+    for (unsigned c = 0; c < unsigned(channels); ++c) {
+        double v = 0;
+        ebur128_true_peak(st, c, &v);
+        truePeak = std::max(truePeak, v);
+        ebur128_sample_peak(st, c, &v);
+        samplePeak = std::max(samplePeak, v);
+    }
+    ebur128_destroy(&st);
+    std::fprintf(stderr, "libebur128: %.2f LUFS, LRA %.2f LU, TP %.3f dBTP, SP %.3f dBFS\n", lufs, range,
+        20 * std::log10(truePeak), 20 * std::log10(samplePeak));
+    return 20 * std::log10(truePeak);
+}
+
+double ourLoudness(const char* path, bool report)
 {
     LoudnessMeter meter(path, "K-weighting", 0.4f);
+    meter.collectReport(report);
     meter.measure();
-    return meter.lufs();
+    if (!report)
+        return meter.lufs();
+    const LoudnessReport& r = meter.report();
+    std::fprintf(stderr, "ours: %.2f LUFS, LRA %.2f LU, TP %.3f dBTP, SP %.3f dBFS\n", meter.lufs(), r.loudnessRange,
+        r.truePeak, r.samplePeak);
+    return r.truePeak;
 }
 
 bool render(const char* in, const char* out, float gain)
@@ -131,9 +176,13 @@ int main(int argc, char** argv)
     if (mode == "make-wav" && argc > 3)
         ok = makeWav(argv[2], std::atof(argv[3]));
     else if (mode == "meter" || mode == "rss-meter")
-        result = ourLoudness(argv[2]);
+        result = ourLoudness(argv[2], false);
+    else if (mode == "meter-report" || mode == "rss-meter-report")
+        result = ourLoudness(argv[2], true);
     else if (mode == "ebur128")
         result = ebur128Loudness(argv[2]);
+    else if (mode == "ebur128-report")
+        result = ebur128Report(argv[2]);
     else if ((mode == "render" && argc > 4) || (mode == "rss-render" && argc > 3))
         ok = render(argv[2], argv[3], mode == "render" ? float(std::atof(argv[4])) : 0.5f);
     else

@@ -1,6 +1,8 @@
 #include "audiofixtures.h"
 #include "brokenaudio.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -58,6 +60,45 @@ private slots:
         QVERIFY(error.contains(path("nodata.wav") + ": Can't load file, error 12 (malformed audio file)"));
     }
 
+    // One object per line with exactly the named keys; figures that do not
+    // exist are null; the plain text line is unchanged beside it.
+    void jsonReportsEveryFigure()
+    {
+        const fixtures::Signal stereo{48000, 2, fixtures::SampleFormat::Float32};
+        QVERIFY(fixtures::writeSine(path("sine.wav"), 4.0, 1000.0, 0.5, stereo));
+        QVERIFY(fixtures::writeSilence(path("silence.wav"), 1.0, stereo));
+        QProcess tool;
+        tool.start(kTool, {"--json", path("sine.wav"), path("silence.wav")});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 0);
+        const QList<QByteArray> lines = tool.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[2].isEmpty());
+        const QStringList keys = {"file", "integrated_lufs", "rms_db", "loudness_range_lu", "max_momentary_lufs",
+            "max_short_term_lufs", "true_peak_dbtp", "sample_peak_dbfs"};
+        const QJsonObject sine = QJsonDocument::fromJson(lines[0]).object();
+        QStringList sorted = keys;
+        sorted.sort();
+        QCOMPARE(sine.keys(), sorted);
+        QCOMPARE(sine["file"].toString(), path("sine.wav"));
+        // A sine of amplitude 0.5 (-6.02 dBFS) in both channels: -6.05 LUFS
+        // (the K-weighting adds 0.656 dB at 1 kHz, the offset takes 0.691),
+        // steady, so no range, and its peak on the samples is its true peak.
+        QVERIFY(std::fabs(sine["integrated_lufs"].toDouble() + 6.06) < 0.05);
+        QVERIFY(std::fabs(sine["rms_db"].toDouble() + 9.03) < 0.05);
+        QVERIFY(std::fabs(sine["loudness_range_lu"].toDouble()) < 0.1);
+        QVERIFY(std::fabs(sine["max_momentary_lufs"].toDouble() + 6.06) < 0.05);
+        QVERIFY(std::fabs(sine["max_short_term_lufs"].toDouble() + 6.06) < 0.05);
+        QVERIFY(std::fabs(sine["true_peak_dbtp"].toDouble() + 6.02) < 0.05);
+        QVERIFY(std::fabs(sine["sample_peak_dbfs"].toDouble() + 6.02) < 0.05);
+        const QJsonObject silence = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(silence.keys(), sorted);
+        for (const QString& key : {"integrated_lufs", "loudness_range_lu", "max_momentary_lufs", "max_short_term_lufs",
+                 "true_peak_dbtp", "sample_peak_dbfs"})
+            QVERIFY2(silence[key].isNull(), qPrintable(key));
+        QCOMPARE(silence["rms_db"].toDouble(), -160.0);
+    }
+
     void helpExplainsTheOutput()
     {
         QProcess tool;
@@ -66,6 +107,7 @@ private slots:
         QCOMPARE(tool.exitCode(), 0);
         const QByteArray text = tool.readAllStandardOutput();
         QVERIFY(text.contains("LUFS") && text.contains("dB RMS"));
+        QVERIFY(text.contains("--json") && text.contains("true_peak_dbtp") && text.contains("loudness_range_lu"));
         tool.start(kTool, {});
         QVERIFY(tool.waitForFinished(10000));
         QCOMPARE(tool.exitCode(), 2);

@@ -1,9 +1,13 @@
-// sonvira-loudness FILE...: the integrated loudness and RMS level of each
-// file, measured with the client's own meter.
+// sonvira-loudness [--json] FILE...: the integrated loudness and RMS level
+// of each file, measured with the client's own meter; with --json the whole
+// report (loudness range, maxima, true and sample peak) as one JSON object
+// per file and line.
 #include "audio/audiolibrary.h"
 #include "audio/loudnessmeter.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <cmath>
@@ -13,7 +17,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: sonvira-loudness FILE...\n"
+    "Usage: sonvira-loudness [--json] FILE...\n"
     "Prints one line per file:\n"
     "  FILE: <integrated loudness> LUFS, <RMS level> dB RMS\n"
     "The loudness is gated after ITU-R BS.1770 (K-weighting, 0.4 s blocks with\n"
@@ -21,7 +25,21 @@ const char* const kUsage =
     "that of the unfiltered samples. Both have one decimal. Silence reads -inf LUFS\n"
     "and -160.0 dB RMS; an empty file reads -100.0 for both. A file that cannot be\n"
     "measured is reported on standard error and the exit code is 1 after the\n"
-    "other files were measured.\n";
+    "other files were measured.\n"
+    "\n"
+    "With --json, each line is one JSON object with the keys\n"
+    "  file                 the path as given\n"
+    "  integrated_lufs      integrated loudness (LUFS)\n"
+    "  rms_db               RMS level of the unfiltered samples (dB)\n"
+    "  loudness_range_lu    loudness range (LU): 10th to 95th percentile of the\n"
+    "                       short-term loudness of 3 s windows every 10 ms, gated\n"
+    "                       at -70 LUFS and 20 LU below their mean\n"
+    "  max_momentary_lufs   loudest 0.4 s window (LUFS)\n"
+    "  max_short_term_lufs  loudest 3 s window (LUFS)\n"
+    "  true_peak_dbtp       peak between the samples too, oversampled (dBTP)\n"
+    "  sample_peak_dbfs     largest sample (dBFS)\n"
+    "Each is a number, or null where the figure does not exist: the loudness\n"
+    "and peaks of silence, the range of less than 3 s.\n";
 
 QByteArray formatLevel(double value)
 {
@@ -41,12 +59,33 @@ QByteArray failureText(const std::exception& e)
     return text;
 }
 
+QJsonValue jsonLevel(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QByteArray jsonLine(const QString& file, const LoudnessMeter& meter)
+{
+    const LoudnessReport& report = meter.report();
+    QJsonObject line;
+    line["file"] = file;
+    line["integrated_lufs"] = jsonLevel(meter.lufs());
+    line["rms_db"] = jsonLevel(meter.dbRms());
+    line["loudness_range_lu"] = jsonLevel(report.loudnessRange);
+    line["max_momentary_lufs"] = jsonLevel(report.maxMomentary);
+    line["max_short_term_lufs"] = jsonLevel(report.maxShortTerm);
+    line["true_peak_dbtp"] = jsonLevel(report.truePeak);
+    line["sample_peak_dbfs"] = jsonLevel(report.samplePeak);
+    return QJsonDocument(line).toJson(QJsonDocument::Compact);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList files = app.arguments().mid(1);
+    QStringList files = app.arguments().mid(1);
+    const bool json = files.removeAll(QStringLiteral("--json")) > 0;
     if (files.isEmpty()) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -61,9 +100,13 @@ int main(int argc, char** argv)
     for (const QString& file : files) {
         try {
             LoudnessMeter meter(file.toUtf8(), "K-weighting", 0.4f);
+            meter.collectReport(json);
             meter.measure();
-            std::printf("%s: %s LUFS, %s dB RMS\n", file.toLocal8Bit().constData(), formatLevel(meter.lufs()).constData(),
-                formatLevel(meter.dbRms()).constData());
+            if (json)
+                std::printf("%s\n", jsonLine(file, meter).constData());
+            else
+                std::printf("%s: %s LUFS, %s dB RMS\n", file.toLocal8Bit().constData(),
+                    formatLevel(meter.lufs()).constData(), formatLevel(meter.dbRms()).constData());
             std::fflush(stdout);
             if (meter.nonFiniteSamples() > 0)
                 std::fprintf(stderr, "sonvira-loudness: warning: %s: %lld non-finite samples measured as silence\n",

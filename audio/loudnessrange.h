@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <array>
+#include <vector>
+
+// Momentary (0.4 s) and short-term (3 s) loudness of a K-weighted stream,
+// evaluated every 10 ms, and the figures drawn from them: their maxima and
+// the loudness range. The range is the spread between the 10th and the 95th
+// percentile of the short-term loudness of every full 3 s window that passes
+// an absolute gate at -70 LUFS and a relative gate 20 LU below the mean of
+// the windows above -70. Memory is fixed: the last 3 s of 10 ms energies
+// and a histogram of 0.01 LU bins, however long the stream.
+class LoudnessRange final {
+public:
+    // weights: the loudness weight of each channel (0 leaves it out).
+    LoudnessRange(int sampleRate, std::vector<double> weights);
+
+    // Feeds filtered interleaved samples, whole frames.
+    void add(const float* filtered, qint64 frames);
+    // Closes the last, partial 10 ms; call once at the end.
+    void finish();
+
+    // LUFS; minus infinity when the stream was silent or empty.
+    double maxMomentary() const { return level(m_maxMomentary); }
+    double maxShortTerm() const { return level(m_maxShortTerm); }
+    // LU; NaN when no full 3 s window passed the gates.
+    double loudnessRange() const;
+
+private:
+    static constexpr int kMomentaryTicks = 40;
+    static constexpr int kShortTermTicks = 300;
+    static constexpr double kLowest = -70.0;
+    static constexpr double kBinWidth = 0.01;
+    static constexpr int kBins = 8000;   // -70 to +10 LUFS
+
+    static double level(double meanSquare);
+    void closeTick();
+
+    qint64 m_tickFrames;
+    std::vector<double> m_weights;
+    std::vector<double> m_tickEnergy;   // per channel, the open tick
+    qint64 m_tickFilled = 0;
+    std::array<double, kShortTermTicks> m_recent{};   // weighted energy per tick, ring
+    qint64 m_ticks = 0;
+    double m_maxMomentary = 0;
+    double m_maxShortTerm = 0;
+    std::vector<qint64> m_histogram;
+    double m_gatedEnergy = 0;           // short-term mean squares above -70, summed
+    qint64 m_gatedCount = 0;
+};
