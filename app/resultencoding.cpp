@@ -37,6 +37,8 @@ void encodeResultToMp3(const QueueFile& file, EncoderListView& list, QMutex& del
         encoder->setOutputFile(mp3NameFor(result, options.encodeToMP3_suffix, options.preset));
         list.addEncoder(encoder);
         encoder->setSettings(QStringLiteral("-b") + options.encodeToMP3_bitRate);
+        encoder->pendingEncodings = file.pendingMp3s;
+        ++*file.pendingMp3s;
         encoder->start();
     }
 }

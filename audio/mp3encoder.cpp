@@ -100,8 +100,7 @@ void mp3Encoder::work(const QString& input, const QString& output)
     const QString notStarted = openStreams(input, partialFileName(QDir::fromNativeSeparators(output)));
     if (!notStarted.isEmpty()) {
         setFailureReason(notStarted);
-        m_state = Done;
-        m_finished = true;
+        end(false);
         return;
     }
     m_state = Encoding;
@@ -120,8 +119,16 @@ void mp3Encoder::work(const QString& input, const QString& output)
     m_succeeded = complete;
     if (complete)
         requestSourceDeletion(input);
-    if (!m_cancelRequested)
+    end(m_cancelRequested);
+}
+
+void mp3Encoder::end(bool cancelled)
+{
+    if (!cancelled) {
         m_state = Done;
+        if (pendingEncodings)
+            --*pendingEncodings;
+    }
     // Last: an owner that sees the encoder finished may destroy it at once.
     m_finished = true;
 }

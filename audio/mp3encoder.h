@@ -45,6 +45,9 @@ public:
     bool deleteInputWhenDone = false;
     QStringList* deleteRequests = nullptr;
     QMutex* deleteRequestsLock = nullptr;
+    // Counted down once when the worker ends, unless it was cancelled (an
+    // encoding cut off by the end of the program is still to be made).
+    std::shared_ptr<std::atomic<int>> pendingEncodings;
 
     void setInputFile(const QString& path) override;
     void setOutputFile(const QString& path) override;
@@ -81,6 +84,8 @@ private:
     // file; the failure reason, or empty when the MP3 is complete.
     QString finishOutput(const QString& output, bool readFailed);
     void requestSourceDeletion(const QString& input);
+    // Sets the final state, counts the encoding down and, last, `finished`.
+    void end(bool cancelled);
 
     std::unique_ptr<audiolib::DecodeStream> m_stream;
     QString m_inputFile;

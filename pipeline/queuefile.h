@@ -57,6 +57,10 @@ public:
     bool deleteAfterSubmission = false;
     qint32 preProcessingOperations = 0;
     bool sentToVideo = false;
+    // MP3 encodings of the finished file that have not ended yet; shared
+    // with the encoders, which may outlive the record. A Done file with some
+    // is kept in queue.xml, so that a restart makes its MP3s again.
+    const std::shared_ptr<std::atomic<int>> pendingMp3s = std::make_shared<std::atomic<int>>(0);
     // The running local jobs of this file; owned, destroyed with the record.
     std::unique_ptr<PreProcessing> preProcessor;
     std::unique_ptr<PostProcessing> postProcessor;

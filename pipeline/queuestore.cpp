@@ -23,15 +23,22 @@ const QString kFile = QStringLiteral("File");
 const QString kOptions = QStringLiteral("options");
 constexpr int kFormatVersion = 1;
 
-bool isKept(QueueFileState state)
+bool isKept(const QueueFile& file)
 {
-    return state != QueueFileState::Done && state != QueueFileState::Canceled;
+    const QueueFileState state = file.getState();
+    if (state == QueueFileState::Done)
+        return file.pendingMp3s->load() > 0;
+    return state != QueueFileState::Canceled;
 }
 
 StoredFile storedFrom(const QueueFile& file, int jobId)
 {
     StoredFile stored;
     stored.state = file.getState();
+    // A finished file whose MP3s are still being made is kept as a finished
+    // post-processing: a restart takes it up as Done, which makes them again.
+    if (stored.state == QueueFileState::Done)
+        stored.state = QueueFileState::PostProcessing;
     // A file taken up after a restart keeps what it resumes from until a
     // session or the queue driver has taken it, so that a second restart
     // in between resumes it the same way.
@@ -53,7 +60,8 @@ StoredFile storedFrom(const QueueFile& file, int jobId)
     stored.preProcessingOperations = file.preProcessingOperations;
     stored.preProcessed =
         (stored.state == QueueFileState::PreProcessing && file.preProcessingDone()) || file.resumePreProcessed;
-    stored.postProcessed = stored.state == QueueFileState::PostProcessing && file.postProcessingDone();
+    stored.postProcessed = stored.state == QueueFileState::PostProcessing
+        && (file.postProcessingDone() || file.getState() == QueueFileState::Done);
     if (stored.state == QueueFileState::PreProcessing && file.preProcessor)
         stored.workFile = file.preProcessor->outputFile().toUtf8();
     return stored;
@@ -223,7 +231,7 @@ QList<StoredFile> take(const QueueManager& manager)
     }
     QList<StoredFile> stored;
     for (const QueueFile* file : manager.snapshot()) {
-        if (isKept(file->getState()))
+        if (isKept(*file))
             stored.append(storedFrom(*file, jobOfFile.value(file->fileId)));
     }
     return stored;

@@ -10,8 +10,8 @@ class QueueManager;
 
 // The format of queue.xml, the queue kept next to settings.xml so that a
 // restart takes the unfinished files up again, and the reading and writing
-// of that file. Files are kept in queue order; Done and Canceled files are
-// not kept.
+// of that file. Files are kept in queue order; Canceled files are not kept,
+// nor Done files unless MP3s of theirs are still being made.
 namespace queuestore {
 
 // appConfigFolder() + "/queue.xml".

@@ -6,6 +6,7 @@
 #include "dialogs/dlgencoder.h"
 #include "dialogs/dlgloudness.h"
 #include "dialogs/encoderlistview.h"
+#include "pipeline/queuestore.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -27,6 +28,7 @@ private slots:
     void mp3NamesCarryTheSuffixAndPreset();
     void everyResultIsEncodedAndDeletedAfterwards();
     void filesAddedByHandAreNotEncoded();
+    void encodingCutOffByTheEndIsMadeAtTheNextStart();
     void toolsMenuOpensBothWindows();
 
 private:
@@ -137,6 +139,38 @@ void TestMp3Queue::everyResultIsEncodedAndDeletedAfterwards()
     // "Clear done/error" takes the file and the finished encoders away.
     client->action("actionClear_done_error")->trigger();
     QCOMPARE(list->encoderCount(), 0);
+}
+
+void TestMp3Queue::encodingCutOffByTheEndIsMadeAtTheNextStart()
+{
+    const QString result = QDir::toNativeSeparators(dir->filePath(QStringLiteral("long -16 lufs.wav")));
+    QVERIFY(fixtures::writeSine(result, 120.0, 440.0, 0.3, fixtures::Signal()));
+    QueueFile* file = client->queue(sine(QStringLiteral("long.wav")), dir->filePath(QStringLiteral("long - x.wav")),
+                                    mp3Options(false));
+    QVERIFY(file);
+    file->destFile.clear();
+    file->outputFiles = {result.toUtf8()};
+    file->setState(QueueFileState::Done);
+    client->tick();
+    client->tick();
+    QCOMPARE(encoderList()->encoderCount(), 1);
+    QVERIFY(!encoderList()->encoderAt(0)->isFinished());
+    // The end of the client cuts the encoding off; the finished file stays in queue.xml.
+    client.reset();
+    const QString mp3 = QDir::toNativeSeparators(dir->filePath(QStringLiteral("long -16 lufs-1_ Speech.mp3")));
+    QVERIFY(!QFileInfo::exists(mp3));
+
+    const QList<StoredFile> saved = queuestore::load(queuestore::defaultPath());
+    QCOMPARE(saved.size(), 1);
+    client = std::make_unique<ClientFixture>();   // which starts from an empty queue.xml
+    QVERIFY(queuestore::write(queuestore::defaultPath(), queuestore::serialise(saved)));
+    client->start();
+    const QList<QueueFile*> restored = client->manager.snapshot();
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(restored.first()->outputFiles, QList<QByteArray>{result.toUtf8()});
+    QTRY_VERIFY_WITH_TIMEOUT(encoderList()->encoderCount() == 1 && encoderList()->encoderAt(0)->isFinished(), 60000);
+    QCOMPARE(encoderList()->encoderAt(0)->outputFile(), mp3);
+    QVERIFY(QFileInfo(mp3).size() > 120 * 192000 / 8 * 9 / 10);
 }
 
 void TestMp3Queue::filesAddedByHandAreNotEncoded()

@@ -159,11 +159,13 @@ void TestMp3Encoder::startsOnceAndRequestsDeletionOnce()
     DeleteRequests requests;
     mp3Encoder encoder;
     requests.attach(encoder, true);
+    encoder.pendingEncodings = std::make_shared<std::atomic<int>>(1);
     encoder.setInputFile(source);
     encoder.setOutputFile(dir->filePath(QStringLiteral("take.mp3")));
     QVERIFY(encoder.start());
     QVERIFY(!encoder.start());
     QVERIFY(waitFinished(encoder));
+    QCOMPARE(encoder.pendingEncodings->load(), 0);
     QVERIFY(!encoder.start());
     QCOMPARE(requests.paths, QStringList{QDir::toNativeSeparators(source)});
     QVERIFY(QFileInfo::exists(source));
@@ -278,6 +280,9 @@ void TestMp3Encoder::cancelAndDestructionStopTheWorker()
     DeleteRequests requests;
     auto encoder = std::make_unique<mp3Encoder>();
     requests.attach(*encoder, true);
+    // A cancelled encoding is still to be made: it is not counted down.
+    const auto pending = std::make_shared<std::atomic<int>>(1);
+    encoder->pendingEncodings = pending;
     encoder->setInputFile(source);
     encoder->setOutputFile(output);
     QVERIFY(encoder->start());
@@ -286,6 +291,7 @@ void TestMp3Encoder::cancelAndDestructionStopTheWorker()
     QVERIFY(encoder->cancel());
     QVERIFY(encoder->isFinished());
     QCOMPARE(encoder->statusText(), QStringLiteral("MP3: long.mp3: Cancelled"));
+    QCOMPARE(pending->load(), 1);
     QVERIFY(!encoder->cancel());
     QVERIFY(requests.paths.isEmpty());
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("long.wav")});

@@ -161,6 +161,21 @@ void TestQueueStore::takeKeepsOrderAndLeavesDoneOut()
     const QList<StoredFile> taken = queuestore::take(manager);
     QCOMPARE(taken.size(), 2);
     QCOMPARE(taken[0].srcFile, files[1]->srcFile);
+    // A Done file whose MP3s are still being made is kept, and a restart takes it up as Done.
+    const QString encoded = touch(m_dir.filePath("t5.wav"));
+    QueueFile* encoding = manager.addFileToQueue(encoded, 10, encoded + ".out.wav", "3: Voice", ProcessingOptions());
+    QVERIFY(encoding);
+    encoding->setState(QueueFileState::Done);
+    *encoding->pendingMp3s = 1;
+    const QList<StoredFile> withEncoding = queuestore::take(manager);
+    QCOMPARE(withEncoding.size(), 3);
+    QueueManager restarted;
+    Settings settings;
+    QCOMPARE(queuerestorer::restore({withEncoding.last()}, restarted, settings), 1);
+    QCOMPARE(restarted.snapshot().first()->getState(), QueueFileState::Done);
+    QCOMPARE(restarted.snapshot().first()->destFile, encoding->destFile);
+    *encoding->pendingMp3s = 0;
+    QCOMPARE(queuestore::take(manager).size(), 2);
     QCOMPARE(taken[0].state, QueueFileState::Error);
     QCOMPARE(taken[0].errorMessage, QByteArray("Error processing file (err 9)"));
     QVERIFY(taken[0].retryable);
