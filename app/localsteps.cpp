@@ -230,6 +230,7 @@ void LocalSteps::startPostProcessing(QueueFile& file) const
     file.postProcessor = std::make_unique<PostProcessing>();
     file.postProcessor->setInputFile(text(file.destFile));
     file.postProcessor->setArguments(file.options.postProcessing_Arguments);
+    file.postProcessor->setTruePeakCeiling(file.options.truePeakCeiling);
     if (file.convertedToStereo) {
         file.postProcessor->setConvertToMono(true);
         file.postProcessor->setKeepStereo(file.options.monoProcessing_KeepConverted);
@@ -266,6 +267,9 @@ void LocalSteps::finishPostProcessing(QueueFile& file) const
         if (post.convertedToMono())
             removeIntermediate(post.monoFile());
     }
+    // An output that stays away from its target says so on the file's line.
+    if (!post.notes().isEmpty())
+        file.setDetails(post.notes().toUtf8());
     // A result that could not be post-processed ends the file in Error; the
     // downloaded result stays where it is and the file may be submitted again.
     if (!post.failureText().isEmpty()) {

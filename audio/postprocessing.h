@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 // Runs the local steps after download on a worker thread of its own: a file
@@ -25,6 +26,9 @@ public:
     void setArguments(const QString& arguments) { m_arguments = arguments; }
     void setConvertToMono(bool on) { m_convertToMono = on; }
     void setKeepStereo(bool on) { m_keepStereo = on; }
+    // dBTP; with a ceiling (not NaN) each output's true peak stays at or
+    // below it: the target's gain plus a look-ahead true-peak limiter.
+    void setTruePeakCeiling(double dbtp) { m_truePeakCeiling = dbtp; }
 
     // Throws std::runtime_error "PostProcessing: started already called" when
     // called twice.
@@ -43,6 +47,11 @@ public:
     // mono conversion that leads to no output at all, the stereo input is
     // kept and the failure says so.
     QString failureText() const { return m_failureText; }
+    // One line per output that stays away from its target because reaching
+    // it would need more than kMaxLimitingDb of true-peak limiting (empty
+    // when every output reached its target).
+    QString notes() const { return m_notes; }
+    static constexpr double kMaxLimitingDb = 12.0;
 
     // Reads "<number> lufs" / "<number> dbrms" (any case); false otherwise.
     static bool parseTarget(const QString& argument, float& target, QString& unit);
@@ -60,7 +69,13 @@ private:
     void keepOrRemoveStereo();
     void normalize(const QString& argument);
     void normalizeFile(const QString& file, float target, const QString& unit);
+    // With a ceiling: renders `output` at the target's gain through the
+    // limiter, measures it and corrects the gain for the loudness the
+    // limiting took, a few times at most; false when a render failed.
+    bool renderWithCeiling(const QString& file, const QString& output, float target, const QString& unit,
+                           double measured, double truePeak);
     void addFailure(const QString& line);
+    void addNote(const QString& line);
     void setStatus(const QString& text);
 
     const QString m_normalizeTag = QStringLiteral("normOp00");
@@ -78,6 +93,8 @@ private:
     QString m_statusText = QStringLiteral("Processing");
     QStringList m_filesToNormalise;
     QString m_failureText;
+    QString m_notes;
+    double m_truePeakCeiling = std::numeric_limits<double>::quiet_NaN();
     mutable QMutex statusLock;
     std::thread m_worker;
 };

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -20,6 +21,9 @@
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
+#include <limits>
 
 #include <algorithm>
 #include <cmath>
@@ -291,6 +295,23 @@ void scanPathWidget::buildNormaliseRow(QBoxLayout* column)
         normaliseBoxes.append(box);
     }
     row->addStretch();
+
+    // Normalised outputs keep their true peak at or below the ceiling.
+    QHBoxLayout* ceilingRow = addRow(column);
+    chkTruePeakCeiling = new QCheckBox(tr("Limit true peak to"), this);
+    setObject(chkTruePeakCeiling, "chkTruePeakCeiling");
+    ceilingRow->addWidget(chkTruePeakCeiling);
+    spnTruePeakCeiling = new QDoubleSpinBox(this);
+    setObject(spnTruePeakCeiling, "spnTruePeakCeiling");
+    spnTruePeakCeiling->setRange(ScanPath::kMinTruePeakCeiling, ScanPath::kMaxTruePeakCeiling);
+    spnTruePeakCeiling->setDecimals(1);
+    spnTruePeakCeiling->setSingleStep(0.1);
+    spnTruePeakCeiling->setSuffix(tr(" dBTP"));
+    spnTruePeakCeiling->setValue(ScanPath::kDefaultTruePeakCeiling);
+    spnTruePeakCeiling->setEnabled(false);
+    ceilingRow->addWidget(spnTruePeakCeiling);
+    ceilingRow->addStretch();
+    connect(chkTruePeakCeiling, &QCheckBox::toggled, spnTruePeakCeiling, &QWidget::setEnabled);
 }
 
 QFrame* scanPathWidget::framedBox(const QString& caption, QVBoxLayout*& buttons)
@@ -395,6 +416,9 @@ void scanPathWidget::loadFrom(const ScanPath& record)
     txtMp3Suffix->setText(record.encodeToMP3_suffix);
 
     loadNormalisation(record.postProcessing_Arguments);
+    const bool ceiling = !std::isnan(record.truePeakCeiling);
+    chkTruePeakCeiling->setChecked(ceiling);
+    spnTruePeakCeiling->setValue(ceiling ? record.truePeakCeiling : ScanPath::kDefaultTruePeakCeiling);
     loadNoiseReduction(record.preProcessing_Arguments);
     loadPreProcessResult(record.preProcessing_Result);
 
@@ -488,6 +512,8 @@ void scanPathWidget::storeTo(ScanPath& record) const
     record.encodeToMP3_bitRate = cmbBitRate->currentText();
     record.encodeToMP3_suffix = txtMp3Suffix->text();
     record.postProcessing_Arguments = storedNormalisation();
+    record.truePeakCeiling = chkTruePeakCeiling->isChecked() ? spnTruePeakCeiling->value()
+                                                             : std::numeric_limits<double>::quiet_NaN();
     record.preProcessing_Arguments = storedNoiseReduction();
     record.preProcessing_Result = storedPreProcessResult();
     record.monoProcessing_ConvertToDualStereo = chkConvertMono->isChecked();

@@ -9,6 +9,7 @@
 class QBoxLayout;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -107,6 +108,8 @@ private:
     QCheckBox* chkShowDialog = nullptr;
     QCheckBox* chkRecursive = nullptr;
     QSpinBox* spnSettleSeconds = nullptr;
+    QCheckBox* chkTruePeakCeiling = nullptr;
+    QDoubleSpinBox* spnTruePeakCeiling = nullptr;
     QComboBox* cmbPreset = nullptr;
     QLineEdit* txtSuffix = nullptr;
     QCheckBox* chkConvertToMp3 = nullptr;

@@ -1,5 +1,7 @@
 #include "pipeline/queuestore.h"
 
+#include "settings/scanpath.h"
+
 #include "audio/preprocessing.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
@@ -13,6 +15,8 @@
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+
+#include <cmath>
 
 namespace queuestore {
 
@@ -110,6 +114,8 @@ void writeOptions(QXmlStreamWriter& w, const ProcessingOptions& o)
            d.monoProcessing_ConvertToDualStereo);
     boolIf(w, "monoProcessing_KeepConverted", o.monoProcessing_KeepConverted, d.monoProcessing_KeepConverted);
     numberIf(w, "preProcessing_Result", o.preProcessing_Result, d.preProcessing_Result);
+    if (!std::isnan(o.truePeakCeiling))
+        xmlfields::writeText(w, QLatin1String("truePeakCeiling"), QString::number(o.truePeakCeiling, 'f', 1));
     w.writeEndElement();
 }
 
@@ -168,6 +174,7 @@ void readOptions(QXmlStreamReader& r, ProcessingOptions& o)
         else if (n == u"monoProcessing_ConvertToDualStereo") o.monoProcessing_ConvertToDualStereo = readBool(r);
         else if (n == u"monoProcessing_KeepConverted") o.monoProcessing_KeepConverted = readBool(r);
         else if (n == u"preProcessing_Result") o.preProcessing_Result = readInt(r);
+        else if (n == u"truePeakCeiling") o.truePeakCeiling = ScanPath::readCeiling(readText(r));
         else r.skipCurrentElement();
     }
 }

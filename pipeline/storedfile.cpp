@@ -1,5 +1,6 @@
 #include "pipeline/storedfile.h"
 
+#include <cmath>
 #include <tuple>
 
 namespace {
@@ -25,5 +26,8 @@ auto fileFields(const StoredFile& f)
 
 bool StoredFile::operator==(const StoredFile& other) const
 {
-    return fileFields(*this) == fileFields(other) && optionFields(options) == optionFields(other.options);
+    // NaN (no ceiling) equals NaN here, unlike in arithmetic.
+    const double a = options.truePeakCeiling, b = other.options.truePeakCeiling;
+    const bool sameCeiling = (std::isnan(a) && std::isnan(b)) || a == b;
+    return fileFields(*this) == fileFields(other) && optionFields(options) == optionFields(other.options) && sameCeiling;
 }

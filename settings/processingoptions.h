@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <limits>
+
 // The per-file copy of a watched folder's options. Files added by hand carry
 // these defaults; files from a watched folder get the folder's values.
 struct ProcessingOptions {
@@ -22,4 +24,6 @@ struct ProcessingOptions {
     bool monoProcessing_ConvertToDualStereo = false;
     bool monoProcessing_KeepConverted = false;
     int preProcessing_Result = 0;
+    // dBTP the normalised outputs' true peak stays at or below; NaN: off.
+    double truePeakCeiling = std::numeric_limits<double>::quiet_NaN();
 };

@@ -9,6 +9,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cmath>
 
 void ScanPath::readXml(QXmlStreamReader& reader)
 {
@@ -56,6 +57,8 @@ void ScanPath::readXml(QXmlStreamReader& reader)
             const int value = readText(reader).trimmed().toInt(&ok, 10);
             if (ok)
                 settleSeconds = std::clamp(value, 0, kMaxSettleSeconds);
+        } else if (name == QLatin1String("truePeakCeiling")) {
+            truePeakCeiling = readCeiling(readText(reader));
         } else if (name == QLatin1String("ScannedFile")) {
             ScannedFile file;
             file.readXml(reader);
@@ -94,6 +97,9 @@ void ScanPath::writeXml(QXmlStreamWriter& writer, bool withRecords) const
     // not know this one skips it.
     writeBool(writer, QStringLiteral("recursive"), recursive);
     writeText(writer, QStringLiteral("settleSeconds"), QString::number(settleSeconds));
+    // Only when set, so that a folder without a ceiling is written as before.
+    if (!std::isnan(truePeakCeiling))
+        writeText(writer, QStringLiteral("truePeakCeiling"), QString::number(truePeakCeiling, 'f', 1));
     writer.writeEndElement();
 }
 
@@ -115,6 +121,7 @@ void ScanPath::toOptions(ProcessingOptions& options) const
     options.monoProcessing_ConvertToDualStereo = monoProcessing_ConvertToDualStereo;
     options.monoProcessing_KeepConverted = monoProcessing_KeepConverted;
     options.preProcessing_Result = preProcessing_Result;
+    options.truePeakCeiling = truePeakCeiling;
 }
 
 void ScanPath::assignFrom(const ScanPath& other)
@@ -138,6 +145,16 @@ void ScanPath::assignFrom(const ScanPath& other)
     monoProcessing_KeepConverted = other.monoProcessing_KeepConverted;
     recursive = other.recursive;
     settleSeconds = other.settleSeconds;
+    truePeakCeiling = other.truePeakCeiling;
+}
+
+double ScanPath::readCeiling(const QString& text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::numeric_limits<double>::quiet_NaN();
+    return std::clamp(value, kMinTruePeakCeiling, kMaxTruePeakCeiling);
 }
 
 void ScanPath::clearScannedFiles()

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -22,6 +24,10 @@ public:
     // Range and default of settleSeconds.
     static constexpr int kMaxSettleSeconds = 600;
     static constexpr int kDefaultSettleSeconds = 3;
+    // Range of truePeakCeiling (dBTP) and the value the editor offers first.
+    static constexpr double kMinTruePeakCeiling = -9.0;
+    static constexpr double kMaxTruePeakCeiling = 0.0;
+    static constexpr double kDefaultTruePeakCeiling = -1.0;
     // A WAV whose header disagrees with its length is taken as it is (a
     // broken file) once it has stayed unchanged this long.
     static constexpr int kBrokenWavSeconds = 60;
@@ -46,6 +52,9 @@ public:
     // Where the platform cannot tell whether a file is still being written,
     // it is taken once its size and time have stayed the same this long.
     int settleSeconds = kDefaultSettleSeconds;
+    // Normalisation keeps the true peak of its outputs at or below this
+    // (dBTP); NaN (element absent or empty) normalises with a plain gain.
+    double truePeakCeiling = std::numeric_limits<double>::quiet_NaN();
     int id = 0;
     QList<ScannedFile> scannedFiles;
 
@@ -57,6 +66,9 @@ public:
     // Copies every persisted member except the scanned files; id stays.
     void assignFrom(const ScanPath& other);
     void clearScannedFiles();
+    // The ceiling a settings text gives: a number clamped to the range, NaN
+    // (off) for an empty text or one that is not a number.
+    static double readCeiling(const QString& text);
     // outputPath, or path when outputPath is empty.
     QString outputFolder() const;
     // native path, "\n", native outputPath, "\n", preset.

@@ -5,6 +5,9 @@
 //   audiobench meter-report FILE              our full report (range, maxima, true and sample peak)
 //   audiobench ebur128-report FILE            libebur128 computing integrated, range, true and sample peak
 //   rss-meter-report FILE                     (below) the same with the full report
+//   normalise-ceiling FILE                    post-processing to -14 LUFS with a -1 dBTP ceiling
+//                                             (measure, then render through the limiter); writes
+//                                             "FILE-base -14 lufs.tmp" next to FILE
 //   audiobench render FILE OUT GAIN           our GainRenderer
 //   audiobench rss-meter FILE / rss-render FILE OUT
 //                                             peak resident memory above idle, in MiB
@@ -12,6 +15,7 @@
 #include "audio/audiolibrary.h"
 #include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
+#include "audio/postprocessing.h"
 
 #include <QElapsedTimer>
 
@@ -159,6 +163,18 @@ bool render(const char* in, const char* out, float gain)
     return renderer.succeeded();
 }
 
+bool normaliseWithCeiling(const char* path)
+{
+    PostProcessing job;
+    job.setInputFile(QString::fromUtf8(path));
+    job.setArguments(QStringLiteral("normOp00: -14 LUFS"));
+    job.setTruePeakCeiling(-1.0);
+    job.start();
+    while (!job.isFinished())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return job.outputFiles().size() == 1 && job.failureText().isEmpty();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -181,6 +197,8 @@ int main(int argc, char** argv)
         result = ourLoudness(argv[2], true);
     else if (mode == "ebur128")
         result = ebur128Loudness(argv[2]);
+    else if (mode == "normalise-ceiling")
+        ok = normaliseWithCeiling(argv[2]);
     else if (mode == "ebur128-report")
         result = ebur128Report(argv[2]);
     else if ((mode == "render" && argc > 4) || (mode == "rss-render" && argc > 3))

@@ -10,10 +10,25 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace {
+
+// Pink noise with 5 ms bursts of 3 kHz every half second: a quiet programme
+// with sharp peaks.
+std::vector<float> peakyProgramme(double noise, double bursts, const fixtures::Signal& sig)
+{
+    std::vector<float> samples = fixtures::pinkNoise(6.0, noise, sig);
+    const qint64 burst = sig.sampleRate / 200;
+    for (qint64 start = sig.sampleRate / 4; start + burst < qint64(samples.size()) / sig.channels; start += sig.sampleRate / 2)
+        for (qint64 i = 0; i < burst; ++i)
+            for (int c = 0; c < sig.channels; ++c)
+                samples[size_t((start + i) * sig.channels + c)] += float(bursts * std::sin(2 * M_PI * 3000.0 * double(i) / sig.sampleRate));
+    return samples;
+}
 
 double loudnessOf(const QString& file, bool lufs = true)
 {
@@ -40,9 +55,10 @@ private:
     QString native(const QString& name) const { return QDir::toNativeSeparators(path(name)); }
 
     std::unique_ptr<PostProcessing> run(const QString& input, const QString& arguments, bool toMono = false,
-        bool keepStereo = false)
+        bool keepStereo = false, double ceiling = std::numeric_limits<double>::quiet_NaN())
     {
         auto job = std::make_unique<PostProcessing>();
+        job->setTruePeakCeiling(ceiling);
         job->setInputFile(input);
         job->setArguments(arguments);
         job->setConvertToMono(toMono);
@@ -156,6 +172,51 @@ private slots:
         QCOMPARE(job->statusText(), QString("Post processing finished"));
         QVERIFY(!job->convertedToMono());
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, job->start());
+    }
+
+    // With a ceiling the output reaches its target (measured by the
+    // reference meter) with its true peak at or below the ceiling and no
+    // sample at full scale; where that needs more than 12 dB of limiting
+    // the output stays under the target and the notes say by how much.
+    void ceilingLimitsTruePeakAndStillReachesTheTarget_data()
+    {
+        QTest::addColumn<double>("bursts");
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("a few dB of limiting") << 0.5 << true;
+        QTest::newRow("more than 12 dB") << 8.0 << false;
+    }
+    void ceilingLimitsTruePeakAndStillReachesTheTarget()
+    {
+        QFETCH(double, bursts);
+        QFETCH(bool, reachable);
+        const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Pcm16};
+        std::vector<float> samples = peakyProgramme(0.2, bursts, sig);
+        const float loudest = *std::max_element(samples.begin(), samples.end());
+        for (float& v : samples)
+            v *= 0.9f / loudest;
+        QVERIFY(fixtures::writeWav(path("peaky.tmp"), samples, sig));
+        auto job = run(path("peaky.tmp"), "normOp00: -14 LUFS", false, false, -1.0);
+        QCOMPARE(job->outputFiles(), QStringList({native("peaky -14 lufs.tmp")}));
+        QVERIFY2(job->failureText().isEmpty(), qPrintable(job->failureText()));
+        const QString output = path("peaky -14 lufs.tmp");
+        LoudnessMeter meter(output.toUtf8(), "K-weighting", 0.4f);
+        meter.collectReport(true);
+        meter.measure();
+        QVERIFY2(meter.report().truePeak <= -1.0, qPrintable(QString::number(meter.report().truePeak)));
+        std::vector<float> written;
+        int rate = 0, channels = 0;
+        QVERIFY(fixtures::readAudio(output, written, rate, channels));
+        QVERIFY(20.0 * std::log10(fixtures::peak(written)) < -1.0);
+        const double reached = fixtures::integratedLoudness(output);
+        if (reachable) {
+            QVERIFY2(std::fabs(reached + 14.0) <= 0.1, qPrintable(QString::number(reached)));
+            QVERIFY(job->notes().isEmpty());
+        } else {
+            QVERIFY2(reached < -14.5, qPrintable(QString::number(reached)));
+            const QString under = QString::number(-14.0 - loudnessOf(output), 'f', 1);
+            QVERIFY2(job->notes().contains("peaky -14 lufs.tmp: " + under + " LU under the target of -14 LUFS"),
+                qPrintable(job->notes()));
+        }
     }
 
     void silentInputKeepsUnitGainForLoudness()

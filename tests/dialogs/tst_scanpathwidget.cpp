@@ -42,6 +42,7 @@ QStringList fields(const ScanPath& r)
             "monoProcessing_KeepConverted=" + b(r.monoProcessing_KeepConverted),
             "recursive=" + b(r.recursive),
             "settleSeconds=" + QString::number(r.settleSeconds),
+            "truePeakCeiling=" + QString::number(r.truePeakCeiling),
             "id=" + QString::number(r.id)};
 }
 
@@ -113,6 +114,7 @@ void TestScanPathWidget::roundTrip_data()
     every.monoProcessing_KeepConverted = true;
     every.recursive = true;
     every.settleSeconds = 600;
+    every.truePeakCeiling = -2.5;
     every.postProcessing_Arguments = QStringLiteral(
         "normOp00: -19 LUFS\nnormOp00: -18 LUFS\nnormOp00: -16 LUFS\nnormOp00: -14 LUFS\n"
         "normOp00: -23 dBrms\nnormOp00: -20 dBrms\nnormOp00: -18 dBrms");

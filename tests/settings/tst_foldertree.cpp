@@ -11,6 +11,8 @@
 #include <QXmlStreamWriter>
 #include <QtTest>
 
+#include <cmath>
+
 #ifdef Q_OS_UNIX
 #include <sys/time.h>
 #endif
@@ -242,6 +244,22 @@ void TestFolderTree::readsAndWritesTheRecursiveElement()
     copy.assignFrom(folder);
     QVERIFY(copy.recursive);
     QCOMPARE(read(written(copy)).settleSeconds, 42);
+    // The true-peak ceiling: off (NaN) when absent, empty or no number, and
+    // then not written; kept within -9..0 dBTP; written last when set.
+    QVERIFY(std::isnan(read("<ScanPath><path>/x</path></ScanPath>").truePeakCeiling));
+    QVERIFY(std::isnan(read("<ScanPath><truePeakCeiling></truePeakCeiling></ScanPath>").truePeakCeiling));
+    QVERIFY(std::isnan(read("<ScanPath><truePeakCeiling>loud</truePeakCeiling></ScanPath>").truePeakCeiling));
+    QCOMPARE(read("<ScanPath><truePeakCeiling> -20 </truePeakCeiling></ScanPath>").truePeakCeiling, -9.0);
+    QCOMPARE(read("<ScanPath><truePeakCeiling>0.5</truePeakCeiling></ScanPath>").truePeakCeiling, 0.0);
+    QVERIFY(!written(copy).contains("truePeakCeiling"));
+    copy.truePeakCeiling = -1.5;
+    QVERIFY(written(copy).endsWith("<settleSeconds>42</settleSeconds><truePeakCeiling>-1.5</truePeakCeiling></ScanPath>"));
+    ScanPath second;
+    second.assignFrom(read(written(copy)));
+    QCOMPARE(second.truePeakCeiling, -1.5);
+    ProcessingOptions options;
+    second.toOptions(options);
+    QCOMPARE(options.truePeakCeiling, -1.5);
 }
 
 void TestFolderTree::watcherReportsChangesOfEveryFolderOfTheTree()
