@@ -350,18 +350,22 @@ void TestQueueStore::restoredFileSavedAgainResumesTheSameWay()
     preDone.preProcessed = true;
     preDone.srcFile = processed.toUtf8();
     StoredFile pausedJob = storedFile(original, QueueFileState::Paused, 31);
+    // An error that kept its job: submitting the file again polls that job.
+    StoredFile failedPolls = storedFile(original, QueueFileState::Error, 32);
+    failedPolls.retryable = true;
 
     QueueManager first;
     Settings settings;
-    QCOMPARE(queuerestorer::restore({submitted, preDone, pausedJob}, first, settings), 3);
+    QCOMPARE(queuerestorer::restore({submitted, preDone, pausedJob, failedPolls}, first, settings), 4);
     const QList<StoredFile> savedAgain = queuestore::take(first);
-    QCOMPARE(savedAgain.size(), 3);
+    QCOMPARE(savedAgain.size(), 4);
     QCOMPARE(savedAgain[0].jobId, 30);
     QVERIFY(savedAgain[1].preProcessed);
     QCOMPARE(savedAgain[2].jobId, 31);
+    QCOMPARE(savedAgain[3].jobId, 32);
 
     QueueManager second;
-    QCOMPARE(queuerestorer::restore(savedAgain, second, settings), 3);
+    QCOMPARE(queuerestorer::restore(savedAgain, second, settings), 4);
     const QList<QueueFile*> files = second.snapshot();
     QCOMPARE(files[0]->getState(), QueueFileState::Waiting);
     QCOMPARE(files[0]->resumeJobId.load(), 30);
@@ -369,4 +373,6 @@ void TestQueueStore::restoredFileSavedAgainResumesTheSameWay()
     QCOMPARE(files[1]->srcFile, processed.toUtf8());
     QCOMPARE(files[2]->getState(), QueueFileState::Paused);
     QCOMPARE(files[2]->resumeJobId.load(), 31);
+    QCOMPARE(files[3]->getState(), QueueFileState::Error);
+    QCOMPARE(files[3]->resumeJobId.load(), 32);
 }
