@@ -159,7 +159,11 @@ bool SessionManager::statusText(QByteArray& out) const
     case LoggingIn: out = "Logging In"; break;
     case GettingPresets: out = "Getting Presets"; break;
     case WaitingForInput: out = "Waiting For Input File"; break;
-    case Uploading: out = "Uploading File: " + kilobytes(uploaded) + " KB"; break;
+    case Uploading: {
+        QMutexLocker lock(&m_stateLock);
+        out = m_waitText.isEmpty() ? "Uploading File: " + kilobytes(uploaded) + " KB" : retryText(m_waitText, m_waitUntil);
+        break;
+    }
     case JobReady: out = "Previous Job Ready - Waiting For Request"; break;
     case Processing: {
         QMutexLocker lock(&m_stateLock);
@@ -589,6 +593,12 @@ void SessionManager::uploadStep(const Snapshot& current)
     if (id < 0 && handleUnauthorised(error))
         return;
     const bool answerLost = id < 0 && m_api->lastUploadAnswerLost();
+    // Nothing reached the service, or it said to come back later: no job
+    // exists, so the upload is tried again like a poll.
+    const int status = m_api->lastHttpStatus();
+    const bool notTaken = id < 0 && !answerLost
+        && (m_api->lastFailure() == WebAPI::Failure::Network || status == 503 || status == 429);
+    const int retryAfterMs = m_api->lastRetryAfterMs();
     applyOutcome(current.epoch, [&] {
         if (id >= 0) {
             succeededLocked();
@@ -599,6 +609,12 @@ void SessionManager::uploadStep(const Snapshot& current)
             m_srcFile.clear();
             m_jobStatusText.clear();
             setStateLocked(Processing, true);
+            return;
+        }
+        if (notTaken && !m_cancelRequested && m_retry.failingForMs() < retryLimit()) {
+            const int waitMs = m_retry.failed(retryAfterMs);
+            qDebug().noquote() << "Upload not taken:" << error << "; trying again in" << waitMs << "ms";
+            waitLocked(kUnreachable, waitMs);
             return;
         }
         m_srcFile.clear();
