@@ -25,6 +25,7 @@
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuerestorer.h"
 #include "pipeline/queuestore.h"
+#include "settings/folderwatcher.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
 #include "settings/settingskeeper.h"
@@ -354,6 +355,7 @@ void MainWindow::on_actionSetup_triggered()
 {
     dlgSetupWindow dialog(this);
     dialog.setCodecCheck(VideoTasks::isFfmpegFolder);
+    dialog.setWatchWarning([this](const QString& folder) { return folderScanner->watcher().warning(folder); });
     dialog.setContext(settings, queueManager->presets(), queueManager);
     if (dialog.exec() != QDialog::Accepted)
         return;

@@ -83,6 +83,8 @@ void dlgSetupWindow::addPanel(const ScanPath& record)
     auto* panel = new scanPathWidget(this);
     panel->setPresetNames(presetNames);
     panel->loadFrom(record);
+    if (watchWarning)
+        panel->setWatchWarning(watchWarning(record.path));
     ui->verticalLayout_3->addWidget(panel);
     panels.append(Panel{panel, false});
     connect(panel, &scanPathWidget::delete_clicked, this, &dlgSetupWindow::btnDelete_clicked);

@@ -39,6 +39,10 @@ public:
     // setContext; without one the folder is shown as not found.
     using CodecCheck = std::function<bool(const QString& folder)>;
     void setCodecCheck(CodecCheck check) { codecCheck = std::move(check); }
+    // Why a watched folder is polled instead of watched (empty when it is
+    // watched); each panel shows it. Set it before setContext.
+    using WatchWarning = std::function<QString(const QString& folder)>;
+    void setWatchWarning(WatchWarning warning) { watchWarning = std::move(warning); }
 
     // The values of the last successful OK.
     QList<ScanPath> results() const { return resultList; }
@@ -99,5 +103,6 @@ private:
     int nextNewId = 1;
     bool passwordRevealed = false;
     CodecCheck codecCheck;
+    WatchWarning watchWarning;
     QTimer codecRecheck;
 };

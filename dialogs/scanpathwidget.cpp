@@ -128,6 +128,12 @@ scanPathWidget::scanPathWidget(QWidget* parent)
     setObject(chkEnabled, "chkEnabled");
     chkEnabled->setChecked(true);
 
+    lblWatchWarning = new QLabel(this);
+    setObject(lblWatchWarning, "lblWatchWarning");
+    lblWatchWarning->setWordWrap(true);
+    lblWatchWarning->hide();
+    column->addWidget(lblWatchWarning);
+
     buildLocationRows(column);
     buildPresetRows(column);
     buildMp3Rows(column);
@@ -138,6 +144,12 @@ scanPathWidget::scanPathWidget(QWidget* parent)
 
     rdoCreateNrSuffix->setChecked(true);
     connect(rdoCreateNrSuffix, &QRadioButton::toggled, this, &scanPathWidget::handleCreateWSuffixToggled);
+}
+
+void scanPathWidget::setWatchWarning(const QString& text)
+{
+    lblWatchWarning->setText(text);
+    lblWatchWarning->setVisible(!text.isEmpty());
 }
 
 QHBoxLayout* scanPathWidget::addRow(QBoxLayout* column)

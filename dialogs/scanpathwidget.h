@@ -39,6 +39,9 @@ public:
     void setPresetNames(const QList<QByteArray>& names);
     void loadFrom(const ScanPath& record);
     void storeTo(ScanPath& record) const;
+    // Shows why the folder is polled instead of watched above the panel's
+    // rows; an empty text hides the line.
+    void setWatchWarning(const QString& text);
 
     // Process-wide panel number: 1000 for the first panel, then one more
     // for each panel constructed.
@@ -78,6 +81,7 @@ private:
     // A framed box with its caption on the left and a column of controls
     // (`buttons`) beside it.
     QFrame* framedBox(const QString& caption, QVBoxLayout*& buttons);
+    QLabel* lblWatchWarning = nullptr;
     QFrame* buildNoiseFrame();
     QFrame* buildResultFrame();
     QHBoxLayout* addRow(QBoxLayout* column);

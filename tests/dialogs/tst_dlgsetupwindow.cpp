@@ -1,6 +1,7 @@
 #include "dialogs/dlgaddnewfolderwizard.h"
 #include "dialogs/dlgsetupwindow.h"
 #include "dialogs/scanpathwidget.h"
+#include "settings/folderwatcher.h"
 #include "settings/settings.h"
 #include "tests/dialogs/loggedinmanager.h"
 #include "tests/dialogs/modalanswer.h"
@@ -70,6 +71,7 @@ private slots:
     void init();
     void formAsDescribed();
     void firstFailingPanelIsReported();
+    void polledFolderSaysSoOnItsPanel();
     void anyPresetPassesWithoutPresetList();
     void duplicatesAreRefused();
     void okRefusesWhatCouldNotBeKept();
@@ -170,6 +172,25 @@ void TestDlgSetupWindow::firstFailingPanelIsReported()
     window.accept();
     QCOMPARE(boxes.seen.last(), "Validation Error|The path " + dirPath("missing-in") + " does not exist.");
     QVERIFY(window.result() != QDialog::Accepted);
+}
+
+void TestDlgSetupWindow::polledFolderSaysSoOnItsPanel()
+{
+    QVERIFY(QDir(dirPath("in")).mkpath(QStringLiteral("sub")));
+    FolderWatcher watcher;
+    watcher.setMaxDirectoryWatches(1);
+    watcher.watch(dirPath("in"), {dirPath("in"), dirPath("in") + QStringLiteral("/sub")});
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    settings->addScanPath(folder("other", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setWatchWarning([&watcher](const QString& path) { return watcher.warning(path); });
+    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    const QList<scanPathWidget*> shown = panels(window);
+    QCOMPARE(shown.size(), 2);
+    const auto* polled = shown.at(0)->findChild<QLabel*>(QStringLiteral("lblWatchWarning"));
+    QVERIFY(polled->isVisibleTo(shown.at(0)));
+    QVERIFY2(polled->text().startsWith(QStringLiteral("1 of its 2 folders are not watched")), qPrintable(polled->text()));
+    QVERIFY(!shown.at(1)->findChild<QLabel*>(QStringLiteral("lblWatchWarning"))->isVisibleTo(shown.at(1)));
 }
 
 void TestDlgSetupWindow::anyPresetPassesWithoutPresetList()
