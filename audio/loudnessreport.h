@@ -4,7 +4,7 @@
 
 // The figures a loudness meter gives beside the integrated loudness, all
 // from the same pass: what professional meters show and delivery
-// specifications limit.
+// requirements limit.
 struct LoudnessReport {
     // LU, the spread of the gated short-term loudness; NaN when no full
     // 3 s window passed the gates (silence, or shorter than 3 s).
