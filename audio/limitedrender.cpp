@@ -6,7 +6,7 @@
 #include <vector>
 
 bool renderLimited(const QByteArray& input, const QByteArray& output, double gain, double ceilingDb,
-                   double& maxReductionDb, QByteArray& error)
+                   double& maxReductionDb, QByteArray& error, const std::atomic<bool>* stop)
 {
     maxReductionDb = 0;
     audiolib::DecodeStream stream;
@@ -27,7 +27,12 @@ bool renderLimited(const QByteArray& input, const QByteArray& output, double gai
     std::vector<float> out;
     bool written = true;
     qint64 got = 0;
+    bool stopped = false;
     while ((got = stream.read(in.data(), qint64(in.size() * sizeof(float)))) > 0) {
+        if (stop && stop->load()) {
+            stopped = true;
+            break;
+        }
         out.clear();
         limiter.process(in.data(), got / qint64(sizeof(float)) / info.channels, out);
         written = written && writer.write(out.data(), qint64(out.size() * sizeof(float)));
@@ -37,9 +42,11 @@ bool renderLimited(const QByteArray& input, const QByteArray& output, double gai
     written = written && writer.write(out.data(), qint64(out.size() * sizeof(float)));
     written = writer.close() && written;
     maxReductionDb = limiter.maxReductionDb();
-    if (got < 0)
+    if (stopped)
+        error = "Stopped";
+    else if (got < 0)
         error = "Error reading from source file (GetData)";
     else if (!written)
         error = "Error writing " + output;
-    return got == 0 && written;
+    return !stopped && got == 0 && written;
 }

@@ -34,6 +34,7 @@ void MeterJob::run(const std::shared_ptr<State>& state)
     try {
         auto meter = std::make_unique<LoudnessMeter>(state->path, QByteArray("K-weighting"), 0.4f);
         meter->collectSeries(state->withSeries);
+        meter->collectReport(true);
         meter->measure();
         state->meter = std::move(meter);
         state->measured = true;

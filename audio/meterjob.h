@@ -22,7 +22,8 @@ class LoudnessMeter;
 class MeterJob {
 public:
     // `path` in UTF-8; the meter uses the class "K-weighting" and 0.4 s
-    // blocks, and collects its loudness series when `withSeries`.
+    // blocks, collects its report (loudness range, true peak, ...) and its
+    // loudness series when `withSeries`.
     MeterJob(const QByteArray& path, bool withSeries);
     ~MeterJob();
     MeterJob(const MeterJob&) = delete;

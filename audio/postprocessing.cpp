@@ -1,9 +1,9 @@
 #include "audio/postprocessing.h"
 
 #include "audio/audiolibrary.h"
+#include "audio/ceilingrender.h"
 #include "audio/channelconverter.h"
 #include "audio/gainrenderer.h"
-#include "audio/limitedrender.h"
 #include "audio/loudnessmeter.h"
 #include "settings/naming.h"
 
@@ -202,7 +202,7 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
 
     const QString output = outputName(file, target, unit);
     if (!std::isnan(m_truePeakCeiling) && !std::isinf(measured)
-        && meter.report().truePeak + 20.0 * std::log10(double(gain)) > m_truePeakCeiling) {
+        && CeilingRender::needsLimiting(meter.report().truePeak, 20.0 * std::log10(double(gain)), m_truePeakCeiling)) {
         if (renderWithCeiling(file, output, target, unit, measured, meter.report().truePeak))
             m_outputFiles.append(output);
         return;
@@ -226,44 +226,20 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
 bool PostProcessing::renderWithCeiling(const QString& file, const QString& output, float target, const QString& unit,
                                        double measured, double truePeak)
 {
-    // The gain in dB that needs the most limiting allowed; beyond it the
-    // output stays under its target rather than be squashed.
-    const double mostGainDb = m_truePeakCeiling + kMaxLimitingDb - truePeak;
-    double gainDb = std::min(double(target) - measured, mostGainDb);
-    double reached = measured;
-    double lastGainDb = 0, lastReached = measured;   // before any gain
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        double reductionDb = 0;
-        QByteArray error;
-        if (!renderLimited(file.toUtf8(), output.toUtf8(), std::pow(10.0, gainDb / 20.0), m_truePeakCeiling,
-                           reductionDb, error)) {
-            QFile::remove(output);
-            addFailure(QStringLiteral("Error rendering %1: %2").arg(output, QString::fromUtf8(error)));
-            return false;
-        }
-        LoudnessMeter check(output.toUtf8(), "K-weighting", 0.4f);
-        check.measure();
-        reached = unit == QLatin1String("lufs") ? check.lufs() : check.dbRms();
-        const double missing = double(target) - reached;
-        // Within 0.05 of the target, or as close as the limiting allows.
-        if (std::fabs(missing) <= 0.05 || !std::isfinite(missing) || (missing > 0 && gainDb >= mostGainDb))
-            break;
-        // Limiting makes a dB of gain worth less than a dB of loudness:
-        // step by the slope of the last two renders (a secant).
-        const double step = gainDb - lastGainDb;
-        const double slope = std::fabs(step) < 1e-6 ? 1.0 : std::clamp((reached - lastReached) / step, 0.05, 1.0);
-        lastGainDb = gainDb;
-        lastReached = reached;
-        gainDb = std::min(gainDb + missing / slope, mostGainDb);
+    CeilingRender render;
+    render.input = file.toUtf8();
+    render.output = output.toUtf8();
+    render.target = double(target);
+    render.lufs = unit == QLatin1String("lufs");
+    render.ceilingDb = m_truePeakCeiling;
+    render.measured = measured;
+    render.truePeak = truePeak;
+    if (!render.run()) {
+        addFailure(QStringLiteral("Error rendering %1: %2").arg(output, render.error()));
+        return false;
     }
-    qDebug() << "True-peak limited" << output << "gain" << gainDb << "dB, reached" << reached;
-    if (double(target) - reached > 0.1)
-        addNote(QStringLiteral("%1: %2 %3 under the target of %4 %5, which needs more than %6 dB of true-peak "
-                               "limiting to stay at or below %7 dBTP")
-                    .arg(QFileInfo(output).fileName(), QString::number(double(target) - reached, 'f', 1),
-                        unit == QLatin1String("lufs") ? QStringLiteral("LU") : QStringLiteral("dB"),
-                        QString::number(double(target), 'g', 6), unit == QLatin1String("lufs") ? QStringLiteral("LUFS") : QStringLiteral("dB RMS"),
-                        QString::number(kMaxLimitingDb, 'f', 0), QString::number(m_truePeakCeiling, 'f', 1)));
+    if (render.shortBy() > 0)
+        addNote(QFileInfo(output).fileName() + QStringLiteral(": ") + render.shortfallText());
     return true;
 }
 

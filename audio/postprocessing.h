@@ -48,10 +48,9 @@ public:
     // kept and the failure says so.
     QString failureText() const { return m_failureText; }
     // One line per output that stays away from its target because reaching
-    // it would need more than kMaxLimitingDb of true-peak limiting (empty
-    // when every output reached its target).
+    // it would need more than CeilingRender::kMaxLimitingDb of true-peak
+    // limiting (empty when every output reached its target).
     QString notes() const { return m_notes; }
-    static constexpr double kMaxLimitingDb = 12.0;
 
     // Reads "<number> lufs" / "<number> dbrms" (any case); false otherwise.
     static bool parseTarget(const QString& argument, float& target, QString& unit);
@@ -69,9 +68,8 @@ private:
     void keepOrRemoveStereo();
     void normalize(const QString& argument);
     void normalizeFile(const QString& file, float target, const QString& unit);
-    // With a ceiling: renders `output` at the target's gain through the
-    // limiter, measures it and corrects the gain for the loudness the
-    // limiting took, a few times at most; false when a render failed.
+    // With a ceiling: renders `output` through CeilingRender; false when a
+    // render failed.
     bool renderWithCeiling(const QString& file, const QString& output, float target, const QString& unit,
                            double measured, double truePeak);
     void addFailure(const QString& line);

@@ -1,6 +1,7 @@
 #include "dialogs/dlgloudness.h"
 #include "ui_dlgloudness.h"
 
+#include "audio/ceilingrenderjob.h"
 #include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
 #include "audio/meterjob.h"
@@ -25,6 +26,8 @@ namespace {
 const QString kResultSeparator = QStringLiteral(" | ");
 // Files at or below this loudness are silent and left out of runs.
 constexpr double kSilentLufs = -70.0;
+// The true-peak ceiling of "Limit true peak to -1 dBTP", in dBTP.
+constexpr double kCeilingDbtp = -1.0;
 
 // Too quiet to be normalised: left out of runs.
 bool isSilent(const LoudnessMeter& meter)
@@ -37,13 +40,22 @@ double toDb(double linear)
     return 20.0 * std::log10(std::max(linear, 1e-10));
 }
 
+// One decimal; "n/a" where the figure does not exist (the loudness range of
+// a file shorter than 3 s).
+QString oneDecimal(double value)
+{
+    return std::isnan(value) ? QStringLiteral("n/a") : QString::number(value, 'f', 1);
+}
+
 } // namespace
 
-// One output of a run. The renderer writes "<output>.part"; only a complete
-// render is renamed to the output's name, so a failed, stopped or cut-off
-// render never leaves a file under the name the user asked for.
+// One output of a run: the plain gain, or, where the true peak would pass
+// the ceiling, the limited render. Either writes "<output>.part"; only a
+// complete render is renamed to the output's name, so a failed, stopped or
+// cut-off render never leaves a file under the name the user asked for.
 struct dlgLoudness::RenderStep {
     GainRenderer renderer;
+    std::unique_ptr<CeilingRenderJob> limited;
     QString outputPath;
     LoudnessTarget target;
     bool started = false;
@@ -51,21 +63,33 @@ struct dlgLoudness::RenderStep {
     std::unique_ptr<MeterJob> check;
 
     QString partialPath() const { return outputPath + QStringLiteral(".part"); }
+    void start()
+    {
+        started = true;
+        if (limited)
+            limited->start();
+        else
+            renderer.start();
+    }
+    bool isFinished() const { return limited ? limited->isFinished() : renderer.isFinished(); }
     // Stops a running render and removes what it wrote.
     void abandon()
     {
         renderer.stop();
+        if (limited)
+            limited->stop();
         if (started)
             QFile::remove(partialPath());
     }
-    // After the renderer finished: the failure reason, or empty when the
+    // After the render finished: the failure reason, or empty when the
     // output is complete under its name (an older file of that name is replaced).
     QString commit()
     {
-        if (!renderer.succeeded()) {
+        const bool succeeded = limited ? limited->succeeded() : renderer.succeeded();
+        if (!succeeded) {
             QFile::remove(partialPath());
-            return renderer.failureReason().isEmpty() ? QStringLiteral("the output could not be written completely")
-                                                      : renderer.failureReason();
+            const QString reason = limited ? limited->render().error() : renderer.failureReason();
+            return reason.isEmpty() ? QStringLiteral("the output could not be written completely") : reason;
         }
         QFile::remove(outputPath);
         if (QFile::rename(partialPath(), outputPath))
@@ -99,6 +123,7 @@ dlgLoudness::dlgLoudness(QWidget* parent)
             showSelectedPlot();
         });
     }
+    connect(ui->chkTruePeakCeiling, &QCheckBox::toggled, this, &dlgLoudness::showSelectedPlot);
 }
 
 dlgLoudness::~dlgLoudness()
@@ -179,7 +204,9 @@ void dlgLoudness::showResult(MeterJob& job)
     if (const LoudnessMeter* meter = job.meter()) {
         qDebug() << path << meter->dbRms() << " dB RMS" << meter->lufs() << "LUFS";
         suffix = kResultSeparator + QStringLiteral("RMS: ") + QString::number(meter->dbRms(), 'f', 1)
-            + QStringLiteral(" dB | LUFS: ") + QString::number(meter->lufs(), 'f', 1);
+            + QStringLiteral(" dB | LUFS: ") + QString::number(meter->lufs(), 'f', 1) + QStringLiteral(" | LRA: ")
+            + oneDecimal(meter->report().loudnessRange) + QStringLiteral(" LU | TP: ")
+            + oneDecimal(meter->report().truePeak) + QStringLiteral(" dBTP");
     } else {
         qDebug() << path << "cannot be measured:" << job.failure();
         suffix = kResultSeparator + QStringLiteral("cannot be measured: ") + job.failure();
@@ -213,12 +240,16 @@ void dlgLoudness::refreshToolTips()
             continue;
         const double gainDb = toDb(target.gain(meter->lufs(), meter->dbRms()));
         const double peakDb = toDb(meter->series().samplePeak);
-        const QString tip = isSilent(*meter) ? QStringLiteral("silent") : QStringLiteral("Sample peak %1 dBFS; after %2 dB of gain for %3: %4 dBFS")
-                                .arg(peakDb, 0, 'f', 1)
-                                .arg(gainDb, 0, 'f', 1)
-                                .arg(QString::number(double(target.value), 'g', 6) + QLatin1Char(' ')
-                                     + target.unitLabel())
-                                .arg(peakDb + gainDb, 0, 'f', 1);
+        const double truePeakDb = meter->report().truePeak;
+        const QString tip = isSilent(*meter)
+            ? QStringLiteral("silent")
+            : QStringLiteral("Sample peak %1 dBFS, true peak %2 dBTP; after %3 dB of gain for %4: %5 dBFS, %6 dBTP")
+                  .arg(peakDb, 0, 'f', 1)
+                  .arg(truePeakDb, 0, 'f', 1)
+                  .arg(gainDb, 0, 'f', 1)
+                  .arg(QString::number(double(target.value), 'g', 6) + QLatin1Char(' ') + target.unitLabel())
+                  .arg(peakDb + gainDb, 0, 'f', 1)
+                  .arg(truePeakDb + gainDb, 0, 'f', 1);
         const QString path = QString::fromUtf8(job->filePath());
         for (int row = 0; row < model->rowCount(); ++row) {
             QStandardItem* item = model->item(row);
@@ -252,6 +283,9 @@ void dlgLoudness::showSelectedPlot()
         lines.targetLabel += QStringLiteral(" = %1 LUFS here").arg(lines.target, 0, 'f', 1);
     lines.silent = isSilent(*meter);
     lines.clipping = toDb(meter->series().samplePeak) + gainDb > 0.0;
+    lines.truePeak = meter->report().truePeak + gainDb;
+    if (ui->chkTruePeakCeiling->isChecked())
+        lines.ceiling = kCeilingDbtp;
     ui->plot->showSeries(meter->series(), lines);
 }
 
@@ -318,6 +352,7 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
         return;
     normalizing = true;
     stopRenderers();
+    const bool limit = ui->chkTruePeakCeiling->isChecked();
     for (const auto& job : meters) {
         const LoudnessMeter* meter = job->meter();
         if (!meter || isSilent(*meter))
@@ -332,6 +367,17 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
         step->target = target;
         step->renderer.outputFile = step->partialPath().toUtf8();
         step->renderer.gain = gain;
+        if (limit && CeilingRender::needsLimiting(meter->report().truePeak, toDb(gain), kCeilingDbtp)) {
+            CeilingRender render;
+            render.input = meter->filePath();
+            render.output = step->renderer.outputFile;
+            render.target = double(target.value);
+            render.lufs = target.lufs;
+            render.ceilingDb = kCeilingDbtp;
+            render.measured = target.measured(meter->lufs(), meter->dbRms());
+            render.truePeak = meter->report().truePeak;
+            step->limited = std::make_unique<CeilingRenderJob>(render);
+        }
         renderers.push_back(std::move(step));
     }
     ui->txtEncoded->setText(QStringLiteral("Encoding started..."));
@@ -347,12 +393,11 @@ void dlgLoudness::tmr_render_Tick()
     }
     RenderStep& step = *renderers.front();
     if (!step.started) {
-        step.started = true;
-        step.renderer.start();
+        step.start();
         ui->txtEncoded->append(QDir::toNativeSeparators(step.outputPath) + QStringLiteral("... "));
         return;
     }
-    if (!step.renderer.isFinished())
+    if (!step.isFinished())
         return;
     if (!step.check) {
         const QString failure = step.commit();
@@ -361,7 +406,11 @@ void dlgLoudness::tmr_render_Tick()
             step.check->start();
             return;
         }
-        ui->txtEncoded->append(failure.isEmpty() ? QStringLiteral(" OK") : QStringLiteral(" failed: ") + failure);
+        // A limited output that stays under its target says by how much.
+        const bool underTarget = step.limited && step.limited->render().shortBy() > 0;
+        ui->txtEncoded->append(!failure.isEmpty() ? QStringLiteral(" failed: ") + failure
+                                   : underTarget  ? QStringLiteral(" OK, but ") + step.limited->render().shortfallText()
+                                                  : QStringLiteral(" OK"));
     } else if (step.check->isDone()) {
         ui->txtEncoded->append(clippingReport(step));
     } else {

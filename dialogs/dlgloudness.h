@@ -20,8 +20,13 @@ class dlgLoudness;
 // the background (dB RMS, LUFS and, in the same pass, loudness over time and
 // the sample peak), one target is chosen, and Normalize writes a copy of
 // every measured, non-silent file at that target next to it, one file at a
-// time. Selecting a row plots that file's loudness over time; its tooltip
-// gives the sample peak after the planned gain. Each output is written
+// time. Each row gives the file's loudness range and true peak too;
+// selecting a row plots its loudness over time; its tooltip gives the sample
+// and true peak after the planned gain. With "Limit true peak to -1 dBTP"
+// ticked, a file whose true peak would pass -1 dBTP at the target's gain is
+// written through the true-peak limiter at its target (the log says how far
+// under the target it stays where that would need more than 12 dB of
+// limiting), and the plot marks the ceiling. Each output is written
 // under "<output>.part" and renamed when complete; a failed or stopped render
 // removes its partial file and leaves nothing under the output's name.
 //

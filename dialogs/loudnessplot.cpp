@@ -13,6 +13,7 @@
 #include <cmath>
 
 const char* const LoudnessPlot::kClippingWarning = "peaks above full scale will be clipped";
+const char* const LoudnessPlot::kLimitingNote = "peaks above the ceiling will be limited";
 
 namespace {
 
@@ -146,9 +147,18 @@ void LoudnessPlot::showSeries(const LoudnessSeries& series, const Lines& lines)
         horizontal(QStringLiteral("Target"), lines.target, QColor(0x50, 0xd0, 0x70));
         d->chart->series().last()->setName(QStringLiteral("Target ") + lines.targetLabel);
     }
+    const bool ceiling = !std::isnan(lines.ceiling);
+    if (ceiling) {
+        horizontal(QStringLiteral("Ceiling"), lines.ceiling, QColor(0xff, 0x50, 0x50));
+        d->chart->series().last()->setName(QStringLiteral("Ceiling %1 dBTP").arg(lines.ceiling, 0, 'f', 1));
+        top = std::max(top, lines.ceiling);
+    }
     d->levelAxis->setRange(kFloorLufs, std::ceil((top + 3.0) / 10.0) * 10.0);
     d->levelAxis->setTickCount(int(std::lround((d->levelAxis->max() - kFloorLufs) / 10.0)) + 1);
-    if (lines.clipping && !lines.silent) {
+    if (ceiling && !lines.silent && lines.truePeak > lines.ceiling) {
+        d->chart->setTitle(lines.title + QStringLiteral(": ") + QLatin1String(kLimitingNote));
+        d->chart->setTitleBrush(QColor(0xff, 0xc8, 0x40));
+    } else if (lines.clipping && !lines.silent && !ceiling) {
         d->chart->setTitle(lines.title + QStringLiteral(": ") + QLatin1String(kClippingWarning));
         d->chart->setTitleBrush(QColor(0xff, 0x70, 0x70));
     } else {

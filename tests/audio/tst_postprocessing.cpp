@@ -4,6 +4,7 @@
 #include "audio/postprocessing.h"
 #include "audiofixtures.h"
 #include "brokenaudio.h"
+#include "peakyprogramme.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,19 +17,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Pink noise with 5 ms bursts of 3 kHz every half second: a quiet programme
-// with sharp peaks.
-std::vector<float> peakyProgramme(double noise, double bursts, const fixtures::Signal& sig)
-{
-    std::vector<float> samples = fixtures::pinkNoise(6.0, noise, sig);
-    const qint64 burst = sig.sampleRate / 200;
-    for (qint64 start = sig.sampleRate / 4; start + burst < qint64(samples.size()) / sig.channels; start += sig.sampleRate / 2)
-        for (qint64 i = 0; i < burst; ++i)
-            for (int c = 0; c < sig.channels; ++c)
-                samples[size_t((start + i) * sig.channels + c)] += float(bursts * std::sin(2 * M_PI * 3000.0 * double(i) / sig.sampleRate));
-    return samples;
-}
 
 double loudnessOf(const QString& file, bool lufs = true)
 {
@@ -190,10 +178,7 @@ private slots:
         QFETCH(double, bursts);
         QFETCH(bool, reachable);
         const fixtures::Signal sig{48000, 2, fixtures::SampleFormat::Pcm16};
-        std::vector<float> samples = peakyProgramme(0.2, bursts, sig);
-        const float loudest = *std::max_element(samples.begin(), samples.end());
-        for (float& v : samples)
-            v *= 0.9f / loudest;
+        const std::vector<float> samples = fixtures::peakyProgramme(bursts, sig);
         QVERIFY(fixtures::writeWav(path("peaky.tmp"), samples, sig));
         auto job = run(path("peaky.tmp"), "normOp00: -14 LUFS", false, false, -1.0);
         QCOMPARE(job->outputFiles(), QStringList({native("peaky -14 lufs.tmp")}));

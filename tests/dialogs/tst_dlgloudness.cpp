@@ -2,11 +2,15 @@
 #include "filesizelimit.h"
 #include "dropurls.h"
 #include "modalanswer.h"
+#include "peakyprogramme.h"
+
+#include "audio/loudnessmeter.h"
 
 #include "dialogs/dlgloudness.h"
 #include "dialogs/loudnessplot.h"
 #include "dialogs/loudnesstarget.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QListView>
 #include <QMessageBox>
@@ -29,12 +33,18 @@ double sineLufs(double amplitude)
     return 20.0 * std::log10(amplitude) - 0.03;
 }
 
+// The figure after `label` in a row, e.g. "LUFS: " or "TP: ".
+double rowFigure(const QString& row, const QString& label)
+{
+    return row.section(label, 1).section(QLatin1Char(' '), 0, 0).toDouble();
+}
+
 } // namespace
 
 // The loudness normaliser window on real files: rows with their results,
 // targets, gains and output names, silent and unreadable files, a failing
 // output, refusals while measuring or normalising, and the plot with the
-// tooltip's peak.
+// tooltip's peak, and the true-peak ceiling.
 class TestDlgLoudness : public QObject {
     Q_OBJECT
 
@@ -49,6 +59,7 @@ private slots:
     void refusesWhileNormalizing();
     void stalledFileNeverHoldsTheWindow();
     void plotShowsTheSelectedFile();
+    void ceilingHoldsTheTruePeak();
 
 private:
     QString sine(const QString& name, double amplitude, double seconds = 2.0);
@@ -129,19 +140,29 @@ void TestDlgLoudness::targetsParseAndNameOutputs()
 
 void TestDlgLoudness::dropMeasuresWavFilesOnly()
 {
-    const QString a = sine(QStringLiteral("a.wav"), 0.1);
+    // Long enough for a loudness range.
+    const QString a = sine(QStringLiteral("a.wav"), 0.1, 4.0);
     const QString mp3 = dir->filePath(QStringLiteral("b.mp3"));
     QFile::copy(a, mp3);
     dropUrlsOn(window.get(), {QUrl::fromLocalFile(a), QUrl::fromLocalFile(mp3)});
     QCOMPARE(window->rowCount(), 1);
     QCOMPARE(window->rowText(0), a);
     QVERIFY(waitMeasured());
-    const QRegularExpression row(QStringLiteral("^(.*) \\| RMS: (-?\\d+\\.\\d) dB \\| LUFS: (-?\\d+\\.\\d)$"));
+    const QRegularExpression row(QStringLiteral("^(.*) \\| RMS: (-?\\d+\\.\\d) dB \\| LUFS: (-?\\d+\\.\\d) "
+                                                "\\| LRA: (\\d+\\.\\d) LU \\| TP: (-?\\d+\\.\\d) dBTP$"));
     const QRegularExpressionMatch match = row.match(window->rowText(0));
     QVERIFY2(match.hasMatch(), qPrintable(window->rowText(0)));
     QCOMPARE(match.captured(1), a);
     QVERIFY(std::fabs(match.captured(2).toDouble() - 20.0 * std::log10(0.1 / std::sqrt(2.0))) <= 0.06);
     QVERIFY(std::fabs(match.captured(3).toDouble() - sineLufs(0.1)) <= 0.06);
+    // The meter's own figures: a steady tone has no loudness range, its
+    // true peak is its amplitude.
+    LoudnessMeter meter(a.toUtf8(), "K-weighting", 0.4f);
+    meter.collectReport(true);
+    meter.measure();
+    QCOMPARE(match.captured(4), QString::number(meter.report().loudnessRange, 'f', 1));
+    QCOMPARE(match.captured(5), QString::number(meter.report().truePeak, 'f', 1));
+    QCOMPARE(match.captured(5), QStringLiteral("-20.0"));
 }
 
 void TestDlgLoudness::normalizeWritesEveryAudibleFileOnce()
@@ -154,7 +175,10 @@ void TestDlgLoudness::normalizeWritesEveryAudibleFileOnce()
     for (const QString& path : {a, quiet, silent})
         window->add_filePath(path);
     QVERIFY(waitMeasured());
-    QVERIFY2(window->rowText(2).endsWith(QLatin1String("LUFS: -inf")), qPrintable(window->rowText(2)));
+    // Silence has no loudness range and no peak; a 2 s file no range either.
+    QVERIFY2(window->rowText(2).endsWith(QLatin1String("LUFS: -inf | LRA: n/a LU | TP: -inf dBTP")),
+             qPrintable(window->rowText(2)));
+    QVERIFY2(window->rowText(1).endsWith(QLatin1String(" | LRA: n/a LU | TP: -40.0 dBTP")), qPrintable(window->rowText(1)));
 
     choose("radioButton_2");
     QVERIFY(runNormalize());
@@ -337,7 +361,7 @@ void TestDlgLoudness::plotShowsTheSelectedFile()
     QCOMPARE(momentary.size(), 77);
     QVERIFY(std::fabs(momentary[qsizetype(34 - 4)].y() - sineLufs(0.1)) < 0.1);
 
-    const double lufs = window->rowText(1).section(QStringLiteral("LUFS: "), 1).toDouble();
+    const double lufs = rowFigure(window->rowText(1), QStringLiteral("LUFS: "));
     QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Integrated")).first().y() - lufs) < 0.06);
     QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() + 16.0) < 0.06);
     QCOMPARE(plot->timeLabels().first(), QStringLiteral("0:00"));
@@ -349,11 +373,16 @@ void TestDlgLoudness::plotShowsTheSelectedFile()
     QVERIFY2(plot->titleText().endsWith(QLatin1String(LoudnessPlot::kClippingWarning)), qPrintable(plot->titleText()));
     const double gainDb = -14.0 - lufs;
     const QString tip = window->rowToolTip(1);
-    const double peakAfterGain = tip.section(QStringLiteral(": "), -1).section(QLatin1Char(' '), 0, 0).toDouble();
-    QVERIFY2(std::fabs(peakAfterGain - (20.0 * std::log10(0.6) + gainDb)) < 0.11, qPrintable(tip));
+    const QString afterGain = tip.section(QStringLiteral(": "), -1);
+    QVERIFY2(std::fabs(afterGain.section(QLatin1Char(' '), 0, 0).toDouble() - (20.0 * std::log10(0.6) + gainDb)) < 0.11,
+             qPrintable(tip));
+    // The true peak after the gain: the row's true peak moved by the same gain.
+    QVERIFY2(std::fabs(afterGain.section(QStringLiteral(", "), 1).section(QLatin1Char(' '), 0, 0).toDouble()
+                       - (rowFigure(window->rowText(1), QStringLiteral("TP: ")) + gainDb)) < 0.11,
+             qPrintable(tip));
     choose("radioButton_5");
     QCOMPARE(plot->titleText(), QStringLiteral("steps.wav"));
-    QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() - (lufs - 23.0 - window->rowText(1).section(QStringLiteral("RMS: "), 1).section(QLatin1Char(' '), 0, 0).toDouble())) < 0.1);
+    QVERIFY(std::fabs(plot->curvePoints(QStringLiteral("Target")).first().y() - (lufs - 23.0 - rowFigure(window->rowText(1), QStringLiteral("RMS: ")))) < 0.1);
     // The row text itself is unchanged by all this.
     QVERIFY(window->rowText(1).startsWith(steps + QStringLiteral(" | RMS: ")));
     // An RMS target's line is labelled with the loudness it means for this file.
@@ -376,6 +405,60 @@ void TestDlgLoudness::plotShowsTheSelectedFile()
     window->findChild<QPushButton*>(QStringLiteral("btnClear"))->click();
     QVERIFY(plot->curveNames().isEmpty());
     QVERIFY(plot->timeLabels().size() > 1);
+}
+
+void TestDlgLoudness::ceilingHoldsTheTruePeak()
+{
+    // At -14 LUFS the bursts of the first file would pass -1 dBTP by a few
+    // dB, those of the second by far more than 12 dB; the third stays under.
+    const fixtures::Signal signal;
+    const QString few = QDir::toNativeSeparators(dir->filePath(QStringLiteral("few.wav")));
+    const QString many = QDir::toNativeSeparators(dir->filePath(QStringLiteral("many.wav")));
+    QVERIFY(fixtures::writeWav(few, fixtures::peakyProgramme(0.5, signal), signal));
+    QVERIFY(fixtures::writeWav(many, fixtures::peakyProgramme(8.0, signal), signal));
+    for (const QString& path : {few, many, sine(QStringLiteral("plain.wav"), 0.1)})
+        window->add_filePath(path);
+    QVERIFY(waitMeasured());
+    choose("radioButton_2");
+
+    // The plot marks the ceiling only while the box is ticked.
+    auto* plot = window->findChild<LoudnessPlot*>(QStringLiteral("plot"));
+    auto* list = window->findChild<QListView*>(QStringLiteral("listView"));
+    auto* box = window->findChild<QCheckBox*>(QStringLiteral("chkTruePeakCeiling"));
+    QCOMPARE(box->text(), QStringLiteral("Limit true peak to -1 dBTP"));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QVERIFY(plot->curvePoints(QStringLiteral("Ceiling")).isEmpty());
+    box->setChecked(true);
+    QCOMPARE(plot->curvePoints(QStringLiteral("Ceiling")).first().y(), -1.0);
+    QVERIFY2(plot->titleText().endsWith(QLatin1String(LoudnessPlot::kLimitingNote)), qPrintable(plot->titleText()));
+    list->setCurrentIndex(list->model()->index(2, 0));
+    QCOMPARE(plot->titleText(), QStringLiteral("plain.wav"));
+
+    QVERIFY(runNormalize());
+    const QStringList log = window->findChild<QTextEdit*>(QStringLiteral("txtEncoded"))->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(log.value(2), QStringLiteral(" OK"));
+    QVERIFY2(log.value(4).startsWith(QLatin1String(" OK, but ")), qPrintable(log.join(QLatin1Char('|'))));
+    QVERIFY2(log.value(4).endsWith(QLatin1String(" LU under the target of -14 LUFS, which needs more than 12 dB of "
+                                                 "true-peak limiting to stay at or below -1.0 dBTP")),
+             qPrintable(log.value(4)));
+    QCOMPARE(log.value(6), QStringLiteral(" OK"));
+    for (const QString& name : {QStringLiteral("few -14 LUFS.wav"), QStringLiteral("many -14 LUFS.wav")}) {
+        const QString out = dir->filePath(name);
+        LoudnessMeter meter(out.toUtf8(), "K-weighting", 0.4f);
+        meter.collectReport(true);
+        meter.measure();
+        QVERIFY2(meter.report().truePeak <= -1.0, qPrintable(name + QString::number(meter.report().truePeak)));
+        std::vector<float> written;
+        int rate = 0, channels = 0;
+        QVERIFY(fixtures::readAudio(out, written, rate, channels));
+        QVERIFY(20.0 * std::log10(fixtures::peak(written)) < -1.0);
+        const double reached = fixtures::integratedLoudness(out);
+        if (name.startsWith(QLatin1String("few")))
+            QVERIFY2(std::fabs(reached + 14.0) <= 0.1, qPrintable(QString::number(reached)));
+        else
+            QCOMPARE(log.value(4).section(QLatin1Char(' '), 3, 3), QString::number(-14.0 - meter.lufs(), 'f', 1));
+    }
+    QVERIFY(QDir(dir->path()).entryList({QStringLiteral("*.part")}, QDir::Files).isEmpty());
 }
 
 QTEST_MAIN(TestDlgLoudness)

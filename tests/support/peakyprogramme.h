@@ -1,0 +1,15 @@
+#pragma once
+
+#include "audiofixtures.h"
+
+#include <vector>
+
+namespace fixtures {
+
+// Six seconds of pink noise of peak 0.2 with 5 ms bursts of 3 kHz of
+// amplitude `bursts` every half second, then scaled so that the loudest
+// sample is 0.9: a quiet programme with sharp peaks, which a loudness target
+// pushes past full scale unless a true-peak limiter holds it.
+std::vector<float> peakyProgramme(double bursts, const Signal& signal);
+
+} // namespace fixtures
