@@ -1,35 +1,30 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/cyclerunner.h"
-#include "app/destinationcheck.h"
-#include "app/folderscantick.h"
-#include "app/localsteps.h"
-#include "app/outputregistry.h"
+#include "app/newfilesdialogs.h"
 #include "app/queuefilewidget.h"
 #include "app/queuelists.h"
-#include "dialogs/quitcheck.h"
-#include "app/resultencoding.h"
 #include "app/severalfilesdrop.h"
 #include "app/versioncheck.h"
-#include "app/videotasks.h"
+#include "app/videorows.h"
 #include "app/welcomewizard.h"
-#include "audio/postprocessing.h"
 #include "dialogs/dlgaddfile.h"
 #include "dialogs/dlgencoder.h"
 #include "dialogs/dlglogin.h"
 #include "dialogs/dlgloudness.h"
 #include "dialogs/dlgsetupwindow.h"
+#include "dialogs/quitcheck.h"
+#include "driver/destinationcheck.h"
+#include "driver/folderscantick.h"
+#include "driver/localsteps.h"
+#include "driver/queuedriver.h"
+#include "driver/resultencoding.h"
+#include "driver/videotasks.h"
 #include "pipeline/queuefile.h"
-#include "pipeline/queuekeeper.h"
 #include "pipeline/queuemanager.h"
-#include "pipeline/queuerestorer.h"
-#include "pipeline/queuestore.h"
 #include "settings/folderwatcher.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
-#include "settings/settingskeeper.h"
-#include "video/ffmpegtool.h"
 #include "video/videosupport.h"
 
 #include <QCloseEvent>
@@ -82,79 +77,29 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btnAddFile_Test->hide();
     ui->btnTestWizard->hide();
     queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError);
-    videoQueue = std::make_unique<videoSupport>(ffmpegtool::isFfmpegAvailable(), naming::tempWorkFolder());
+    // The driver owns the finished files' MP3 jobs; the tab only shows them.
+    ui->encoderList->setOwnsEncoders(false);
 }
 
 MainWindow::~MainWindow()
 {
     for (QTimer* timer : std::as_const(timers))
         timer->stop();
-    // The queue first: a file it holds is then never missing from it while
-    // settings.xml already records the file as seen.
-    if (queueKeeper)
-        queueKeeper->saveNow();
-    queueKeeper.reset();
-    // Its last copy is written before the final save below.
-    settingsKeeper.reset();
-    if (settings && queueManager)
-        saveSettings();
+    // Saves queue.xml and settings.xml, then ends the engine.
+    driver.reset();
     if (trayIcon)
         trayIcon->hide();
-    qDebug() << "delete video ";
-    videoTasks.reset();
-    videoQueue.reset();
-    if (queueManager) {
-        qDebug() << "manager.stop();";
-        queueManager->setOnDestFileAdded(nullptr);
-        queueManager->stop();
-    }
     qDebug() << "delete ui ";
     delete ui;
     ui = nullptr;
-    queueCycle.reset();
-}
-
-void MainWindow::saveSettings()
-{
-    const QString folder = naming::appConfigFolder();
-    QDir().mkpath(folder);
-    settings->apiURL = queueManager->apiUrl();
-    if (!settings->save(folder + QStringLiteral("/settings.xml"), true))
-        qWarning() << "Error saving settings";
 }
 
 void MainWindow::setContext(Settings* settingsObject, QueueManager* manager)
 {
     settings = settingsObject;
     queueManager = manager;
-    outputRegistry = std::make_unique<OutputRegistry>(settings);
-    localSteps = std::make_unique<LocalSteps>(*outputRegistry);
-    videoTasks = std::make_unique<VideoTasks>(
-        *videoQueue, ui->videoTree, *outputRegistry,
-        [this](const QList<QUrl>& urls, const QList<QUrl>& destUrls) { return addFiles(urls, destUrls); },
-        [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
-    videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
-}
-
-VideoTasks::SoundState MainWindow::soundStateOf(const QString& sound) const
-{
-    // The liveliest of the files made from this sound (it may have been queued more than once).
-    VideoTasks::SoundState result = VideoTasks::SoundState::NotQueued;
-    for (const QueueFile* file : queueManager->snapshot()) {
-        if (!naming::isSamePath(text(file->originalSourceFile), sound))
-            continue;
-        const QueueFileState state = file->getState();
-        if (state == QueueFileState::Error || state == QueueFileState::Canceled) {
-            if (result == VideoTasks::SoundState::NotQueued)
-                result = VideoTasks::SoundState::Failed;
-        } else if (state == QueueFileState::Done) {
-            if (result != VideoTasks::SoundState::InProgress)
-                result = VideoTasks::SoundState::Done;
-        } else {
-            return VideoTasks::SoundState::InProgress;
-        }
-    }
-    return result;
+    newFiles = std::make_unique<NewFilesDialogs>(settings, this);
+    driver = std::make_unique<QueueDriver>(*settings, *queueManager, *this);
 }
 
 void MainWindow::initialise()
@@ -167,40 +112,13 @@ void MainWindow::initialise()
 
     setAcceptDrops(true);
 
-    const OutputRegistry* registry = outputRegistry.get();
-    queueManager->setOnDestFileAdded(
-        [registry](const QByteArray& destPath) { registry->queue_newDestFileAdded(destPath); });
-    queueManager->setCredentials(settings->wUsername, settings->wPassword);
-    queuerestorer::restore(queuestore::load(queuestore::defaultPath()), *queueManager, *settings);
-    queueKeeper = std::make_unique<QueueKeeper>(*queueManager, queuestore::defaultPath());
-    queueKeeper->start();
-    settingsKeeper = std::make_unique<SettingsKeeper>(*settings, naming::appConfigFolder() + QStringLiteral("/settings.xml"),
-        [this] { settings->apiURL = queueManager->apiUrl(); });
-    settingsKeeper->start();
-
-    QueueManager* manager = queueManager;
-    queueCycle = std::make_unique<CycleRunner>(
-        [manager] {
-            try {
-                manager->cycle(false, false);
-            } catch (const std::exception& error) {
-                qWarning() << "Queue cycle failed:" << error.what();
-            }
-        },
-        [this] { QMetaObject::invokeMethod(this, [this] { afterQueueCycle(); }, Qt::QueuedConnection); });
-
+    driver->start();
     startTimer(&MainWindow::tmr_windowStatus_Tick, 1000);
     startTimer(&MainWindow::tmr_queueManager_Tick, 100);
-    folderScanner = std::make_unique<FolderScanTick>(settings, queueManager, this,
-        [this](const QString& title, const QString& text) { showTrayMessage(title, text); });
-    // A queued file goes to a session at once, not at the next queue tick.
-    folderScanner->setOnQueued([this] { queueCycle->requestRun(); });
-    VideoTasks* videos = videoTasks.get();
-    folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
-                                   [videos](const QString& path) { videos->addWatchedVideo(path); });
     startTimer(&MainWindow::tmr_folderScanner_Tick, 1000);
     startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
     startTimer(&MainWindow::tmr_videoQueue_Tick, 1000);
+
     QTimer::singleShot(500, this, &MainWindow::tmr_ShowWelcome);
     QTimer::singleShot(500, this, &MainWindow::tmr_StartVersionCheck);
 
@@ -230,22 +148,37 @@ void MainWindow::tmr_ShowWelcome()
 
 void MainWindow::tmr_folderScanner_Tick()
 {
-    folderScanner->tick();
+    driver->folderScanTick();
 }
 
 void MainWindow::tmr_videoQueue_Tick()
 {
-    videoTasks->tick();
+    driver->videoTick();
+}
+
+void MainWindow::tmr_deleteRequests_Tick()
+{
+    driver->deleteRequestsTick();
+}
+
+FolderScanTick* MainWindow::folderScanTick() const
+{
+    return driver->folderScanner();
 }
 
 void MainWindow::on_videoTree_itemDoubleClicked(QTreeWidgetItem* item, int column)
 {
-    videoTasks->showInFileManager(item, column);
+    const int id = videorows::recordIdOf(*item);
+    if (const videoFile* record = driver->videoQueue().findById(id)) {
+        const bool lastColumn = column == ui->videoTree->columnCount() - 1;
+        naming::showInExplorer(lastColumn ? record->outputVideo : record->sourceVideo, ui->videoTree);
+    }
+    qDebug() << "Clicked; " << id;
 }
 
 void MainWindow::updateVideoTool(const QString& ffmpegFolder)
 {
-    videoTasks->updateVideoTool(ffmpegFolder);
+    driver->videoTasks().updateVideoTool(ffmpegFolder);
 }
 
 void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
@@ -317,7 +250,7 @@ void MainWindow::on_trayicon_activated(QSystemTrayIcon::ActivationReason reason)
     showNormal();
 }
 
-void MainWindow::showTrayMessage(const QString& title, const QString& message)
+void MainWindow::notify(const QString& title, const QString& message)
 {
     if (trayIcon)
         trayIcon->showMessage(title, message, QSystemTrayIcon::Information, 10000);
@@ -355,7 +288,7 @@ void MainWindow::on_actionSetup_triggered()
 {
     dlgSetupWindow dialog(this);
     dialog.setCodecCheck(VideoTasks::isFfmpegFolder);
-    dialog.setWatchWarning([this](const QString& folder) { return folderScanner->watcher().warning(folder); });
+    dialog.setWatchWarning([this](const QString& folder) { return folderScanTick()->watcher().warning(folder); });
     dialog.setContext(settings, queueManager->presets(), queueManager);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -376,17 +309,13 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::tmr_queueManager_Tick()
 {
-    queueCycle->startIfIdle();
-    bool anyRunning = false;
+    driver->queueTick();
     bool panelsMissing = false;
     int panelsCreated = 0;
     QElapsedTimer creatingPanels;
     creatingPanels.start();
     const QList<QueueFile*> files = queueManager->snapshot();
-    if (localSteps->runSteps(files))
-        queueCycle->requestRun();
     for (QueueFile* file : files) {
-        const int state = stateOf(*file);
         QueueFileWidget* widget = queueWidgets->find(file->fileId);
         const bool outOfTime = panelsCreated >= kNewPanelsAlways && creatingPanels.elapsed() >= kNewPanelsBudgetMs;
         if (!widget && (panelTickPosted || outOfTime)) {
@@ -397,27 +326,16 @@ void MainWindow::tmr_queueManager_Tick()
             widget = createWidget(*file);
             ++panelsCreated;
         }
-        refreshWidget(*widget, *file, state);
-        anyRunning = anyRunning || state == int(QueueFileState::Running);
+        refreshWidget(*widget, *file, stateOf(*file));
     }
     queueWidgets->followQueueOrder(files);
-    if (!panelsMissing) {
-        notifyWhenIdle(anyRunning);
-    } else if (!panelTickPosted) {
+    if (panelsMissing && !panelTickPosted) {
         panelTickPosted = true;
         QTimer::singleShot(0, this, [this] {
             panelTickPosted = false;
             tmr_queueManager_Tick();
         });
     }
-}
-
-// A cycle that handed a file to a local step, or took one on from it, is
-// followed by that step at once; a step that finished runs the cycle again.
-void MainWindow::afterQueueCycle()
-{
-    if (localSteps->runSteps(queueManager->snapshot()))
-        queueCycle->requestRun();
 }
 
 QueueFileWidget* MainWindow::createWidget(QueueFile& file)
@@ -477,9 +395,6 @@ void MainWindow::showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file)
 void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
 {
     widget.setDestinationText(text(file.destFile));
-    videoTasks->fileDone(file);
-    encodeResultToMp3(file, *ui->encoderList, deleteRequestsLock, deleteRequests);
-    LocalSteps::removeUploadedCopy(file);
     QStringList outputs;
     for (const QByteArray& output : std::as_const(file.outputFiles))
         outputs << text(output);
@@ -488,8 +403,6 @@ void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
     widget.showCompact(false, outputs.size() > 1);
     widget.setBackground(false, 210, 240, 210);
     queueWidgets->place(&widget, QueueLists::List::Done);
-    ++doneCount;
-    updateTabTitles(false);
 }
 
 void MainWindow::showError(QueueFileWidget& widget, QueueFile& file)
@@ -499,22 +412,13 @@ void MainWindow::showError(QueueFileWidget& widget, QueueFile& file)
     widget.setBackground(false, 240, 210, 210);
     widget.setErrorText(text(file.errorMessage()));
     queueWidgets->place(&widget, QueueLists::List::Error);
-    ++errorCount;
-    updateTabTitles(false);
 }
 
-void MainWindow::notifyWhenIdle(bool anyRunning)
+void MainWindow::showCounts(quint32 done, quint32 errors)
 {
-    if (anyRunning || (doneCount == 0 && errorCount == 0))
-        return;
-    QString message;
-    if (doneCount != 0)
-        message += tr("\nFiles processed: ") + QString::number(doneCount);
-    if (errorCount != 0)
-        message += tr("\nErrors: ") + QString::number(errorCount);
-    showTrayMessage(tr("Audio files ready"), message);
-    doneCount = 0;
-    errorCount = 0;
+    doneCount = done;
+    errorCount = errors;
+    updateTabTitles(false);
 }
 
 void MainWindow::updateTabTitles(bool reset)
@@ -529,26 +433,7 @@ void MainWindow::updateTabTitles(bool reset)
 
 void MainWindow::addDeleteRequest(const QString& path)
 {
-    const QMutexLocker locker(&deleteRequestsLock);
-    deleteRequests.append(path);
-}
-
-void MainWindow::tmr_deleteRequests_Tick()
-{
-    const QMutexLocker locker(&deleteRequestsLock);
-    for (qsizetype i = 0; i < deleteRequests.size(); ++i) {
-        const QString path = deleteRequests.at(i);
-        if (QFileInfo::exists(path)) {
-            if (videoQueue->isProcessedAudioInUse(path))
-                continue;
-            qDebug() << "File-remove: " << path;
-            QFile::remove(path);
-            continue;
-        }
-        qDebug() << "Request removed: " << path;
-        deleteRequests.removeAt(i);
-        return;
-    }
+    driver->addDeleteRequest(path);
 }
 
 // ---- adding files ---------------------------------------------------------------
@@ -599,9 +484,9 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
         return false;
     }
     // Videos go to the video queue, or nowhere while video support is off.
-    const QList<QUrl> urls = videoTasks->takeVideos(dropped);
+    const QList<QUrl> urls = driver->videoTasks().takeVideos(dropped);
     if (urls.isEmpty() && !dropped.isEmpty())
-        return videoTasks->videoEnabled();
+        return driver->videoTasks().videoEnabled();
     if (urls.size() > 1)
         return addSeveralAudioFiles(this, *queueManager, urls, destUrls);
     if (urls.size() != 1) {
@@ -638,7 +523,7 @@ void MainWindow::dropEvent(QDropEvent* event)
     QTimer::singleShot(0, this, [this, urls] {
         addFiles(urls, {});
         for (const QUrl& url : urls) {
-            if (!videoTasks->videoEnabled() || !videoSupport::isVideoFile(url.toLocalFile()))
+            if (!driver->videoTasks().videoEnabled() || !videoSupport::isVideoFile(url.toLocalFile()))
                 qDebug() << "Dropped file:" << url.toLocalFile();
         }
     });
@@ -671,7 +556,8 @@ void MainWindow::on_actionClear_done_error_triggered()
         }
     }
     updateTabTitles(true);
-    ui->encoderList->clearFinished();
+    EncoderListView* list = ui->encoderList;
+    driver->mp3Jobs().clearFinished([list](const audioEncoderParent* encoder) { list->removeEncoder(encoder); });
 }
 
 void MainWindow::on_actionResubmit_files_with_errors_triggered()
@@ -791,4 +677,36 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
         if (!queueManager->pauseFile(fileID))
             queueManager->resumeFile(fileID);
     }
+}
+
+// ---- the driver's front end ----------------------------------------------------
+
+void MainWindow::reportRefusals(const QString& errors)
+{
+    QMessageBox::critical(this, tr("Error adding files"), errors);
+}
+
+NewFilesOffer* MainWindow::newFilesOffer()
+{
+    return newFiles.get();
+}
+
+bool MainWindow::queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos)
+{
+    return addFiles(sounds, videos);
+}
+
+void MainWindow::showVideo(const videoFile& record)
+{
+    videorows::show(*ui->videoTree, record);
+}
+
+void MainWindow::showMp3Job(audioEncoderParent* encoder)
+{
+    ui->encoderList->addEncoder(encoder);
+}
+
+void MainWindow::fileChanged(const QueueFile&, int)
+{
+    // The panels follow their files in the queue tick.
 }

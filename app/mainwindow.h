@@ -1,43 +1,39 @@
 #pragma once
 
-#include "app/videotasks.h"
+#include "driver/frontend.h"
 
 #include <QMainWindow>
-#include <QMutex>
 #include <QNetworkReply>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <memory>
 
-class CycleRunner;
-class QNetworkAccessManager;
-class VersionCheck;
 class FolderScanTick;
-class LocalSteps;
-class OutputRegistry;
+class NewFilesDialogs;
+class QNetworkAccessManager;
 class QTimer;
+class QTreeWidgetItem;
+class QueueDriver;
 class QueueFile;
 class QueueFileWidget;
-class QueueKeeper;
-class SettingsKeeper;
 class QueueLists;
 class QueueManager;
 class Settings;
-class QTreeWidgetItem;
-class videoSupport;
+class VersionCheck;
 
 namespace Ui {
 class MainWindow;
 }
 
 // The client's only top-level window: the queue list, the Done and Error
-// tabs, menus, tray icon and the timers that drive everything periodic.
-// It holds plain pointers to the settings and the queue manager, which main
-// owns for the whole run. Every slot and timer runs on the GUI thread; the
-// queue manager's cycle runs on the window's background runner and is never
-// waited for.
-class MainWindow : public QMainWindow {
+// tabs, menus, tray icon, dialogs and status bar, and the timers that drive
+// everything periodic, which forward to the queue driver (the run of the
+// engine). It is the driver's front end: message boxes, the new-files
+// dialogs, the tray and the panels. It holds plain pointers to the settings
+// and the queue manager, which main owns for the whole run. Every slot and
+// timer runs on the GUI thread.
+class MainWindow : public QMainWindow, public FrontEnd {
     Q_OBJECT
 
 public:
@@ -60,7 +56,19 @@ public:
     // Re-checks ffmpeg in `ffmpegFolder` and switches video support on or off.
     void updateVideoTool(const QString& ffmpegFolder);
     // The watched-folder scanner; exists once initialised.
-    FolderScanTick* folderScanTick() const { return folderScanner.get(); }
+    FolderScanTick* folderScanTick() const;
+    // The new-files dialogs of the watched folders.
+    NewFilesDialogs& newFilesDialogs() const { return *newFiles; }
+
+    // The driver's front end.
+    void notify(const QString& title, const QString& message) override;
+    void reportRefusals(const QString& errors) override;
+    NewFilesOffer* newFilesOffer() override;
+    bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
+    void showVideo(const videoFile& record) override;
+    void showMp3Job(audioEncoderParent* encoder) override;
+    void fileChanged(const QueueFile& file, int previousState) override;
+    void showCounts(quint32 done, quint32 errors) override;
 
 signals:
     // Every tray notification also goes out here, so it can be observed
@@ -103,25 +111,18 @@ private:
     void on_queueFileMoveRequested(int fileID, int places);
 
     void startTimer(void (MainWindow::*slot)(), int interval);
-    VideoTasks::SoundState soundStateOf(const QString& sound) const;
-    void afterQueueCycle();
     QueueFileWidget* createWidget(QueueFile& file);
     void refreshWidget(QueueFileWidget& widget, QueueFile& file, int state);
     void showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file);
     void showDone(QueueFileWidget& widget, QueueFile& file);
     void showError(QueueFileWidget& widget, QueueFile& file);
-    void notifyWhenIdle(bool anyRunning);
     void removeFromQueue(QueueFileWidget* widget, int fileID);
-    void showTrayMessage(const QString& title, const QString& message);
-    void saveSettings();
 
     bool quitChosen = false;
     // A queue tick that ran out of time for new panels has posted the next.
     bool panelTickPosted = false;
     // Used only by the version check.
     QNetworkAccessManager* networkManager = nullptr;
-    QMutex deleteRequestsLock;
-    QStringList deleteRequests;
     Ui::MainWindow* ui = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     std::unique_ptr<QueueLists> queueWidgets;
@@ -129,17 +130,10 @@ private:
     QueueManager* queueManager = nullptr;
     QList<QTimer*> timers;
     bool apiIsHttps = true;
+    // The finished files shown in the tab titles.
     quint32 doneCount = 0;
     quint32 errorCount = 0;
-    std::unique_ptr<OutputRegistry> outputRegistry;
-    std::unique_ptr<LocalSteps> localSteps;
-    std::unique_ptr<CycleRunner> queueCycle;
-    // Watched-folder scans and their new-files dialogs.
-    std::unique_ptr<FolderScanTick> folderScanner;
-    std::unique_ptr<videoSupport> videoQueue;
-    std::unique_ptr<VideoTasks> videoTasks;
+    std::unique_ptr<NewFilesDialogs> newFiles;
+    std::unique_ptr<QueueDriver> driver;
     std::unique_ptr<VersionCheck> versionCheck;
-    // queue.xml: the queue kept across restarts.
-    std::unique_ptr<QueueKeeper> queueKeeper;
-    std::unique_ptr<SettingsKeeper> settingsKeeper;
 };

@@ -1,7 +1,7 @@
 #include "app/severalfilesdrop.h"
 
-#include "app/destinationcheck.h"
-#include "app/folderscantick.h"
+#include "driver/destinationcheck.h"
+#include "driver/folderscantick.h"
 #include "dialogs/dlgaddmultplefiles.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "dialogs/newfileentry.h"
+#include "driver/folderkey.h"
+#include "driver/newfileentry.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,21 +13,6 @@
 class DlgAddMultpleFiles;
 class QWidget;
 class ScanPath;
-
-// The parts of a watched folder's key: native path, line feed, native output
-// path, line feed, preset.
-struct FolderKeyParts {
-    QString path;
-    QString outputPath;
-    QByteArray preset;
-};
-
-// Splits a folder key at its line feeds; anything but exactly three parts
-// gives three empty texts. Paths come back with '/' separators.
-FolderKeyParts splitFolderKey(const QString& key);
-// Keys of the same folder: paths compared by path identity, the preset
-// ignoring letter case.
-bool sameFolderKey(const QString& a, const QString& b);
 
 // Collects the new files of one watched folder for its new-files dialog:
 // rows wait while no dialog is open, the dialog is shown without blocking,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs/newfileentry.h"
+#include "driver/newfileentry.h"
 
 #include <QByteArray>
 #include <QDialog>

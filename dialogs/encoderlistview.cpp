@@ -21,13 +21,22 @@ EncoderListView::EncoderListView(QWidget* parent)
 EncoderListView::~EncoderListView()
 {
     m_timer->stop();
-    encoderrows::destroyAll(*m_model);
+    if (m_ownsEncoders)
+        encoderrows::destroyAll(*m_model);
 }
 
 void EncoderListView::addEncoder(audioEncoderParent* encoder)
 {
     encoderrows::append(*m_model, encoder);
     qDebug() << "Added encoder for file:" << encoder->inputFile();
+}
+
+void EncoderListView::removeEncoder(const audioEncoderParent* encoder)
+{
+    for (int row = m_model->rowCount() - 1; row >= 0; --row) {
+        if (encoderrows::at(*m_model, row) == encoder)
+            m_model->removeRow(row);
+    }
 }
 
 void EncoderListView::updateListView()
@@ -42,7 +51,8 @@ void EncoderListView::clearFinished()
         if (!encoder->isFinished())
             continue;
         m_model->removeRow(row);
-        delete encoder;
+        if (m_ownsEncoders)
+            delete encoder;
     }
     qDebug() << "Cleared finished encoders from the list.";
 }

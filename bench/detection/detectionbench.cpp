@@ -5,7 +5,7 @@
 // timers runs the folder, the queue and the session.
 //   detectionbench URL SERVICE_LOG FOLDER FILES events|poll
 // Prints "median_ms X" and "p90_ms Y".
-#include "app/folderscantick.h"
+#include "driver/folderscantick.h"
 #include "app/mainwindow.h"
 #include "audio/audiolibrary.h"
 #include "pipeline/queuemanager.h"

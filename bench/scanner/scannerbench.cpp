@@ -10,7 +10,7 @@
 //                    so the folder is listed again
 //   plain_listing    QDir::entryList of the folder's WAV files, the floor of
 //                    any scanner that lists the folder every time
-#include "app/folderscantick.h"
+#include "driver/folderscantick.h"
 #include "audio/audiolibrary.h"
 #include "pipeline/queuemanager.h"
 #include "settings/folderwatcher.h"
@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     folder.path = QDir::toNativeSeparators(folderPath);
     folder.preset = manager.presets().first();
     settings.addScanPath(folder);
-    FolderScanTick tick(&settings, &manager, nullptr, {});
+    FolderScanTick tick(&settings, &manager, nullptr, {}, {});
 
     // The first tick records every file; they would all be queued, so they
     // are recorded by a scan of the folder's own first.

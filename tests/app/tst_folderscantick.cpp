@@ -1,6 +1,7 @@
 #include "../dialogs/modalanswer.h"
-#include "app/folderscantick.h"
-#include "app/outputregistry.h"
+#include "app/newfilesdialogs.h"
+#include "driver/folderscantick.h"
+#include "driver/outputregistry.h"
 #include "settings/folderwatcher.h"
 #include "app/severalfilesdrop.h"
 #include "audiofixtures.h"
@@ -90,9 +91,12 @@ private:
     std::unique_ptr<QueueManager> m_queue;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<OutputRegistry> m_registry;
+    std::unique_ptr<NewFilesDialogs> m_dialogs;
     std::unique_ptr<FolderScanTick> m_tick;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_notified;
+    // What each "Error adding files" report said.
+    QStringList m_refusals;
 };
 
 void TestFolderScanTick::initTestCase()
@@ -109,10 +113,12 @@ void TestFolderScanTick::init()
     m_registry = std::make_unique<OutputRegistry>(m_settings.get());
     m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
     m_notified.clear();
-    m_tick = std::make_unique<FolderScanTick>(m_settings.get(), m_queue.get(), nullptr,
-                                              [this](const QString& title, const QString& text) {
-                                                  m_notified << title + QLatin1Char('|') + text;
-                                              });
+    m_refusals.clear();
+    m_dialogs = std::make_unique<NewFilesDialogs>(m_settings.get(), nullptr);
+    m_tick = std::make_unique<FolderScanTick>(
+        m_settings.get(), m_queue.get(), m_dialogs.get(),
+        [this](const QString& title, const QString& text) { m_notified << title + QLatin1Char('|') + text; },
+        [this](const QString& errors) { m_refusals << errors; });
     // Each tick here is called by hand; change notification would scan in
     // between (tst_folderevents covers it).
     m_tick->watcher().setEnabled(false);
@@ -127,6 +133,7 @@ void TestFolderScanTick::init()
 void TestFolderScanTick::cleanup()
 {
     m_tick.reset();
+    m_dialogs.reset();
     if (m_queue)
         m_queue->stop();
     m_queue.reset();
@@ -154,7 +161,7 @@ QString TestFolderScanTick::writeWav(const QString& path)
 
 dlgAddMultipleFiles_Wrapper* TestFolderScanTick::onlyDialog()
 {
-    const auto& dialogs = m_tick->newFilesDialogs();
+    const auto& dialogs = m_dialogs->dialogs();
     return dialogs.size() == 1 ? dialogs.front().get() : nullptr;
 }
 
@@ -218,23 +225,16 @@ void TestFolderScanTick::refusalsAreReportedOncePerTick()
     addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("missing"));
     const QString a = writeWav(QStringLiteral("in/a.wav"));
     const QString b = writeWav(QStringLiteral("in/b.wav"));
-    int boxes = 0;
-    QString text;
-    answerModal<QMessageBox>([&](QMessageBox* box) {
-        ++boxes;
-        text = box->windowTitle() + QLatin1Char('|') + box->text();
-        box->close();
-    });
     const FolderScanTick::Outcome outcome = tick();
-    QCOMPARE(boxes, 1);
-    QVERIFY(text.startsWith(QStringLiteral("Error adding files|")));
+    QCOMPARE(m_refusals.size(), 1);
     for (const QString& file : {a, b})
-        QVERIFY(text.contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
+        QVERIFY(m_refusals.first().contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
     QVERIFY(outcome.addedFiles.isEmpty());
     QVERIFY(m_notified.isEmpty());
 
-    // Refused files stay recorded as seen: no second box.
+    // Refused files stay recorded as seen: no second report.
     QVERIFY(tick().errors.isEmpty());
+    QCOMPARE(m_refusals.size(), 1);
 }
 
 void TestFolderScanTick::dialogFolderCollectsItsFiles()
@@ -253,7 +253,7 @@ void TestFolderScanTick::dialogFolderCollectsItsFiles()
     // Found while the dialog is open: a new row at once.
     writeWav(QStringLiteral("in/b.wav"));
     tick();
-    QCOMPARE(m_tick->newFilesDialogs().size(), size_t(1));
+    QCOMPARE(m_dialogs->dialogs().size(), size_t(1));
     QList<QComboBox*> boxes = presetBoxes(wrapper->dialog());
     QCOMPARE(boxes.size(), 2);
     for (QComboBox* box : boxes)
@@ -415,13 +415,8 @@ void TestFolderScanTick::answeredDialogRefusesAnUnwritableDestination()
     dlgAddMultipleFiles_Wrapper* wrapper = onlyDialog();
     QVERIFY(wrapper && wrapper->isOpen());
     pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
-    QString text;
-    answerModal<QMessageBox>([&text](QMessageBox* box) {
-        text = box->windowTitle() + QLatin1Char('|') + box->text();
-        box->close();
-    });
     tick();
-    QCOMPARE(text, QStringLiteral("Error adding files|\nFile: ") + a + QStringLiteral("\n- The destination folder is not writable."));
+    QCOMPARE(m_refusals, QStringList{QStringLiteral("\nFile: ") + a + QStringLiteral("\n- The destination folder is not writable.")});
     QVERIFY(m_queue->snapshot().isEmpty());
 }
 

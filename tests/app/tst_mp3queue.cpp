@@ -1,7 +1,7 @@
 #include "audiofixtures.h"
 #include "clientfixture.h"
 
-#include "app/resultencoding.h"
+#include "driver/resultencoding.h"
 #include "audio/mp3encoder.h"
 #include "dialogs/dlgencoder.h"
 #include "dialogs/dlgloudness.h"

@@ -1,6 +1,6 @@
 #include "tests/dialogs/modalanswer.h"
 
-#include "app/videotasks.h"
+#include "driver/videotasks.h"
 #include "dialogs/dlgsetupwindow.h"
 #include "pipeline/queuemanager.h"
 #include "settings/settings.h"

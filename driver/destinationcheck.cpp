@@ -1,4 +1,4 @@
-#include "app/destinationcheck.h"
+#include "driver/destinationcheck.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "app/folderscantick.h"
-#include "app/outputregistry.h"
+#include "driver/folderscantick.h"
+#include "driver/outputregistry.h"
 #include "audiofixtures.h"
 #include "pipeline/queuemanager.h"
 #include "serviceprocess.h"
@@ -70,7 +70,7 @@ void TestFolderEvents::init()
     m_queue = std::make_unique<QueueManager>();
     m_registry = std::make_unique<OutputRegistry>(m_settings.get());
     m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
-    m_tick = std::make_unique<FolderScanTick>(m_settings.get(), m_queue.get(), nullptr, nullptr);
+    m_tick = std::make_unique<FolderScanTick>(m_settings.get(), m_queue.get(), nullptr, nullptr, nullptr);
     QVERIFY(m_queue->createSessions(m_service.apiUrl().toUtf8(), 1));
     m_queue->setCredentials(ServiceProcess::demoEmail().toUtf8(), ServiceProcess::demoPassword().toUtf8());
     QTRY_VERIFY_WITH_TIMEOUT((m_queue->cycle(false, false), !m_queue->presets().isEmpty()), 15000);

@@ -1,4 +1,4 @@
-#include "app/cyclerunner.h"
+#include "driver/cyclerunner.h"
 
 CycleRunner::CycleRunner(std::function<void()> work, std::function<void()> finished)
     : m_work(std::move(work)), m_finished(std::move(finished)), m_thread([this] { loop(); })

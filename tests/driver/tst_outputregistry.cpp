@@ -1,4 +1,4 @@
-#include "app/outputregistry.h"
+#include "driver/outputregistry.h"
 #include "settings/settings.h"
 
 #include <QDir>

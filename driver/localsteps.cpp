@@ -1,6 +1,6 @@
-#include "app/localsteps.h"
+#include "driver/localsteps.h"
 
-#include "app/outputregistry.h"
+#include "driver/outputregistry.h"
 #include "audio/postprocessing.h"
 #include "audio/preprocessing.h"
 #include "pipeline/queuefile.h"

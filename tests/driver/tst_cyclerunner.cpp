@@ -1,4 +1,4 @@
-#include "app/cyclerunner.h"
+#include "driver/cyclerunner.h"
 
 #include <QElapsedTimer>
 #include <QTest>

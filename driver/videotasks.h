@@ -14,15 +14,13 @@
 #include <memory>
 
 class OutputRegistry;
-class QTreeWidget;
-class QTreeWidgetItem;
 class QueueFile;
 
-// The main window's share of the video queue: hands dropped videos and
-// videos found in watched folders to the queue, queues their extracted
-// sound, names and starts one new video per processed result, shows every
-// record in the "Video tasks" tree and tells the user through the tray when
-// the videos are ready. Runs on the GUI thread; never waits for ffmpeg.
+// The driver's share of the video queue: hands dropped videos and videos
+// found in watched folders to the queue, queues their extracted sound,
+// names and starts one new video per processed result, shows every record
+// that changed (the window's "Video tasks" tree) and tells the user when
+// the videos are ready. Runs on the main thread; never waits for ffmpeg.
 class VideoTasks {
 public:
     // Queues audio files as a drop does (sources, destinations).
@@ -32,9 +30,10 @@ public:
     // Where the queued file made from an extracted sound stands.
     enum class SoundState { NotQueued, InProgress, Failed, Done };
     using SoundStateOf = std::function<SoundState(const QString& extractedSound)>;
+    // Shows a record that was added or changed.
+    using ShowRecord = std::function<void(const videoFile&)>;
 
-    VideoTasks(videoSupport& queue, QTreeWidget* tree, const OutputRegistry& registry, AddFiles addFiles,
-               Notify notify);
+    VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles, Notify notify);
     VideoTasks(const VideoTasks&) = delete;
     VideoTasks& operator=(const VideoTasks&) = delete;
 
@@ -55,6 +54,7 @@ public:
     // video's sound was never queued (unticked, dialog cancelled), the video
     // fails and its extracted sound is removed.
     void setSoundStateOf(SoundStateOf soundStateOf) { m_soundStateOf = std::move(soundStateOf); }
+    void setShowRecord(ShowRecord showRecord) { m_showRecord = std::move(showRecord); }
     // One tick of the video-queue timer.
     void tick();
     // Re-checks ffmpeg in `folder` and switches video support accordingly.
@@ -62,9 +62,6 @@ public:
     // Whether `folder` holds a working ffmpeg (an empty folder: the PATH's);
     // the setup window's codec check.
     static bool isFfmpegFolder(const QString& folder);
-    // Shows the record's new video (last column) or its source video.
-    void showInFileManager(QTreeWidgetItem* item, int column) const;
-
     bool videoEnabled() const { return m_queue.videoEnabled; }
 
 private:
@@ -74,20 +71,18 @@ private:
     void handOver(videoFile& record);
     void queueGroupSound(int groupKey);
     void moveGroupSoundBesideVideos(int groupKey);
-    QTreeWidgetItem* rowOf(const videoFile& record);
-    // The row's status and, for a failed record, its reason under "Result".
-    void showState(const videoFile& record);
+    void showState(const videoFile& record) const;
     void notifyWhenReady();
     void followSounds();
     void finishMoves();
     void removeSoundOf(const videoFile& record) const;
 
     videoSupport& m_queue;
-    QTreeWidget* m_tree;
     const OutputRegistry& m_registry;
     AddFiles m_addFiles;
     Notify m_notify;
     SoundStateOf m_soundStateOf;
+    ShowRecord m_showRecord;
     // Records failed because their sound failed, by id: a resubmitted sound takes them back.
     QSet<int> m_failedWithSound;
     // Sounds of watched-folder videos on their way to another file system, by record id.

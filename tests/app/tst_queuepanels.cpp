@@ -1,9 +1,6 @@
 #include "clientfixture.h"
 #include "audiofixtures.h"
 
-#include "audio/postprocessing.h"
-#include "audio/preprocessing.h"
-
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -14,12 +11,12 @@
 
 #include <algorithm>
 
-// The main window's queue driver on a queue manager without sessions: the
+// The main window's queue panels on a queue manager without sessions: the
 // test moves files through their states by hand and checks what the window
-// does with them: placement, colours and sizes, tab titles, the tray
-// message, context menus, the menu actions, the local pre- and
-// post-processing steps with their results on disk, and deletion requests.
-class TestQueueDriver : public QObject {
+// shows: placement, colours and sizes, tab titles, context menus, the menu
+// actions, closing and the status bar. What the driver does with the files
+// is tested without a window (tests/driver).
+class TestQueuePanels : public QObject {
     Q_OBJECT
 
 private slots:
@@ -29,19 +26,11 @@ private slots:
 
     void finishedFilesMoveToTheirTabs();
     void manyNewFilesGetTheirPanelsInBatches();
-    void trayMessageWaitsForRunningFiles();
     void contextMenuPerState_data();
     void contextMenuPerState();
     void contextMenuActions();
     void clearDoneErrorRemovesAdjacentFinishedFiles();
     void resubmitOnlyRetryableErrors();
-    void resubmitRunsPreProcessingAgain();
-    void preProcessing_data();
-    void preProcessing();
-    void failingPreProcessingKeepsTheSource();
-    void postProcessingKeepsFinalOutputsOnly();
-    void postProcessingFailureEndsInError();
-    void deleteRequestsAreRetriedUntilDone();
     void closeHidesOnlyWhenAsked();
     void statusBarShowsCreditOnlyOverHttps();
 
@@ -49,20 +38,17 @@ private:
     QString wav(const QString& name, int channels, double seconds = 1.0);
     QString path(const QString& name) const { return dir->filePath(name); }
     QueueFile* queueFile(const QString& source, const ProcessingOptions& options = ProcessingOptions());
-    // Runs the pre-processing step for a file until the driver marks it done.
-    bool preProcess(QueueFile* file);
-    bool postProcess(QueueFile* file);
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<ClientFixture> client;
 };
 
-void TestQueueDriver::initTestCase()
+void TestQueuePanels::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
 }
 
-void TestQueueDriver::init()
+void TestQueuePanels::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
@@ -70,13 +56,13 @@ void TestQueueDriver::init()
     client->start();
 }
 
-void TestQueueDriver::cleanup()
+void TestQueuePanels::cleanup()
 {
     client.reset();
     dir.reset();
 }
 
-QString TestQueueDriver::wav(const QString& name, int channels, double seconds)
+QString TestQueuePanels::wav(const QString& name, int channels, double seconds)
 {
     fixtures::Signal signal;
     signal.channels = channels;
@@ -86,35 +72,13 @@ QString TestQueueDriver::wav(const QString& name, int channels, double seconds)
     return QDir::toNativeSeparators(file);
 }
 
-QueueFile* TestQueueDriver::queueFile(const QString& source, const ProcessingOptions& options)
+QueueFile* TestQueuePanels::queueFile(const QString& source, const ProcessingOptions& options)
 {
     const QString destination = QFileInfo(source).absolutePath() + QStringLiteral("/result.wav");
     return client->queue(source, destination, options);
 }
 
-bool TestQueueDriver::preProcess(QueueFile* file)
-{
-    file->setState(QueueFileState::PreProcessing);
-    return QTest::qWaitFor(
-        [&] {
-            client->tick();
-            return file->preProcessingDone();
-        },
-        60000);
-}
-
-bool TestQueueDriver::postProcess(QueueFile* file)
-{
-    file->setState(QueueFileState::PostProcessing);
-    return QTest::qWaitFor(
-        [&] {
-            client->tick();
-            return file->postProcessingDone();
-        },
-        60000);
-}
-
-void TestQueueDriver::finishedFilesMoveToTheirTabs()
+void TestQueuePanels::finishedFilesMoveToTheirTabs()
 {
     QueueFile* done = queueFile(wav("a.wav", 2));
     QueueFile* failed = queueFile(wav("b.wav", 2));
@@ -158,7 +122,7 @@ void TestQueueDriver::finishedFilesMoveToTheirTabs()
 // A watched folder that queues hundreds of files at once: one tick creates
 // only a batch of panels and leaves the rest to runs it posts, so the window
 // never stops for all of them; every file has its panel soon after.
-void TestQueueDriver::manyNewFilesGetTheirPanelsInBatches()
+void TestQueuePanels::manyNewFilesGetTheirPanelsInBatches()
 {
     constexpr int kFiles = 1000;
     for (int i = 0; i < kFiles; ++i) {
@@ -176,30 +140,7 @@ void TestQueueDriver::manyNewFilesGetTheirPanelsInBatches()
     }));
 }
 
-void TestQueueDriver::trayMessageWaitsForRunningFiles()
-{
-    QueueFile* first = queueFile(wav("a.wav", 2));
-    QueueFile* second = queueFile(wav("b.wav", 2));
-    QueueFile* third = queueFile(wav("c.wav", 2));
-    second->setState(QueueFileState::Running);
-    first->setState(QueueFileState::Done);
-    client->tick();
-    QCOMPARE(client->listOf(client->widgetOf(first)), QStringLiteral("done"));
-    QVERIFY(client->trayMessages.isEmpty());
-
-    third->setState(QueueFileState::Error);
-    client->tick();
-    QVERIFY(client->trayMessages.isEmpty());
-    QCOMPARE(client->tabTitle(0), QStringLiteral("Done (1)"));
-
-    second->setState(QueueFileState::Done);
-    client->tick();
-    QCOMPARE(client->trayMessages, QStringList{"Audio files ready\nFiles processed: 2\nErrors: 1"});
-    client->tick();
-    QCOMPARE(client->trayMessages.size(), 1);
-}
-
-void TestQueueDriver::contextMenuPerState_data()
+void TestQueuePanels::contextMenuPerState_data()
 {
     QTest::addColumn<int>("state");
     QTest::addColumn<bool>("retryable");
@@ -222,7 +163,7 @@ void TestQueueDriver::contextMenuPerState_data()
     QTest::newRow("Post processing") << int(QueueFileState::PostProcessing) << false << QStringList{"(none)"};
 }
 
-void TestQueueDriver::contextMenuPerState()
+void TestQueuePanels::contextMenuPerState()
 {
     QFETCH(int, state);
     QFETCH(bool, retryable);
@@ -235,7 +176,7 @@ void TestQueueDriver::contextMenuPerState()
     QCOMPARE(client->contextMenu(client->widgetOf(file)), items);
 }
 
-void TestQueueDriver::contextMenuActions()
+void TestQueuePanels::contextMenuActions()
 {
     QueueFile* failed = queueFile(wav("a.wav", 2));
     QueueFile* done = queueFile(wav("b.wav", 2));
@@ -279,7 +220,7 @@ void TestQueueDriver::contextMenuActions()
     emit doneWidget->queueFileContextMenuClicked(doneWidget, doneId, QStringLiteral("mnuRemove"));
 }
 
-void TestQueueDriver::clearDoneErrorRemovesAdjacentFinishedFiles()
+void TestQueuePanels::clearDoneErrorRemovesAdjacentFinishedFiles()
 {
     const QueueFileState states[] = {QueueFileState::Done,    QueueFileState::Done,
                                      QueueFileState::Error,   QueueFileState::Waiting,
@@ -303,7 +244,7 @@ void TestQueueDriver::clearDoneErrorRemovesAdjacentFinishedFiles()
         QCOMPARE(client->widgetOf(files[i])->isHidden(), i != 3);
 }
 
-void TestQueueDriver::resubmitOnlyRetryableErrors()
+void TestQueuePanels::resubmitOnlyRetryableErrors()
 {
     QueueFile* retry = queueFile(wav("a.wav", 2));
     QueueFile* final = queueFile(wav("b.wav", 2));
@@ -319,165 +260,7 @@ void TestQueueDriver::resubmitOnlyRetryableErrors()
     QCOMPARE(final->getState(), QueueFileState::Error);
 }
 
-// A file whose pre-processing failed is resubmitted with its local steps
-// reset: a second run that succeeds takes it on to the upload.
-void TestQueueDriver::resubmitRunsPreProcessingAgain()
-{
-    const QString source = wav("take.wav", 1);
-    ProcessingOptions options;
-    options.preProcessing_Arguments = QStringLiteral("nredOp00: --no-such-option");
-    QueueFile* file = queueFile(source, options);
-    QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 3);
-    file->setRetryable(true);
-    file->setState(QueueFileState::Error);
-
-    file->options.preProcessing_Arguments = QStringLiteral("nredOp00: SKIP");
-    client->action("actionResubmit_files_with_errors")->trigger();
-    QCOMPARE(file->getState(), QueueFileState::Waiting);
-    QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 0);
-}
-
-void TestQueueDriver::preProcessing_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<bool>("toDualMono");
-    QTest::addColumn<int>("resultMode");
-    QTest::addColumn<QString>("uploaded");     // expected srcFile name, "" = the source itself
-    QTest::addColumn<int>("uploadedChannels");
-    QTest::addColumn<QString>("destination");  // expected destFile name
-    QTest::addColumn<bool>("uploadedKeptAtDone");
-
-    QTest::newRow("nothing to do") << "nredOp00: SKIP" << false << 2 << "" << 1 << "result.wav" << true;
-    QTest::newRow("dual mono copy") << "nredOp00: SKIP" << true << 2 << "take-dualmono.wav" << 2
-                                    << "result-dualmono.wav" << false;
-    QTest::newRow("replace original") << "" << true << 0 << "" << 2 << "result-dualmono.wav" << true;
-    QTest::newRow("noise reduced, kept") << "nredOp00: --alwayson" << false << 2 << "take-nr.wav" << 1
-                                         << "result-nr.wav" << true;
-    QTest::newRow("noise reduced, deleted after upload")
-        << "nredOp00: --alwayson" << true << 6 << "take-nr-dualmono.wav" << 2 << "result-nr-dualmono.wav" << false;
-}
-
-void TestQueueDriver::preProcessing()
-{
-    QFETCH(QString, arguments);
-    QFETCH(bool, toDualMono);
-    QFETCH(int, resultMode);
-    QFETCH(QString, uploaded);
-    QFETCH(int, uploadedChannels);
-    QFETCH(QString, destination);
-    QFETCH(bool, uploadedKeptAtDone);
-
-    const QString source = wav("take.wav", 1, 2.0);
-    ProcessingOptions options;
-    options.fromWatchFolder = true;
-    options.preProcessing_Arguments = arguments;
-    options.monoProcessing_ConvertToDualStereo = toDualMono;
-    options.preProcessing_Result = resultMode;
-    QueueFile* file = queueFile(source, options);
-    QVERIFY(preProcess(file));
-
-    QCOMPARE(file->preProcessingStatus, 6);
-    QVERIFY2(file->errorMessage().isEmpty(), file->errorMessage().constData());
-    const QString expectedUpload = uploaded.isEmpty() ? source : QDir::toNativeSeparators(path(uploaded));
-    QCOMPARE(QString::fromUtf8(file->srcFile), expectedUpload);
-    QCOMPARE(QString::fromUtf8(file->destFile), QDir::toNativeSeparators(path(destination)));
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    QVERIFY(fixtures::readAudio(expectedUpload, samples, rate, channels));
-    QCOMPARE(channels, uploadedChannels);
-    QCOMPARE(file->convertedToStereo, toDualMono);
-    // The user's own file is never lost, and no work file is left behind.
-    QVERIFY(QFileInfo::exists(source));
-    QCOMPARE(QDir(dir->path()).entryList({"*.temp*"}, QDir::Files), QStringList());
-
-    file->setState(QueueFileState::Done);
-    client->tick();
-    QCOMPARE(QFileInfo::exists(expectedUpload), uploadedKeptAtDone);
-    QVERIFY(QFileInfo::exists(source));
-}
-
-void TestQueueDriver::failingPreProcessingKeepsTheSource()
-{
-    const QString source = wav("take.wav", 1);
-    ProcessingOptions options;
-    options.preProcessing_Arguments = QStringLiteral("nredOp00: --no-such-option");
-    options.preProcessing_Result = 0;
-    QueueFile* file = queueFile(source, options);
-    QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 3);
-    QVERIFY(file->errorMessage().startsWith("Error pre processing: "));
-    QVERIFY(file->errorMessage().size() > int(strlen("Error pre processing: ")));
-    QCOMPARE(QString::fromUtf8(file->srcFile), source);
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"take.wav"});
-}
-
-void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
-{
-    // The downloaded result of a file widened to dual mono, kept as an
-    // intermediate for two loudness targets.
-    const QString download = wav("take - Speech-dualmono.tmp", 2, 3.0);
-    const QString source = wav("take.wav", 1, 3.0);
-    ProcessingOptions options;
-    options.fromWatchFolder = true;
-    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS\nnormOp00: -23 dBrms");
-    QueueFile* file = queueFile(source, options);
-    file->destFile = download.toUtf8();
-    file->convertedToStereo = true;
-    QVERIFY(postProcess(file));
-
-    const QStringList expected{QDir::toNativeSeparators(path("take - Speech -16 lufs.wav")),
-                               QDir::toNativeSeparators(path("take - Speech -23 dbrms.wav"))};
-    QStringList outputs;
-    for (const QByteArray& output : file->outputFiles)
-        outputs << QString::fromUtf8(output);
-    QCOMPARE(outputs, expected);
-    QVERIFY(file->destFile.isEmpty());
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
-             (QStringList{"take - Speech -16 lufs.wav", "take - Speech -23 dbrms.wav", "take.wav"}));
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    QVERIFY(fixtures::readAudio(expected[1], samples, rate, channels));
-    QCOMPARE(channels, 1);
-    QVERIFY(std::abs(fixtures::rmsDb(samples) + 23.0) < 0.5);
-
-    file->setState(QueueFileState::Done);
-    client->tick();
-    QueueFileWidget* widget = client->widgetOf(file);
-    QVERIFY(widget->isShown(QueueFileWidget::Part::Outputs));
-}
-
-void TestQueueDriver::postProcessingFailureEndsInError()
-{
-    const QString download = path("result.tmp");
-    QVERIFY(fixtures::writeCorruptFile(download));
-    ProcessingOptions options;
-    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
-    QueueFile* file = queueFile(wav("take.wav", 2), options);
-    file->destFile = QDir::toNativeSeparators(download).toUtf8();
-    QVERIFY(postProcess(file));
-    QCOMPARE(file->getState(), QueueFileState::Error);
-    QVERIFY2(file->errorMessage().startsWith("Error post processing: "), file->errorMessage().constData());
-    QVERIFY(file->retryable());
-    QVERIFY(QFileInfo::exists(download));
-    client->tick();
-    QCOMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("error"));
-}
-
-void TestQueueDriver::deleteRequestsAreRetriedUntilDone()
-{
-    const QString first = wav("encoded-input-1.wav", 2);
-    const QString second = wav("encoded-input-2.wav", 2);
-    client->window->addDeleteRequest(path("already-gone.wav"));
-    client->window->addDeleteRequest(first);
-    client->window->addDeleteRequest(second);
-    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(first) && !QFileInfo::exists(second), 10000);
-}
-
-void TestQueueDriver::closeHidesOnlyWhenAsked()
+void TestQueuePanels::closeHidesOnlyWhenAsked()
 {
     client->settings.hideWhenClosed = true;
     QCloseEvent hideEvent;
@@ -503,7 +286,7 @@ void TestQueueDriver::closeHidesOnlyWhenAsked()
     QVERIFY(closeEvent.isAccepted());
 }
 
-void TestQueueDriver::statusBarShowsCreditOnlyOverHttps()
+void TestQueuePanels::statusBarShowsCreditOnlyOverHttps()
 {
     const QString state = QueueManager::stateName(client->manager.state());
     client->manager.setApiUrl("http://127.0.0.1:9/api");
@@ -516,5 +299,5 @@ void TestQueueDriver::statusBarShowsCreditOnlyOverHttps()
     QCOMPARE(client->window->statusBar()->currentMessage(), state + " - Credit: Waiting for file submission");
 }
 
-QTEST_MAIN(TestQueueDriver)
-#include "tst_queuedriver.moc"
+QTEST_MAIN(TestQueuePanels)
+#include "tst_queuepanels.moc"

@@ -1,7 +1,8 @@
-#include "app/folderscantick.h"
+#include "driver/folderscantick.h"
 
-#include "app/destinationcheck.h"
-#include "dialogs/dlgaddmultiplefileswrapper.h"
+#include "driver/destinationcheck.h"
+#include "driver/folderkey.h"
+#include "driver/newfilesoffer.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/folderwatcher.h"
@@ -12,7 +13,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QScopedValueRollback>
 
 QString refusalText(const QString& source, const QByteArray& reason)
@@ -20,11 +20,13 @@ QString refusalText(const QString& source, const QByteArray& reason)
     return QStringLiteral("\nFile: ") + source + QStringLiteral("\n- ") + QString::fromUtf8(reason);
 }
 
-FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify)
+FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, Notify notify,
+                               ReportRefusals reportRefusals)
     : m_settings(settings)
     , m_queueManager(queueManager)
-    , m_window(window)
+    , m_offer(offer)
     , m_notify(std::move(notify))
+    , m_reportRefusals(std::move(reportRefusals))
     , m_watcher(std::make_unique<FolderWatcher>())
 {
     m_relook.setSingleShot(true);
@@ -86,8 +88,8 @@ bool FolderScanTick::wantsScan(const ScanPath& folder, Pass pass) const
 FolderScanTick::Outcome FolderScanTick::run(Pass pass)
 {
     Outcome outcome;
-    // The error box below runs its own event loop, in which this timer fires
-    // again; that tick is skipped.
+    // A refusal report in a message box runs its own event loop, in which
+    // this timer fires again; that tick is skipped.
     if (m_running || !m_settings || !m_queueManager)
         return outcome;
     const QList<QByteArray> presets = m_queueManager->presets();
@@ -96,7 +98,7 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     QScopedValueRollback<bool> running(m_running, true);
     m_queued = false;
 
-    queueAnsweredDialogs(outcome.errors);
+    queueAnswers(outcome.errors);
     const QSet<QString> excluded = outputFolders();
     const int folderCount = int(m_settings->scanPathRecords().size());
     QStringList watched;
@@ -121,33 +123,30 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
 
     if (!outcome.addedFiles.isEmpty() && m_notify)
         m_notify(QStringLiteral("Added to queue:"), outcome.addedFiles);
-    if (!outcome.errors.isEmpty())
-        QMessageBox::critical(m_window, QStringLiteral("Error adding files"), outcome.errors);
-    showPendingDialogs();
+    if (!outcome.errors.isEmpty() && m_reportRefusals)
+        m_reportRefusals(outcome.errors);
+    if (m_offer)
+        m_offer->showOffers();
     return outcome;
 }
 
-void FolderScanTick::queueAnsweredDialogs(QString& errors)
+void FolderScanTick::queueAnswers(QString& errors)
 {
-    for (const auto& wrapper : m_newFilesDialogs) {
-        if (!wrapper->takeResultsReady())
-            continue;
-        const FolderKeyParts key = splitFolderKey(wrapper->folderKey());
-        const QList<NewFileEntry> results = wrapper->takeResults();
-        if (!wrapper->wasAccepted())
-            continue;
+    if (!m_offer)
+        return;
+    for (const NewFilesAnswer& answer : m_offer->takeAnswers()) {
+        const FolderKeyParts key = splitFolderKey(answer.folderKey);
         ProcessingOptions options;
         if (ScanPath* folder = m_settings->findDialogScanPath(key.path)) {
-            QString dominant;
-            if (wrapper->dominantPreset(dominant))
-                folder->preset = dominant.toUtf8();
-            folder->showDialog = wrapper->showAgain();
+            if (!answer.dominantPreset.isEmpty())
+                folder->preset = answer.dominantPreset.toUtf8();
+            folder->showDialog = answer.showAgain;
             folder->toOptions(options);
         }
-        for (const NewFileEntry& entry : results) {
+        for (const NewFileEntry& entry : answer.entries) {
             if (!entry.selected)
                 continue;
-            makeDestinationFolder(wrapper->saveToFolder(), entry.destination);
+            makeDestinationFolder(answer.saveToFolder, entry.destination);
             const QByteArray refusal = naming::destinationRefusal(entry.destination);
             if (!refusal.isEmpty())
                 errors += refusalText(entry.source, refusal);
@@ -182,14 +181,30 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
             continue;
         }
         ScanPath& folder = folderAt(index);
-        if (!folder.showDialog && presets.contains(folder.preset)) {
+        if (!asksFirst(folder, presets)) {
             quickAdd(index, file, outcome);
             continue;
         }
-        // A folder whose preset is not offered falls back to the dialog for good.
-        folder.showDialog = true;
-        offerInDialog(folder, file, presets);
+        // The row proposes the file's name in its own subfolder of the output.
+        m_offer->offer(folder, file, folder.resolveOutputPath(QFileInfo(file).fileName(), file), presets);
     }
+}
+
+bool FolderScanTick::asksFirst(ScanPath& folder, const QList<QByteArray>& presets)
+{
+    if (!m_offer) {
+        if (folder.showDialog && !m_quickAddedAskingFolders.contains(folder.path)) {
+            m_quickAddedAskingFolders.insert(folder.path);
+            qInfo().noquote() << "Watched folder" << folder.path
+                              << "asks before queuing; with no one to ask, its files are queued with its preset";
+        }
+        return false;
+    }
+    if (!folder.showDialog && presets.contains(folder.preset))
+        return false;
+    // A folder whose preset is not offered falls back to the dialog for good.
+    folder.showDialog = true;
+    return true;
 }
 
 void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
@@ -215,50 +230,4 @@ void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
     queued->watchFolder = current.path.toUtf8();
     // The result may be written into a watched folder: it is no new input.
     current.notePlaceholder(QString::fromUtf8(queued->destFile));
-}
-
-void FolderScanTick::offerInDialog(const ScanPath& folder, const QString& file, const QList<QByteArray>& presets)
-{
-    dlgAddMultipleFiles_Wrapper& wrapper = dialogFor(folder);
-    wrapper.setPresetNames(presets);
-    // The row proposes the file's name in its own subfolder of the output.
-    wrapper.addFile(file, folder.resolveOutputPath(QFileInfo(file).fileName(), file), QString::fromUtf8(folder.preset));
-}
-
-dlgAddMultipleFiles_Wrapper& FolderScanTick::dialogFor(const ScanPath& folder)
-{
-    const QString key = folder.duplicateKey();
-    for (const auto& wrapper : m_newFilesDialogs) {
-        if (sameFolderKey(wrapper->folderKey(), key))
-            return *wrapper;
-    }
-    m_newFilesDialogs.push_back(std::make_unique<dlgAddMultipleFiles_Wrapper>());
-    m_newFilesDialogs.back()->setFolder(folder);
-    return *m_newFilesDialogs.back();
-}
-
-const ScanPath* FolderScanTick::folderOfDialog(const QString& folderKey) const
-{
-    const QList<ScanPath>& folders = m_settings->scanPathRecords();
-    for (const ScanPath& folder : folders) {
-        if (sameFolderKey(folder.duplicateKey(), folderKey))
-            return &folder;
-    }
-    // The folder's preset may have changed since the rows were collected.
-    const FolderKeyParts key = splitFolderKey(folderKey);
-    for (const ScanPath& folder : folders) {
-        if (folder.showDialog && platform::isSamePath(folder.path, key.path))
-            return &folder;
-    }
-    return nullptr;
-}
-
-void FolderScanTick::showPendingDialogs()
-{
-    for (const auto& wrapper : m_newFilesDialogs) {
-        if (!wrapper->hasPendingFiles())
-            continue;
-        if (const ScanPath* folder = folderOfDialog(wrapper->folderKey()))
-            wrapper->show(m_window, *folder);
-    }
 }

@@ -1,6 +1,6 @@
-#include "app/videotasks.h"
+#include "driver/videotasks.h"
 
-#include "app/outputregistry.h"
+#include "driver/outputregistry.h"
 #include "pipeline/queuefile.h"
 #include "settings/naming.h"
 #include "video/ffmpegtool.h"
@@ -10,14 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopedValueRollback>
-#include <QTreeWidget>
 
 namespace {
-
-constexpr int kNameColumn = 0;
-constexpr int kPathColumn = 1;
-constexpr int kStatusColumn = 2;
-constexpr int kResultColumn = 3;
 
 constexpr int kDroppedMode = 0;
 constexpr int kWatchedFolderMode = 2;
@@ -44,10 +38,8 @@ QString resultTail(const QString& result)
 
 } // namespace
 
-VideoTasks::VideoTasks(videoSupport& queue, QTreeWidget* tree, const OutputRegistry& registry, AddFiles addFiles,
-                       Notify notify)
-    : m_queue(queue), m_tree(tree), m_registry(registry), m_addFiles(std::move(addFiles)),
-      m_notify(std::move(notify))
+VideoTasks::VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles, Notify notify)
+    : m_queue(queue), m_registry(registry), m_addFiles(std::move(addFiles)), m_notify(std::move(notify))
 {
 }
 
@@ -138,8 +130,6 @@ void VideoTasks::tick()
         for (videoFile* record : std::as_const(changed)) {
             if (record->state == videoFile::ExtractedAudioReady && m_queue.groupReady(record->groupKey))
                 handOver(*record);
-            else if (record->state == videoFile::ReencodingVideo)
-                rowOf(*record)->setText(kResultColumn, record->outputVideo);
             showState(*record);
         }
     }
@@ -302,32 +292,10 @@ void VideoTasks::finishMoves()
     }
 }
 
-void VideoTasks::showState(const videoFile& record)
+void VideoTasks::showState(const videoFile& record) const
 {
-    QTreeWidgetItem* row = rowOf(record);
-    row->setText(kStatusColumn, record.stateName());
-    if (record.failed()) {
-        row->setText(kResultColumn, record.failureReason);
-        row->setToolTip(kResultColumn, record.failureReason);
-    } else if (record.state < videoFile::ReencodingVideo) {
-        row->setText(kResultColumn, QString());
-        row->setToolTip(kResultColumn, QString());
-    }
-}
-
-QTreeWidgetItem* VideoTasks::rowOf(const videoFile& record)
-{
-    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = m_tree->topLevelItem(i);
-        if (item->data(kNameColumn, Qt::UserRole).toInt() == record.id)
-            return item;
-    }
-    auto* item = new QTreeWidgetItem(m_tree);
-    item->setData(kNameColumn, Qt::UserRole, record.id);
-    const QFileInfo source(record.sourceVideo);
-    item->setText(kNameColumn, source.completeBaseName());
-    item->setText(kPathColumn, QDir::toNativeSeparators(source.absolutePath()));
-    return item;
+    if (m_showRecord)
+        m_showRecord(record);
 }
 
 void VideoTasks::notifyWhenReady()
@@ -361,14 +329,4 @@ bool VideoTasks::isFfmpegFolder(const QString& folder)
 {
     QString versionText;
     return ffmpegtool::checkFfmpeg(folder, versionText);
-}
-
-void VideoTasks::showInFileManager(QTreeWidgetItem* item, int column) const
-{
-    const int id = item->data(kNameColumn, Qt::UserRole).toInt();
-    if (const videoFile* record = m_queue.findById(id)) {
-        const bool lastColumn = column == m_tree->columnCount() - 1;
-        naming::showInExplorer(lastColumn ? record->outputVideo : record->sourceVideo, m_tree);
-    }
-    qDebug() << "Clicked; " << id;
 }

@@ -1,4 +1,4 @@
-#include "app/outputregistry.h"
+#include "driver/outputregistry.h"
 
 #include "settings/platform.h"
 #include "settings/settings.h"

@@ -1,7 +1,7 @@
-#include "app/resultencoding.h"
+#include "driver/resultencoding.h"
 
 #include "audio/mp3encoder.h"
-#include "dialogs/encoderlistview.h"
+#include "driver/deleterequests.h"
 #include "pipeline/queuefile.h"
 #include "settings/naming.h"
 
@@ -16,8 +16,14 @@ QString mp3NameFor(const QString& result, const QString& suffix, const QString& 
     return QDir::toNativeSeparators(naming::expandNameTemplateInPath(name, preset));
 }
 
-void encodeResultToMp3(const QueueFile& file, EncoderListView& list, QMutex& deleteRequestsLock,
-                       QStringList& deleteRequests)
+ResultEncoding::ResultEncoding(DeleteRequests& deleteRequests, Started started)
+    : m_deleteRequests(deleteRequests), m_started(std::move(started))
+{
+}
+
+ResultEncoding::~ResultEncoding() = default;
+
+void ResultEncoding::encodeResults(const QueueFile& file)
 {
     const ProcessingOptions& options = file.options;
     if (!options.fromWatchFolder || !options.encodeToMP3)
@@ -29,16 +35,31 @@ void encodeResultToMp3(const QueueFile& file, EncoderListView& list, QMutex& del
         results << QString::fromUtf8(output);
     for (const QString& result : std::as_const(results)) {
         qDebug() << "To encoder" << result << options.watchFolderPath;
-        auto* encoder = new mp3Encoder;
-        encoder->deleteRequests = &deleteRequests;
-        encoder->deleteRequestsLock = &deleteRequestsLock;
+        auto encoder = std::make_unique<mp3Encoder>();
+        encoder->deleteRequests = &m_deleteRequests.paths;
+        encoder->deleteRequestsLock = &m_deleteRequests.lock;
         encoder->deleteInputWhenDone = options.deleteWAVafterMP3Encoding;
         encoder->setInputFile(result);
         encoder->setOutputFile(mp3NameFor(result, options.encodeToMP3_suffix, options.preset));
-        list.addEncoder(encoder);
         encoder->setSettings(QStringLiteral("-b") + options.encodeToMP3_bitRate);
         encoder->pendingEncodings = file.pendingMp3s;
         ++*file.pendingMp3s;
-        encoder->start();
+        mp3Encoder* started = encoder.get();
+        m_jobs.push_back(std::move(encoder));
+        if (m_started)
+            m_started(started);
+        started->start();
+    }
+}
+
+void ResultEncoding::clearFinished(const std::function<void(const audioEncoderParent*)>& forget)
+{
+    for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+        if (!(*job)->isFinished()) {
+            ++job;
+            continue;
+        }
+        forget(job->get());
+        job = m_jobs.erase(job);
     }
 }

@@ -8,23 +8,23 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
-class dlgAddMultipleFiles_Wrapper;
 class FolderWatcher;
+class NewFilesOffer;
 class QueueManager;
-class QWidget;
 class ScanPath;
 class Settings;
 
 // One line of the "Error adding files" box: "\nFile: <source>\n- <reason>".
 QString refusalText(const QString& source, const QByteArray& reason);
 
-// The main window's folder-scanner tick: collects answered new-files
-// dialogs, scans every enabled watched folder, queues new files at once or
-// offers them in their folder's new-files dialog, reports what was added
-// and what was refused, and shows the dialogs that have files to offer.
-// Runs on the GUI thread and works on the settings' own folder records.
+// The driver's folder-scanner tick: collects answered new-files offers,
+// scans every enabled watched folder, queues new files at once or offers
+// them to a person (the window's new-files dialogs), reports what was added
+// and what was refused, and shows the offers that have files. Without an
+// offer (no one to ask) a folder that asks first is quick-added with its own
+// preset, which the log says once per folder. Runs on the main thread and
+// works on the settings' own folder records.
 //
 // Folders are watched for changes as well: a change scans its folder a
 // moment later through the same code, and a folder with files still being
@@ -36,6 +36,8 @@ class FolderScanTick {
 public:
     // Shows a tray message (title, text).
     using Notify = std::function<void(const QString&, const QString&)>;
+    // Reports the files that could not be queued ("Error adding files").
+    using ReportRefusals = std::function<void(const QString& errors)>;
 
     struct Outcome {
         QString addedFiles; // one file name and a line feed per quick-added file
@@ -47,13 +49,15 @@ public:
     using VideoHandoff = std::function<void(const QString&)>;
     static constexpr int kRelookMs = 200;
 
-    FolderScanTick(Settings* settings, QueueManager* queueManager, QWidget* window, Notify notify);
+    // `offer` may be null; the callbacks may be empty.
+    FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, Notify notify,
+                   ReportRefusals reportRefusals);
     ~FolderScanTick();
     FolderScanTick(const FolderScanTick&) = delete;
     FolderScanTick& operator=(const FolderScanTick&) = delete;
 
     // One tick; does nothing while the queue manager has no presets, or while
-    // an earlier tick still shows its error box.
+    // an earlier tick still reports its refusals (a message box).
     Outcome tick();
     // Without a handoff, scans list audio files only.
     void setVideoHandoff(VideoEnabled enabled, VideoHandoff handoff);
@@ -64,25 +68,16 @@ public:
     // Change notification of the folders; setEnabled(false) leaves the tick alone.
     FolderWatcher& watcher() const { return *m_watcher; }
 
-    // The new-files dialogs of the watched folders, one per folder key.
-    const std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>>& newFilesDialogs() const
-    {
-        return m_newFilesDialogs;
-    }
-
 private:
     enum class Pass { Poll, Changes };
     Outcome run(Pass pass);
     bool wantsScan(const ScanPath& folder, Pass pass) const;
     // The folders that hold the client's own outputs (path keys).
     QSet<QString> outputFolders() const;
-    void queueAnsweredDialogs(QString& errors);
+    void queueAnswers(QString& errors);
     void scanFolder(int index, const QList<QByteArray>& presets, Outcome& outcome);
+    bool asksFirst(ScanPath& folder, const QList<QByteArray>& presets);
     void quickAdd(int index, const QString& file, Outcome& outcome);
-    void offerInDialog(const ScanPath& folder, const QString& file, const QList<QByteArray>& presets);
-    void showPendingDialogs();
-    dlgAddMultipleFiles_Wrapper& dialogFor(const ScanPath& folder);
-    const ScanPath* folderOfDialog(const QString& folderKey) const;
     // The folder record at `index`, fetched again after every call that may
     // have changed the settings' list storage (the queue manager's
     // destination handler works on the same list).
@@ -90,8 +85,9 @@ private:
 
     Settings* m_settings;
     QueueManager* m_queueManager;
-    QWidget* m_window;
+    NewFilesOffer* m_offer;
     Notify m_notify;
+    ReportRefusals m_reportRefusals;
     bool m_running = false;
     VideoEnabled m_videoEnabled;
     VideoHandoff m_videoHandoff;
@@ -99,5 +95,6 @@ private:
     bool m_queued = false;
     std::unique_ptr<FolderWatcher> m_watcher;
     QTimer m_relook;
-    std::vector<std::unique_ptr<dlgAddMultipleFiles_Wrapper>> m_newFilesDialogs;
+    // Folders that ask first, quick-added for want of an offer, once said in the log.
+    QSet<QString> m_quickAddedAskingFolders;
 };

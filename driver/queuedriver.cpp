@@ -1,0 +1,243 @@
+#include "driver/queuedriver.h"
+
+#include "driver/cyclerunner.h"
+#include "driver/folderscantick.h"
+#include "driver/frontend.h"
+#include "driver/localsteps.h"
+#include "driver/outputregistry.h"
+#include "driver/resultencoding.h"
+#include "pipeline/queuefile.h"
+#include "pipeline/queuekeeper.h"
+#include "pipeline/queuemanager.h"
+#include "pipeline/queuerestorer.h"
+#include "pipeline/queuestore.h"
+#include "settings/naming.h"
+#include "settings/settings.h"
+#include "settings/settingskeeper.h"
+#include "video/ffmpegtool.h"
+#include "video/videosupport.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QTimer>
+
+namespace {
+
+constexpr int kUnseen = -1;
+
+int stateOf(const QueueFile& file)
+{
+    return static_cast<int>(file.getState());
+}
+
+} // namespace
+
+QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEnd& frontEnd)
+    : m_settings(settings)
+    , m_queueManager(queueManager)
+    , m_frontEnd(frontEnd)
+    , m_outputRegistry(std::make_unique<OutputRegistry>(&settings))
+    , m_localSteps(std::make_unique<LocalSteps>(*m_outputRegistry))
+    , m_mp3Jobs(std::make_unique<ResultEncoding>(
+          m_deleteRequests, [this](audioEncoderParent* encoder) { m_frontEnd.showMp3Job(encoder); }))
+    , m_videoQueue(std::make_unique<videoSupport>(ffmpegtool::isFfmpegAvailable(), naming::tempWorkFolder()))
+{
+    m_videoTasks = std::make_unique<VideoTasks>(
+        *m_videoQueue, *m_outputRegistry,
+        [this](const QList<QUrl>& sounds, const QList<QUrl>& videos) {
+            return m_frontEnd.queueVideoSounds(sounds, videos);
+        },
+        [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); });
+    m_videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
+    m_videoTasks->setShowRecord([this](const videoFile& record) { m_frontEnd.showVideo(record); });
+}
+
+QueueDriver::~QueueDriver()
+{
+    for (QTimer* timer : std::as_const(m_timers))
+        timer->stop();
+    // The queue first: a file it holds is then never missing from it while
+    // settings.xml already records the file as seen.
+    if (m_queueKeeper)
+        m_queueKeeper->saveNow();
+    m_queueKeeper.reset();
+    // Its last copy is written before the final save below.
+    m_settingsKeeper.reset();
+    saveSettings();
+    qDebug() << "delete video ";
+    m_videoTasks.reset();
+    m_videoQueue.reset();
+    qDebug() << "manager.stop();";
+    m_queueManager.setOnDestFileAdded(nullptr);
+    m_queueManager.stop();
+    m_folderScanner.reset();
+    m_mp3Jobs.reset();
+    m_cycle.reset();
+}
+
+void QueueDriver::saveSettings()
+{
+    const QString folder = naming::appConfigFolder();
+    QDir().mkpath(folder);
+    m_settings.apiURL = m_queueManager.apiUrl();
+    if (!m_settings.save(folder + QStringLiteral("/settings.xml"), true))
+        qWarning() << "Error saving settings";
+}
+
+void QueueDriver::start()
+{
+    const OutputRegistry* registry = m_outputRegistry.get();
+    m_queueManager.setOnDestFileAdded(
+        [registry](const QByteArray& destPath) { registry->queue_newDestFileAdded(destPath); });
+    m_queueManager.setCredentials(m_settings.wUsername, m_settings.wPassword);
+    queuerestorer::restore(queuestore::load(queuestore::defaultPath()), m_queueManager, m_settings);
+    m_queueKeeper = std::make_unique<QueueKeeper>(m_queueManager, queuestore::defaultPath());
+    m_queueKeeper->start();
+    m_settingsKeeper = std::make_unique<SettingsKeeper>(m_settings,
+        naming::appConfigFolder() + QStringLiteral("/settings.xml"),
+        [this] { m_settings.apiURL = m_queueManager.apiUrl(); });
+    m_settingsKeeper->start();
+
+    QueueManager* manager = &m_queueManager;
+    m_cycle = std::make_unique<CycleRunner>(
+        [manager] {
+            try {
+                manager->cycle(false, false);
+            } catch (const std::exception& error) {
+                qWarning() << "Queue cycle failed:" << error.what();
+            }
+        },
+        [this] { QMetaObject::invokeMethod(this, [this] { afterQueueCycle(); }, Qt::QueuedConnection); });
+
+    m_folderScanner = std::make_unique<FolderScanTick>(&m_settings, &m_queueManager, m_frontEnd.newFilesOffer(),
+        [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); },
+        [this](const QString& errors) { m_frontEnd.reportRefusals(errors); });
+    // A queued file goes to a session at once, not at the next queue tick.
+    m_folderScanner->setOnQueued([this] { m_cycle->requestRun(); });
+    VideoTasks* videos = m_videoTasks.get();
+    m_folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
+                                     [videos](const QString& path) { videos->addWatchedVideo(path); });
+}
+
+void QueueDriver::startTimers()
+{
+    const std::pair<void (QueueDriver::*)(), int> ticks[] = {{&QueueDriver::queueTick, 100},
+        {&QueueDriver::folderScanTick, 1000}, {&QueueDriver::deleteRequestsTick, 1000},
+        {&QueueDriver::videoTick, 1000}};
+    for (const auto& [tick, interval] : ticks) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, tick);
+        timer->start(interval);
+        m_timers.append(timer);
+    }
+}
+
+void QueueDriver::requestCycle()
+{
+    if (m_cycle)
+        m_cycle->requestRun();
+}
+
+void QueueDriver::addDeleteRequest(const QString& path)
+{
+    m_deleteRequests.add(path);
+}
+
+void QueueDriver::folderScanTick()
+{
+    if (m_folderScanner)
+        m_folderScanner->tick();
+}
+
+void QueueDriver::videoTick()
+{
+    m_videoTasks->tick();
+}
+
+void QueueDriver::deleteRequestsTick()
+{
+    const videoSupport* videos = m_videoQueue.get();
+    m_deleteRequests.tick([videos](const QString& path) { return videos->isProcessedAudioInUse(path); });
+}
+
+void QueueDriver::queueTick()
+{
+    if (!m_cycle)
+        return;
+    m_cycle->startIfIdle();
+    const QList<QueueFile*> files = m_queueManager.snapshot();
+    if (m_localSteps->runSteps(files))
+        m_cycle->requestRun();
+    bool anyRunning = false;
+    QHash<int, int> states;
+    states.reserve(files.size());
+    for (QueueFile* file : files) {
+        const int state = stateOf(*file);
+        const int previous = m_lastStates.value(file->fileId, kUnseen);
+        states.insert(file->fileId, state);
+        anyRunning = anyRunning || state == int(QueueFileState::Running);
+        if (state == previous)
+            continue;
+        if (state == int(QueueFileState::Done)) {
+            fileFinished(*file);
+        } else if (state == int(QueueFileState::Error)) {
+            ++m_errorCount;
+            m_frontEnd.showCounts(m_doneCount, m_errorCount);
+        }
+        m_frontEnd.fileChanged(*file, previous);
+    }
+    m_lastStates = std::move(states);
+    notifyWhenIdle(anyRunning);
+}
+
+// A cycle that handed a file to a local step, or took one on from it, is
+// followed by that step at once; a step that finished runs the cycle again.
+void QueueDriver::afterQueueCycle()
+{
+    if (m_localSteps->runSteps(m_queueManager.snapshot()))
+        m_cycle->requestRun();
+}
+
+void QueueDriver::fileFinished(QueueFile& file)
+{
+    m_videoTasks->fileDone(file);
+    m_mp3Jobs->encodeResults(file);
+    LocalSteps::removeUploadedCopy(file);
+    ++m_doneCount;
+    m_frontEnd.showCounts(m_doneCount, m_errorCount);
+}
+
+void QueueDriver::notifyWhenIdle(bool anyRunning)
+{
+    if (anyRunning || (m_doneCount == 0 && m_errorCount == 0))
+        return;
+    QString message;
+    if (m_doneCount != 0)
+        message += tr("\nFiles processed: ") + QString::number(m_doneCount);
+    if (m_errorCount != 0)
+        message += tr("\nErrors: ") + QString::number(m_errorCount);
+    m_frontEnd.notify(tr("Audio files ready"), message);
+    m_doneCount = 0;
+    m_errorCount = 0;
+}
+
+VideoTasks::SoundState QueueDriver::soundStateOf(const QString& sound) const
+{
+    // The liveliest of the files made from this sound (it may have been queued more than once).
+    VideoTasks::SoundState result = VideoTasks::SoundState::NotQueued;
+    for (const QueueFile* file : m_queueManager.snapshot()) {
+        if (!naming::isSamePath(QString::fromUtf8(file->originalSourceFile), sound))
+            continue;
+        const QueueFileState state = file->getState();
+        if (state == QueueFileState::Error || state == QueueFileState::Canceled) {
+            if (result == VideoTasks::SoundState::NotQueued)
+                result = VideoTasks::SoundState::Failed;
+        } else if (state == QueueFileState::Done) {
+            if (result != VideoTasks::SoundState::InProgress)
+                result = VideoTasks::SoundState::Done;
+        } else {
+            return VideoTasks::SoundState::InProgress;
+        }
+    }
+    return result;
+}

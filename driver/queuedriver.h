@@ -1,0 +1,99 @@
+#pragma once
+
+#include "driver/deleterequests.h"
+#include "driver/videotasks.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class CycleRunner;
+class FolderScanTick;
+class FrontEnd;
+class LocalSteps;
+class OutputRegistry;
+class QTimer;
+class QueueFile;
+class QueueKeeper;
+class QueueManager;
+class ResultEncoding;
+class Settings;
+class SettingsKeeper;
+class videoSupport;
+
+// The run of the engine: what moves a queued file from its folder to its
+// results. Starts and ends the engine in its order (saved queue, keepers,
+// cycle runner, folder scanner, video queue), runs the queue manager's cycle
+// on its runner, the local pre- and post-processing steps, what happens when
+// a file finishes (MP3 jobs, the video remux, removal of work files, the
+// Done and Error counts), the delete requests, the folder-scan tick and the
+// video queue's tick. Talks to a person only through its FrontEnd.
+//
+// Lives on the main thread; the ticks are called by the window's timers, or
+// by the driver's own (startTimers) where there is no window. The settings
+// and the queue manager outlive the driver.
+class QueueDriver : public QObject {
+    Q_OBJECT
+
+public:
+    QueueDriver(Settings& settings, QueueManager& queueManager, FrontEnd& frontEnd);
+    // Saves queue.xml, then settings.xml, then ends the video queue, the
+    // queue manager and the MP3 jobs.
+    ~QueueDriver() override;
+
+    // Start-up once the credentials are known: the saved queue comes back,
+    // the keepers start, the cycle runner and the folder scanner are made.
+    void start();
+    // The periodic work at its described pace (queue 100 ms, folder scan,
+    // delete requests and video queue 1 s), for a client without a window.
+    void startTimers();
+
+    // Starts a cycle unless one runs, runs the local steps and follows every
+    // file's state: finished files are handed on, the counts kept, and
+    // "Audio files ready" told once nothing runs.
+    void queueTick();
+    void folderScanTick();
+    void deleteRequestsTick();
+    void videoTick();
+
+    // Runs the queue manager's cycle at once (or once more after the current one).
+    void requestCycle();
+    // Asks for `path` to be deleted once nothing needs it; any thread.
+    void addDeleteRequest(const QString& path);
+
+    // Exist once started.
+    FolderScanTick* folderScanner() const { return m_folderScanner.get(); }
+    VideoTasks& videoTasks() const { return *m_videoTasks; }
+    videoSupport& videoQueue() const { return *m_videoQueue; }
+    ResultEncoding& mp3Jobs() const { return *m_mp3Jobs; }
+    const OutputRegistry& outputRegistry() const { return *m_outputRegistry; }
+
+private:
+    void afterQueueCycle();
+    void fileFinished(QueueFile& file);
+    void notifyWhenIdle(bool anyRunning);
+    VideoTasks::SoundState soundStateOf(const QString& sound) const;
+    void saveSettings();
+
+    Settings& m_settings;
+    QueueManager& m_queueManager;
+    FrontEnd& m_frontEnd;
+    QList<QTimer*> m_timers;
+    DeleteRequests m_deleteRequests;
+    // The state each queued file was last seen in, by file id.
+    QHash<int, int> m_lastStates;
+    quint32 m_doneCount = 0;
+    quint32 m_errorCount = 0;
+    std::unique_ptr<OutputRegistry> m_outputRegistry;
+    std::unique_ptr<LocalSteps> m_localSteps;
+    std::unique_ptr<ResultEncoding> m_mp3Jobs;
+    std::unique_ptr<videoSupport> m_videoQueue;
+    std::unique_ptr<VideoTasks> m_videoTasks;
+    std::unique_ptr<CycleRunner> m_cycle;
+    std::unique_ptr<FolderScanTick> m_folderScanner;
+    // queue.xml: the queue kept across restarts.
+    std::unique_ptr<QueueKeeper> m_queueKeeper;
+    std::unique_ptr<SettingsKeeper> m_settingsKeeper;
+};
