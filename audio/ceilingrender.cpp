@@ -28,6 +28,8 @@ bool CeilingRender::run(const std::atomic<bool>* stop)
         LoudnessMeter check(output, "K-weighting", 0.4f);
         check.measure();
         m_reached = lufs ? check.lufs() : check.dbRms();
+        qDebug() << "Limited render" << attempt + 1 << "gain" << m_gainDb << "dB, limiting" << reductionDb << "dB, reached"
+                 << m_reached;
         const double missing = target - m_reached;
         // Within 0.05 of the target, or as close as the limiting allows.
         if (std::fabs(missing) <= 0.05 || !std::isfinite(missing) || (missing > 0 && m_gainDb >= mostGainDb))

@@ -5,6 +5,58 @@
 #include <limits>
 #include <utility>
 
+namespace {
+
+// Sum of `count` values; four running sums let the additions overlap.
+double sum(const double* p, int count)
+{
+    double acc[4] = {};
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int u = 0; u < 4; ++u)
+            acc[u] += p[i + u];
+    for (; i < count; ++i)
+        acc[0] += p[i];
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
+// Adds the energy of `frames` interleaved frames of C channels to energy[c]
+// in one pass, two running sums per channel.
+template <int C>
+void addEnergy(const float* p, qint64 frames, double* energy)
+{
+    double acc[2][C] = {};
+    qint64 f = 0;
+    for (; f + 2 <= frames; f += 2)
+        for (int u = 0; u < 2; ++u)
+            for (int c = 0; c < C; ++c) {
+                const double v = p[(f + u) * C + c];
+                acc[u][c] += v * v;
+            }
+    for (; f < frames; ++f)
+        for (int c = 0; c < C; ++c) {
+            const double v = p[f * C + c];
+            acc[0][c] += v * v;
+        }
+    for (int c = 0; c < C; ++c)
+        energy[c] += acc[0][c] + acc[1][c];
+}
+
+void addEnergy(const float* p, qint64 frames, int channels, double* energy)
+{
+    if (channels == 1)
+        return addEnergy<1>(p, frames, energy);
+    if (channels == 2)
+        return addEnergy<2>(p, frames, energy);
+    for (qint64 f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c) {
+            const double v = p[f * channels + c];
+            energy[c] += v * v;
+        }
+}
+
+} // namespace
+
 LoudnessRange::LoudnessRange(int sampleRate, std::vector<double> weights)
     : m_tickFrames(std::max<qint64>(1, qint64(std::lround(sampleRate / 100.0))))
     , m_weights(std::move(weights))
@@ -23,18 +75,7 @@ void LoudnessRange::add(const float* filtered, qint64 frames)
     const int C = int(m_weights.size());
     for (qint64 i = 0; i < frames;) {
         const qint64 n = std::min(frames - i, m_tickFrames - m_tickFilled);
-        for (int c = 0; c < C; ++c) {
-            double acc[2] = {};
-            const float* p = filtered + i * C + c;
-            qint64 f = 0;
-            for (; f + 2 <= n; f += 2) {
-                acc[0] += double(p[f * C]) * double(p[f * C]);
-                acc[1] += double(p[(f + 1) * C]) * double(p[(f + 1) * C]);
-            }
-            if (f < n)
-                acc[0] += double(p[f * C]) * double(p[f * C]);
-            m_tickEnergy[size_t(c)] += acc[0] + acc[1];
-        }
+        addEnergy(filtered + i * C, n, C, m_tickEnergy.data());
         m_tickFilled += n;
         i += n;
         if (m_tickFilled == m_tickFrames)
@@ -58,16 +99,15 @@ void LoudnessRange::closeTick()
         m_tickEnergy[c] = 0;
     }
     m_tickFilled = 0;
-    m_recent[size_t(m_ticks % kShortTermTicks)] = energy;
+    const int newest = int(m_ticks % kShortTermTicks);
+    m_recent[size_t(newest)] = energy;
     ++m_ticks;
-    // Fresh sums each time: 340 additions per 10 ms cost nothing and cannot drift.
-    double momentary = 0, shortTerm = 0;
-    for (int k = 0; k < kShortTermTicks; ++k) {
-        const double e = m_recent[size_t((m_ticks - 1 - k + kShortTermTicks) % kShortTermTicks)];
-        shortTerm += e;
-        if (k < kMomentaryTicks)
-            momentary += e;
-    }
+    // Fresh sums each time, which cannot drift: the whole ring (the last
+    // 3 s, silence before the start) and its newest 40 ticks, which may wrap.
+    double shortTerm = sum(m_recent.data(), kShortTermTicks);
+    const int fromStart = std::min(newest + 1, kMomentaryTicks);
+    double momentary = sum(m_recent.data() + newest + 1 - fromStart, fromStart)
+        + sum(m_recent.data() + kShortTermTicks - (kMomentaryTicks - fromStart), kMomentaryTicks - fromStart);
     momentary /= double(kMomentaryTicks * m_tickFrames);
     shortTerm /= double(kShortTermTicks * m_tickFrames);
     m_maxMomentary = std::max(m_maxMomentary, momentary);

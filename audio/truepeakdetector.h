@@ -44,7 +44,7 @@ private:
     double m_peak = 0;
     std::vector<std::vector<float>> m_history;   // per channel: kTaps - 1 older samples, then the new ones
     // Screening of one call: per four samples, and per four positions.
-    std::vector<float> m_pairMax, m_pairMin;
-    std::vector<float> m_bound, m_spread, m_middle;
+    std::vector<float> m_quadMax, m_quadMin;
+    std::vector<float> m_bound;
     const float* m_interleaved = nullptr;
 };

@@ -16,6 +16,7 @@ constexpr float kBetweenPhases = 1.0824f;
 constexpr double kLookaheadSeconds = 0.002;
 constexpr double kReleaseSeconds = 0.1;
 constexpr qint64 kScreen = 16;   // frames screened together
+constexpr int kLanes = 8;        // running extremes of the screening
 
 } // namespace
 
@@ -34,13 +35,6 @@ TruePeakLimiter::TruePeakLimiter(int sampleRate, int channels, double gain, doub
 double TruePeakLimiter::maxReductionDb() const
 {
     return -20.0 * std::log10(m_deepest);
-}
-
-float TruePeakLimiter::sample(int channel, qint64 frame) const
-{
-    const qint64 at = frame - m_base;
-    const std::vector<float>& in = m_channelsIn[size_t(channel)];
-    return at >= 0 && at < qint64(in.size()) ? in[size_t(at)] : 0.0f;
 }
 
 void TruePeakLimiter::process(const float* in, qint64 frames, std::vector<float>& out)
@@ -95,19 +89,39 @@ float TruePeakLimiter::requiredGain(qint64 frame)
 
 void TruePeakLimiter::requirements(qint64 available)
 {
-    const float bound = TruePeakDetector::amplificationBound() * kBetweenPhases;
+    const float amplification = TruePeakDetector::amplificationBound();
     while (m_requiredEnd + kDetectionLag <= available) {
         const qint64 f = m_requiredEnd;
         // A stretch whose samples, and those the oversampler reads around
-        // them, are too small to pass the ceiling needs no work.
+        // them, cannot pass the ceiling needs no work. Two bounds on what
+        // the oversampler makes of them, take the smaller: the taps'
+        // weights times the largest magnitude, and, because each phase's
+        // taps sum to one, the middle m of their range plus the weights
+        // times how far they stray from m (tight where the signal is smooth,
+        // as most programme is between its peaks).
         if (f + kScreen - 1 + kDetectionLag <= available) {
             float loudest = 0;
             for (int c = 0; c < m_channels; ++c) {
-                const float* in = m_channelsIn[size_t(c)].data() + (f - 15 - m_base);
-                for (qint64 i = 0; i < kScreen + 31; ++i)
-                    loudest = std::max(loudest, std::fabs(in[i]));
+                // Frames f - 15 .. f + kScreen + 15 are read; one more
+                // before them makes a count the compiler vectorises.
+                const float* in = m_channelsIn[size_t(c)].data() + (f - 16 - m_base);
+                float hi[kLanes], lo[kLanes];
+                std::copy(in, in + kLanes, hi);
+                std::copy(in, in + kLanes, lo);
+                for (qint64 i = kLanes; i < kScreen + 32; i += kLanes)
+                    for (int u = 0; u < kLanes; ++u) {
+                        hi[u] = std::max(hi[u], in[i + u]);
+                        lo[u] = std::min(lo[u], in[i + u]);
+                    }
+                for (int u = 1; u < kLanes; ++u) {
+                    hi[0] = std::max(hi[0], hi[u]);
+                    lo[0] = std::min(lo[0], lo[u]);
+                }
+                const float middle = 0.5f * (hi[0] + lo[0]);
+                loudest = std::max(loudest, std::min(std::max(hi[0], -lo[0]) * amplification,
+                                                     std::fabs(middle) + 0.5f * (hi[0] - lo[0]) * amplification));
             }
-            if (loudest * bound <= m_ceiling) {
+            if (loudest * kBetweenPhases * 1.0001f <= m_ceiling) {
                 m_required.insert(m_required.end(), size_t(kScreen), 1.0f);
                 m_requiredEnd += kScreen;
                 m_lastInterval = 0;
@@ -122,38 +136,49 @@ void TruePeakLimiter::requirements(qint64 available)
 void TruePeakLimiter::deliver(std::vector<float>& out)
 {
     // Frame j leaves once the required gains up to j + lookahead - 1 are known.
-    while (m_next + m_lookahead <= m_requiredEnd) {
-        // Sliding minimum over frames m_next .. m_next + lookahead - 1.
-        while (m_minimumEnd < m_next + m_lookahead) {
-            const float r = m_required[size_t(m_minimumEnd - m_next)];
-            while (!m_minimum.empty() && m_minimum.back().second >= r)
-                m_minimum.pop_back();
-            m_minimum.emplace_back(m_minimumEnd, r);
-            ++m_minimumEnd;
+    const qint64 ready = m_requiredEnd - m_lookahead + 1 - m_next;
+    if (ready > 0) {
+        const size_t first = out.size();
+        out.resize(first + size_t(ready * m_channels));
+        float* o = out.data() + first;
+        for (qint64 k = 0; k < ready; ++k, ++m_next) {
+            // Sliding minimum over frames m_next .. m_next + lookahead - 1.
+            while (m_minimumEnd < m_next + m_lookahead) {
+                const float r = m_required[size_t(m_requiredHead + (m_minimumEnd - m_next))];
+                while (!m_minimum.empty() && m_minimum.back().second >= r)
+                    m_minimum.pop_back();
+                m_minimum.emplace_back(m_minimumEnd, r);
+                ++m_minimumEnd;
+            }
+            while (m_minimum.front().first < m_next)
+                m_minimum.pop_front();
+            const double held = m_minimum.front().second;
+            // Before the first frame the gain is already what the first
+            // look-ahead needs, so that a peak at the very start is covered too.
+            if (m_next == 0) {
+                std::fill(m_smoothing.begin(), m_smoothing.end(), held);
+                m_smoothingSum = held * double(m_lookahead);
+                m_released = held;
+            }
+            // Never below what a later peak needs; otherwise back towards unity.
+            m_released = std::min(held, m_released + (1.0 - m_released) * m_release);
+            m_smoothingSum += m_released - m_smoothing[m_slot];
+            m_smoothing[m_slot] = m_released;
+            m_slot = m_slot + 1 == m_smoothing.size() ? 0 : m_slot + 1;
+            // The mean of the last lookahead released gains: each of them is at
+            // most the required gain of this frame, so their mean is too.
+            const double gain = std::min(1.0, m_smoothingSum / double(m_lookahead));
+            m_deepest = std::min(m_deepest, gain);
+            const size_t at = size_t(m_next - m_base);
+            for (int c = 0; c < m_channels; ++c)
+                *o++ = float(m_channelsIn[size_t(c)][at] * gain);
+            ++m_requiredHead;
         }
-        while (m_minimum.front().first < m_next)
-            m_minimum.pop_front();
-        const double held = m_minimum.front().second;
-        // Before the first frame the gain is already what the first
-        // look-ahead needs, so that a peak at the very start is covered too.
-        if (m_next == 0) {
-            std::fill(m_smoothing.begin(), m_smoothing.end(), held);
-            m_smoothingSum = held * double(m_lookahead);
-            m_released = held;
+        // The gains of frames gone are not needed any more.
+        if (m_requiredHead > 65536) {
+            m_required.erase(m_required.begin(), m_required.begin() + m_requiredHead);
+            m_requiredHead = 0;
         }
-        // Never below what a later peak needs; otherwise back towards unity.
-        m_released = std::min(held, m_released + (1.0 - m_released) * m_release);
-        const size_t slot = size_t(m_next % m_lookahead);
-        m_smoothingSum += m_released - m_smoothing[slot];
-        m_smoothing[slot] = m_released;
-        // The mean of the last lookahead released gains: each of them is at
-        // most the required gain of this frame, so their mean is too.
-        const double gain = std::min(1.0, m_smoothingSum / double(m_lookahead));
-        m_deepest = std::min(m_deepest, gain);
-        for (int c = 0; c < m_channels; ++c)
-            out.push_back(float(sample(c, m_next) * gain));
-        m_required.pop_front();
-        ++m_next;
     }
     // Drop what neither the oversampler nor the output needs any more.
     const qint64 keepFrom = std::min(m_next, m_requiredEnd) - kHistory;

@@ -35,7 +35,6 @@ private:
     float requiredGain(qint64 frame);
     // Outputs every frame whose look-ahead is known.
     void deliver(std::vector<float>& out);
-    float sample(int channel, qint64 frame) const;
 
     int m_channels;
     float m_gain;
@@ -49,8 +48,10 @@ private:
     qint64 m_base = -kHistory;
     qint64 m_received = 0;    // frames received
     qint64 m_next = 0;        // next frame to output
-    // Required gains from frame m_next on, as far as worked out.
-    std::deque<float> m_required;
+    // Required gains from frame m_next on (from index m_requiredHead), as
+    // far as worked out.
+    std::vector<float> m_required;
+    qint64 m_requiredHead = 0;
     qint64 m_requiredEnd = 0;
     float m_lastInterval = 0;   // oversampled peak between the last two frames worked out
     // Sliding minimum of the required gains over m_lookahead frames: frame
@@ -59,6 +60,7 @@ private:
     qint64 m_minimumEnd = 0;    // frames pushed into it
     // Released gains of the last m_lookahead frames (a ring) and their sum.
     std::vector<double> m_smoothing;
+    size_t m_slot = 0;          // the ring's slot of frame m_next
     double m_smoothingSum = 0;
     double m_released = 1.0;
     double m_deepest = 1.0;

@@ -1,5 +1,8 @@
 // Timing and memory figures of the audio engine, one figure per call:
 //   audiobench make-wav FILE SECONDS          writes a 48 kHz stereo 16-bit test WAV
+//   audiobench make-peaky-wav FILE SECONDS    the same programme 10 dB down with 1 ms bursts near full
+//                                             scale every half second: at -14 LUFS its true peak passes
+//                                             -1 dBTP by about 8 dB, so the limiter works throughout
 //   audiobench meter FILE                     our LoudnessMeter, decode included
 //   audiobench ebur128 FILE                   libebur128 (integrated) on the same decoded samples
 //   audiobench meter-report FILE              our full report (range, maxima, true and sample peak)
@@ -45,8 +48,10 @@ long statusKiB(const char* field)
     return -1;
 }
 
-// Speech-like programme material: pink-ish noise bursts and a melody.
-bool makeWav(const char* path, double seconds)
+// Speech-like programme material: pink-ish noise bursts and a melody; when
+// `peaky`, 10 dB quieter with 1 ms bursts of 3 kHz near full scale every
+// half second.
+bool makeWav(const char* path, double seconds, bool peaky)
 {
     SF_INFO info{};
     info.samplerate = 48000;
@@ -69,7 +74,11 @@ bool makeWav(const char* path, double seconds)
             lowpass = 0.97f * lowpass + 0.03f * noise(rng);
             const bool burst = (t / 9600) % 5 != 4;
             const double tone = 0.2 * std::sin(2 * M_PI * (220.0 + 110.0 * ((t / 24000) % 4)) * double(t) / 48000);
-            const double v = (burst ? 2.0 * lowpass : 0.0) + tone;
+            double v = (burst ? 2.0 * lowpass : 0.0) + tone;
+            if (peaky) {
+                const long inBurst = t % 24000;
+                v = 0.3 * v + (inBurst < 48 ? 0.7 * std::sin(2 * M_PI * 3000.0 * double(inBurst) / 48000) : 0.0);
+            }
             block[size_t(2 * i)] = short(std::lrint(std::clamp(v, -1.0, 1.0) * 32000));
             block[size_t(2 * i + 1)] = short(std::lrint(std::clamp(0.8 * v, -1.0, 1.0) * 32000));
         }
@@ -189,8 +198,8 @@ int main(int argc, char** argv)
     timer.start();
     double result = 0;
     bool ok = true;
-    if (mode == "make-wav" && argc > 3)
-        ok = makeWav(argv[2], std::atof(argv[3]));
+    if ((mode == "make-wav" || mode == "make-peaky-wav") && argc > 3)
+        ok = makeWav(argv[2], std::atof(argv[3]), mode == "make-peaky-wav");
     else if (mode == "meter" || mode == "rss-meter")
         result = ourLoudness(argv[2], false);
     else if (mode == "meter-report" || mode == "rss-meter-report")

@@ -1,6 +1,7 @@
 #include "audiofixtures.h"
 
 #include "audio/loudnessmeter.h"
+#include "audio/truepeakdetector.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,6 +102,8 @@ private slots:
     void ebuCases_data();
     void ebuCases();
     void truePeakOfSinesUpToNearlyHalfTheRate();
+    void truePeakScreeningMissesNothing_data();
+    void truePeakScreeningMissesNothing();
 
 private:
     QTemporaryDir dir;
@@ -204,6 +207,70 @@ void TestLoudnessConformance::truePeakOfSinesUpToNearlyHalfTheRate()
             highest = std::max(highest, meter.report().truePeak + 3);
         }
     QVERIFY2(lowest >= -0.15 && highest <= 0.2, qPrintable(QStringLiteral("%1 to %2 dB").arg(lowest).arg(highest)));
+}
+
+void TestLoudnessConformance::truePeakScreeningMissesNothing_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("kind");
+    for (int channels : {1, 2, 3})
+        for (int kind = 0; kind < 3; ++kind)
+            QTest::addRow("%d channels, signal %d", channels, kind) << channels << kind;
+}
+
+// The detector skips positions whose bound cannot beat the peak so far; fed
+// in pieces of every size, it still reads at least the largest value of the
+// interpolator at every position of every channel (and at most what the
+// refinement between them can add), and the same as when fed at once.
+void TestLoudnessConformance::truePeakScreeningMissesNothing()
+{
+    QFETCH(int, channels);
+    QFETCH(int, kind);
+    const qint64 frames = 24000;
+    std::vector<float> samples(size_t(frames * channels));
+    uint32_t seed = 7;
+    auto noise = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1 << 24) * 2.0f - 1.0f;
+    };
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            float v = 0;
+            if (kind == 0)   // noise whose level steps up and down, with two-sample clicks
+                v = noise() * (0.1f + 0.3f * float((i / 3000) % 3)) + ((i - 17 * c) % 5003 < 2 ? 0.9f : 0.0f);
+            else if (kind == 1)   // a smooth loud sine, a short burst near half the rate in one channel
+                v = 0.8f * float(std::sin(0.01 * double(i) + c)) + (c == channels - 1 && i > 12000 && i < 12040 ? 0.3f * float(std::cos(2.9 * double(i))) : 0.0f);
+            else   // silence, then a quarter-rate sine whose peaks fall between the samples, at the very end
+                v = i >= frames - 6 ? 0.5f * float(std::sin(M_PI / 2 * double(i) + M_PI / 4)) : 0.0f;
+            samples[size_t(i * channels + c)] = v;
+        }
+
+    double everyPosition = 0;
+    for (int c = 0; c < channels; ++c) {
+        std::vector<float> x(size_t(TruePeakDetector::kTaps - 1), 0.0f);
+        for (qint64 i = 0; i < frames; ++i)
+            x.push_back(samples[size_t(i * channels + c)]);
+        x.insert(x.end(), size_t(TruePeakDetector::kTaps), 0.0f);
+        for (size_t n = TruePeakDetector::kTaps - 1; n < x.size(); ++n)
+            for (int p = 0; p < TruePeakDetector::kPhases; ++p)
+                everyPosition = std::max(everyPosition, double(std::fabs(TruePeakDetector::interpolate(x.data() + n, p))));
+    }
+
+    TruePeakDetector whole(channels);
+    whole.process(samples.data(), frames);
+    whole.finish();
+    TruePeakDetector pieces(channels);
+    const qint64 sizes[] = {1, 2, 3, 5, 7, 13, 64, 1001, 4096};
+    for (qint64 at = 0, k = 0; at < frames; ++k) {
+        const qint64 n = std::min(sizes[k % 9], frames - at);
+        pieces.process(samples.data() + at * channels, n);
+        at += n;
+    }
+    pieces.finish();
+    QVERIFY2(whole.peak() >= everyPosition * (1 - 1e-6) && whole.peak() <= everyPosition * 1.0825,
+             qPrintable(QStringLiteral("%1 against %2").arg(whole.peak()).arg(everyPosition)));
+    QVERIFY2(std::fabs(pieces.peak() - whole.peak()) <= 1e-6 * whole.peak(),
+             qPrintable(QStringLiteral("%1 against %2").arg(pieces.peak()).arg(whole.peak())));
 }
 
 QTEST_GUILESS_MAIN(TestLoudnessConformance)
