@@ -1,6 +1,7 @@
 #include "audio/loudnessmeter.h"
 
 #include "audio/audiolibrary.h"
+#include "audio/channelenergy.h"
 #include "audio/loudnessrange.h"
 #include "audio/truepeakdetector.h"
 
@@ -33,42 +34,6 @@ std::vector<FilterDesign> classDesigns(const QByteArray& filterClass)
         return {{"high_shelf_DeMan", 3.99984385397, 0.7071752369554193, 1681.974450955532},
             {"high_pass_DeMan", 0.0, 0.5003270373253953, 38.13547087613982}};
     throw std::invalid_argument("Invalid filter class: " + filterClass.toStdString());
-}
-
-// Adds each channel's sum of squares over whole interleaved frames to
-// energy[c]: every square in single precision, the sums in double. Several
-// accumulators per channel let the additions overlap.
-template <int C>
-void addEnergyFixed(const float* p, qint64 frames, double* energy)
-{
-    double acc[4][C] = {};
-    qint64 i = 0;
-    for (; i + 4 <= frames; i += 4)
-        for (int u = 0; u < 4; ++u)
-            for (int c = 0; c < C; ++c) {
-                const float v = p[(i + u) * C + c];
-                acc[u][c] += double(v * v);
-            }
-    for (; i < frames; ++i)
-        for (int c = 0; c < C; ++c) {
-            const float v = p[i * C + c];
-            acc[0][c] += double(v * v);
-        }
-    for (int c = 0; c < C; ++c)
-        energy[c] += (acc[0][c] + acc[1][c]) + (acc[2][c] + acc[3][c]);
-}
-
-void addEnergy(const float* p, qint64 frames, int channels, double* energy)
-{
-    if (channels == 1)
-        return addEnergyFixed<1>(p, frames, energy);
-    if (channels == 2)
-        return addEnergyFixed<2>(p, frames, energy);
-    for (qint64 i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c) {
-            const float v = p[i * channels + c];
-            energy[c] += double(v * v);
-        }
 }
 
 // Sum of the squares of unfiltered samples, each square in double. Four
@@ -265,7 +230,7 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
             ++m_nextCut;
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
-        addEnergy(m_fresh.data() + (from - readBefore) * C, to - from, C, stretch.energy.data());
+        channelenergy::add(m_fresh.data() + (from - readBefore) * C, to - from, C, stretch.energy.data());
         if (m_collectSeries)
             seriesStretch(stretch);
         m_stretches.push_back(std::move(stretch));

@@ -1,5 +1,7 @@
 #include "audio/loudnessrange.h"
 
+#include "audio/channelenergy.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -18,41 +20,6 @@ double sum(const double* p, int count)
     for (; i < count; ++i)
         acc[0] += p[i];
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
-}
-
-// Adds the energy of `frames` interleaved frames of C channels to energy[c]
-// in one pass, two running sums per channel.
-template <int C>
-void addEnergy(const float* p, qint64 frames, double* energy)
-{
-    double acc[2][C] = {};
-    qint64 f = 0;
-    for (; f + 2 <= frames; f += 2)
-        for (int u = 0; u < 2; ++u)
-            for (int c = 0; c < C; ++c) {
-                const double v = p[(f + u) * C + c];
-                acc[u][c] += v * v;
-            }
-    for (; f < frames; ++f)
-        for (int c = 0; c < C; ++c) {
-            const double v = p[f * C + c];
-            acc[0][c] += v * v;
-        }
-    for (int c = 0; c < C; ++c)
-        energy[c] += acc[0][c] + acc[1][c];
-}
-
-void addEnergy(const float* p, qint64 frames, int channels, double* energy)
-{
-    if (channels == 1)
-        return addEnergy<1>(p, frames, energy);
-    if (channels == 2)
-        return addEnergy<2>(p, frames, energy);
-    for (qint64 f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-            const double v = p[f * channels + c];
-            energy[c] += v * v;
-        }
 }
 
 } // namespace
@@ -75,7 +42,7 @@ void LoudnessRange::add(const float* filtered, qint64 frames)
     const int C = int(m_weights.size());
     for (qint64 i = 0; i < frames;) {
         const qint64 n = std::min(frames - i, m_tickFrames - m_tickFilled);
-        addEnergy(filtered + i * C, n, C, m_tickEnergy.data());
+        channelenergy::add(filtered + i * C, n, C, m_tickEnergy.data());
         m_tickFilled += n;
         i += n;
         if (m_tickFilled == m_tickFrames)
