@@ -5,6 +5,7 @@
 #include "dialogs/dlglogin.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
+#include "settings/rememberedlogin.h"
 #include "settings/settings.h"
 #include "settings/startupconfig.h"
 #include "video/ffmpegtool.h"
@@ -13,6 +14,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <exception>
 #include <functional>
@@ -45,13 +47,29 @@ void applyStyleSheet(QApplication& app, QFile& styleFile)
         app.setStyleSheet(QString::fromUtf8(styleFile.readAll()));
 }
 
-// Asks for the account when no user name or password is stored; the
-// dialog drives the manager's cycle itself, as no window timer runs yet.
-bool haveLoginDetails(Settings& settings, QueueManager& queueManager)
+// Asks for the account when no user name or password is stored (nor is being
+// read from the keychain); the dialog drives the manager's cycle itself, as
+// no window timer runs yet.
+bool haveLoginDetails(Settings& settings, QueueManager& queueManager, bool readingPassword)
 {
-    if (!settings.wUsername.isEmpty() && !settings.wPassword.isEmpty())
+    if (!settings.wUsername.isEmpty() && (!settings.wPassword.isEmpty() || readingPassword))
         return true;
     return dlgLogin::askForLogin(&settings, &queueManager, true);
+}
+
+// The remembered password read from the keychain after the window opened
+// (a locked keyring may take its owner's time): found, the manager logs in
+// with it; otherwise the login dialog asks, driven by the window's timers.
+void passwordFromKeychain(bool found, Settings& settings, QueueManager& queueManager, QObject* window)
+{
+    if (found) {
+        queueManager.setCredentials(settings.wUsername, settings.wPassword);
+        return;
+    }
+    QTimer::singleShot(0, window, [&settings, &queueManager] {
+        queueManager.enableLogin();
+        dlgLogin::askForLogin(&settings, &queueManager, false);
+    });
 }
 
 // A failure leaves decoding and writing usable, so it is only reported.
@@ -100,9 +118,13 @@ int main(int argc, char* argv[])
     auto* mainWindow = new MainWindow();
     qInfo().noquote() << "Main window ready";
 
+    RememberedLogin rememberedLogin(settings);
+    const bool readingPassword = rememberedLogin.restore([&settings, &queueManager, mainWindow](bool found) {
+        passwordFromKeychain(found, settings, queueManager, mainWindow);
+    });
     // Without an accepted login the window is never shown; it has no
     // settings yet, so deleting it writes nothing to settings.xml.
-    if (!haveLoginDetails(settings, queueManager)) {
+    if (!haveLoginDetails(settings, queueManager, readingPassword)) {
         delete mainWindow;
         return -1;
     }
@@ -117,6 +139,7 @@ int main(int argc, char* argv[])
     guarded([&] { exitCode = QApplication::exec(); });
 
     // The window's destructor saves the settings.
+    rememberedLogin.keepUnconfirmedInFile();
     guarded([&] { delete mainWindow; });
     qInfo().noquote() << "Main window deleted";
     audiolib::release();

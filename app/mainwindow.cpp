@@ -237,6 +237,7 @@ void MainWindow::on_actionLog_out_triggered()
         return;
     queueManager->setCredentials(settings->wUsername, QByteArray());
     settings->wPassword.clear();
+    settings->loginChanged();
     queueManager->logout();
 }
 

@@ -41,7 +41,12 @@ bool dlgLogin::askForLogin(Settings* settings, QueueManager* queueManager, bool 
     if (dialog.isRememberChecked()) {
         settings->wPassword = dialog.password();
         settings->rememberPassword = true;
+    } else if (settings->passwordInKeychain) {
+        // Not to be remembered: the keychain's copy goes (a password kept
+        // in settings.xml stays, as it always did).
+        settings->wPassword.clear();
     }
+    settings->loginChanged();
     return true;
 }
 

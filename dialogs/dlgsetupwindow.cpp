@@ -242,6 +242,7 @@ bool dlgSetupWindow::applyCredentials(Settings& target, QueueManager& manager) c
         return false;
     target.wUsername = m_username;
     target.wPassword = m_password;
+    target.loginChanged();
     manager.setCredentials(m_username, m_password);
     return true;
 }
@@ -268,6 +269,7 @@ void dlgSetupWindow::on_btnLogOut_clicked()
     ui->txtPassword->clear();
     queueManager->setCredentials(settings->wUsername, QByteArray());
     settings->wPassword.clear();
+    settings->loginChanged();
     queueManager->logout();
 }
 

@@ -170,7 +170,7 @@ QByteArray Settings::toXml(bool withRecords) const
     xmlfields::writeText(writer, QStringLiteral("FFMPEGPath"), FFMPEGPath);
     xmlfields::writeText(writer, QStringLiteral("apiURL"), apiURL);
     xmlfields::writeText(writer, QStringLiteral("wUsername"), wUsername);
-    if (rememberPassword)
+    if (rememberPassword && !passwordInKeychain)
         xmlfields::writeText(writer, QStringLiteral("wPassword"), scramblePassword(wPassword));
     {
         QMutexLocker locker(&m_lock);
@@ -192,6 +192,12 @@ bool Settings::writeFile(const QString& path, const QByteArray& text)
     platform::makeOwnerOnly(file);
     // Without a commit the temporary file is discarded and the old file stays.
     return file.write(text) == text.size() && file.commit();
+}
+
+void Settings::loginChanged() const
+{
+    if (m_loginListener)
+        m_loginListener();
 }
 
 void Settings::addScanPath(const ScanPath& scanPath)

@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 class QFile;
 class QXmlStreamReader;
 
@@ -20,6 +22,9 @@ struct SettingsValues {
     QByteArray defaultMp3BitRate = "160";
     QByteArray wUsername;
     QByteArray wPassword;
+    // The remembered password is kept in the system keychain (or being
+    // written there), so settings.xml writes no wPassword. Never persisted.
+    bool passwordInKeychain = false;
     QByteArray versionText = "v0.9.9.6";
     bool showVersionInTitle = true;
     float versionNumber = 0.0996f;
@@ -76,6 +81,13 @@ public:
     // The folder records themselves, for the folder scanner on the GUI thread.
     QList<ScanPath>& scanPathRecords() { return m_scanPaths; }
 
+    // Whoever changes wUsername, wPassword or rememberPassword calls
+    // loginChanged() afterwards, on the GUI thread; the listener (the
+    // keychain's keeper) then brings the system keychain up to date. A copy
+    // of the settings has no listener.
+    void setLoginListener(std::function<void()> listener) { m_loginListener = std::move(listener); }
+    void loginChanged() const;
+
 private:
     // Reads the children of the Settings element; called with the lock held.
     void readSettingsElement(QXmlStreamReader& reader);
@@ -84,4 +96,5 @@ private:
     mutable QMutex m_lock;
     QList<ScanPath> m_scanPaths;
     QString m_loadError;
+    std::function<void()> m_loginListener;
 };

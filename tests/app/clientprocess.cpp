@@ -47,6 +47,12 @@ QProcessEnvironment Sandbox::environment() const
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    // The client reaches no session bus, and so no keychain of the user's,
+    // unless the test runs in a private Secret Service of its own.
+    if (!env.contains(QStringLiteral("SONVIRA_TEST_SECRET_SERVICE"))) {
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + path("runtime") + QStringLiteral("/no-bus"));
+        env.remove(QStringLiteral("DISPLAY"));
+    }
     return env;
 }
 
