@@ -73,6 +73,15 @@ void restoreAndWait(RememberedLogin& login, StartRead& read)
     QTRY_COMPARE_WITH_TIMEOUT(login.pending(), 0, 20000);
 }
 
+// A start with the described file's scrambled "s3cret": nothing to read.
+void startWithFilePassword(Settings& settings, RememberedLogin& login)
+{
+    loadFrom(settings, rememberedXml("<wPassword>" + kScrambled + "</wPassword>"));
+    StartRead read;
+    restoreAndWait(login, read);
+    QVERIFY(!read.reading);
+}
+
 } // namespace
 
 class TestRememberedLogin : public QObject {
@@ -105,12 +114,9 @@ void TestRememberedLogin::filePasswordMovesToKeychainAndLogOutRemovesIt()
     // First start: the described file's password goes into the keychain and
     // leaves the file; the account and the choice to remember stay.
     Settings first;
-    loadFrom(first, rememberedXml("<wPassword>" + kScrambled + "</wPassword>"));
     {
         RememberedLogin login(first);
-        StartRead read;
-        restoreAndWait(login, read);
-        QVERIFY(!read.reading);
+        startWithFilePassword(first, login);
         QCOMPARE(secretOf(kAccount), QByteArray("s3cret"));
         QVERIFY(login.unavailableReason().isEmpty());
     }
@@ -182,11 +188,8 @@ void TestRememberedLogin::withoutServiceFileKeepsPassword()
         QSKIP("needs a session without a Secret Service");
 
     Settings settings;
-    loadFrom(settings, rememberedXml("<wPassword>" + kScrambled + "</wPassword>"));
     RememberedLogin login(settings);
-    StartRead read;
-    restoreAndWait(login, read);
-    QVERIFY(!read.reading);
+    startWithFilePassword(settings, login);
     QVERIFY(!login.unavailableReason().isEmpty());
     QCOMPARE(settings.wPassword, QByteArray("s3cret"));
     QVERIFY(settings.toXml().contains("<wPassword>" + kScrambled + "</wPassword>"));
