@@ -1,4 +1,5 @@
 #include "cannedhttpserver.h"
+#include "filesizelimit.h"
 
 #include "pipeline/tokenmanager.h"
 #include "pipeline/webapi.h"
@@ -402,6 +403,16 @@ void TestWebApiRequests::downloadFailureLeavesNoFile()
 
     server.setReply("/Jobs/7/Result", 200, "data", "audio/wav");
     QCOMPARE(api.downloadResult(7, dir.filePath("missing-folder/r.wav")), QString());
+    QCOMPARE(api.lastError(), QStringLiteral("Cannot open file for writing"));
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+
+    // A disk that fills up part-way through a result written block by block.
+    server.setReply("/Jobs/8/Result", 200, wavBytes(600000), "audio/wav");
+    {
+        const fixtures::FileSizeLimit full(200 * 1024);
+        QVERIFY(full.isActive());
+        QCOMPARE(api.downloadResult(8, dir.filePath("r.wav")), QString());
+    }
     QCOMPARE(api.lastError(), QStringLiteral("Cannot open file for writing"));
     QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
