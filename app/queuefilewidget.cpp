@@ -1,5 +1,7 @@
 #include "app/queuefilewidget.h"
 
+#include "app/queuefileaccessible.h"
+
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -27,7 +29,7 @@ constexpr int kArrowWidth = 8;
 constexpr int kArrowHeight = 5;
 
 constexpr Part kLines[] = {Part::Progress, Part::Source, Part::Destination, Part::Outputs, Part::Error};
-constexpr Part kButtons[] = {Part::RemoveButton, Part::MoveDownButton, Part::MoveUpButton};
+constexpr auto& kButtons = QueueFileWidget::kButtons;
 
 int clampChannel(int value)
 {
@@ -51,21 +53,22 @@ bool isButton(Part part)
     return std::find(std::begin(kButtons), std::end(kButtons), part) != std::end(kButtons);
 }
 
-QString buttonToolTip(Part button)
+} // namespace
+
+QString QueueFileWidget::buttonToolTip(Part button)
 {
     switch (button) {
-    case Part::RemoveButton: return QueueFileWidget::tr("Remove from the queue");
-    case Part::MoveDownButton: return QueueFileWidget::tr("Move down in the queue");
-    case Part::MoveUpButton: return QueueFileWidget::tr("Move up in the queue");
+    case Part::RemoveButton: return tr("Remove from the queue");
+    case Part::MoveDownButton: return tr("Move down in the queue");
+    case Part::MoveUpButton: return tr("Move up in the queue");
     default: return QString();
     }
 }
 
-} // namespace
-
 QueueFileWidget::QueueFileWidget(int fileID, QWidget* parent)
     : QWidget(parent), m_fileID(fileID)
 {
+    installQueueFileAccessibility();
     m_texts[int(Part::Status)] = QStringLiteral("Status");
     m_texts[int(Part::Priority)] = QStringLiteral("High Priority");
     m_texts[int(Part::RemoveButton)] = QStringLiteral("X");
@@ -79,6 +82,7 @@ QueueFileWidget::QueueFileWidget(int fileID, QWidget* parent)
     setShown({Part::RemoveButton, Part::Outputs, Part::Error}, false);
 
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
             &QueueFileWidget::customContextMenuRequestedHandler);
@@ -96,13 +100,19 @@ void QueueFileWidget::setPartText(Part part, const QString& text)
         return;
     shown = text;
     update();
+    announceText(part);
 }
 
 void QueueFileWidget::setShown(std::initializer_list<Part> parts, bool shown)
 {
-    for (Part part : parts)
+    bool buttonsChanged = false;
+    for (Part part : parts) {
+        buttonsChanged = buttonsChanged || (isButton(part) && m_shown[size_t(part)] != shown);
         m_shown[size_t(part)] = shown;
+    }
     update();
+    if (buttonsChanged)
+        announceButtons(false);
 }
 
 QString QueueFileWidget::text(Part part) const
@@ -187,6 +197,7 @@ void QueueFileWidget::setQueueControlsEnabled(bool enabled)
     m_controlsEnabled = enabled;
     m_pressed.reset();
     update();
+    announceButtons(true);
 }
 
 void QueueFileWidget::showFull()
@@ -403,6 +414,12 @@ void QueueFileWidget::reportClick(QMouseEvent* event, bool doubleClick)
         emit queueFileClick(m_fileID, 2, doubleClick);
 }
 
+void QueueFileWidget::pressButton(Part button)
+{
+    if (isButtonAvailable(button))
+        buttonClicked(button);
+}
+
 void QueueFileWidget::buttonClicked(Part button)
 {
     if (!m_controlsEnabled)
@@ -486,6 +503,11 @@ void QueueFileWidget::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), gradient);
     painter.setPen(QPen(Qt::darkGray, 1, Qt::SolidLine));
     painter.drawRect(0, 0, width() - 1, height() - 1);
+    if (hasFocus()) {
+        const QColor frame = m_focusBorder.isValid() ? m_focusBorder : palette().color(QPalette::Highlight);
+        painter.setPen(QPen(frame, 2, Qt::SolidLine));
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
 
     if (isShown(Part::Status)) {
         const QRect chip = rectOf(Part::Status);

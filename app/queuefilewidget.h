@@ -23,6 +23,12 @@ class QMenu;
 // sheets of their own costs milliseconds each. Its colours come from the
 // palette, and a style sheet may set them as properties
 // (QueueFileWidget { qproperty-lineBackground: #2e2e2e; }).
+//
+// The keyboard drives it too (queuefilekeys.cpp): the panel takes the
+// focus, the arrow keys move it to the panel above or below, Ctrl+Up and
+// Ctrl+Down and Delete press the arrow and close buttons, Enter acts as a
+// double click, the Menu key and Shift+F10 open the context menu. Screen
+// readers see it as a list item with its three buttons (queuefileaccessible.h).
 class QueueFileWidget : public QWidget {
     Q_OBJECT
     // Backing of the text lines; transparent by default.
@@ -37,6 +43,9 @@ class QueueFileWidget : public QWidget {
     Q_PROPERTY(QColor buttonBackground MEMBER m_buttonBackground)
     Q_PROPERTY(QColor buttonBorder MEMBER m_buttonBorder)
     Q_PROPERTY(QColor buttonHoverBorder MEMBER m_buttonHoverBorder)
+    // The frame of the panel that has the keyboard focus; the palette's
+    // highlight when not set.
+    Q_PROPERTY(QColor focusBorder MEMBER m_focusBorder)
 
 public:
     static constexpr int kFullWidth = 330;
@@ -95,6 +104,13 @@ public:
     bool isShown(Part part) const;
     // Where the part is drawn; empty when it is hidden.
     QRect rectOf(Part part) const;
+    // The close and arrow buttons, in the order of their accessible children.
+    static constexpr Part kButtons[] = {Part::MoveUpButton, Part::MoveDownButton, Part::RemoveButton};
+    static QString buttonToolTip(Part button);
+    // Whether the button is drawn and not greyed.
+    bool isButtonAvailable(Part button) const { return isShown(button) && m_controlsEnabled; }
+    // As a click on the button; nothing when it is not available.
+    void pressButton(Part button);
 
     // Context-menu items; the main window sets them while answering
     // queueFileContextMenuShow, before the menu is built.
@@ -126,6 +142,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private slots:
@@ -141,6 +160,13 @@ private:
     std::optional<Part> partAt(const QPoint& point) const;
     std::optional<Part> buttonAt(const QPoint& point) const;
     void buttonClicked(Part button);
+    // The next shown panel of the same list, `step` places on (-1: above).
+    QueueFileWidget* neighbour(int step) const;
+    void focusPanel(QueueFileWidget* panel);
+    void removeFromKeyboard();
+    // Tells screen readers what changed (nothing while none listens).
+    void announceText(Part part);
+    void announceButtons(bool availabilityChanged);
     // The close button does what the context menu's remove item does, and
     // only where the menu offers it.
     void btnRemove_Clicked();
@@ -169,6 +195,7 @@ private:
     QColor m_buttonBackground;
     QColor m_buttonBorder;
     QColor m_buttonHoverBorder;
+    QColor m_focusBorder;
     QSize fullSize{kFullWidth, kFullHeight};
     QSize compactSize{kFullWidth, kCompactHeight};
     QColor m_background;
