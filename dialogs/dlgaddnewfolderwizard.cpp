@@ -32,10 +32,16 @@ dlgAddNewFolderWizard::dlgAddNewFolderWizard(bool welcomeMode, QWidget* parent)
     : QWizard(parent)
 {
     setOption(QWizard::IgnoreSubTitles);
-    const QPixmap watermark(QStringLiteral(":/images/watchfolder.png"));
-    if (!watermark.isNull())
-        setPixmap(QWizard::WatermarkPixmap,
-                  watermark.scaled(kWatermarkSize, kWatermarkSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Scaled from the larger of the image's two drawings to the watermark's
+    // size in device pixels, so it stays sharp on a scaled screen.
+    const QPixmap watermark(QStringLiteral(":/images/watchfolder@2x.png"));
+    if (!watermark.isNull()) {
+        const qreal ratio = devicePixelRatioF();
+        const int side = qRound(kWatermarkSize * ratio);
+        QPixmap scaled = watermark.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        scaled.setDevicePixelRatio(ratio);
+        setPixmap(QWizard::WatermarkPixmap, scaled);
+    }
 
     // Drives and folders from the top of the file system (all drives on
     // Windows, "/" elsewhere); hidden folders stay out of the list.

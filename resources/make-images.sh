@@ -40,36 +40,56 @@ convert -size 600x340 xc:"$dark" \
   -stroke none -font DejaVu-Sans -pointsize 14 -fill '#b0b0b0' -annotate +40+325 'Loading...' \
   "${png[@]}" "$out/splash1.png"
 
+# Draws one image at its size, and at twice its size as NAME@2x.png, which
+# Qt takes on screens scaled above 100 % (icons, style sheets, QIcon pixmaps):
+#   twice W H NAME convert-arguments...
+# Every -draw is given at the 1x size; the 2x image scales its drawing
+# (coordinates and stroke widths alike), so both come from one description.
+twice() {
+  local w=$1 h=$2 name=$3; shift 3
+  local factor args prev a
+  for factor in 1 2; do
+    args=() prev=""
+    for a in "$@"; do
+      if [ "$prev" = "-draw" ]; then
+        args+=("scale $factor,$factor $a")
+      else
+        args+=("$a")
+      fi
+      prev=$a
+    done
+    local file="$out/$name.png"
+    [ "$factor" = 2 ] && file="$out/$name@2x.png"
+    convert -size "$((w * factor))x$((h * factor))" xc:none "${args[@]}" "${png[@]}" "$file"
+  done
+}
+
 # Configure: a gear, eight teeth around a ring.
 teeth=""
 for a in 0 45 90 135 180 225 270 315; do
   teeth+="push graphic-context translate 32,32 rotate $a rectangle -5,-29 5,-18 pop graphic-context "
 done
-convert -size 64x64 xc:none \
+twice 64 64 configure \
   -fill "$light" -draw "$teeth" -draw "circle 32,32 32,11" \
-  -fill none -stroke "$accent" -strokewidth 5 -draw "circle 32,32 32,24" \
-  "${png[@]}" "$out/configure.png"
+  -fill none -stroke "$accent" -strokewidth 5 -draw "circle 32,32 32,24"
 
 # Watch folder: a folder with an eye on its front.
-convert -size 64x64 xc:none \
+twice 64 64 watchfolder \
   -fill '#c9a640' -draw "roundrectangle 4,12 28,24 3,3" \
   -fill '#e8c25a' -draw "roundrectangle 4,18 60,54 4,4" \
   -fill white -stroke "$dark" -strokewidth 2 -draw "ellipse 32,36 16,9 0,360" \
   -stroke none -fill "$accent" -draw "circle 32,36 32,29" \
-  -fill "$dark" -draw "circle 32,36 32,33" \
-  "${png[@]}" "$out/watchfolder.png"
+  -fill "$dark" -draw "circle 32,36 32,33"
 
 # List add: an accent plus sign on a round badge.
-convert -size 64x64 xc:none \
+twice 64 64 list-add \
   -fill "$accent" -draw "circle 32,32 32,3" \
-  -fill white -draw "roundrectangle 28,14 36,50 3,3" -draw "roundrectangle 14,28 50,36 3,3" \
-  "${png[@]}" "$out/list-add.png"
+  -fill white -draw "roundrectangle 28,14 36,50 3,3" -draw "roundrectangle 14,28 50,36 3,3"
 
 # Style-sheet glyphs: arrows of combo and spin boxes, the check mark.
-convert -size 12x12 xc:none -fill "$light" -draw "polygon 1,3 11,3 6,9" "${png[@]}" "$out/arrow-down.png"
-convert -size 12x12 xc:none -fill "$light" -draw "polygon 1,9 11,9 6,3" "${png[@]}" "$out/arrow-up.png"
-convert -size 14x14 xc:none -stroke white -strokewidth 2.2 -fill none \
-  -draw "polyline 2.5,7.5 5.5,10.5 11.5,3.5" "${png[@]}" "$out/check.png"
+twice 12 12 arrow-down -fill "$light" -draw "polygon 1,3 11,3 6,9"
+twice 12 12 arrow-up -fill "$light" -draw "polygon 1,9 11,9 6,3"
+twice 14 14 check -stroke white -strokewidth 2.2 -fill none -draw "polyline 2.5,7.5 5.5,10.5 11.5,3.5"
 
 # The icon for the desktop's icon theme (hicolor), installed by CMake.
 for size in 16 22 24 32 48 64 128 256; do
