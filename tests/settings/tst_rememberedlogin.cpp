@@ -1,7 +1,8 @@
 #include "settings/rememberedlogin.h"
 #include "settings/settings.h"
 
-#include <QProcess>
+#include "secrettool.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,19 +28,6 @@ void countKeychainWarnings(QtMsgType type, const QMessageLogContext& context, co
     if (text.startsWith(QLatin1String("System keychain not available")))
         ++keychainWarnings;
     previousHandler(type, context, text);
-}
-
-// What the Secret Service holds for the account, read by the desktop's own
-// tool; empty when it holds nothing.
-QByteArray secretOf(const QByteArray& account)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("server"),
-                                               QStringLiteral("Sonvira desktop"), QStringLiteral("user"),
-                                               QString::fromUtf8(account)});
-    if (!tool.waitForFinished(20000))
-        return "<secret-tool did not answer>";
-    return tool.readAllStandardOutput();
 }
 
 // Settings as the client reads them at start from a settings.xml text.
@@ -117,7 +105,7 @@ void TestRememberedLogin::filePasswordMovesToKeychainAndLogOutRemovesIt()
     {
         RememberedLogin login(first);
         startWithFilePassword(first, login);
-        QCOMPARE(secretOf(kAccount), QByteArray("s3cret"));
+        QCOMPARE(keychainSecretOf(kAccount), QByteArray("s3cret"));
         QVERIFY(login.unavailableReason().isEmpty());
     }
     const QByteArray written = first.toXml();
@@ -140,7 +128,7 @@ void TestRememberedLogin::filePasswordMovesToKeychainAndLogOutRemovesIt()
     second.wPassword.clear();
     second.loginChanged();
     QTRY_COMPARE_WITH_TIMEOUT(login.pending(), 0, 20000);
-    QCOMPARE(secretOf(kAccount), QByteArray());
+    QCOMPARE(keychainSecretOf(kAccount), QByteArray());
     QVERIFY(!second.toXml().contains("wPassword"));
 
     Settings third;
@@ -170,15 +158,15 @@ void TestRememberedLogin::newPasswordGoesOnlyToKeychain()
     settings.loginChanged();
     QVERIFY(!settings.toXml().contains("wPassword"));
     QTRY_COMPARE_WITH_TIMEOUT(login.pending(), 0, 20000);
-    QCOMPARE(secretOf("first@example.com"), QByteArray("p\xc3\xa4ss word"));
+    QCOMPARE(keychainSecretOf("first@example.com"), QByteArray("p\xc3\xa4ss word"));
 
     // Another account entered in the setup window: the old entry goes.
     settings.wUsername = "second@example.com";
     settings.wPassword = "other";
     settings.loginChanged();
     QTRY_COMPARE_WITH_TIMEOUT(login.pending(), 0, 20000);
-    QCOMPARE(secretOf("first@example.com"), QByteArray());
-    QCOMPARE(secretOf("second@example.com"), QByteArray("other"));
+    QCOMPARE(keychainSecretOf("first@example.com"), QByteArray());
+    QCOMPARE(keychainSecretOf("second@example.com"), QByteArray("other"));
     QVERIFY(!settings.toXml().contains("wPassword"));
 }
 
