@@ -68,6 +68,7 @@ public:
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
     void fileChanged(const QueueFile& file, int previousState) override;
+    void fileUploaded(const QueueFile&, int) override {}
     void showCounts(quint32 done, quint32 errors) override;
 
 signals:

@@ -7,7 +7,7 @@
 set(SONVIRA_APP_ID example.sonvira.Desktop)
 set(SONVIRA_LINUX_DIR ${PROJECT_SOURCE_DIR}/resources/linux)
 
-foreach(program sonvira-desktop sonvira-loudness sonvira-service)
+foreach(program sonvira-desktop sonvira-headless sonvira-loudness sonvira-service)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION bin)
   endif()
@@ -18,6 +18,10 @@ if(TARGET deepfilternet)
           DESTINATION libexec/sonvira/deepfilternet/model)
 endif()
 
+# The client without a window as a systemd user service (systemctl --user).
+if(TARGET sonvira-headless)
+  install(FILES ${PROJECT_SOURCE_DIR}/headless/sonvira-headless.service DESTINATION lib/systemd/user)
+endif()
 install(FILES ${SONVIRA_LINUX_DIR}/${SONVIRA_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${SONVIRA_LINUX_DIR}/${SONVIRA_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 foreach(size 16 22 24 32 48 64 128 256)

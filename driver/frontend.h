@@ -36,6 +36,8 @@ public:
     virtual void showMp3Job(audioEncoderParent* encoder) = 0;
     // A queued file was seen in a new state (`previousState` -1: first seen).
     virtual void fileChanged(const QueueFile& file, int previousState) = 0;
+    // A queued file was uploaded and became the service's job `jobId`.
+    virtual void fileUploaded(const QueueFile& file, int jobId) = 0;
     // The files finished (Done, Error) since the last "files ready" message.
     virtual void showCounts(quint32 done, quint32 errors) = 0;
 };

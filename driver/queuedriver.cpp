@@ -11,6 +11,7 @@
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuerestorer.h"
 #include "pipeline/queuestore.h"
+#include "pipeline/sessionmanager.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
 #include "settings/settingskeeper.h"
@@ -90,8 +91,12 @@ void QueueDriver::start()
     m_queueManager.setOnDestFileAdded(
         [registry](const QByteArray& destPath) { registry->queue_newDestFileAdded(destPath); });
     m_queueManager.setCredentials(m_settings.wUsername, m_settings.wPassword);
-    queuerestorer::restore(queuestore::load(queuestore::defaultPath()), m_queueManager, m_settings);
+    QList<StoredRecord> records;
+    queuerestorer::restore(queuestore::load(queuestore::defaultPath(), &records), m_queueManager, m_settings);
+    m_videoTasks->restore(records);
     m_queueKeeper = std::make_unique<QueueKeeper>(m_queueManager, queuestore::defaultPath());
+    const VideoTasks* keptVideos = m_videoTasks.get();
+    m_queueKeeper->setRecords([keptVideos] { return keptVideos->storedRecords(); });
     m_queueKeeper->start();
     m_settingsKeeper = std::make_unique<SettingsKeeper>(m_settings,
         naming::appConfigFolder() + QStringLiteral("/settings.xml"),
@@ -187,7 +192,32 @@ void QueueDriver::queueTick()
         m_frontEnd.fileChanged(*file, previous);
     }
     m_lastStates = std::move(states);
+    followUploads();
     notifyWhenIdle(anyRunning);
+}
+
+void QueueDriver::followUploads()
+{
+    for (int slot = 0; slot < QueueManager::kMaxSessions; ++slot) {
+        const SessionManager* session = m_queueManager.session(slot);
+        if (!session)
+            continue;
+        const int fileId = session->currentFileId();
+        const int jobId = session->submittedJobId();
+        if (fileId == 0 || jobId <= 0 || m_uploads.value(fileId) == jobId)
+            continue;
+        m_uploads.insert(fileId, jobId);
+        // A job taken up again after a restart was not uploaded now.
+        const QueueFile* file = m_queueManager.findFile(fileId);
+        if (file && file->resumeJobId.load() != jobId)
+            m_frontEnd.fileUploaded(*file, jobId);
+    }
+    for (auto upload = m_uploads.begin(); upload != m_uploads.end();) {
+        if (m_lastStates.contains(upload.key()))
+            ++upload;
+        else
+            upload = m_uploads.erase(upload);
+    }
 }
 
 // A cycle that handed a file to a local step, or took one on from it, is

@@ -74,6 +74,7 @@ private:
     void afterQueueCycle();
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
+    void followUploads();
     VideoTasks::SoundState soundStateOf(const QString& sound) const;
     void saveSettings();
 
@@ -84,6 +85,8 @@ private:
     DeleteRequests m_deleteRequests;
     // The state each queued file was last seen in, by file id.
     QHash<int, int> m_lastStates;
+    // The job each session was last seen to have submitted, by file id.
+    QHash<int, int> m_uploads;
     quint32 m_doneCount = 0;
     quint32 m_errorCount = 0;
     std::unique_ptr<OutputRegistry> m_outputRegistry;

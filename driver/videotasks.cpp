@@ -1,9 +1,11 @@
 #include "driver/videotasks.h"
 
 #include "driver/outputregistry.h"
+#include "driver/videojobrecords.h"
 #include "pipeline/queuefile.h"
 #include "settings/naming.h"
 #include "video/ffmpegtool.h"
+#include "video/videocodecprocess.h"
 
 #include <QDebug>
 #include <QDir>
@@ -314,6 +316,78 @@ void VideoTasks::notifyWhenReady()
         m_notifiedCounts = now;
     }
     m_lastCounts = now;
+}
+
+QList<StoredRecord> VideoTasks::storedRecords() const
+{
+    QList<StoredRecord> records = m_heldRecords;
+    for (const auto& record : m_queue.videos) {
+        videoFile kept;
+        StoredRecord stored = videojobrecords::toRecord(*record);
+        if (videojobrecords::fromRecord(stored, kept))
+            records.append(std::move(stored));
+    }
+    return records;
+}
+
+void VideoTasks::restore(const QList<StoredRecord>& records)
+{
+    for (const StoredRecord& stored : records) {
+        videoFile record;
+        if (!videojobrecords::fromRecord(stored, record))
+            continue;
+        if (!m_queue.videoEnabled) {
+            m_heldRecords.append(stored);
+            continue;
+        }
+        resume(record);
+    }
+}
+
+void VideoTasks::resume(const videoFile& stored)
+{
+    if (!stored.outputVideo.isEmpty())
+        QFile::remove(videoCodec_Process::partialVideoName(stored.outputVideo));
+    const int group = ++m_queue.groupCounter;
+    if (stored.state == videoFile::WaitingB || stored.state == videoFile::ReencodingVideo) {
+        if (resumeMux(stored, group))
+            return;
+        // Its processed sound is gone: making the video would cost a second
+        // job at the service, so it ends here. The name was reserved as an
+        // empty file; one that holds data is not ours to remove.
+        if (QFileInfo(stored.outputVideo).size() == 0 && QFile::remove(stored.outputVideo))
+            qDebug().noquote() << "Removed the name reserved for a video that will not be made" << stored.outputVideo;
+        qWarning().noquote() << "The video" << stored.outputVideo << "is not made: its processed sound"
+                             << stored.processedAudio << "is gone";
+        return;
+    }
+    if (!QFileInfo::exists(stored.sourceVideo))
+        return;
+    videoFile* record = m_queue.addVideo(stored.sourceVideo, stored.audioTarget, stored.addMode, group);
+    if (stored.state == videoFile::WaitingForProcessedAudio && QFileInfo::exists(stored.extractedAudio)) {
+        record->extractedAudio = stored.extractedAudio;
+        record->sourceSound = stored.sourceSound;
+        record->state = videoFile::WaitingForProcessedAudio;
+    }
+    qDebug().noquote() << "Video job taken up again:" << stored.sourceVideo << record->stateName();
+    showState(*record);
+}
+
+bool VideoTasks::resumeMux(const videoFile& stored, int group)
+{
+    if (!QFileInfo::exists(stored.sourceVideo) || !QFileInfo::exists(stored.processedAudio))
+        return false;
+    videoFile* record = m_queue.addVideo(stored.sourceVideo, stored.audioTarget, stored.addMode, group);
+    record->extractedAudio = stored.extractedAudio;
+    record->processedAudio = stored.processedAudio;
+    record->outputVideo = stored.outputVideo;
+    record->sourceSound = stored.sourceSound;
+    record->state = videoFile::WaitingB;
+    m_registry.registerOutputInWatchedFolders(stored.outputVideo);
+    OutputRegistry::reserveOutputFile(stored.outputVideo);
+    qDebug().noquote() << "Video job taken up again:" << stored.outputVideo;
+    showState(*record);
+    return true;
 }
 
 void VideoTasks::updateVideoTool(const QString& folder)

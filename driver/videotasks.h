@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/storedrecord.h"
 #include "video/filemove.h"
 #include "video/videosupport.h"
 
@@ -57,6 +58,15 @@ public:
     void setShowRecord(ShowRecord showRecord) { m_showRecord = std::move(showRecord); }
     // One tick of the video-queue timer.
     void tick();
+    // The jobs not yet ended, as queue.xml keeps them.
+    QList<StoredRecord> storedRecords() const;
+    // Takes up the jobs a previous run kept: a job not yet extracted (or
+    // whose extracted sound is gone) is extracted again, one waiting for its
+    // processed sound waits again, and one whose new video was being made
+    // makes it again from its processed sound (without it, the job ends).
+    // The partial output of a mux cut off by the end is removed, and the
+    // name reserved for a video that will not be made.
+    void restore(const QList<StoredRecord>& records);
     // Re-checks ffmpeg in `folder` and switches video support accordingly.
     void updateVideoTool(const QString& folder);
     // Whether `folder` holds a working ffmpeg (an empty folder: the PATH's);
@@ -76,6 +86,8 @@ private:
     void followSounds();
     void finishMoves();
     void removeSoundOf(const videoFile& record) const;
+    void resume(const videoFile& stored);
+    bool resumeMux(const videoFile& stored, int group);
 
     videoSupport& m_queue;
     const OutputRegistry& m_registry;
@@ -92,4 +104,6 @@ private:
     QHash<QString, QString> m_presetOfResult;
     videoSupport::Counts m_lastCounts;
     videoSupport::Counts m_notifiedCounts;
+    // Jobs kept while video support is off, written back unchanged.
+    QList<StoredRecord> m_heldRecords;
 };

@@ -58,12 +58,14 @@ void QueueKeeper::check()
 {
     m_sinceCheck.start();
     QList<StoredFile> files = queuestore::take(m_manager);
-    if (m_savedOnce && files == m_lastSaved)
+    QList<StoredRecord> records = m_records ? m_records() : QList<StoredRecord>();
+    if (m_savedOnce && files == m_lastSaved && records == m_lastRecords)
         return;
     m_lastSaved = files;
+    m_lastRecords = records;
     m_savedOnce = true;
     ++m_saves;
-    m_saver.save(std::move(files));
+    m_saver.save(std::move(files), std::move(records));
 }
 
 void QueueKeeper::saveNow()

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 class QueueManager;
@@ -35,6 +36,8 @@ public:
     ~QueueKeeper() override;
 
     void start();
+    // The records kept beside the files (the video jobs), asked at each check.
+    void setRecords(std::function<QList<StoredRecord>()> records) { m_records = std::move(records); }
     // Saves the queue as it stands now and waits until it is on disk.
     void saveNow();
     // Copies handed to the saver so far; for tests.
@@ -50,6 +53,8 @@ private:
     QElapsedTimer m_sinceCheck;
     std::vector<qint64> m_lastMarks;
     QList<StoredFile> m_lastSaved;
+    std::function<QList<StoredRecord>()> m_records;
+    QList<StoredRecord> m_lastRecords;
     bool m_savedOnce = false;
     int m_saves = 0;
 };

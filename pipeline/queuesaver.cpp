@@ -9,9 +9,11 @@ QueueSaver::QueueSaver(QString path)
 {
 }
 
-void QueueSaver::save(QList<StoredFile> files)
+void QueueSaver::save(QList<StoredFile> files, QList<StoredRecord> records)
 {
-    m_thread.post([path = m_path, files = std::move(files)] { queuestore::write(path, queuestore::serialise(files)); });
+    m_thread.post([path = m_path, files = std::move(files), records = std::move(records)] {
+        queuestore::write(path, queuestore::serialise(files, records));
+    });
 }
 
 void QueueSaver::flush()

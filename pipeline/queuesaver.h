@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pipeline/storedfile.h"
+#include "pipeline/storedrecord.h"
 #include "settings/latestjobthread.h"
 
 #include <QList>
@@ -17,7 +18,7 @@ public:
     QueueSaver(const QueueSaver&) = delete;
     QueueSaver& operator=(const QueueSaver&) = delete;
 
-    void save(QList<StoredFile> files);
+    void save(QList<StoredFile> files, QList<StoredRecord> records = {});
     // Waits until every copy handed over so far is on disk.
     void flush();
     // Copies written so far; for tests and benchmarks.

@@ -215,6 +215,23 @@ bool readFile(QXmlStreamReader& r, StoredFile& f)
     return !r.hasError();
 }
 
+void writeRecord(QXmlStreamWriter& w, const StoredRecord& record)
+{
+    w.writeStartElement(record.element);
+    for (const auto& [name, value] : record.fields)
+        xmlfields::writeText(w, name, value);
+    w.writeEndElement();
+}
+
+StoredRecord readRecord(QXmlStreamReader& r)
+{
+    StoredRecord record;
+    record.element = r.name().toString();
+    while (r.readNextStartElement())
+        record.fields.append({r.name().toString(), xmlfields::readText(r)});
+    return record;
+}
+
 } // namespace
 
 QString defaultPath()
@@ -244,7 +261,7 @@ QList<StoredFile> take(const QueueManager& manager)
     return stored;
 }
 
-QByteArray serialise(const QList<StoredFile>& files)
+QByteArray serialise(const QList<StoredFile>& files, const QList<StoredRecord>& records)
 {
     QByteArray text;
     QXmlStreamWriter w(&text);
@@ -254,14 +271,18 @@ QByteArray serialise(const QList<StoredFile>& files)
     w.writeAttribute(QStringLiteral("version"), QString::number(kFormatVersion));
     for (const StoredFile& file : files)
         writeFile(w, file);
+    for (const StoredRecord& record : records)
+        writeRecord(w, record);
     w.writeEndElement();
     w.writeEndDocument();
     return text;
 }
 
-bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error)
+bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error, QList<StoredRecord>* records)
 {
     files.clear();
+    if (records)
+        records->clear();
     QXmlStreamReader r(text);
     if (!r.readNextStartElement() || r.name() != kRoot) {
         error = r.hasError() ? r.errorString() : QStringLiteral("no Queue element");
@@ -269,7 +290,10 @@ bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error)
     }
     while (r.readNextStartElement()) {
         if (r.name() != kFile) {
-            r.skipCurrentElement();
+            if (records)
+                records->append(readRecord(r));
+            else
+                r.skipCurrentElement();
             continue;
         }
         StoredFile file;
@@ -283,6 +307,8 @@ bool parse(const QByteArray& text, QList<StoredFile>& files, QString& error)
     if (r.hasError()) {
         error = QStringLiteral("line %1: %2").arg(r.lineNumber()).arg(r.errorString());
         files.clear();
+        if (records)
+            records->clear();
         return false;
     }
     return true;
@@ -300,14 +326,14 @@ bool write(const QString& path, const QByteArray& text)
     return true;
 }
 
-QList<StoredFile> load(const QString& path)
+QList<StoredFile> load(const QString& path, QList<StoredRecord>* records)
 {
     QList<StoredFile> files;
     QFile file(path);
     if (!file.exists())
         return files;
     QString error;
-    if (file.open(QIODevice::ReadOnly) && parse(file.readAll(), files, error))
+    if (file.open(QIODevice::ReadOnly) && parse(file.readAll(), files, error, records))
         return files;
     if (error.isEmpty())
         error = file.errorString();

@@ -1,7 +1,6 @@
 #include "settings/platform.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
@@ -29,8 +28,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
+
+#include <iostream>
+#include <string>
 
 namespace platform {
 
@@ -84,11 +87,19 @@ bool isVirtualFileSystemFolder(const QString& path)
 namespace {
 
 // Opens the folder itself, or the folder that holds the file, with the
-// desktop's default handler.
+// desktop's default handler (a detached program, so that the engine needs
+// no graphical library for it).
 void openContainingFolder(const QString& path)
 {
     const QFileInfo info(path);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
+    const QString folder = QDir::toNativeSeparators(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+#if defined(Q_OS_WIN)
+    QProcess::startDetached(QStringLiteral("explorer.exe"), {folder});
+#elif defined(Q_OS_MACOS)
+    QProcess::startDetached(QStringLiteral("open"), {folder});
+#else
+    QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
+#endif
 }
 
 } // namespace
@@ -177,6 +188,26 @@ FileWriters fileWriters(const QString& path)
 void quitOnTerminationSignals()
 {
 }
+
+QString readSecretLine(const QString& prompt)
+{
+    HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool quiet = ::GetConsoleMode(input, &mode) != 0;
+    if (quiet) {
+        std::cerr << prompt.toLocal8Bit().constData() << std::flush;
+        ::SetConsoleMode(input, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (quiet) {
+        ::SetConsoleMode(input, mode);
+        std::cerr << std::endl;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line.c_str());
+}
 #else
 namespace {
 
@@ -191,6 +222,28 @@ void onTerminationSignal(int)
 }
 
 } // namespace
+
+QString readSecretLine(const QString& prompt)
+{
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved = {};
+    const bool quiet = terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        std::cerr << prompt.toLocal8Bit().constData() << std::flush;
+        termios noEcho = saved;
+        noEcho.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &noEcho);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (quiet) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << std::endl;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line.c_str());
+}
 
 void quitOnTerminationSignals()
 {

@@ -48,6 +48,11 @@ void makeOwnerOnly(QFileDevice& file);
 // usual. Call once, after the application object exists. No-op on Windows.
 void quitOnTerminationSignals();
 
+// One line of standard input, the line feed left out. From a terminal the
+// prompt goes to standard error and the typed text is not echoed (a
+// password); from a pipe the line is read as it is.
+QString readSecretLine(const QString& prompt);
+
 // Process-wide single-instance guard. The operating system releases it when
 // the process dies, so a crash never blocks the next start.
 class SingleInstanceGuard {

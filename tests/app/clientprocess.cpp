@@ -56,16 +56,33 @@ QProcessEnvironment Sandbox::environment() const
     return env;
 }
 
-ClientRun::ClientRun(const Sandbox& sandbox)
+ClientRun::ClientRun(const Sandbox& sandbox, const QString& program, const QStringList& arguments)
 {
     static std::atomic<int> runs{0};
     logPath = sandbox.path("work") + QStringLiteral("/client-%1.log").arg(++runs);
+    outputPath = logPath + QStringLiteral(".out");
     process.setProcessEnvironment(sandbox.environment());
     process.setWorkingDirectory(sandbox.path("work"));
     process.setStandardErrorFile(logPath);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sonvira-desktop"), QStringList());
+    process.setStandardOutputFile(outputPath);
+    process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + program, arguments);
     process.waitForStarted(10000);
+}
+
+QString ClientRun::output() const
+{
+    return QString::fromUtf8(contentOf(outputPath));
+}
+
+void ClientRun::write(const QByteArray& input)
+{
+    process.write(input);
+    process.closeWriteChannel();
+}
+
+int ClientRun::exitCode() const
+{
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
 }
 
 ClientRun::~ClientRun()
@@ -103,6 +120,41 @@ void ClientRun::crash()
 {
     ::kill(process.processId(), SIGKILL);
     process.waitForFinished(10000);
+}
+
+// One watched folder, results in a folder of their own, normalised by
+// post-processing.
+QByteArray watchedFolderSettings(const QString& apiUrl, const QString& in, const QString& out)
+{
+    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Settings>
+    <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
+    <hideWhenClosed>false</hideWhenClosed>
+    <rememberPassword>true</rememberPassword>
+    <FFMPEGPath></FFMPEGPath>
+    <apiURL>%1</apiURL>
+    <wUsername>demo@sonvira.local</wUsername>
+    <wPassword>38393133</wPassword>
+    <ScanPath>
+        <path>%2</path>
+        <showDialog>false</showDialog>
+        <preset>1: Speech -16 LUFS</preset>
+        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>
+        <outputPath>%3</outputPath>
+        <outputSuffix>-done</outputSuffix>
+        <enabled>true</enabled>
+        <encodeToMP3>false</encodeToMP3>
+        <encodeToMP3_suffix></encodeToMP3_suffix>
+        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>
+        <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
+        <preProcessing_Arguments></preProcessing_Arguments>
+        <preProcessing_Result>2</preProcessing_Result>
+        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>
+        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>
+    </ScanPath>
+</Settings>
+)");
+    return xml.arg(apiUrl, QDir::toNativeSeparators(in), QDir::toNativeSeparators(out)).toUtf8();
 }
 
 QByteArray contentOf(const QString& path)

@@ -30,7 +30,8 @@ private:
 // the sandbox, so a client that logs much never waits for the test.
 class ClientRun {
 public:
-    explicit ClientRun(const Sandbox& sandbox);
+    explicit ClientRun(const Sandbox& sandbox, const QString& program = QStringLiteral("sonvira-desktop"),
+                       const QStringList& arguments = {});
     ~ClientRun();
     ClientRun(const ClientRun&) = delete;
     ClientRun& operator=(const ClientRun&) = delete;
@@ -38,6 +39,12 @@ public:
     // Everything the client logged so far.
     QString log() const;
     bool logged(const char* line) const;
+    // Everything it wrote on standard output so far.
+    QString output() const;
+    // Writes `input` to its standard input and closes it.
+    void write(const QByteArray& input);
+    // The exit code of a client that ended; -1000 when it did not end normally.
+    int exitCode() const;
     bool running() const;
     // SIGTERM, then the exit code; -1000 when it did not end normally
     // within 20 s.
@@ -48,10 +55,15 @@ public:
 private:
     QProcess process;
     QString logPath;
+    QString outputPath;
 };
 
 // The file a stream writes; "<missing>" when it cannot be read.
 QByteArray contentOf(const QString& path);
+// settings.xml with the demo account's remembered log-in and one watched
+// folder `in` whose results go to `out` ("<name>-done"), normalised by
+// post-processing to -20 dB RMS.
+QByteArray watchedFolderSettings(const QString& apiUrl, const QString& in, const QString& out);
 // Writes `content` to `path`, creating its folder; fails the current test
 // when it cannot.
 void writeFile(const QString& path, const QByteArray& content);

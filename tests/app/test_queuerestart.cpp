@@ -53,41 +53,6 @@ QStringList entriesOf(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-// One watched folder, results in a folder of their own, normalised by
-// post-processing.
-QByteArray settingsXml(const QString& apiUrl, const QString& in, const QString& out)
-{
-    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
-<Settings>
-    <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
-    <hideWhenClosed>false</hideWhenClosed>
-    <rememberPassword>true</rememberPassword>
-    <FFMPEGPath></FFMPEGPath>
-    <apiURL>%1</apiURL>
-    <wUsername>demo@sonvira.local</wUsername>
-    <wPassword>38393133</wPassword>
-    <ScanPath>
-        <path>%2</path>
-        <showDialog>false</showDialog>
-        <preset>1: Speech -16 LUFS</preset>
-        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>
-        <outputPath>%3</outputPath>
-        <outputSuffix>-done</outputSuffix>
-        <enabled>true</enabled>
-        <encodeToMP3>false</encodeToMP3>
-        <encodeToMP3_suffix></encodeToMP3_suffix>
-        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>
-        <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
-        <preProcessing_Arguments></preProcessing_Arguments>
-        <preProcessing_Result>2</preProcessing_Result>
-        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>
-        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>
-    </ScanPath>
-</Settings>
-)");
-    return xml.arg(apiUrl, QDir::toNativeSeparators(in), QDir::toNativeSeparators(out)).toUtf8();
-}
-
 } // namespace
 
 class TestQueueRestart : public QObject {
@@ -139,7 +104,7 @@ void TestQueueRestart::init()
         QVERIFY(fixtures::writeSine(source(i), kSeconds[i], 440 + 110 * i, 0.3, signal));
         framesOfSource[result(i)] = framesOf(source(i));
     }
-    writeFile(sandbox->settingsFile(), settingsXml(service->apiUrl(), in(), out()));
+    writeFile(sandbox->settingsFile(), clientprocess::watchedFolderSettings(service->apiUrl(), in(), out()));
 }
 
 void TestQueueRestart::cleanup()

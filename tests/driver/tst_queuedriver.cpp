@@ -29,6 +29,7 @@ public:
     void showVideo(const videoFile&) override {}
     void showMp3Job(audioEncoderParent*) override {}
     void fileChanged(const QueueFile&, int) override {}
+    void fileUploaded(const QueueFile&, int) override {}
     void showCounts(quint32 done, quint32 errors) override
     {
         counts << QString::number(done) + QLatin1Char('/') + QString::number(errors);

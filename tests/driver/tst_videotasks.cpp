@@ -1,9 +1,11 @@
 #include "videofixtures.h"
 
 #include "driver/outputregistry.h"
+#include "driver/videojobrecords.h"
 #include "driver/videotasks.h"
 #include "pipeline/queuefile.h"
 #include "video/ffmpegtool.h"
+#include "video/videocodecprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,8 +31,11 @@ private slots:
     void sameVideoDroppedAgainLaterGetsItsOwnResult();
     void refusedSoundCancelsTheGroup();
     void videoFollowsItsSound();
+    void jobsAreTakenUpAfterARestart();
 
 private:
+    // A video queue and its tasks on the work folder, as a start makes them.
+    void startTasks();
     // Ticks as the one-second timer does until `done` holds.
     bool tickUntil(const std::function<bool()>& done, int timeoutMs = 30000);
     // The sound queued for a video comes back as `results` (first = the
@@ -64,17 +69,24 @@ void TestVideoTasks::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-    const QString work = dir->filePath(QStringLiteral("work"));
-    QVERIFY(QDir().mkpath(work));
-    queue = std::make_unique<videoSupport>(true, QDir::toNativeSeparators(work));
-    shownIds.clear();
-    shownState.clear();
-    shownReason.clear();
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("work"))));
     registry = std::make_unique<OutputRegistry>(nullptr);
     queuedSounds.clear();
     queuedDestinations.clear();
     trayMessages.clear();
     acceptSounds = true;
+    startTasks();
+    video = QDir::toNativeSeparators(dir->filePath(QStringLiteral("clip.mp4")));
+    QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 1.0));
+}
+
+void TestVideoTasks::startTasks()
+{
+    tasks.reset();
+    queue = std::make_unique<videoSupport>(true, QDir::toNativeSeparators(dir->filePath(QStringLiteral("work"))));
+    shownIds.clear();
+    shownState.clear();
+    shownReason.clear();
     tasks = std::make_unique<VideoTasks>(
         *queue, *registry,
         [this](const QList<QUrl>& sounds, const QList<QUrl>& destinations) {
@@ -89,8 +101,6 @@ void TestVideoTasks::init()
         shownState.insert(record.id, record.stateName());
         shownReason.insert(record.id, record.failureReason);
     });
-    video = QDir::toNativeSeparators(dir->filePath(QStringLiteral("clip.mp4")));
-    QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 1.0));
 }
 
 void TestVideoTasks::cleanup()
@@ -254,6 +264,41 @@ void TestVideoTasks::videoFollowsItsSound()
     QVERIFY(tickUntil([&] { return shownStates().size() == 2 && shownStates().last() == QLatin1String("error"); }));
     QVERIFY(!QFileInfo::exists(extracted));
     QCOMPARE(queue->counts().inProgress, 0);
+}
+
+// A job waiting for its processed sound when the client ends waits again
+// after the restart and gets its video; a mux cut off by a kill whose
+// processed sound is gone leaves neither its partial output nor its
+// reserved name behind.
+void TestVideoTasks::jobsAreTakenUpAfterARestart()
+{
+    tasks->takeVideos({QUrl::fromLocalFile(video)});
+    QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
+    const QString extracted = queuedSounds.first().toLocalFile();
+    QList<StoredRecord> kept = tasks->storedRecords();
+    QCOMPARE(kept.size(), 1);
+
+    videoFile cutOff;
+    cutOff.state = videoFile::ReencodingVideo;
+    cutOff.sourceVideo = video;
+    cutOff.processedAudio = QDir::toNativeSeparators(dir->filePath(QStringLiteral("gone.wav")));
+    cutOff.outputVideo = QDir::toNativeSeparators(dir->filePath(QStringLiteral("cut - 1_ Speech.mp4")));
+    QVERIFY(OutputRegistry::reserveOutputFile(cutOff.outputVideo));
+    QFile partial(videoCodec_Process::partialVideoName(cutOff.outputVideo));
+    QVERIFY(partial.open(QIODevice::WriteOnly) && partial.write("not a whole video") > 0);
+    partial.close();
+    kept.append(videojobrecords::toRecord(cutOff));
+
+    startTasks();
+    tasks->restore(kept);
+    QVERIFY(!QFileInfo::exists(cutOff.outputVideo));
+    QVERIFY(!partial.exists());
+    QCOMPARE(shownStates(), QStringList{QStringLiteral("waitingForProcessedAudio")});
+    const auto file = finishQueuedSound(extracted, {QStringLiteral("clip - 1_ Speech.wav")});
+    QVERIFY(file && file->sentToVideo);
+    QVERIFY(tickUntil([&] { return shownStates() == QStringList{QStringLiteral("finished")}; }));
+    QCOMPARE(newVideos().size(), 1);
+    QVERIFY(tasks->storedRecords().isEmpty());
 }
 
 QTEST_MAIN(TestVideoTasks)

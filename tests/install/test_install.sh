@@ -28,7 +28,8 @@ check_client() {
 # --- cmake --install ---
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/sonvira-desktop bin/sonvira-loudness bin/sonvira-service \
+for f in bin/sonvira-desktop bin/sonvira-headless bin/sonvira-loudness bin/sonvira-service \
+         lib/systemd/user/sonvira-headless.service \
          libexec/sonvira/deepfilternet/deepfilternet libexec/sonvira/deepfilternet/model/denoise.params \
          share/applications/example.sonvira.Desktop.desktop share/metainfo/example.sonvira.Desktop.metainfo.xml; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
@@ -41,6 +42,12 @@ desktop-file-validate "$prefix/share/applications/example.sonvira.Desktop.deskto
 appstreamcli validate --no-net "$prefix/share/metainfo/example.sonvira.Desktop.metainfo.xml" >/dev/null \
   || fail "appstreamcli rejects the metainfo"
 check_client "$prefix/bin/sonvira-desktop"
+out=$("$prefix/bin/sonvira-headless" --version) || fail "sonvira-headless --version exited with $?"
+[ "$out" = "Sonvira headless client v0.9.9.6" ] || fail "sonvira-headless --version printed '$out'"
+"$prefix/bin/sonvira-headless" --help | grep -q -- "--login" || fail "sonvira-headless --help does not list --login"
+if ldd "$prefix/bin/sonvira-headless" | grep -E "libQt6(Gui|Widgets)"; then
+  fail "sonvira-headless links a graphical Qt library"
+fi
 "$prefix/bin/sonvira-loudness" --help >/dev/null 2>&1 || true
 
 # --- the .deb ---
@@ -53,4 +60,6 @@ done
 dpkg-deb -x "$deb" "$scratch/unpacked"
 [ -x "$scratch/unpacked/usr/libexec/sonvira/deepfilternet/deepfilternet" ] || fail "package lacks the denoise program"
 check_client "$scratch/unpacked/usr/bin/sonvira-desktop"
+[ -x "$scratch/unpacked/usr/bin/sonvira-headless" ] || fail "package lacks sonvira-headless"
+[ -f "$scratch/unpacked/usr/lib/systemd/user/sonvira-headless.service" ] || fail "package lacks the systemd user unit"
 echo "install and package OK"

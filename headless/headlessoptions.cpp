@@ -1,0 +1,51 @@
+#include "headless/headlessoptions.h"
+
+#include "settings/settings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <iostream>
+
+namespace headless {
+
+Options parseOptions(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs the Sonvira client without a window: every enabled watched folder of settings.xml is processed "
+        "with its options, one line per event on standard output. SIGTERM or SIGINT end it, the queue kept."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    const QCommandLineOption login(QStringLiteral("login"),
+                                   QStringLiteral("Checks the password of <email> against the service (read from the "
+                                                  "terminal or standard input) and stores the log-in details."),
+                                   QStringLiteral("email"));
+    parser.addOptions({version, login});
+    Options options;
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.errorText().isEmpty() ? QStringLiteral("Unexpected arguments.") : parser.errorText();
+        std::cerr << error.toLocal8Bit().constData() << "\n" << parser.helpText().toLocal8Bit().constData();
+        options.exitCode = 1;
+        return options;
+    }
+    if (parser.isSet(version)) {
+        std::cout << "Sonvira headless client " << Settings().versionText.constData() << std::endl;
+        options.exitCode = 0;
+    } else if (parser.isSet(help)) {
+        // The usage line names the executable, which needs an application object.
+        QCoreApplication app(argc, argv);
+        std::cout << parser.helpText().toLocal8Bit().constData();
+        options.exitCode = 0;
+    } else if (parser.isSet(login)) {
+        options.loginEmail = parser.value(login);
+    }
+    return options;
+}
+
+} // namespace headless
