@@ -221,10 +221,19 @@ void QueueDriver::followUploads()
 }
 
 // A cycle that handed a file to a local step, or took one on from it, is
-// followed by that step at once; a step that finished runs the cycle again.
+// followed by that step at once; a step that finished runs the cycle again,
+// and so does a cycle that moved a file (a session it freed takes the next
+// waiting file then, not at the next queue tick).
 void QueueDriver::afterQueueCycle()
 {
-    if (m_localSteps->runSteps(m_queueManager.snapshot()))
+    const QList<QueueFile*> files = m_queueManager.snapshot();
+    QList<qint64> states;
+    states.reserve(files.size());
+    for (const QueueFile* file : files)
+        states.append((qint64(file->fileId) << 8) | stateOf(*file));
+    const bool moved = states != m_statesAfterCycle;
+    m_statesAfterCycle = std::move(states);
+    if (m_localSteps->runSteps(files) || moved)
         m_cycle->requestRun();
 }
 

@@ -85,6 +85,8 @@ private:
     DeleteRequests m_deleteRequests;
     // The state each queued file was last seen in, by file id.
     QHash<int, int> m_lastStates;
+    // Each file's id and state after the last cycle.
+    QList<qint64> m_statesAfterCycle;
     // The job each session was last seen to have submitted, by file id.
     QHash<int, int> m_uploads;
     quint32 m_doneCount = 0;

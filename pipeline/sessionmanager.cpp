@@ -503,8 +503,13 @@ void SessionManager::run()
     }
     qDebug() << "lib...threadProc started";
 
+    bool handedOn = false;
     while (!m_stopRequested && !m_quitRequested) {
-        sleepOneCycle();
+        // Work handed on (an answered upload to its first poll, a finished
+        // job to its download) goes on at once; otherwise the session waits
+        // one cycle, which keeps the pace of polls and retries.
+        if (!handedOn)
+            sleepOneCycle();
         if (m_stopRequested || m_quitRequested)
             break;
         // A new address is taken before the cycle's request, so that no
@@ -513,7 +518,10 @@ void SessionManager::run()
             qDebug() << "Host reset at thread: " << this;
             api->setBaseUrl(WebAPI::sessionHostUrl());
         }
+        const int before = snapshot().state;
         runCycle();
+        const int after = snapshot().state;
+        handedOn = after != before && (after == Processing || after == Downloading);
     }
 
     {

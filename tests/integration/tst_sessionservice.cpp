@@ -83,7 +83,9 @@ QString TestSessionService::wav(const QString& name, double seconds)
 
 void TestSessionService::statusTextsFollowTheJob()
 {
-    QVERIFY(startSession({"--step-ms", "250", "--progress-points", "40.4,99.6"}));
+    // The result is held a second: the download starts as soon as the job
+    // is done, and its status text would otherwise pass too quickly to see.
+    QVERIFY(startSession({"--step-ms", "250", "--progress-points", "40.4,99.6", "--stall", "/Jobs/*/Result:1"}));
     QList<QByteArray> presets;
     QVERIFY(m_session->copyPresets(presets));
     QVERIFY(m_session->selectPreset("4: Passthrough"));
