@@ -70,6 +70,7 @@ QueueDriver::~QueueDriver()
     m_videoQueue.reset();
     qDebug() << "manager.stop();";
     m_queueManager.setOnDestFileAdded(nullptr);
+    m_queueManager.setOnSessionReady(nullptr);
     m_queueManager.stop();
     m_folderScanner.reset();
     m_mp3Jobs.reset();
@@ -117,8 +118,11 @@ void QueueDriver::start()
     m_folderScanner = std::make_unique<FolderScanTick>(&m_settings, &m_queueManager, m_frontEnd.newFilesOffer(),
         [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); },
         [this](const QString& errors) { m_frontEnd.reportRefusals(errors); });
-    // A queued file goes to a session at once, not at the next queue tick.
+    // A queued file goes to a session at once, not at the next queue tick,
+    // and a session's result or error is taken up at once too.
     m_folderScanner->setOnQueued([this] { m_cycle->requestRun(); });
+    CycleRunner* cycle = m_cycle.get();
+    m_queueManager.setOnSessionReady([cycle] { cycle->requestRun(); });
     VideoTasks* videos = m_videoTasks.get();
     m_folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
                                      [videos](const QString& path) { videos->addWatchedVideo(path); });

@@ -111,6 +111,11 @@ bool QueueManager::createSessions(const QByteArray& apiUrl, int count)
     for (int i = 0; i < n; ++i) {
         qDebug() << "Creating session" << i;
         m_sessions[size_t(i)] = std::make_unique<SessionManager>();
+        m_sessions[size_t(i)]->setOnReady([this] {
+            QMutexLocker lock(&m_sessionReadyLock);
+            if (m_onSessionReady)
+                m_onSessionReady();
+        });
         if (!m_sessions[size_t(i)]->start())
             return false;
         m_sessionCount = i + 1;
@@ -125,6 +130,12 @@ void QueueManager::setApiUrl(const QByteArray& url)
     lockedaccess::assign(m_statusLock, m_apiUrl, url);
     m_tokens.logout();
     m_requests.setApiUrl(url);
+}
+
+void QueueManager::setOnSessionReady(std::function<void()> callback)
+{
+    QMutexLocker lock(&m_sessionReadyLock);
+    m_onSessionReady = std::move(callback);
 }
 
 void QueueManager::setCredentials(const QByteArray& user, const QByteArray& password)

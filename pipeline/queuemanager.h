@@ -134,6 +134,10 @@ public:
     QByteArray lastPreset() const;
     QByteArray apiUrl() const;
     void setOnDestFileAdded(std::function<void(const QByteArray&)> callback);
+    // Called on a session's thread when the session has something for the
+    // cycle (a result ready, an error), so that the next cycle runs at once;
+    // any thread may set or clear it.
+    void setOnSessionReady(std::function<void()> callback);
     // Why the work cannot go on for now, for the status bar (presets that
     // cannot be read, a log-in the service keeps refusing); empty if none.
     QByteArray serviceNotice() const;
@@ -191,4 +195,7 @@ private:
     QByteArray m_user;
     QByteArray m_password;
     std::function<void(const QByteArray&)> m_onDestFileAdded;
+    // Guards m_onSessionReady only; taken last, held while it is called.
+    QMutex m_sessionReadyLock;
+    std::function<void()> m_onSessionReady;
 };

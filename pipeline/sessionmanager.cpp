@@ -522,6 +522,8 @@ void SessionManager::run()
         runCycle();
         const int after = snapshot().state;
         handedOn = after != before && (after == Processing || after == Downloading);
+        if (after != before && (after == JobReady || after == Error) && m_onReady)
+            m_onReady();
     }
 
     {

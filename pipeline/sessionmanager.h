@@ -73,6 +73,9 @@ public:
 
     // False if the thread already runs; else starts it.
     bool start();
+    // Called on the session's thread each time it has something for the
+    // queue manager (a result ready, an error); set before start().
+    void setOnReady(std::function<void()> onReady) { m_onReady = std::move(onReady); }
     bool getState(int& out) const;
     bool statusText(QByteArray& out) const;
     QByteArray prevError() const;
@@ -194,6 +197,7 @@ private:
     std::atomic<int> m_lastJobDone{0};
     std::atomic<bool> m_presetsLoaded{false};
     std::atomic<bool> m_hostReset{false};
+    std::function<void()> m_onReady;
     std::atomic<bool> m_cancelRequested{false};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_quitRequested{false};
