@@ -66,6 +66,7 @@ void dlgSetupWindow::setContext(Settings* settingsObject, const QList<QByteArray
     ui->txtUsername->setText(QString::fromUtf8(settings->wUsername));
     ui->txtPassword->setText(QString::fromUtf8(settings->wPassword));
     ui->chkHideWhenClosed->setChecked(settings->hideWhenClosed);
+    ui->spinParallelJobs->setValue(settings->parallelJobs);
     m_resetOnRestart = settings->resetOnRestart;
     ui->chkReset->setChecked(settings->resetOnRestart);
     ui->lineEdit->setText(QString::fromUtf8(settings->FFMPEGPath));
@@ -232,6 +233,7 @@ void dlgSetupWindow::applyTo(Settings& target) const
 {
     target.replaceScanPaths(resultList);
     target.hideWhenClosed = hideWhenClosed();
+    target.parallelJobs = ui->spinParallelJobs->value();
     target.resetOnRestart = m_resetOnRestart;
     target.FFMPEGPath = m_ffmpegFolder;
 }

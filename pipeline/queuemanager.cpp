@@ -89,7 +89,7 @@ bool QueueManager::init(Settings* settings)
         return false;
     }
     qDebug() << "Token lib OK";
-    if (!createSessions(startup::apiBaseUrl(), 1))
+    if (!createSessions(startup::apiBaseUrl(), settings->parallelJobs))
         return false;
     qDebug() << "manager Init OK";
     return true;

@@ -3,6 +3,8 @@
 #include "settings/platform.h"
 #include "settings/xmlfields.h"
 
+#include <algorithm>
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -128,6 +130,8 @@ void Settings::readSettingsElement(QXmlStreamReader& reader)
             showFirstTime_AddWatchFolderDialog = readBool(reader);
         } else if (name == QLatin1String("hideWhenClosed")) {
             hideWhenClosed = readBool(reader);
+        } else if (name == QLatin1String("parallelJobs")) {
+            parallelJobs = std::clamp(readText(reader).trimmed().toInt(), 1, kMaxParallelJobs);
         } else if (name == QLatin1String("rememberPassword")) {
             rememberPassword = readBool(reader);
         } else if (name == QLatin1String("FFMPEGPath")) {
@@ -166,6 +170,8 @@ QByteArray Settings::toXml(bool withRecords) const
     writer.writeStartElement(QStringLiteral("Settings"));
     xmlfields::writeBool(writer, QStringLiteral("showFirstTime_AddWatchFolderDialog"), showFirstTime_AddWatchFolderDialog);
     xmlfields::writeBool(writer, QStringLiteral("hideWhenClosed"), hideWhenClosed);
+    if (parallelJobs != 1)
+        writer.writeTextElement(QStringLiteral("parallelJobs"), QString::number(parallelJobs));
     xmlfields::writeBool(writer, QStringLiteral("rememberPassword"), rememberPassword);
     xmlfields::writeText(writer, QStringLiteral("FFMPEGPath"), FFMPEGPath);
     xmlfields::writeText(writer, QStringLiteral("apiURL"), apiURL);

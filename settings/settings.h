@@ -17,6 +17,10 @@ class QXmlStreamReader;
 struct SettingsValues {
     bool showFirstTime_AddWatchFolderDialog = true;
     bool hideWhenClosed = false;
+    // Files processed at the same time: the number of service sessions, 1 to
+    // kMaxParallelJobs; written only when not 1. Taken at the next start.
+    static constexpr int kMaxParallelJobs = 4;
+    int parallelJobs = 1;
     bool resetOnRestart = false;
     bool rememberPassword = false;
     QByteArray defaultMp3BitRate = "160";

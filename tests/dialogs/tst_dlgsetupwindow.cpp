@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -137,6 +138,7 @@ void TestDlgSetupWindow::formAsDescribed()
 {
     settings->hideWhenClosed = true;
     settings->FFMPEGPath = "/opt/ffmpeg/bin";
+    settings->parallelJobs = 3;
     dlgSetupWindow window;
     window.setContext(settings.get(), kPresets, &loggedIn->manager);
     QCOMPARE(window.windowTitle(), QStringLiteral("Setup"));
@@ -151,6 +153,10 @@ void TestDlgSetupWindow::formAsDescribed()
     QCOMPARE(namedChild<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/opt/ffmpeg/bin"));
     QCOMPARE(namedChild<QLineEdit>(window, "txtPassword")->echoMode(), QLineEdit::Password);
     QVERIFY(namedChild<QCheckBox>(window, "chkHideWhenClosed")->isChecked());
+    auto* parallel = namedChild<QSpinBox>(window, "spinParallelJobs");
+    QCOMPARE(parallel->value(), 3);
+    QCOMPARE(std::pair(parallel->minimum(), parallel->maximum()), std::pair(1, 4));
+    QCOMPARE(namedChild<QLabel>(window, "lblParallelJobs")->text(), QStringLiteral("Files processed at the same time"));
     // The offscreen platform has no tray: the window says what a close does.
     QCOMPARE(namedChild<QLabel>(window, "lblNoTray")->isHidden(), QSystemTrayIcon::isSystemTrayAvailable());
 }
@@ -362,6 +368,7 @@ void TestDlgSetupWindow::resetNotice()
     QVERIFY(!window.resetOnRestart());
     namedChild<QCheckBox>(window, "chkReset")->setChecked(true);
     namedChild<QCheckBox>(window, "chkHideWhenClosed")->setChecked(true);
+    namedChild<QSpinBox>(window, "spinParallelJobs")->setValue(4);
     namedChild<QLineEdit>(window, "lineEdit")->setText(QStringLiteral("/usr/bin"));
     BoxRecorder boxes;
     window.accept();
@@ -369,6 +376,7 @@ void TestDlgSetupWindow::resetNotice()
     QVERIFY(window.resetOnRestart());
     window.applyTo(*settings);
     QVERIFY(settings->resetOnRestart && settings->hideWhenClosed);
+    QCOMPARE(settings->parallelJobs, 4);
     QCOMPARE(settings->FFMPEGPath, QByteArray("/usr/bin"));
 }
 

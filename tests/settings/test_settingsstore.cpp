@@ -226,6 +226,15 @@ private slots:
         const QList<ScanPath> folders = settings.scanPaths();
         QCOMPARE(folders.size(), 2);
         QCOMPARE(folders[0].path, QStringLiteral("/right"));
+
+        // Files processed at the same time: 1 to 4, kept through a save, left out when 1.
+        for (const auto& [written, read] : {std::pair{"3", 3}, {"9", 4}, {"0", 1}, {"x", 1}}) {
+            writeFile(path, settingsXml(QByteArray("<parallelJobs>") + written + "</parallelJobs>"));
+            Settings jobs;
+            QVERIFY(jobs.load(path));
+            QCOMPARE(jobs.parallelJobs, read);
+            QCOMPARE(jobs.toXml().contains("<parallelJobs>"), read != 1);
+        }
         QVERIFY(!folders[0].showDialog);
         QVERIFY(!folders[0].enabled);
         QCOMPARE(folders[0].preProcessing_Result, 2);
