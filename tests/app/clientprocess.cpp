@@ -1,5 +1,7 @@
 #include "clientprocess.h"
 
+#include "settingsxml.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -126,35 +128,7 @@ void ClientRun::crash()
 // post-processing.
 QByteArray watchedFolderSettings(const QString& apiUrl, const QString& in, const QString& out)
 {
-    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
-<Settings>
-    <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
-    <hideWhenClosed>false</hideWhenClosed>
-    <rememberPassword>true</rememberPassword>
-    <FFMPEGPath></FFMPEGPath>
-    <apiURL>%1</apiURL>
-    <wUsername>demo@sonvira.local</wUsername>
-    <wPassword>38393133</wPassword>
-    <ScanPath>
-        <path>%2</path>
-        <showDialog>false</showDialog>
-        <preset>1: Speech -16 LUFS</preset>
-        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>
-        <outputPath>%3</outputPath>
-        <outputSuffix>-done</outputSuffix>
-        <enabled>true</enabled>
-        <encodeToMP3>false</encodeToMP3>
-        <encodeToMP3_suffix></encodeToMP3_suffix>
-        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>
-        <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
-        <preProcessing_Arguments></preProcessing_Arguments>
-        <preProcessing_Result>2</preProcessing_Result>
-        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>
-        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>
-    </ScanPath>
-</Settings>
-)");
-    return xml.arg(apiUrl, QDir::toNativeSeparators(in), QDir::toNativeSeparators(out)).toUtf8();
+    return settingsxml::oneWatchedFolder({in, out, QStringLiteral("-done")}, apiUrl);
 }
 
 QByteArray contentOf(const QString& path)

@@ -1,6 +1,5 @@
-#include "clientfixture.h"
+#include "windowtest.h"
 #include "audiofixtures.h"
-#include "serviceprocess.h"
 #include "tests/dialogs/modalanswer.h"
 
 #include "dialogs/dlgaddfile.h"
@@ -14,7 +13,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
@@ -23,13 +21,13 @@
 // drop goes through to Done with its result on disk, local pre- and
 // post-processing through the driver, final and retryable errors, log out
 // and log in again.
-class TestMainWindowService : public QObject {
+class TestMainWindowService : public WindowTest {
     Q_OBJECT
 
+public:
+    TestMainWindowService() : WindowTest(Start::AtLogIn) {}
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
     void fileAddedByHandReachesDone();
     void droppedFileOpensTheDialog();
     void droppedFolderOrMissingFileIsRefused();
@@ -41,54 +39,8 @@ private slots:
     void logoutPutsRunningFilesBackToWaiting();
 
 private:
-    bool startService(const QStringList& options = {});
-    QString wav(const QString& name, int channels, double seconds = 1.0);
-    bool waitForState(QueueFile* file, QueueFileState state, int timeoutMs = 60000);
     void hoverAccountMenu();
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestMainWindowService::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestMainWindowService::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    client = std::make_unique<ClientFixture>();
-}
-
-void TestMainWindowService::cleanup()
-{
-    client.reset();
-    service.reset();
-    dir.reset();
-}
-
-bool TestMainWindowService::startService(const QStringList& options)
-{
-    service = std::make_unique<ServiceProcess>(QStringList{"--step-ms", "20"} + options);
-    return service->start() && client->logIn(service->apiUrl());
-}
-
-QString TestMainWindowService::wav(const QString& name, int channels, double seconds)
-{
-    fixtures::Signal signal;
-    signal.channels = channels;
-    const QString file = dir->filePath(name);
-    if (!fixtures::writeSine(file, seconds, 440.0, 0.25, signal))
-        return {};
-    return QDir::toNativeSeparators(file);
-}
-
-bool TestMainWindowService::waitForState(QueueFile* file, QueueFileState state, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return file->getState() == state; }, timeoutMs);
-}
 
 void TestMainWindowService::hoverAccountMenu()
 {

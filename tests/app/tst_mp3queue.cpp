@@ -1,5 +1,4 @@
-#include "audiofixtures.h"
-#include "clientfixture.h"
+#include "windowtest.h"
 
 #include "driver/resultencoding.h"
 #include "audio/mp3encoder.h"
@@ -10,7 +9,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTest>
 
@@ -18,13 +16,13 @@
 // a watched folder's file in the "Audio encoder" tab, the WAVs deleted only
 // once their MP3s are complete, "Clear done/error" clearing finished
 // encoders, and the Tools menu's two windows.
-class TestMp3Queue : public QObject {
+class TestMp3Queue : public WindowTest {
     Q_OBJECT
 
+public:
+    TestMp3Queue() : WindowTest(Start::LoggedOut) {}
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
     void mp3NamesCarryTheSuffixAndPreset();
     void everyResultIsEncodedAndDeletedAfterwards();
     void filesAddedByHandAreNotEncoded();
@@ -32,40 +30,10 @@ private slots:
     void toolsMenuOpensBothWindows();
 
 private:
-    QString sine(const QString& name);
+    QString sine(const QString& name) const { return wav(name, 2, 3.0); }
     EncoderListView* encoderList() const;
     ProcessingOptions mp3Options(bool deleteWav) const;
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestMp3Queue::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestMp3Queue::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    client = std::make_unique<ClientFixture>();
-    client->start();
-}
-
-void TestMp3Queue::cleanup()
-{
-    client.reset();
-    dir.reset();
-}
-
-QString TestMp3Queue::sine(const QString& name)
-{
-    const QString path = dir->filePath(name);
-    if (!fixtures::writeSine(path, 3.0, 440.0, 0.3, fixtures::Signal()))
-        return {};
-    return QDir::toNativeSeparators(path);
-}
 
 EncoderListView* TestMp3Queue::encoderList() const
 {
@@ -143,8 +111,8 @@ void TestMp3Queue::everyResultIsEncodedAndDeletedAfterwards()
 
 void TestMp3Queue::encodingCutOffByTheEndIsMadeAtTheNextStart()
 {
-    const QString result = QDir::toNativeSeparators(dir->filePath(QStringLiteral("long -16 lufs.wav")));
-    QVERIFY(fixtures::writeSine(result, 120.0, 440.0, 0.3, fixtures::Signal()));
+    const QString result = wav(QStringLiteral("long -16 lufs.wav"), 2, 120.0);
+    QVERIFY(!result.isEmpty());
     QueueFile* file = client->queue(sine(QStringLiteral("long.wav")), dir->filePath(QStringLiteral("long - x.wav")),
                                     mp3Options(false));
     QVERIFY(file);

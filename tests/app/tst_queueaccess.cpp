@@ -1,31 +1,28 @@
-#include "audiofixtures.h"
-#include "clientfixture.h"
+#include "windowtest.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 // The queue as a screen reader and a keyboard user meet it, in a real main
 // window: the accessible tree read through QAccessible, and the keys that
 // drive the panels.
-class TestQueueAccess : public QObject {
+class TestQueueAccess : public WindowTest {
     Q_OBJECT
 
+public:
+    // Logged out: the files stay where the test puts them.
+    TestQueueAccess() : WindowTest(Start::LoggedOut) {}
+
 private slots:
-    void init();
-    void cleanup();
     void accessibleTreeNamesStatesAndPresses();
     void keyboardDrivesThePanels();
 
 private:
     QueueFile* queue(const char* name);
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ClientFixture> client;
 };
 
 namespace {
@@ -79,24 +76,10 @@ QStringList menuOpenedBy(QueueFileWidget* panel, int key, Qt::KeyboardModifiers 
 
 } // namespace
 
-void TestQueueAccess::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    client = std::make_unique<ClientFixture>();
-    // Logged out: the files stay where the test puts them.
-    client->start();
-}
-
-void TestQueueAccess::cleanup()
-{
-    client.reset();
-    dir.reset();
-}
-
 QueueFile* TestQueueAccess::queue(const char* name)
 {
-    const QString source = dir->filePath(QString::fromLatin1(name));
-    if (!fixtures::writeSine(source, 0.5, 440.0, 0.25, fixtures::Signal()))
+    const QString source = wav(QString::fromLatin1(name), 2, 0.5);
+    if (source.isEmpty())
         return nullptr;
     return client->queue(source, source + QStringLiteral(".out.wav"), ProcessingOptions(), "1: Speech -16 LUFS");
 }

@@ -1,22 +1,20 @@
-#include "clientfixture.h"
-#include "audiofixtures.h"
-#include "serviceprocess.h"
+#include "windowtest.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QTest>
 
 // Queue control in the main window against the real service: Pause keeps a
 // file from being uploaded until Resume, the arrow buttons set the order in
 // which files are uploaded and the panels follow it, and the close button
 // takes a file out of the queue.
-class TestQueueControl : public QObject {
+class TestQueueControl : public WindowTest {
     Q_OBJECT
 
+public:
+    // Started logged out: the files wait while the test arranges them.
+    TestQueueControl() : WindowTest(Start::LoggedOut) {}
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
     void pauseArrowsAndCloseSteerTheUploads();
     void arrowsFollowTheQueueOrderOnScreen();
 
@@ -24,39 +22,17 @@ private:
     QueueFile* queue(const QString& name, double seconds);
     static void click(QueueFileWidget* widget, QueueFileWidget::Part button);
     bool waitUntilDone(QueueFile* file);
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestQueueControl::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestQueueControl::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    client = std::make_unique<ClientFixture>();
-    // Started logged out: the files wait while the test arranges them.
-    client->start();
-}
-
-void TestQueueControl::cleanup()
-{
-    client.reset();
-    dir.reset();
-}
 
 // Files of different lengths, told apart in the service's log by the size
 // of their uploads.
 QueueFile* TestQueueControl::queue(const QString& name, double seconds)
 {
-    const QString source = dir->filePath(name + QStringLiteral(".wav"));
-    if (!fixtures::writeSine(source, seconds, 440.0, 0.25, fixtures::Signal()))
+    const QString source = wav(name + QStringLiteral(".wav"), 2, seconds);
+    if (source.isEmpty())
         return nullptr;
     // Queued before the log-in, so with the service's preset by name.
-    return client->queue(QDir::toNativeSeparators(source), dir->filePath(name + QStringLiteral("-out.wav")),
+    return client->queue(source, dir->filePath(name + QStringLiteral("-out.wav")),
                          ProcessingOptions(), "1: Speech -16 LUFS");
 }
 

@@ -37,6 +37,15 @@ QPoint centreOf(const QueueFileWidget& widget, Part part)
     return widget.rectOf(part).center();
 }
 
+// The panel at a queue panel's size with every part laid out, on screen.
+bool showFullPanel(QueueFileWidget& widget)
+{
+    widget.resize(330, 170);
+    widget.showFull();
+    widget.show();
+    return QTest::qWaitForWindowExposed(&widget);
+}
+
 } // namespace
 
 void TestQueueFileWidget::heightsInALayout_data()
@@ -204,10 +213,7 @@ void TestQueueFileWidget::recordLinesSurviveDirectSetters()
 void TestQueueFileWidget::buttonsMoveAndRemove()
 {
     QueueFileWidget widget(2005);
-    widget.resize(330, 170);
-    widget.showFull();
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QVERIFY(showFullPanel(widget));
     bool offered = true;
     bool removable = true;
     connect(&widget, &QueueFileWidget::queueFileContextMenuShow, this,
@@ -253,10 +259,7 @@ void TestQueueFileWidget::buttonsMoveAndRemove()
 void TestQueueFileWidget::disabledOrHiddenButtonsDoNothing()
 {
     QueueFileWidget widget(2006);
-    widget.resize(330, 170);
-    widget.showFull();
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QVERIFY(showFullPanel(widget));
     connect(&widget, &QueueFileWidget::queueFileContextMenuShow, this,
             [](QueueFileWidget*, int, bool& show) { show = true; });
     QSignalSpy moves(&widget, &QueueFileWidget::queueFileMoveRequested);

@@ -1,10 +1,8 @@
-#include "clientfixture.h"
-#include "audiofixtures.h"
+#include "windowtest.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -16,14 +14,13 @@
 // shows: placement, colours and sizes, tab titles, context menus, the menu
 // actions, closing and the status bar. What the driver does with the files
 // is tested without a window (tests/driver).
-class TestQueuePanels : public QObject {
+class TestQueuePanels : public WindowTest {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    TestQueuePanels() : WindowTest(Start::LoggedOut) {}
 
+private slots:
     void finishedFilesMoveToTheirTabs();
     void manyNewFilesGetTheirPanelsInBatches();
     void contextMenuPerState_data();
@@ -35,42 +32,9 @@ private slots:
     void statusBarShowsCreditOnlyOverHttps();
 
 private:
-    QString wav(const QString& name, int channels, double seconds = 1.0);
     QString path(const QString& name) const { return dir->filePath(name); }
     QueueFile* queueFile(const QString& source, const ProcessingOptions& options = ProcessingOptions());
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestQueuePanels::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestQueuePanels::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    client = std::make_unique<ClientFixture>();
-    client->start();
-}
-
-void TestQueuePanels::cleanup()
-{
-    client.reset();
-    dir.reset();
-}
-
-QString TestQueuePanels::wav(const QString& name, int channels, double seconds)
-{
-    fixtures::Signal signal;
-    signal.channels = channels;
-    const QString file = path(name);
-    if (!fixtures::writeSine(file, seconds, 440.0, 0.25, signal))
-        return {};
-    return QDir::toNativeSeparators(file);
-}
 
 QueueFile* TestQueuePanels::queueFile(const QString& source, const ProcessingOptions& options)
 {

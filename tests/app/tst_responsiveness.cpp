@@ -1,10 +1,8 @@
-#include "clientfixture.h"
-#include "serviceprocess.h"
+#include "windowtest.h"
 
 #include "pipeline/webapi.h"
 
 #include <QElapsedTimer>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -19,16 +17,18 @@ constexpr qint64 kLargestTickGapMs = 250;
 // The window keeps ticking while the service holds a log-in: pressing "Log
 // out" or changing the address records the request and returns, and
 // closing the window aborts the held request instead of waiting for it.
-class TestResponsiveness : public QObject {
+class TestResponsiveness : public WindowTest {
     Q_OBJECT
 
+public:
+    TestResponsiveness() : WindowTest(Start::AtLogIn) {}
+
 private slots:
-    void initTestCase();
     void logOutDuringAStalledLogIn();
 
 private:
     // Gaps between consecutive runs of the window's 100 ms queue timer.
-    void watchQueueTicks(ClientFixture& client);
+    void watchQueueTicks();
 
     QElapsedTimer m_clock;
     qint64 m_lastTick = -1;
@@ -36,15 +36,10 @@ private:
     int m_ticks = 0;
 };
 
-void TestResponsiveness::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestResponsiveness::watchQueueTicks(ClientFixture& client)
+void TestResponsiveness::watchQueueTicks()
 {
     m_clock.start();
-    for (QTimer* timer : client.window->findChildren<QTimer*>()) {
+    for (QTimer* timer : client->window->findChildren<QTimer*>()) {
         if (timer->interval() != 100)
             continue;
         connect(timer, &QTimer::timeout, this, [this] {
@@ -64,12 +59,11 @@ void TestResponsiveness::logOutDuringAStalledLogIn()
     ServiceProcess service({"--stall", "/Login:600"});
     QVERIFY2(service.start(), qPrintable(service.errorString()));
     WebAPI::setStallTimeout(600000);
-    auto client = std::make_unique<ClientFixture>();
     client->settings.wUsername = ServiceProcess::demoEmail().toUtf8();
     client->settings.wPassword = ServiceProcess::demoPassword().toUtf8();
     QVERIFY(client->manager.createSessions(service.apiUrl().toUtf8(), 1));
     client->start();
-    watchQueueTicks(*client);
+    watchQueueTicks();
     QTRY_VERIFY2_WITH_TIMEOUT(service.log().contains("POST /api/Login -> stalled"),
                               "the log-in never reached the service", 10000);
 

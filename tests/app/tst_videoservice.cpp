@@ -1,8 +1,7 @@
 #include "audiofixtures.h"
-#include "clientfixture.h"
-#include "serviceprocess.h"
 #include "tests/dialogs/modalanswer.h"
 #include "videofixtures.h"
+#include "windowtest.h"
 
 #include "dialogs/dlgaddfile.h"
 #include "dialogs/dlgaddmultplefiles.h"
@@ -14,8 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -27,12 +24,13 @@ using videofixtures::Kind;
 // Videos end to end through the real main window, the real ffmpeg and the
 // real service: the new video has the source's picture packets and the
 // service's processed sound, and nothing made only for it is left behind.
-class TestVideoService : public QObject {
+class TestVideoService : public WindowTest {
     Q_OBJECT
 
+public:
+    TestVideoService() : WindowTest(Start::AtLogIn) {}
+
 private slots:
-    void initTestCase();
-    void cleanup();
     void droppedVideoComesBackWithTheProcessedSound();
     void videosDroppedTogetherComeBackBesideThem();
     void videoSavedIntoAWatchedFolderComesBackBesideIt();
@@ -47,33 +45,20 @@ private:
     // expected RMS level (dBFS), far from the quiet source's.
     void verifyNewVideo(const QString& source, const QString& output, double expectedLevel) const;
     QString statusColumn() const;
-
-    QTemporaryDir dir;
-    ServiceProcess service{{QStringLiteral("--step-ms"), QStringLiteral("20")}};
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestVideoService::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(dir.isValid());
-    // The client's working folder lives under the temporary folder: one per
-    // test run, so runs in parallel do not share work files.
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tmp"))));
-    qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("tmp"))));
-    QVERIFY2(service.start(), qPrintable(service.errorString()));
-}
-
-void TestVideoService::cleanup()
-{
-    client.reset();
-}
 
 bool TestVideoService::startClient()
 {
+    // The client's working folder lives under the test's folder, so runs in
+    // parallel do not share work files.
+    const QString work = dir->filePath(QStringLiteral("tmp"));
+    if (!QDir().mkpath(work))
+        return false;
+    qputenv("TMPDIR", QFile::encodeName(work));
     ffmpegtool::setFfmpegFolder(QString());
+    // A window takes up both as it is made.
     client = std::make_unique<ClientFixture>();
-    return client->logIn(service.apiUrl());
+    return startService();
 }
 
 bool TestVideoService::waitForVideosReady(int timeoutMs)
@@ -110,7 +95,7 @@ void TestVideoService::verifyNewVideo(const QString& source, const QString& outp
     QVERIFY(!packets.isEmpty());
     QCOMPARE(videofixtures::picturePackets(output), packets);
     QCOMPARE(videofixtures::audioStreamCount(output), 1);
-    const QString sound = dir.filePath(QStringLiteral("check.wav"));
+    const QString sound = dir->filePath(QStringLiteral("check.wav"));
     QVERIFY(videofixtures::extractSound(output, sound));
     std::vector<float> samples;
     int rate = 0;
@@ -127,7 +112,7 @@ void TestVideoService::verifyNewVideo(const QString& source, const QString& outp
 void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
 {
     QVERIFY(startClient());
-    const QString folder = dir.filePath(QStringLiteral("dropped"));
+    const QString folder = dir->filePath(QStringLiteral("dropped"));
     QVERIFY(QDir().mkpath(folder));
     const QString video = QDir::toNativeSeparators(folder + QStringLiteral("/clip.mp4"));
     QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 2.0, 0.05));
@@ -162,10 +147,10 @@ void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
 void TestVideoService::videosDroppedTogetherComeBackBesideThem()
 {
     QVERIFY(startClient());
-    const QString folder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("group")));
+    const QString folder = QDir::toNativeSeparators(dir->filePath(QStringLiteral("group")));
     QVERIFY(QDir().mkpath(folder));
     // With "Save in original location", each new video goes beside its own source.
-    const QString otherFolder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("other")));
+    const QString otherFolder = QDir::toNativeSeparators(dir->filePath(QStringLiteral("other")));
     QVERIFY(QDir().mkpath(otherFolder));
     const QString first = folder + QStringLiteral("/first.mp4");
     const QString second = otherFolder + QStringLiteral("/second.mkv");
@@ -195,7 +180,7 @@ void TestVideoService::videosDroppedTogetherComeBackBesideThem()
 
 void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()
 {
-    const QString folder = QDir::toNativeSeparators(dir.filePath(QStringLiteral("watched")));
+    const QString folder = QDir::toNativeSeparators(dir->filePath(QStringLiteral("watched")));
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(startClient());
     ScanPath watched;
@@ -209,7 +194,7 @@ void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()
     client->settings.addScanPath(watched);
 
     // Made elsewhere and moved in whole, as a program that saves it would.
-    const QString staged = dir.filePath(QStringLiteral("take.MKV"));
+    const QString staged = dir->filePath(QStringLiteral("take.MKV"));
     QVERIFY(videofixtures::makeVideo(staged, Kind::Matroska, 2.0, 0.01));
     const QString video = folder + QStringLiteral("/take.MKV");
     QVERIFY(QFile::rename(staged, video));
@@ -243,10 +228,10 @@ void TestVideoService::videoSavedIntoAWatchedFolderComesBackBesideIt()
 void TestVideoService::droppedVideoIsIgnoredWithVideoSupportOff()
 {
     QVERIFY(startClient());
-    const QString noFfmpeg = dir.filePath(QStringLiteral("no-ffmpeg"));
+    const QString noFfmpeg = dir->filePath(QStringLiteral("no-ffmpeg"));
     QVERIFY(QDir().mkpath(noFfmpeg));
     client->window->updateVideoTool(noFfmpeg);
-    const QString video = dir.filePath(QStringLiteral("ignored.mp4"));
+    const QString video = dir->filePath(QStringLiteral("ignored.mp4"));
     QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 1.0));
     QVERIFY(client->dropUrls({QUrl::fromLocalFile(video)}));
     // The window handles the drop from a zero timer; one started after it

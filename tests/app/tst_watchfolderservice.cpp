@@ -1,6 +1,6 @@
 #include "audiofixtures.h"
-#include "clientfixture.h"
-#include "serviceprocess.h"
+#include "settingsxml.h"
+#include "windowtest.h"
 #include "tests/dialogs/modalanswer.h"
 
 #include "dialogs/dlgaddmultplefiles.h"
@@ -13,8 +13,6 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -24,12 +22,13 @@
 // main window and its timers, the real service, a WAV written into the
 // folder by another program, the processed results next to it, and none of
 // them taken for new input.
-class TestWatchFolderService : public QObject {
+class TestWatchFolderService : public WindowTest {
     Q_OBJECT
 
+public:
+    TestWatchFolderService() : WindowTest(Start::AtLogIn) {}
+
 private slots:
-    void initTestCase();
-    void cleanup();
     void savedFileIsProcessedIntoTheFolderOnce();
     void droppedFilesGoThroughTheNewFilesDialog();
 
@@ -37,59 +36,16 @@ private:
     QString writeSettings(const QString& folder);
     bool writeSlowly(const QString& staged, const QString& target);
     bool allKnown(const QStringList& files) const;
-
-    QTemporaryDir dir;
-    ServiceProcess service{{QStringLiteral("--step-ms"), QStringLiteral("20")}};
-    std::unique_ptr<ClientFixture> client;
 };
-
-void TestWatchFolderService::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(dir.isValid());
-    QVERIFY2(service.start(), qPrintable(service.errorString()));
-}
-
-void TestWatchFolderService::cleanup()
-{
-    client.reset();
-}
 
 // The folder's results go into the folder itself, normalised to one target
 // besides the service's own result.
 QString TestWatchFolderService::writeSettings(const QString& folder)
 {
-    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
-<Settings>
-    <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
-    <hideWhenClosed>false</hideWhenClosed>
-    <rememberPassword>false</rememberPassword>
-    <FFMPEGPath></FFMPEGPath>
-    <apiURL></apiURL>
-    <wUsername></wUsername>
-    <ScanPath>
-        <path>%1</path>
-        <showDialog>false</showDialog>
-        <preset>1: Speech -16 LUFS</preset>
-        <encodeToMP3_bitRate>160</encodeToMP3_bitRate>
-        <outputPath>%1</outputPath>
-        <outputSuffix>-{presetName}</outputSuffix>
-        <enabled>true</enabled>
-        <encodeToMP3>false</encodeToMP3>
-        <encodeToMP3_suffix></encodeToMP3_suffix>
-        <deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>
-        <postProcessing_Arguments>normOp00: -20 dBrms</postProcessing_Arguments>
-        <preProcessing_Arguments></preProcessing_Arguments>
-        <preProcessing_Result>2</preProcessing_Result>
-        <monoProcessing_ConvertToDualStereo>false</monoProcessing_ConvertToDualStereo>
-        <monoProcessing_KeepConverted>false</monoProcessing_KeepConverted>
-    </ScanPath>
-</Settings>
-)")
-                            .arg(QDir::toNativeSeparators(folder));
-    const QString path = dir.filePath(QStringLiteral("settings.xml"));
+    const QString path = dir->filePath(QStringLiteral("settings.xml"));
+    const QByteArray xml = settingsxml::oneWatchedFolder({folder, folder, QStringLiteral("-{presetName}")});
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml.toUtf8()) < 0)
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml) < 0)
         return {};
     return path;
 }
@@ -147,9 +103,8 @@ bool TestWatchFolderService::allKnown(const QStringList& files) const
 
 void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
 {
-    const QString folder = dir.filePath(QStringLiteral("watched"));
+    const QString folder = dir->filePath(QStringLiteral("watched"));
     QVERIFY(QDir().mkpath(folder));
-    client = std::make_unique<ClientFixture>();
     const QString settingsFile = writeSettings(folder);
     QVERIFY(client->settings.load(settingsFile));
     QCOMPARE(client->settings.scanPaths().size(), 1);
@@ -158,11 +113,10 @@ void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
     QCOMPARE(loaded.preset, QByteArray("1: Speech -16 LUFS"));
     QCOMPARE(loaded.postProcessing_Arguments, QStringLiteral("normOp00: -20 dBrms"));
     QVERIFY(loaded.enabled && !loaded.showDialog && loaded.scannedFiles.isEmpty());
-    QVERIFY(client->logIn(service.apiUrl()));
+    QVERIFY(startService());
 
-    fixtures::Signal signal;
-    const QString staged = dir.filePath(QStringLiteral("staged.wav"));
-    QVERIFY(fixtures::writeSine(staged, 2.0, 440.0, 0.25, signal));
+    const QString staged = wav(QStringLiteral("staged.wav"), 2, 2.0);
+    QVERIFY(!staged.isEmpty());
     const QString take = QDir::toNativeSeparators(folder + QStringLiteral("/take.wav"));
     QVERIFY2(writeSlowly(staged, take), "a file still being written was queued");
 
@@ -199,14 +153,12 @@ void TestWatchFolderService::savedFileIsProcessedIntoTheFolderOnce()
 // and the accepted rows are queued next to their sources.
 void TestWatchFolderService::droppedFilesGoThroughTheNewFilesDialog()
 {
-    client = std::make_unique<ClientFixture>();
-    QVERIFY(client->logIn(service.apiUrl()));
-    const QString folder = dir.filePath(QStringLiteral("dropped"));
+    QVERIFY(startService());
+    const QString folder = dir->filePath(QStringLiteral("dropped"));
     QVERIFY(QDir().mkpath(folder));
-    fixtures::Signal signal;
     QList<QUrl> urls;
     for (const QString& name : {QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav")}) {
-        QVERIFY(fixtures::writeSine(folder + QLatin1Char('/') + name, 0.5, 440.0, 0.25, signal));
+        QVERIFY(!wav(QStringLiteral("dropped/") + name, 2, 0.5).isEmpty());
         urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + name);
     }
     int rows = 0;
