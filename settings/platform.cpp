@@ -32,6 +32,10 @@
 #include <unistd.h>
 #endif
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <iostream>
 #include <string>
 
@@ -358,5 +362,12 @@ bool SingleInstanceGuard::tryAcquire()
     return true;
 }
 #endif
+
+void releaseFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
 
 } // namespace platform

@@ -48,6 +48,11 @@ void makeOwnerOnly(QFileDevice& file);
 // usual. Call once, after the application object exists. No-op on Windows.
 void quitOnTerminationSignals();
 
+// Hands the free pages of the memory allocator back to the system, after a
+// large short-lived allocation (where the allocator keeps them otherwise).
+// No-op where the allocator has no such call.
+void releaseFreeMemory();
+
 // One line of standard input, the line feed left out. From a terminal the
 // prompt goes to standard error and the typed text is not echoed (a
 // password); from a pipe the line is read as it is.

@@ -178,9 +178,19 @@ const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
         listing.foldersModified.append(QFileInfo(path).lastModified());
         listing.files = listFiles(path, extensions);
     }
+    // A listed file that is already seen takes the entry's path text, so a
+    // folder of many seen files holds each path once, not twice.
+    QHash<QString, qsizetype> entries;
+    entries.reserve(scannedFiles.size());
+    for (qsizetype i = 0; i < scannedFiles.size(); ++i)
+        entries.insert(scannedFiles.at(i).filePath, i);
     listing.keys.reserve(listing.files.size());
-    for (const QString& file : std::as_const(listing.files))
+    for (QString& file : listing.files) {
+        const auto entry = entries.constFind(file);
+        if (entry != entries.constEnd())
+            file = scannedFiles.at(entry.value()).filePath;
         listing.keys.append(platform::pathKey(file));
+    }
     listing.keySet = QSet<QString>(listing.keys.cbegin(), listing.keys.cend());
     m_listing = std::move(listing);
     return m_listing;

@@ -1,11 +1,14 @@
 #include "settings/settingskeeper.h"
 
+#include "settings/platform.h"
 #include "settings/settings.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <memory>
 #include <utility>
@@ -46,6 +49,11 @@ void SettingsKeeper::check()
     m_thread.post([this, copy] { writeIfChanged(copy); });
 }
 
+QByteArray SettingsKeeper::textDigest(const QByteArray& text)
+{
+    return QCryptographicHash::hash(text, QCryptographicHash::Sha256);
+}
+
 bool SettingsKeeper::sameAsLastWritten(const Settings& copy) const
 {
     if (!m_lastWritten || copy.resetOnRestart != m_lastWritten->resetOnRestart)
@@ -68,17 +76,21 @@ void SettingsKeeper::writeIfChanged(const std::shared_ptr<const Settings>& copy)
         return;
     if (!m_onDiskKnown) {
         QFile file(m_path);
-        m_onDisk = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        m_onDiskDigest = textDigest(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
         m_onDiskKnown = true;
     }
+    // The text of many seen files runs to megabytes: once it is freed (the
+    // guard ends after it), its pages go back to the system.
+    const auto releaseText = qScopeGuard([] { platform::releaseFreeMemory(); });
     const QByteArray text = copy->resetOnRestart ? QByteArray() : copy->toXml();
-    if (text != m_onDisk || !QFile::exists(m_path)) {
+    const QByteArray digest = textDigest(text);
+    if (digest != m_onDiskDigest || !QFile::exists(m_path)) {
         QDir().mkpath(QFileInfo(m_path).absolutePath());
         if (!Settings::writeFile(m_path, text)) {
             qWarning() << "Error saving settings";
             return;
         }
-        m_onDisk = text;
+        m_onDiskDigest = digest;
         ++m_writes;
     }
     m_lastWritten = copy;

@@ -48,13 +48,16 @@ private:
     // On the keeper's thread.
     void writeIfChanged(const std::shared_ptr<const Settings>& copy);
     bool sameAsLastWritten(const Settings& copy) const;
+    static QByteArray textDigest(const QByteArray& text);
 
     Settings& m_settings;
     const QString m_path;
     const std::function<void()> m_beforeCopy;
     QTimer m_timer;
     // Used on the keeper's thread only (jobs run one after the other).
-    QByteArray m_onDisk;
+    // A digest of what the file holds, not the text: with many seen files
+    // the text runs to megabytes, kept for as long as the client runs.
+    QByteArray m_onDiskDigest;
     bool m_onDiskKnown = false;
     std::shared_ptr<const Settings> m_lastWritten;
     QByteArray m_lastWrittenValues;
