@@ -113,7 +113,7 @@ void QueueDriver::start()
                 qWarning() << "Queue cycle failed:" << error.what();
             }
         },
-        [this] { QMetaObject::invokeMethod(this, [this] { afterQueueCycle(); }, Qt::QueuedConnection); });
+        [this] { QMetaObject::invokeMethod(this, "afterQueueCycle", Qt::QueuedConnection); });
 
     m_folderScanner = std::make_unique<FolderScanTick>(&m_settings, &m_queueManager, m_frontEnd.newFilesOffer(),
         [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); },

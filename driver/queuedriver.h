@@ -71,7 +71,10 @@ public:
     const OutputRegistry& outputRegistry() const { return *m_outputRegistry; }
 
 private:
-    void afterQueueCycle();
+    // Invoked by name from the cycle thread: the posted call is then made
+    // inside Qt, with no functor of ours written on one thread and read on
+    // the other.
+    Q_INVOKABLE void afterQueueCycle();
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
     void followUploads();
