@@ -18,9 +18,9 @@
 #include <QToolButton>
 
 // The main window against the real service: a file added by hand or by
-// drop goes through to Done with its result on disk, local pre- and
-// post-processing through the driver, final and retryable errors, log out
-// and log in again.
+// drop goes through to Done with its result on disk, final and retryable
+// errors, log out and log in again. The local steps through the service
+// are tested without a window (tests/driver).
 class TestMainWindowService : public WindowTest {
     Q_OBJECT
 
@@ -32,8 +32,6 @@ private slots:
     void droppedFileOpensTheDialog();
     void droppedFolderOrMissingFileIsRefused();
     void readOnlyDestinationIsRefused();
-    void localProcessingThroughTheService();
-    void normalisationThatMakesNothingKeepsTheResult();
     void invalidPresetIsAFinalError();
     void failedJobCanBeResubmitted();
     void logoutPutsRunningFilesBackToWaiting();
@@ -148,66 +146,6 @@ void TestMainWindowService::readOnlyDestinationIsRefused()
     QCOMPARE(message, readOnly + QStringLiteral("/take.wav\nThe destination folder is not writable."));
     QVERIFY(client->manager.snapshot().isEmpty());
     QVERIFY(QFileInfo::exists(source));
-}
-
-void TestMainWindowService::localProcessingThroughTheService()
-{
-    QVERIFY(startService());
-    const QString source = wav("interview.wav", 1, 3.0);
-    ProcessingOptions options;
-    options.fromWatchFolder = true;
-    options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
-    options.monoProcessing_ConvertToDualStereo = true;
-    options.preProcessing_Result = 6;
-    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS\nnormOp00: -20 dBrms");
-    QueueFile* file = client->queue(source, dir->filePath("interview - Speech.wav"), options);
-    QVERIFY(file);
-    QVERIFY2(waitForState(file, QueueFileState::Done), file->toString().constData());
-
-    QCOMPARE(file->outputFiles.size(), 2);
-    for (const QByteArray& output : std::as_const(file->outputFiles)) {
-        std::vector<float> samples;
-        int rate = 0;
-        int channels = 0;
-        QVERIFY(fixtures::readAudio(QString::fromUtf8(output), samples, rate, channels));
-        QCOMPARE(channels, 1);
-    }
-    QVERIFY(QString::fromUtf8(file->outputFiles.last()).endsWith(QStringLiteral(" -20 dbrms.wav")));
-    QVERIFY(file->destFile.isEmpty());
-    QTRY_VERIFY(!QFileInfo::exists(QString::fromUtf8(file->srcFile)));
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
-             (QStringList{"interview - Speech-nr -16 lufs.wav", "interview - Speech-nr -20 dbrms.wav",
-                          "interview.wav"}));
-}
-
-// A mono file widened to dual mono for the service, then narrowed back to
-// mono for a target line without a unit: no final output is made, so the
-// file ends in Error and the downloaded stereo result stays on disk.
-void TestMainWindowService::normalisationThatMakesNothingKeepsTheResult()
-{
-    QVERIFY(startService());
-    const QString source = wav("interview.wav", 1, 2.0);
-    ProcessingOptions options;
-    options.fromWatchFolder = true;
-    options.monoProcessing_ConvertToDualStereo = true;
-    options.postProcessing_Arguments = QStringLiteral("normOp00: -16");
-    QueueFile* file = client->queue(source, dir->filePath("interview - Speech.wav"), options);
-    QVERIFY(file);
-    QVERIFY2(waitForState(file, QueueFileState::Error), file->toString().constData());
-
-    const QString message = QString::fromUtf8(file->errorMessage());
-    QVERIFY2(message.startsWith(QStringLiteral("Error post processing: No normalised file was made from ")),
-             qPrintable(message));
-    QVERIFY(file->retryable());
-    QVERIFY(file->outputFiles.isEmpty());
-    const QString download = QString::fromUtf8(file->destFile);
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    QVERIFY2(fixtures::readAudio(download, samples, rate, channels), qPrintable(download));
-    QCOMPARE(channels, 2);
-    QVERIFY(QFileInfo::exists(source));
-    QTRY_COMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("error"));
 }
 
 void TestMainWindowService::invalidPresetIsAFinalError()

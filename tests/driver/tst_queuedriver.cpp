@@ -1,8 +1,11 @@
 #include "audiofixtures.h"
+#include "serviceprocess.h"
 
+#include "audio/mp3encoder.h"
 #include "driver/frontend.h"
 #include "driver/localsteps.h"
 #include "driver/queuedriver.h"
+#include "driver/resultencoding.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuestore.h"
@@ -27,7 +30,7 @@ public:
     NewFilesOffer* newFilesOffer() override { return nullptr; }
     bool queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&) override { return false; }
     void showVideo(const videoFile&) override {}
-    void showMp3Job(audioEncoderParent*) override {}
+    void showMp3Job(audioEncoderParent* encoder) override { mp3Jobs << encoder->outputFile(); }
     void fileChanged(const QueueFile&, int) override {}
     void fileUploaded(const QueueFile&, int) override {}
     void showCounts(quint32 done, quint32 errors) override
@@ -38,15 +41,17 @@ public:
     QStringList notes;
     QStringList refusals;
     QStringList counts; // "done/errors" per report
+    QStringList mp3Jobs;
 };
 
 } // namespace
 
-// The queue driver without a window, on a queue manager without sessions:
-// the test moves files through their states by hand and checks what the
-// driver does with them: the local pre- and post-processing steps with
-// their results on disk, the counts and the "files ready" message, and
-// deletion requests.
+// The queue driver without a window, mostly on a queue manager without
+// sessions: the test moves files through their states by hand and checks
+// what the driver does with them: the local pre- and post-processing steps
+// with their results on disk, the counts and the "files ready" message, a
+// finished file's MP3 jobs, and deletion requests. One file goes through
+// every step against the reference service.
 class TestQueueDriver : public QObject {
     Q_OBJECT
 
@@ -61,7 +66,13 @@ private slots:
     void preProcessing();
     void failingPreProcessingKeepsTheSource();
     void postProcessingKeepsFinalOutputsOnly();
+    void postProcessingFailureEndsInError_data();
     void postProcessingFailureEndsInError();
+    void fileGoesThroughEveryStepAtTheService();
+    void mp3NamesCarryTheSuffixAndPreset();
+    void everyResultIsEncodedAndDeletedAfterwards();
+    void filesAddedByHandAreNotEncoded();
+    void encodingCutOffByTheEndIsMadeAtTheNextStart();
     void deleteRequestsAreRetriedUntilDone();
 
 private:
@@ -69,9 +80,18 @@ private:
     QString path(const QString& name) const { return dir->filePath(name); }
     QueueFile* queueFile(const QString& source, const ProcessingOptions& options = ProcessingOptions());
     void tick() { driver->queueTick(); }
-    // Runs the pre-processing step for a file until the driver marks it done.
-    bool preProcess(QueueFile* file);
-    bool postProcess(QueueFile* file);
+    // Puts the file into PreProcessing or PostProcessing and ticks until
+    // the driver marks that step done.
+    bool runLocalStep(QueueFile* file, QueueFileState step);
+    bool preProcess(QueueFile* file) { return runLocalStep(file, QueueFileState::PreProcessing); }
+    bool postProcess(QueueFile* file) { return runLocalStep(file, QueueFileState::PostProcessing); }
+    // Sessions on the reference service, logged in with the demo account.
+    bool logIn(ServiceProcess& service);
+    ProcessingOptions mp3Options(bool deleteWav) const;
+    // Marks the file Done with `results` as its post-processing outputs.
+    void finishWith(QueueFile* file, const QStringList& results);
+    // The output names of the driver's MP3 jobs, in their order.
+    QStringList mp3Outputs() const;
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<Settings> settings;
@@ -119,32 +139,61 @@ QString TestQueueDriver::wav(const QString& name, int channels, double seconds)
 QueueFile* TestQueueDriver::queueFile(const QString& source, const ProcessingOptions& options)
 {
     const QString destination = QFileInfo(source).absolutePath() + QStringLiteral("/result.wav");
-    return manager->addFileToQueue(source, 10, destination, "1: Speech", options);
+    // The first loaded preset once logged in.
+    return manager->addFileToQueue(source, 10, destination, manager->presets().value(0, "1: Speech"), options);
 }
 
-bool TestQueueDriver::preProcess(QueueFile* file)
+bool TestQueueDriver::runLocalStep(QueueFile* file, QueueFileState step)
 {
-    file->setState(QueueFileState::PreProcessing);
+    file->setState(step);
     return QTest::qWaitFor(
         [&] {
             tick();
-            return file->preProcessingDone();
+            return step == QueueFileState::PreProcessing ? file->preProcessingDone() : file->postProcessingDone();
         },
         60000);
 }
 
-
-bool TestQueueDriver::postProcess(QueueFile* file)
+bool TestQueueDriver::logIn(ServiceProcess& service)
 {
-    file->setState(QueueFileState::PostProcessing);
-    return QTest::qWaitFor(
-        [&] {
-            tick();
-            return file->postProcessingDone();
-        },
-        60000);
+    if (!service.start()) {
+        qWarning().noquote() << "the service did not start:" << service.errorString();
+        return false;
+    }
+    manager->setCredentials(ServiceProcess::demoEmail().toUtf8(), ServiceProcess::demoPassword().toUtf8());
+    return manager->createSessions(service.apiUrl().toUtf8(), 1)
+        && QTest::qWaitFor([&] { return !manager->presets().isEmpty(); }, 15000);
 }
 
+ProcessingOptions TestQueueDriver::mp3Options(bool deleteWav) const
+{
+    ProcessingOptions options;
+    options.fromWatchFolder = true;
+    options.watchFolderPath = dir->path();
+    options.preset = QStringLiteral("1: Speech");
+    options.encodeToMP3 = true;
+    options.encodeToMP3_bitRate = QStringLiteral("192");
+    options.encodeToMP3_suffix = QStringLiteral("-{presetName}");
+    options.deleteWAVafterMP3Encoding = deleteWav;
+    return options;
+}
+
+void TestQueueDriver::finishWith(QueueFile* file, const QStringList& results)
+{
+    file->destFile.clear();   // the intermediate result was cleaned up
+    for (const QString& result : results)
+        file->outputFiles.append(result.toUtf8());
+    file->setState(QueueFileState::Done);
+    tick();
+}
+
+QStringList TestQueueDriver::mp3Outputs() const
+{
+    QStringList outputs;
+    for (int i = 0; i < driver->mp3Jobs().count(); ++i)
+        outputs << driver->mp3Jobs().at(i)->outputFile();
+    return outputs;
+}
 
 void TestQueueDriver::trayMessageWaitsForRunningFiles()
 {
@@ -307,23 +356,161 @@ void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
 }
 
 
+void TestQueueDriver::postProcessingFailureEndsInError_data()
+{
+    QTest::addColumn<bool>("corrupt");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unreadable result") << true << "normOp00: -16 LUFS" << "Error post processing: ";
+    // Widened to dual mono for the service, narrowed back to mono for a
+    // target without a unit: no final output is made, so the downloaded
+    // stereo result stays.
+    QTest::newRow("nothing made") << false << "normOp00: -16"
+                                  << "Error post processing: No normalised file was made from ";
+}
+
 void TestQueueDriver::postProcessingFailureEndsInError()
 {
+    QFETCH(bool, corrupt);
+    QFETCH(QString, arguments);
+    QFETCH(QString, message);
     const QString download = path("result.tmp");
-    QVERIFY(fixtures::writeCorruptFile(download));
+    QVERIFY(corrupt ? fixtures::writeCorruptFile(download) : !wav("result.tmp", 2).isEmpty());
+    const QString source = wav("take.wav", corrupt ? 2 : 1);
     ProcessingOptions options;
-    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
-    QueueFile* file = queueFile(wav("take.wav", 2), options);
+    options.fromWatchFolder = true;
+    options.postProcessing_Arguments = arguments;
+    QueueFile* file = queueFile(source, options);
     file->destFile = QDir::toNativeSeparators(download).toUtf8();
+    file->convertedToStereo = !corrupt;
     QVERIFY(postProcess(file));
     QCOMPARE(file->getState(), QueueFileState::Error);
-    QVERIFY2(file->errorMessage().startsWith("Error post processing: "), file->errorMessage().constData());
+    QVERIFY2(file->errorMessage().startsWith(message.toUtf8()), file->errorMessage().constData());
     QVERIFY(file->retryable());
+    QVERIFY(file->outputFiles.isEmpty());
+    QCOMPARE(QString::fromUtf8(file->destFile), QDir::toNativeSeparators(download));
     QVERIFY(QFileInfo::exists(download));
+    QVERIFY(QFileInfo::exists(source));
     tick();
     QCOMPARE(front.counts.last(), QStringLiteral("0/1"));
 }
 
+// Noise reduction and dual mono before the upload, back to mono and two
+// loudness targets after the download: only the final outputs and the
+// source stay.
+void TestQueueDriver::fileGoesThroughEveryStepAtTheService()
+{
+    ServiceProcess service({QStringLiteral("--step-ms"), QStringLiteral("20")});
+    QVERIFY(logIn(service));
+    const QString source = wav("interview.wav", 1, 3.0);
+    ProcessingOptions options;
+    options.fromWatchFolder = true;
+    options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
+    options.monoProcessing_ConvertToDualStereo = true;
+    options.preProcessing_Result = 6;
+    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS\nnormOp00: -20 dBrms");
+    QueueFile* file = queueFile(source, options);
+    QVERIFY2(QTest::qWaitFor([&] { return file->getState() == QueueFileState::Done; }, 60000),
+             file->toString().constData());
+
+    QCOMPARE(file->outputFiles.size(), 2);
+    for (const QByteArray& output : std::as_const(file->outputFiles)) {
+        std::vector<float> samples;
+        int rate = 0;
+        int channels = 0;
+        QVERIFY(fixtures::readAudio(QString::fromUtf8(output), samples, rate, channels));
+        QCOMPARE(channels, 1);
+    }
+    QVERIFY(QString::fromUtf8(file->outputFiles.last()).endsWith(QStringLiteral(" -20 dbrms.wav")));
+    QVERIFY(file->destFile.isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QString::fromUtf8(file->srcFile)));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
+             (QStringList{"interview.wav", "result-nr -16 lufs.wav", "result-nr -20 dbrms.wav"}));
+    QCOMPARE(front.counts.last(), QStringLiteral("1/0"));
+}
+
+void TestQueueDriver::mp3NamesCarryTheSuffixAndPreset()
+{
+    QCOMPARE(mp3NameFor(QStringLiteral("/out/take - Speech -16 lufs.wav"), QStringLiteral("-{presetName}"),
+                        QStringLiteral("Speech")),
+             QDir::toNativeSeparators(QStringLiteral("/out/take - Speech -16 lufs-Speech.mp3")));
+    QCOMPARE(mp3NameFor(QStringLiteral("/out/a.b.wav"), QString(), QStringLiteral("x")),
+             QDir::toNativeSeparators(QStringLiteral("/out/a.b.mp3")));
+}
+
+void TestQueueDriver::everyResultIsEncodedAndDeletedAfterwards()
+{
+    const QString first = wav(QStringLiteral("take -16 lufs.wav"), 2, 3.0);
+    const QString second = wav(QStringLiteral("take -23 dbrms.wav"), 2, 3.0);
+    finishWith(queueFile(wav(QStringLiteral("take.wav"), 2), mp3Options(true)), {first, second});
+    const QString firstMp3 = QDir::toNativeSeparators(path(QStringLiteral("take -16 lufs-1_ Speech.mp3")));
+    const QString secondMp3 = QDir::toNativeSeparators(path(QStringLiteral("take -23 dbrms-1_ Speech.mp3")));
+    QCOMPARE(mp3Outputs(), (QStringList{firstMp3, secondMp3}));
+    QCOMPARE(front.mp3Jobs, mp3Outputs());
+    QCOMPARE(driver->mp3Jobs().at(0)->settings(), QStringLiteral("-b192"));
+
+    // A WAV is never gone before its MP3 is complete under its final name.
+    const auto checkOrder = [&](const QString& wav, const QString& mp3) {
+        if (QFileInfo::exists(wav))
+            return true;
+        return QFileInfo(mp3).size() > 0 && !QFileInfo::exists(mp3Encoder::partialFileName(mp3));
+    };
+    bool inOrder = true;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            inOrder = checkOrder(first, firstMp3) && checkOrder(second, secondMp3);
+            return !inOrder || (!QFileInfo::exists(first) && !QFileInfo::exists(second));
+        },
+        60000));
+    QVERIFY(inOrder);
+    QVERIFY(QFileInfo(firstMp3).size() > 0);
+    QVERIFY(QFileInfo(secondMp3).size() > 0);
+}
+
+void TestQueueDriver::filesAddedByHandAreNotEncoded()
+{
+    ProcessingOptions byHand = mp3Options(false);
+    byHand.fromWatchFolder = false;
+    QueueFile* file = queueFile(wav(QStringLiteral("hand.wav"), 2), byHand);
+    file->destFile = wav(QStringLiteral("hand - x.wav"), 2).toUtf8();
+    file->setState(QueueFileState::Done);
+    tick();
+    QVERIFY(mp3Outputs().isEmpty());
+
+    // From a watched folder without post-processing: one job for destFile,
+    // which stays.
+    QueueFile* watched = queueFile(wav(QStringLiteral("w.wav"), 2), mp3Options(false));
+    watched->destFile = wav(QStringLiteral("w - x.wav"), 2).toUtf8();
+    watched->setState(QueueFileState::Done);
+    tick();
+    QCOMPARE(mp3Outputs(), QStringList{QDir::toNativeSeparators(path(QStringLiteral("w - x-1_ Speech.mp3")))});
+    QVERIFY(QTest::qWaitFor([&] { return driver->mp3Jobs().at(0)->isFinished(); }, 30000));
+    QVERIFY(QFileInfo::exists(QString::fromUtf8(watched->destFile)));
+}
+
+void TestQueueDriver::encodingCutOffByTheEndIsMadeAtTheNextStart()
+{
+    const QString result = wav(QStringLiteral("long -16 lufs.wav"), 2, 120.0);
+    QVERIFY(!result.isEmpty());
+    finishWith(queueFile(wav(QStringLiteral("long.wav"), 2), mp3Options(false)), {result});
+    QCOMPARE(mp3Outputs().size(), 1);
+    QVERIFY(!driver->mp3Jobs().at(0)->isFinished());
+    // The end of the driver cuts the encoding off; the finished file stays in queue.xml.
+    driver.reset();
+    manager = std::make_unique<QueueManager>();
+    const QString mp3 = QDir::toNativeSeparators(path(QStringLiteral("long -16 lufs-1_ Speech.mp3")));
+    QVERIFY(!QFileInfo::exists(mp3));
+
+    driver = std::make_unique<QueueDriver>(*settings, *manager, front);
+    driver->start();
+    const QList<QueueFile*> restored = manager->snapshot();
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(restored.first()->outputFiles, QList<QByteArray>{result.toUtf8()});
+    tick();
+    QCOMPARE(mp3Outputs(), QStringList{mp3});
+    QVERIFY(QTest::qWaitFor([&] { return driver->mp3Jobs().at(0)->isFinished(); }, 60000));
+    QVERIFY(QFileInfo(mp3).size() > 120 * 192000 / 8 * 9 / 10);
+}
 
 void TestQueueDriver::deleteRequestsAreRetriedUntilDone()
 {
