@@ -3,6 +3,7 @@
 #include "settingsxml.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +123,21 @@ void ClientRun::crash()
 {
     ::kill(process.processId(), SIGKILL);
     process.waitForFinished(10000);
+}
+
+bool waitWhileRunning(const ClientRun& client, const std::function<bool()>& done, int ms, const char* what,
+                      const std::function<QString()>& diagnostics)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!done() && client.running() && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (done())
+        return true;
+    qWarning().noquote() << "The client's output:\n" << client.output() << "\nThe client's log:\n" << client.log()
+                         << "\n" << diagnostics();
+    const QString why = client.running() ? QStringLiteral("within %1 s").arg(ms / 1000) : QStringLiteral("before the client ended");
+    QTest::qFail(qPrintable(QStringLiteral("not reached %1: %2").arg(why, QString::fromUtf8(what))), __FILE__, __LINE__);
+    return false;
 }
 
 // One watched folder, results in a folder of their own, normalised by

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // The real client executable, started the way a user's desktop starts it:
 // each sandbox has its own configuration, home, runtime and working folders,
 // and the client runs offscreen.
@@ -58,6 +60,11 @@ private:
     QString outputPath;
 };
 
+// Waits until `done` holds while the client runs. When the client ends or
+// `ms` pass first, prints the client's output and log and `diagnostics()`,
+// fails the current test naming `what`, and returns false.
+bool waitWhileRunning(const ClientRun& client, const std::function<bool()>& done, int ms, const char* what,
+                      const std::function<QString()>& diagnostics);
 // The file a stream writes; "<missing>" when it cannot be read.
 QByteArray contentOf(const QString& path);
 // settings.xml with the demo account's remembered log-in and one watched

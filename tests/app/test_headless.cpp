@@ -3,7 +3,6 @@
 #include "audiofixtures.h"
 #include "serviceprocess.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -64,15 +63,9 @@ std::unique_ptr<ClientRun> TestHeadless::startHeadless(const QStringList& argume
 
 bool TestHeadless::waitFor(ClientRun& client, const std::function<bool()>& done, int ms, const char* what)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!done() && client.running() && !deadline.hasExpired())
-        QTest::qWait(20);
-    if (done())
-        return true;
-    qWarning().noquote() << "The client's output:\n" << client.output() << "\nIts log:\n" << client.log()
-                         << "\nThe service's log:\n" << service->log();
-    QTest::qFail(qPrintable(QStringLiteral("not reached: ") + QString::fromUtf8(what)), __FILE__, __LINE__);
-    return false;
+    return clientprocess::waitWhileRunning(client, done, ms, what, [this] {
+        return QStringLiteral("The service's log:\n") + QString::fromUtf8(service->log());
+    });
 }
 
 void TestHeadless::withoutStoredCredentialsItExitsWith2()

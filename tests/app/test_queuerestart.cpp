@@ -8,7 +8,6 @@
 #include "audiofixtures.h"
 #include "serviceprocess.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -115,18 +114,12 @@ void TestQueueRestart::cleanup()
 
 bool TestQueueRestart::waitFor(ClientRun& client, const std::function<bool()>& done, int ms, const char* what)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!done() && client.running() && !deadline.hasExpired())
-        QTest::qWait(20);
-    if (done())
-        return true;
-    qWarning().noquote() << "The service's log:\n" << service->log() << "\nThe client's log:\n" << client.log()
-                         << "\nWatched folder:" << entriesOf(in()).join(QLatin1Char(' '))
-                         << "\nOutput folder:" << entriesOf(out()).join(QLatin1Char(' '))
-                         << "\nqueue.xml:\n" << contentOf(sandbox->configFolder() + QStringLiteral("/queue.xml"));
-    const QString why = client.running() ? QStringLiteral("within %1 s").arg(ms / 1000) : QStringLiteral("before the client ended");
-    QTest::qFail(qPrintable(QStringLiteral("not reached %1: %2").arg(why, QString::fromUtf8(what))), __FILE__, __LINE__);
-    return false;
+    return waitWhileRunning(client, done, ms, what, [this] {
+        return QStringLiteral("The service's log:\n") + QString::fromUtf8(service->log())
+            + QStringLiteral("\nWatched folder: ") + entriesOf(in()).join(QLatin1Char(' '))
+            + QStringLiteral("\nOutput folder: ") + entriesOf(out()).join(QLatin1Char(' '))
+            + QStringLiteral("\nqueue.xml:\n") + QString::fromUtf8(contentOf(sandbox->configFolder() + QStringLiteral("/queue.xml")));
+    });
 }
 
 void TestQueueRestart::end(ClientRun& client, Ending ending)

@@ -1,15 +1,11 @@
 #include "../dialogs/modalanswer.h"
+#include "scanfixture.h"
+
 #include "app/newfilesdialogs.h"
-#include "driver/folderscantick.h"
-#include "driver/outputregistry.h"
-#include "settings/folderwatcher.h"
 #include "app/severalfilesdrop.h"
-#include "audiofixtures.h"
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "dialogs/dlgaddmultplefiles.h"
-#include "pipeline/queuemanager.h"
-#include "serviceprocess.h"
-#include "settings/settings.h"
+#include "settings/folderwatcher.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,18 +16,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-const QByteArray kSpeech = "1: Speech -16 LUFS";
 const QByteArray kMusic = "2: Music -14 LUFS";
-
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
 
 QList<QUrl> urls(const QStringList& paths)
 {
@@ -58,10 +47,12 @@ QList<QComboBox*> presetBoxes(QDialog* dialog)
 
 } // namespace
 
-// The folder-scanner tick against a queue manager logged in to the real
-// service (for its presets); the cycle is not run further, so queued files
-// stay Waiting and can be inspected.
-class TestFolderScanTick : public QObject {
+// The folder-scanner tick with the window's new-files dialogs, and several
+// dropped files through the dialog, against a queue manager logged in to
+// the real service (for its presets); the cycle is not run further, so
+// queued files stay Waiting and can be inspected. What the tick does
+// without a dialog is tested without a window (tests/driver).
+class TestFolderScanTick : public QObject, private ScanFixture {
     Q_OBJECT
 
 private slots:
@@ -69,9 +60,6 @@ private slots:
     void init();
     void cleanup();
 
-    void nothingHappensWithoutPresets();
-    void quickAddQueuesWithTheFolderOptions();
-    void refusalsAreReportedOncePerTick();
     void dialogFolderCollectsItsFiles();
     void cancelledDialogQueuesNothing();
     void unknownPresetSwitchesToTheDialog();
@@ -82,81 +70,34 @@ private slots:
     void dialogOfARecursiveFolderKeepsTheSubfolder();
 
 private:
-    ScanPath& addFolder(const QString& name, const QByteArray& preset, const QString& output = QString());
-    QString writeWav(const QString& path);
     FolderScanTick::Outcome tick() { return m_tick->tick(); }
     dlgAddMultipleFiles_Wrapper* onlyDialog();
 
-    ServiceProcess m_service{{QStringLiteral("--step-ms"), QStringLiteral("0")}};
-    std::unique_ptr<QueueManager> m_queue;
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<OutputRegistry> m_registry;
     std::unique_ptr<NewFilesDialogs> m_dialogs;
-    std::unique_ptr<FolderScanTick> m_tick;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QStringList m_notified;
-    // What each "Error adding files" report said.
-    QStringList m_refusals;
 };
 
 void TestFolderScanTick::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
+    QVERIFY(startService());
 }
 
 void TestFolderScanTick::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_settings = std::make_unique<Settings>();
-    m_queue = std::make_unique<QueueManager>();
-    m_registry = std::make_unique<OutputRegistry>(m_settings.get());
-    m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
-    m_notified.clear();
-    m_refusals.clear();
+    setUp();
     m_dialogs = std::make_unique<NewFilesDialogs>(m_settings.get(), nullptr);
-    m_tick = std::make_unique<FolderScanTick>(
-        m_settings.get(), m_queue.get(), m_dialogs.get(),
-        [this](const QString& title, const QString& text) { m_notified << title + QLatin1Char('|') + text; },
-        [this](const QString& errors) { m_refusals << errors; });
+    makeTick(m_dialogs.get());
     // Each tick here is called by hand; change notification would scan in
     // between (tst_folderevents covers it).
     m_tick->watcher().setEnabled(false);
-    if (QByteArray(QTest::currentTestFunction()) == "nothingHappensWithoutPresets")
-        return;
-    QVERIFY(m_queue->createSessions(m_service.apiUrl().toUtf8(), 1));
-    m_queue->setCredentials(ServiceProcess::demoEmail().toUtf8(), ServiceProcess::demoPassword().toUtf8());
-    QTRY_VERIFY_WITH_TIMEOUT((m_queue->cycle(false, false), !m_queue->presets().isEmpty()), 15000);
-    QVERIFY(m_queue->presets().contains(kSpeech));
+    QVERIFY(logIn());
 }
 
 void TestFolderScanTick::cleanup()
 {
     m_tick.reset();
     m_dialogs.reset();
-    if (m_queue)
-        m_queue->stop();
-    m_queue.reset();
-}
-
-ScanPath& TestFolderScanTick::addFolder(const QString& name, const QByteArray& preset, const QString& output)
-{
-    QDir(m_dir->path()).mkpath(name);
-    ScanPath folder;
-    folder.path = native(m_dir->filePath(name));
-    folder.outputPath = output.isEmpty() ? QString() : native(m_dir->filePath(output));
-    folder.preset = preset;
-    m_settings->addScanPath(folder);
-    return m_settings->scanPathRecords().last();
-}
-
-QString TestFolderScanTick::writeWav(const QString& path)
-{
-    fixtures::Signal signal;
-    const QString full = native(m_dir->filePath(path));
-    if (!fixtures::writeSine(full, 0.2, 440.0, 0.5, signal))
-        qWarning() << "cannot write" << full;
-    return full;
+    tearDown();
 }
 
 dlgAddMultipleFiles_Wrapper* TestFolderScanTick::onlyDialog()
@@ -165,82 +106,10 @@ dlgAddMultipleFiles_Wrapper* TestFolderScanTick::onlyDialog()
     return dialogs.size() == 1 ? dialogs.front().get() : nullptr;
 }
 
-void TestFolderScanTick::nothingHappensWithoutPresets()
-{
-    addFolder(QStringLiteral("in"), kSpeech);
-    writeWav(QStringLiteral("in/take.wav"));
-    const FolderScanTick::Outcome outcome = tick();
-    QVERIFY(outcome.addedFiles.isEmpty() && outcome.errors.isEmpty());
-    QVERIFY(m_settings->scanPaths().first().scannedFiles.isEmpty());
-    QVERIFY(m_queue->snapshot().isEmpty());
-}
-
-void TestFolderScanTick::quickAddQueuesWithTheFolderOptions()
-{
-    // Results go into the watched folder itself.
-    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
-    folder.encodeToMP3 = true;
-    ScanPath& disabled = addFolder(QStringLiteral("off"), kSpeech);
-    disabled.enabled = false;
-    const QString take = writeWav(QStringLiteral("in/take.wav"));
-    writeWav(QStringLiteral("off/ignored.wav"));
-
-    FolderScanTick::Outcome outcome = tick();
-    QCOMPARE(outcome.addedFiles, QStringLiteral("take.wav\n"));
-    QVERIFY(outcome.errors.isEmpty());
-    QCOMPARE(m_notified, QStringList{QStringLiteral("Added to queue:|take.wav\n")});
-    QList<QueueFile*> queued = m_queue->snapshot();
-    QCOMPARE(queued.size(), 1);
-    const QString result = native(m_dir->filePath(QStringLiteral("in/take-1_ Speech -16 LUFS.wav")));
-    QCOMPARE(queued[0]->srcFile, take.toUtf8());
-    QCOMPARE(queued[0]->destFile, result.toUtf8());
-    QCOMPARE(queued[0]->presetName, kSpeech);
-    QCOMPARE(queued[0]->priority, 100);
-    QCOMPARE(queued[0]->watchFolder, native(m_dir->filePath(QStringLiteral("in"))).toUtf8());
-    QVERIFY(queued[0]->options.fromWatchFolder);
-    QVERIFY(queued[0]->options.encodeToMP3);
-    QVERIFY(m_settings->scanPaths()[1].scannedFiles.isEmpty());
-
-    // The result is not written yet: its placeholder stays while the file
-    // is queued. Once written, it is not taken for new input.
-    QVERIFY(tick().addedFiles.isEmpty());
-    QFile::copy(take, result);
-    QVERIFY(tick().addedFiles.isEmpty());
-    QCOMPARE(m_queue->snapshot().size(), 1);
-    const QList<ScannedFile> known = m_settings->scanPaths()[0].scannedFiles;
-    QCOMPARE(known.size(), 2);
-    QVERIFY(!known[1].isPlaceholder());
-
-    // A deleted source is forgotten and, written again, queued again.
-    QVERIFY(QFile::remove(take));
-    tick();
-    QCOMPARE(m_settings->scanPaths()[0].scannedFiles.size(), 1);
-    writeWav(QStringLiteral("in/take.wav"));
-    QCOMPARE(tick().addedFiles, QStringLiteral("take.wav\n"));
-    QCOMPARE(m_queue->snapshot().size(), 2);
-}
-
-void TestFolderScanTick::refusalsAreReportedOncePerTick()
-{
-    addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("missing"));
-    const QString a = writeWav(QStringLiteral("in/a.wav"));
-    const QString b = writeWav(QStringLiteral("in/b.wav"));
-    const FolderScanTick::Outcome outcome = tick();
-    QCOMPARE(m_refusals.size(), 1);
-    for (const QString& file : {a, b})
-        QVERIFY(m_refusals.first().contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
-    QVERIFY(outcome.addedFiles.isEmpty());
-    QVERIFY(m_notified.isEmpty());
-
-    // Refused files stay recorded as seen: no second report.
-    QVERIFY(tick().errors.isEmpty());
-    QCOMPARE(m_refusals.size(), 1);
-}
-
 void TestFolderScanTick::dialogFolderCollectsItsFiles()
 {
     QDir(m_dir->path()).mkpath(QStringLiteral("out"));
-    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("out"));
+    ScanPath& folder = addFolder(QStringLiteral("in"), QStringLiteral("out"));
     folder.showDialog = true;
     folder.outputSuffix = QStringLiteral("_{presetName}");
     writeWav(QStringLiteral("in/a.wav"));
@@ -264,7 +133,7 @@ void TestFolderScanTick::dialogFolderCollectsItsFiles()
     tick();
     const QList<QueueFile*> queued = m_queue->snapshot();
     QCOMPARE(queued.size(), 2);
-    QCOMPARE(queued[1]->destFile, native(m_dir->filePath(QStringLiteral("out/b_2_ Music -14 LUFS.wav"))).toUtf8());
+    QCOMPARE(queued[1]->destFile, native(QStringLiteral("out/b_2_ Music -14 LUFS.wav")).toUtf8());
     QCOMPARE(queued[1]->presetName, kMusic);
     QCOMPARE(queued[1]->priority, 100);
     QVERIFY(queued[1]->options.fromWatchFolder);
@@ -278,7 +147,7 @@ void TestFolderScanTick::dialogFolderCollectsItsFiles()
 
 void TestFolderScanTick::cancelledDialogQueuesNothing()
 {
-    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
+    ScanPath& folder = addFolder(QStringLiteral("in"));
     folder.showDialog = true;
     writeWav(QStringLiteral("in/a.wav"));
     tick();
@@ -303,7 +172,7 @@ void TestFolderScanTick::cancelledDialogQueuesNothing()
 
 void TestFolderScanTick::unknownPresetSwitchesToTheDialog()
 {
-    addFolder(QStringLiteral("in"), "7: Retired preset");
+    addFolder(QStringLiteral("in"), QString(), "7: Retired preset");
     writeWav(QStringLiteral("in/a.wav"));
     tick();
     QVERIFY(m_settings->scanPaths().first().showDialog);
@@ -338,25 +207,25 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
         pressButton(dialog, QDialogButtonBox::Ok);
     });
     // A dropped folder is no audio file: it gets no row, and the box names it.
-    const QString folder = native(m_dir->filePath(QStringLiteral("two")));
+    const QString folder = native(QStringLiteral("two"));
     QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b, folder, c})));
     QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + folder + QStringLiteral("\n- is a folder, not an audio file."));
     const QList<QueueFile*> queued = m_queue->snapshot();
     QCOMPARE(queued.size(), 3);
     const QByteArray preset = m_queue->presets().first();
     QCOMPARE(queued[2]->srcFile, c.toUtf8());
-    QCOMPARE(queued[2]->destFile, native(m_dir->filePath(QStringLiteral("two/c-1_ Speech -16 LUFS.wav"))).toUtf8());
+    QCOMPARE(queued[2]->destFile, native(QStringLiteral("two/c-1_ Speech -16 LUFS.wav")).toUtf8());
     QCOMPARE(queued[2]->presetName, preset);
     QCOMPARE(queued[2]->priority, 10);
     QVERIFY(queued[2]->options.fromWatchFolder);
-    QCOMPARE(queued[2]->options.watchFolderPath, native(m_dir->filePath(QStringLiteral("one"))));
+    QCOMPARE(queued[2]->options.watchFolderPath, native(QStringLiteral("one")));
 
     // Without "Save in original location" every result goes to the first
     // file's folder; a cancelled dialog queues nothing.
     answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { pressButton(dialog, QDialogButtonBox::Ok); });
     QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
     QCOMPARE(m_queue->snapshot().at(4)->destFile,
-             native(m_dir->filePath(QStringLiteral("one/c-1_ Speech -16 LUFS.wav"))).toUtf8());
+             native(QStringLiteral("one/c-1_ Speech -16 LUFS.wav")).toUtf8());
     answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { dialog->reject(); });
     QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
     QCOMPARE(m_queue->snapshot().size(), 5);
@@ -364,8 +233,8 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
 
 void TestFolderScanTick::droppedFoldersAreNamed()
 {
-    const QString one = native(m_dir->filePath(QStringLiteral("one")));
-    const QString two = native(m_dir->filePath(QStringLiteral("two")));
+    const QString one = native(QStringLiteral("one"));
+    const QString two = native(QStringLiteral("two"));
     QDir().mkpath(one);
     QDir().mkpath(two);
     QString refused;
@@ -407,7 +276,7 @@ void TestFolderScanTick::answeredDialogRefusesAnUnwritableDestination()
     const QString readOnly = QStringLiteral("/proc/sys");
     if (QFileInfo(readOnly).isWritable())
         QSKIP("no read-only folder on this machine");
-    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech);
+    ScanPath& folder = addFolder(QStringLiteral("in"));
     folder.outputPath = readOnly;
     folder.showDialog = true;
     const QString a = writeWav(QStringLiteral("in/a.wav"));
@@ -427,7 +296,7 @@ void TestFolderScanTick::dialogOfARecursiveFolderKeepsTheSubfolder()
 {
     QDir(m_dir->path()).mkpath(QStringLiteral("out"));
     QDir(m_dir->path()).mkpath(QStringLiteral("in/live/day1"));
-    ScanPath& folder = addFolder(QStringLiteral("in"), kSpeech, QStringLiteral("out"));
+    ScanPath& folder = addFolder(QStringLiteral("in"), QStringLiteral("out"));
     folder.recursive = true;
     folder.showDialog = true;
     folder.outputSuffix = QStringLiteral("_x");
@@ -442,7 +311,7 @@ void TestFolderScanTick::dialogOfARecursiveFolderKeepsTheSubfolder()
             shown << edit->text();
     }
     shown.sort();
-    QCOMPARE(shown, QStringList({native(QStringLiteral("live/day1/a.wav")), QStringLiteral("top.wav")}));
+    QCOMPARE(shown, QStringList({QDir::toNativeSeparators(QStringLiteral("live/day1/a.wav")), QStringLiteral("top.wav")}));
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("out/live"))));
     pressButton(wrapper->dialog(), QDialogButtonBox::Ok);
 
@@ -451,8 +320,8 @@ void TestFolderScanTick::dialogOfARecursiveFolderKeepsTheSubfolder()
     for (const QueueFile* file : m_queue->snapshot())
         destinations << QString::fromUtf8(file->destFile);
     destinations.sort();
-    QCOMPARE(destinations, QStringList({native(m_dir->filePath(QStringLiteral("out/live/day1/a_x.wav"))),
-                                        native(m_dir->filePath(QStringLiteral("out/top_x.wav")))}));
+    QCOMPARE(destinations, QStringList({native(QStringLiteral("out/live/day1/a_x.wav")),
+                                        native(QStringLiteral("out/top_x.wav"))}));
     QVERIFY(QFileInfo(m_dir->filePath(QStringLiteral("out/live/day1"))).isDir());
 }
 

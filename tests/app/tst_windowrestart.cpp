@@ -8,6 +8,7 @@
 #include "clientfixture.h"
 #include "audiofixtures.h"
 #include "serviceprocess.h"
+#include "storedfile.h"
 
 #include "pipeline/queuestore.h"
 
@@ -38,7 +39,6 @@ private slots:
 
 private:
     QString wav(const QString& name, double seconds);
-    StoredFile stored(const QString& source, QueueFileState state, int jobId = 0) const;
     QList<StoredFile> firstWindow();
 
     QTemporaryDir dir;
@@ -61,19 +61,6 @@ QString TestWindowRestart::wav(const QString& name, double seconds)
     if (!fixtures::writeSine(file, seconds, 440.0, 0.25, signal))
         qFatal("cannot write %s", qPrintable(file));
     return QDir::toNativeSeparators(file);
-}
-
-StoredFile TestWindowRestart::stored(const QString& source, QueueFileState state, int jobId) const
-{
-    StoredFile f;
-    f.state = state;
-    f.jobId = jobId;
-    f.srcFile = source.toUtf8();
-    f.originalSourceFile = f.srcFile;
-    f.destFile = (source + ".out.wav").toUtf8();
-    f.presetName = "1: Speech -16 LUFS";
-    f.priority = 10;
-    return f;
 }
 
 // Three files queued; the first is submitted, the third paused; the window
@@ -111,24 +98,24 @@ void TestWindowRestart::everySavedStateEndsAsItShould()
     QCOMPARE(service->uploadSizes().size(), 1);
 
     // Downloaded before the end, not yet post-processed.
-    StoredFile downloaded = stored(wav("downloaded.wav", 1.0), QueueFileState::PostProcessing, 9001);
+    StoredFile downloaded = storedFile(wav("downloaded.wav", 1.0), QueueFileState::PostProcessing, 9001);
     downloaded.destFile = wav("downloaded.wav.out.wav", 1.0).toUtf8();
     // Post-processing finished, Done not yet set.
-    StoredFile postProcessed = stored(wav("finished.wav", 1.0), QueueFileState::PostProcessing, 9002);
+    StoredFile postProcessed = storedFile(wav("finished.wav", 1.0), QueueFileState::PostProcessing, 9002);
     postProcessed.postProcessed = true;
     postProcessed.outputFiles = {wav("finished.wav.out -20 dbrms.wav", 1.0).toUtf8()};
     postProcessed.destFile.clear();
     // Noise suppression finished: its copy and the destination with its
     // suffix are the ones to keep.
-    StoredFile preProcessed = stored(wav("denoised.wav", 2.5), QueueFileState::PreProcessing);
+    StoredFile preProcessed = storedFile(wav("denoised.wav", 2.5), QueueFileState::PreProcessing);
     preProcessed.srcFile = wav("denoised-nr.wav", 2.5).toUtf8();
     preProcessed.destFile = (QString::fromUtf8(preProcessed.originalSourceFile) + ".out-nr.wav").toUtf8();
     preProcessed.preProcessed = true;
     preProcessed.options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
-    StoredFile error = stored(wav("failed.wav", 1.0), QueueFileState::Error);
+    StoredFile error = storedFile(wav("failed.wav", 1.0), QueueFileState::Error);
     error.errorMessage = "Error processing file (err 11)";
     error.retryable = true;
-    const StoredFile vanished = stored(dir.filePath("vanished.wav"), QueueFileState::Waiting);
+    const StoredFile vanished = storedFile(dir.filePath("vanished.wav"), QueueFileState::Waiting);
     saved << downloaded << postProcessed << preProcessed << error << vanished;
 
     ClientFixture client;

@@ -1,33 +1,19 @@
-#include "driver/folderscantick.h"
-#include "driver/outputregistry.h"
+#include "scanfixture.h"
+
 #include "audiofixtures.h"
-#include "pipeline/queuemanager.h"
-#include "serviceprocess.h"
 #include "settings/folderwatcher.h"
-#include "settings/settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-const QByteArray kSpeech = "1: Speech -16 LUFS";
-
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-} // namespace
-
-// The folder scanner driven by change notification, against a queue manager
-// logged in to the real service. After one first poll that records the
-// folders, either only notifications drive the scans (no poll runs) or
-// notification is off and only the poll does.
-class TestFolderEvents : public QObject {
+// The folder scanner without a window, against a queue manager logged in
+// to the real service: quick adds with the folder's options, refusals,
+// and the scans that change notification drives. After one first poll that
+// records the folders, either only notifications drive the scans (no poll
+// runs) or notification is off and only the poll does.
+class TestFolderEvents : public QObject, private ScanFixture {
     Q_OBJECT
 
 private slots:
@@ -35,6 +21,9 @@ private slots:
     void init();
     void cleanup();
 
+    void nothingHappensWithoutPresets();
+    void quickAddQueuesWithTheFolderOptions();
+    void refusalsAreReportedOncePerTick();
     void notifiedFilesAreQueuedWithoutAPoll_data();
     void notifiedFilesAreQueuedWithoutAPoll();
     void pollFindsFilesWithoutNotification();
@@ -42,64 +31,31 @@ private slots:
     void subfolderFilesKeepTheirSubfolderBelowTheOutput();
 
 private:
-    ScanPath& addFolder(const QString& name, const QString& output = QString());
-    bool writeWav(const QString& path, double seconds = 0.3);
     // Opens the file, writes half, lets `pauseMs` pass with the file open
     // (the event loop runs), then writes the rest and closes it.
     bool writeSlowly(const QString& path, int pauseMs);
     QStringList queuedSources() const;
-
-    ServiceProcess m_service{{QStringLiteral("--step-ms"), QStringLiteral("0")}};
-    std::unique_ptr<QueueManager> m_queue;
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<OutputRegistry> m_registry;
-    std::unique_ptr<FolderScanTick> m_tick;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    // Every scan is then a tick called by the test: no change notification.
+    void handTicksOnly() { m_tick->watcher().setEnabled(false); }
 };
 
 void TestFolderEvents::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
+    QVERIFY(startService());
 }
 
 void TestFolderEvents::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_settings = std::make_unique<Settings>();
-    m_queue = std::make_unique<QueueManager>();
-    m_registry = std::make_unique<OutputRegistry>(m_settings.get());
-    m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
-    m_tick = std::make_unique<FolderScanTick>(m_settings.get(), m_queue.get(), nullptr, nullptr, nullptr);
-    QVERIFY(m_queue->createSessions(m_service.apiUrl().toUtf8(), 1));
-    m_queue->setCredentials(ServiceProcess::demoEmail().toUtf8(), ServiceProcess::demoPassword().toUtf8());
-    QTRY_VERIFY_WITH_TIMEOUT((m_queue->cycle(false, false), !m_queue->presets().isEmpty()), 15000);
+    setUp();
+    makeTick();
+    if (QByteArray(QTest::currentTestFunction()) != "nothingHappensWithoutPresets")
+        QVERIFY(logIn());
 }
 
 void TestFolderEvents::cleanup()
 {
-    m_tick.reset();
-    if (m_queue)
-        m_queue->stop();
-    m_queue.reset();
-}
-
-ScanPath& TestFolderEvents::addFolder(const QString& name, const QString& output)
-{
-    QDir(m_dir->path()).mkpath(name);
-    ScanPath folder;
-    folder.path = native(m_dir->filePath(name));
-    folder.outputPath = output.isEmpty() ? QString() : native(m_dir->filePath(output));
-    folder.preset = kSpeech;
-    m_settings->addScanPath(folder);
-    return m_settings->scanPathRecords().last();
-}
-
-bool TestFolderEvents::writeWav(const QString& path, double seconds)
-{
-    fixtures::Signal signal;
-    const QString full = m_dir->filePath(path);
-    return QDir().mkpath(QFileInfo(full).absolutePath()) && fixtures::writeSine(full, seconds, 440.0, 0.5, signal);
+    tearDown();
 }
 
 bool TestFolderEvents::writeSlowly(const QString& path, int pauseMs)
@@ -132,6 +88,81 @@ QStringList TestFolderEvents::queuedSources() const
     return sources;
 }
 
+void TestFolderEvents::nothingHappensWithoutPresets()
+{
+    handTicksOnly();
+    addFolder(QStringLiteral("in"));
+    writeWav(QStringLiteral("in/take.wav"));
+    const FolderScanTick::Outcome outcome = m_tick->tick();
+    QVERIFY(outcome.addedFiles.isEmpty() && outcome.errors.isEmpty());
+    QVERIFY(m_settings->scanPaths().first().scannedFiles.isEmpty());
+    QVERIFY(m_queue->snapshot().isEmpty());
+}
+
+void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
+{
+    handTicksOnly();
+    // Results go into the watched folder itself.
+    ScanPath& folder = addFolder(QStringLiteral("in"));
+    folder.encodeToMP3 = true;
+    ScanPath& disabled = addFolder(QStringLiteral("off"));
+    disabled.enabled = false;
+    const QString take = writeWav(QStringLiteral("in/take.wav"));
+    writeWav(QStringLiteral("off/ignored.wav"));
+
+    FolderScanTick::Outcome outcome = m_tick->tick();
+    QCOMPARE(outcome.addedFiles, QStringLiteral("take.wav\n"));
+    QVERIFY(outcome.errors.isEmpty());
+    QCOMPARE(m_notified, QStringList{QStringLiteral("Added to queue:|take.wav\n")});
+    QList<QueueFile*> queued = m_queue->snapshot();
+    QCOMPARE(queued.size(), 1);
+    const QString result = native(QStringLiteral("in/take-1_ Speech -16 LUFS.wav"));
+    QCOMPARE(queued[0]->srcFile, take.toUtf8());
+    QCOMPARE(queued[0]->destFile, result.toUtf8());
+    QCOMPARE(queued[0]->presetName, kSpeech);
+    QCOMPARE(queued[0]->priority, 100);
+    QCOMPARE(queued[0]->watchFolder, native(QStringLiteral("in")).toUtf8());
+    QVERIFY(queued[0]->options.fromWatchFolder);
+    QVERIFY(queued[0]->options.encodeToMP3);
+    QVERIFY(m_settings->scanPaths()[1].scannedFiles.isEmpty());
+
+    // The result is not written yet: its placeholder stays while the file
+    // is queued. Once written, it is not taken for new input.
+    QVERIFY(m_tick->tick().addedFiles.isEmpty());
+    QFile::copy(take, result);
+    QVERIFY(m_tick->tick().addedFiles.isEmpty());
+    QCOMPARE(m_queue->snapshot().size(), 1);
+    const QList<ScannedFile> known = m_settings->scanPaths()[0].scannedFiles;
+    QCOMPARE(known.size(), 2);
+    QVERIFY(!known[1].isPlaceholder());
+
+    // A deleted source is forgotten and, written again, queued again.
+    QVERIFY(QFile::remove(take));
+    m_tick->tick();
+    QCOMPARE(m_settings->scanPaths()[0].scannedFiles.size(), 1);
+    writeWav(QStringLiteral("in/take.wav"));
+    QCOMPARE(m_tick->tick().addedFiles, QStringLiteral("take.wav\n"));
+    QCOMPARE(m_queue->snapshot().size(), 2);
+}
+
+void TestFolderEvents::refusalsAreReportedOncePerTick()
+{
+    handTicksOnly();
+    addFolder(QStringLiteral("in"), QStringLiteral("missing"));
+    const QString a = writeWav(QStringLiteral("in/a.wav"));
+    const QString b = writeWav(QStringLiteral("in/b.wav"));
+    const FolderScanTick::Outcome outcome = m_tick->tick();
+    QCOMPARE(m_refusals.size(), 1);
+    for (const QString& file : {a, b})
+        QVERIFY(m_refusals.first().contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
+    QVERIFY(outcome.addedFiles.isEmpty());
+    QVERIFY(m_notified.isEmpty());
+
+    // Refused files stay recorded as seen: no second report.
+    QVERIFY(m_tick->tick().errors.isEmpty());
+    QCOMPARE(m_refusals.size(), 1);
+}
+
 void TestFolderEvents::notifiedFilesAreQueuedWithoutAPoll_data()
 {
     QTest::addColumn<bool>("slowly");
@@ -144,26 +175,26 @@ void TestFolderEvents::notifiedFilesAreQueuedWithoutAPoll()
     QFETCH(bool, slowly);
     addFolder(QStringLiteral("in"));
     m_tick->tick();
-    QVERIFY(m_tick->watcher().isWatched(native(m_dir->filePath(QStringLiteral("in")))));
+    QVERIFY(m_tick->watcher().isWatched(native(QStringLiteral("in"))));
 
     if (slowly)
         QVERIFY2(writeSlowly(QStringLiteral("in/take.wav"), 700), "a file still being written was queued");
     else
-        QVERIFY(writeWav(QStringLiteral("in/take.wav")));
+        QVERIFY(!writeWav(QStringLiteral("in/take.wav")).isEmpty());
     // No poll from here on: only notifications and re-looks scan.
-    QTRY_COMPARE_WITH_TIMEOUT(queuedSources(), QStringList{native(m_dir->filePath(QStringLiteral("in/take.wav")))},
+    QTRY_COMPARE_WITH_TIMEOUT(queuedSources(), QStringList{native(QStringLiteral("in/take.wav"))},
                               10000);
-    QVERIFY(writeWav(QStringLiteral("in/second.wav")));
+    QVERIFY(!writeWav(QStringLiteral("in/second.wav")).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(m_queue->snapshot().size(), 2, 10000);
 }
 
 void TestFolderEvents::pollFindsFilesWithoutNotification()
 {
-    m_tick->watcher().setEnabled(false);
+    handTicksOnly();
     addFolder(QStringLiteral("in"));
     m_tick->tick();
-    QVERIFY(!m_tick->watcher().isWatched(native(m_dir->filePath(QStringLiteral("in")))));
-    QVERIFY(writeWav(QStringLiteral("in/take.wav")));
+    QVERIFY(!m_tick->watcher().isWatched(native(QStringLiteral("in"))));
+    QVERIFY(!writeWav(QStringLiteral("in/take.wav")).isEmpty());
     // Nothing notices the file until the poll runs.
     QTest::qWait(300);
     QVERIFY(m_queue->snapshot().isEmpty());
@@ -176,7 +207,7 @@ void TestFolderEvents::watchedFolderBecomesIdle()
     // the folder; afterwards a watched folder with nothing pending is left
     // alone until it reports a change (the cost is in bench/scanner).
     addFolder(QStringLiteral("in"));
-    QVERIFY(writeWav(QStringLiteral("in/first.wav")));
+    QVERIFY(!writeWav(QStringLiteral("in/first.wav")).isEmpty());
     m_tick->tick();
     QCOMPARE(m_queue->snapshot().size(), 1);
     const ScanPath& folder = m_settings->scanPathRecords().first();
@@ -192,26 +223,26 @@ void TestFolderEvents::subfolderFilesKeepTheirSubfolderBelowTheOutput()
     // The output folder lies inside the watched tree.
     ScanPath& folder = addFolder(QStringLiteral("in"), QStringLiteral("in/results"));
     folder.recursive = true;
-    QVERIFY(writeWav(QStringLiteral("in/results/earlier-result.wav")));
+    QVERIFY(!writeWav(QStringLiteral("in/results/earlier-result.wav")).isEmpty());
     m_tick->tick();
     QVERIFY(m_queue->snapshot().isEmpty());
 
-    QVERIFY(writeWav(QStringLiteral("in/live/day1/take.wav")));
+    QVERIFY(!writeWav(QStringLiteral("in/live/day1/take.wav")).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(m_queue->snapshot().size(), 1, 10000);
     const QueueFile* queued = m_queue->snapshot().first();
-    const QString result = native(m_dir->filePath(QStringLiteral("in/results/live/day1/take-1_ Speech -16 LUFS.wav")));
+    const QString result = native(QStringLiteral("in/results/live/day1/take-1_ Speech -16 LUFS.wav"));
     QCOMPARE(QString::fromUtf8(queued->destFile), result);
     QVERIFY(QFileInfo(QFileInfo(result).absolutePath()).isDir());
 
     // Results written there are never input, also once complete.
-    QVERIFY(writeWav(QStringLiteral("in/results/live/day1/take-1_ Speech -16 LUFS.wav")));
-    QVERIFY(writeWav(QStringLiteral("in/results/other.wav")));
-    QVERIFY(writeWav(QStringLiteral("in/live/day1/take2.wav")));
+    QVERIFY(!writeWav(QStringLiteral("in/results/live/day1/take-1_ Speech -16 LUFS.wav")).isEmpty());
+    QVERIFY(!writeWav(QStringLiteral("in/results/other.wav")).isEmpty());
+    QVERIFY(!writeWav(QStringLiteral("in/live/day1/take2.wav")).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(m_queue->snapshot().size(), 2, 10000);
     for (int i = 0; i < 5; ++i)
         m_tick->tick();
-    QCOMPARE(queuedSources(), (QStringList{native(m_dir->filePath(QStringLiteral("in/live/day1/take.wav"))),
-                                           native(m_dir->filePath(QStringLiteral("in/live/day1/take2.wav")))}));
+    QCOMPARE(queuedSources(), (QStringList{native(QStringLiteral("in/live/day1/take.wav")),
+                                           native(QStringLiteral("in/live/day1/take2.wav"))}));
 }
 
 QTEST_MAIN(TestFolderEvents)

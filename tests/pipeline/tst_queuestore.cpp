@@ -6,6 +6,7 @@
 #include "pipeline/queuesaver.h"
 #include "pipeline/queuestore.h"
 #include "settings/settings.h"
+#include "storedfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,19 +21,6 @@ QString touch(const QString& path, const QByteArray& content = "audio")
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
     return QDir::toNativeSeparators(path);
-}
-
-StoredFile storedFile(const QString& source, QueueFileState state, int jobId = 0)
-{
-    StoredFile f;
-    f.state = state;
-    f.jobId = jobId;
-    f.srcFile = source.toUtf8();
-    f.originalSourceFile = f.srcFile;
-    f.destFile = (source + ".out.wav").toUtf8();
-    f.presetName = "1: Speech -16 LUFS";
-    f.priority = 100;
-    return f;
 }
 
 QByteArray contentOf(const QString& path)

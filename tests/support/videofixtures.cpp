@@ -1,9 +1,12 @@
 #include "videofixtures.h"
 
+#include "audiofixtures.h"
+
 #include <QFile>
 #include <QMap>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <limits>
 #include <optional>
@@ -203,6 +206,18 @@ bool extractSound(const QString& video, const QString& wav)
                {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"),
                 QStringLiteral("-i"), video, QStringLiteral("-vn"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"),
                 wav});
+}
+
+double soundLevel(const QString& video)
+{
+    const QTemporaryDir scratch;
+    const QString wav = scratch.filePath(QStringLiteral("sound.wav"));
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    if (!scratch.isValid() || !extractSound(video, wav) || !fixtures::readAudio(wav, samples, rate, channels))
+        return std::numeric_limits<double>::quiet_NaN();
+    return fixtures::rmsDb(samples);
 }
 
 } // namespace videofixtures

@@ -42,5 +42,7 @@ QStringList picturePackets(const QString& path);
 int audioStreamCount(const QString& path);
 // Decodes the first sound stream to a 16-bit WAV; false when ffmpeg failed.
 bool extractSound(const QString& video, const QString& wav);
+// RMS level in dBFS of the first sound stream; NaN when it cannot be decoded.
+double soundLevel(const QString& video);
 
 } // namespace videofixtures

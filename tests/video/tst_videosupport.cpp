@@ -153,14 +153,9 @@ void TestVideoSupport::wholeJobCopiesThePictureAndTakesTheNewSound()
     QCOMPARE(videofixtures::picturePackets(output), videofixtures::picturePackets(mp4));
     QVERIFY(!videofixtures::picturePackets(output).isEmpty());
     QCOMPARE(videofixtures::audioStreamCount(output), 1);
-    const QString check = path(QStringLiteral("check.wav"));
-    const QString original = path(QStringLiteral("original.wav"));
-    QVERIFY(videofixtures::extractSound(output, check));
-    QVERIFY(videofixtures::extractSound(mp4, original));
-    QVERIFY(fixtures::readAudio(check, samples, rate, channels));
-    QVERIFY2(qAbs(fixtures::rmsDb(samples) - processedLevel) < 0.5, "the new video has not got the processed sound");
-    QVERIFY(fixtures::readAudio(original, samples, rate, channels));
-    QVERIFY(fixtures::rmsDb(samples) - processedLevel > 10);
+    QVERIFY2(qAbs(videofixtures::soundLevel(output) - processedLevel) < 0.5,
+             "the new video has not got the processed sound");
+    QVERIFY(videofixtures::soundLevel(mp4) - processedLevel > 10);
     // Nothing the new video needed is left; the source stays.
     QVERIFY(!QFileInfo::exists(target));
     QVERIFY(!QFileInfo::exists(processed));
@@ -210,10 +205,8 @@ void TestVideoSupport::newVideoKeepsEveryStreamInSync()
     const double newStart = videofixtures::streamStart(output, 1);
     QVERIFY2(std::fabs(newStart - sourceStart) <= 1024.0 / 48000.0 + 0.001,
              qPrintable(QStringLiteral("%1 vs %2").arg(newStart).arg(sourceStart)));
-    const QString check = path(QStringLiteral("check.wav"));
-    QVERIFY(videofixtures::extractSound(output, check));
-    QVERIFY(fixtures::readAudio(check, samples, rate, channels));
-    QVERIFY2(std::fabs(fixtures::rmsDb(samples) - processedLevel) < 1.0, "the new video has not got the processed sound");
+    QVERIFY2(std::fabs(videofixtures::soundLevel(output) - processedLevel) < 1.0,
+             "the new video has not got the processed sound");
 }
 
 void TestVideoSupport::soundKeepsItsResolution()
