@@ -45,8 +45,9 @@ bool readFormat(const QString& path, SampleFormat& format);
 // independent reference; NaN when the file cannot be read.
 double integratedLoudness(const QString& path);
 
-// Peak amplitude and RMS in dBFS of interleaved samples (-inf for silence).
+// Largest absolute sample value, linear (1.0 = full scale; 0 for silence).
 double peak(const std::vector<float>& samples);
+// RMS level in dBFS of interleaved samples (-inf for silence or no samples).
 double rmsDb(const std::vector<float>& samples);
 
 } // namespace fixtures
