@@ -62,6 +62,8 @@ void PostProcessing::run()
         keepOrRemoveStereo();
     setStatus(QStringLiteral("Post processing finished"));
     m_finished = true;
+    if (m_onFinished)
+        m_onFinished();
 }
 
 QString PostProcessing::monoFileName(const QString& inputFile)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -30,6 +31,9 @@ public:
     // below it: the target's gain plus a look-ahead true-peak limiter.
     void setTruePeakCeiling(double dbtp) { m_truePeakCeiling = dbtp; }
 
+    // Called on the worker thread once the steps have ended, after
+    // isFinished() holds.
+    void setOnFinished(std::function<void()> finished) { m_onFinished = std::move(finished); }
     // Throws std::runtime_error "PostProcessing: started already called" when
     // called twice.
     void start();
@@ -94,5 +98,6 @@ private:
     QString m_notes;
     double m_truePeakCeiling = std::numeric_limits<double>::quiet_NaN();
     mutable QMutex statusLock;
+    std::function<void()> m_onFinished;
     std::thread m_worker;
 };

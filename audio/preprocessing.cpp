@@ -101,7 +101,10 @@ void PreProcessing::_processingThreadProc()
     // end, so that the owner may destroy it as soon as it sees isFinished().
     moveToThread(m_homeThread);
     m_workerThread->quit();
+    const std::function<void()> finished = m_onFinished;
     m_finished = true;
+    if (finished)
+        finished();
 }
 
 void PreProcessing::runOperations()

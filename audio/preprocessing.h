@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -41,6 +42,10 @@ public:
     // killed, and how long the kill may take.
     void setKillTimeouts(int killTimeoutMs, int firstWaitMs);
 
+    // Called on the worker thread once its operations have ended, after
+    // isFinished() holds (the object may be gone by then: the call must not
+    // use it). Steps with nothing to run end inside start() and make no call.
+    void setOnFinished(std::function<void()> finished) { m_onFinished = std::move(finished); }
     // Throws std::runtime_error "PreProcessing: Start already called" when
     // called twice.
     void start();
@@ -101,4 +106,5 @@ private:
     int m_killFirstWaitMs = 60000;
     QThread* m_homeThread = nullptr;
     std::unique_ptr<QThread> m_workerThread;
+    std::function<void()> m_onFinished;
 };

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 
 #include <filesystem>
 
@@ -54,11 +55,58 @@ void failPreProcessing(QueueFile& file, const QString& reason)
     file.setErrorMessage(QByteArrayLiteral("Error pre processing: ") + reason.toUtf8());
 }
 
+// One call of a local step on the file's job: the first call starts it,
+// later ones show its status while it runs. Once it has finished (also in
+// the call that started it: nothing to run), `finish` adopts its results
+// and the job is dropped; true then. A job that cannot start ends its step
+// in `start`.
+template <typename Job, typename Start, typename Finish>
+bool followJob(QueueFile& file, std::unique_ptr<Job>& job, Start start, Finish finish)
+{
+    if (!job) {
+        start();
+        if (!job || !job->isFinished())
+            return false;
+    } else if (!job->isFinished()) {
+        file.setDetails(job->statusText().toUtf8());
+        return false;
+    }
+    finish();
+    job.reset();
+    return true;
+}
+
 } // namespace
 
+struct LocalSteps::JobEnded {
+    QMutex lock;
+    std::function<void()> call;
+};
+
 LocalSteps::LocalSteps(const OutputRegistry& registry)
-    : m_registry(registry)
+    : m_registry(registry), m_jobEnded(std::make_shared<JobEnded>())
 {
+}
+
+LocalSteps::~LocalSteps()
+{
+    setOnJobEnded(nullptr);
+}
+
+void LocalSteps::setOnJobEnded(std::function<void()> ended)
+{
+    const QMutexLocker lock(&m_jobEnded->lock);
+    m_jobEnded->call = std::move(ended);
+}
+
+template <typename Job>
+void LocalSteps::announceEnd(Job& job) const
+{
+    job.setOnFinished([ended = m_jobEnded] {
+        const QMutexLocker lock(&ended->lock);
+        if (ended->call)
+            ended->call();
+    });
 }
 
 bool LocalSteps::runSteps(const QList<QueueFile*>& files) const
@@ -87,19 +135,8 @@ void LocalSteps::preProcessStep(QueueFile& file) const
         file.markPreProcessingDone();
         return;
     }
-    if (!file.preProcessor) {
-        startPreProcessing(file);
-        // A step with nothing to run has already finished: it is taken up in
-        // this same call.
-        if (!file.preProcessor || !file.preProcessor->isFinished())
-            return;
-    } else if (!file.preProcessor->isFinished()) {
-        file.setDetails(file.preProcessor->statusText().toUtf8());
-        return;
-    }
-    finishPreProcessing(file);
-    file.preProcessor.reset();
-    file.markPreProcessingDone();
+    if (followJob(file, file.preProcessor, [&] { startPreProcessing(file); }, [&] { finishPreProcessing(file); }))
+        file.markPreProcessingDone();
 }
 
 void LocalSteps::startPreProcessing(QueueFile& file) const
@@ -119,6 +156,7 @@ void LocalSteps::startPreProcessing(QueueFile& file) const
     file.preProcessor->setArguments(arguments);
     file.preProcessor->setInputFile(text(file.srcFile));
     file.preProcessor->setOutputFile(output);
+    announceEnd(*file.preProcessor);
     file.preProcessor->start();
     file.setDetails(QByteArrayLiteral("Pre processing started"));
 }
@@ -210,17 +248,8 @@ void LocalSteps::postProcessStep(QueueFile& file) const
 {
     if (file.postProcessingDone())
         return;
-    if (!file.postProcessor) {
-        startPostProcessing(file);
-        return;
-    }
-    if (!file.postProcessor->isFinished()) {
-        file.setDetails(file.postProcessor->statusText().toUtf8());
-        return;
-    }
-    finishPostProcessing(file);
-    file.postProcessor.reset();
-    file.markPostProcessingDone();
+    if (followJob(file, file.postProcessor, [&] { startPostProcessing(file); }, [&] { finishPostProcessing(file); }))
+        file.markPostProcessingDone();
 }
 
 void LocalSteps::startPostProcessing(QueueFile& file) const
@@ -235,6 +264,7 @@ void LocalSteps::startPostProcessing(QueueFile& file) const
         file.postProcessor->setConvertToMono(true);
         file.postProcessor->setKeepStereo(file.options.monoProcessing_KeepConverted);
     }
+    announceEnd(*file.postProcessor);
     file.postProcessor->start();
     file.setDetails(QByteArrayLiteral("Post processing started"));
 }

@@ -2,6 +2,9 @@
 
 #include <QList>
 
+#include <functional>
+#include <memory>
+
 class OutputRegistry;
 class QueueFile;
 
@@ -13,6 +16,16 @@ class QueueFile;
 class LocalSteps {
 public:
     explicit LocalSteps(const OutputRegistry& registry);
+    ~LocalSteps();
+    LocalSteps(const LocalSteps&) = delete;
+    LocalSteps& operator=(const LocalSteps&) = delete;
+
+    // `ended` is called on a job's worker thread when a pre- or
+    // post-processing job it started ends, so that its file can be taken on
+    // at once rather than at the next queue tick; it must be safe on any
+    // thread. Once replaced or cleared (nullptr) it is no longer called,
+    // also by jobs that are still running.
+    void setOnJobEnded(std::function<void()> ended);
 
     // One step for each file in PostProcessing or PreProcessing; true when
     // a step finished in this call, so that the cycle may take the file on.
@@ -35,5 +48,12 @@ private:
     void startPostProcessing(QueueFile& file) const;
     void finishPostProcessing(QueueFile& file) const;
 
+    // The job-end call shared with the running jobs.
+    struct JobEnded;
+    // Gives the job the shared job-end call.
+    template <typename Job>
+    void announceEnd(Job& job) const;
+
     const OutputRegistry& m_registry;
+    std::shared_ptr<JobEnded> m_jobEnded;
 };

@@ -51,10 +51,14 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
         [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); });
     m_videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
     m_videoTasks->setShowRecord([this](const videoFile& record) { m_frontEnd.showVideo(record); });
+    // A local step's end is taken up at once, on this thread, as a cycle's end is.
+    m_localSteps->setOnJobEnded(
+        [this] { QMetaObject::invokeMethod(this, "afterQueueCycle", Qt::QueuedConnection); });
 }
 
 QueueDriver::~QueueDriver()
 {
+    m_localSteps->setOnJobEnded(nullptr);
     for (QTimer* timer : std::as_const(m_timers))
         timer->stop();
     // The queue first: a file it holds is then never missing from it while
@@ -227,7 +231,8 @@ void QueueDriver::followUploads()
 // A cycle that handed a file to a local step, or took one on from it, is
 // followed by that step at once; a step that finished runs the cycle again,
 // and so does a cycle that moved a file (a session it freed takes the next
-// waiting file then, not at the next queue tick).
+// waiting file then, not at the next queue tick). Also runs when a local
+// step's job ends.
 void QueueDriver::afterQueueCycle()
 {
     const QList<QueueFile*> files = m_queueManager.snapshot();

@@ -66,6 +66,8 @@ private slots:
     void preProcessing();
     void failingPreProcessingKeepsTheSource();
     void postProcessingKeepsFinalOutputsOnly();
+    void stepEndIsTakenUpWithoutATick_data();
+    void stepEndIsTakenUpWithoutATick();
     void postProcessingFailureEndsInError_data();
     void postProcessingFailureEndsInError();
     void fileGoesThroughEveryStepAtTheService();
@@ -355,6 +357,33 @@ void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
         QVERIFY(QFileInfo::exists(output));
 }
 
+
+void TestQueueDriver::stepEndIsTakenUpWithoutATick_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::newRow("pre-processing") << int(QueueFileState::PreProcessing);
+    QTest::newRow("post-processing") << int(QueueFileState::PostProcessing);
+}
+
+// A driver without its timers: once a tick has started the step, only the
+// end of its job can take the file on. The file is long enough for its job
+// to outlast the cycles that the tick starts.
+void TestQueueDriver::stepEndIsTakenUpWithoutATick()
+{
+    QFETCH(int, step);
+    driver.reset();
+    manager = std::make_unique<QueueManager>();
+    driver = std::make_unique<QueueDriver>(*settings, *manager, front);
+    driver->start();
+    ProcessingOptions options;
+    options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
+    options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
+    QueueFile* file = queueFile(wav("take.wav", 2, 20.0), options);
+    file->destFile = wav("result.tmp", 2, 20.0).toUtf8();
+    file->setState(QueueFileState(step));
+    tick();
+    QVERIFY(QTest::qWaitFor([&] { return file->preProcessingDone() || file->postProcessingDone(); }, 60000));
+}
 
 void TestQueueDriver::postProcessingFailureEndsInError_data()
 {
