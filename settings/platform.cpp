@@ -189,8 +189,38 @@ FileWriters fileWriters(const QString& path)
 // ---- termination signals --------------------------------------------------
 
 #ifdef Q_OS_WIN
+namespace {
+
+// Runs on a thread the system starts for the event. The event loops end on
+// the main thread, which then saves as the Quit action does.
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // After a close, log-off or shut-down event the system ends the process
+    // as soon as this returns: wait here instead, so that the main thread
+    // saves and ends the process itself (the system's own limit, about 5 s,
+    // still applies).
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        ::Sleep(INFINITE);
+    return TRUE;
+}
+
+} // namespace
+
 void quitOnTerminationSignals()
 {
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
 QString readSecretLine(const QString& prompt)

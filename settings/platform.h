@@ -43,9 +43,10 @@ FileWriters fileWriters(const QString& path);
 // Windows, where the per-user folders are private already.
 void makeOwnerOnly(QFileDevice& file);
 
-// On POSIX, SIGTERM, SIGINT and SIGHUP end the application's event loops with
-// exit code 0, as the Quit action does, so shutdown saves the settings as
-// usual. Call once, after the application object exists. No-op on Windows.
+// SIGTERM, SIGINT and SIGHUP on POSIX, and on Windows the console's Ctrl+C,
+// Ctrl+Break, close, log-off and shut-down events, end the application's
+// event loops with exit code 0, as the Quit action does, so shutdown saves
+// the settings as usual. Call once, after the application object exists.
 void quitOnTerminationSignals();
 
 // Hands the free pages of the memory allocator back to the system, after a
