@@ -294,6 +294,7 @@ void MainWindow::on_actionSetup_triggered()
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.applyTo(*settings);
+    queueManager->setParallelJobs(settings->parallelJobs);
     updateVideoTool(text(settings->FFMPEGPath));
     dialog.applyCredentials(*settings, *queueManager);
 }

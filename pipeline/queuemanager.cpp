@@ -108,21 +108,43 @@ bool QueueManager::createSessions(const QByteArray& apiUrl, int count)
         m_state = Error;
         throw std::runtime_error("createSessions called with invalid state");
     }
+    m_sessionLimit = n;
     for (int i = 0; i < n; ++i) {
-        qDebug() << "Creating session" << i;
-        m_sessions[size_t(i)] = std::make_unique<SessionManager>();
-        m_sessions[size_t(i)]->setOnReady([this] {
-            QMutexLocker lock(&m_sessionReadyLock);
-            if (m_onSessionReady)
-                m_onSessionReady();
-        });
-        if (!m_sessions[size_t(i)]->start())
+        if (!startSession(i))
             return false;
-        m_sessionCount = i + 1;
     }
-    m_sessionCount = n;
     m_state = WaitingForLoginInfo;
     return true;
+}
+
+bool QueueManager::startSession(int slot)
+{
+    qDebug() << "Creating session" << slot;
+    auto& session = m_sessions[size_t(slot)];
+    session = std::make_unique<SessionManager>();
+    session->setOnReady([this] {
+        QMutexLocker lock(&m_sessionReadyLock);
+        if (m_onSessionReady)
+            m_onSessionReady();
+    });
+    if (!session->start())
+        return false;
+    m_sessionView[size_t(slot)] = session.get();
+    m_sessionCount = std::max(m_sessionCount.load(), slot + 1);
+    return true;
+}
+
+void QueueManager::setParallelJobs(int count)
+{
+    m_sessionLimit = std::clamp(count, 1, kMaxSessions);
+}
+
+void QueueManager::growSessions()
+{
+    for (int slot = 0; slot < m_sessionLimit; ++slot) {
+        if (!m_sessions[size_t(slot)] && !startSession(slot))
+            qWarning() << "Session" << slot << "did not start";
+    }
 }
 
 void QueueManager::setApiUrl(const QByteArray& url)
@@ -213,6 +235,7 @@ bool QueueManager::cycle(bool pause, bool verbose)
         applyRequests();
         if (m_state != WaitingForLoginInfo)
             loadPresets(verbose);
+        growSessions();
         serveSessions(pause, verbose, !(m_state & kNotServingBit));
         if (verbose)
             printFiles();
@@ -285,17 +308,17 @@ void QueueManager::serveSessions(bool pause, bool verbose, bool serving)
             continue;
         if (verbose)
             printSessions(slot, *session);
-        serveSession(*session, sessionState, serving);
+        serveSession(*session, sessionState, serving, slot < m_sessionLimit);
     }
 }
 
-void QueueManager::serveSession(SessionManager& session, int sessionState, bool serving)
+void QueueManager::serveSession(SessionManager& session, int sessionState, bool serving, bool accepting)
 {
     switch (sessionState) {
     case SessionManager::WaitingForInput:
         if (session.currentFileId() != 0)
             handOverPreProcessed(session, serving);
-        else if (serving)
+        else if (serving && accepting)
             assignWaitingFile(session);
         break;
     case SessionManager::JobReady: takeResult(session); break;
@@ -508,6 +531,8 @@ void QueueManager::stop()
         qWarning() << "The queue cycle did not end in time; its sessions are stopped later";
         return;
     }
+    for (auto& view : m_sessionView)
+        view = nullptr;
     for (auto& session : m_sessions) {
         // A thread that is still running is left alone: destroying its
         // object would end the process.
@@ -726,7 +751,8 @@ float QueueManager::getCredit() const
 {
     qint64 newest = 1000;
     float credit = -1;
-    for (const auto& session : m_sessions) {
+    for (const auto& view : m_sessionView) {
+        const SessionManager* session = view.load();
         if (!session)
             continue;
         qint64 time = 0;
@@ -742,7 +768,8 @@ float QueueManager::getCredit() const
 
 QByteArray QueueManager::serviceNotice() const
 {
-    for (const auto& session : m_sessions) {
+    for (const auto& view : m_sessionView) {
+        const SessionManager* session = view.load();
         const QByteArray notice = session ? session->notice() : QByteArray();
         if (!notice.isEmpty())
             return notice;
@@ -752,5 +779,5 @@ QByteArray QueueManager::serviceNotice() const
 
 SessionManager* QueueManager::session(int slot) const
 {
-    return slot >= 0 && slot < kMaxSessions ? m_sessions[size_t(slot)].get() : nullptr;
+    return slot >= 0 && slot < kMaxSessions ? m_sessionView[size_t(slot)].load() : nullptr;
 }

@@ -81,6 +81,12 @@ public:
     // Creates min(count, 4) sessions and starts their threads. Throws
     // std::runtime_error when called a second time.
     bool createSessions(const QByteArray& apiUrl, int count);
+    // How many sessions take new files (1 to 4); any thread. The next cycle
+    // starts the sessions that are missing. Above a smaller number, a session
+    // that holds a file finishes it and then takes no new one; it stays idle
+    // (and is used again if the number grows) until the manager stops.
+    void setParallelJobs(int count);
+    int parallelJobs() const { return m_sessionLimit; }
     // Takes effect at the next cycle; apiUrl() returns the new address and
     // the token of the old one is dropped at once.
     void setApiUrl(const QByteArray& url);
@@ -156,7 +162,13 @@ private:
     // Without serving, only the steps that need no request are taken: a
     // downloaded result, a failed session, a failed pre-processing.
     void serveSessions(bool pause, bool verbose, bool serving);
-    void serveSession(SessionManager& session, int sessionState, bool serving);
+    // `accepting`: the session may take a new file.
+    void serveSession(SessionManager& session, int sessionState, bool serving, bool accepting);
+    // Makes and starts the session of an empty slot; false when its thread
+    // did not start.
+    bool startSession(int slot);
+    // Starts the sessions missing below the number asked for.
+    void growSessions();
     void assignWaitingFile(SessionManager& session);
     static QByteArray startRefusal(const QueueFile& file);
     void resumeJob(SessionManager& session, QueueFile& file);
@@ -169,7 +181,6 @@ private:
     void printSessions(int slot, SessionManager& session) const;
     void printFiles() const;
     bool anySessionRunning() const;
-    void stopSessions(bool destroy);
     QByteArray uniqueDestination(const QString& src, const QString& dest) const;
     qsizetype indexOf(int fileId) const;
     void setLastError(const QByteArray& text);
@@ -183,8 +194,13 @@ private:
     RetryBackoff m_loginBackoff;
     MessageHandler m_messageHandler;
     tokenManager m_tokens;
+    // Owned here; slots are filled and emptied under the cycle lock.
     std::array<std::unique_ptr<SessionManager>, kMaxSessions> m_sessions;
+    // The same sessions once started, for the calls made without the cycle
+    // lock (session(), the credit, the notice).
+    std::array<std::atomic<SessionManager*>, kMaxSessions> m_sessionView{};
     std::atomic<int> m_sessionCount{0};
+    std::atomic<int> m_sessionLimit{0};
     QList<QueueFile*> m_files;
     std::vector<std::unique_ptr<QueueFile>> m_records;
     QList<QByteArray> m_presets;

@@ -18,7 +18,8 @@ struct SettingsValues {
     bool showFirstTime_AddWatchFolderDialog = true;
     bool hideWhenClosed = false;
     // Files processed at the same time: the number of service sessions, 1 to
-    // kMaxParallelJobs; written only when not 1. Taken at the next start.
+    // kMaxParallelJobs; written only when not 1. Taken at start and when the
+    // setup window is accepted.
     static constexpr int kMaxParallelJobs = 4;
     int parallelJobs = 1;
     bool resetOnRestart = false;

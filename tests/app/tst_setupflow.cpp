@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -147,10 +148,13 @@ void TestSetupFlow::setupActionKeepsFoldersOnPasswordChange()
         answered = true;
         window->findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(QStringLiteral("changed"));
         window->findChild<QCheckBox*>(QStringLiteral("chkHideWhenClosed"))->setChecked(true);
+        window->findChild<QSpinBox*>(QStringLiteral("spinParallelJobs"))->setValue(3);
         window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
     client.action("actionSetup")->trigger();
     QVERIFY(answered);
+    // The running queue manager takes the new number at once.
+    QCOMPARE(client.manager.parallelJobs(), 3);
     const QList<ScanPath> after = client.settings.scanPaths();
     QCOMPARE(after.size(), 2);
     QCOMPARE(after.at(0).path, QDir::toNativeSeparators(folders.filePath(QStringLiteral("a"))));

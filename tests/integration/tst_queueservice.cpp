@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -50,6 +52,7 @@ private slots:
     void expiredTokenLeadsToANewLogIn();
     void twoSessionsShareThreeFiles();
     void sessionsAreCappedAndCreatedOnce();
+    void sessionsFollowTheNumberOfParallelJobs();
     void queueNamingAndRefusals();
     void logoutPutsRunningFilesBack();
     void pausedFileFreesItsSession();
@@ -288,6 +291,39 @@ void TestQueueService::twoSessionsShareThreeFiles()
             && third->getState() == QueueFileState::Done;
     }, 30000));
     QVERIFY(QFileInfo::exists(QString::fromUtf8(third->destFile)));
+}
+
+// The number changed while files run: the missing sessions start at the
+// next cycle and take files; after a smaller number, a session that holds a
+// file finishes it and takes no new one. No file is lost or uploaded twice.
+void TestQueueService::sessionsFollowTheNumberOfParallelJobs()
+{
+    QVERIFY(startManager({"--step-ms", "200"}, 1));
+    QVERIFY(waitUntilServing());
+    QList<QueueFile*> files;
+    for (int i = 0; i < 6; ++i)
+        files << add(QStringLiteral("f%1.wav").arg(i));
+    const auto count = [&](const std::function<bool(const QueueFile*)>& holds) {
+        return int(std::count_if(files.cbegin(), files.cend(), holds));
+    };
+    const auto inFlight = [](const QueueFile* file) {
+        const QueueFileState state = file->getState();
+        return state != QueueFileState::Waiting && state != QueueFileState::Done;
+    };
+    m_manager->setParallelJobs(3);
+    QCOMPARE(m_manager->parallelJobs(), 3);
+    QVERIFY(driveUntil(*m_manager, [&] { return count(inFlight) == 3; }, 30000));
+    QCOMPARE(m_manager->sessionCount(), 3);
+
+    m_manager->setParallelJobs(1);
+    QVERIFY(driveUntil(*m_manager, [&] {
+        return count([](const QueueFile* file) { return file->getState() == QueueFileState::Done; }) == 6;
+    }, 60000));
+    for (int slot : {1, 2}) {
+        const int number = m_manager->session(slot)->number();
+        QCOMPARE(count([number](const QueueFile* file) { return file->sessionId.load() == number; }), 1);
+    }
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs ->"), 6);
 }
 
 void TestQueueService::sessionsAreCappedAndCreatedOnce()
