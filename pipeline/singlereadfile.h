@@ -2,11 +2,9 @@
 
 #include <QFile>
 
-// A file that can be read from its start once. The network layer sends a
-// request again on its own when a connection closes before the answer,
-// rewinding the body first; an upload whose body cannot be rewound is
-// reported as failed instead, so the service never receives a job (and
-// charges for it) twice without the client knowing.
+// A file that can be read from its start once: whatever sends it can never
+// rewind it and send it again on its own, so the service never receives a
+// job (and charges for it) twice without the client knowing.
 class SingleReadFile : public QFile {
 public:
     using QFile::QFile;

@@ -2,17 +2,19 @@
 
 #include "pipeline/formdata.h"
 #include "pipeline/lockedaccess.h"
+#include "pipeline/requestloop.h"
 #include "pipeline/singlereadfile.h"
+#include "pipeline/streamedupload.h"
+#include "pipeline/uploadform.h"
 #include "pipeline/wavcheck.h"
 #include "pipeline/webreplies.h"
 #include "settings/naming.h"
 
 #include <QDebug>
 #include <QDir>
-#include <QEventLoop>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QMutex>
 #include <QNetworkAccessManager>
@@ -24,15 +26,11 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QThread>
-#include <QTimer>
 
 #include <vector>
 
 namespace {
 
-// How often a running request looks at the abort flags, so that an abort
-// also reaches a request whose bytes have stopped moving.
-constexpr int kAbortPollMs = 50;
 // Bytes the network layer may hold for a download before we take them, so
 // memory stays bounded when the disk is slower than the network.
 constexpr qint64 kDownloadBufferBytes = 2 * 1024 * 1024;
@@ -230,34 +228,33 @@ QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, b
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (jsonContent)
         request.setRawHeader("Content-Type", "application/json");
-    if (authorised) {
-        m_lastRequestToken = token();
-        request.setRawHeader("Authorization", "Bearer " + m_lastRequestToken.toUtf8());
-    }
-    if (tls) {
-        QMutexLocker lock(&tlsMutex);
-        if (tlsReady)
-            request.setSslConfiguration(sharedTls());
-    }
+    if (authorised)
+        request.setRawHeader("Authorization", authorisation());
+    if (tls)
+        request.setSslConfiguration(tlsConfiguration());
     return request;
+}
+
+QByteArray WebAPI::authorisation()
+{
+    m_lastRequestToken = token();
+    return "Bearer " + m_lastRequestToken.toUtf8();
+}
+
+QSslConfiguration WebAPI::tlsConfiguration()
+{
+    QMutexLocker lock(&tlsMutex);
+    return tlsReady ? sharedTls() : QSslConfiguration::defaultConfiguration();
 }
 
 void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes)
 {
-    QEventLoop loop;
-    QTimer stall;
-    stall.setSingleShot(true);
-    stall.setInterval(stallTimeout());
-    QTimer abortPoll;
-    abortPoll.setInterval(kAbortPollMs);
-    m_timedOut = false;
-    m_tooLarge = false;
-    m_refusedRedirect.clear();
-    m_failure = Failure::None;
-    m_httpStatus = 0;
-    m_retryAfterMs = 0;
-
-    const auto restartStall = [&stall] { stall.start(); };
+    resetOutcome();
+    RequestLoop loop(stallTimeout(), [this, abortable] { return abortWanted(abortable); },
+                     [this, reply](RequestLoop::Stop stop) {
+                         m_timedOut = stop == RequestLoop::Stop::Stalled;
+                         reply->abort();
+                     });
     const auto tooLarge = [this, reply](qint64 bytes) {
         if (m_tooLarge)
             return;
@@ -277,30 +274,24 @@ void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxB
         });
     }
     connect(reply, &QNetworkReply::redirected, reply, [this, reply](const QUrl& target) { checkRedirect(reply, target); });
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(reply, &QNetworkReply::uploadProgress, &stall, restartStall);
-    connect(reply, &QNetworkReply::downloadProgress, &stall, restartStall);
-    connect(reply, &QNetworkReply::metaDataChanged, &stall, restartStall);
-    connect(&stall, &QTimer::timeout, reply, [this, reply] {
-        m_timedOut = true;
-        reply->abort();
-    });
-    connect(&abortPoll, &QTimer::timeout, reply, [this, reply, abortable] {
-        if (abortWanted(abortable))
-            reply->abort();
-    });
-
-    if (m_abortAll) {
-        reply->abort();
-        return;
-    }
-    stall.start();
-    abortPoll.start();
-    if (!reply->isFinished())
-        loop.exec();
+    connect(reply, &QNetworkReply::finished, &loop, &RequestLoop::finish);
+    connect(reply, &QNetworkReply::uploadProgress, &loop, &RequestLoop::progressed);
+    connect(reply, &QNetworkReply::downloadProgress, &loop, &RequestLoop::progressed);
+    connect(reply, &QNetworkReply::metaDataChanged, &loop, &RequestLoop::progressed);
+    const bool ended = reply->isFinished() || loop.run();
     // The loop also ends early when the thread is told to quit.
-    if (!reply->isFinished())
+    if (!ended || !reply->isFinished())
         reply->abort();
+}
+
+void WebAPI::resetOutcome()
+{
+    m_timedOut = false;
+    m_tooLarge = false;
+    m_refusedRedirect.clear();
+    m_failure = Failure::None;
+    m_httpStatus = 0;
+    m_retryAfterMs = 0;
 }
 
 void WebAPI::checkRedirect(QNetworkReply* reply, const QUrl& target)
@@ -327,14 +318,25 @@ void WebAPI::failWith(Failure failure, const QString& text)
     m_lastError = text;
 }
 
-// Sorts a finished request's failure: what failed decides whether trying
-// again later may help.
 bool WebAPI::replySucceeded(QNetworkReply* reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    m_httpStatus = status.isValid() ? status.toInt() : 0;
-    m_retryAfterMs = webreplies::retryAfterMs(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-    if (reply->error() == QNetworkReply::NoError && m_refusedRedirect.isEmpty())
+    RequestEnd end;
+    end.status = status.isValid() ? status.toInt() : 0;
+    end.retryAfter = reply->rawHeader("Retry-After");
+    end.failed = reply->error() != QNetworkReply::NoError;
+    end.canceled = reply->error() == QNetworkReply::OperationCanceledError;
+    end.errorText = reply->errorString();
+    return requestSucceeded(end);
+}
+
+// Sorts a finished request's failure: what failed decides whether trying
+// again later may help.
+bool WebAPI::requestSucceeded(const RequestEnd& end)
+{
+    m_httpStatus = end.status;
+    m_retryAfterMs = webreplies::retryAfterMs(end.retryAfter, QDateTime::currentDateTimeUtc());
+    if (!end.failed && m_refusedRedirect.isEmpty())
         return true;
     const QString statusText = m_httpStatus > 0 ? QString::number(m_httpStatus) : QString();
     if (!m_refusedRedirect.isEmpty()) {
@@ -343,35 +345,30 @@ bool WebAPI::replySucceeded(QNetworkReply* reply)
         failWith(Failure::Unreadable, statusText + QStringLiteral(" - Answer too large (more than %1)").arg(sizeText(m_maxBytes)));
     } else if (m_timedOut) {
         failWith(Failure::Network, statusText + QStringLiteral(" - Request timed out (no data for %1 ms)").arg(stallTimeout()));
-    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
-        failWith(Failure::Aborted, statusText + QStringLiteral(" - ") + reply->errorString());
+    } else if (end.canceled) {
+        failWith(Failure::Aborted, statusText + QStringLiteral(" - ") + end.errorText);
     } else if (m_httpStatus >= 500 || m_httpStatus == 429) {
-        failWith(Failure::Busy, statusText + QStringLiteral(" - ") + reply->errorString());
+        failWith(Failure::Busy, statusText + QStringLiteral(" - ") + end.errorText);
     } else if (m_httpStatus >= 300) {
-        failWith(Failure::Refused, statusText + QStringLiteral(" - ") + reply->errorString());
+        failWith(Failure::Refused, statusText + QStringLiteral(" - ") + end.errorText);
     } else {
-        failWith(Failure::Network, statusText + QStringLiteral(" - ") + reply->errorString());
+        failWith(Failure::Network, statusText + QStringLiteral(" - ") + end.errorText);
     }
     return false;
 }
 
-void WebAPI::followProgress(QNetworkReply* reply, bool upload)
+void WebAPI::followDownload(QNetworkReply* reply)
 {
-    const auto report = [this, reply](const char* label, std::atomic<qint64>& counter) {
-        return [this, reply, label, &counter](qint64 done, qint64 total) {
-            // The network layer reports (0, 0) once a transfer is over; the
-            // count of the finished transfer stays.
-            if (done == 0 && total == 0)
-                return;
-            counter = done;
-            qDebug() << label << done << "of" << total;
-            if (abortWanted(Abortable::Yes))
-                reply->abort();
-        };
-    };
-    if (upload)
-        connect(reply, &QNetworkReply::uploadProgress, reply, report("Uploaded:", m_uploadedBytes));
-    connect(reply, &QNetworkReply::downloadProgress, reply, report("Downloaded:", m_downloadedBytes));
+    connect(reply, &QNetworkReply::downloadProgress, reply, [this, reply](qint64 done, qint64 total) {
+        // The network layer reports (0, 0) once a transfer is over; the
+        // count of the finished transfer stays.
+        if (done == 0 && total == 0)
+            return;
+        m_downloadedBytes = done;
+        qDebug() << "Downloaded:" << done << "of" << total;
+        if (abortWanted(Abortable::Yes))
+            reply->abort();
+    });
 }
 
 bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
@@ -445,50 +442,25 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
         failWith(Failure::Local, QStringLiteral("Unsupported file type: ") + extension);
         return -1;
     }
-    auto file = std::make_unique<SingleReadFile>(filePath);
-    if (!file->open(QIODevice::ReadOnly)) {
-        qWarning() << "Cannot open file:" << file->errorString();
-        failWith(Failure::Local, QStringLiteral("Cannot open file: ") + file->errorString());
+    SingleReadFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        qWarning() << "Cannot open file:" << file.errorString();
+        failWith(Failure::Local, QStringLiteral("Cannot open file: ") + file.errorString());
         return -1;
     }
 
-    auto* multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    QHttpPart filePart;
-    filePart.setRawHeader("Content-Disposition", formdata::fileDisposition("file", QFileInfo(filePath).fileName()));
-    filePart.setRawHeader("Content-Type", contentType);
-    filePart.setBodyDevice(file.get());
-    file.release()->setParent(multipart);
-    QHttpPart presetPart;
-    presetPart.setRawHeader("Content-Disposition", formdata::fieldDisposition("presetId"));
-    presetPart.setBody(QByteArray::number(presetId));
-    QHttpPart acceptPart;
-    acceptPart.setRawHeader("Content-Disposition", formdata::fieldDisposition("acceptAnyway"));
-    acceptPart.setBody(acceptAnyway ? "true" : "false");
-    multipart->append(filePart);
-    multipart->append(presetPart);
-    multipart->append(acceptPart);
-
-    std::unique_ptr<QNetworkAccessManager> callLocal;
-    QNetworkAccessManager* network = networkManager(callLocal);
     m_abortRequested = false;
     m_uploadedBytes = 0;
     m_downloadedBytes = 0;
-    std::unique_ptr<QNetworkReply> reply(network->post(buildRequest("/Jobs", false, true, true), multipart));
-    multipart->setParent(reply.get());
-    followProgress(reply.get(), true);
-    m_maxBytes = kMaxJsonBytes;
-    waitForReply(reply.get(), Abortable::Yes, kMaxJsonBytes);
-    if (!replySucceeded(reply.get())) {
-        // Sent, but no answer: the job may exist. A refused second sending
-        // of the body means the same.
-        m_uploadAnswerLost = (m_failure == Failure::Network && m_uploadedBytes > 0)
-            || reply->error() == QNetworkReply::ContentReSendError;
+    const UploadForm form(QFileInfo(filePath).fileName(), contentType, file.size(), presetId, acceptAnyway);
+    QByteArray answerBody;
+    if (!postForm(file, form, answerBody)) {
         qDebug().noquote() << "Error" << m_lastError;
         return -1;
     }
 
     QJsonObject object;
-    if (!parseObject(reply->readAll(), object))
+    if (!parseObject(answerBody, object))
         return -1;
     if (!object.contains("id")) {
         failWith(Failure::Unreadable, QStringLiteral("ID not found in response"));
@@ -496,6 +468,105 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     }
     m_lastJobId = object.value("id").toInt();
     return m_lastJobId;
+}
+
+bool WebAPI::postForm(QIODevice& file, const UploadForm& form, QByteArray& answerBody)
+{
+    StreamedUpload::Request request;
+    request.url = QUrl(QString::fromUtf8(m_baseUrl + "/Jobs"));
+    request.headers = {{"Authorization", authorisation()},
+                       {"Content-Type", form.contentType()},
+                       {"MIME-Version", "1.0"},
+                       {"Connection", "close"},
+                       {"User-Agent", "Mozilla/5.0"}};
+    request.bodyHead = form.head();
+    request.fileBytes = form.fileBytes();
+    request.bodyTail = form.tail();
+    request.maxAnswerBytes = kMaxJsonBytes;
+    request.tls = tlsConfiguration();
+    StreamedUpload upload(std::move(request), file);
+
+    resetOutcome();
+    m_maxBytes = kMaxJsonBytes;
+    m_lastUploadLogMs = 0;
+    RequestLoop loop(stallTimeout(), [this] { return abortWanted(Abortable::Yes); },
+                     [this, &upload](RequestLoop::Stop stop) {
+                         m_timedOut = stop == RequestLoop::Stop::Stalled;
+                         upload.stop();
+                     });
+    upload.onMoved = [&loop] { loop.progressed(); };
+    upload.onEnd = [&loop] { loop.finish(); };
+    upload.onSent = [this, &upload](qint64 sent, qint64 total) {
+        reportUploaded(sent, total);
+        if (abortWanted(Abortable::Yes))
+            upload.stop();
+    };
+    upload.start();
+    // The loop also ends early when the thread is told to quit.
+    if (!loop.run())
+        upload.stop();
+    return uploadSucceeded(upload, answerBody);
+}
+
+void WebAPI::reportUploaded(qint64 sent, qint64 total)
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    m_uploadedBytes = sent;
+    // At most about ten lines a second, and the last one.
+    const qint64 now = clock.elapsed();
+    if (sent == total || now - m_lastUploadLogMs >= 100) {
+        m_lastUploadLogMs = now;
+        qDebug() << "Uploaded:" << sent << "of" << total;
+    }
+}
+
+// Sorts the upload's end like any request's. A redirect is not followed:
+// the body has been read once, and sending it again could create a second
+// job.
+bool WebAPI::uploadSucceeded(const StreamedUpload& upload, QByteArray& answerBody)
+{
+    if (upload.end() == StreamedUpload::End::FileFailed) {
+        failWith(Failure::Local, upload.errorText());
+        return false;
+    }
+    const HttpAnswer& answer = upload.answer();
+    RequestEnd end;
+    end.status = answer.hasHead() ? answer.status() : 0;
+    end.retryAfter = answer.header("Retry-After");
+    end.failed = true;
+    const QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs"));
+    if (upload.end() == StreamedUpload::End::Stopped) {
+        end.canceled = true;
+        end.errorText = QStringLiteral("Operation canceled");
+    } else if (upload.end() == StreamedUpload::End::NetworkFailed) {
+        end.errorText = upload.errorText();
+    } else if (answer.state() == HttpAnswer::State::TooLarge) {
+        m_tooLarge = true;
+    } else if (answer.state() == HttpAnswer::State::Malformed) {
+        end.errorText = QStringLiteral("Unreadable answer: ") + answer.problem();
+    } else if (end.status >= 300 && end.status < 400) {
+        const QUrl target = url.resolved(QUrl(QString::fromUtf8(answer.header("Location"))));
+        const QString shown = target.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+        if (!sameOrigin(url, target))
+            m_refusedRedirect = shown;
+        end.errorText = QStringLiteral("Redirect of the upload not followed: ") + shown;
+    } else if (end.status >= 400) {
+        end.errorText = QStringLiteral("Error transferring %1 - server replied: %2")
+                            .arg(url.toString(), QString::fromLatin1(answer.reason()));
+    } else {
+        end.failed = false;
+    }
+    if (!requestSucceeded(end)) {
+        // Sent, but no answer: the job may exist.
+        m_uploadAnswerLost = m_failure == Failure::Network && m_uploadedBytes > 0;
+        return false;
+    }
+    answerBody = answer.body();
+    return true;
 }
 
 QJsonObject WebAPI::getJob(int jobId)
@@ -528,7 +599,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath)
     m_failure = Failure::None;
     m_abortRequested = false;
     m_downloadedBytes = 0;
-    followProgress(reply.get(), false);
+    followDownload(reply.get());
     QNetworkReply* replyPtr = reply.get();
     std::vector<char> block(static_cast<size_t>(kWriteBlockBytes));
     connect(replyPtr, &QIODevice::readyRead, replyPtr, [&] {

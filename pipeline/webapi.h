@@ -11,10 +11,14 @@
 #include <memory>
 
 class QFile;
+class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QSslCertificate;
+class QSslConfiguration;
+class StreamedUpload;
+class UploadForm;
 
 // Client of the processing service's REST interface: log-in, presets, job
 // submission, job status and result download.
@@ -164,14 +168,35 @@ public:
 private:
     enum class Abortable { No, Yes };
 
+    // What a finished request came to, however it was sent.
+    struct RequestEnd {
+        int status = 0;
+        QByteArray retryAfter;
+        // No answer, or an answer with an error status.
+        bool failed = false;
+        bool canceled = false;
+        // The network library's text of the failure.
+        QString errorText;
+    };
+
     QNetworkAccessManager* networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal);
     QNetworkRequest buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls);
+    // "Bearer <token>", remembering the token as lastRequestToken().
+    QByteArray authorisation();
+    static QSslConfiguration tlsConfiguration();
+    void resetOutcome();
     void waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes = 0);
     bool replySucceeded(QNetworkReply* reply);
+    bool requestSucceeded(const RequestEnd& end);
+    // POSTs the form with the file's bytes to /Jobs on a socket of this
+    // thread; the answer's body, or false with lastError set.
+    bool postForm(QIODevice& file, const UploadForm& form, QByteArray& answerBody);
+    bool uploadSucceeded(const StreamedUpload& upload, QByteArray& answerBody);
+    void reportUploaded(qint64 sent, qint64 total);
     void failWith(Failure failure, const QString& text);
     // Follows a redirect within the request's origin; refuses any other.
     void checkRedirect(QNetworkReply* reply, const QUrl& target);
-    void followProgress(QNetworkReply* reply, bool upload);
+    void followDownload(QNetworkReply* reply);
     bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
     // Waits for a request and parses its JSON object; false with lastError
@@ -200,6 +225,7 @@ private:
     bool m_timedOut = false;
     bool m_tooLarge = false;
     qint64 m_maxBytes = 0;
+    qint64 m_lastUploadLogMs = 0;
     QString m_refusedRedirect;
     Failure m_failure = Failure::None;
     int m_httpStatus = 0;

@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QTemporaryDir>
@@ -237,6 +238,10 @@ void TestWebApiService::certificateIsVerified()
     fresh.setBaseUrl(service.apiUrl().toUtf8());
     QVERIFY2(fresh.login("demo@sonvira.local", "demo"), qPrintable(fresh.lastError()));
     QVERIFY(fresh.getPresets());
+    // The upload goes out on a socket of its own, with the same trust.
+    const QString source = writeWav(m_dir.path(), "over tls.wav", 1.0);
+    QVERIFY2(fresh.submitJob(source, 1, true) > 0, qPrintable(fresh.lastError()));
+    QVERIFY(fresh.uploadedBytes() > QFileInfo(source).size());
 }
 
 QTEST_GUILESS_MAIN(TestWebApiService)

@@ -1,6 +1,15 @@
 #include "cannedhttpserver.h"
 
 #include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+constexpr qint64 kHeldReadBytes = 64 * 1024;
+constexpr int kPieceGapMs = 30;
+constexpr int kCloseAfterMs = 300;
+
+} // namespace
 
 QByteArray CannedHttpServer::Request::header(const QByteArray& name) const
 {
@@ -25,9 +34,12 @@ CannedHttpServer::CannedHttpServer()
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            if (m_held)
+                socket->setReadBufferSize(kHeldReadBytes);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 m_buffers.remove(socket);
+                m_unread.remove(socket);
                 socket->deleteLater();
             });
         }
@@ -42,17 +54,50 @@ QByteArray CannedHttpServer::apiUrl() const
 void CannedHttpServer::setReply(const QByteArray& path, int status, const QByteArray& body,
                                 const QByteArray& contentType, const QByteArray& extraHeaders)
 {
-    m_replies.insert(path, Reply{status, body, contentType, false, false, extraHeaders});
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.contentType = contentType;
+    reply.extraHeaders = extraHeaders;
+    m_replies.insert(path, reply);
 }
 
 void CannedHttpServer::setSilent(const QByteArray& path)
 {
-    m_replies.insert(path, Reply{0, {}, {}, true, false, {}});
+    Reply reply;
+    reply.silent = true;
+    m_replies.insert(path, reply);
 }
 
 void CannedHttpServer::setDropped(const QByteArray& path)
 {
-    m_replies.insert(path, Reply{0, {}, {}, false, true, {}});
+    Reply reply;
+    reply.dropped = true;
+    m_replies.insert(path, reply);
+}
+
+void CannedHttpServer::setRawReply(const QByteArray& path, const QList<QByteArray>& pieces, bool close)
+{
+    Reply reply;
+    reply.rawPieces = pieces;
+    reply.closeAfterRaw = close;
+    m_replies.insert(path, reply);
+}
+
+void CannedHttpServer::setAnsweredEarly(const QByteArray& path, int status, const QByteArray& body)
+{
+    setReply(path, status, body);
+    m_replies[path].early = true;
+}
+
+void CannedHttpServer::setHeld(bool held)
+{
+    m_held = held;
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>()) {
+        socket->setReadBufferSize(held ? kHeldReadBytes : 0);
+        if (!held)
+            onReadyRead(socket);
+    }
 }
 
 bool CannedHttpServer::takeRequest(QByteArray& buffer, Request& request)
@@ -82,22 +127,66 @@ bool CannedHttpServer::takeRequest(QByteArray& buffer, Request& request)
 
 void CannedHttpServer::onReadyRead(QTcpSocket* socket)
 {
+    if (m_held || m_unread.contains(socket))
+        return;
     QByteArray& buffer = m_buffers[socket];
     buffer += socket->readAll();
+    if (answerEarly(socket, buffer))
+        return;
     for (Request request; takeRequest(buffer, request); request = Request()) {
         m_requests.append(request);
-        const QByteArray path = request.path.mid(int(qstrlen("/api")));
-        const Reply reply = m_replies.value(path);
+        const Reply reply = m_replies.value(request.path.mid(int(qstrlen("/api"))));
         if (reply.silent)
             continue;
         if (reply.dropped) {
             socket->disconnectFromHost();
             return;
         }
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Canned\r\n";
-        response += "Content-Type: " + reply.contentType + "\r\n" + reply.extraHeaders;
-        response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-        response += "Connection: keep-alive\r\n\r\n" + reply.body;
-        socket->write(response);
+        if (!reply.rawPieces.isEmpty()) {
+            writeRaw(socket, reply.rawPieces, reply.closeAfterRaw);
+            continue;
+        }
+        socket->write(response(reply));
     }
+}
+
+QByteArray CannedHttpServer::response(const Reply& reply)
+{
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + " Canned\r\n";
+    response += "Content-Type: " + reply.contentType + "\r\n" + reply.extraHeaders;
+    response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    return response + "Connection: keep-alive\r\n\r\n" + reply.body;
+}
+
+// A request whose path is answered early is answered once its header block
+// is in, whatever follows; the rest is never read.
+bool CannedHttpServer::answerEarly(QTcpSocket* socket, const QByteArray& buffer)
+{
+    if (!buffer.contains("\r\n\r\n"))
+        return false;
+    const QByteArray path = buffer.left(buffer.indexOf("\r\n")).split(' ').value(1);
+    const Reply reply = m_replies.value(path.mid(int(qstrlen("/api"))));
+    if (!reply.early)
+        return false;
+    Request request;
+    request.method = buffer.left(buffer.indexOf(' '));
+    request.path = path;
+    m_requests.append(request);
+    socket->write(response(reply));
+    socket->setReadBufferSize(kHeldReadBytes);
+    m_unread.insert(socket);
+    QTimer::singleShot(kCloseAfterMs, socket, [socket] { socket->disconnectFromHost(); });
+    return true;
+}
+
+void CannedHttpServer::writeRaw(QTcpSocket* socket, QList<QByteArray> pieces, bool close)
+{
+    socket->write(pieces.takeFirst());
+    socket->flush();
+    if (pieces.isEmpty()) {
+        if (close)
+            socket->disconnectFromHost();
+        return;
+    }
+    QTimer::singleShot(kPieceGapMs, socket, [this, socket, pieces, close] { writeRaw(socket, pieces, close); });
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QTcpServer>
 
 class QTcpSocket;
@@ -37,6 +38,17 @@ public:
     // Requests to `path` are read whole, then the connection is closed
     // without an answer.
     void setDropped(const QByteArray& path);
+    // Requests to `path` are answered with these bytes as they are, written
+    // in pieces 30 ms apart (so each arrives on its own); the connection is
+    // closed after the last one when `close` is set.
+    void setRawReply(const QByteArray& path, const QList<QByteArray>& pieces, bool close = false);
+    // Requests to `path` are answered as soon as their header block is in,
+    // before their body; nothing more is read (the sender's bytes wait in
+    // the system's buffers), and the connection is closed 300 ms later.
+    void setAnsweredEarly(const QByteArray& path, int status, const QByteArray& body);
+    // While held, no connection is read: its sender's bytes wait in the
+    // system's buffers (the socket takes at most 64 KB). Releasing reads on.
+    void setHeld(bool held);
 
     QList<Request> requests() const { return m_requests; }
 
@@ -48,14 +60,22 @@ private:
         bool silent = false;
         bool dropped = false;
         QByteArray extraHeaders;
+        QList<QByteArray> rawPieces;
+        bool closeAfterRaw = false;
+        bool early = false;
     };
 
     void onReadyRead(QTcpSocket* socket);
     bool takeRequest(QByteArray& buffer, Request& request);
+    bool answerEarly(QTcpSocket* socket, const QByteArray& buffer);
+    void writeRaw(QTcpSocket* socket, QList<QByteArray> pieces, bool close);
+    static QByteArray response(const Reply& reply);
 
     QHash<QByteArray, Reply> m_replies;
     QHash<QTcpSocket*, QByteArray> m_buffers;
+    QSet<QTcpSocket*> m_unread;
     QList<Request> m_requests;
+    bool m_held = false;
     // Last, so that it and its sockets go first, while the maps they report
     // to on disconnection still exist.
     QTcpServer m_server;

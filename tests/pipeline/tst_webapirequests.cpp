@@ -88,6 +88,21 @@ QByteArray wavBytes(qint32 dataBytes, qint32 claimedDataBytes = -1)
     return wav + QByteArray(dataBytes, '\x01');
 }
 
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return file.fileName();
+}
+
+qsizetype uploadsSeen(const CannedHttpServer& server)
+{
+    const QList<CannedHttpServer::Request> seen = server.requests();
+    return std::count_if(seen.begin(), seen.end(),
+                         [](const auto& r) { return r.method == "POST" && r.path == "/api/Jobs"; });
+}
+
 } // namespace
 
 class TestWebApiRequests : public QObject {
@@ -115,6 +130,11 @@ private slots:
     void answersAreBoundedAndResultsChecked();
     void redirectsStayWithinTheService();
     void uploadIsSentOnce();
+    void uploadAnswersInAnyShape_data();
+    void uploadAnswersInAnyShape();
+    void uploadRefusedWhileItIsSent();
+    void uploadOfAFileThatChangesLength_data();
+    void uploadOfAFileThatChangesLength();
 
 private:
     QByteArray logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token);
@@ -561,10 +581,129 @@ void TestWebApiRequests::uploadIsSentOnce()
     QCOMPARE(api.submitJob(file.fileName(), 1, true), -1);
     QVERIFY(api.lastUploadAnswerLost());
     QTest::qWait(200);
-    const QList<CannedHttpServer::Request> seen = server.requests();
-    const auto uploads = std::count_if(seen.begin(), seen.end(),
-                                       [](const auto& r) { return r.method == "POST" && r.path == "/api/Jobs"; });
-    QCOMPARE(uploads, 1);
+    QCOMPARE(uploadsSeen(server), 1);
+}
+
+// The upload's answer in the shapes a server or a proxy may give it, and
+// what each comes to; "URL" stands for the service's address.
+void TestWebApiRequests::uploadAnswersInAnyShape_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<bool>("close");
+    QTest::addColumn<int>("jobId");
+    QTest::addColumn<WebAPI::Failure>("failure");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("lost");
+
+    using F = WebAPI::Failure;
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    const QByteArray chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
+    QTest::newRow("chunked") << QList<QByteArray>{chunked, "4\r\n{\"id\r\n", "5\r\n\":42}\r\n0\r\n\r\n"} << false << 42
+                             << F::None << QString() << false;
+    QTest::newRow("unasked 100 Continue")
+        << QList<QByteArray>{"HTTP/1.1 100 Continue\r\n\r\n", ok + "Content-Length: 9\r\n\r\n{\"id\":42}"} << false
+        << 42 << F::None << QString() << false;
+    QTest::newRow("split within lines")
+        << QList<QByteArray>{"HTTP/1.1 20", "0 OK\r\nContent-Le", "ngth: 9\r\n\r\n{\"id\"", ":42}"} << false << 42
+        << F::None << QString() << false;
+    QTest::newRow("HTTP/1.0 until the close") << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\n{\"id\":42}"} << true << 42
+                                              << F::None << QString() << false;
+    QTest::newRow("busy") << QList<QByteArray>{"HTTP/1.1 503 Busy\r\nRetry-After: 3\r\nContent-Length: 2\r\n\r\n{}"}
+                          << false << -1 << F::Busy
+                          << "503 - Error transferring URL/Jobs - server replied: Busy" << false;
+    QTest::newRow("cut chunked answer") << QList<QByteArray>{chunked, "4\r\n{\"id\r\n"} << true << -1 << F::Network
+                                        << "200 - " << true;
+    QTest::newRow("not HTTP") << QList<QByteArray>{"SSH-2.0-OpenSSH_9.2\r\n\r\n"} << false << -1 << F::Network
+                              << " - Unreadable answer: not an HTTP/1 status line" << true;
+    QTest::newRow("too large") << QList<QByteArray>{ok + "Content-Length: 2000000\r\n\r\n{"} << false << -1
+                               << F::Unreadable << "200 - Answer too large (more than 1 MiB)" << false;
+    QTest::newRow("redirect within the service")
+        << QList<QByteArray>{"HTTP/1.1 307 Again\r\nLocation: /api/Jobs2\r\nContent-Length: 0\r\n\r\n"} << false << -1
+        << F::Refused << "307 - Redirect of the upload not followed: URL/Jobs2" << false;
+    QTest::newRow("redirect away")
+        << QList<QByteArray>{"HTTP/1.1 308 Moved\r\nLocation: http://elsewhere.invalid/api/Jobs?k=1\r\n"
+                             "Content-Length: 0\r\n\r\n"} << false
+        << -1 << F::Redirect << "308 - Redirect to another host refused: http://elsewhere.invalid/api/Jobs" << false;
+}
+
+// Whatever the shape, the body goes out once and a whole answer is read
+// as it is meant; one that is not whole after the body went out is lost.
+void TestWebApiRequests::uploadAnswersInAnyShape()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(bool, close);
+    QFETCH(int, jobId);
+    QFETCH(WebAPI::Failure, failure);
+    QFETCH(QString, error);
+    QFETCH(bool, lost);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "take.wav", wavBytes(300000));
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setRawReply("/Jobs", pieces, close);
+    QCOMPARE(api.submitJob(path, 1, true), jobId);
+    QCOMPARE(api.lastFailure(), failure);
+    QCOMPARE(api.lastUploadAnswerLost(), lost);
+    QVERIFY2(api.lastError().startsWith(error.replace("URL", server.apiUrl())), qPrintable(api.lastError()));
+    if (failure == WebAPI::Failure::Busy)
+        QCOMPARE(api.lastRetryAfterMs(), 3000);
+    QTest::qWait(100);
+    QCOMPARE(uploadsSeen(server), 1);
+}
+
+// A service may refuse a body once it has its header block and close the
+// connection before reading the rest: the refusal is what counts, never a
+// broken connection nor a lost answer.
+void TestWebApiRequests::uploadRefusedWhileItIsSent()
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "large.wav", wavBytes(32 * 1024 * 1024));
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setAnsweredEarly("/Jobs", 413, R"({"error":"Request body too large"})");
+    QCOMPARE(api.submitJob(path, 1, true), -1);
+    QVERIFY2(api.lastError().startsWith("413 - Error transferring "), qPrintable(api.lastError()));
+    QCOMPARE(api.lastFailure(), WebAPI::Failure::Refused);
+    QVERIFY(!api.lastUploadAnswerLost());
+}
+
+void TestWebApiRequests::uploadOfAFileThatChangesLength_data()
+{
+    QTest::addColumn<bool>("grows");
+    QTest::newRow("shorter") << false;
+    QTest::newRow("longer") << true;
+}
+
+// The body's length is announced before the file is read: a file that
+// changes meanwhile fails the upload locally, and the service never gets a
+// whole request whose body is not the file.
+void TestWebApiRequests::uploadOfAFileThatChangesLength()
+{
+    QFETCH(bool, grows);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "growing.wav", wavBytes(24 * 1024 * 1024));
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setReply("/Jobs", 200, R"({"id":42})");
+    server.setHeld(true);
+    QTimer::singleShot(300, &server, [&] {
+        QFile file(path);
+        if (grows && file.open(QIODevice::Append))
+            file.write(QByteArray(1000, 'x'));
+        else if (!grows)
+            file.resize(1024 * 1024);
+        server.setHeld(false);
+    });
+    QCOMPARE(api.submitJob(path, 1, true), -1);
+    QCOMPARE(api.lastFailure(), WebAPI::Failure::Local);
+    QCOMPARE(api.lastError(), grows ? QStringLiteral("The file got longer while it was being sent")
+                                    : QStringLiteral("The file got shorter while it was being sent"));
+    QVERIFY(!api.lastUploadAnswerLost());
+    QTest::qWait(200);
+    QCOMPARE(uploadsSeen(server), 0);
 }
 
 int main(int argc, char** argv)
