@@ -139,7 +139,8 @@ void StreamedUpload::checkFileEnd()
 
 void StreamedUpload::onWritten()
 {
-    if (m_end != End::None)
+    // The TLS handshake's own bytes count for nothing.
+    if (m_end != End::None || m_headBytes == 0)
         return;
     m_bodySent = qBound<qint64>(0, m_written - queuedBytes() - m_headBytes, bodyLength());
     if (onMoved)
