@@ -1,6 +1,5 @@
 #include "pipeline/webapi.h"
 
-#include "pipeline/formdata.h"
 #include "pipeline/lockedaccess.h"
 #include "pipeline/requestloop.h"
 #include "pipeline/singlereadfile.h"
@@ -12,7 +11,6 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -488,7 +486,7 @@ bool WebAPI::postForm(QIODevice& file, const UploadForm& form, QByteArray& answe
 
     resetOutcome();
     m_maxBytes = kMaxJsonBytes;
-    m_lastUploadLogMs = 0;
+    m_sinceUploadLog.invalidate();
     RequestLoop loop(stallTimeout(), [this] { return abortWanted(Abortable::Yes); },
                      [this, &upload](RequestLoop::Stop stop) {
                          m_timedOut = stop == RequestLoop::Stop::Stalled;
@@ -510,16 +508,10 @@ bool WebAPI::postForm(QIODevice& file, const UploadForm& form, QByteArray& answe
 
 void WebAPI::reportUploaded(qint64 sent, qint64 total)
 {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
     m_uploadedBytes = sent;
     // At most about ten lines a second, and the last one.
-    const qint64 now = clock.elapsed();
-    if (sent == total || now - m_lastUploadLogMs >= 100) {
-        m_lastUploadLogMs = now;
+    if (sent == total || !m_sinceUploadLog.isValid() || m_sinceUploadLog.elapsed() >= 100) {
+        m_sinceUploadLog.start();
         qDebug() << "Uploaded:" << sent << "of" << total;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -39,8 +40,10 @@ class UploadForm;
 // kMaxPresetsBytes) is refused as it arrives; results stream to disk. A
 // redirect is followed only within the service's origin (scheme, host and
 // port), so the bearer token never goes to another host; one that leaves it
-// fails the request. An upload is sent once: when its connection closes
-// before the answer, the network layer may not send it again by itself.
+// fails the request. The job upload goes out on a socket of the calling
+// thread (StreamedUpload), so its body never crosses to the network
+// manager's thread in small pieces; it is sent once, never again by itself,
+// and a redirect of it is not followed.
 //
 // Failures leave a text in lastError(): the HTTP status code (empty when
 // there is none), " - " and the network error text, or one of the fixed
@@ -225,7 +228,7 @@ private:
     bool m_timedOut = false;
     bool m_tooLarge = false;
     qint64 m_maxBytes = 0;
-    qint64 m_lastUploadLogMs = 0;
+    QElapsedTimer m_sinceUploadLog;
     QString m_refusedRedirect;
     Failure m_failure = Failure::None;
     int m_httpStatus = 0;
