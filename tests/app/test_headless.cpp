@@ -27,7 +27,7 @@ private slots:
     void withoutStoredCredentialsItExitsWith2();
     void loginChecksAndStoresTheDetails();
     void watchedFileSurvivesSigtermWithOneUpload();
-    void refusesToRunBesideTheDesktopClient();
+    void eachClientRefusesToRunBesideTheOther();
 
 private:
     std::unique_ptr<ClientRun> startHeadless(const QStringList& arguments = {});
@@ -125,17 +125,36 @@ void TestHeadless::watchedFileSurvivesSigtermWithOneUpload()
     QCOMPARE(service->uploadSizes().size(), 1);
 }
 
-void TestHeadless::refusesToRunBesideTheDesktopClient()
+// The two clients share one single-instance guard: whichever starts second
+// says why and ends with exit code 1, and the first runs on undisturbed.
+void TestHeadless::eachClientRefusesToRunBesideTheOther()
 {
+    const QString refused = QStringLiteral("Another instance of the Sonvira client is already running.");
     writeFile(sandbox->settingsFile(), clientprocess::watchedFolderSettings(service->apiUrl(), in(), out()));
-    ClientRun desktop(*sandbox);
-    QVERIFY(waitFor(desktop, [&] { return desktop.log().contains(QStringLiteral("Main window ready")); }, 30000,
-                    "the desktop client's window"));
+    {
+        ClientRun desktop(*sandbox);
+        QVERIFY(waitFor(desktop, [&] { return desktop.log().contains(QStringLiteral("Main window ready")); }, 30000,
+                        "the desktop client's window"));
+        auto headless = startHeadless();
+        QVERIFY(waitFor(*headless, [&] { return !headless->running(); }, 20000, "the refusal"));
+        QCOMPARE(headless->exitCode(), 1);
+        QVERIFY(headless->log().contains(refused));
+        QCOMPARE(desktop.stop(), 0);
+    }
+
     auto headless = startHeadless();
-    QVERIFY(waitFor(*headless, [&] { return !headless->running(); }, 20000, "the refusal"));
-    QCOMPARE(headless->exitCode(), 1);
-    QVERIFY(headless->log().contains(QStringLiteral("Another instance of the Sonvira client is already running.")));
-    QCOMPARE(desktop.stop(), 0);
+    QVERIFY(waitFor(*headless, [&] { return headless->output().contains(QStringLiteral("Started: 1 watched folders")); },
+                    30000, "the start"));
+    {
+        // The desktop client shows its box and waits; a termination signal
+        // dismisses the box like its OK button.
+        ClientRun desktop(*sandbox);
+        QVERIFY(waitFor(desktop, [&] { return desktop.log().contains(refused); }, 30000, "the desktop client's refusal"));
+        QCOMPARE(desktop.stop(), 1);
+        QVERIFY(!desktop.log().contains(QStringLiteral("Main window ready")));
+    }
+    QVERIFY(headless->running());
+    QCOMPARE(headless->stop(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
