@@ -43,7 +43,6 @@
 
 namespace {
 
-constexpr int kWaitingForLoginInfo = 1027;
 constexpr int kAddedByHandPriority = 10;
 // Panels of newly queued files are created for at most this long per run of
 // the queue tick; the rest follow in further runs posted at once, so that a
@@ -193,10 +192,10 @@ void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
 
 void MainWindow::tmr_windowStatus_Tick()
 {
-    const int state = queueManager->state();
+    const QueueManager::State state = queueManager->state();
     QString status = QueueManager::stateName(state);
     const QByteArray notice = queueManager->serviceNotice();
-    if (state == kWaitingForLoginInfo) {
+    if (state == QueueManager::WaitingForLoginInfo) {
         status = text(queueManager->statusMessage());
         // No failed log-in to report: after "Log out" that is the news.
         if (status.isEmpty())
@@ -225,7 +224,7 @@ void MainWindow::on_menuBar_hovered(QAction* action)
 
 void MainWindow::on_actionLog_in_triggered()
 {
-    if (queueManager->state() != kWaitingForLoginInfo)
+    if (queueManager->state() != QueueManager::WaitingForLoginInfo)
         return;
     queueManager->enableLogin();
     dlgLogin::askForLogin(settings, queueManager, false);
@@ -233,7 +232,7 @@ void MainWindow::on_actionLog_in_triggered()
 
 void MainWindow::on_actionLog_out_triggered()
 {
-    if (!(queueManager->state() & 1))
+    if (!QueueManager::isWorking(queueManager->state()))
         return;
     queueManager->setCredentials(settings->wUsername, QByteArray());
     settings->wPassword.clear();

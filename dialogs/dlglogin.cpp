@@ -8,12 +8,6 @@
 #include <QInputDialog>
 #include <QTimer>
 
-namespace {
-
-constexpr int kWaitingForLoginInfo = 1027;
-
-} // namespace
-
 dlgLogin::dlgLogin(QWidget* parent)
     : QDialog(parent), ui(new Ui::dlgLogin), statusTimer(new QTimer(this))
 {
@@ -96,11 +90,11 @@ void dlgLogin::on_windowStatusTimer_Tick()
 {
     if (!queueManager)
         return;
-    const int state = queueManager->state();
+    const QueueManager::State state = queueManager->state();
     QString text = QueueManager::stateName(state);
-    if (state == kWaitingForLoginInfo) {
+    if (state == QueueManager::WaitingForLoginInfo) {
         text = QString::fromUtf8(queueManager->statusMessage());
-    } else if (state & 1) {
+    } else if (QueueManager::isWorking(state)) {
         text = tr("Log in OK");
         statusTimer->stop();
         accept();

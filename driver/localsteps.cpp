@@ -18,7 +18,6 @@ namespace {
 
 constexpr int kKeepProcessedCopy = 2;      // bit: keep the pre-processed file under a new name
 constexpr int kDeleteCopyAfterUpload = 6;  // keep it only until the upload is done
-constexpr int kPreProcessingFailed = 3;
 
 QString text(const QByteArray& utf8)
 {
@@ -51,7 +50,7 @@ bool replaceFile(const QString& from, const QString& to)
 
 void failPreProcessing(QueueFile& file, const QString& reason)
 {
-    file.preProcessingStatus = kPreProcessingFailed;
+    file.preProcessingStatus = PreProcessingStatus::Failed;
     file.setErrorMessage(QByteArrayLiteral("Error pre processing: ") + reason.toUtf8());
 }
 
@@ -237,7 +236,7 @@ void LocalSteps::resetForResubmit(QueueFile& file)
 {
     file.preProcessor.reset();
     file.postProcessor.reset();
-    file.preProcessingStatus = 0;
+    file.preProcessingStatus = PreProcessingStatus::Reset;
     file.lostUploadAnswers = 0;
     file.notBeforeMs = 0;
 }

@@ -46,7 +46,7 @@ bool fromRecord(const StoredRecord& stored, videoFile& record)
     const int state = stored.value(QStringLiteral("state")).toInt(&isNumber);
     if (!isNumber || !isKeptState(state) || stored.value(QStringLiteral("sourceVideo")).isEmpty())
         return false;
-    record.state = state;
+    record.state = videoFile::State(state);
     record.sourceVideo = stored.value(QStringLiteral("sourceVideo"));
     record.audioTarget = stored.value(QStringLiteral("audioTarget"));
     record.extractedAudio = stored.value(QStringLiteral("extractedAudio"));

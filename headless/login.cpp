@@ -29,12 +29,12 @@ bool logIn(QueueManager& queueManager, QString& reason)
     const QDeadlineTimer deadline(kLoginTimeoutMs);
     while (!deadline.hasExpired()) {
         queueManager.cycle(true, false);
-        const int state = queueManager.state();
+        const QueueManager::State state = queueManager.state();
         if (state == QueueManager::WaitingForLoginInfo) {
             reason = QString::fromUtf8(queueManager.statusMessage());
             if (!reason.isEmpty())
                 return false;
-        } else if ((state & 1) != 0) {
+        } else if (QueueManager::isWorking(state)) {
             return true;
         }
     }

@@ -12,7 +12,7 @@ ServiceStatusLog::ServiceStatusLog(const QueueManager& queueManager)
 
 void ServiceStatusLog::check()
 {
-    const int state = m_queueManager.state();
+    const QueueManager::State state = m_queueManager.state();
     QString status = QueueManager::stateName(state);
     const QByteArray message = m_queueManager.statusMessage();
     if (state == QueueManager::WaitingForLoginInfo && !message.isEmpty())

@@ -50,8 +50,7 @@ public:
     QByteArray watchFolder;
     QList<QByteArray> outputFiles;
     bool convertedToStereo = false;
-    // 3 = pre-processing failed; 0 after a resubmit.
-    int preProcessingStatus = 6;
+    PreProcessingStatus preProcessingStatus = PreProcessingStatus::NotRun;
 
     // Fields of the queue driver.
     bool deleteAfterSubmission = false;

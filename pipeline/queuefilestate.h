@@ -12,3 +12,13 @@ enum class QueueFileState : int {
     Error = 7,
     Canceled = 8,
 };
+
+// How a queued file's local pre-processing ended, kept in queue.xml as its
+// number: NotRun before any run, Failed when the pre-processor failed (the
+// queue manager then puts the file to Error), Reset once the file is
+// resubmitted.
+enum class PreProcessingStatus : int {
+    Reset = 0,
+    Failed = 3,
+    NotRun = 6,
+};

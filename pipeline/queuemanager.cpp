@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kLoggedInBit = 0x1;
-constexpr int kNotServingBit = 0x400;
 // The wait before a file whose upload answer was lost is sent again.
 constexpr int kLostAnswerWaitMs = 2000;
 
@@ -224,11 +222,11 @@ void QueueManager::applyLogout()
 bool QueueManager::cycle(bool pause, bool verbose)
 {
     // The pause is taken before the lock: stop() never waits for it.
-    if (pause && (m_state & kLoggedInBit))
+    if (pause && isWorking(m_state))
         QThread::msleep(100);
     QMutexLocker cycleLock(&m_cycleLock);
-    const int state = m_state;
-    if (state & kLoggedInBit) {
+    const State state = m_state;
+    if (isWorking(state)) {
         applyRequests();
         if (m_tokens.currentToken().size() < 4 && m_loginBackoff.due())
             logIn(verbose);
@@ -236,7 +234,7 @@ bool QueueManager::cycle(bool pause, bool verbose)
         if (m_state != WaitingForLoginInfo)
             loadPresets(verbose);
         growSessions();
-        serveSessions(pause, verbose, !(m_state & kNotServingBit));
+        serveSessions(pause, verbose, servesSessions(m_state));
         if (verbose)
             printFiles();
         return anySessionRunning();
@@ -408,7 +406,7 @@ void QueueManager::handOverPreProcessed(SessionManager& session, bool serving)
     }
     if (!file->preProcessingDone())
         return;
-    if (file->preProcessingStatus == 3) {
+    if (file->preProcessingStatus == PreProcessingStatus::Failed) {
         file->setState(QueueFileState::Error);
         file->setRetryable(true);
         session.release(true);
@@ -734,7 +732,7 @@ void QueueManager::setOnDestFileAdded(std::function<void(const QByteArray&)> cal
     m_onDestFileAdded = std::move(callback);
 }
 
-QString QueueManager::stateName(int state)
+QString QueueManager::stateName(State state)
 {
     switch (state) {
     case Initializing: return QStringLiteral("Initializing");

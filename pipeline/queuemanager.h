@@ -51,7 +51,11 @@ class Settings;
 // are destroyed by stop() or, at the latest, by the destructor.
 class QueueManager {
 public:
-    enum State {
+    // The manager's state; the numbers are bit patterns and stay as they
+    // are described: bit 0 (WorkingBit) is set while the cycle works
+    // (Running, WaitingForLoginInfo, GettingPresets), bit 10
+    // (NotServingBit) while sessions are not served yet.
+    enum State : int {
         Initializing = 0,
         Running = 1,
         Stopping = 8,
@@ -60,6 +64,11 @@ public:
         WaitingForLoginInfo = 1027,
         GettingPresets = 1029,
     };
+    static constexpr int WorkingBit = 0x1;
+    static constexpr int NotServingBit = 0x400;
+    // The cycle works in `state`: it logs in, loads presets or serves.
+    static constexpr bool isWorking(State state) { return (state & WorkingBit) != 0; }
+    static constexpr bool servesSessions(State state) { return (state & NotServingBit) == 0; }
     static constexpr int kMaxSessions = 4;
     // How long stop() waits for a running cycle and for each session.
     static constexpr int kStopTimeoutMs = 10000;
@@ -133,8 +142,8 @@ public:
 
     QByteArray lastError() const;
     QByteArray statusMessage() const;
-    int state() const { return m_state; }
-    static QString stateName(int state);
+    State state() const { return m_state; }
+    static QString stateName(State state);
     bool hasToken() const { return m_tokens.hasToken(); }
     QList<QByteArray> presets() const;
     QByteArray lastPreset() const;
@@ -189,7 +198,7 @@ private:
     mutable QMutex m_queueLock;
     mutable QMutex m_statusLock;
 
-    std::atomic<int> m_state{Initializing};
+    std::atomic<State> m_state{Initializing};
     CycleRequests m_requests;
     RetryBackoff m_loginBackoff;
     MessageHandler m_messageHandler;

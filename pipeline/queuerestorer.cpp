@@ -58,7 +58,7 @@ void startAgain(QueueFile& file)
 {
     file.srcFile = file.originalSourceFile;
     file.convertedToStereo = false;
-    file.preProcessingStatus = 6;
+    file.preProcessingStatus = PreProcessingStatus::NotRun;
     file.deleteAfterSubmission = false;
     file.preProcessingOperations = 0;
     file.setState(QueueFileState::Waiting);

@@ -137,7 +137,7 @@ void writeFile(QXmlStreamWriter& w, const StoredFile& f)
     textIf(w, "errorMessage", f.errorMessage, d.errorMessage);
     boolIf(w, "retryable", f.retryable, d.retryable);
     boolIf(w, "convertedToStereo", f.convertedToStereo, d.convertedToStereo);
-    numberIf(w, "preProcessingStatus", f.preProcessingStatus, d.preProcessingStatus);
+    numberIf(w, "preProcessingStatus", int(f.preProcessingStatus), int(d.preProcessingStatus));
     boolIf(w, "deleteAfterSubmission", f.deleteAfterSubmission, d.deleteAfterSubmission);
     numberIf(w, "preProcessingOperations", f.preProcessingOperations, d.preProcessingOperations);
     boolIf(w, "preProcessed", f.preProcessed, d.preProcessed);
@@ -201,7 +201,7 @@ bool readFile(QXmlStreamReader& r, StoredFile& f)
         else if (n == u"errorMessage") f.errorMessage = readText(r).toUtf8();
         else if (n == u"retryable") f.retryable = readBool(r);
         else if (n == u"convertedToStereo") f.convertedToStereo = readBool(r);
-        else if (n == u"preProcessingStatus") f.preProcessingStatus = readInt(r);
+        else if (n == u"preProcessingStatus") f.preProcessingStatus = PreProcessingStatus(readInt(r));
         else if (n == u"deleteAfterSubmission") f.deleteAfterSubmission = readBool(r);
         else if (n == u"preProcessingOperations") f.preProcessingOperations = readInt(r);
         else if (n == u"preProcessed") f.preProcessed = readBool(r);

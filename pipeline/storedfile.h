@@ -24,7 +24,7 @@ struct StoredFile {
     QByteArray errorMessage;
     bool retryable = false;
     bool convertedToStereo = false;
-    int preProcessingStatus = 6;
+    PreProcessingStatus preProcessingStatus = PreProcessingStatus::NotRun;
     bool deleteAfterSubmission = false;
     qint32 preProcessingOperations = 0;
     // Pre-processing (state PreProcessing) or post-processing (state

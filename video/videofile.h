@@ -9,7 +9,8 @@
 // Paths are kept with native separators.
 class videoFile {
 public:
-    // Values of `state`.
+    // Values of `state`, kept in queue.xml as their numbers. The failures
+    // carry the Error bit; SameSourceInProgress does not.
     enum State : int {
         WaitingA = 1,
         ExtractingAudio = 2,
@@ -32,7 +33,7 @@ public:
     QString processedAudio;
     QString outputVideo;
     QString jobStatusText;
-    int state = WaitingA;
+    State state = WaitingA;
     int id = 0;
     int groupKey = 0;
     int encoderJobId = 0;
@@ -45,6 +46,6 @@ public:
 
     // The state's name; the two running states append jobStatusText.
     QString stateName() const;
-    // Failed for good: the 1024 bit is set (2048 is not a failure).
+    // Failed for good: the Error bit is set (SameSourceInProgress is not a failure).
     bool failed() const { return (state & Error) != 0; }
 };

@@ -271,7 +271,7 @@ void videoSupport::resolveSameSource(videoFile& record)
 {
     bool siblingEarlier = false;
     for (const auto& other : videos) {
-        if (other.get() == &record || other->state < 1 || other->state > 511
+        if (other.get() == &record || other->state < videoFile::WaitingA || other->state > videoFile::Finished
             || !naming::isSamePath(other->sourceVideo, record.sourceVideo))
             continue;
         if (other->state >= videoFile::WaitingB && QFileInfo::exists(other->extractedAudio)) {

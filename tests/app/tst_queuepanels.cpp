@@ -146,7 +146,7 @@ void TestQueuePanels::contextMenuActions()
     QueueFile* done = queueFile(wav("b.wav", 2));
     client->tick();
     failed->setErrorMessage("Error pre processing: tool crashed");
-    failed->preProcessingStatus = 3;
+    failed->preProcessingStatus = PreProcessingStatus::Failed;
     failed->setState(QueueFileState::Error);
     done->setState(QueueFileState::Done);
     client->tick();
@@ -155,7 +155,7 @@ void TestQueuePanels::contextMenuActions()
     emit failedWidget->queueFileContextMenuClicked(failedWidget, failed->fileId, QStringLiteral("mnuReSubmit"));
     QCOMPARE(failed->getState(), QueueFileState::Waiting);
     QVERIFY(failed->errorMessage().isEmpty());
-    QCOMPARE(failed->preProcessingStatus, 0);
+    QCOMPARE(failed->preProcessingStatus, PreProcessingStatus::Reset);
     client->tick();
     QCOMPARE(client->listOf(failedWidget), QStringLiteral("queue"));
 

@@ -230,7 +230,7 @@ void TestQueueDriver::resubmitRunsPreProcessingAgain()
     options.preProcessing_Arguments = QStringLiteral("nredOp00: --no-such-option");
     QueueFile* file = queueFile(source, options);
     QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 3);
+    QCOMPARE(file->preProcessingStatus, PreProcessingStatus::Failed);
     file->setRetryable(true);
     file->setState(QueueFileState::Error);
 
@@ -238,7 +238,7 @@ void TestQueueDriver::resubmitRunsPreProcessingAgain()
     LocalSteps::resetForResubmit(*file);
     file->setState(QueueFileState::Waiting);
     QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 0);
+    QCOMPARE(file->preProcessingStatus, PreProcessingStatus::Reset);
 }
 
 
@@ -282,7 +282,7 @@ void TestQueueDriver::preProcessing()
     QueueFile* file = queueFile(source, options);
     QVERIFY(preProcess(file));
 
-    QCOMPARE(file->preProcessingStatus, 6);
+    QCOMPARE(file->preProcessingStatus, PreProcessingStatus::NotRun);
     QVERIFY2(file->errorMessage().isEmpty(), file->errorMessage().constData());
     const QString expectedUpload = uploaded.isEmpty() ? source : QDir::toNativeSeparators(path(uploaded));
     QCOMPARE(QString::fromUtf8(file->srcFile), expectedUpload);
@@ -312,7 +312,7 @@ void TestQueueDriver::failingPreProcessingKeepsTheSource()
     options.preProcessing_Result = 0;
     QueueFile* file = queueFile(source, options);
     QVERIFY(preProcess(file));
-    QCOMPARE(file->preProcessingStatus, 3);
+    QCOMPARE(file->preProcessingStatus, PreProcessingStatus::Failed);
     QVERIFY(file->errorMessage().startsWith("Error pre processing: "));
     QVERIFY(file->errorMessage().size() > int(strlen("Error pre processing: ")));
     QCOMPARE(QString::fromUtf8(file->srcFile), source);

@@ -33,7 +33,7 @@ void TestPipelineRecords::queueFileStartsWaitingWithRisingIds()
     QCOMPARE(second.fileId, first.fileId + 1);
     QCOMPARE(first.getState(), QueueFileState::Waiting);
     QCOMPARE(first.stateName(), QByteArray("Waiting"));
-    QCOMPARE(first.preProcessingStatus, 6);
+    QCOMPARE(first.preProcessingStatus, PreProcessingStatus::NotRun);
     QCOMPARE(first.presetName, QByteArray("1: Speech"));
     QCOMPARE(QueueFile::stateName(QueueFileState::PreProcessing), QByteArray("Pre processing"));
     QCOMPARE(QueueFile::stateName(QueueFileState::PostProcessing), QByteArray("Post processing"));

@@ -225,10 +225,10 @@ void TestQueueManager::lookupsFollowThePathRules()
 void TestQueueManager::createSessionsCapsAndRefusesASecondCall()
 {
     QueueManager manager;
-    QCOMPARE(manager.state(), int(QueueManager::Initializing));
+    QCOMPARE(manager.state(), QueueManager::Initializing);
     QVERIFY(manager.createSessions("http://127.0.0.1:9/api", 9));
     QCOMPARE(manager.sessionCount(), 4);
-    QCOMPARE(manager.state(), int(QueueManager::WaitingForLoginInfo));
+    QCOMPARE(manager.state(), QueueManager::WaitingForLoginInfo);
     QCOMPARE(manager.apiUrl(), QByteArray("http://127.0.0.1:9/api"));
     QSet<int> numbers;
     for (int slot = 0; slot < 4; ++slot) {
@@ -240,7 +240,7 @@ void TestQueueManager::createSessionsCapsAndRefusesASecondCall()
     QVERIFY(*std::min_element(numbers.begin(), numbers.end()) >= 1000);
 
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, manager.createSessions("http://127.0.0.1:9/api", 1));
-    QCOMPARE(manager.state(), int(QueueManager::Error));
+    QCOMPARE(manager.state(), QueueManager::Error);
     QCOMPARE(manager.sessionCount(), 4);
     QCOMPARE(manager.getCredit(), -1.0f);
     // In state 100 the cycle does nothing.
@@ -276,7 +276,7 @@ void TestQueueManager::initLoadsSettingsAndStartsOneSession()
     QueueManager manager;
     QVERIFY(manager.init(&settings));
     QCOMPARE(manager.sessionCount(), 1);
-    QCOMPARE(manager.state(), int(QueueManager::WaitingForLoginInfo));
+    QCOMPARE(manager.state(), QueueManager::WaitingForLoginInfo);
     QCOMPARE(settings.apiURL, QByteArray("http://127.0.0.1:9/api"));
     QCOMPARE(manager.apiUrl(), QByteArray("http://127.0.0.1:9/api"));
     QCOMPARE(WebAPI::sessionHostUrl(), QByteArray("http://127.0.0.1:9/api"));
@@ -285,14 +285,14 @@ void TestQueueManager::initLoadsSettingsAndStartsOneSession()
 
 void TestQueueManager::stateNames()
 {
-    QCOMPARE(QueueManager::stateName(0), QStringLiteral("Initializing"));
-    QCOMPARE(QueueManager::stateName(1), QStringLiteral("Running"));
-    QCOMPARE(QueueManager::stateName(8), QStringLiteral("(Unknown state)"));
-    QCOMPARE(QueueManager::stateName(16), QStringLiteral("Finished"));
-    QCOMPARE(QueueManager::stateName(100), QStringLiteral("Error"));
-    QCOMPARE(QueueManager::stateName(1027), QStringLiteral("Waiting For Login Info"));
-    QCOMPARE(QueueManager::stateName(1029), QStringLiteral("Getting presets"));
-    QCOMPARE(QueueManager::stateName(3), QStringLiteral("(Unknown state)"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(0)), QStringLiteral("Initializing"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(1)), QStringLiteral("Running"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(8)), QStringLiteral("(Unknown state)"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(16)), QStringLiteral("Finished"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(100)), QStringLiteral("Error"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(1027)), QStringLiteral("Waiting For Login Info"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(1029)), QStringLiteral("Getting presets"));
+    QCOMPARE(QueueManager::stateName(QueueManager::State(3)), QStringLiteral("(Unknown state)"));
 }
 
 void TestQueueManager::stopFinishesAndIsRepeatable()
@@ -302,12 +302,12 @@ void TestQueueManager::stopFinishesAndIsRepeatable()
     SessionManager* session = manager.session(1);
     QVERIFY(session->isRunning());
     manager.stop();
-    QCOMPARE(manager.state(), int(QueueManager::Finished));
+    QCOMPARE(manager.state(), QueueManager::Finished);
     QVERIFY(!manager.session(0));
     QVERIFY(!manager.session(1));
     QVERIFY(!manager.cycle(false, false));
     manager.stop();
-    QCOMPARE(manager.state(), int(QueueManager::Finished));
+    QCOMPARE(manager.state(), QueueManager::Finished);
 }
 
 QTEST_MAIN(TestQueueManager)

@@ -57,7 +57,7 @@ void TestQueueStore::everyFieldReadsBack()
     full.errorMessage = "Error: \"quoted\" & <tagged>";
     full.retryable = true;
     full.convertedToStereo = true;
-    full.preProcessingStatus = 3;
+    full.preProcessingStatus = PreProcessingStatus::Failed;
     full.deleteAfterSubmission = true;
     full.preProcessingOperations = 5;
     full.preProcessed = true;
@@ -179,7 +179,7 @@ void TestQueueStore::restoreResumesEachState()
     const QString result = touch(m_dir.filePath("result.wav"));
     StoredFile preProcessing = storedFile(original, QueueFileState::PreProcessing);
     preProcessing.srcFile = processed.toUtf8();
-    preProcessing.preProcessingStatus = 0;
+    preProcessing.preProcessingStatus = PreProcessingStatus::Reset;
     StoredFile uploading = storedFile(original, QueueFileState::Running);
     StoredFile submitted = storedFile(original, QueueFileState::Running, 17);
     submitted.srcFile = processed.toUtf8();
@@ -210,7 +210,7 @@ void TestQueueStore::restoreResumesEachState()
     // Pre-processing starts again from the queued source.
     QCOMPARE(files[2]->getState(), QueueFileState::Waiting);
     QCOMPARE(files[2]->srcFile, original.toUtf8());
-    QCOMPARE(files[2]->preProcessingStatus, 6);
+    QCOMPARE(files[2]->preProcessingStatus, PreProcessingStatus::NotRun);
     QCOMPARE(files[3]->getState(), QueueFileState::Waiting);
     QCOMPARE(files[3]->resumeJobId.load(), 0);
     // Submitted: the job is polled; the uploaded copy is kept for a new upload.
