@@ -62,6 +62,70 @@ ErrorCode streamLimitsError(const SF_INFO& info)
     return ErrorCode::Ok;
 }
 
+// The layout the file names (a WAV channel mask, for example); empty when
+// it names none.
+std::vector<Speaker> speakersOf(SNDFILE* file, int channels)
+{
+    std::vector<int> map(size_t(channels), SF_CHANNEL_MAP_INVALID);
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(sizeof(int) * map.size())) != SF_TRUE)
+        return {};
+    std::vector<Speaker> speakers;
+    for (int entry : map) {
+        switch (entry) {
+        case SF_CHANNEL_MAP_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT:
+            speakers.push_back(Speaker::Left);
+            break;
+        case SF_CHANNEL_MAP_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT:
+            speakers.push_back(Speaker::Right);
+            break;
+        case SF_CHANNEL_MAP_MONO:
+        case SF_CHANNEL_MAP_CENTER:
+        case SF_CHANNEL_MAP_FRONT_CENTER:
+            speakers.push_back(Speaker::Centre);
+            break;
+        case SF_CHANNEL_MAP_LFE:
+            speakers.push_back(Speaker::LowFrequency);
+            break;
+        case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+            speakers.push_back(Speaker::FrontLeftOfCentre);
+            break;
+        case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+            speakers.push_back(Speaker::FrontRightOfCentre);
+            break;
+        case SF_CHANNEL_MAP_REAR_LEFT:
+            speakers.push_back(Speaker::BackLeft);
+            break;
+        case SF_CHANNEL_MAP_REAR_RIGHT:
+            speakers.push_back(Speaker::BackRight);
+            break;
+        case SF_CHANNEL_MAP_REAR_CENTER:
+            speakers.push_back(Speaker::BackCentre);
+            break;
+        case SF_CHANNEL_MAP_SIDE_LEFT:
+            speakers.push_back(Speaker::SideLeft);
+            break;
+        case SF_CHANNEL_MAP_SIDE_RIGHT:
+            speakers.push_back(Speaker::SideRight);
+            break;
+        case SF_CHANNEL_MAP_TOP_CENTER:
+        case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_TOP_FRONT_CENTER:
+        case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+        case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+        case SF_CHANNEL_MAP_TOP_REAR_CENTER:
+            speakers.push_back(Speaker::Top);
+            break;
+        default:
+            speakers.push_back(Speaker::Unknown);
+            break;
+        }
+    }
+    return speakers;
+}
+
 bool isFloatSubformat(int format)
 {
     const int sub = format & SF_FORMAT_SUBMASK;
@@ -596,6 +660,7 @@ bool DecodeStream::Impl::adopt(SNDFILE* opened, const SF_INFO& openedInfo, Sampl
     info.sampleRate = sfInfo.samplerate;
     info.channels = sfInfo.channels;
     info.sourceIsFloat = isFloatSubformat(sfInfo.format);
+    info.speakers = speakersOf(file, sfInfo.channels);
     info.sourceBits = storedBits(sfInfo.format);
     if (samples == Samples::Float || info.sourceIsFloat)
         info.format = SampleFormat::Float32;

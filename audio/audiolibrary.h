@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <vector>
 
 // The client's audio layer: decoding of any file libsndfile reads (WAV, RF64,
 // FLAC, Ogg, MP3), a volume stage, WAV writing and MP3 writing. Every call
@@ -68,12 +69,32 @@ enum class SampleFormat {
 };
 int bytesPerSample(SampleFormat format);
 
+// Where a channel's loudspeaker stands, as a file's channel layout names it
+// (the channel mask of a WAVE_FORMAT_EXTENSIBLE header, for example).
+enum class Speaker {
+    Unknown,
+    Left,
+    Right,
+    Centre,
+    LowFrequency,
+    FrontLeftOfCentre,
+    FrontRightOfCentre,
+    BackLeft,
+    BackRight,
+    BackCentre,
+    SideLeft,
+    SideRight,
+    Top,   // any of the height channels
+};
+
 struct StreamInfo {
     int sampleRate = 0;
     int channels = 0;
     bool sourceIsFloat = false;   // the file stores floating-point samples
     int sourceBits = 16;          // stored resolution: 16, 24 or 32 (8-bit counts as 16)
     SampleFormat format = SampleFormat::Float32;   // what read() delivers
+    // One entry per channel when the file names its layout, else empty.
+    std::vector<Speaker> speakers;
     int frameBytes() const { return channels * bytesPerSample(format); }
 };
 

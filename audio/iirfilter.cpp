@@ -86,6 +86,21 @@ IIRFilter::IIRFilter(double G, double Q, double fc, double fs, const QByteArray&
         designCookbook();
 }
 
+IIRFilter::IIRFilter(const QByteArray& type, double fs, const Design& design, double passbandGain)
+    : m_gainDb(0)
+    , m_q(0)
+    , m_centerFrequency(0)
+    , m_sampleRate(fs)
+    , m_filterType(type)
+    , m_passbandGain(passbandGain)
+    , m_b0(design.b0)
+    , m_b1(design.b1)
+    , m_b2(design.b2)
+    , m_a1(design.a1)
+    , m_a2(design.a2)
+{
+}
+
 void IIRFilter::designCookbook()
 {
     const double A = std::pow(10.0, m_gainDb / 40.0);

@@ -11,10 +11,18 @@
 // Types: "high_shelf", "low_shelf", "high_pass", "low_pass", "peaking"
 // (audio-EQ-cookbook designs) and "high_shelf_DeMan", "high_pass_DeMan"
 // (fixed published designs). Any other name throws std::invalid_argument
-// "Invalid filter type: <name>".
+// "Invalid filter type: <name>". Sections designed elsewhere (the
+// K-weighting of every sample rate) are built from their coefficients.
 class IIRFilter {
 public:
+    // Coefficients divided by a0.
+    struct Design {
+        double b0, b1, b2, a1, a2;
+    };
+
     IIRFilter(double G, double Q, double fc, double fs, const QByteArray& type, double passbandGain);
+    // A section designed elsewhere (a0 is 1); G, Q and fc read 0.
+    IIRFilter(const QByteArray& type, double fs, const Design& design, double passbandGain);
 
     // Filters interleaved samples in place; `count` is the number of samples
     // (all channels together).

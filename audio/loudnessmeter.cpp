@@ -2,6 +2,8 @@
 
 #include "audio/audiolibrary.h"
 #include "audio/channelenergy.h"
+#include "audio/channelweights.h"
+#include "audio/kweighting.h"
 #include "audio/loudnessrange.h"
 #include "audio/truepeakdetector.h"
 
@@ -13,6 +15,13 @@
 
 namespace {
 
+// The first filter of the chain scales its output by this factor, so that no
+// finite input sample, however large, overflows the filtered floats; the
+// channel weights scale the energies back. Both are powers of two: every
+// filtered value is exactly the unscaled one times the factor.
+constexpr double kFilterHeadroom = 0.25;
+constexpr double kEnergyScale = 1.0 / (kFilterHeadroom * kFilterHeadroom);
+
 struct FilterDesign {
     const char* type;
     double gainDb;
@@ -23,7 +32,7 @@ struct FilterDesign {
 std::vector<FilterDesign> classDesigns(const QByteArray& filterClass)
 {
     const double invSqrt2 = 1.0 / std::sqrt(2.0);
-    if (filterClass == "K-weighting" || filterClass == "Fenton/Lee 2")
+    if (filterClass == "Fenton/Lee 2")
         return {{"high_shelf", 4.0, invSqrt2, 1500.0}, {"high_pass", 0.0, 0.5, 38.0}};
     if (filterClass == "Fenton/Lee 1")
         return {{"high_shelf", 5.0, invSqrt2, 1500.0}, {"high_pass", 0.0, 0.5, 130.0},
@@ -68,21 +77,14 @@ float absolutePeak(const float* p, qint64 count)
 
 } // namespace
 
-std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs)
+std::vector<IIRFilter> LoudnessMeter::filterChain(const QByteArray& filterClass, double fs, double gain)
 {
+    if (filterClass == "K-weighting")
+        return kweighting::chain(fs, gain);
     std::vector<IIRFilter> chain;
     for (const FilterDesign& f : classDesigns(filterClass))
-        chain.emplace_back(f.gainDb, f.q, f.fc, fs, QByteArray(f.type), 1.0);
+        chain.emplace_back(f.gainDb, f.q, f.fc, fs, QByteArray(f.type), chain.empty() ? gain : 1.0);
     return chain;
-}
-
-double LoudnessMeter::channelWeight(int index, int channels)
-{
-    static const double fiveChannel[5] = {1.0, 1.0, 1.0, 1.41, 1.41};
-    static const double surround51[6] = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};   // L R C LFE Ls Rs
-    if (channels == 6)
-        return surround51[index];
-    return index < 5 ? fiveChannel[index] : 1.0;
 }
 
 LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize)
@@ -112,11 +114,12 @@ void LoudnessMeter::setUp()
         throw std::runtime_error("Error getting channel info");
     m_sampleRate = info.sampleRate;
     m_channels = info.channels;
+    m_channelWeights = channelweights::forStream(info);
     m_frames = m_stream->lengthFrames();
     // Blocks longer than a minute would make the first read hold that much.
     if (!(m_blockSize > 0.0f) || !(m_blockSize <= 60.0f))
         throw std::invalid_argument("Invalid block size: " + std::to_string(m_blockSize));
-    m_filters = filterChain(m_filterClass, double(m_sampleRate));
+    m_filters = filterChain(m_filterClass, double(m_sampleRate), kFilterHeadroom);
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
@@ -172,9 +175,10 @@ void LoudnessMeter::readTail()
             throw std::runtime_error("Error reading from source file (GetData)");
         const qint64 delivered = got / 4;
         m_streamEnded = delivered < chunk;
-        for (qint64 i = 0; i < delivered; ++i)
-            if (!std::isfinite(m_fresh[size_t(i)]))
-                m_fresh[size_t(i)] = 0.0f;
+        if (!std::isfinite(sumOfSquares(m_fresh.data(), delivered)))
+            silenceNonFinite(delivered);
+        if (!m_collectReport)
+            continue;
         m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
         reportUnfiltered(delivered);
         IIRFilter::applyChain(m_filters, m_fresh.data(), delivered, m_channels);
@@ -184,7 +188,6 @@ void LoudnessMeter::readTail()
 
 void LoudnessMeter::finishReport()
 {
-    readTail();
     m_truePeak->finish();
     m_range->finish();
     auto decibels = [](double amplitude) {
@@ -286,6 +289,9 @@ void LoudnessMeter::seriesPoint(qint64 j, double momentaryEnergy)
 
 void LoudnessMeter::measure()
 {
+    // The stream is consumed: a second call keeps the first results.
+    if (m_measured)
+        return;
     m_series.clear();
     m_report = LoudnessReport();
     m_samplePeak = 0;
@@ -311,9 +317,10 @@ void LoudnessMeter::measure()
     };
     qint64 n = blockCountFor(m_frames);
     const int C = m_channels;
+    // The weights also undo the filters' headroom.
     std::vector<double> weights(static_cast<size_t>(C));
     for (int c = 0; c < C; ++c)
-        weights[size_t(c)] = channelWeight(c, C);
+        weights[size_t(c)] = m_channelWeights[size_t(c)] * kEnergyScale;
     m_weights = weights;
     if (m_collectReport) {
         m_truePeak = std::make_unique<TruePeakDetector>(C);
@@ -349,6 +356,9 @@ void LoudnessMeter::measure()
     m_windowStretches.clear();
     if (m_collectSeries)
         m_series.samplePeak = double(m_samplePeak);
+    // The frames after the last block are not measured, but a sample there
+    // that is no number is reported like any other.
+    readTail();
     if (m_collectReport)
         finishReport();
     const qint64 blocks = std::max<qint64>(n, 1);
@@ -384,7 +394,8 @@ void LoudnessMeter::measure()
     // measures as silence instead of 0/0.
     const double meanSquare = m_sampleCount > 0 ? m_sumOfSquares / double(m_sampleCount) : 0.0;
     m_dbRms = 20.0 * std::log10(std::sqrt(meanSquare) + 1e-8);
-    m_lufs = n >= 1 ? 10.0 * std::log10(total) - 0.691 : m_dbRms;
+    // A stream shorter than one block has no gated block: no loudness.
+    m_lufs = m_frames >= blockEnd(0) ? 10.0 * std::log10(total) - 0.691 : -std::numeric_limits<double>::infinity();
     m_blockCount = qint64(z.size());
     m_measured = true;
 }

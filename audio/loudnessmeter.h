@@ -22,7 +22,11 @@ class TruePeakDetector;
 // overlap, absolute gate -70, relative gate -10) and the RMS level of the
 // unfiltered samples (dB) in one streaming pass. Memory does not depend on
 // the length the header states: a block's frames are read once, and the
-// measurement ends where the stream really ends.
+// measurement ends where the stream really ends. A stream shorter than one
+// block has no gated block and so no integrated loudness (minus infinity,
+// as silence); an empty one reads -100 for both figures. Samples that are no
+// number count as silence and are counted; any finite sample, however
+// large, gives finite figures.
 //
 // Failures throw: std::runtime_error "Can't load file, error <code>",
 // "Error getting channel info", "Error reading from source file (GetData)";
@@ -37,7 +41,8 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // Reads the whole stream once; fills lufs() and dbRms(), then isMeasured().
+    // Reads the whole stream once; fills lufs() and dbRms(), then
+    // isMeasured(). Later calls change nothing.
     void measure();
 
     double lufs() const { return m_lufs; }
@@ -69,10 +74,11 @@ public:
     // Free text for a viewer to remember what it has shown.
     QByteArray displayTag;
 
-    // Loudness weight of channel `index` in a stream of `channels` channels.
-    static double channelWeight(int index, int channels);
-    // The filter chain of a class, for sample rate fs.
-    static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs);
+    // Loudness weight of each channel of the stream (see channelweights.h).
+    const std::vector<double>& channelWeights() const { return m_channelWeights; }
+    // The filter chain of a class, for sample rate fs, with the passband
+    // gain `gain` on its first filter.
+    static std::vector<IIRFilter> filterChain(const QByteArray& filterClass, double fs, double gain = 1.0);
 
 private:
     // Takes the stream's format and checks the block size.
@@ -96,7 +102,8 @@ private:
     // or its filtered ones (loudness windows).
     void reportUnfiltered(qint64 delivered);
     void reportFiltered(qint64 delivered);
-    // Reads what the gating blocks left of the stream, for the report only.
+    // Reads what the gating blocks left of the stream: its non-finite
+    // samples are counted, and the report takes the rest of its figures.
     void readTail();
     void finishReport();
 
@@ -134,6 +141,7 @@ private:
     bool m_streamEnded = false;      // the stream delivered less than was asked for
     qint64 m_nonFinite = 0;
     int m_channels = 0;
+    std::vector<double> m_channelWeights;
     qint64 m_frames = 0;
     std::unique_ptr<audiolib::DecodeStream> m_stream;
     double m_sumOfSquares = 0;

@@ -44,6 +44,7 @@ void LoudnessRange::add(const float* filtered, qint64 frames)
         const qint64 n = std::min(frames - i, m_tickFrames - m_tickFilled);
         channelenergy::add(filtered + i * C, n, C, m_tickEnergy.data());
         m_tickFilled += n;
+        m_frames += n;
         i += n;
         if (m_tickFilled == m_tickFrames)
             closeTick();
@@ -77,17 +78,40 @@ void LoudnessRange::closeTick()
         + sum(m_recent.data() + kShortTermTicks - (kMomentaryTicks - fromStart), kMomentaryTicks - fromStart);
     momentary /= double(kMomentaryTicks * m_tickFrames);
     shortTerm /= double(kShortTermTicks * m_tickFrames);
-    m_maxMomentary = std::max(m_maxMomentary, momentary);
-    m_maxShortTerm = std::max(m_maxShortTerm, shortTerm);
-    if (m_ticks < kShortTermTicks)
+    // A window counts once the stream fills it.
+    if (m_frames >= kMomentaryTicks * m_tickFrames)
+        m_maxMomentary = std::max(m_maxMomentary, momentary);
+    if (m_frames < kShortTermTicks * m_tickFrames)
         return;
+    m_maxShortTerm = std::max(m_maxShortTerm, shortTerm);
+    count(shortTerm);
+}
+
+void LoudnessRange::count(double shortTerm)
+{
     const double l = level(shortTerm);
-    if (!(l >= kLowest))
+    if (!(l >= kLowest) || !std::isfinite(l))
         return;
     m_gatedEnergy += shortTerm;
     ++m_gatedCount;
-    const int bin = std::min(kBins - 1, int((l - kLowest) / kBinWidth));
-    ++m_histogram[size_t(bin)];
+    const double bin = std::floor((l - kLowest) / kBinWidth);
+    if (bin < kBins)
+        ++m_histogram[size_t(bin)];
+    else
+        ++m_louder[qint64(bin)];
+}
+
+qint64 LoudnessRange::binCount(qint64 b) const
+{
+    if (b < kBins)
+        return m_histogram[size_t(b)];
+    const auto it = m_louder.find(b);
+    return it == m_louder.end() ? 0 : it->second;
+}
+
+qint64 LoudnessRange::lastBin() const
+{
+    return m_louder.empty() ? kBins - 1 : m_louder.rbegin()->first;
 }
 
 double LoudnessRange::loudnessRange() const
@@ -95,22 +119,23 @@ double LoudnessRange::loudnessRange() const
     if (m_gatedCount == 0)
         return std::numeric_limits<double>::quiet_NaN();
     const double gate = level(m_gatedEnergy / double(m_gatedCount)) - 20.0;
-    const int firstBin = std::max(0, int(std::ceil((gate - kLowest) / kBinWidth)));
+    const qint64 firstBin = std::max<qint64>(0, qint64(std::ceil((gate - kLowest) / kBinWidth)));
+    const qint64 last = lastBin();
     qint64 count = 0;
-    for (int b = firstBin; b < kBins; ++b)
-        count += m_histogram[size_t(b)];
+    for (qint64 b = firstBin; b <= last; ++b)
+        count += binCount(b);
     if (count == 0)
         return std::numeric_limits<double>::quiet_NaN();
     // Percentile p is the value of rank round((count - 1) * p), counted from 0.
     auto percentile = [&](double p) {
         const qint64 rank = qint64(std::llround(double(count - 1) * p));
         qint64 seen = 0;
-        for (int b = firstBin; b < kBins; ++b) {
-            seen += m_histogram[size_t(b)];
+        for (qint64 b = firstBin; b <= last; ++b) {
+            seen += binCount(b);
             if (seen > rank)
-                return kLowest + (b + 0.5) * kBinWidth;
+                return kLowest + (double(b) + 0.5) * kBinWidth;
         }
-        return kLowest + (kBins - 0.5) * kBinWidth;
+        return kLowest + (double(last) + 0.5) * kBinWidth;
     };
     return percentile(0.95) - percentile(0.10);
 }

@@ -163,17 +163,17 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
     for (qint64 i = firstNew; i < lastNew; ++i) {
         float* q = x + i * kQuad;
         const float* s = in + (i * kQuad - old) * stride;
-        q[0] = s[0];
-        q[1] = s[stride];
-        q[2] = s[2 * stride];
-        q[3] = s[3 * stride];
+        q[0] = s[0] * kInputScale;
+        q[1] = s[stride] * kInputScale;
+        q[2] = s[2 * stride] * kInputScale;
+        q[3] = s[3 * stride] * kInputScale;
         takeQuad(i);
     }
     // The rest: the four that completes the history, the last samples and
     // the silence after them.
-    x[old] = in[0];
+    x[old] = in[0] * kInputScale;
     for (qint64 n = std::max(lastNew, firstNew) * kQuad; n < total; ++n)
-        x[n] = in[(n - old) * stride];
+        x[n] = in[(n - old) * stride] * kInputScale;
     std::fill(x + total, x + quads * kQuad, 0.0f);
     for (qint64 i = 0; i < firstNew; ++i)
         takeQuad(i);

@@ -24,7 +24,7 @@ public:
     // Lets the last samples through the interpolator; call once at the end.
     void finish();
     // Largest absolute value so far, full scale 1.0 (0 before any sample).
-    double peak() const { return m_peak; }
+    double peak() const { return m_peak / kInputScale; }
 
     // The interpolated value of channel history `x` (oldest first, at least
     // kTaps samples ending at the newest one) at `phase` quarters of a
@@ -37,6 +37,10 @@ public:
     static constexpr double kDelay = double(kPhases * kTaps - 1) / (2.0 * kPhases);
 
 private:
+    // Samples are halved as they are copied in (exactly, a power of two), so
+    // that no finite sample overflows the interpolator's float sums.
+    static constexpr float kInputScale = 0.5f;
+
     void processChannel(int c, qint64 frames);
     void scanPositions(const float* buf, qint64 first, qint64 count, qint64 total);
 

@@ -1,5 +1,7 @@
 #include "audiofixtures.h"
+#include "brokenaudio.h"
 
+#include "audio/kweighting.h"
 #include "audio/loudnessmeter.h"
 #include "audio/truepeakdetector.h"
 
@@ -7,15 +9,20 @@
 #include <QTest>
 
 #include <cmath>
+#include <complex>
 #include <functional>
 #include <limits>
 
 // The meter's report against the EBU's loudness and loudness-range test
 // signals, generated here from their published definitions at 44.1, 48 and
-// 96 kHz, and its true peak against sines whose peak is known exactly.
+// 96 kHz, the 1 kHz reference tone at every rate, channel layouts with and
+// without a WAV channel mask, files shorter than the meter's windows, and
+// its true peak against sines whose peak is known exactly.
 namespace {
 
 constexpr double kUnchecked = std::numeric_limits<double>::quiet_NaN();
+// A figure that must not exist (null in the tool's JSON).
+constexpr double kNone = -std::numeric_limits<double>::infinity();
 
 // A piece of a programme: a sine at `dbfs` peak level (per channel, the
 // last value repeated) for `seconds`; a level of -inf is silence.
@@ -77,7 +84,39 @@ struct Expected {
     double maxShortTerm = kUnchecked;
     double range = kUnchecked;
     double truePeak = kUnchecked;
+    double loudnessTolerance = 0.1;
 };
+
+// The 1 kHz reference tone of -23 dBFS in both channels reads -23.00 at
+// every rate.
+Expected reference()
+{
+    Expected e;
+    e.integrated = -23;
+    e.loudnessTolerance = 0.02;
+    return e;
+}
+
+// The loudness of a 1 kHz tone of -23 dBFS in one channel of weight w.
+double oneChannel(double w)
+{
+    return w > 0 ? -23.0 - 3.0103 + 10 * std::log10(w) : kNone;
+}
+
+// A -23 dBFS tone in channel `on` of `channels`, silence in the others.
+Programme toneIn(int on, int channels, double seconds = 5)
+{
+    std::vector<double> levels(size_t(channels), kSilent);
+    levels[size_t(on)] = -23;
+    return {{seconds, levels}};
+}
+
+// Magnitude in dB of a section at frequency f.
+double responseDb(const IIRFilter::Design& d, double f, double fs)
+{
+    const std::complex<double> zi = std::polar(1.0, -2 * M_PI * f / fs);
+    return 20 * std::log10(std::abs((d.b0 + zi * (d.b1 + zi * d.b2)) / (1.0 + zi * (d.a1 + zi * d.a2))));
+}
 
 Expected truePeak(double dbtp)
 {
@@ -101,6 +140,8 @@ class TestLoudnessConformance : public QObject {
 private slots:
     void ebuCases_data();
     void ebuCases();
+    void kWeightingFollowsTheStandardAtEveryRate_data();
+    void kWeightingFollowsTheStandardAtEveryRate();
     void truePeakOfSinesUpToNearlyHalfTheRate();
     void truePeakScreeningMissesNothing_data();
     void truePeakScreeningMissesNothing();
@@ -117,12 +158,22 @@ void TestLoudnessConformance::ebuCases_data()
     QTest::addColumn<Programme>("programme");
     QTest::addColumn<int>("channels");
     QTest::addColumn<Expected>("expected");
+    QTest::addColumn<uint>("mask");
+    const std::vector<int> ebuRates = {44100, 48000, 96000};
+    const std::vector<int> everyRate = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 192000, 384000};
     struct Case {
         const char* name;
         Programme programme;
         int channels;
         Expected expected;
+        std::vector<int> rates = {44100, 48000, 96000};
+        quint32 mask = 0;   // a WAV channel mask, 0 for none
     };
+    Expected nothing;   // silence to the meter, or under 0.4 s: no gated block, no window
+    nothing.integrated = nothing.maxMomentary = nothing.maxShortTerm = nothing.range = kNone;
+    Expected underThree;   // 0.4 s to 3 s: no short-term window
+    underThree.integrated = underThree.maxMomentary = -23;
+    underThree.maxShortTerm = underThree.range = kNone;
     // Stereo 1 kHz tones unless said otherwise; every level in dBFS.
     const std::vector<Case> cases = {
         {"3341-1", {{20, {-23}}}, 2, {-23, -23, -23}},
@@ -157,10 +208,34 @@ void TestLoudnessConformance::ebuCases_data()
         {"3342-2", {{20, {-20}}, {20, {-15}}}, 2, range(5)},
         {"3342-3", {{20, {-40}}, {20, {-20}}}, 2, range(20)},
         {"3342-4", {{20, {-50}}, {20, {-35}}, {20, {-20}}, {20, {-35}}, {20, {-50}}}, 2, range(15)},
+        {"1 kHz reference", {{4, {-23}}}, 2, reference(), everyRate},
+        // Layouts by channel count: L R C 1.0, surround and back 1.41, LFE out.
+        {"mono", toneIn(0, 1), 1, {oneChannel(1.0)}},
+        {"3.0 centre", toneIn(2, 3), 3, {oneChannel(1.0)}},
+        {"quad back left", toneIn(2, 4), 4, {oneChannel(1.41)}},
+        {"quad back right", toneIn(3, 4), 4, {oneChannel(1.41)}},
+        {"5.0 right surround", toneIn(4, 5), 5, {oneChannel(1.41)}},
+        {"5.1 LFE", toneIn(3, 6), 6, nothing, ebuRates},
+        {"7.1 LFE", toneIn(3, 8), 8, nothing},
+        {"7.1 back left", toneIn(4, 8), 8, {oneChannel(1.41)}},
+        {"7.1 back right", toneIn(5, 8), 8, {oneChannel(1.41)}},
+        {"7.1 side right", toneIn(7, 8), 8, {oneChannel(1.41)}},
+        // Layouts a channel mask names.
+        {"mask 7.1 LFE", toneIn(3, 8), 8, nothing, ebuRates, 0x63F},
+        {"mask 7.1 side left", toneIn(6, 8), 8, {oneChannel(1.41)}, ebuRates, 0x63F},
+        {"mask L R C BC: back centre", toneIn(3, 4), 4, {oneChannel(1.41)}, ebuRates, 0x107},
+        {"mask L R LFE: LFE", toneIn(2, 3), 3, nothing, ebuRates, 0xB},
+        {"mask L R C LFE in quad's count: C", toneIn(2, 4), 4, {oneChannel(1.0)}, ebuRates, 0xF},
+        {"mask mono as right", toneIn(0, 1), 1, {oneChannel(1.0)}, ebuRates, 0x2},
+        // Shorter than the windows.
+        {"0.3 s", {{0.3, {-23}}}, 2, nothing},
+        {"0.39 s", {{0.39, {-23}}}, 2, nothing},
+        {"0.5 s", {{0.5, {-23}}}, 2, underThree},
+        {"2.9 s", {{2.9, {-23}}}, 2, underThree},
     };
     for (const Case& c : cases)
-        for (int rate : {44100, 48000, 96000})
-            QTest::addRow("%s at %d Hz", c.name, rate) << c.programme << c.channels << c.expected;
+        for (int rate : c.rates)
+            QTest::addRow("%s at %d Hz", c.name, rate) << c.programme << c.channels << c.expected << uint(c.mask);
 }
 
 void TestLoudnessConformance::ebuCases()
@@ -168,25 +243,64 @@ void TestLoudnessConformance::ebuCases()
     QFETCH(Programme, programme);
     QFETCH(int, channels);
     QFETCH(Expected, expected);
+    QFETCH(uint, mask);
     const int rate = QString::fromLatin1(QTest::currentDataTag()).section(' ', -2, -2).toInt();
     const bool peakCase = !std::isnan(expected.truePeak);
-    const fixtures::Signal signal{rate, channels, fixtures::SampleFormat::Float32};
     const QString path = dir.filePath(QStringLiteral("case.wav"));
-    QVERIFY(fixtures::writeWav(path, render(programme, rate, channels, peakCase), signal));
+    fixtures::RawWav header{3, channels, rate, 32, true};
+    header.channelMask = mask;
+    QVERIFY(fixtures::writeRawWav(path, header, fixtures::floatBytes(render(programme, rate, channels, peakCase))));
 
     LoudnessMeter meter(path.toUtf8(), "K-weighting", 0.4f);
     meter.collectReport(true);
     meter.measure();
     const LoudnessReport& report = meter.report();
+    // A figure that must not exist reads minus infinity (a range NaN).
     auto near = [](double measured, double wanted, double below, double above) {
+        if (wanted == kNone)
+            return std::isnan(measured) || measured == kNone;
         return std::isnan(wanted) || (measured >= wanted - below && measured <= wanted + above);
     };
-    QVERIFY2(near(meter.lufs(), expected.integrated, 0.1, 0.1), qPrintable(QString::number(meter.lufs())));
+    const double tolerance = expected.loudnessTolerance;
+    QVERIFY2(near(meter.lufs(), expected.integrated, tolerance, tolerance), qPrintable(QString::number(meter.lufs(), 'f', 3)));
     QVERIFY2(near(report.maxMomentary, expected.maxMomentary, 0.1, 0.1), qPrintable(QString::number(report.maxMomentary)));
     QVERIFY2(near(report.maxShortTerm, expected.maxShortTerm, 0.1, 0.1), qPrintable(QString::number(report.maxShortTerm)));
     QVERIFY2(near(report.loudnessRange, expected.range, 0.2, 0.2), qPrintable(QString::number(report.loudnessRange)));
     QVERIFY2(near(report.truePeak, expected.truePeak, 0.15, 0.2), qPrintable(QString::number(report.truePeak)));
     QVERIFY(report.samplePeak <= report.truePeak);
+}
+
+void TestLoudnessConformance::kWeightingFollowsTheStandardAtEveryRate_data()
+{
+    QTest::addColumn<double>("rate");
+    for (double rate : {8000.0, 11025.0, 16000.0, 22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0, 384000.0})
+        QTest::addRow("%.0f Hz", rate) << rate;
+}
+
+// The chain's response lies within 0.05 dB of the standard's from 20 Hz to
+// 0.45 of the rate: the published 48 kHz sections up to 21.6 kHz, the flat
+// top of their shelf above.
+void TestLoudnessConformance::kWeightingFollowsTheStandardAtEveryRate()
+{
+    QFETCH(double, rate);
+    const IIRFilter::Design shelf{1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241, 0.73248077421585};
+    const IIRFilter::Design highPass{1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
+    auto standard = [&](double f) {
+        f = std::min(f, 21600.0);
+        return responseDb(shelf, f, 48000) + responseDb(highPass, f, 48000);
+    };
+    const auto chain = kweighting::chain(rate);
+    double worst = 0, at = 0;
+    for (double f = 20; f <= 0.45 * rate; f *= 1.005) {
+        double ours = 0;
+        for (const IIRFilter& s : chain)
+            ours += responseDb({s.b0(), s.b1(), s.b2(), s.a1(), s.a2()}, f, rate);
+        if (std::fabs(ours - standard(f)) > std::fabs(worst)) {
+            worst = ours - standard(f);
+            at = f;
+        }
+    }
+    QVERIFY2(std::fabs(worst) <= 0.05, qPrintable(QStringLiteral("%1 dB at %2 Hz").arg(worst).arg(at)));
 }
 
 // Any sine up to 0.45 of the sample rate, at any phase, reads at most

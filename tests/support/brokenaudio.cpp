@@ -36,9 +36,17 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
 bool writeRawWav(const QString& path, const RawWav& header, const QByteArray& data)
 {
     const quint32 blockAlign = quint32(header.channels * header.bits / 8);
-    QByteArray body = "WAVEfmt " + le32(16) + le16(quint16(header.formatTag)) + le16(quint16(header.channels))
+    const bool extensible = header.channelMask != 0;
+    QByteArray body = "WAVEfmt " + le32(extensible ? 40 : 16)
+                      + le16(quint16(extensible ? 0xFFFE : header.formatTag)) + le16(quint16(header.channels))
                       + le32(quint32(header.sampleRate)) + le32(quint32(header.sampleRate) * blockAlign)
                       + le16(quint16(blockAlign)) + le16(quint16(header.bits));
+    if (extensible) {
+        // The format tag becomes the first field of the sub-format GUID.
+        static const char guidTail[14] = {0, 0, 0, 0, 0x10, 0, char(0x80), 0, 0, char(0xAA), 0, 0x38, char(0x9B), 0x71};
+        body += le16(22) + le16(quint16(header.bits)) + le32(header.channelMask) + le16(quint16(header.formatTag))
+                + QByteArray(guidTail, 14);
+    }
     if (header.dataChunk)
         body += "data" + le32(quint32(data.size())) + data;
     return writeBytes(path, "RIFF" + le32(quint32(body.size())) + body);

@@ -18,6 +18,7 @@ struct RawWav {
     qint64 sampleRate = 48000;  // written as the 32-bit field, whatever it holds
     int bits = 16;
     bool dataChunk = true;
+    quint32 channelMask = 0;    // not 0: a WAVE_FORMAT_EXTENSIBLE header with this mask
 };
 
 // A RIFF WAV with the given header fields and data bytes.

@@ -22,8 +22,10 @@ const char* const kUsage =
     "  FILE: <integrated loudness> LUFS, <RMS level> dB RMS\n"
     "The loudness is gated after ITU-R BS.1770 (K-weighting, 0.4 s blocks with\n"
     "75 % overlap, absolute gate -70 LUFS, relative gate -10 LU); the RMS level is\n"
-    "that of the unfiltered samples. Both have one decimal. Silence reads -inf LUFS\n"
-    "and -160.0 dB RMS; an empty file reads -100.0 for both. A file that cannot be\n"
+    "that of the unfiltered samples. Both have one decimal. Silence and files\n"
+    "shorter than one block (0.4 s) read -inf LUFS, silence -160.0 dB RMS; an\n"
+    "empty file reads -100.0 for both. Samples that are no number are measured\n"
+    "as silence, with a warning on standard error. A file that cannot be\n"
     "measured is reported on standard error and the exit code is 1 after the\n"
     "other files were measured.\n"
     "\n"
@@ -39,7 +41,9 @@ const char* const kUsage =
     "  true_peak_dbtp       peak between the samples too, oversampled (dBTP)\n"
     "  sample_peak_dbfs     largest sample (dBFS)\n"
     "Each is a number, or null where the figure does not exist: the loudness\n"
-    "and peaks of silence, the range of less than 3 s.\n";
+    "and peaks of silence, the integrated loudness of less than 0.4 s, the\n"
+    "momentary maximum of less than 0.4 s, the short-term maximum and the range\n"
+    "of less than 3 s, every figure of an empty file.\n";
 
 QByteArray formatLevel(double value)
 {
@@ -69,8 +73,10 @@ QByteArray jsonLine(const QString& file, const LoudnessMeter& meter)
     const LoudnessReport& report = meter.report();
     QJsonObject line;
     line["file"] = file;
-    line["integrated_lufs"] = jsonLevel(meter.lufs());
-    line["rms_db"] = jsonLevel(meter.dbRms());
+    // An empty file has no figure at all (the plain line keeps its -100).
+    const bool empty = meter.frames() == 0;
+    line["integrated_lufs"] = empty ? QJsonValue(QJsonValue::Null) : jsonLevel(meter.lufs());
+    line["rms_db"] = empty ? QJsonValue(QJsonValue::Null) : jsonLevel(meter.dbRms());
     line["loudness_range_lu"] = jsonLevel(report.loudnessRange);
     line["max_momentary_lufs"] = jsonLevel(report.maxMomentary);
     line["max_short_term_lufs"] = jsonLevel(report.maxShortTerm);
