@@ -45,6 +45,10 @@ QByteArray JobExpectation::differenceFrom(const JobInfo& job) const
 {
     if (!fileName.isEmpty() && withoutControlCharacters(job.name) != withoutControlCharacters(fileName))
         return "the job is for the file \"" + job.name + "\", not \"" + fileName + "\"";
+    if (jobId > 0 && job.id != jobId)
+        return "the job's id is " + QByteArray::number(job.id) + ", not " + QByteArray::number(jobId);
+    if (!created.isEmpty() && job.created != created)
+        return "the job was created at \"" + job.created + "\", not at \"" + created + "\"";
     if (!presetName.isEmpty() && !job.audioPresetName.isEmpty() && job.audioPresetName.trimmed() != presetName)
         return "the job uses the preset \"" + job.audioPresetName + "\", not \"" + presetName + "\"";
     if (seconds >= 0 && job.duration > 0 && std::abs(job.duration - seconds) > kLengthToleranceSeconds)

@@ -16,13 +16,20 @@ struct JobExpectation {
     QByteArray presetName;
     // Length of the uploaded audio in seconds; below 0 when not known.
     double seconds = -1;
+    // The job's id and its `created` time as its first status answer gave
+    // them; 0 and empty until then. A service started anew that hands the id
+    // to another upload of the same name, preset and length is told apart
+    // by its creation time.
+    int jobId = 0;
+    QByteArray created;
 
     // The expectation of an upload of `path` with the preset entry
     // "<id>: <name>"; the length is read from the file when it can be.
     static JobExpectation of(const QString& path, const QByteArray& presetEntry);
 
-    // Empty when the job agrees: the same file name, and the same preset and
-    // a length within a second where the job states them. Otherwise what
-    // differs, for the log.
+    // Empty when the job agrees: the same file name, the same id and
+    // creation time once they are known, and the same preset and a length
+    // within a second where the job states them. Otherwise what differs,
+    // for the log.
     QByteArray differenceFrom(const JobInfo& job) const;
 };

@@ -159,3 +159,15 @@ QByteArray QueueFile::toString() const
         + " details: " + m_details + " state: " + QByteArray::number(int(m_state)) + " srcfile: "
         + pathTail(srcFile) + " destfile: " + pathTail(destFile) + " errorMessage: " + m_errorMessage;
 }
+
+void QueueFile::setResumeJobCreated(const QByteArray& created)
+{
+    QMutexLocker lock(&m_lock);
+    m_resumeJobCreated = created;
+}
+
+QByteArray QueueFile::resumeJobCreated() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_resumeJobCreated;
+}

@@ -70,6 +70,10 @@ public:
     // them when it hands the file to a session.
     std::atomic<int> resumeJobId{0};
     std::atomic<bool> resumeFromResult{false};
+    // The creation time the service gave resumeJobId at its first status
+    // answer (empty: not known); a job with another one is not this file's.
+    void setResumeJobCreated(const QByteArray& created);
+    QByteArray resumeJobCreated() const;
     // Uploads of this file whose answer was lost (the service may have made
     // a job of them); the first is sent again once, later ones end in Error.
     std::atomic<int> lostUploadAnswers{0};
@@ -128,6 +132,7 @@ private:
     mutable QMutex m_lock;
     QueueFileState m_state = QueueFileState::Waiting;
     QByteArray m_resultPath;
+    QByteArray m_resumeJobCreated;
     QByteArray m_errorMessage;
     QByteArray m_details;
     bool m_retryable = false;

@@ -389,7 +389,8 @@ void QueueManager::resumeJob(SessionManager& session, QueueFile& file)
     const QByteArray dest = file.lockedDestFile();
     session.resumeJob(file.resumeJobId.exchange(0), upload, dest,
                       file.resumeFromResult.exchange(false) ? dest : QByteArray(),
-                      QFileInfo(QString::fromUtf8(src)).fileName().toUtf8());
+                      QFileInfo(QString::fromUtf8(src)).fileName().toUtf8(), file.resumeJobCreated());
+    file.setResumeJobCreated(QByteArray());
 }
 
 // The queue driver pre-processes the file while the session waits; once
@@ -454,6 +455,7 @@ void QueueManager::takeError(SessionManager& session)
     QueueFile* file = findFile(session.currentFileId());
     if (file && !requeueAfterLostAnswer(session, *file)) {
         file->resumeJobId = session.errorJobId();
+        file->setResumeJobCreated(session.jobCreated());
         file->setState(QueueFileState::Error);
         file->setErrorMessage(session.prevError());
         file->setRetryable(session.lastFlag());

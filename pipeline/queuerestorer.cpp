@@ -111,6 +111,7 @@ void failMissingSource(QueueFile& file)
 // Puts the record into the state it resumes from.
 void prepare(QueueFile& file, const StoredFile& stored)
 {
+    file.setResumeJobCreated(stored.jobCreated);
     switch (stored.state) {
     case QueueFileState::Waiting:
     case QueueFileState::Paused:

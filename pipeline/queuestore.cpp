@@ -35,7 +35,7 @@ bool isKept(const QueueFile& file)
     return state != QueueFileState::Canceled;
 }
 
-StoredFile storedFrom(const QueueFile& file, int jobId)
+StoredFile storedFrom(const QueueFile& file, int jobId, const QByteArray& jobCreated)
 {
     StoredFile stored;
     stored.state = file.getState();
@@ -47,6 +47,7 @@ StoredFile storedFrom(const QueueFile& file, int jobId)
     // session or the queue driver has taken it, so that a second restart
     // in between resumes it the same way.
     stored.jobId = jobId > 0 ? jobId : file.resumeJobId.load();
+    stored.jobCreated = jobId > 0 ? jobCreated : file.resumeJobCreated();
     stored.srcFile = file.lockedSrcFile();
     const QByteArray result = file.resultPath();
     stored.destFile = result.isEmpty() ? file.lockedDestFile() : result;
@@ -125,6 +126,8 @@ void writeFile(QXmlStreamWriter& w, const StoredFile& f)
     w.writeStartElement(kFile);
     w.writeAttribute(QStringLiteral("state"), QString::number(int(f.state)));
     w.writeAttribute(QStringLiteral("jobId"), QString::number(f.jobId));
+    if (!f.jobCreated.isEmpty())
+        w.writeAttribute(QStringLiteral("jobCreated"), QString::fromUtf8(f.jobCreated));
     xmlfields::writeText(w, QStringLiteral("originalSourceFile"), f.originalSourceFile);
     // The source and the destination are written even when empty.
     xmlfields::writeText(w, QStringLiteral("srcFile"), f.srcFile);
@@ -189,6 +192,7 @@ bool readFile(QXmlStreamReader& r, StoredFile& f)
     }
     f.state = QueueFileState(state);
     f.jobId = r.attributes().value(QLatin1String("jobId")).toInt();
+    f.jobCreated = r.attributes().value(QLatin1String("jobCreated")).toUtf8();
     while (r.readNextStartElement()) {
         const QStringView n = r.name();
         if (n == u"srcFile") f.srcFile = readText(r).toUtf8();
@@ -242,21 +246,25 @@ QString defaultPath()
 QList<StoredFile> take(const QueueManager& manager)
 {
     QHash<int, int> jobOfFile;
+    QHash<int, QByteArray> createdOfFile;
     for (int slot = 0; slot < QueueManager::kMaxSessions; ++slot) {
         const SessionManager* session = manager.session(slot);
         if (!session)
             continue;
         const int fileId = session->currentFileId();
         const int jobId = session->submittedJobId();
-        // A session that changed files between the two reads is read again
-        // at the next save, within a second.
-        if (fileId != 0 && jobId > 0 && session->currentFileId() == fileId)
+        const QByteArray created = session->jobCreated();
+        // A session that changed files between the reads is read again at
+        // the next save, within a second.
+        if (fileId != 0 && jobId > 0 && session->currentFileId() == fileId) {
             jobOfFile.insert(fileId, jobId);
+            createdOfFile.insert(fileId, created);
+        }
     }
     QList<StoredFile> stored;
     for (const QueueFile* file : manager.snapshot()) {
         if (isKept(*file))
-            stored.append(storedFrom(*file, jobOfFile.value(file->fileId)));
+            stored.append(storedFrom(*file, jobOfFile.value(file->fileId), createdOfFile.value(file->fileId)));
     }
     return stored;
 }

@@ -279,12 +279,13 @@ void SessionManager::submitFile(const QByteArray& src, const QByteArray& dst)
 }
 
 void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath,
-                               const QByteArray& expectedName)
+                               const QByteArray& expectedName, const QByteArray& created)
 {
     // Read before the lock: it may open the file.
     JobExpectation expected = JobExpectation::of(QString::fromUtf8(src), presetEntry());
     if (!expectedName.isEmpty())
         expected.fileName = expectedName;
+    expected.created = created;
     QMutexLocker lock(&m_stateLock);
     m_expected = expected;
     m_jobClock.start();
@@ -310,6 +311,12 @@ int SessionManager::submittedJobId() const
         return m_errorJobId;
     const bool submitted = m_state == Processing || m_state == Downloading || m_state == JobReady;
     return submitted ? m_jobId.load() : 0;
+}
+
+QByteArray SessionManager::jobCreated() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_expected.created;
 }
 
 bool SessionManager::release(bool clearFile)
@@ -406,9 +413,10 @@ void SessionManager::retryOrFailLocked(const QString& error, int retryAfterMs)
     waitLocked(kUnreachable, waitMs);
 }
 
-void SessionManager::succeededLocked()
+void SessionManager::succeededLocked(bool resetBackoff)
 {
-    m_retry.reset();
+    if (resetBackoff)
+        m_retry.reset();
     m_waitText.clear();
     m_notice.clear();
     m_refusedToken.clear();
@@ -421,6 +429,7 @@ bool SessionManager::requestDue(const Snapshot& current)
         m_retry.reset();
         m_nextRequest = QDeadlineTimer(0);
         m_refusedToken.clear();
+        m_downloadFailed = false;
     }
     return m_nextRequest.hasExpired();
 }
@@ -681,13 +690,17 @@ void SessionManager::processingStep(const Snapshot& current)
                 failKeepingJobLocked(error);
             return;
         }
-        succeededLocked();
+        succeededLocked(!m_downloadFailed);
         if (!difference.isEmpty()) {
             qWarning().noquote() << "Job" << m_jobId.load() << "is not this file's job:" << difference;
             m_prevError = kDifferentJob;
             setStateLocked(Error, true);
             return;
         }
+        if (m_expected.jobId == 0)
+            m_expected.jobId = job.id;
+        if (m_expected.created.isEmpty())
+            m_expected.created = job.created;
         if (stillRunning) {
             m_jobStatusText = job.statusText();
             m_nextRequest = QDeadlineTimer(pollPauseMs(current.jobAgeMs));
@@ -712,6 +725,12 @@ void SessionManager::downloadStep(const Snapshot& current)
     const int jobId = m_jobId;
     const QString path = m_api->downloadResult(jobId, QString::fromUtf8(current.dstFile));
     const QString error = m_api->lastError();
+    // Whatever ended a download early, the job is asked for and compared
+    // again before the next attempt.
+    if (path.isEmpty()) {
+        m_downloadFailed = true;
+        applyOutcome(current.epoch, [&] { setStateLocked(Processing, true); });
+    }
     if (path.isEmpty() && handleUnauthorised(error))
         return;
     const bool mayPass = path.isEmpty() && m_api->lastFailureMayPass();
@@ -719,6 +738,7 @@ void SessionManager::downloadStep(const Snapshot& current)
     applyOutcome(current.epoch, [&] {
         if (!path.isEmpty()) {
             succeededLocked();
+            m_downloadFailed = false;
             m_srcFile.clear();
             m_resultPath = path.toUtf8();
             m_lastJobDone = jobId;

@@ -43,8 +43,12 @@ class WebAPI;
 // minutes) of failures in a row does the session go to Error, and it keeps
 // the job id with the error (errorJobId()) so that submitting the file again
 // polls the same job. Every job answer is checked against what was
-// uploaded; another file's job ends in Error "The service returned a
-// different job" and nothing is downloaded. Polls are paced: every cycle for
+// uploaded, and against the id and creation time of its first status
+// answer; another job ends in Error "The service returned a different job"
+// and nothing is downloaded. A download that fails or is cut off goes back
+// to polling: the job is asked for and compared again before every new
+// attempt, since a service started anew in between may have given the id
+// to another upload. Polls are paced: every cycle for
 // the first 5 s of a job, then once a second, and every 5 s after a minute.
 //
 // Every change the queue manager makes to the state (release, submitFile)
@@ -96,14 +100,19 @@ public:
     // uploaded as a new job, so that the file is never lost.
     // expectedName is the name of the file that was uploaded as the job
     // (src may be another copy of it); empty: src's own name.
+    // created is the job's creation time remembered from its first status
+    // answer (empty: take the next answer's).
     void resumeJob(int jobId, const QByteArray& src, const QByteArray& dst, const QByteArray& resultPath,
-                   const QByteArray& expectedName = QByteArray());
+                   const QByteArray& expectedName = QByteArray(), const QByteArray& created = QByteArray());
     // The job of the current file once it has been submitted (polling,
     // downloading or downloaded), 0 before the upload has succeeded.
     int submittedJobId() const;
     // With the Error state: the job the file still has at the service (a
     // poll or download that kept failing), 0 when there is none to keep.
     int errorJobId() const;
+    // The creation time the service gave the submitted (or kept) job at its
+    // first status answer; empty before that answer.
+    QByteArray jobCreated() const;
     // With the Error state: an upload's body was sent but its answer was
     // lost, so the service may have created a job.
     bool uploadAnswerLost() const;
@@ -184,7 +193,9 @@ private:
     void retryOrFailLocked(const QString& error, int retryAfterMs);
     // Under the state mutex: the step waits `waitMs`, showing `why`.
     void waitLocked(const QByteArray& why, int waitMs);
-    void succeededLocked();
+    // A request succeeded; resetBackoff false keeps the failures in a row
+    // (a poll between two failed downloads).
+    void succeededLocked(bool resetBackoff = true);
     void failKeepingJobLocked(const QString& error);
     void sleepOneCycle();
     void wakeThread();
@@ -231,6 +242,9 @@ private:
     QDeadlineTimer m_nextRequest{0};
     quint64 m_requestEpoch = 0;
     QString m_refusedToken;
+    // A download of this job failed: polls until the next download keep the
+    // back-off and the time the failures have lasted.
+    bool m_downloadFailed = false;
 
     mutable QMutex m_apiLock;
     WebAPI* m_api = nullptr;

@@ -16,7 +16,7 @@ auto optionFields(const ProcessingOptions& o)
 
 auto fileFields(const StoredFile& f)
 {
-    return std::tie(f.state, f.jobId, f.srcFile, f.destFile, f.originalSourceFile, f.presetName, f.priority,
+    return std::tie(f.state, f.jobId, f.jobCreated, f.srcFile, f.destFile, f.originalSourceFile, f.presetName, f.priority,
                     f.watchFolder, f.outputFiles, f.errorMessage, f.retryable, f.convertedToStereo,
                     f.preProcessingStatus, f.deleteAfterSubmission, f.preProcessingOperations, f.preProcessed,
                     f.postProcessed, f.workFile);

@@ -13,6 +13,8 @@ struct StoredFile {
     QueueFileState state = QueueFileState::Waiting;
     // The service's job for a file that was already submitted; 0 for none.
     int jobId = 0;
+    // That job's creation time as the service first gave it; empty when not known.
+    QByteArray jobCreated;
     QByteArray srcFile;
     QByteArray destFile;
     QByteArray originalSourceFile;

@@ -1,9 +1,11 @@
 // A queue taken up again after a restart against the real service: a
 // submitted job is polled and downloaded without a second upload, a result
 // already on disk needs no request at all, and a job the service no longer
-// knows is uploaded anew instead of being lost.
+// knows is uploaded anew instead of being lost; a job whose creation time
+// is not the one saved is another upload's, and its result is not taken.
 #include "pipelinefixture.h"
 #include "serviceprocess.h"
+#include "storedfile.h"
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuerestorer.h"
 #include "pipeline/queuestore.h"
@@ -27,6 +29,7 @@ private slots:
     void submittedJobIsPolledNotUploadedAgain();
     void resultOnDiskGoesToPostProcessing();
     void forgottenJobIsUploadedAgain();
+    void jobCreatedAtAnotherTimeIsRefused();
 
 private:
     bool startService(const QStringList& options = {});
@@ -74,8 +77,9 @@ void TestQueueResume::saveRunningJob(const QString& source, QList<StoredFile>& s
 {
     std::unique_ptr<QueueManager> first = startManager();
     QVERIFY(first->addFileToQueue(source, 10, source + ".out.wav", "1: Speech -16 LUFS", ProcessingOptions()));
-    QVERIFY2(driveUntil(*first, [&] { return first->session(0)->submittedJobId() > 0; }),
-             "the first run never submitted its job");
+    QVERIFY2(driveUntil(*first, [&] {
+        return first->session(0)->submittedJobId() > 0 && !first->session(0)->jobCreated().isEmpty();
+    }), "the first run never polled its job");
     saved = queuestore::take(*first);
 }
 
@@ -90,6 +94,7 @@ void TestQueueResume::submittedJobIsPolledNotUploadedAgain()
     QCOMPARE(saved.size(), 1);
     QCOMPARE(saved[0].state, QueueFileState::Running);
     QVERIFY(saved[0].jobId > 0);
+    QVERIFY(!saved[0].jobCreated.isEmpty());
 
     std::unique_ptr<QueueManager> second = startManager();
     Settings settings;
@@ -154,6 +159,29 @@ void TestQueueResume::forgottenJobIsUploadedAgain()
     QCOMPARE(countLogLines(log, "POST /api/Jobs"), 1);
     QVERIFY(countLogLines(log, "GET /api/Jobs/9000/Result") >= 1);
     QVERIFY(QFileInfo::exists(QString::fromUtf8(file->destFile)));
+}
+
+// Job 1 now belongs to another upload of the very same file, made after the
+// saved job: only the creation time tells them apart.
+void TestQueueResume::jobCreatedAtAnotherTimeIsRefused()
+{
+    QVERIFY(startService({"--step-ms", "20"}));
+    const QString source = writeWav(m_dir.path(), "reused.wav");
+    QVERIFY(logInDemo(m_service->apiUrl().toUtf8()));
+    WebAPI other;
+    other.setBaseUrl(m_service->apiUrl().toUtf8());
+    QCOMPARE(other.submitJob(source, 1, true), 1);
+    StoredFile stored = storedFile(source, QueueFileState::Running, 1);
+    stored.jobCreated = "2020-01-01T00:00:00.000Z";
+
+    std::unique_ptr<QueueManager> manager = startManager();
+    Settings settings;
+    queuerestorer::restore({stored}, *manager, settings);
+    QueueFile* file = manager->snapshot().first();
+    QVERIFY(driveUntil(*manager, [file] { return file->getState() == QueueFileState::Error; }));
+    manager->stop();
+    QCOMPARE(file->errorMessage(), QByteArray("The service returned a different job"));
+    QCOMPARE(countLogLines(m_service->log(), "/Result"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestQueueResume)

@@ -36,6 +36,7 @@ private slots:
     void droppedConnections();
     void passingTroubleKeepsTheJob();
     void anotherFilesJobIsRefused();
+    void restartBeforeTheDownloadIsCaught();
     void pollsSlowDownForALongJob();
     void releaseWhileGettingPresetsDoesNothing();
     void expiredTokenWaitsForANewLogIn();
@@ -303,6 +304,28 @@ void TestSessionService::anotherFilesJobIsRefused()
     QCOMPARE(m_session->errorJobId(), 0);
     QCOMPARE(countLogLines(m_service->log(), "/Result ->"), 0);
     QVERIFY(!QFileInfo::exists(target("five-out.wav")));
+}
+
+// The service forgets its jobs as the result is asked for (its answer
+// breaks off), and another
+// upload of the same name, length and preset takes the id: the failed
+// download is followed by a poll, whose creation time differs, and the other
+// job's result is not taken.
+void TestSessionService::restartBeforeTheDownloadIsCaught()
+{
+    // Polls answer 1 s late, so that the other upload below is in first.
+    QVERIFY(startSession({"--step-ms", "0", "--restart-at-result", "--stall", "/Jobs/1:1"}));
+    m_session->submitFile(wav("same.wav").toUtf8(), target("same-out.wav").toUtf8());
+    QTRY_VERIFY_WITH_TIMEOUT(countLogLines(m_service->log(), "/Result ->") == 1, 20000);
+    QTemporaryDir otherDir;
+    WebAPI other;
+    other.setBaseUrl(m_service->apiUrl().toUtf8());
+    QCOMPARE(other.submitJob(writeWav(otherDir.path(), "same.wav"), 1, true), 1);
+
+    QVERIFY(waitForSessionState(*m_session, SessionManager::Error, 20000));
+    QCOMPARE(m_session->prevError(), QByteArray("The service returned a different job"));
+    QCOMPARE(countLogLines(m_service->log(), "/Result ->"), 1);
+    QVERIFY(!QFileInfo::exists(target("same-out.wav")));
 }
 
 // Every cycle for the first seconds of a job, then once a second: a job of

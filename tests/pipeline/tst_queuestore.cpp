@@ -52,6 +52,7 @@ void TestQueueStore::everyFieldReadsBack()
 {
     StoredFile full = storedFile(QStringLiteral("C:\\in\\ä b.wav"), QueueFileState::PostProcessing, 4711);
     full.srcFile = "C:\\in\\ä b-denoised.wav";
+    full.jobCreated = "2026-12-10T04:00:00.123Z";
     full.watchFolder = "C:\\in";
     full.outputFiles = {"C:\\out\\a.wav", "C:\\out\\b <&>.wav"};
     full.errorMessage = "Error: \"quoted\" & <tagged>";
@@ -341,6 +342,7 @@ void TestQueueStore::restoredFileSavedAgainResumesTheSameWay()
     // An error that kept its job: submitting the file again polls that job.
     StoredFile failedPolls = storedFile(original, QueueFileState::Error, 32);
     failedPolls.retryable = true;
+    failedPolls.jobCreated = "2026-12-10T04:00:00.123Z";
 
     QueueManager first;
     Settings settings;
@@ -351,6 +353,7 @@ void TestQueueStore::restoredFileSavedAgainResumesTheSameWay()
     QVERIFY(savedAgain[1].preProcessed);
     QCOMPARE(savedAgain[2].jobId, 31);
     QCOMPARE(savedAgain[3].jobId, 32);
+    QCOMPARE(savedAgain[3].jobCreated, failedPolls.jobCreated);
 
     QueueManager second;
     QCOMPARE(queuerestorer::restore(savedAgain, second, settings), 4);

@@ -41,15 +41,17 @@ struct ApiReply {
     QString downloadName;
     // Sent with a JSON answer besides its content type (Retry-After, Location).
     QList<QPair<QByteArray, QByteArray>> headers;
+    // A file answer breaks off after this many body bytes; -1: sent whole.
+    qint64 cutAfter = -1;
 
-    static ApiReply ok(const QJsonObject& json) { return ApiReply{Kind::Json, 200, json, {}, {}, {}}; }
+    static ApiReply ok(const QJsonObject& json) { return ApiReply{Kind::Json, 200, json, {}, {}, {}, -1}; }
     static ApiReply error(int status, const QString& message)
     {
-        return ApiReply{Kind::Json, status, QJsonObject{{"error", message}}, {}, {}, {}};
+        return ApiReply{Kind::Json, status, QJsonObject{{"error", message}}, {}, {}, {}, -1};
     }
     static ApiReply file(const QString& path, const QString& name)
     {
-        return ApiReply{Kind::File, 200, {}, path, name, {}};
+        return ApiReply{Kind::File, 200, {}, path, name, {}, -1};
     }
-    static ApiReply drop() { return ApiReply{Kind::Drop, 0, {}, {}, {}, {}}; }
+    static ApiReply drop() { return ApiReply{Kind::Drop, 0, {}, {}, {}, {}, -1}; }
 };

@@ -228,12 +228,17 @@ ApiReply ApiRoutes::jobStatus(int jobId, int accountId) const
     return ApiReply::ok(json);
 }
 
-ApiReply ApiRoutes::jobResult(int jobId, int accountId) const
+ApiReply ApiRoutes::jobResult(int jobId, int accountId)
 {
     const std::optional<Job> job = jobs_.find(jobId);
     if (!job || job->ownerId != accountId)
         return ApiReply::error(404, "No such job");
     if (job->status != jobstatus::Ready || job->resultPath.isEmpty())
         return ApiReply::error(404, "The result is not ready");
-    return ApiReply::file(job->resultPath, QFileInfo(job->name).completeBaseName() + ".wav");
+    ApiReply reply = ApiReply::file(job->resultPath, QFileInfo(job->name).completeBaseName() + ".wav");
+    if (options_.restartAtResult && !restarted_.exchange(true)) {
+        jobs_.forgetAll();
+        reply.cutAfter = 0;
+    }
+    return reply;
 }

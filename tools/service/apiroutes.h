@@ -28,7 +28,7 @@ private:
     ApiReply presetList() const;
     ApiReply submitJob(const ApiRequest& request, int accountId);
     ApiReply jobStatus(int jobId, int accountId) const;
-    ApiReply jobResult(int jobId, int accountId) const;
+    ApiReply jobResult(int jobId, int accountId);
     // The account a request's bearer token belongs to, 0 when not authorised.
     int authorise(const ApiRequest& request);
     // The 503 and redirect faults, before anything else; false when none applies.
@@ -41,5 +41,6 @@ private:
     const PresetCatalog& presets_;
     const QString uploadDir_;
     std::atomic<int> uploadCounter_{0};
+    std::atomic<bool> restarted_{false};
     QList<std::shared_ptr<std::atomic<int>>> unavailableServed_;
 };

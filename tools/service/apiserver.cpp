@@ -175,7 +175,9 @@ void ApiServer::sendFile(Exchange& exchange, const ApiReply& reply)
     responder.writeHeader("Content-Length", QByteArray::number(size));
     responder.writeHeader("Content-Disposition", attachmentHeader(reply.downloadName));
     exchange.socket->write("\r\n");
-    const qint64 limit = exchange.request.fault == Chaos::Fault::CutResult ? size / 2 : options_.dropResultAfter;
+    qint64 limit = exchange.request.fault == Chaos::Fault::CutResult ? size / 2 : options_.dropResultAfter;
+    if (reply.cutAfter >= 0)
+        limit = reply.cutAfter;
     (new ResultStream(file.release(), exchange.socket, limit))->start();
     const bool cut = limit >= 0 && limit < size;
     log(exchange, "200 (" + QString::number(size) + " bytes" + (cut ? ", cut after " + QString::number(limit) : "") + ")");

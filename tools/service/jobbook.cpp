@@ -34,9 +34,18 @@ std::optional<Job> JobBook::find(int id) const
     return *it;
 }
 
+void JobBook::forgetAll()
+{
+    QMutexLocker lock(&mutex_);
+    jobs_.clear();
+    lastId_ = firstId_ - 1;
+}
+
 void JobBook::setProgress(int id, int status, double percentComplete)
 {
     QMutexLocker lock(&mutex_);
+    if (!jobs_.contains(id))
+        return;
     Job& job = jobs_[id];
     job.status = status;
     job.percentComplete = percentComplete;
@@ -46,5 +55,6 @@ void JobBook::setProgress(int id, int status, double percentComplete)
 void JobBook::setResult(int id, const QString& resultPath)
 {
     QMutexLocker lock(&mutex_);
-    jobs_[id].resultPath = resultPath;
+    if (jobs_.contains(id))
+        jobs_[id].resultPath = resultPath;
 }

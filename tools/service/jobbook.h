@@ -45,16 +45,20 @@ struct Job {
 // reads them) and the processing threads (which move them along).
 class JobBook {
 public:
-    explicit JobBook(int firstId = 1) : lastId_(firstId - 1) {}
+    explicit JobBook(int firstId = 1) : firstId_(firstId), lastId_(firstId - 1) {}
 
     // Gives the job the next id and its creation time; returns the id.
     int add(Job job);
     std::optional<Job> find(int id) const;
     void setProgress(int id, int status, double percentComplete);
     void setResult(int id, const QString& resultPath);
+    // Forgets every job and numbers the next from the first id again, as a
+    // service started anew without its jobs would.
+    void forgetAll();
 
 private:
     mutable QMutex mutex_;
     QHash<int, Job> jobs_;
+    const int firstId_;
     int lastId_;
 };

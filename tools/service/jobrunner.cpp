@@ -58,7 +58,11 @@ void JobRunner::run(int jobId)
     jobs_.setProgress(jobId, jobstatus::AcceptedByProcessor, 0);
     if (!hold())
         return;
-    const Job job = *jobs_.find(jobId);
+    // A job forgotten meanwhile (a service restart of the fault modes) ends here.
+    const std::optional<Job> found = jobs_.find(jobId);
+    if (!found)
+        return;
+    const Job job = *found;
     if (!accounts_.charge(job.ownerId, job.cost)) {
         jobs_.setProgress(jobId, jobstatus::InsufficientCredit, 0);
         qInfo().noquote() << "job" << jobId << "needs" << job.cost << "credit: insufficient credit";
@@ -71,13 +75,17 @@ void JobRunner::run(int jobId)
         return;
     }
     accounts_.refund(job.ownerId, job.cost);
-    if (!stopping_)
-        jobs_.setProgress(jobId, jobstatus::Failed, jobs_.find(jobId)->percentComplete);
+    const std::optional<Job> failed = jobs_.find(jobId);
+    if (!stopping_ && failed)
+        jobs_.setProgress(jobId, jobstatus::Failed, failed->percentComplete);
 }
 
 bool JobRunner::process(int jobId)
 {
-    const Job job = *jobs_.find(jobId);
+    const std::optional<Job> found = jobs_.find(jobId);
+    if (!found)
+        return false;
+    const Job job = *found;
     const Preset* preset = presets_.find(job.presetId);
     const QList<double>& points = options_.progressPoints;
     qsizetype reported = 0;

@@ -122,6 +122,7 @@ struct OptionSet {
     QCommandLineOption unavailable{"unavailable", "Fault: answer the first COUNT requests matching PATTERN with 503 and Retry-After: SECONDS (repeatable).", "PATTERN:COUNT:SECONDS"};
     QCommandLineOption redirect{"redirect", "Fault: answer requests matching PATTERN with a 307 redirect to the same path on PORT of this host (repeatable).", "PATTERN:PORT"};
     QCommandLineOption refusePolls{"refuse-polls", "Fault: answer every job status request (GET /Jobs/{id}) with 401 while log-ins still succeed."};
+    QCommandLineOption restartAtResult{"restart-at-result", "Fault: the first result request finds the service going down: every job is forgotten, ids start again at the first id (as after a restart), and the answer breaks off after its header."};
     QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1). A service started again with the default reuses the ids of the one before, as a restart that loses its jobs does.", "N", "1"};
     QCommandLineOption chaos{"chaos", "Fault: PERCENT in a hundred requests, drawn by a generator seeded with SEED, meet a random fault of their endpoint: a stall of 1 to 4 s, an expired token (401), a connection dropped after an upload, 415, a failed job, a result cut off half-way.", "SEED:PERCENT"};
 
@@ -129,7 +130,7 @@ struct OptionSet {
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls};
+                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls, restartAtResult};
     }
 };
 
@@ -288,5 +289,6 @@ bool parseServiceOptions(const QStringList& arguments, ServiceOptions& options, 
     options.emptyPresets = parser.isSet(o.emptyPresets);
     options.mixedPresets = parser.isSet(o.mixedPresets);
     options.refusePolls = parser.isSet(o.refusePolls);
+    options.restartAtResult = parser.isSet(o.restartAtResult);
     return readNumbers(parser, o, options, error) && readLists(parser, o, options, error);
 }

@@ -58,6 +58,7 @@ struct ServiceOptions {
     QList<UnavailableRule> unavailable;
     QList<RedirectRule> redirects;
     bool refusePolls = false;
+    bool restartAtResult = false;
     int expireTokenAfter = 0;
     // --chaos SEED:PERCENT; a percent of 0 leaves the chaos mode off.
     quint32 chaosSeed = 0;
