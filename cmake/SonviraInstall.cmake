@@ -19,9 +19,19 @@ if(TARGET deepfilternet)
 endif()
 
 # The client without a window as a systemd user service (systemctl --user).
+# The unit names the installed program by its full path, so it is written at
+# install time from the prefix in force then (`cmake --install --prefix P`,
+# or the package's /usr when CPack installs).
 if(TARGET sonvira-headless)
-  install(FILES ${PROJECT_SOURCE_DIR}/headless/sonvira-headless.service DESTINATION lib/systemd/user)
+  set(unit ${CMAKE_BINARY_DIR}/unit/sonvira-headless.service)
+  install(CODE "
+    set(SONVIRA_BIN_DIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    set(SONVIRA_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/share/doc/sonvira-desktop\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/headless/sonvira-headless.service.in\" \"${unit}\" @ONLY)
+  ")
+  install(FILES ${unit} DESTINATION lib/systemd/user)
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/sonvira-desktop)
 install(FILES ${SONVIRA_LINUX_DIR}/${SONVIRA_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${SONVIRA_LINUX_DIR}/${SONVIRA_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 foreach(size 16 22 24 32 48 64 128 256)

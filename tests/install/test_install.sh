@@ -22,6 +22,8 @@ check_client() {
   [ "$out" = "Sonvira desktop client v0.9.9.6" ] || fail "$client --version printed '$out'"
   out=$("$client" --help) || fail "$client --help exited with $?"
   grep -q -- "--version" <<<"$out" || fail "$client --help does not list --version: $out"
+  out=$(timeout 20 "$client" --help-all) || fail "$client --help-all exited with $?"
+  grep -q -- "--qmljsdebugger" <<<"$out" || fail "$client --help-all does not list the framework's options: $out"
   [ -z "$(ls -A "$XDG_CONFIG_HOME")" ] || fail "$client wrote into the configuration folder"
 }
 
@@ -45,10 +47,17 @@ check_client "$prefix/bin/sonvira-desktop"
 out=$("$prefix/bin/sonvira-headless" --version) || fail "sonvira-headless --version exited with $?"
 [ "$out" = "Sonvira headless client v0.9.9.6" ] || fail "sonvira-headless --version printed '$out'"
 "$prefix/bin/sonvira-headless" --help | grep -q -- "--login" || fail "sonvira-headless --help does not list --login"
+timeout 20 "$prefix/bin/sonvira-headless" --help-all | grep -q -- "--login" || fail "sonvira-headless --help-all did not print and end"
 if ldd "$prefix/bin/sonvira-headless" | grep -E "libQt6(Gui|Widgets)"; then
   fail "sonvira-headless links a graphical Qt library"
 fi
 "$prefix/bin/sonvira-loudness" --help >/dev/null 2>&1 || true
+unit=$prefix/lib/systemd/user/sonvira-headless.service
+grep -qx "ExecStart=$prefix/bin/sonvira-headless" "$unit" || fail "the unit does not start the installed program: $(grep ExecStart "$unit")"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  report=$(systemd-analyze --user verify "$unit" 2>&1) || fail "systemd-analyze rejects the unit: $report"
+  [ -z "$report" ] || fail "systemd-analyze warns about the unit: $report"
+fi
 
 # --- the .deb ---
 (cd "$build" && cpack --config CPackConfig.cmake -B "$scratch/package" >/dev/null)
@@ -61,5 +70,6 @@ dpkg-deb -x "$deb" "$scratch/unpacked"
 [ -x "$scratch/unpacked/usr/libexec/sonvira/deepfilternet/deepfilternet" ] || fail "package lacks the denoise program"
 check_client "$scratch/unpacked/usr/bin/sonvira-desktop"
 [ -x "$scratch/unpacked/usr/bin/sonvira-headless" ] || fail "package lacks sonvira-headless"
-[ -f "$scratch/unpacked/usr/lib/systemd/user/sonvira-headless.service" ] || fail "package lacks the systemd user unit"
+grep -qx "ExecStart=/usr/bin/sonvira-headless" "$scratch/unpacked/usr/lib/systemd/user/sonvira-headless.service" \
+  || fail "the package's systemd user unit does not start /usr/bin/sonvira-headless"
 echo "install and package OK"
