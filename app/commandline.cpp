@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "driver/commandhelp.h"
 #include "settings/settings.h"
 
 #include <QCommandLineParser>
@@ -30,6 +31,8 @@ std::optional<int> answerInformational(int argc, char* argv[])
         std::cout << "Sonvira desktop client " << Settings().versionText.constData() << std::endl;
         return 0;
     }
+    if (parser.isSet(QStringLiteral("help-all")))
+        commandhelp::printHelpWithQtOptions(parser, argc, argv);
     if (parser.isSet(help)) {
         // The usage line names the executable, which needs an application object.
         QCoreApplication app(argc, argv);

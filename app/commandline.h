@@ -2,7 +2,7 @@
 
 #include <optional>
 
-// The client's two informational options, --help and --version. They are
+// The client's informational options, --help, --help-all and --version. They are
 // answered before anything else happens: no window, no single-instance
 // guard, no settings read or written. Every other argument is left to the
 // framework's application object, as before.

@@ -95,9 +95,14 @@ int main(int argc, char* argv[])
 
     platform::SingleInstanceGuard instanceGuard(QString::fromLatin1(kInstanceKey));
     if (!instanceGuard.tryAcquire()) {
-        const QString text = QStringLiteral("Another instance of the Sonvira client is already running.");
+        const QString failure = instanceGuard.failure();
+        const QString text = failure.isEmpty()
+            ? QStringLiteral("Another instance of the Sonvira client is already running.")
+            : failure;
         qWarning().noquote() << text;
-        QMessageBox::critical(nullptr, QStringLiteral("Application Running"), text, QMessageBox::Ok);
+        QMessageBox::critical(nullptr,
+                              failure.isEmpty() ? QStringLiteral("Application Running") : QStringLiteral("Cannot start"),
+                              text, QMessageBox::Ok);
         return 1;
     }
 

@@ -1,5 +1,6 @@
 #include "headless/headlessoptions.h"
 
+#include "driver/commandhelp.h"
 #include "settings/settings.h"
 
 #include <QCommandLineParser>
@@ -37,6 +38,8 @@ Options parseOptions(int argc, char* argv[])
     if (parser.isSet(version)) {
         std::cout << "Sonvira headless client " << Settings().versionText.constData() << std::endl;
         options.exitCode = 0;
+    } else if (parser.isSet(QStringLiteral("help-all"))) {
+        commandhelp::printHelpWithQtOptions(parser, argc, argv);
     } else if (parser.isSet(help)) {
         // The usage line names the executable, which needs an application object.
         QCoreApplication app(argc, argv);

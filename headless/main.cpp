@@ -41,7 +41,10 @@ int main(int argc, char* argv[])
 
     platform::SingleInstanceGuard instanceGuard(QString::fromLatin1(kInstanceKey));
     if (!instanceGuard.tryAcquire()) {
-        std::cerr << "Another instance of the Sonvira client is already running." << std::endl;
+        const QString failure = instanceGuard.failure();
+        std::cerr << (failure.isEmpty() ? "Another instance of the Sonvira client is already running."
+                                        : failure.toLocal8Bit().toStdString())
+                  << std::endl;
         return 1;
     }
 

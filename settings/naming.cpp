@@ -101,10 +101,7 @@ QString appConfigFolder()
 
 QString tempWorkFolder()
 {
-    const QString folder = QDir::toNativeSeparators(QDir::tempPath() + QStringLiteral("/sonvira"));
-    if (QFileInfo(folder).isDir())
-        return folder;
-    return QDir().mkpath(folder) ? folder : QString();
+    return QDir::toNativeSeparators(platform::privateWorkFolder());
 }
 
 bool isSamePath(const QString& a, const QString& b)

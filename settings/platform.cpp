@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -26,8 +27,10 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -247,12 +250,37 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onTerminationSignal(int)
+void onTerminationSignal(int signal)
 {
-    const char byte = 1;
-    // Only write() here: it is async-signal-safe. The notifier on the other
-    // end of the pipe ends the event loops on the GUI thread.
+    // The signal's number, so a reader that waits outside the event loop
+    // knows which one came. Only write() here: it is async-signal-safe. The
+    // notifier on the other end of the pipe ends the event loops on the GUI
+    // thread.
+    const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// Waits until standard input can be read; false at end of input. A
+// termination signal while it waits (the pipe of quitOnTerminationSignals)
+// restores the terminal and ends the process as the signal would have:
+// exit code 128 + its number.
+bool waitForInput(const termios* saved)
+{
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+    const nfds_t count = signalPipe[0] == -1 ? 1 : 2;
+    while (::poll(fds, count, -1) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    if (count == 2 && (fds[1].revents & POLLIN) != 0) {
+        char signal = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &signal, 1);
+        if (saved)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, saved);
+        std::cerr << std::endl;
+        std::_Exit(128 + signal);
+    }
+    return true;
 }
 
 } // namespace
@@ -262,14 +290,24 @@ QString readSecretLine(const QString& prompt)
     const bool terminal = ::isatty(STDIN_FILENO) == 1;
     termios saved = {};
     const bool quiet = terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    std::cerr << prompt.toLocal8Bit().constData() << std::flush;
     if (quiet) {
-        std::cerr << prompt.toLocal8Bit().constData() << std::flush;
         termios noEcho = saved;
         noEcho.c_lflag &= ~tcflag_t(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &noEcho);
     }
+    // Byte by byte from the descriptor: nothing is read past the line, and
+    // a termination signal is seen while the user has not typed yet.
     std::string line;
-    std::getline(std::cin, line);
+    char c = 0;
+    while (waitForInput(quiet ? &saved : nullptr)) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        line.push_back(c);
+    }
     if (quiet) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::cerr << std::endl;
@@ -308,88 +346,89 @@ void quitOnTerminationSignals()
 
 // ---- single instance ------------------------------------------------------
 
-#ifdef Q_OS_WIN
-// A named mutex in the session namespace; Windows closes the handle, and so
-// frees the name, when the process ends in any way.
-struct SingleInstanceGuard::Impl {
-    std::wstring name;
-    HANDLE mutex = nullptr;
-    ~Impl()
-    {
-        if (mutex)
-            CloseHandle(mutex);
-    }
-};
-
-SingleInstanceGuard::SingleInstanceGuard(const QString& key) : d(std::make_unique<Impl>())
-{
-    d->name = (QStringLiteral("Local\\") + key).toStdWString();
-}
-
-SingleInstanceGuard::~SingleInstanceGuard() = default;
-
-bool SingleInstanceGuard::tryAcquire()
-{
-    if (d->mutex)
-        return true;
-    HANDLE handle = CreateMutexW(nullptr, FALSE, d->name.c_str());
-    if (!handle)
-        return false;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(handle);
-        return false;
-    }
-    d->mutex = handle;
-    return true;
-}
-#else
-// An advisory lock (flock) on a file in the per-user runtime folder. The
-// kernel drops the lock when the descriptor closes, which includes every
-// way a process can end, so a crashed copy never blocks the next start;
-// a lock file left behind is harmless.
+// A lock file beside settings.xml: one client per configuration folder,
+// whoever starts it (a desktop session, su, sudo -u, cron). QLockFile holds
+// it with the system's own file lock where there is one and writes the
+// owner's process id, host and name into it, so a file left by a crashed
+// client is recognised as stale and taken over.
 struct SingleInstanceGuard::Impl {
     QString path;
-    int fd = -1;
-    ~Impl()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    std::unique_ptr<QLockFile> lock;
+    QString failure;
 };
-
-namespace {
-
-QString lockFolder()
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    QDir().mkpath(folder);
-    return folder;
-}
-
-} // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const QString& key) : d(std::make_unique<Impl>())
 {
-    d->path = lockFolder() + QLatin1Char('/') + key + QStringLiteral(".lock");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    d->path = folder + QLatin1Char('/') + key + QStringLiteral(".lock");
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() = default;
 
 bool SingleInstanceGuard::tryAcquire()
 {
-    if (d->fd >= 0)
+    if (d->lock)
         return true;
-    const int fd = ::open(QFile::encodeName(d->path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    d->failure.clear();
+    const QString folder = QFileInfo(d->path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        d->failure = QStringLiteral("Cannot create the configuration folder %1").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    d->fd = fd;
-    return true;
+    auto lock = std::make_unique<QLockFile>(d->path);
+    if (lock->tryLock(0)) {
+        d->lock = std::move(lock);
+        return true;
+    }
+    const QString shown = QDir::toNativeSeparators(d->path);
+    switch (lock->error()) {
+    case QLockFile::LockFailedError:
+        break;
+    case QLockFile::PermissionError:
+        d->failure = QStringLiteral("Cannot create the lock file %1: permission denied").arg(shown);
+        break;
+    default:
+        d->failure = QStringLiteral("Cannot create the lock file %1").arg(shown);
+        break;
+    }
+    return false;
+}
+
+QString SingleInstanceGuard::failure() const
+{
+    return d->failure;
+}
+
+// ---- private work folder ----------------------------------------------------
+
+#ifdef Q_OS_WIN
+// The user's temporary folder is private on Windows already.
+QString privateWorkFolder()
+{
+    const QString folder = QDir::tempPath() + QStringLiteral("/sonvira");
+    return QDir().mkpath(folder) ? QDir::toNativeSeparators(folder) : QString();
+}
+#else
+// The per-user runtime folder when the session has one; otherwise a folder
+// named after the user id in the shared temporary folder. A folder there
+// could have been made by someone else first, or be a link to somewhere
+// else: it is used only when it is a real folder of this user, and it is
+// made readable by its owner only.
+QString privateWorkFolder()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QString folder = runtime.isEmpty()
+        ? QDir::tempPath() + QStringLiteral("/sonvira-") + QString::number(::getuid())
+        : QFile::decodeName(runtime) + QStringLiteral("/sonvira");
+    const QByteArray native = QFile::encodeName(folder);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    struct stat info = {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return QString();
+    if ((info.st_mode & 0077) != 0 && ::chmod(native.constData(), 0700) != 0)
+        return QString();
+    return folder;
 }
 #endif
 

@@ -54,26 +54,39 @@ void quitOnTerminationSignals();
 // No-op where the allocator has no such call.
 void releaseFreeMemory();
 
-// One line of standard input, the line feed left out. From a terminal the
-// prompt goes to standard error and the typed text is not echoed (a
-// password); from a pipe the line is read as it is.
+// One line of standard input, the line feed left out. The prompt goes to
+// standard error; from a terminal the typed text is not echoed (a
+// password), from a pipe the line is read as it is. Once
+// quitOnTerminationSignals() is in force, a termination signal while it
+// waits restores the terminal and ends the process with 128 + the signal's
+// number (130 for Ctrl+C, 143 for SIGTERM).
 QString readSecretLine(const QString& prompt);
 
-// Process-wide single-instance guard. The operating system releases it when
-// the process dies, so a crash never blocks the next start.
+// One client per configuration folder: a lock file beside settings.xml
+// (the application's name must be set first). The operating system releases
+// it when the process dies, so a crash never blocks the next start.
 class SingleInstanceGuard {
 public:
     explicit SingleInstanceGuard(const QString& key);
     ~SingleInstanceGuard();
     SingleInstanceGuard(const SingleInstanceGuard&) = delete;
     SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
-    // False when another live process holds the key. The key is held until
-    // the guard is destroyed or the process ends, however it ends.
+    // False when another live client holds the lock, or when the lock cannot
+    // be taken at all (failure() then says why). Held until the guard is
+    // destroyed or the process ends, however it ends.
     bool tryAcquire();
+    // Why the last tryAcquire() failed when it was not another client:
+    // empty when another client holds the lock.
+    QString failure() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// The client's working folder for intermediate files, private to the user
+// and created when missing; empty when it cannot be made or is not safe to
+// use (someone else's folder, or a link, in a shared temporary folder).
+QString privateWorkFolder();
 
 } // namespace platform

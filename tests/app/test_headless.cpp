@@ -96,6 +96,12 @@ void TestHeadless::loginChecksAndStoresTheDetails()
     QVERIFY(settings.contains("<wUsername>demo@sonvira.local</wUsername>"));
     // Stored scrambled, as the desktop client's "Remember login details" does.
     QVERIFY(settings.contains("<wPassword>38393133</wPassword>"));
+
+    // A termination signal at the prompt ends it as the signal would.
+    auto waiting = startHeadless({QStringLiteral("--login"), ServiceProcess::demoEmail()});
+    QVERIFY(waitFor(*waiting, [&] { return waiting->log().contains(QStringLiteral("Password for")); }, 30000,
+                    "the prompt"));
+    QCOMPARE(waiting->stop(), 143);
 }
 
 // A file dropped into a watched folder is uploaded; SIGTERM while its job is

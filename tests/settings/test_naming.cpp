@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 void touch(const QString& path, const QByteArray& content = QByteArray())
@@ -87,19 +91,42 @@ private slots:
         QCOMPARE(naming::expandExecutableFolder(QStringLiteral("/plain/path")), QStringLiteral("/plain/path"));
     }
 
+    // The work folder is the user's own: in the runtime folder when there is
+    // one, else named after the user in the shared temporary folder, never
+    // a link or someone else's folder planted there.
     void folders()
     {
         QVERIFY(naming::appConfigFolder().endsWith(QStringLiteral("Sonvira desktop")));
         QTemporaryDir tmp;
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+#ifdef Q_OS_UNIX
         const QString work = naming::tempWorkFolder();
-        QCOMPARE(work, QDir::toNativeSeparators(tmp.path() + QStringLiteral("/sonvira")));
-        QVERIFY(QFileInfo(work).isDir());
+        QCOMPARE(work, tmp.path() + QStringLiteral("/sonvira-") + QString::number(::getuid()));
+        QCOMPARE(QFile::permissions(work) & 0x0077, QFileDevice::Permissions());
         QCOMPARE(naming::tempWorkFolder(), work);
-        // A file where the folder should be: the folder cannot be made.
         QVERIFY(QDir(work).removeRecursively());
+        QVERIFY(QFile::link(tmp.path(), work));
+        QCOMPARE(naming::tempWorkFolder(), QString());
+        QVERIFY(QFile::remove(work));
+        if (::getuid() == 0) {
+            QVERIFY(QDir().mkdir(work));
+            QCOMPARE(::chown(QFile::encodeName(work).constData(), 65534, 65534), 0);
+            QCOMPARE(naming::tempWorkFolder(), QString());
+            QVERIFY(QDir().rmdir(work));
+        }
         touch(work);
         QCOMPARE(naming::tempWorkFolder(), QString());
+
+        QTemporaryDir runtimeFolder;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder.path()));
+        QCOMPARE(naming::tempWorkFolder(), runtimeFolder.path() + QStringLiteral("/sonvira"));
+#else
+        const QString work = naming::tempWorkFolder();
+        QCOMPARE(work, QDir::toNativeSeparators(tmp.path() + QStringLiteral("/sonvira")));
+#endif
+        qputenv("XDG_RUNTIME_DIR", runtime);
         qunsetenv("TMPDIR");
     }
 

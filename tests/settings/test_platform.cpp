@@ -21,22 +21,38 @@ private slots:
 #endif
     }
 
+    // One client per configuration folder, whatever the runtime folder of
+    // the environment it was started from (su, sudo -u and cron start
+    // programs without one); a folder that cannot hold the lock says why.
     void singleInstanceGuard()
     {
+        QTemporaryDir config;
         QTemporaryDir runtime;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         const QString key = QStringLiteral("SonviraGuardTest");
         {
             platform::SingleInstanceGuard first(key);
             QVERIFY(first.tryAcquire());
             QVERIFY(first.tryAcquire());
+            qunsetenv("XDG_RUNTIME_DIR");
             platform::SingleInstanceGuard second(key);
             QVERIFY(!second.tryAcquire());
+            QCOMPARE(second.failure(), QString());
             platform::SingleInstanceGuard other(QStringLiteral("SonviraGuardTestOther"));
             QVERIFY(other.tryAcquire());
         }
         platform::SingleInstanceGuard again(key);
         QVERIFY(again.tryAcquire());
+
+        QFile blocker(config.filePath(QStringLiteral("blocked")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker.fileName()));
+        platform::SingleInstanceGuard refused(key);
+        QVERIFY(!refused.tryAcquire());
+        QVERIFY2(refused.failure().startsWith(QStringLiteral("Cannot create")), qPrintable(refused.failure()));
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void terminationSignalEndsEventLoop()
