@@ -13,6 +13,12 @@ enum class QueueFileState : int {
     Canceled = 8,
 };
 
+// Done, Error and Canceled: the queue does nothing more with the file.
+constexpr bool isFinished(QueueFileState state)
+{
+    return state == QueueFileState::Done || state == QueueFileState::Error || state == QueueFileState::Canceled;
+}
+
 // How a queued file's local pre-processing ended, kept in queue.xml as its
 // number: NotRun before any run, Failed when the pre-processor failed (the
 // queue manager then puts the file to Error), Reset once the file is

@@ -621,6 +621,19 @@ void QueueManager::removeFile(int fileId)
     m_files.removeIf([fileId](const QueueFile* file) { return file->fileId == fileId; });
 }
 
+QList<int> QueueManager::removeFinishedFiles()
+{
+    QList<int> removed;
+    QMutexLocker queue(&m_queueLock);
+    m_files.removeIf([&removed](const QueueFile* file) {
+        if (!isFinished(file->getState()))
+            return false;
+        removed.append(file->fileId);
+        return true;
+    });
+    return removed;
+}
+
 bool QueueManager::pauseFile(int fileId)
 {
     QueueFile* file = findFile(fileId);
@@ -641,10 +654,6 @@ bool QueueManager::moveFile(int fileId, int places)
         const QueueFileState state = file->getState();
         return state == QueueFileState::Waiting || state == QueueFileState::Paused;
     };
-    const auto finished = [](const QueueFile* file) {
-        const QueueFileState state = file->getState();
-        return state == QueueFileState::Done || state == QueueFileState::Error || state == QueueFileState::Canceled;
-    };
     // Under the queue lock, so the cycle never sees the list half-way.
     QMutexLocker queue(&m_queueLock);
     const qsizetype from = indexOf(fileId);
@@ -652,7 +661,7 @@ bool QueueManager::moveFile(int fileId, int places)
         return false;
     const qsizetype step = places < 0 ? -1 : 1;
     for (qsizetype to = from + step; to >= 0 && to < m_files.size(); to += step) {
-        if (finished(m_files.at(to)))
+        if (isFinished(m_files.at(to)->getState()))
             continue;
         m_files.swapItemsAt(from, to);
         return true;

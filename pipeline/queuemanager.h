@@ -122,6 +122,9 @@ public:
     // destination name) and reports its destination like addFileToQueue.
     QueueFile* restoreFile(std::unique_ptr<QueueFile> file);
     void removeFile(int fileId);
+    // Takes every finished file (Done, Error, Canceled) out of the queue in
+    // one pass; their ids in queue order.
+    QList<int> removeFinishedFiles();
     // Queue control. A Waiting file is paused: the cycle hands it to no
     // session until it is resumed, which puts it back to Waiting. Each is
     // one compare-and-set; false when the file is gone or no longer in the
