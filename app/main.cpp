@@ -3,6 +3,7 @@
 
 #include "audio/audiolibrary.h"
 #include "dialogs/dlglogin.h"
+#include "driver/account.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
 #include "settings/rememberedlogin.h"
@@ -48,27 +49,27 @@ void applyStyleSheet(QApplication& app, QFile& styleFile)
 }
 
 // Asks for the account when no user name or password is stored (nor is being
-// read from the keychain); the dialog drives the manager's cycle itself, as
-// no window timer runs yet.
-bool haveLoginDetails(Settings& settings, QueueManager& queueManager, bool readingPassword)
+// read from the keychain); the account runs the log-in rounds meanwhile, as
+// no queue driver runs yet.
+bool haveLoginDetails(Settings& settings, Account& account, bool readingPassword)
 {
     if (!settings.wUsername.isEmpty() && (!settings.wPassword.isEmpty() || readingPassword))
         return true;
-    return dlgLogin::askForLogin(&settings, &queueManager, true);
+    return dlgLogin::askForLogin(&settings, &account, true);
 }
 
 // The remembered password read from the keychain after the window opened
 // (a locked keyring may take its owner's time): found, the manager logs in
 // with it; otherwise the login dialog asks, driven by the window's timers.
-void passwordFromKeychain(bool found, Settings& settings, QueueManager& queueManager, QObject* window)
+void passwordFromKeychain(bool found, Settings& settings, Account& account, QObject* window)
 {
     if (found) {
-        queueManager.setCredentials(settings.wUsername, settings.wPassword);
+        account.tryCredentials(settings.wUsername, settings.wPassword);
         return;
     }
-    QTimer::singleShot(0, window, [&settings, &queueManager] {
-        queueManager.enableLogin();
-        dlgLogin::askForLogin(&settings, &queueManager, false);
+    QTimer::singleShot(0, window, [&settings, &account] {
+        account.enableLogIn();
+        dlgLogin::askForLogin(&settings, &account, false);
     });
 }
 
@@ -123,19 +124,20 @@ int main(int argc, char* argv[])
     auto* mainWindow = new MainWindow();
     qInfo().noquote() << "Main window ready";
 
+    Account account(settings, queueManager);
     RememberedLogin rememberedLogin(settings);
-    const bool readingPassword = rememberedLogin.restore([&settings, &queueManager, mainWindow](bool found) {
-        passwordFromKeychain(found, settings, queueManager, mainWindow);
+    const bool readingPassword = rememberedLogin.restore([&settings, &account, mainWindow](bool found) {
+        passwordFromKeychain(found, settings, account, mainWindow);
     });
     // Without an accepted login the window is never shown; it has no
     // settings yet, so deleting it writes nothing to settings.xml.
-    if (!haveLoginDetails(settings, queueManager, readingPassword)) {
+    if (!haveLoginDetails(settings, account, readingPassword)) {
         delete mainWindow;
         return -1;
     }
     initialiseAudio();
 
-    mainWindow->setContext(&settings, &queueManager);
+    mainWindow->setContext(settings, queueManager, account);
     mainWindow->initialise();
     mainWindow->show();
 

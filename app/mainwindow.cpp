@@ -14,14 +14,15 @@
 #include "dialogs/dlgloudness.h"
 #include "dialogs/dlgsetupwindow.h"
 #include "dialogs/quitcheck.h"
+#include "driver/account.h"
 #include "driver/destinationcheck.h"
+#include "driver/fileactions.h"
 #include "driver/folderscantick.h"
-#include "driver/localsteps.h"
+#include "driver/queuecommands.h"
 #include "driver/queuedriver.h"
 #include "driver/resultencoding.h"
 #include "driver/videotasks.h"
 #include "pipeline/queuefile.h"
-#include "pipeline/queuemanager.h"
 #include "settings/folderwatcher.h"
 #include "settings/naming.h"
 #include "settings/settings.h"
@@ -39,17 +40,14 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 
-#include <cmath>
-
 namespace {
 
-constexpr int kAddedByHandPriority = 10;
-// Panels of newly queued files are created for at most this long per run of
-// the queue tick; the rest follow in further runs posted at once, so that a
+// Panels of newly queued files are created for at most this long per
+// showing of the queue; the rest follow in further runs posted at once, so that a
 // watched folder that queues hundreds of files never freezes the window.
 // A run always creates the first few, so that a handful of new files shows
 // in one tick however slow the machine. While such a run is posted, the
-// timer's own runs leave the panels to it, so that two batches never follow
+// driver's ticks leave the panels to it, so that two batches never follow
 // each other without the event loop in between.
 constexpr qint64 kNewPanelsBudgetMs = 10;
 constexpr int kNewPanelsAlways = 8;
@@ -82,8 +80,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    for (QTimer* timer : std::as_const(timers))
-        timer->stop();
     // Saves queue.xml and settings.xml, then ends the engine.
     driver.reset();
     if (trayIcon)
@@ -93,12 +89,12 @@ MainWindow::~MainWindow()
     ui = nullptr;
 }
 
-void MainWindow::setContext(Settings* settingsObject, QueueManager* manager)
+void MainWindow::setContext(Settings& settingsObject, QueueManager& queueManager, Account& accountObject)
 {
-    settings = settingsObject;
-    queueManager = manager;
+    settings = &settingsObject;
+    account = &accountObject;
     newFiles = std::make_unique<NewFilesDialogs>(settings, this);
-    driver = std::make_unique<QueueDriver>(*settings, *queueManager, *this);
+    driver = std::make_unique<QueueDriver>(*settings, queueManager, *this);
 }
 
 void MainWindow::initialise()
@@ -112,11 +108,10 @@ void MainWindow::initialise()
     setAcceptDrops(true);
 
     driver->start();
-    startTimer(&MainWindow::tmr_windowStatus_Tick, 1000);
-    startTimer(&MainWindow::tmr_queueManager_Tick, 100);
-    startTimer(&MainWindow::tmr_folderScanner_Tick, 1000);
-    startTimer(&MainWindow::tmr_deleteRequests_Tick, 1000);
-    startTimer(&MainWindow::tmr_videoQueue_Tick, 1000);
+    driver->startTimers();
+    statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, &MainWindow::tmr_windowStatus_Tick);
+    statusTimer->start(1000);
 
     QTimer::singleShot(500, this, &MainWindow::tmr_ShowWelcome);
     QTimer::singleShot(500, this, &MainWindow::tmr_StartVersionCheck);
@@ -142,22 +137,7 @@ void MainWindow::onDownloadCompleted(QNetworkReply* reply)
 
 void MainWindow::tmr_ShowWelcome()
 {
-    showWelcomeWizardIfFirstStart(this, *settings, *queueManager);
-}
-
-void MainWindow::tmr_folderScanner_Tick()
-{
-    driver->folderScanTick();
-}
-
-void MainWindow::tmr_videoQueue_Tick()
-{
-    driver->videoTick();
-}
-
-void MainWindow::tmr_deleteRequests_Tick()
-{
-    driver->deleteRequestsTick();
+    showWelcomeWizardIfFirstStart(this, *settings, *account);
 }
 
 FolderScanTick* MainWindow::folderScanTick() const
@@ -180,64 +160,34 @@ void MainWindow::updateVideoTool(const QString& ffmpegFolder)
     driver->videoTasks().updateVideoTool(ffmpegFolder);
 }
 
-void MainWindow::startTimer(void (MainWindow::*slot)(), int interval)
-{
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, slot);
-    timer->start(interval);
-    timers.append(timer);
-}
-
 // ---- status bar and account ------------------------------------------------
 
 void MainWindow::tmr_windowStatus_Tick()
 {
-    const QueueManager::State state = queueManager->state();
-    QString status = QueueManager::stateName(state);
-    const QByteArray notice = queueManager->serviceNotice();
-    if (state == QueueManager::WaitingForLoginInfo) {
-        status = text(queueManager->statusMessage());
-        // No failed log-in to report: after "Log out" that is the news.
-        if (status.isEmpty())
-            status = queueManager->loginEnabled() ? QueueManager::stateName(state) : tr("Logged out");
-    } else if (!notice.isEmpty()) {
-        status = text(notice);
-    }
-    const double credit = std::round(double(queueManager->getCredit()) * 100.0) / 100.0;
-    apiIsHttps = queueManager->apiUrl().contains("https:");
-    QString creditText = tr("Waiting for file submission");
-    if (credit >= 0)
-        creditText = QString::number(credit, 'g', 6);
-    if (apiIsHttps)
-        status += tr(" - Credit: ") + creditText;
-    statusBar()->showMessage(status);
+    statusBar()->showMessage(account->statusLine());
 }
 
 void MainWindow::on_menuBar_hovered(QAction* action)
 {
     if (action->text() != ui->menuAccount->title())
         return;
-    const bool loggedIn = queueManager->hasToken();
+    const bool loggedIn = account->loggedIn();
     ui->actionLog_in->setEnabled(!loggedIn);
     ui->actionLog_out->setEnabled(loggedIn);
 }
 
 void MainWindow::on_actionLog_in_triggered()
 {
-    if (queueManager->state() != QueueManager::WaitingForLoginInfo)
+    if (!account->canLogIn())
         return;
-    queueManager->enableLogin();
-    dlgLogin::askForLogin(settings, queueManager, false);
+    account->enableLogIn();
+    dlgLogin::askForLogin(settings, account, false);
 }
 
 void MainWindow::on_actionLog_out_triggered()
 {
-    if (!QueueManager::isWorking(queueManager->state()))
-        return;
-    queueManager->setCredentials(settings->wUsername, QByteArray());
-    settings->wPassword.clear();
-    settings->loginChanged();
-    queueManager->logout();
+    if (account->canLogOut())
+        account->logOut();
 }
 
 // ---- tray and closing --------------------------------------------------------
@@ -289,13 +239,12 @@ void MainWindow::on_actionSetup_triggered()
     dlgSetupWindow dialog(this);
     dialog.setCodecCheck(VideoTasks::isFfmpegFolder);
     dialog.setWatchWarning([this](const QString& folder) { return folderScanTick()->watcher().warning(folder); });
-    dialog.setContext(settings, queueManager->presets(), queueManager);
+    dialog.setContext(settings, account->presets(), account);
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.applyTo(*settings);
-    queueManager->setParallelJobs(settings->parallelJobs);
-    updateVideoTool(text(settings->FFMPEGPath));
-    dialog.applyCredentials(*settings, *queueManager);
+    driver->applySetup();
+    dialog.applyCredentials(*account);
 }
 
 void MainWindow::on_actionAbout_triggered()
@@ -308,14 +257,17 @@ void MainWindow::on_actionAbout_triggered()
 
 // ---- the queue tick ------------------------------------------------------------
 
-void MainWindow::tmr_queueManager_Tick()
+void MainWindow::showQueue(const QList<QueueFile*>& files)
 {
-    driver->queueTick();
+    showPanels(files);
+}
+
+void MainWindow::showPanels(const QList<QueueFile*>& files)
+{
     bool panelsMissing = false;
     int panelsCreated = 0;
     QElapsedTimer creatingPanels;
     creatingPanels.start();
-    const QList<QueueFile*> files = queueManager->snapshot();
     for (QueueFile* file : files) {
         QueueFileWidget* widget = queueWidgets->find(file->fileId);
         const bool outOfTime = panelsCreated >= kNewPanelsAlways && creatingPanels.elapsed() >= kNewPanelsBudgetMs;
@@ -334,7 +286,7 @@ void MainWindow::tmr_queueManager_Tick()
         panelTickPosted = true;
         QTimer::singleShot(0, this, [this] {
             panelTickPosted = false;
-            tmr_queueManager_Tick();
+            showPanels(driver->commands().files());
         });
     }
 }
@@ -363,7 +315,7 @@ void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int sta
     if (state == widget.lastState())
         return;
     widget.setLastState(state);
-    widget.setQueueControlsEnabled(state == int(QueueFileState::Waiting) || state == int(QueueFileState::Paused));
+    widget.setQueueControlsEnabled(fileActions(QueueFileState(state), file.retryable()).steer);
     switch (QueueFileState(state)) {
     case QueueFileState::Waiting:
     case QueueFileState::Running:
@@ -451,28 +403,24 @@ void MainWindow::on_actionAdd_file_to_queue_triggered()
 
 bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
 {
-    const QList<QByteArray> presets = queueManager->presets();
+    const QList<QByteArray> presets = account->presets();
     if (presets.isEmpty()) {
         QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
         return false;
     }
     dlgAddFile dialog(this);
     dialog.setModal(true);
-    dialog.setContext(src, dest, presets, queueManager->lastPreset());
+    dialog.setContext(src, dest, presets, account->lastPreset());
     if (src.isEmpty() && !dialog.browseSourceNow(true))
         return false;
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    const QString destination = naming::expandNameTemplateInPath(dialog.destination(), dialog.preset());
-    const QByteArray refusal = naming::destinationRefusal(destination);
-    if (!refusal.isEmpty()) {
-        QMessageBox::critical(this, tr("Error adding files"), destination + QStringLiteral("\n") + text(refusal));
-        return false;
-    }
-    if (!queueManager->addFileToQueue(dialog.source(), kAddedByHandPriority, destination, dialog.preset().toUtf8(),
-                                      ProcessingOptions())) {
-        QMessageBox::critical(this, tr("Error adding files"),
-                              dialog.source() + QStringLiteral("\n") + text(queueManager->lastError()));
+    const std::optional<Refusal> refusal
+        = driver->commands().queueFile({dialog.source(), dialog.destination(), dialog.preset(), ProcessingOptions()});
+    if (refusal) {
+        // A destination that cannot be written is named; otherwise the source is.
+        const QString named = refusal->reason == Refusal::Reason::Destination ? refusal->destination : refusal->source;
+        QMessageBox::critical(this, tr("Error adding files"), named + QStringLiteral("\n") + text(refusal->text));
         return false;
     }
     return true;
@@ -480,7 +428,7 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
 
 bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrls)
 {
-    if (queueManager->presets().isEmpty()) {
+    if (account->presets().isEmpty()) {
         QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
         return false;
     }
@@ -489,7 +437,7 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
     if (urls.isEmpty() && !dropped.isEmpty())
         return driver->videoTasks().videoEnabled();
     if (urls.size() > 1)
-        return addSeveralAudioFiles(this, *queueManager, urls, destUrls);
+        return addSeveralAudioFiles(this, *account, driver->commands(), urls, destUrls);
     if (urls.size() != 1) {
         QMessageBox::information(this, tr("Add file"), tr("Drop one audio file at a time."));
         return false;
@@ -536,25 +484,14 @@ void MainWindow::removeFromQueue(QueueFileWidget* widget, int fileID)
 {
     if (widget)
         queueWidgets->drop(widget);
-    queueManager->removeFile(fileID);
+    driver->commands().remove(fileID);
 }
 
 void MainWindow::on_actionClear_done_error_triggered()
 {
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        for (QueueFileWidget* widget : queueWidgets->widgets()) {
-            QueueFile* file = queueManager->findFile(widget->fileID());
-            if (!file)
-                continue;
-            const auto state = file->getState();
-            if (state == QueueFileState::Done || state == QueueFileState::Error || state == QueueFileState::Canceled) {
-                removeFromQueue(widget, widget->fileID());
-                removed = true;
-                break;
-            }
-        }
+    for (const int fileID : driver->commands().clearFinished()) {
+        if (QueueFileWidget* widget = queueWidgets->find(fileID))
+            queueWidgets->drop(widget);
     }
     updateTabTitles(true);
     EncoderListView* list = ui->encoderList;
@@ -563,12 +500,7 @@ void MainWindow::on_actionClear_done_error_triggered()
 
 void MainWindow::on_actionResubmit_files_with_errors_triggered()
 {
-    for (QueueFile* file : queueManager->snapshot()) {
-        if (file->getState() == QueueFileState::Error && file->retryable()) {
-            LocalSteps::resetForResubmit(*file);
-            file->setState(QueueFileState::Waiting);
-        }
-    }
+    driver->commands().resubmitFailed();
 }
 
 // ---- tools menu ---------------------------------------------------------------------
@@ -593,7 +525,7 @@ void MainWindow::on_queueFileClick(int fileID, int buttonN, bool doubleClick)
 {
     if (buttonN != 1 || !doubleClick)
         return;
-    QueueFile* file = queueManager->findFile(fileID);
+    const QueueFile* file = driver->commands().file(fileID);
     if (!file)
         return;
     QString path = text(file->srcFile);
@@ -608,54 +540,30 @@ void MainWindow::on_queueFileClick(int fileID, int buttonN, bool doubleClick)
 
 void MainWindow::on_queueFileMoveRequested(int fileID, int places)
 {
-    if (queueManager->moveFile(fileID, places))
-        queueWidgets->followQueueOrder(queueManager->snapshot());
+    QueueCommands& commands = driver->commands();
+    if (places < 0 ? commands.moveUp(fileID) : commands.moveDown(fileID))
+        queueWidgets->followQueueOrder(commands.files());
 }
 
 void MainWindow::on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show)
 {
-    show = false;
-    QueueFile* file = queueManager->findFile(fileID);
-    if (!file)
-        return;
-    sender->showOpenInput = true;
-    sender->showOpenOutput = false;
-    sender->showPauseResume = false;
-    sender->showReSubmit = false;
-    sender->showRemove = true;
-    switch (file->getState()) {
-    case QueueFileState::Waiting:
-    case QueueFileState::Paused:
-        sender->showPauseResume = true;
-        sender->textPauseResume = file->getState() == QueueFileState::Waiting ? tr("Pause") : tr("Resume");
-        sender->textRemove = tr("Cancel");
-        break;
-    case QueueFileState::Running:
-        sender->showRemove = false;
-        break;
-    case QueueFileState::Done:
-        sender->showOpenOutput = true;
-        sender->showReSubmit = true;
-        sender->textReSubmit = tr("Submit with another preset");
-        sender->textRemove = tr("Remove from list");
-        break;
-    case QueueFileState::Error:
-    case QueueFileState::Canceled:
-        sender->showReSubmit = file->getState() == QueueFileState::Canceled || file->retryable();
-        sender->textReSubmit = tr("Submit again");
-        sender->textRemove = tr("Remove from list");
-        break;
-    default:
-        qDebug() << "on_queueFileContextMenuShow: Unmanaged state";
-        return;
-    }
-    show = true;
+    const QueueFile* file = driver->commands().file(fileID);
+    const FileActions actions = file ? driver->commands().actionsFor(*file) : FileActions();
+    show = actions.any();
+    sender->showOpenInput = actions.openInput;
+    sender->showOpenOutput = actions.openOutput;
+    sender->showPauseResume = actions.pause || actions.resume;
+    sender->textPauseResume = actions.pause ? tr("Pause") : tr("Resume");
+    sender->showReSubmit = actions.resubmit;
+    sender->textReSubmit = actions.openOutput ? tr("Submit with another preset") : tr("Submit again");
+    sender->showRemove = actions.remove;
+    sender->textRemove = actions.steer ? tr("Cancel") : tr("Remove from list");
 }
 
 void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QString mnuName)
 {
     qDebug() << "clicked: " << mnuName;
-    QueueFile* file = queueManager->findFile(fileID);
+    const QueueFile* file = driver->commands().file(fileID);
     if (!file)
         return;
     if (mnuName == QLatin1String("mnuRemove")) {
@@ -669,14 +577,9 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
         const QString original = text(file->originalSourceFile);
         naming::showInExplorer(original.isEmpty() ? text(file->srcFile) : original, this);
     } else if (mnuName == QLatin1String("mnuReSubmit")) {
-        if (file->getState() == QueueFileState::Done)
-            return;
-        LocalSteps::resetForResubmit(*file);
-        file->setErrorMessage(QByteArray());
-        file->setState(QueueFileState::Waiting);
+        driver->commands().resubmit(fileID);
     } else if (mnuName == QLatin1String("mnuPauseResume")) {
-        if (!queueManager->pauseFile(fileID))
-            queueManager->resumeFile(fileID);
+        driver->commands().togglePause(fileID);
     }
 }
 

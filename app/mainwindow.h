@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class Account;
 class FolderScanTick;
 class NewFilesDialogs;
 class QNetworkAccessManager;
@@ -27,12 +28,13 @@ class MainWindow;
 }
 
 // The client's only top-level window: the queue list, the Done and Error
-// tabs, menus, tray icon, dialogs and status bar, and the timers that drive
-// everything periodic, which forward to the queue driver (the run of the
-// engine). It is the driver's front end: message boxes, the new-files
-// dialogs, the tray and the panels. It holds plain pointers to the settings
-// and the queue manager, which main owns for the whole run. Every slot and
-// timer runs on the GUI thread.
+// tabs, menus, tray icon, dialogs and status bar. It shows what the queue
+// driver (the run of the engine) tells it, asks a person what the driver
+// needs to know, and forwards every choice to the driver's commands or to
+// the account; it holds no rule of the engine. It owns the driver, whose
+// timers drive everything periodic. The settings, the queue manager and the
+// account are main's for the whole run. Every slot and timer runs on the
+// GUI thread.
 class MainWindow : public QMainWindow, public FrontEnd {
     Q_OBJECT
 
@@ -40,7 +42,8 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    void setContext(Settings* settings, QueueManager* queueManager);
+    // Makes the queue driver on the queue manager, with this window as its front end.
+    void setContext(Settings& settings, QueueManager& queueManager, Account& account);
     // Tray icon, timers and menu hooks; called once before the window is shown.
     void initialise();
 
@@ -59,6 +62,8 @@ public:
     FolderScanTick* folderScanTick() const;
     // The new-files dialogs of the watched folders.
     NewFilesDialogs& newFilesDialogs() const { return *newFiles; }
+    // The run of the engine; exists once the context is set.
+    QueueDriver& queueDriver() const { return *driver; }
 
     // The driver's front end.
     void notify(const QString& title, const QString& message) override;
@@ -67,6 +72,7 @@ public:
     bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
+    void showQueue(const QList<QueueFile*>& files) override;
     void fileChanged(const QueueFile& file, int previousState) override;
     void fileUploaded(const QueueFile&, int) override {}
     void showCounts(quint32 done, quint32 errors) override;
@@ -86,10 +92,6 @@ private slots:
     void onDownloadCompleted(QNetworkReply* reply);
     void tmr_ShowWelcome();
     void tmr_windowStatus_Tick();
-    void tmr_queueManager_Tick();
-    void tmr_folderScanner_Tick();
-    void tmr_deleteRequests_Tick();
-    void tmr_videoQueue_Tick();
     void on_videoTree_itemDoubleClicked(QTreeWidgetItem* item, int column);
     void on_btnAddSingleFile_clicked();
     void on_actionQuit_triggered();
@@ -111,7 +113,8 @@ private:
     void on_queueFileContextMenuClicked(QueueFileWidget* sender, int fileID, QString mnuName);
     void on_queueFileMoveRequested(int fileID, int places);
 
-    void startTimer(void (MainWindow::*slot)(), int interval);
+    // Panels for the files, created within a time budget per run.
+    void showPanels(const QList<QueueFile*>& files);
     QueueFileWidget* createWidget(QueueFile& file);
     void refreshWidget(QueueFileWidget& widget, QueueFile& file, int state);
     void showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file);
@@ -128,9 +131,8 @@ private:
     QSystemTrayIcon* trayIcon = nullptr;
     std::unique_ptr<QueueLists> queueWidgets;
     Settings* settings = nullptr;
-    QueueManager* queueManager = nullptr;
-    QList<QTimer*> timers;
-    bool apiIsHttps = true;
+    Account* account = nullptr;
+    QTimer* statusTimer = nullptr;
     // The finished files shown in the tab titles.
     quint32 doneCount = 0;
     quint32 errorCount = 0;

@@ -3,8 +3,8 @@
 #include "driver/destinationcheck.h"
 #include "driver/folderscantick.h"
 #include "dialogs/dlgaddmultplefiles.h"
-#include "pipeline/queuemanager.h"
-#include "settings/naming.h"
+#include "driver/account.h"
+#include "driver/queuecommands.h"
 #include "settings/scanpath.h"
 
 #include <QDir>
@@ -47,7 +47,7 @@ QHash<QString, QString> originalFolders(const QList<QUrl>& urls, const QList<QUr
 
 } // namespace
 
-bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,
+bool addSeveralAudioFiles(QWidget* parent, const Account& account, QueueCommands& commands, const QList<QUrl>& urls,
                           const QList<QUrl>& destUrls)
 {
     QString errors;
@@ -65,9 +65,9 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
     folder.outputSuffix = QStringLiteral("-{presetName}");
 
     DlgAddMultpleFiles dialog(parent, true);
-    dialog.setPresetNames(queueManager.presets());
+    dialog.setPresetNames(account.presets());
     dialog.setFolder(folder);
-    const QString proposed = QString::fromUtf8(queueManager.lastPreset());
+    const QString proposed = QString::fromUtf8(account.lastPreset());
     for (const QString& source : sources)
         dialog.addRow(source, QFileInfo(source).fileName(), proposed);
     dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
@@ -77,18 +77,16 @@ bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QLi
     ProcessingOptions options;
     folder.toOptions(options);
     const QHash<QString, QString> origins = originalFolders(urls, destUrls);
+    QList<FileRequest> requests;
     for (const NewFileEntry& entry : dialog.getResults()) {
         QString destination = entry.destination;
         if (dialog.saveInOriginalLocation())
             destination = origins.value(entry.source, QFileInfo(entry.source).absolutePath()) + QLatin1Char('/')
                 + QFileInfo(destination).fileName();
-        destination = QDir::toNativeSeparators(naming::expandNameTemplateInPath(destination, entry.preset));
-        const QByteArray refusal = naming::destinationRefusal(destination);
-        if (!refusal.isEmpty())
-            errors += refusalText(entry.source, refusal);
-        else if (!queueManager.addFileToQueue(entry.source, 10, destination, entry.preset.toUtf8(), options))
-            errors += refusalText(entry.source, queueManager.lastError());
+        requests.append({entry.source, destination, entry.preset, options});
     }
+    for (const Refusal& refusal : commands.queueFiles(requests))
+        errors += refusalText(refusal.source, refusal.text);
     if (!errors.isEmpty())
         QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
     return true;

@@ -3,7 +3,8 @@
 #include <QList>
 #include <QUrl>
 
-class QueueManager;
+class Account;
+class QueueCommands;
 class QWidget;
 
 // Several audio files dropped at once: the new-files dialog in manual mode
@@ -14,5 +15,5 @@ class QWidget;
 // in one "Error adding files" box. True when the dialog was accepted.
 // With destination URLs (the sound of videos, whose results belong beside
 // the videos) the save-to folder is the first destination's folder.
-bool addSeveralAudioFiles(QWidget* parent, QueueManager& queueManager, const QList<QUrl>& urls,
+bool addSeveralAudioFiles(QWidget* parent, const Account& account, QueueCommands& commands, const QList<QUrl>& urls,
                           const QList<QUrl>& destUrls = {});

@@ -4,12 +4,12 @@
 #include "dialogs/existingfiles.h"
 #include "settings/settings.h"
 
-bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, QueueManager& queueManager)
+bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, const Account& account)
 {
     if (!settings.scanPaths().isEmpty() || !settings.showFirstTime_AddWatchFolderDialog)
         return false;
     dlgAddNewFolderWizard wizard(true, parent);
-    wizard.setQueueManager(&queueManager);
+    wizard.setAccount(&account);
     if (wizard.exec() == QDialog::Accepted) {
         ScanPath folder;
         folder.path = wizard.inputFolder();

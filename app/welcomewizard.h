@@ -1,7 +1,7 @@
 #pragma once
 
 class QWidget;
-class QueueManager;
+class Account;
 class Settings;
 
 // First start: while no folder is watched and showFirstTime_AddWatchFolderDialog
@@ -9,4 +9,4 @@ class Settings;
 // adds its folder to the settings; otherwise its "Don't show this again"
 // choice becomes the setting, which is written at exit. Tells whether the
 // wizard ran.
-bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, QueueManager& queueManager);
+bool showWelcomeWizardIfFirstStart(QWidget* parent, Settings& settings, const Account& account);

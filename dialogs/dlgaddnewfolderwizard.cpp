@@ -1,6 +1,6 @@
 #include "dialogs/dlgaddnewfolderwizard.h"
 
-#include "pipeline/queuemanager.h"
+#include "driver/account.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -145,18 +145,18 @@ void dlgAddNewFolderWizard::addPresetPage()
     setPage(PresetPage, page);
 }
 
-void dlgAddNewFolderWizard::setQueueManager(QueueManager* manager)
+void dlgAddNewFolderWizard::setAccount(const Account* accountObject)
 {
-    queueManager = manager;
+    account = accountObject;
     // Presets known already make the first page usable at once.
     pollPresets();
 }
 
 void dlgAddNewFolderWizard::pollPresets()
 {
-    if (presetsReady || !queueManager)
+    if (presetsReady || !account)
         return;
-    const QList<QByteArray> presets = queueManager->presets();
+    const QList<QByteArray> presets = account->presets();
     if (presets.isEmpty()) {
         lblStatus->setText(tr("Waiting for presets..."));
         return;

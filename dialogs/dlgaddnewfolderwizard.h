@@ -10,7 +10,7 @@ class QLabel;
 class QTreeView;
 class QVBoxLayout;
 class QWizardPage;
-class QueueManager;
+class Account;
 
 // Five pages that set up one watched folder: a first page that waits for the
 // service's presets, the folder to watch, the folder for the results, the
@@ -25,7 +25,7 @@ public:
 
     // The presets are taken from here as soon as it has any (polled every
     // 100 ms); until then the first page cannot be left.
-    void setQueueManager(QueueManager* queueManager);
+    void setAccount(const Account* account);
 
     bool validateCurrentPage() override;
 
@@ -57,6 +57,6 @@ private:
     QString m_inputFolder;
     QString m_outputFolder;
     QString m_preset;
-    QueueManager* queueManager = nullptr;
+    const Account* account = nullptr;
     bool presetsReady = false;
 };

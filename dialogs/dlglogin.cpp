@@ -1,7 +1,7 @@
 #include "dialogs/dlglogin.h"
 #include "ui_dlglogin.h"
 
-#include "pipeline/queuemanager.h"
+#include "driver/account.h"
 #include "settings/settings.h"
 
 #include <QDebug>
@@ -20,15 +20,14 @@ dlgLogin::dlgLogin(QWidget* parent)
 dlgLogin::~dlgLogin()
 {
     delete ui;
-    stopFlag = true;
-    if (workerThread.joinable())
-        workerThread.join();
+    if (runsRounds)
+        account->stopLoginRounds();
 }
 
-bool dlgLogin::askForLogin(Settings* settings, QueueManager* queueManager, bool startThread)
+bool dlgLogin::askForLogin(Settings* settings, Account* account, bool runRounds)
 {
     dlgLogin dialog;
-    dialog.setContext(settings, queueManager, startThread);
+    dialog.setContext(settings, account, runRounds);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     settings->wUsername = dialog.username();
@@ -44,14 +43,16 @@ bool dlgLogin::askForLogin(Settings* settings, QueueManager* queueManager, bool 
     return true;
 }
 
-void dlgLogin::setContext(Settings* settingsObject, QueueManager* manager, bool startThread)
+void dlgLogin::setContext(Settings* settingsObject, Account* accountObject, bool runRounds)
 {
     settings = settingsObject;
-    queueManager = manager;
+    account = accountObject;
     if (settings)
         ui->txtUsername->setText(QString::fromUtf8(settings->wUsername));
-    if (startThread)
-        createThread();
+    if (runRounds && account && !runsRounds) {
+        runsRounds = true;
+        account->startLoginRounds();
+    }
 }
 
 bool dlgLogin::isRememberChecked() const
@@ -59,48 +60,31 @@ bool dlgLogin::isRememberChecked() const
     return ui->chkRemember->isChecked();
 }
 
-void dlgLogin::createThread()
-{
-    if (workerThread.joinable() || !queueManager)
-        return;
-    workerThread = std::thread([this] { threadFunc(); });
-}
-
-void dlgLogin::threadFunc()
-{
-    qDebug() << "dlglogin::ThreadProc";
-    while (!stopFlag)
-        queueManager->cycle(true, false);
-}
-
 void dlgLogin::on_btnOK_clicked()
 {
-    if (!queueManager)
+    if (!account)
         return;
     const QByteArray user = ui->txtUsername->text().toUtf8();
     const QByteArray password = ui->txtPassword->text().toUtf8();
     if (user.isEmpty() || password.isEmpty())
         return;
-    queueManager->setCredentials(user, password);
+    account->tryCredentials(user, password);
     m_username = user;
     m_password = password;
 }
 
 void dlgLogin::on_windowStatusTimer_Tick()
 {
-    if (!queueManager)
+    if (!account)
         return;
-    const QueueManager::State state = queueManager->state();
-    QString text = QueueManager::stateName(state);
-    if (state == QueueManager::WaitingForLoginInfo) {
-        text = QString::fromUtf8(queueManager->statusMessage());
-    } else if (QueueManager::isWorking(state)) {
+    QString text = account->statusText();
+    if (account->logInAccepted()) {
         text = tr("Log in OK");
         statusTimer->stop();
         accept();
     }
     ui->lblStatus->setText(text);
-    ui->lblApiURL->setText(tr("API URL: ") + QString::fromUtf8(queueManager->apiUrl()));
+    ui->lblApiURL->setText(tr("API URL: ") + QString::fromUtf8(account->apiUrl()));
 }
 
 void dlgLogin::on_btnCancel_clicked()
@@ -110,13 +94,13 @@ void dlgLogin::on_btnCancel_clicked()
 
 void dlgLogin::on_btnSettings_clicked()
 {
-    if (!queueManager)
+    if (!account)
         return;
     const QString url = QInputDialog::getText(this, tr("Set API address"),
                                               tr("This URL will be used to acces the Sonvira API:"),
-                                              QLineEdit::Normal, QString::fromUtf8(queueManager->apiUrl()));
+                                              QLineEdit::Normal, QString::fromUtf8(account->apiUrl()));
     if (!url.isEmpty())
-        queueManager->setApiUrl(url.toUtf8());
+        account->setApiUrl(url.toUtf8());
 }
 
 void dlgLogin::on_chkShowPassword_stateChanged(int state)

@@ -3,22 +3,18 @@
 #include <QByteArray>
 #include <QDialog>
 
-#include <atomic>
-#include <thread>
-
+class Account;
 class QTimer;
-class QueueManager;
 class Settings;
 
 namespace Ui {
 class dlgLogin;
 }
 
-// Asks for the account's user name and password, hands them to the queue
-// manager and closes as accepted once the manager reports a logged-in
-// state. It never talks to the service itself. At start-up, before any
-// main-window timer runs, it drives the manager's cycle on a worker thread
-// of its own; the destructor stops and joins that thread.
+// Asks for the account's user name and password, hands them to the account
+// and closes as accepted once the log-in went through. It never talks to
+// the service itself. At start-up, before any queue driver runs, it has the
+// account run the log-in rounds while it is open.
 class dlgLogin : public QDialog {
     Q_OBJECT
 
@@ -28,11 +24,11 @@ public:
 
     // Runs a login dialog modally without parent. Accepted: the settings
     // get the user name, and the password too when "Remember login details"
-    // is checked. With startThread the dialog drives the manager's cycle
-    // itself (start-up, before any main-window timer runs).
-    static bool askForLogin(Settings* settings, QueueManager* queueManager, bool startThread);
+    // is checked. With runRounds the account runs the log-in rounds while
+    // the dialog is open (start-up, before any queue driver runs).
+    static bool askForLogin(Settings* settings, Account* account, bool runRounds);
 
-    void setContext(Settings* settings, QueueManager* queueManager, bool startThread);
+    void setContext(Settings* settings, Account* account, bool runRounds);
     bool isRememberChecked() const;
     QByteArray username() const { return m_username; }
     QByteArray password() const { return m_password; }
@@ -45,15 +41,12 @@ private slots:
 
 private:
     void on_windowStatusTimer_Tick();
-    void createThread();
-    void threadFunc();
 
     QByteArray m_username;
     QByteArray m_password;
     Ui::dlgLogin* ui;
-    std::thread workerThread;
     QTimer* statusTimer;
     Settings* settings = nullptr;
-    QueueManager* queueManager = nullptr;
-    std::atomic<bool> stopFlag{false};
+    Account* account = nullptr;
+    bool runsRounds = false;
 };

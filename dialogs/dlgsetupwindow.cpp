@@ -4,7 +4,7 @@
 #include "dialogs/dlgaddnewfolderwizard.h"
 #include "dialogs/existingfiles.h"
 #include "dialogs/scanpathwidget.h"
-#include "pipeline/queuemanager.h"
+#include "driver/account.h"
 #include "settings/platform.h"
 #include "settings/settings.h"
 
@@ -53,10 +53,10 @@ dlgSetupWindow::~dlgSetupWindow()
     delete ui;
 }
 
-void dlgSetupWindow::setContext(Settings* settingsObject, const QList<QByteArray>& names, QueueManager* manager)
+void dlgSetupWindow::setContext(Settings* settingsObject, const QList<QByteArray>& names, Account* accountObject)
 {
     settings = settingsObject;
-    queueManager = manager;
+    account = accountObject;
     presetNames = names;
 
     settings->renumberScanPaths();
@@ -238,15 +238,9 @@ void dlgSetupWindow::applyTo(Settings& target) const
     target.FFMPEGPath = m_ffmpegFolder;
 }
 
-bool dlgSetupWindow::applyCredentials(Settings& target, QueueManager& manager) const
+bool dlgSetupWindow::applyCredentials(Account& target) const
 {
-    if (m_username == target.wUsername && m_password == target.wPassword)
-        return false;
-    target.wUsername = m_username;
-    target.wPassword = m_password;
-    target.loginChanged();
-    manager.setCredentials(m_username, m_password);
-    return true;
+    return target.changeCredentials(m_username, m_password);
 }
 
 // ---- buttons ---------------------------------------------------------------------
@@ -254,7 +248,7 @@ bool dlgSetupWindow::applyCredentials(Settings& target, QueueManager& manager) c
 void dlgSetupWindow::on_btnAddNewPath_clicked()
 {
     dlgAddNewFolderWizard wizard(false, this);
-    wizard.setQueueManager(queueManager);
+    wizard.setAccount(account);
     if (wizard.exec() != QDialog::Accepted || wizard.inputFolder().isEmpty())
         return;
     ScanPath record;
@@ -269,10 +263,7 @@ void dlgSetupWindow::on_btnAddNewPath_clicked()
 void dlgSetupWindow::on_btnLogOut_clicked()
 {
     ui->txtPassword->clear();
-    queueManager->setCredentials(settings->wUsername, QByteArray());
-    settings->wPassword.clear();
-    settings->loginChanged();
-    queueManager->logout();
+    account->logOut();
 }
 
 void dlgSetupWindow::btnDelete_clicked(scanPathWidget* sender, int widgetID, int spcID)

@@ -9,7 +9,7 @@
 
 #include <functional>
 
-class QueueManager;
+class Account;
 class Settings;
 class scanPathWidget;
 
@@ -20,8 +20,8 @@ class dlgSetupWindow;
 // The "Setup" window: general settings, the account and the watched
 // folders, one scanPathWidget panel per folder. OK validates the folders
 // and keeps the edited values for the caller, which stores them (applyTo,
-// applyCredentials). Only "Log out" acts at once, on the queue manager and
-// the stored password, whether the window is accepted or not.
+// applyCredentials). Only "Log out" acts at once, on the account and the
+// stored password, whether the window is accepted or not.
 class dlgSetupWindow : public QDialog {
     Q_OBJECT
 
@@ -32,7 +32,7 @@ public:
     // Shows the settings and one panel per stored watched folder (renumbered
     // 1..n first). presetNames are the presets the service offers; with none
     // known, any preset passes validation.
-    void setContext(Settings* settings, const QList<QByteArray>& presetNames, QueueManager* queueManager);
+    void setContext(Settings* settings, const QList<QByteArray>& presetNames, Account* account);
 
     // Tells whether a folder holds a working ffmpeg; the window runs it on
     // the ffmpeg folder when it opens and after "Browse...". Set it before
@@ -55,9 +55,9 @@ public:
     // What the caller stores after an accepted run, in this order: the
     // watched folders, hideWhenClosed, resetOnRestart and FFMPEGPath ...
     void applyTo(Settings& settings) const;
-    // ... then, when the user name or password changed, both, also handed
-    // to the queue manager. Tells whether they changed.
-    bool applyCredentials(Settings& settings, QueueManager& queueManager) const;
+    // ... then, when the user name or password changed, both, stored and
+    // tried by the account. Tells whether they changed.
+    bool applyCredentials(Account& account) const;
 
 public slots:
     void accept() override;
@@ -97,7 +97,7 @@ private:
     Ui::dlgSetupWindow* ui;
     QList<QByteArray> presetNames;
     Settings* settings = nullptr;
-    QueueManager* queueManager = nullptr;
+    Account* account = nullptr;
     QList<Panel> panels;
     QList<ScanPath> newRecords;
     int nextNewId = 1;

@@ -34,6 +34,8 @@ public:
     virtual void showVideo(const videoFile& record) = 0;
     // A finished file's MP3 job was started; it stays the driver's.
     virtual void showMp3Job(audioEncoderParent* encoder) = 0;
+    // The queue as the queue tick left it, in its order, once per tick.
+    virtual void showQueue(const QList<QueueFile*>& files) = 0;
     // A queued file was seen in a new state (`previousState` -1: first seen).
     virtual void fileChanged(const QueueFile& file, int previousState) = 0;
     // A queued file was uploaded and became the service's job `jobId`.

@@ -37,6 +37,7 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
     : m_settings(settings)
     , m_queueManager(queueManager)
     , m_frontEnd(frontEnd)
+    , m_commands(queueManager, [this] { requestCycle(); })
     , m_outputRegistry(std::make_unique<OutputRegistry>(&settings))
     , m_localSteps(std::make_unique<LocalSteps>(*m_outputRegistry))
     , m_mp3Jobs(std::make_unique<ResultEncoding>(
@@ -151,6 +152,12 @@ void QueueDriver::requestCycle()
         m_cycle->requestRun();
 }
 
+void QueueDriver::applySetup()
+{
+    m_queueManager.setParallelJobs(m_settings.parallelJobs);
+    m_videoTasks->updateVideoTool(QString::fromUtf8(m_settings.FFMPEGPath));
+}
+
 void QueueDriver::addDeleteRequest(const QString& path)
 {
     m_deleteRequests.add(path);
@@ -202,6 +209,7 @@ void QueueDriver::queueTick()
     m_lastStates = std::move(states);
     followUploads();
     notifyWhenIdle(anyRunning);
+    m_frontEnd.showQueue(files);
 }
 
 void QueueDriver::followUploads()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "driver/deleterequests.h"
+#include "driver/queuecommands.h"
 #include "driver/videotasks.h"
 
 #include <QHash>
@@ -31,9 +32,9 @@ class videoSupport;
 // Done and Error counts), the delete requests, the folder-scan tick and the
 // video queue's tick. Talks to a person only through its FrontEnd.
 //
-// Lives on the main thread; the ticks are called by the window's timers, or
-// by the driver's own (startTimers) where there is no window. The settings
-// and the queue manager outlive the driver.
+// Lives on the main thread; the ticks run on the driver's own timers
+// (startTimers), or are called by a test. The settings and the queue
+// manager outlive the driver.
 class QueueDriver : public QObject {
     Q_OBJECT
 
@@ -47,7 +48,7 @@ public:
     // the keepers start, the cycle runner and the folder scanner are made.
     void start();
     // The periodic work at its described pace (queue 100 ms, folder scan,
-    // delete requests and video queue 1 s), for a client without a window.
+    // delete requests and video queue 1 s).
     void startTimers();
 
     // Starts a cycle unless one runs, runs the local steps and follows every
@@ -60,6 +61,12 @@ public:
 
     // Runs the queue manager's cycle at once (or once more after the current one).
     void requestCycle();
+    // The commands and queries on the queue, for both clients.
+    QueueCommands& commands() { return m_commands; }
+    // Takes up the setup's changes once they are in the settings: the
+    // number of files processed at once and the ffmpeg folder (the watched
+    // folders are read from the settings at every scan).
+    void applySetup();
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);
 
@@ -86,6 +93,7 @@ private:
     FrontEnd& m_frontEnd;
     QList<QTimer*> m_timers;
     DeleteRequests m_deleteRequests;
+    QueueCommands m_commands;
     // The state each queued file was last seen in, by file id.
     QHash<int, int> m_lastStates;
     // Each file's id and state after the last cycle.

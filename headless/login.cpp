@@ -1,5 +1,6 @@
 #include "headless/login.h"
 
+#include "driver/loginrounds.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/platform.h"
@@ -23,25 +24,6 @@ namespace {
 constexpr int kLoginTimeoutMs = 30000;
 constexpr int kKeychainTimeoutMs = 10000;
 
-// Runs the manager's log-in until the service answers; the reason when it refused.
-bool logIn(QueueManager& queueManager, QString& reason)
-{
-    const QDeadlineTimer deadline(kLoginTimeoutMs);
-    while (!deadline.hasExpired()) {
-        queueManager.cycle(true, false);
-        const QueueManager::State state = queueManager.state();
-        if (state == QueueManager::WaitingForLoginInfo) {
-            reason = QString::fromUtf8(queueManager.statusMessage());
-            if (!reason.isEmpty())
-                return false;
-        } else if (QueueManager::isWorking(state)) {
-            return true;
-        }
-    }
-    reason = QStringLiteral("the service did not answer within %1 s").arg(kLoginTimeoutMs / 1000);
-    return false;
-}
-
 } // namespace
 
 int storeLogin(Settings& settings, QueueManager& queueManager, RememberedLogin& rememberedLogin, const QString& email)
@@ -53,7 +35,7 @@ int storeLogin(Settings& settings, QueueManager& queueManager, RememberedLogin& 
     }
     queueManager.setCredentials(email.toUtf8(), password);
     QString reason;
-    const bool accepted = logIn(queueManager, reason);
+    const bool accepted = LoginRounds::runUntilAnswered(queueManager, kLoginTimeoutMs, reason);
     queueManager.stop();
     if (!accepted) {
         std::cerr << "Log-in refused: " << reason.toLocal8Bit().constData() << "; nothing stored." << std::endl;

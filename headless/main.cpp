@@ -4,6 +4,7 @@
 #include "headless/servicestatuslog.h"
 
 #include "audio/audiolibrary.h"
+#include "driver/account.h"
 #include "driver/queuedriver.h"
 #include "pipeline/queuemanager.h"
 #include "settings/platform.h"
@@ -58,11 +59,12 @@ int main(int argc, char* argv[])
     RememberedLogin rememberedLogin(settings);
     if (!options.loginEmail.isEmpty())
         return headless::storeLogin(settings, queueManager, rememberedLogin, options.loginEmail);
+    Account account(settings, queueManager);
     // A password kept in the keychain arrives on the event loop: the queue
     // manager logs in with it then, or the client ends as without one.
-    const bool readingPassword = rememberedLogin.restore([&settings, &queueManager](bool found) {
+    const bool readingPassword = rememberedLogin.restore([&settings, &account](bool found) {
         if (found) {
-            queueManager.setCredentials(settings.wUsername, settings.wPassword);
+            account.tryCredentials(settings.wUsername, settings.wPassword);
             return;
         }
         std::cerr << headless::kNoCredentialsText << std::endl;
@@ -82,7 +84,7 @@ int main(int argc, char* argv[])
         QueueDriver driver(settings, queueManager, frontEnd);
         driver.start();
         driver.startTimers();
-        ServiceStatusLog statusLog(queueManager);
+        ServiceStatusLog statusLog(account);
         HeadlessFrontEnd::log(QStringLiteral("Started: ") + QString::number(settings.scanPathRecords().size())
                               + QStringLiteral(" watched folders, service ") + QString::fromUtf8(queueManager.apiUrl()));
         exitCode = QCoreApplication::exec();

@@ -1,10 +1,10 @@
 #include "headless/servicestatuslog.h"
 
+#include "driver/account.h"
 #include "headless/headlessfrontend.h"
-#include "pipeline/queuemanager.h"
 
-ServiceStatusLog::ServiceStatusLog(const QueueManager& queueManager)
-    : m_queueManager(queueManager)
+ServiceStatusLog::ServiceStatusLog(const Account& account)
+    : m_account(account)
 {
     connect(&m_timer, &QTimer::timeout, this, &ServiceStatusLog::check);
     m_timer.start(1000);
@@ -12,11 +12,7 @@ ServiceStatusLog::ServiceStatusLog(const QueueManager& queueManager)
 
 void ServiceStatusLog::check()
 {
-    const QueueManager::State state = m_queueManager.state();
-    QString status = QueueManager::stateName(state);
-    const QByteArray message = m_queueManager.statusMessage();
-    if (state == QueueManager::WaitingForLoginInfo && !message.isEmpty())
-        status += QStringLiteral(": ") + QString::fromUtf8(message);
+    const QString status = m_account.statusText();
     if (status == m_last)
         return;
     m_last = status;

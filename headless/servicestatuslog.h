@@ -1,24 +1,24 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
-class QueueManager;
+class Account;
 
-// Logs the service connection's state each time it changes ("Service:
-// Running", "Service: Waiting For Login Info: <reason>"), as the desktop
-// client's status bar shows it; looked at once a second.
+// Logs the account's service status text each time it changes ("Service:
+// Running", "Service: Can't log in: ..."), the text the desktop client's
+// status bar shows; looked at once a second.
 class ServiceStatusLog : public QObject {
     Q_OBJECT
 
 public:
-    explicit ServiceStatusLog(const QueueManager& queueManager);
+    explicit ServiceStatusLog(const Account& account);
 
 private:
     void check();
 
-    const QueueManager& m_queueManager;
+    const Account& m_account;
     QTimer m_timer;
     QString m_last;
 };

@@ -5,6 +5,7 @@
 // timers runs the folder, the queue and the session.
 //   detectionbench URL SERVICE_LOG FOLDER FILES events|poll
 // Prints "median_ms X" and "p90_ms Y".
+#include "driver/account.h"
 #include "driver/folderscantick.h"
 #include "app/mainwindow.h"
 #include "audio/audiolibrary.h"
@@ -94,8 +95,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no session\n");
         return 1;
     }
+    Account account(settings, manager);
     auto window = std::make_unique<MainWindow>();
-    window->setContext(&settings, &manager);
+    window->setContext(settings, manager, account);
     // Each run starts with an empty queue, not with the last run's.
     QFile::remove(queuestore::defaultPath());
     window->initialise();

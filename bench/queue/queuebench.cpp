@@ -21,6 +21,8 @@
 // Prints: files=N longest_stall_ms=X all_shown_ms=X longest_stall_cpu_ms=X all_shown_cpu_ms=X
 #include "app/mainwindow.h"
 #include "app/queuefilewidget.h"
+#include "driver/account.h"
+#include "driver/queuedriver.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuestore.h"
@@ -49,11 +51,12 @@ struct Bench {
     QTemporaryDir dir;
     Settings settings;
     QueueManager manager;
+    Account account{settings, manager};
     MainWindow window;
 
     Bench()
     {
-        window.setContext(&settings, &manager);
+        window.setContext(settings, manager, account);
         // Each run starts with an empty queue, not with the last run's.
         QFile::remove(queuestore::defaultPath());
         window.initialise();
@@ -84,7 +87,7 @@ double tickMs(MainWindow& window)
 {
     QElapsedTimer clock;
     clock.start();
-    QMetaObject::invokeMethod(&window, "tmr_queueManager_Tick");
+    window.queueDriver().queueTick();
     QCoreApplication::sendPostedEvents();
     return double(clock.nsecsElapsed()) / 1e6;
 }

@@ -7,6 +7,7 @@
 // Prints: total_s=X service_s=X ours_s=X output=PATH
 #include "app/mainwindow.h"
 #include "dialogs/dlgaddfile.h"
+#include "driver/account.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuestore.h"
@@ -46,8 +47,9 @@ int main(int argc, char* argv[])
     QueueManager manager;
     if (!manager.createSessions(args.at(1).toUtf8(), 1))
         return 1;
+    Account account(settings, manager);
     MainWindow window;
-    window.setContext(&settings, &manager);
+    window.setContext(settings, manager, account);
     // Each run starts with an empty queue, not with the last run's.
     QFile::remove(queuestore::defaultPath());
     window.initialise();

@@ -18,7 +18,7 @@ ClientFixture::ClientFixture()
     QFile::remove(queuestore::defaultPath());
     // The welcome wizard is tested on its own; here it would stop every test.
     settings.showFirstTime_AddWatchFolderDialog = false;
-    window->setContext(&settings, &manager);
+    window->setContext(settings, manager, account);
     QObject::connect(window.get(), &MainWindow::trayMessageShown, window.get(),
                      [this](const QString& title, const QString& message) { trayMessages << title + message; });
 }
@@ -129,7 +129,7 @@ QString ClientFixture::tabTitle(int index) const
 
 void ClientFixture::tick()
 {
-    QMetaObject::invokeMethod(window.get(), "tmr_queueManager_Tick");
+    window->queueDriver().queueTick();
 }
 
 bool ClientFixture::dropUrls(const QList<QUrl>& urls)

@@ -2,6 +2,8 @@
 
 #include "app/mainwindow.h"
 #include "app/queuefilewidget.h"
+#include "driver/account.h"
+#include "driver/queuedriver.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "settings/settings.h"
@@ -47,7 +49,7 @@ public:
     QList<int> queueListOrder() const;
     QAction* action(const char* name) const;
     QString tabTitle(int index) const;
-    // Runs the queue tick once, as the 100 ms timer does.
+    // Runs the driver's queue tick once, as its 100 ms timer does.
     void tick();
     // Drags the URLs onto the window and drops them there; false when the
     // window refused the drag, in which case nothing is dropped.
@@ -55,6 +57,7 @@ public:
 
     Settings settings;
     QueueManager manager;
+    Account account{settings, manager};
     std::unique_ptr<MainWindow> window;
     QStringList trayMessages;
 

@@ -1,4 +1,5 @@
 #include "dialogs/dlglogin.h"
+#include "driver/account.h"
 #include "pipeline/queuemanager.h"
 #include "serviceprocess.h"
 #include "settings/settings.h"
@@ -14,7 +15,7 @@
 #include <QTest>
 
 // The login dialog against the real service, as the start-up path runs it:
-// its own worker thread drives the queue manager's cycle.
+// the account runs the log-in rounds while it is open.
 class TestDlgLogin : public QObject {
     Q_OBJECT
 
@@ -36,6 +37,7 @@ private:
     std::unique_ptr<ServiceProcess> service;
     std::unique_ptr<QueueManager> manager;
     std::unique_ptr<Settings> settings;
+    std::unique_ptr<Account> account;
 };
 
 void TestDlgLogin::initTestCase()
@@ -50,10 +52,12 @@ void TestDlgLogin::init()
     manager = std::make_unique<QueueManager>();
     QVERIFY(manager->createSessions(service->apiUrl().toUtf8(), 1));
     settings = std::make_unique<Settings>();
+    account = std::make_unique<Account>(*settings, *manager);
 }
 
 void TestDlgLogin::cleanup()
 {
+    account.reset();
     manager.reset();
     service.reset();
 }
@@ -71,7 +75,7 @@ void TestDlgLogin::answerLogin(const QString& user, const QString& password, boo
 void TestDlgLogin::emptyFieldsChangeNothing()
 {
     dlgLogin dialog;
-    dialog.setContext(settings.get(), manager.get(), true);
+    dialog.setContext(settings.get(), account.get(), true);
     auto* user = dialog.findChild<QLineEdit*>(QStringLiteral("txtUsername"));
     auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("btnOK"));
     user->setText(ServiceProcess::demoEmail());
@@ -92,7 +96,7 @@ void TestDlgLogin::emptyFieldsChangeNothing()
 void TestDlgLogin::wrongPasswordThenRightOne()
 {
     dlgLogin dialog;
-    dialog.setContext(settings.get(), manager.get(), true);
+    dialog.setContext(settings.get(), account.get(), true);
     dialog.show();
     dialog.findChild<QLineEdit*>(QStringLiteral("txtUsername"))->setText(ServiceProcess::demoEmail());
     dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(QStringLiteral("wrong"));
@@ -113,7 +117,7 @@ void TestDlgLogin::passwordIsStoredOnlyWhenRemembered()
 {
     settings->wPassword = "from an earlier run";
     answerLogin(ServiceProcess::demoEmail(), ServiceProcess::demoPassword(), false);
-    QVERIFY(dlgLogin::askForLogin(settings.get(), manager.get(), true));
+    QVERIFY(dlgLogin::askForLogin(settings.get(), account.get(), true));
     QCOMPARE(settings->wUsername, ServiceProcess::demoEmail().toUtf8());
     QCOMPARE(settings->wPassword, QByteArray("from an earlier run"));
     QVERIFY(!settings->rememberPassword);
@@ -121,20 +125,20 @@ void TestDlgLogin::passwordIsStoredOnlyWhenRemembered()
     manager->logout();
     manager->enableLogin();
     answerLogin(ServiceProcess::demoEmail(), ServiceProcess::demoPassword(), true);
-    QVERIFY(dlgLogin::askForLogin(settings.get(), manager.get(), true));
+    QVERIFY(dlgLogin::askForLogin(settings.get(), account.get(), true));
     QCOMPARE(settings->wPassword, ServiceProcess::demoPassword().toUtf8());
     QVERIFY(settings->rememberPassword);
 
     answerModal<dlgLogin>([](dlgLogin* dialog) {
         dialog->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
     });
-    QVERIFY(!dlgLogin::askForLogin(settings.get(), manager.get(), false));
+    QVERIFY(!dlgLogin::askForLogin(settings.get(), account.get(), false));
 }
 
 void TestDlgLogin::addressChangeGoesToTheManager()
 {
     dlgLogin dialog;
-    dialog.setContext(settings.get(), manager.get(), false);
+    dialog.setContext(settings.get(), account.get(), false);
     auto* settingsButton = dialog.findChild<QPushButton*>(QStringLiteral("btnSettings"));
     QString prefilled;
     answerModal<QInputDialog>([&prefilled](QInputDialog* input) {
@@ -187,7 +191,8 @@ void TestDlgLogin::enterInEitherFieldLogsIn()
             QTest::keyClick(target, Qt::Key_Return);
         });
         Settings own;
-        QVERIFY2(dlgLogin::askForLogin(&own, &fresh, true), field);
+        Account freshAccount(own, fresh);
+        QVERIFY2(dlgLogin::askForLogin(&own, &freshAccount, true), field);
         QVERIFY(answered);
         QCOMPARE(own.wUsername, ServiceProcess::demoEmail().toUtf8());
     }

@@ -5,6 +5,8 @@
 #include "app/severalfilesdrop.h"
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "dialogs/dlgaddmultplefiles.h"
+#include "driver/account.h"
+#include "driver/queuecommands.h"
 #include "settings/folderwatcher.h"
 
 #include <QCheckBox>
@@ -72,6 +74,13 @@ private slots:
 private:
     FolderScanTick::Outcome tick() { return m_tick->tick(); }
     dlgAddMultipleFiles_Wrapper* onlyDialog();
+    // Drops the files on the window's several-files path.
+    bool dropSeveral(const QList<QUrl>& urls, const QList<QUrl>& destUrls = {})
+    {
+        const Account account(*m_settings, *m_queue);
+        QueueCommands commands(*m_queue, {});
+        return addSeveralAudioFiles(nullptr, account, commands, urls, destUrls);
+    }
 
     std::unique_ptr<NewFilesDialogs> m_dialogs;
 };
@@ -208,7 +217,7 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
     });
     // A dropped folder is no audio file: it gets no row, and the box names it.
     const QString folder = native(QStringLiteral("two"));
-    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b, folder, c})));
+    QVERIFY(dropSeveral(urls({a, b, folder, c})));
     QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + folder + QStringLiteral("\n- is a folder, not an audio file."));
     const QList<QueueFile*> queued = m_queue->snapshot();
     QCOMPARE(queued.size(), 3);
@@ -223,11 +232,11 @@ void TestFolderScanTick::severalDroppedFilesGoThroughTheDialog()
     // Without "Save in original location" every result goes to the first
     // file's folder; a cancelled dialog queues nothing.
     answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { pressButton(dialog, QDialogButtonBox::Ok); });
-    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
+    QVERIFY(dropSeveral(urls({a, c})));
     QCOMPARE(m_queue->snapshot().at(4)->destFile,
              native(QStringLiteral("one/c-1_ Speech -16 LUFS.wav")).toUtf8());
     answerModal<DlgAddMultpleFiles>([](DlgAddMultpleFiles* dialog) { dialog->reject(); });
-    QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({a, c})));
+    QVERIFY(!dropSeveral(urls({a, c})));
     QCOMPARE(m_queue->snapshot().size(), 5);
 }
 
@@ -242,7 +251,7 @@ void TestFolderScanTick::droppedFoldersAreNamed()
         refused = box->windowTitle() + QLatin1Char('|') + box->text();
         box->accept();
     });
-    QVERIFY(!addSeveralAudioFiles(nullptr, *m_queue, urls({one, two})));
+    QVERIFY(!dropSeveral(urls({one, two})));
     QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + one + QStringLiteral("\n- is a folder, not an audio file.")
                           + QStringLiteral("\nFile: ") + two + QStringLiteral("\n- is a folder, not an audio file."));
     QVERIFY(m_queue->snapshot().isEmpty());
@@ -264,7 +273,7 @@ void TestFolderScanTick::severalDroppedFilesRefuseAnUnwritableDestination()
         });
         pressButton(dialog, QDialogButtonBox::Ok);
     });
-    QVERIFY(addSeveralAudioFiles(nullptr, *m_queue, urls({a, b}), urls({readOnly + QStringLiteral("/a.wav")})));
+    QVERIFY(dropSeveral(urls({a, b}), urls({readOnly + QStringLiteral("/a.wav")})));
     const QString reason = QStringLiteral("\n- The destination folder is not writable.");
     QCOMPARE(refused, QStringLiteral("Error adding files|\nFile: ") + a + reason + QStringLiteral("\nFile: ") + b + reason);
     QVERIFY(m_queue->snapshot().isEmpty());

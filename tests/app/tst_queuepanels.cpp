@@ -27,7 +27,6 @@ private slots:
     void contextMenuPerState();
     void contextMenuActions();
     void clearDoneErrorRemovesAdjacentFinishedFiles();
-    void resubmitOnlyRetryableErrors();
     void closeHidesOnlyWhenAsked();
     void statusBarShowsCreditOnlyOverHttps();
 
@@ -147,6 +146,7 @@ void TestQueuePanels::contextMenuActions()
     client->tick();
     failed->setErrorMessage("Error pre processing: tool crashed");
     failed->preProcessingStatus = PreProcessingStatus::Failed;
+    failed->setRetryable(true);
     failed->setState(QueueFileState::Error);
     done->setState(QueueFileState::Done);
     client->tick();
@@ -206,22 +206,6 @@ void TestQueuePanels::clearDoneErrorRemovesAdjacentFinishedFiles()
     QCOMPARE(client->tabTitle(1), QStringLiteral("Error"));
     for (int i = 0; i < 6; ++i)
         QCOMPARE(client->widgetOf(files[i])->isHidden(), i != 3);
-}
-
-void TestQueuePanels::resubmitOnlyRetryableErrors()
-{
-    QueueFile* retry = queueFile(wav("a.wav", 2));
-    QueueFile* final = queueFile(wav("b.wav", 2));
-    client->tick();
-    retry->setErrorMessage("Processing failed");
-    retry->setRetryable(true);
-    retry->setState(QueueFileState::Error);
-    final->setErrorMessage("Invalid preset");
-    final->setState(QueueFileState::Error);
-    client->action("actionResubmit_files_with_errors")->trigger();
-    QCOMPARE(retry->getState(), QueueFileState::Waiting);
-    QCOMPARE(retry->errorMessage(), QByteArray("Processing failed"));
-    QCOMPARE(final->getState(), QueueFileState::Error);
 }
 
 void TestQueuePanels::closeHidesOnlyWhenAsked()

@@ -27,7 +27,7 @@ private slots:
     void logOutDuringAStalledLogIn();
 
 private:
-    // Gaps between consecutive runs of the window's 100 ms queue timer.
+    // Gaps between consecutive runs of the driver's 100 ms queue timer.
     void watchQueueTicks();
 
     QElapsedTimer m_clock;
@@ -39,7 +39,7 @@ private:
 void TestResponsiveness::watchQueueTicks()
 {
     m_clock.start();
-    for (QTimer* timer : client->window->findChildren<QTimer*>()) {
+    for (QTimer* timer : client->window->queueDriver().findChildren<QTimer*>()) {
         if (timer->interval() != 100)
             continue;
         connect(timer, &QTimer::timeout, this, [this] {

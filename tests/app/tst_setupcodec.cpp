@@ -2,6 +2,7 @@
 
 #include "driver/videotasks.h"
 #include "dialogs/dlgsetupwindow.h"
+#include "driver/account.h"
 #include "pipeline/queuemanager.h"
 #include "settings/settings.h"
 #include "video/ffmpegtool.h"
@@ -48,11 +49,12 @@ void TestSetupCodec::codecCheckShowsWhetherTheFolderHoldsFfmpeg()
 {
     Settings settings;
     QueueManager manager;
+    Account account(settings, manager);
     settings.FFMPEGPath = QFile::encodeName(ffmpegtool::resolveFolder(QString()));
     {
         dlgSetupWindow window;
         window.setCodecCheck(VideoTasks::isFfmpegFolder);
-        window.setContext(&settings, {}, &manager);
+        window.setContext(&settings, {}, &account);
         QCOMPARE(statusOf(window), QStringLiteral("Codec Found"));
         QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->styleSheet(),
                  QStringLiteral("QLabel { color : green; }"));
@@ -60,7 +62,7 @@ void TestSetupCodec::codecCheckShowsWhetherTheFolderHoldsFfmpeg()
     settings.FFMPEGPath = QFile::encodeName(dir.path());
     dlgSetupWindow window;
     window.setCodecCheck(VideoTasks::isFfmpegFolder);
-    window.setContext(&settings, {}, &manager);
+    window.setContext(&settings, {}, &account);
     QCOMPARE(statusOf(window), QStringLiteral("Codec Not found - Video processing will be disabled"));
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->styleSheet(),
              QStringLiteral("QLabel { color : red; }"));
@@ -76,10 +78,11 @@ void TestSetupCodec::browseFillsInTheProgramsFolder()
 {
     Settings settings;
     QueueManager manager;
+    Account account(settings, manager);
     settings.FFMPEGPath = QFile::encodeName(dir.path());
     dlgSetupWindow window;
     window.setCodecCheck(VideoTasks::isFfmpegFolder);
-    window.setContext(&settings, {}, &manager);
+    window.setContext(&settings, {}, &account);
     const QString program = ffmpegtool::programIn(ffmpegtool::resolveFolder(QString()));
     QString title;
     answerModal<QFileDialog>([&](QFileDialog* dialog) {

@@ -86,7 +86,8 @@ void TestSetupFlow::welcomeFlagAcrossTwoStarts()
     QVERIFY(!stored.showFirstTime_AddWatchFolderDialog);
     // The next start asks no more.
     QueueManager manager;
-    QVERIFY(!showWelcomeWizardIfFirstStart(nullptr, stored, manager));
+    const Account account(stored, manager);
+    QVERIFY(!showWelcomeWizardIfFirstStart(nullptr, stored, account));
 }
 
 void TestSetupFlow::acceptedWelcomeWizardAddsTheFolder()
@@ -122,7 +123,7 @@ void TestSetupFlow::acceptedWelcomeWizardAddsTheFolder()
     QCOMPARE(added.preset, client.manager.presets().first());
     QVERIFY(client.settings.showFirstTime_AddWatchFolderDialog);
     // With a folder watched, the welcome wizard has no reason to appear.
-    QVERIFY(!showWelcomeWizardIfFirstStart(nullptr, client.settings, client.manager));
+    QVERIFY(!showWelcomeWizardIfFirstStart(nullptr, client.settings, client.account));
 }
 
 void TestSetupFlow::setupActionKeepsFoldersOnPasswordChange()

@@ -1,33 +1,21 @@
 #pragma once
 
+#include "driver/account.h"
+#include "driver/loginrounds.h"
 #include "pipeline/queuemanager.h"
+#include "settings/settings.h"
 
 #include <QTest>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-// A real queue manager on a service, its cycle driven on a thread of its
-// own as the main window's timer would; the thread is joined before the
-// manager goes away.
+// A real queue manager on a service, its cycle run in log-in rounds as at
+// start-up, and an account on it; the rounds end before the manager goes away.
 class LoggedInManager {
 public:
     LoggedInManager(const QString& apiUrl, const QByteArray& user, const QByteArray& password)
     {
         manager.createSessions(apiUrl.toUtf8(), 1);
         manager.setCredentials(user, password);
-        cycles = std::thread([this] {
-            while (!stopping) {
-                manager.cycle(false, false);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
-    }
-    ~LoggedInManager()
-    {
-        stopping = true;
-        cycles.join();
+        rounds.start();
     }
     LoggedInManager(const LoggedInManager&) = delete;
     LoggedInManager& operator=(const LoggedInManager&) = delete;
@@ -38,8 +26,9 @@ public:
     }
 
     QueueManager manager;
+    Settings settings;
+    Account account{settings, manager};
 
 private:
-    std::atomic<bool> stopping{false};
-    std::thread cycles;
+    LoginRounds rounds{manager};
 };

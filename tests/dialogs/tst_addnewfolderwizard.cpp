@@ -77,7 +77,7 @@ void TestAddNewFolderWizard::waitsForLatePresets()
     QVERIFY2(late.start(), qPrintable(late.errorString()));
     LoggedInManager loggedIn(late.apiUrl(), "demo@sonvira.local", "demo");
     dlgAddNewFolderWizard wizard(false);
-    wizard.setQueueManager(&loggedIn.manager);
+    wizard.setAccount(&loggedIn.account);
     wizard.show();
     QCOMPARE(statusOf(wizard), QStringLiteral("Waiting for presets..."));
     QCOMPARE(nextAnswering(wizard), QStringLiteral("(none)"));
@@ -99,7 +99,7 @@ void TestAddNewFolderWizard::pagesCheckTheirChoice()
     LoggedInManager loggedIn(service->apiUrl(), "demo@sonvira.local", "demo");
     QVERIFY(loggedIn.waitForPresets());
     dlgAddNewFolderWizard wizard(false);
-    wizard.setQueueManager(&loggedIn.manager);
+    wizard.setAccount(&loggedIn.account);
     wizard.show();
     QCOMPARE(statusOf(wizard), QStringLiteral("Click next to continue."));
     wizard.next();

@@ -94,6 +94,8 @@ private:
     std::unique_ptr<Settings> settings;
     std::unique_ptr<ServiceProcess> service;
     std::unique_ptr<LoggedInManager> loggedIn;
+    // On the test's settings, as the setup window's caller holds it.
+    std::unique_ptr<Account> account;
 };
 
 void TestDlgSetupWindow::initTestCase()
@@ -104,6 +106,7 @@ void TestDlgSetupWindow::initTestCase()
 
 void TestDlgSetupWindow::init()
 {
+    account.reset();
     dir = std::make_unique<QTemporaryDir>();
     for (const char* name : {"in", "out", "other"})
         QVERIFY(QDir(dir->path()).mkpath(QString::fromLatin1(name)));
@@ -112,6 +115,7 @@ void TestDlgSetupWindow::init()
     settings->wPassword = "demo";
     loggedIn.reset();
     loggedIn = std::make_unique<LoggedInManager>(service->apiUrl(), "demo@sonvira.local", "demo");
+    account = std::make_unique<Account>(*settings, loggedIn->manager);
 }
 
 QString TestDlgSetupWindow::dirPath(const char* name) const
@@ -140,7 +144,7 @@ void TestDlgSetupWindow::formAsDescribed()
     settings->FFMPEGPath = "/opt/ffmpeg/bin";
     settings->parallelJobs = 3;
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     QCOMPARE(window.windowTitle(), QStringLiteral("Setup"));
     QCOMPARE(window.size(), QSize(959, 687));
     QVERIFY(!window.windowIcon().isNull());
@@ -166,7 +170,7 @@ void TestDlgSetupWindow::firstFailingPanelIsReported()
     settings->addScanPath(folder("in", "missing-out", kPresets.at(0)));
     settings->addScanPath(folder("missing-in", "out", kPresets.at(0)));
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     BoxRecorder boxes;
     window.accept();
     QCOMPARE(boxes.seen,
@@ -190,7 +194,7 @@ void TestDlgSetupWindow::polledFolderSaysSoOnItsPanel()
     settings->addScanPath(folder("other", "out", kPresets.at(0)));
     dlgSetupWindow window;
     window.setWatchWarning([&watcher](const QString& path) { return watcher.warning(path); });
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     const QList<scanPathWidget*> shown = panels(window);
     QCOMPARE(shown.size(), 2);
     const auto* polled = shown.at(0)->findChild<QLabel*>(QStringLiteral("lblWatchWarning"));
@@ -205,7 +209,7 @@ void TestDlgSetupWindow::anyPresetPassesWithoutPresetList()
     // folder, so the output check looks at an existing folder.
     settings->addScanPath(folder("in", "", "7: Not Offered"));
     dlgSetupWindow window;
-    window.setContext(settings.get(), {}, &loggedIn->manager);
+    window.setContext(settings.get(), {}, account.get());
     BoxRecorder boxes;
     window.accept();
     QCOMPARE(boxes.seen, QStringList());
@@ -221,7 +225,7 @@ void TestDlgSetupWindow::duplicatesAreRefused()
     settings->addScanPath(folder("other", "out", kPresets.at(0)));
     settings->addScanPath(folder("in", "out", kPresets.at(0)));
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     BoxRecorder boxes;
     window.accept();
     const QList<ScanPath> stored = settings->scanPaths();
@@ -240,7 +244,7 @@ void TestDlgSetupWindow::okRefusesWhatCouldNotBeKept()
     noise.preProcessing_Arguments = QStringLiteral("nredOp00: -stmlength nan -mtslength 1");
     settings->addScanPath(noise);
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     QCOMPARE(panels(window).first()->findChild<QComboBox*>(QStringLiteral("cmbPreset"))->currentText(),
              QStringLiteral("9: Gone (not offered)"));
     BoxRecorder boxes;
@@ -267,7 +271,7 @@ void TestDlgSetupWindow::unwritableOutputAsksBeforeAccepting()
     record.outputPath = readOnly;
     settings->addScanPath(record);
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     for (const QString answer : {QStringLiteral("Go back"), QStringLiteral("Continue")}) {
         QString seen;
         answerModal<QMessageBox>([&seen, answer](QMessageBox* box) {
@@ -292,7 +296,7 @@ void TestDlgSetupWindow::replaceOriginalWarningListsAFolderOnce()
     settings->addScanPath(folder("in", "other", kPresets.at(1), 6));
     settings->addScanPath(folder("other", "out", kPresets.at(0), 0));
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     BoxRecorder boxes;
     window.accept();
     QCOMPARE(window.result(), int(QDialog::Accepted));
@@ -307,7 +311,7 @@ void TestDlgSetupWindow::replaceOriginalWarningListsAFolderOnce()
     Settings single;
     single.addScanPath(folder("in", "out", kPresets.at(0), 0));
     dlgSetupWindow alone;
-    alone.setContext(&single, kPresets, &loggedIn->manager);
+    alone.setContext(&single, kPresets, account.get());
     alone.accept();
     QCOMPARE(alone.result(), int(QDialog::Accepted));
     QCOMPARE(boxes.seen.size(), 1);
@@ -318,7 +322,7 @@ void TestDlgSetupWindow::deletedPanelIsIgnored()
     settings->addScanPath(folder("in", "out", kPresets.at(0)));
     settings->addScanPath(folder("in", "out", kPresets.at(0)));
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     scanPathWidget* second = panels(window).at(1);
     second->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
     QVERIFY(second->isHidden());
@@ -340,14 +344,14 @@ void TestDlgSetupWindow::passwordOnlyChangeKeepsEveryFolder()
     const QList<ScanPath> before = settings->scanPaths();
 
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     window.show();
     namedChild<QLineEdit>(window, "txtPassword")->setText(QStringLiteral("new secret"));
     window.accept();
     QCOMPARE(window.result(), int(QDialog::Accepted));
     window.applyTo(*settings);
-    QVERIFY(window.applyCredentials(*settings, loggedIn->manager));
-    QVERIFY(!window.applyCredentials(*settings, loggedIn->manager));
+    QVERIFY(window.applyCredentials(*account));
+    QVERIFY(!window.applyCredentials(*account));
 
     const QList<ScanPath> after = settings->scanPaths();
     QCOMPARE(after.size(), 2);
@@ -364,7 +368,7 @@ void TestDlgSetupWindow::passwordOnlyChangeKeepsEveryFolder()
 void TestDlgSetupWindow::resetNotice()
 {
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     QVERIFY(!window.resetOnRestart());
     namedChild<QCheckBox>(window, "chkReset")->setChecked(true);
     namedChild<QCheckBox>(window, "chkHideWhenClosed")->setChecked(true);
@@ -383,7 +387,7 @@ void TestDlgSetupWindow::resetNotice()
 void TestDlgSetupWindow::showPasswordNeverRevealsTheStoredOne()
 {
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     auto* field = namedChild<QLineEdit>(window, "txtPassword");
     auto* show = namedChild<QCheckBox>(window, "chkShowPassword");
     QStringList echoWhileAsked;
@@ -430,7 +434,7 @@ void TestDlgSetupWindow::logOutActsEvenWhenCancelled()
     QVERIFY(loggedIn->waitForPresets());
     QVERIFY(loggedIn->manager.hasToken());
     dlgSetupWindow window;
-    window.setContext(settings.get(), kPresets, &loggedIn->manager);
+    window.setContext(settings.get(), kPresets, account.get());
     namedChild<QPushButton>(window, "btnLogOut")->click();
     QCOMPARE(namedChild<QLineEdit>(window, "txtPassword")->text(), QString());
     window.reject();
@@ -449,7 +453,7 @@ void TestDlgSetupWindow::addNewFolderThroughTheWizard()
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
     dlgSetupWindow window;
-    window.setContext(settings.get(), loggedIn->manager.presets(), &loggedIn->manager);
+    window.setContext(settings.get(), loggedIn->manager.presets(), account.get());
     const QString preset = QString::fromUtf8(loggedIn->manager.presets().at(1));
     for (const char* input : {"other", "out"}) {
         bool answered = false;

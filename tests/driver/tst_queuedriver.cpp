@@ -3,7 +3,6 @@
 
 #include "audio/mp3encoder.h"
 #include "driver/frontend.h"
-#include "driver/localsteps.h"
 #include "driver/queuedriver.h"
 #include "driver/resultencoding.h"
 #include "pipeline/queuefile.h"
@@ -31,6 +30,7 @@ public:
     bool queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&) override { return false; }
     void showVideo(const videoFile&) override {}
     void showMp3Job(audioEncoderParent* encoder) override { mp3Jobs << encoder->outputFile(); }
+    void showQueue(const QList<QueueFile*>&) override {}
     void fileChanged(const QueueFile&, int) override {}
     void fileUploaded(const QueueFile&, int) override {}
     void showCounts(quint32 done, quint32 errors) override
@@ -76,6 +76,7 @@ private slots:
     void filesAddedByHandAreNotEncoded();
     void encodingCutOffByTheEndIsMadeAtTheNextStart();
     void deleteRequestsAreRetriedUntilDone();
+    void applySetupTakesTheNewNumberOfJobs();
 
 private:
     QString wav(const QString& name, int channels, double seconds = 1.0);
@@ -235,8 +236,7 @@ void TestQueueDriver::resubmitRunsPreProcessingAgain()
     file->setState(QueueFileState::Error);
 
     file->options.preProcessing_Arguments = QStringLiteral("nredOp00: SKIP");
-    LocalSteps::resetForResubmit(*file);
-    file->setState(QueueFileState::Waiting);
+    QVERIFY(driver->commands().resubmit(file->fileId));
     QVERIFY(preProcess(file));
     QCOMPARE(file->preProcessingStatus, PreProcessingStatus::Reset);
 }
@@ -549,6 +549,13 @@ void TestQueueDriver::deleteRequestsAreRetriedUntilDone()
     driver->addDeleteRequest(first);
     driver->addDeleteRequest(second);
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(first) && !QFileInfo::exists(second), 10000);
+}
+
+void TestQueueDriver::applySetupTakesTheNewNumberOfJobs()
+{
+    settings->parallelJobs = 3;
+    driver->applySetup();
+    QCOMPARE(manager->parallelJobs(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestQueueDriver)

@@ -1,0 +1,184 @@
+#include "audiofixtures.h"
+
+#include "driver/account.h"
+#include "driver/queuecommands.h"
+#include "pipeline/queuefile.h"
+#include "pipeline/queuemanager.h"
+#include "settings/settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// The commands both clients give, on a queue manager without sessions:
+// the test puts files into their states by hand and checks what each
+// command does with them; and the account's log-out, credentials and
+// status text.
+class TestQueueCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void queueFilesChecksEachDestination();
+    void resubmitFollowsOneRule();
+    void clearFinishedTakesEveryFinishedFile();
+    void pauseResumeAndMove();
+    void accountLogsOutAndChangesCredentials();
+
+private:
+    QueueFile* queued(const QString& name, QueueFileState state);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<QueueManager> manager;
+    std::unique_ptr<QueueCommands> commands;
+    int cycles = 0;
+};
+
+void TestQueueCommands::init()
+{
+    commands.reset();
+    manager = std::make_unique<QueueManager>();
+    settings = std::make_unique<Settings>();
+    dir = std::make_unique<QTemporaryDir>();
+    cycles = 0;
+    commands = std::make_unique<QueueCommands>(*manager, [this] { ++cycles; });
+}
+
+QueueFile* TestQueueCommands::queued(const QString& name, QueueFileState state)
+{
+    const QString source = dir->filePath(name);
+    if (!fixtures::writeSilence(source, 0.1, fixtures::Signal()))
+        return nullptr;
+    QueueFile* file = manager->addFileToQueue(source, 10, dir->filePath(QStringLiteral("out ") + name), "1: Speech",
+                                              ProcessingOptions());
+    if (file)
+        file->setState(state);
+    return file;
+}
+
+void TestQueueCommands::queueFilesChecksEachDestination()
+{
+    // A folder nobody may write to, not even root: the kernel's settings tree.
+    const QString readOnly = QStringLiteral("/proc/sys");
+    if (QFileInfo(readOnly).isWritable())
+        QSKIP("no read-only folder on this machine");
+    const QString source = dir->filePath(QStringLiteral("take.wav"));
+    QVERIFY(fixtures::writeSilence(source, 0.1, fixtures::Signal()));
+    const QList<Refusal> refusals = commands->queueFiles({
+        {source, dir->filePath(QStringLiteral("take {presetName}.wav")), QStringLiteral("1: Speech"), {}},
+        {source, readOnly + QStringLiteral("/take.wav"), QStringLiteral("1: Speech"), {}},
+        {dir->filePath(QStringLiteral("gone.wav")), dir->filePath(QStringLiteral("gone out.wav")),
+         QStringLiteral("1: Speech"), {}},
+    });
+    QCOMPARE(refusals.size(), 2);
+    QCOMPARE(refusals.at(0).reason, Refusal::Reason::Destination);
+    QCOMPARE(refusals.at(0).destination, QDir::toNativeSeparators(readOnly + QStringLiteral("/take.wav")));
+    QCOMPARE(refusals.at(0).text, QByteArray("The destination folder is not writable."));
+    QCOMPARE(refusals.at(1).reason, Refusal::Reason::Queue);
+    QCOMPARE(refusals.at(1).source, dir->filePath(QStringLiteral("gone.wav")));
+
+    const QList<QueueFile*> files = manager->snapshot();
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(files.first()->priority, QueueCommands::kAddedByHandPriority);
+    // The preset's name template is expanded.
+    QVERIFY(QString::fromUtf8(files.first()->destFile).endsWith(QStringLiteral("take 1_ Speech.wav")));
+    QCOMPARE(cycles, 1);
+}
+
+void TestQueueCommands::resubmitFollowsOneRule()
+{
+    QueueFile* retryable = queued(QStringLiteral("a.wav"), QueueFileState::Error);
+    retryable->setRetryable(true);
+    retryable->setErrorMessage("Processing failed");
+    retryable->preProcessingStatus = PreProcessingStatus::Failed;
+    QueueFile* final = queued(QStringLiteral("b.wav"), QueueFileState::Error);
+    final->setErrorMessage("Invalid preset");
+    QueueFile* canceled = queued(QStringLiteral("c.wav"), QueueFileState::Canceled);
+    QueueFile* done = queued(QStringLiteral("d.wav"), QueueFileState::Done);
+    QueueFile* waiting = queued(QStringLiteral("e.wav"), QueueFileState::Waiting);
+
+    QCOMPARE(commands->resubmitFailed(), 1);
+    QCOMPARE(retryable->getState(), QueueFileState::Waiting);
+    QVERIFY(retryable->errorMessage().isEmpty());
+    QCOMPARE(retryable->preProcessingStatus, PreProcessingStatus::Reset);
+    QCOMPARE(final->getState(), QueueFileState::Error);
+    QCOMPARE(final->errorMessage(), QByteArray("Invalid preset"));
+
+    QVERIFY(commands->resubmit(canceled->fileId));
+    QCOMPARE(canceled->getState(), QueueFileState::Waiting);
+    QVERIFY(!commands->resubmit(final->fileId));
+    QVERIFY(!commands->resubmit(done->fileId));
+    QCOMPARE(done->getState(), QueueFileState::Done);
+    QVERIFY(!commands->resubmit(waiting->fileId));
+    QVERIFY(!commands->resubmit(123456));
+    QCOMPARE(cycles, 2);
+}
+
+void TestQueueCommands::clearFinishedTakesEveryFinishedFile()
+{
+    const QueueFileState states[] = {QueueFileState::Done,     QueueFileState::Done,  QueueFileState::Error,
+                                     QueueFileState::Waiting,  QueueFileState::Canceled, QueueFileState::Error,
+                                     QueueFileState::Paused};
+    QList<int> ids;
+    for (int i = 0; i < 7; ++i)
+        ids << queued(QStringLiteral("f%1.wav").arg(i), states[i])->fileId;
+    QCOMPARE(commands->clearFinished(), (QList<int>{ids[0], ids[1], ids[2], ids[4], ids[5]}));
+    const QList<QueueFile*> left = commands->files();
+    QCOMPARE(left.size(), 2);
+    QCOMPARE(left.at(0)->fileId, ids[3]);
+    QCOMPARE(left.at(1)->fileId, ids[6]);
+
+    QVERIFY(commands->remove(ids[3]));
+    QVERIFY(!commands->remove(ids[3]));
+    QVERIFY(!commands->file(ids[3]));
+}
+
+void TestQueueCommands::pauseResumeAndMove()
+{
+    QueueFile* first = queued(QStringLiteral("a.wav"), QueueFileState::Waiting);
+    QueueFile* done = queued(QStringLiteral("b.wav"), QueueFileState::Done);
+    QueueFile* last = queued(QStringLiteral("c.wav"), QueueFileState::Waiting);
+
+    QVERIFY(commands->togglePause(first->fileId));
+    QCOMPARE(first->getState(), QueueFileState::Paused);
+    QVERIFY(commands->togglePause(first->fileId));
+    QCOMPARE(first->getState(), QueueFileState::Waiting);
+    QVERIFY(!commands->togglePause(done->fileId));
+
+    // A finished file keeps its place and is passed over.
+    QVERIFY(commands->moveUp(last->fileId));
+    QCOMPARE(commands->files(), (QList<QueueFile*>{last, done, first}));
+    QVERIFY(!commands->moveUp(last->fileId));
+    QVERIFY(!commands->moveDown(done->fileId));
+    QVERIFY(commands->moveDown(last->fileId));
+    QCOMPARE(commands->files(), (QList<QueueFile*>{first, done, last}));
+}
+
+void TestQueueCommands::accountLogsOutAndChangesCredentials()
+{
+    settings->wUsername = "demo@sonvira.local";
+    settings->wPassword = "demo";
+    manager->setApiUrl("http://127.0.0.1:9/api");
+    Account account(*settings, *manager);
+    QCOMPARE(account.statusLine(), QStringLiteral("Initializing"));
+
+    account.logOut();
+    QVERIFY(settings->wPassword.isEmpty());
+    QCOMPARE(settings->wUsername, QByteArray("demo@sonvira.local"));
+    QVERIFY(!manager->loginEnabled());
+
+    QVERIFY(account.changeCredentials("other@sonvira.local", "secret"));
+    QCOMPARE(settings->wPassword, QByteArray("secret"));
+    QVERIFY(!account.changeCredentials("other@sonvira.local", "secret"));
+
+    // Over https the credit follows, unknown until a job has finished.
+    account.setApiUrl("https://127.0.0.1:9/api");
+    QCOMPARE(account.statusLine(), QStringLiteral("Initializing - Credit: Waiting for file submission"));
+}
+
+QTEST_GUILESS_MAIN(TestQueueCommands)
+#include "tst_queuecommands.moc"
