@@ -19,18 +19,20 @@ struct State {
 };
 
 struct Coefficients {
-    double b0, b1, b2, a1, a2, gain;
+    double b0, b1, b2, a1, a2;
 
-    // Direct form I in double; the stored sample is rounded to float.
+    // Direct form I in double; the stored sample is rounded to float. The
+    // term of the newest output comes last, so that only one product and
+    // one subtraction wait for it from one sample to the next.
     inline float step(State& s, float in) const
     {
         const double x = in;
-        const double y = b0 * x + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2;
+        const double y = (b0 * x + b1 * s.x1 + b2 * s.x2 - a2 * s.y2) - a1 * s.y1;
         s.x2 = s.x1;
         s.x1 = x;
         s.y2 = s.y1;
         s.y1 = y;
-        return static_cast<float>(y * gain);
+        return static_cast<float>(y);
     }
 };
 
@@ -175,6 +177,12 @@ void IIRFilter::designDeMan()
     }
 }
 
+IIRFilter::Design IIRFilter::scaledDesign() const
+{
+    const double g = m_passbandGain;
+    return {m_b0 * g, m_b1 * g, m_b2 * g, m_a1, m_a2};
+}
+
 void IIRFilter::ensureState(int channels)
 {
     // The state is created at the first use, all zero, one entry per channel.
@@ -189,7 +197,8 @@ void IIRFilter::apply(float* samples, qint64 count, int channels)
     if (samples == nullptr || count <= 0 || channels <= 0)
         return;
     ensureState(channels);
-    const Coefficients k{m_b0, m_b1, m_b2, m_a1, m_a2, m_passbandGain};
+    const Design d = scaledDesign();
+    const Coefficients k{d.b0, d.b1, d.b2, d.a1, d.a2};
     std::vector<double>* state[4] = {&m_x1, &m_x2, &m_y1, &m_y2};
     const qint64 frames = count / channels;
     switch (channels) {
@@ -216,17 +225,16 @@ struct Section {
     inline float step(float x) { return k.step(s, x); }
 };
 
-Section sectionOf(double b0, double b1, double b2, double a1, double a2, double gain, double x1, double x2,
-    double y1, double y2)
+Section sectionOf(const IIRFilter::Design& d, double x1, double x2, double y1, double y2)
 {
-    return {{b0, b1, b2, a1, a2, gain}, {x1, x2, y1, y2}};
+    return {{d.b0, d.b1, d.b2, d.a1, d.a2}, {x1, x2, y1, y2}};
 }
 
 #if SONVIRA_HAVE_SSE2
 // The same arithmetic, in the same order, on both channels of a stereo
 // frame at once.
 struct StereoSection {
-    __m128d b0, b1, b2, a1, a2, gain;
+    __m128d b0, b1, b2, a1, a2;
     __m128d x1, x2, y1, y2;
 
     inline __m128d step(__m128d x)
@@ -234,13 +242,13 @@ struct StereoSection {
         __m128d t = _mm_mul_pd(b0, x);
         t = _mm_add_pd(t, _mm_mul_pd(b1, x1));
         t = _mm_add_pd(t, _mm_mul_pd(b2, x2));
-        t = _mm_sub_pd(t, _mm_mul_pd(a1, y1));
         t = _mm_sub_pd(t, _mm_mul_pd(a2, y2));
+        t = _mm_sub_pd(t, _mm_mul_pd(a1, y1));
         x2 = x1;
         x1 = x;
         y2 = y1;
         y1 = t;
-        return _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(t, gain)));   // stored as float
+        return _mm_cvtps_pd(_mm_cvtpd_ps(t));   // stored as float
     }
 };
 #endif
@@ -249,10 +257,8 @@ struct StereoSection {
 
 void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames)
 {
-    Section a = sectionOf(first.m_b0, first.m_b1, first.m_b2, first.m_a1, first.m_a2, first.m_passbandGain,
-        first.m_x1[0], first.m_x2[0], first.m_y1[0], first.m_y2[0]);
-    Section b = sectionOf(second.m_b0, second.m_b1, second.m_b2, second.m_a1, second.m_a2, second.m_passbandGain,
-        second.m_x1[0], second.m_x2[0], second.m_y1[0], second.m_y2[0]);
+    Section a = sectionOf(first.scaledDesign(), first.m_x1[0], first.m_x2[0], first.m_y1[0], first.m_y2[0]);
+    Section b = sectionOf(second.scaledDesign(), second.m_x1[0], second.m_x2[0], second.m_y1[0], second.m_y2[0]);
     for (qint64 i = 0; i < frames; ++i)
         samples[i] = b.step(a.step(samples[i]));
     first.m_x1[0] = a.s.x1, first.m_x2[0] = a.s.x2, first.m_y1[0] = a.s.y1, first.m_y2[0] = a.s.y2;
@@ -265,8 +271,9 @@ void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* sample
     auto load = [](const IIRFilter& f) {
         auto both = [](double v) { return _mm_set1_pd(v); };
         auto pair = [](const std::vector<double>& v) { return _mm_set_pd(v[1], v[0]); };
-        return StereoSection{both(f.m_b0), both(f.m_b1), both(f.m_b2), both(f.m_a1), both(f.m_a2),
-            both(f.m_passbandGain), pair(f.m_x1), pair(f.m_x2), pair(f.m_y1), pair(f.m_y2)};
+        const Design d = f.scaledDesign();
+        return StereoSection{both(d.b0), both(d.b1), both(d.b2), both(d.a1), both(d.a2), pair(f.m_x1), pair(f.m_x2),
+            pair(f.m_y1), pair(f.m_y2)};
     };
     auto store = [](const StereoSection& s, IIRFilter& f) {
         for (auto [from, to] : {std::pair{s.x1, &f.m_x1}, {s.x2, &f.m_x2}, {s.y1, &f.m_y1}, {s.y2, &f.m_y2}})

@@ -50,6 +50,9 @@ public:
 private:
     void designCookbook();
     void designDeMan();
+    // The passband gain goes into the feed-forward coefficients: the
+    // outputs come out scaled, and so does the output state.
+    Design scaledDesign() const;
     void ensureState(int channels);
     static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
     static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
