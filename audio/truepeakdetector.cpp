@@ -1,12 +1,13 @@
 #include "audio/truepeakdetector.h"
 
+#include "audio/polyphasesinc.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 
 namespace {
 
-constexpr int kLength = TruePeakDetector::kPhases * TruePeakDetector::kTaps;
 // Positions are screened four at a time, and the taps in groups of four.
 constexpr int kQuad = 4;
 constexpr int kGroups = TruePeakDetector::kTaps / kQuad;
@@ -15,17 +16,6 @@ constexpr int kBlock = 8;
 // Between two oversampled values a signal below half the sample rate rises
 // at most by 1 / cos(pi / 8): the bound on what a refinement can add.
 constexpr float kRefineBound = 1.0824f;
-
-// Zeroth-order modified Bessel function, for the Kaiser window.
-double besselI0(double x)
-{
-    double sum = 1, term = 1;
-    for (int k = 1; k < 40; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-    }
-    return sum;
-}
 
 struct Interpolator {
     // phase[p][k] multiplies the sample k steps before the newest one.
@@ -44,24 +34,12 @@ const Interpolator& interpolator()
 {
     static const Interpolator table = [] {
         Interpolator t;
-        const double centre = (kLength - 1) / 2.0;
-        const double beta = 5.5;
+        const auto taps = polyphaseSinc(TruePeakDetector::kPhases, TruePeakDetector::kTaps, 5.5);
         for (int p = 0; p < TruePeakDetector::kPhases; ++p) {
-            double taps[TruePeakDetector::kTaps];
-            double sum = 0;
-            for (int k = 0; k < TruePeakDetector::kTaps; ++k) {
-                const int j = k * TruePeakDetector::kPhases + p;
-                const double x = (j - centre) / TruePeakDetector::kPhases;
-                const double sinc = x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
-                const double r = (j - centre) / (centre + 0.5);
-                const double window = besselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / besselI0(beta);
-                taps[k] = sinc * window;
-                sum += taps[k];
-            }
             double groups[kGroups] = {};
             for (int k = 0; k < TruePeakDetector::kTaps; ++k) {
-                t.phase[size_t(p)][size_t(k)] = float(taps[k] / sum);
-                groups[k / kQuad] += std::fabs(taps[k] / sum);
+                t.phase[size_t(p)][size_t(k)] = float(taps[size_t(p)][size_t(k)]);
+                groups[k / kQuad] += std::fabs(taps[size_t(p)][size_t(k)]);
             }
             // A little headroom covers the rounding of float sums.
             for (int g = 0; g < kGroups; ++g)
@@ -70,21 +48,6 @@ const Interpolator& interpolator()
         return t;
     }();
     return table;
-}
-
-// Vertex of the parabola through three equally spaced values whose middle
-// one is the largest in magnitude; the middle value when they do not bend.
-double refinedPeak(float before, float middle, float after)
-{
-    const double sign = middle < 0 ? -1.0 : 1.0;
-    const double a = sign * before, b = sign * middle, c = sign * after;
-    const double bend = a - 2.0 * b + c;
-    if (!(bend < 0))
-        return b;
-    const double offset = 0.5 * (a - c) / bend;
-    if (std::fabs(offset) > 1.0)
-        return b;
-    return b - 0.25 * (a - c) * offset;
 }
 
 } // namespace
@@ -104,6 +67,21 @@ float TruePeakDetector::interpolate(const float* newestLast, int phase)
         for (int u = 0; u < 4; ++u)
             lanes[u] += taps[size_t(k + u)] * newestLast[-(k + u)];
     return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+// Vertex of the parabola through three equally spaced values whose middle
+// one is the largest in magnitude; the middle value when they do not bend.
+double TruePeakDetector::refinedPeak(float before, float middle, float after)
+{
+    const double sign = middle < 0 ? -1.0 : 1.0;
+    const double a = sign * before, b = sign * middle, c = sign * after;
+    const double bend = a - 2.0 * b + c;
+    if (!(bend < 0))
+        return b;
+    const double offset = 0.5 * (a - c) / bend;
+    if (std::fabs(offset) > 1.0)
+        return b;
+    return b - 0.25 * (a - c) * offset;
 }
 
 float TruePeakDetector::amplificationBound()

@@ -30,6 +30,10 @@ public:
     // kTaps samples ending at the newest one) at `phase` quarters of a
     // sample after x[kTaps - 1] minus the interpolator's delay.
     static float interpolate(const float* newestLast, int phase);
+    // The peak magnitude of the parabola through three equally spaced values
+    // whose middle one is the largest in magnitude; that middle magnitude
+    // when they do not bend.
+    static double refinedPeak(float before, float middle, float after);
     // No interpolated value exceeds the largest sample it reads by more
     // than this factor.
     static float amplificationBound();

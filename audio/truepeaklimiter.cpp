@@ -1,34 +1,100 @@
 #include "audio/truepeaklimiter.h"
 
+#include "audio/polyphasesinc.h"
 #include "audio/truepeakdetector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
 
-// Headroom under the ceiling for the rounding of the written samples.
-constexpr double kHeadroomDb = 0.02;
-// An oversampled value may lie below the peak between it and the next one
-// by up to this factor (a sine just under half the sample rate); the
-// limiter takes the worst case instead of refining.
+// Headroom under the ceiling for the rounding of the written samples and
+// what the refinement between oversampled values may miss.
+constexpr double kHeadroomDb = 0.06;
+// Between two oversampled values the signal may rise by up to this factor
+// over them (a sine just under half the sample rate): used only to decide
+// which stretches cannot come near the ceiling.
 constexpr float kBetweenPhases = 1.0824f;
-constexpr double kLookaheadSeconds = 0.002;
-constexpr double kReleaseSeconds = 0.1;
-constexpr qint64 kScreen = 16;   // frames screened together
-constexpr int kLanes = 8;        // running extremes of the screening
+constexpr double kLookaheadSeconds = 0.005;
+constexpr double kFastReleaseSeconds = 0.007;
+constexpr double kSlowReleaseSeconds = 0.15;
+constexpr double kSustainedSeconds = 0.2;
+// The hold lasts one and a half times the last gap between returns of the
+// requirement, within these bounds; a longer gap is no repetition.
+constexpr double kMinHoldSeconds = 0.001;
+constexpr double kMaxHoldSeconds = 0.025;
+// A requirement within this factor of the held gain counts as a return to it.
+constexpr double kTouch = 1.00115;   // 0.01 dB
+constexpr qint64 kScreen = 16;       // frames screened together
+constexpr int kLanes = 8;            // running extremes of the screening
+constexpr int kPhases = 4;
+
+struct Oversampler {
+    // phase[p][k] multiplies the sample k steps before the newest one.
+    std::array<std::array<float, size_t(TruePeakLimiter::kTaps)>, kPhases> phase{};
+    // No output exceeds the largest sample it reads by more than this factor.
+    float amplification = 0;
+};
+
+// Kaiser beta 9: images about 90 dB down, flat to 0.47 of the rate.
+const Oversampler& oversampler()
+{
+    static const Oversampler table = [] {
+        Oversampler t;
+        const auto taps = polyphaseSinc(kPhases, int(TruePeakLimiter::kTaps), 9.0);
+        for (int p = 0; p < kPhases; ++p) {
+            double sum = 0;
+            for (int k = 0; k < int(TruePeakLimiter::kTaps); ++k) {
+                t.phase[size_t(p)][size_t(k)] = float(taps[size_t(p)][size_t(k)]);
+                sum += std::fabs(taps[size_t(p)][size_t(k)]);
+            }
+            t.amplification = std::max(t.amplification, float(sum * 1.001));
+        }
+        return t;
+    }();
+    return table;
+}
+
+float interpolate(const float* newestLast, int phase)
+{
+    const auto& taps = oversampler().phase[size_t(phase)];
+    float lanes[4] = {};
+    for (int k = 0; k < int(TruePeakLimiter::kTaps); k += 4)
+        for (int u = 0; u < 4; ++u)
+            lanes[u] += taps[size_t(k + u)] * newestLast[-(k + u)];
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+double releaseStep(double seconds, int sampleRate)
+{
+    return 1.0 - std::exp(-1.0 / (seconds * std::max(sampleRate, 1)));
+}
+
+// A gained sample that is no number is silence. Samples are kept within
+// +-1e30, so that the oversampler's float sums cannot overflow; the limiter
+// brings any such sample down to the ceiling anyway.
+float sanitized(double v)
+{
+    constexpr double kLargest = 1e30;
+    return std::isnan(v) ? 0.0f : float(std::clamp(v, -kLargest, kLargest));
+}
 
 } // namespace
 
 TruePeakLimiter::TruePeakLimiter(int sampleRate, int channels, double gain, double ceilingDb)
-    : m_channels(std::max(channels, 1))
+    : m_sampleRate(std::max(sampleRate, 1))
+    , m_channels(std::max(channels, 1))
     , m_gain(float(gain))
     , m_ceiling(float(std::pow(10.0, (ceilingDb - kHeadroomDb) / 20.0)))
-    , m_lookahead(std::max<qint64>(1, qint64(std::lround(kLookaheadSeconds * sampleRate))))
-    , m_release(1.0 - std::exp(-1.0 / (kReleaseSeconds * std::max(sampleRate, 1))))
+    , m_lookahead(std::max<qint64>(1, qint64(std::lround(kLookaheadSeconds * m_sampleRate))))
+    , m_fastRelease(releaseStep(kFastReleaseSeconds, m_sampleRate))
+    , m_slowRelease(releaseStep(kSlowReleaseSeconds, m_sampleRate))
+    , m_sustained(qint64(kSustainedSeconds * m_sampleRate))
     , m_channelsIn(size_t(m_channels), std::vector<float>(size_t(kHistory), 0.0f))
     , m_smoothing(size_t(m_lookahead), 1.0)
     , m_smoothingSum(double(m_lookahead))
+    , m_hold(std::max<qint64>(1, qint64(kMinHoldSeconds * m_sampleRate)))
 {
 }
 
@@ -44,7 +110,7 @@ void TruePeakLimiter::process(const float* in, qint64 frames, std::vector<float>
         const size_t old = channel.size();
         channel.resize(old + size_t(frames));
         for (qint64 i = 0; i < frames; ++i)
-            channel[old + size_t(i)] = in[i * m_channels + c] * m_gain;
+            channel[old + size_t(i)] = sanitized(double(in[i * m_channels + c]) * m_gain);
     }
     m_received += frames;
     requirements(m_received);
@@ -56,7 +122,7 @@ void TruePeakLimiter::flush(std::vector<float>& out)
     // Silence after the end lets the last frames be worked out and leave;
     // only the real frames go out.
     const qint64 end = m_received;
-    const qint64 tail = kDetectionLag + m_lookahead + kScreen;
+    const qint64 tail = kDetectionLag + m_lookahead + kScreen + kTaps + kLanes;
     for (auto& channel : m_channelsIn)
         channel.insert(channel.end(), size_t(tail), 0.0f);
     requirements(end + tail);
@@ -67,29 +133,43 @@ void TruePeakLimiter::flush(std::vector<float>& out)
     out.resize(out.size() - size_t(beyond * m_channels));
 }
 
-// The gain that keeps frame `frame` and the signal on both sides of it
+// The oversampler's outputs from frame + kTaps / 2 lie between frame and
+// frame + 1; the last one before them comes from the frame before that, the
+// first after them from the frame after. A value that is the largest among
+// its neighbours is refined by the parabola through them.
+float TruePeakLimiter::intervalPeak(int c, qint64 frame) const
+{
+    const float* newest = m_channelsIn[size_t(c)].data() + (frame + kTaps / 2 - m_base);
+    float v[kPhases + 2];
+    v[0] = interpolate(newest - 1, kPhases - 1);
+    for (int p = 0; p < kPhases; ++p)
+        v[p + 1] = interpolate(newest, p);
+    v[kPhases + 1] = interpolate(newest + 1, 0);
+    float peak = 0;
+    for (int i = 1; i <= kPhases; ++i) {
+        const float a = std::fabs(v[i]);
+        peak = std::max(peak, a);
+        if (a >= std::fabs(v[i - 1]) && a >= std::fabs(v[i + 1]))
+            peak = std::max(peak, float(TruePeakDetector::refinedPeak(v[i - 1], v[i], v[i + 1])));
+    }
+    return peak;
+}
+
+// The gain that keeps frame `frame` and the signal up to the next frame
 // under the ceiling; reads the samples up to frame + kDetectionLag - 1.
 float TruePeakLimiter::requiredGain(qint64 frame)
 {
-    float peak = m_lastInterval;
-    float interval = 0;
+    float peak = 0;
     for (int c = 0; c < m_channels; ++c) {
-        const std::vector<float>& in = m_channelsIn[size_t(c)];
-        peak = std::max(peak, std::fabs(in[size_t(frame - m_base)]));
-        // The interpolator's outputs from frame + 16 lie between frame and frame + 1.
-        const float* newest = in.data() + (frame + kDetectionLag - 1 - m_base);
-        for (int p = 0; p < TruePeakDetector::kPhases; ++p)
-            interval = std::max(interval, std::fabs(TruePeakDetector::interpolate(newest, p)));
+        peak = std::max(peak, std::fabs(m_channelsIn[size_t(c)][size_t(frame - m_base)]));
+        peak = std::max(peak, intervalPeak(c, frame));
     }
-    interval *= kBetweenPhases;
-    m_lastInterval = interval;
-    peak = std::max(peak, interval);
     return peak > m_ceiling ? m_ceiling / peak : 1.0f;
 }
 
 void TruePeakLimiter::requirements(qint64 available)
 {
-    const float amplification = TruePeakDetector::amplificationBound();
+    const float amplification = oversampler().amplification;
     while (m_requiredEnd + kDetectionLag <= available) {
         const qint64 f = m_requiredEnd;
         // A stretch whose samples, and those the oversampler reads around
@@ -99,16 +179,17 @@ void TruePeakLimiter::requirements(qint64 available)
         // taps sum to one, the middle m of their range plus the weights
         // times how far they stray from m (tight where the signal is smooth,
         // as most programme is between its peaks).
-        if (f + kScreen - 1 + kDetectionLag <= available) {
+        // Frames f - kTaps / 2 .. f + kScreen + kTaps / 2 are read, rounded
+        // up to a count the compiler vectorises.
+        constexpr qint64 span = (kScreen + kTaps + 1 + kLanes - 1) / kLanes * kLanes;
+        if (f - kTaps / 2 + span <= available) {
             float loudest = 0;
             for (int c = 0; c < m_channels; ++c) {
-                // Frames f - 15 .. f + kScreen + 15 are read; one more
-                // before them makes a count the compiler vectorises.
-                const float* in = m_channelsIn[size_t(c)].data() + (f - 16 - m_base);
+                const float* in = m_channelsIn[size_t(c)].data() + (f - kTaps / 2 - m_base);
                 float hi[kLanes], lo[kLanes];
                 std::copy(in, in + kLanes, hi);
                 std::copy(in, in + kLanes, lo);
-                for (qint64 i = kLanes; i < kScreen + 32; i += kLanes)
+                for (qint64 i = kLanes; i < span; i += kLanes)
                     for (int u = 0; u < kLanes; ++u) {
                         hi[u] = std::max(hi[u], in[i + u]);
                         lo[u] = std::min(lo[u], in[i + u]);
@@ -117,20 +198,61 @@ void TruePeakLimiter::requirements(qint64 available)
                     hi[0] = std::max(hi[0], hi[u]);
                     lo[0] = std::min(lo[0], lo[u]);
                 }
-                const float middle = 0.5f * (hi[0] + lo[0]);
+                const float middle = 0.5f * hi[0] + 0.5f * lo[0];
                 loudest = std::max(loudest, std::min(std::max(hi[0], -lo[0]) * amplification,
-                                                     std::fabs(middle) + 0.5f * (hi[0] - lo[0]) * amplification));
+                                                     std::fabs(middle) + (0.5f * hi[0] - 0.5f * lo[0]) * amplification));
             }
             if (loudest * kBetweenPhases * 1.0001f <= m_ceiling) {
                 m_required.insert(m_required.end(), size_t(kScreen), 1.0f);
                 m_requiredEnd += kScreen;
-                m_lastInterval = 0;
                 continue;
             }
         }
         m_required.push_back(requiredGain(f));
         ++m_requiredEnd;
     }
+}
+
+double TruePeakLimiter::released(double held)
+{
+    const qint64 n = m_next;
+    const qint64 longest = qint64(kMaxHoldSeconds * m_sampleRate);
+    // Only a requirement under unity can come back; unity is where the gain returns to.
+    const bool touches = held < 1.0 && held <= m_released * kTouch;
+    if (touches && (m_lastTouch < 0 || n - m_lastTouch > longest))
+        m_limitingSince = n;   // limiting starts anew after a pause
+    if (held * kTouch <= m_released) {
+        // A deeper requirement: the gain goes down to it at once (the
+        // look-ahead average makes the ramp).
+        m_released = held;
+        m_holdLeft = m_hold;
+        m_lastTouch = n;
+        return m_released;
+    }
+    if (touches) {
+        // The requirement comes back to the held gain: hold on, for as long
+        // as the spacing of its returns says.
+        const qint64 gap = n - m_lastTouch;
+        if (gap > 1) {
+            m_hold = gap <= longest ? std::min(longest, gap + gap / 2)
+                                    : std::max<qint64>(1, qint64(kMinHoldSeconds * m_sampleRate));
+        }
+        m_lastTouch = n;
+        m_holdLeft = m_hold;
+        m_released = std::min(m_released, held);
+        return m_released;
+    }
+    if (m_holdLeft > 0) {
+        --m_holdLeft;
+        return m_released;
+    }
+    // Back towards unity, never above what a later peak needs; slowly when
+    // the limiting that ended had lasted.
+    const bool sustained = m_lastTouch - m_limitingSince > m_sustained;
+    m_released = std::min(held, m_released + (1.0 - m_released) * (sustained ? m_slowRelease : m_fastRelease));
+    if (m_released > 1.0 - 1e-6)
+        m_released = 1.0;
+    return m_released;
 }
 
 void TruePeakLimiter::deliver(std::vector<float>& out)
@@ -160,14 +282,22 @@ void TruePeakLimiter::deliver(std::vector<float>& out)
                 m_smoothingSum = held * double(m_lookahead);
                 m_released = held;
             }
-            // Never below what a later peak needs; otherwise back towards unity.
-            m_released = std::min(held, m_released + (1.0 - m_released) * m_release);
-            m_smoothingSum += m_released - m_smoothing[m_slot];
-            m_smoothing[m_slot] = m_released;
+            const double gainNow = released(held);
+            m_smoothingSum += gainNow - m_smoothing[m_slot];
+            m_smoothing[m_slot] = gainNow;
             m_slot = m_slot + 1 == m_smoothing.size() ? 0 : m_slot + 1;
+            // A fresh sum once per turn of the ring: the running one must
+            // not drift.
+            if (m_slot == 0) {
+                m_smoothingSum = 0;
+                for (double g : m_smoothing)
+                    m_smoothingSum += g;
+            }
             // The mean of the last lookahead released gains: each of them is at
-            // most the required gain of this frame, so their mean is too.
-            const double gain = std::min(1.0, m_smoothingSum / double(m_lookahead));
+            // most the required gain of this frame, so their mean is too (and
+            // stays so in finite precision).
+            const double required = m_required[size_t(m_requiredHead)];
+            const double gain = std::min({1.0, m_smoothingSum / double(m_lookahead), required});
             m_deepest = std::min(m_deepest, gain);
             const size_t at = size_t(m_next - m_base);
             for (int c = 0; c < m_channels; ++c)

@@ -7,14 +7,32 @@
 #include <vector>
 
 // Applies one linear gain to a stream and keeps the true peak of the result
-// at or below a ceiling: the gain is lowered only around the samples whose
-// oversampled peak would pass the ceiling, reaching its lowest before each
-// such peak (look-ahead) and coming back smoothly afterwards. It never rides
-// the gain up and never clips: where no limiting is needed the output is the
-// plain gained input. Output lags input by latency() frames; flush() lets the
-// rest out at the end.
+// at or below a ceiling. Each frame's required gain comes from the peak of
+// the signal around it: its samples, and between them the 4x oversampled
+// values refined by a parabola through their neighbours (no fixed
+// worst-case factor, so limited peaks land on the ceiling, not under it).
+// The oversampler is longer than the meter's, flat nearer to half the
+// sample rate, so that the ceiling holds against finer reconstructions.
+// The gain reaches each requirement over a 5 ms look-ahead (a moving
+// average of the released gains, which never passes any requirement it
+// covers), holds while the requirement keeps coming back (the hold follows
+// the spacing of the peaks, so a steady bass tone gets one constant gain and
+// no distortion) and then releases: quickly after a transient, slowly once
+// limiting has lasted (sustained passages do not pump). It never rides the
+// gain up and never clips: where no limiting is needed the output is the
+// plain gained input. Output lags input by latency() frames; flush() lets
+// the rest out at the end. Samples that are no number become silence.
 class TruePeakLimiter final {
 public:
+    // The oversampler: 4 phases of a windowed sinc of kTaps taps each,
+    // flat to 0.47 of the sample rate (bright material has its peaks
+    // between the samples up there). The frames it needs after a frame (the
+    // interval after it and the first oversampled value of the next one)
+    // and before it.
+    static constexpr qint64 kTaps = 96;
+    static constexpr qint64 kDetectionLag = kTaps / 2 + 2;
+    static constexpr qint64 kHistory = kTaps / 2 + 1;
+
     TruePeakLimiter(int sampleRate, int channels, double gain, double ceilingDb);
 
     // Appends the output frames that are ready to `out` (interleaved).
@@ -26,21 +44,27 @@ public:
     double maxReductionDb() const;
 
 private:
-    static constexpr qint64 kDetectionLag = 17;   // frames the oversampler needs after a frame
-    static constexpr qint64 kHistory = 32;        // frames it needs before one
 
     // Works out the required gain of every frame whose neighbourhood has
     // arrived, up to absolute frame `available` (excluded).
     void requirements(qint64 available);
     float requiredGain(qint64 frame);
+    // The largest magnitude of channel c's signal from frame `frame` up to
+    // the next frame, refined between the oversampled values.
+    float intervalPeak(int c, qint64 frame) const;
     // Outputs every frame whose look-ahead is known.
     void deliver(std::vector<float>& out);
+    // The gain that frame m_next gets before the look-ahead average.
+    double released(double held);
 
+    int m_sampleRate;
     int m_channels;
     float m_gain;
     float m_ceiling;          // linear, with a little headroom
     qint64 m_lookahead;       // frames
-    double m_release;         // per-frame step back towards unity
+    double m_fastRelease;     // per-frame steps back towards unity
+    double m_slowRelease;
+    qint64 m_sustained;       // limiting longer than this many frames releases slowly
 
     // Gained input per channel, from absolute frame m_base on; frames before
     // the start are silence.
@@ -53,7 +77,6 @@ private:
     std::vector<float> m_required;
     qint64 m_requiredHead = 0;
     qint64 m_requiredEnd = 0;
-    float m_lastInterval = 0;   // oversampled peak between the last two frames worked out
     // Sliding minimum of the required gains over m_lookahead frames: frame
     // indices and gains, the gains rising from front to back.
     std::deque<std::pair<qint64, float>> m_minimum;
@@ -63,5 +86,12 @@ private:
     size_t m_slot = 0;          // the ring's slot of frame m_next
     double m_smoothingSum = 0;
     double m_released = 1.0;
+    // Hold and release: frames left to hold, when the requirement last came
+    // back to the held gain, the spacing of those returns, and since when
+    // the limiting has gone on without a pause.
+    qint64 m_holdLeft = 0;
+    qint64 m_lastTouch = -1;
+    qint64 m_hold = 0;
+    qint64 m_limitingSince = 0;
     double m_deepest = 1.0;
 };

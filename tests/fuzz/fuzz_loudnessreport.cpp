@@ -3,12 +3,15 @@
 // series. Every figure must be a number or stand for "none" (minus infinity
 // for the loudness of silence, NaN for a missing range), never plus
 // infinity, and every sample that is no number must be counted exactly once.
+// The same samples through the true-peak limiter come out as numbers, none
+// of them over its ceiling.
 //
 // Input: byte 0 picks the channel count (1 to 8), byte 1 the sample rate,
 // byte 2 whether the header is WAVE_FORMAT_EXTENSIBLE with a channel mask
 // (and which); the rest are the samples' bytes.
 #include "audio/audiolibrary.h"
 #include "audio/loudnessmeter.h"
+#include "audio/truepeaklimiter.h"
 #include "fuzzentry.h"
 
 #include <QtEndian>
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -87,6 +91,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(&v, samples.constData() + 4 * i, 4);
         nonFinite += std::isfinite(v) ? 0 : 1;
     }
+    std::vector<float> interleaved(frames * size_t(channels)), limited;
+    std::memcpy(interleaved.data(), samples.constData(), size_t(samples.size()));
+    TruePeakLimiter limiter(rate, channels, 4.0, -1.0);
+    limiter.process(interleaved.data(), qint64(frames), limited);
+    limiter.flush(limited);
+    if (limited.size() != interleaved.size())
+        std::abort();
+    for (float v : limited)
+        if (!(std::fabs(v) <= 0.8913f))
+            std::abort();
     auto stream = std::make_unique<audiolib::DecodeStream>();
     if (!stream->openBytes(floatWav(channels, rate, mask, samples), audiolib::DecodeStream::Samples::Float, true))
         return 0;
