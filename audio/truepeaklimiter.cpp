@@ -295,9 +295,9 @@ void TruePeakLimiter::deliver(std::vector<float>& out)
             }
             // The mean of the last lookahead released gains: each of them is at
             // most the required gain of this frame, so their mean is too (and
-            // stays so in finite precision).
+            // stays so, and not below zero, in finite precision).
             const double required = m_required[size_t(m_requiredHead)];
-            const double gain = std::min({1.0, m_smoothingSum / double(m_lookahead), required});
+            const double gain = std::clamp(m_smoothingSum / double(m_lookahead), 0.0, std::min(1.0, required));
             m_deepest = std::min(m_deepest, gain);
             const size_t at = size_t(m_next - m_base);
             for (int c = 0; c < m_channels; ++c)
