@@ -1,5 +1,7 @@
 #include "audio/iirfilter.h"
 
+#include "audio/channelenergy.h"
+
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -255,17 +257,23 @@ struct StereoSection {
 
 } // namespace
 
-void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames)
+void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy)
 {
     Section a = sectionOf(first.scaledDesign(), first.m_x1[0], first.m_x2[0], first.m_y1[0], first.m_y2[0]);
     Section b = sectionOf(second.scaledDesign(), second.m_x1[0], second.m_x2[0], second.m_y1[0], second.m_y2[0]);
-    for (qint64 i = 0; i < frames; ++i)
-        samples[i] = b.step(a.step(samples[i]));
+    double squares = 0;
+    for (qint64 i = 0; i < frames; ++i) {
+        const float y = b.step(a.step(samples[i]));
+        samples[i] = y;
+        squares += double(y) * double(y);
+    }
+    if (energy)
+        energy[0] += squares;
     first.m_x1[0] = a.s.x1, first.m_x2[0] = a.s.x2, first.m_y1[0] = a.s.y1, first.m_y2[0] = a.s.y2;
     second.m_x1[0] = b.s.x1, second.m_x2[0] = b.s.x2, second.m_y1[0] = b.s.y1, second.m_y2[0] = b.s.y2;
 }
 
-void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames)
+void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy)
 {
 #if SONVIRA_HAVE_SSE2
     auto load = [](const IIRFilter& f) {
@@ -280,32 +288,47 @@ void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* sample
             _mm_storeu_pd(to->data(), from);
     };
     StereoSection a = load(first), b = load(second);
+    __m128d squares = _mm_setzero_pd();
     for (qint64 i = 0; i < frames; ++i) {
         float* frame = samples + 2 * i;
         const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame))));
         const __m128d y = b.step(a.step(x));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), _mm_castps_si128(_mm_cvtpd_ps(y)));
+        squares = _mm_add_pd(squares, _mm_mul_pd(y, y));
     }
     store(a, first);
     store(b, second);
+    if (energy) {
+        double sums[2];
+        _mm_storeu_pd(sums, squares);
+        energy[0] += sums[0];
+        energy[1] += sums[1];
+    }
 #else
     first.apply(samples, frames * 2, 2);
     second.apply(samples, frames * 2, 2);
+    if (energy)
+        channelenergy::add(samples, frames, 2, energy);
 #endif
 }
 
-void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels)
+void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels, double* energy)
 {
     if (samples == nullptr || count <= 0 || channels <= 0)
         return;
     for (IIRFilter& f : chain)
         f.ensureState(channels);
     const qint64 frames = count / channels;
-    if (chain.size() == 2 && channels == 1)
-        cascadeMono(chain[0], chain[1], samples, frames);
-    else if (chain.size() == 2 && channels == 2)
-        cascadeStereo(chain[0], chain[1], samples, frames);
-    else
-        for (IIRFilter& f : chain)
-            f.apply(samples, count, channels);
+    if (chain.size() == 2 && channels == 1) {
+        cascadeMono(chain[0], chain[1], samples, frames, energy);
+        return;
+    }
+    if (chain.size() == 2 && channels == 2) {
+        cascadeStereo(chain[0], chain[1], samples, frames, energy);
+        return;
+    }
+    for (IIRFilter& f : chain)
+        f.apply(samples, count, channels);
+    if (energy)
+        channelenergy::add(samples, frames, channels, energy);
 }

@@ -31,8 +31,11 @@ public:
     // applying each filter in turn over the whole piece; a chain of two on a
     // mono or stereo piece passes it sample by sample (both stereo channels
     // in one vector register where the processor has one), which keeps the
-    // state in registers and lets the recursions overlap.
-    static void applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels);
+    // state in registers and lets the recursions overlap. With `energy`, the
+    // squares of the filtered samples (each in double) are added to
+    // energy[c] per channel in the same pass.
+    static void applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels,
+        double* energy = nullptr);
 
     double gainDb() const { return m_gainDb; }
     double q() const { return m_q; }
@@ -54,8 +57,8 @@ private:
     // outputs come out scaled, and so does the output state.
     Design scaledDesign() const;
     void ensureState(int channels);
-    static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
-    static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames);
+    static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy);
+    static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy);
 
     double m_gainDb;
     double m_q;

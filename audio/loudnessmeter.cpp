@@ -1,7 +1,6 @@
 #include "audio/loudnessmeter.h"
 
 #include "audio/audiolibrary.h"
-#include "audio/channelenergy.h"
 #include "audio/channelweights.h"
 #include "audio/kweighting.h"
 #include "audio/loudnessrange.h"
@@ -124,12 +123,12 @@ void LoudnessMeter::setUp()
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-void LoudnessMeter::readUpTo(qint64 upper)
+qint64 LoudnessMeter::readUpTo(qint64 upper)
 {
     const qint64 need = std::max<qint64>(0, upper * m_channels - m_samplesConsumed);
     m_fresh.resize(size_t(need));
     if (need == 0)
-        return;
+        return 0;
     const qint64 got = m_streamEnded ? 0 : m_stream->read(m_fresh.data(), need * 4);
     if (got < 0)
         throw std::runtime_error("Error reading from source file (GetData)");
@@ -149,8 +148,7 @@ void LoudnessMeter::readUpTo(qint64 upper)
     reportUnfiltered(delivered);
     m_sampleCount += delivered;
     m_samplesConsumed += need;
-    IIRFilter::applyChain(m_filters, m_fresh.data(), need, m_channels);
-    reportFiltered(delivered);
+    return delivered;
 }
 
 void LoudnessMeter::reportUnfiltered(qint64 delivered)
@@ -225,20 +223,25 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
     const int C = m_channels;
     const qint64 lower = blockStart(j);
     const qint64 upper = blockEnd(j);
-    // Blocks overlap, so the frames not read yet start inside this block.
+    // Blocks overlap, so the frames not read yet start inside this block
+    // (the previous block's end is never before this one's start).
     const qint64 readBefore = m_samplesConsumed / C;
-    readUpTo(upper);
-    for (qint64 from = std::max(readBefore, lower); from < upper;) {
+    const qint64 delivered = readUpTo(upper);
+    Q_ASSERT(readBefore >= lower);
+    // Each stretch is filtered and summed in one pass.
+    for (qint64 from = readBefore; from < upper;) {
         while (blockStart(m_nextCut) <= from)
             ++m_nextCut;
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
-        channelenergy::add(m_fresh.data() + (from - readBefore) * C, to - from, C, stretch.energy.data());
+        IIRFilter::applyChain(m_filters, m_fresh.data() + (from - readBefore) * C, (to - from) * C, C,
+            stretch.energy.data());
         if (m_collectSeries)
             seriesStretch(stretch);
         m_stretches.push_back(std::move(stretch));
         from = to;
     }
+    reportFiltered(delivered);
     for (const Stretch& stretch : m_stretches)
         for (int c = 0; c < C; ++c)
             zj[c] += stretch.energy[size_t(c)];

@@ -83,15 +83,16 @@ public:
 private:
     // Takes the stream's format and checks the block size.
     void setUp();
-    // Reads and filters the frames of the stream up to frame `upper`
-    // (excluded) that earlier blocks have not read; they land in m_fresh.
-    // Frames past the end of the stream are silence.
-    void readUpTo(qint64 upper);
+    // Reads the frames of the stream up to frame `upper` (excluded) that
+    // earlier blocks have not read; they land in m_fresh, unfiltered, and
+    // count into the RMS level. Frames past the end of the stream are
+    // silence. Returns the samples the stream delivered.
+    qint64 readUpTo(qint64 upper);
     // First frame and end frame (excluded) of gating block j.
     qint64 blockStart(qint64 j) const;
     qint64 blockEnd(qint64 j) const;
-    // Reads block j and stores each channel's sum of squared filtered
-    // samples in zj. Every sample belongs to four overlapping blocks but is
+    // Reads block j, filters its new frames and stores each channel's sum
+    // of squared filtered samples in zj. Every sample belongs to four overlapping blocks but is
     // squared once: the new frames are summed in stretches cut at every
     // block start, and a block adds up the stretches it covers.
     void blockEnergy(qint64 j, double* zj);
