@@ -23,19 +23,20 @@ struct State {
 struct Coefficients {
     double b0, b1, b2, a1, a2;
 
-    // Direct form I in double; the stored sample is rounded to float. The
-    // term of the newest output comes last, so that only one product and
-    // one subtraction wait for it from one sample to the next.
-    inline float step(State& s, float in) const
+    // Direct form I in double. The term of the newest output comes last,
+    // so that only one product and one subtraction wait for it from one
+    // sample to the next.
+    inline double stepDouble(State& s, double x) const
     {
-        const double x = in;
         const double y = (b0 * x + b1 * s.x1 + b2 * s.x2 - a2 * s.y2) - a1 * s.y1;
         s.x2 = s.x1;
         s.x1 = x;
         s.y2 = s.y1;
         s.y1 = y;
-        return static_cast<float>(y);
+        return y;
     }
+    // The same, the stored sample rounded to float.
+    inline float step(State& s, float in) const { return static_cast<float>(stepDouble(s, in)); }
 };
 
 // Channels known at compile time keep every channel's state in registers and
@@ -224,7 +225,7 @@ struct Section {
     Coefficients k;
     State s;
 
-    inline float step(float x) { return k.step(s, x); }
+    inline double step(double x) { return k.stepDouble(s, x); }
 };
 
 Section sectionOf(const IIRFilter::Design& d, double x1, double x2, double y1, double y2)
@@ -250,22 +251,51 @@ struct StereoSection {
         x1 = x;
         y2 = y1;
         y1 = t;
-        return _mm_cvtps_pd(_mm_cvtpd_ps(t));   // stored as float
+        return t;
     }
 };
+
+// Both sections over the stereo frames; with Write the output is rounded
+// to float and stored, and its squares summed, otherwise only the squares
+// of the double output are summed.
+template <bool Write>
+__m128d runStereo(StereoSection& a, StereoSection& b, float* samples, qint64 frames)
+{
+    __m128d squares = _mm_setzero_pd();
+    for (qint64 i = 0; i < frames; ++i) {
+        float* frame = samples + 2 * i;
+        const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame))));
+        __m128d y = b.step(a.step(x));
+        if (Write) {
+            const __m128 rounded = _mm_cvtpd_ps(y);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), _mm_castps_si128(rounded));
+            y = _mm_cvtps_pd(rounded);
+        }
+        squares = _mm_add_pd(squares, _mm_mul_pd(y, y));
+    }
+    return squares;
+}
 #endif
 
 } // namespace
 
-void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy)
+void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy,
+    bool keepOutput)
 {
     Section a = sectionOf(first.scaledDesign(), first.m_x1[0], first.m_x2[0], first.m_y1[0], first.m_y2[0]);
     Section b = sectionOf(second.scaledDesign(), second.m_x1[0], second.m_x2[0], second.m_y1[0], second.m_y2[0]);
     double squares = 0;
-    for (qint64 i = 0; i < frames; ++i) {
-        const float y = b.step(a.step(samples[i]));
-        samples[i] = y;
-        squares += double(y) * double(y);
+    if (keepOutput) {
+        for (qint64 i = 0; i < frames; ++i) {
+            const float y = float(b.step(a.step(samples[i])));
+            samples[i] = y;
+            squares += double(y) * double(y);
+        }
+    } else {
+        for (qint64 i = 0; i < frames; ++i) {
+            const double y = b.step(a.step(samples[i]));
+            squares += y * y;
+        }
     }
     if (energy)
         energy[0] += squares;
@@ -273,7 +303,8 @@ void IIRFilter::cascadeMono(IIRFilter& first, IIRFilter& second, float* samples,
     second.m_x1[0] = b.s.x1, second.m_x2[0] = b.s.x2, second.m_y1[0] = b.s.y1, second.m_y2[0] = b.s.y2;
 }
 
-void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy)
+void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy,
+    bool keepOutput)
 {
 #if SONVIRA_HAVE_SSE2
     auto load = [](const IIRFilter& f) {
@@ -288,14 +319,7 @@ void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* sample
             _mm_storeu_pd(to->data(), from);
     };
     StereoSection a = load(first), b = load(second);
-    __m128d squares = _mm_setzero_pd();
-    for (qint64 i = 0; i < frames; ++i) {
-        float* frame = samples + 2 * i;
-        const __m128d x = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame))));
-        const __m128d y = b.step(a.step(x));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(frame), _mm_castps_si128(_mm_cvtpd_ps(y)));
-        squares = _mm_add_pd(squares, _mm_mul_pd(y, y));
-    }
+    const __m128d squares = keepOutput ? runStereo<true>(a, b, samples, frames) : runStereo<false>(a, b, samples, frames);
     store(a, first);
     store(b, second);
     if (energy) {
@@ -305,6 +329,7 @@ void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* sample
         energy[1] += sums[1];
     }
 #else
+    (void)keepOutput;
     first.apply(samples, frames * 2, 2);
     second.apply(samples, frames * 2, 2);
     if (energy)
@@ -312,7 +337,8 @@ void IIRFilter::cascadeStereo(IIRFilter& first, IIRFilter& second, float* sample
 #endif
 }
 
-void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels, double* energy)
+void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels, double* energy,
+    bool keepOutput)
 {
     if (samples == nullptr || count <= 0 || channels <= 0)
         return;
@@ -320,11 +346,11 @@ void IIRFilter::applyChain(std::vector<IIRFilter>& chain, float* samples, qint64
         f.ensureState(channels);
     const qint64 frames = count / channels;
     if (chain.size() == 2 && channels == 1) {
-        cascadeMono(chain[0], chain[1], samples, frames, energy);
+        cascadeMono(chain[0], chain[1], samples, frames, energy, keepOutput);
         return;
     }
     if (chain.size() == 2 && channels == 2) {
-        cascadeStereo(chain[0], chain[1], samples, frames, energy);
+        cascadeStereo(chain[0], chain[1], samples, frames, energy, keepOutput);
         return;
     }
     for (IIRFilter& f : chain)

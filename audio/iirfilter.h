@@ -27,15 +27,19 @@ public:
     // Filters interleaved samples in place; `count` is the number of samples
     // (all channels together).
     void apply(float* samples, qint64 count, int channels);
-    // Runs a whole chain over the samples. The result is bit for bit that of
-    // applying each filter in turn over the whole piece; a chain of two on a
-    // mono or stereo piece passes it sample by sample (both stereo channels
-    // in one vector register where the processor has one), which keeps the
-    // state in registers and lets the recursions overlap. With `energy`, the
-    // squares of the filtered samples (each in double) are added to
-    // energy[c] per channel in the same pass.
+    // Runs a whole chain over the samples. A chain of two on a mono or
+    // stereo piece passes it sample by sample (both stereo channels in one
+    // vector register where the processor has one), which keeps the state
+    // in registers and lets the recursions overlap; between its two filters
+    // the samples stay in double, so the result is that of applying each
+    // filter in turn up to the rounding of the intermediate samples. With
+    // `energy`, the squares of the filtered samples (each in double) are
+    // added to energy[c] per channel in the same pass. Without
+    // `keepOutput` the caller needs only the squares: a chain of two then
+    // leaves the samples unfiltered and sums the squares of its unrounded
+    // output.
     static void applyChain(std::vector<IIRFilter>& chain, float* samples, qint64 count, int channels,
-        double* energy = nullptr);
+        double* energy = nullptr, bool keepOutput = true);
 
     double gainDb() const { return m_gainDb; }
     double q() const { return m_q; }
@@ -57,8 +61,10 @@ private:
     // outputs come out scaled, and so does the output state.
     Design scaledDesign() const;
     void ensureState(int channels);
-    static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy);
-    static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy);
+    static void cascadeMono(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy,
+        bool keepOutput);
+    static void cascadeStereo(IIRFilter& first, IIRFilter& second, float* samples, qint64 frames, double* energy,
+        bool keepOutput);
 
     double m_gainDb;
     double m_q;

@@ -234,8 +234,9 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
             ++m_nextCut;
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
+        // The filtered samples themselves are needed only by the report.
         IIRFilter::applyChain(m_filters, m_fresh.data() + (from - readBefore) * C, (to - from) * C, C,
-            stretch.energy.data());
+            stretch.energy.data(), m_collectReport);
         if (m_collectSeries)
             seriesStretch(stretch);
         m_stretches.push_back(std::move(stretch));
