@@ -123,12 +123,12 @@ void LoudnessMeter::setUp()
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-qint64 LoudnessMeter::readUpTo(qint64 upper)
+void LoudnessMeter::readUpTo(qint64 upper)
 {
     const qint64 need = std::max<qint64>(0, upper * m_channels - m_samplesConsumed);
     m_fresh.resize(size_t(need));
     if (need == 0)
-        return 0;
+        return;
     const qint64 got = m_streamEnded ? 0 : m_stream->read(m_fresh.data(), need * 4);
     if (got < 0)
         throw std::runtime_error("Error reading from source file (GetData)");
@@ -148,7 +148,7 @@ qint64 LoudnessMeter::readUpTo(qint64 upper)
     reportUnfiltered(delivered);
     m_sampleCount += delivered;
     m_samplesConsumed += need;
-    return delivered;
+    m_deliveredEnd = m_sampleCount / m_channels;
 }
 
 void LoudnessMeter::reportUnfiltered(qint64 delivered)
@@ -157,10 +157,26 @@ void LoudnessMeter::reportUnfiltered(qint64 delivered)
         m_truePeak->process(m_fresh.data(), delivered / m_channels);
 }
 
-void LoudnessMeter::reportFiltered(qint64 delivered)
+void LoudnessMeter::filterPiece(float* samples, qint64 first, qint64 frames, double* energy)
 {
-    if (m_collectReport)
-        m_range->add(m_fresh.data(), delivered / m_channels);
+    const int C = m_channels;
+    m_pieceEnergy.assign(size_t(C), 0.0);
+    for (qint64 at = first; at < first + frames;) {
+        // The report's loudness range takes the stream's real frames, in
+        // pieces that end on its 10 ms ticks.
+        const bool toRange = m_collectReport && at < m_deliveredEnd;
+        qint64 n = first + frames - at;
+        if (toRange)
+            n = std::min({n, m_range->framesLeftInTick(), m_deliveredEnd - at});
+        std::fill(m_pieceEnergy.begin(), m_pieceEnergy.end(), 0.0);
+        IIRFilter::applyChain(m_filters, samples + (at - first) * C, n * C, C, m_pieceEnergy.data(), false);
+        if (toRange)
+            m_range->addEnergy(m_pieceEnergy.data(), n);
+        if (energy)
+            for (int c = 0; c < C; ++c)
+                energy[c] += m_pieceEnergy[size_t(c)];
+        at += n;
+    }
 }
 
 void LoudnessMeter::readTail()
@@ -179,8 +195,9 @@ void LoudnessMeter::readTail()
             continue;
         m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
         reportUnfiltered(delivered);
-        IIRFilter::applyChain(m_filters, m_fresh.data(), delivered, m_channels);
-        reportFiltered(delivered);
+        const qint64 first = m_deliveredEnd;
+        m_deliveredEnd += delivered / m_channels;
+        filterPiece(m_fresh.data(), first, delivered / m_channels, nullptr);
     }
 }
 
@@ -226,7 +243,7 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
     // Blocks overlap, so the frames not read yet start inside this block
     // (the previous block's end is never before this one's start).
     const qint64 readBefore = m_samplesConsumed / C;
-    const qint64 delivered = readUpTo(upper);
+    readUpTo(upper);
     Q_ASSERT(readBefore >= lower);
     // Each stretch is filtered and summed in one pass.
     for (qint64 from = readBefore; from < upper;) {
@@ -234,15 +251,12 @@ void LoudnessMeter::blockEnergy(qint64 j, double* zj)
             ++m_nextCut;
         const qint64 to = std::min(upper, blockStart(m_nextCut));
         Stretch stretch{from, std::vector<double>(size_t(C), 0.0)};
-        // The filtered samples themselves are needed only by the report.
-        IIRFilter::applyChain(m_filters, m_fresh.data() + (from - readBefore) * C, (to - from) * C, C,
-            stretch.energy.data(), m_collectReport);
+        filterPiece(m_fresh.data() + (from - readBefore) * C, from, to - from, stretch.energy.data());
         if (m_collectSeries)
             seriesStretch(stretch);
         m_stretches.push_back(std::move(stretch));
         from = to;
     }
-    reportFiltered(delivered);
     for (const Stretch& stretch : m_stretches)
         for (int c = 0; c < C; ++c)
             zj[c] += stretch.energy[size_t(c)];
@@ -303,6 +317,7 @@ void LoudnessMeter::measure()
     m_windowEnergy = 0;
     m_sumOfSquares = 0;
     m_sampleCount = 0;
+    m_deliveredEnd = 0;
     m_dbRms = 0;
     m_lufs = 0;
     if (m_frames == 0) {

@@ -86,8 +86,8 @@ private:
     // Reads the frames of the stream up to frame `upper` (excluded) that
     // earlier blocks have not read; they land in m_fresh, unfiltered, and
     // count into the RMS level. Frames past the end of the stream are
-    // silence. Returns the samples the stream delivered.
-    qint64 readUpTo(qint64 upper);
+    // silence.
+    void readUpTo(qint64 upper);
     // First frame and end frame (excluded) of gating block j.
     qint64 blockStart(qint64 j) const;
     qint64 blockEnd(qint64 j) const;
@@ -99,10 +99,14 @@ private:
     // Replaces the non-finite samples of m_fresh's first `count` with
     // silence and counts them.
     void silenceNonFinite(qint64 count);
-    // Feeds the report the delivered unfiltered samples of m_fresh (peaks),
-    // or its filtered ones (loudness windows).
+    // Feeds the report the delivered unfiltered samples of m_fresh (peaks).
     void reportUnfiltered(qint64 delivered);
-    void reportFiltered(qint64 delivered);
+    // Filters `frames` frames of `samples`, the stream's frames from
+    // `first` on, adding each channel's sum of squares to energy[c] (when
+    // given) and, with the report, to the loudness range (the frames before
+    // m_deliveredEnd). Only the squares come out: the samples may be left
+    // unfiltered.
+    void filterPiece(float* samples, qint64 first, qint64 frames, double* energy);
     // Reads what the gating blocks left of the stream: its non-finite
     // samples are counted, and the report takes the rest of its figures.
     void readTail();
@@ -140,6 +144,8 @@ private:
     std::vector<float> m_fresh;      // the filtered samples read for the current block
     qint64 m_samplesConsumed = 0;
     bool m_streamEnded = false;      // the stream delivered less than was asked for
+    qint64 m_deliveredEnd = 0;       // frames the stream has really delivered
+    std::vector<double> m_pieceEnergy;
     qint64 m_nonFinite = 0;
     int m_channels = 0;
     std::vector<double> m_channelWeights;

@@ -1,7 +1,5 @@
 #include "audio/loudnessrange.h"
 
-#include "audio/channelenergy.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -37,18 +35,14 @@ double LoudnessRange::level(double meanSquare)
     return meanSquare > 0 ? 10.0 * std::log10(meanSquare) - 0.691 : -std::numeric_limits<double>::infinity();
 }
 
-void LoudnessRange::add(const float* filtered, qint64 frames)
+void LoudnessRange::addEnergy(const double* energy, qint64 frames)
 {
-    const int C = int(m_weights.size());
-    for (qint64 i = 0; i < frames;) {
-        const qint64 n = std::min(frames - i, m_tickFrames - m_tickFilled);
-        channelenergy::add(filtered + i * C, n, C, m_tickEnergy.data());
-        m_tickFilled += n;
-        m_frames += n;
-        i += n;
-        if (m_tickFilled == m_tickFrames)
-            closeTick();
-    }
+    for (size_t c = 0; c < m_tickEnergy.size(); ++c)
+        m_tickEnergy[c] += energy[c];
+    m_tickFilled += frames;
+    m_frames += frames;
+    if (m_tickFilled >= m_tickFrames)
+        closeTick();
 }
 
 void LoudnessRange::finish()

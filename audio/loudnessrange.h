@@ -22,8 +22,10 @@ public:
     // weights: the loudness weight of each channel (0 leaves it out).
     LoudnessRange(int sampleRate, std::vector<double> weights);
 
-    // Feeds filtered interleaved samples, whole frames.
-    void add(const float* filtered, qint64 frames);
+    // Feeds the per-channel sums of squares of `frames` filtered frames,
+    // at most framesLeftInTick() of them (the caller cuts its pieces there).
+    void addEnergy(const double* energy, qint64 frames);
+    qint64 framesLeftInTick() const { return m_tickFrames - m_tickFilled; }
     // Closes the last, partial 10 ms; call once at the end.
     void finish();
 
