@@ -723,7 +723,8 @@ void SessionManager::downloadStep(const Snapshot& current)
     if (!requestDue(current))
         return;
     const int jobId = m_jobId;
-    const QString path = m_api->downloadResult(jobId, QString::fromUtf8(current.dstFile));
+    const QString path = m_api->downloadResult(jobId, QString::fromUtf8(current.dstFile),
+                                               WebAPI::maxResultBytes(current.expected.seconds));
     const QString error = m_api->lastError();
     // Whatever ended a download early, the job is asked for and compared
     // again before the next attempt.

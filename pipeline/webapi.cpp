@@ -1,9 +1,9 @@
 #include "pipeline/webapi.h"
 
+#include "pipeline/curlrequest.h"
+#include "pipeline/formbody.h"
 #include "pipeline/lockedaccess.h"
-#include "pipeline/requestloop.h"
 #include "pipeline/singlereadfile.h"
-#include "pipeline/streamedupload.h"
 #include "pipeline/uploadform.h"
 #include "pipeline/wavcheck.h"
 #include "pipeline/webreplies.h"
@@ -15,29 +15,20 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QSslCertificate>
-#include <QSslCipher>
 #include <QSslConfiguration>
-#include <QSslSocket>
-#include <QThread>
+#include <QStorageInfo>
+#include <QUrl>
 
-#include <vector>
+#include <memory>
 
 namespace {
 
-// Bytes the network layer may hold for a download before we take them, so
-// memory stays bounded when the disk is slower than the network.
-constexpr qint64 kDownloadBufferBytes = 2 * 1024 * 1024;
-// A download goes to disk in blocks of this size, read into one buffer that
-// lives as long as the download: a fresh buffer for every arrival and writes
-// of a megabyte or more each ran at a fraction of the disk's speed (the
-// system finds pages for a large write much more slowly), small blocks cost
-// a call each and nothing else.
-constexpr qint64 kWriteBlockBytes = 64 * 1024;
+constexpr int kMaxRedirects = 5;
+// The most a second of audio may come back as: 192 kHz, 8 channels, 32 bits.
+constexpr qint64 kMaxResultBytesPerSecond = 192000LL * 8 * 4;
+constexpr qint64 kResultAllowanceBytes = 64 * 1024 * 1024;
 
 QMutex tokenMutex;
 QString sharedToken;
@@ -45,37 +36,18 @@ QString sharedToken;
 QMutex hostMutex;
 QByteArray sharedHostUrl;
 
+// The trusted authorities in PEM when some were added to the system's
+// store; empty while the system's store alone is trusted.
 QMutex tlsMutex;
-bool tlsReady = false;
-
-// Built on first use: constructing a TLS configuration loads the TLS
-// backend, which must not happen before the application object exists.
-QSslConfiguration& sharedTls()
-{
-    static QSslConfiguration configuration;
-    return configuration;
-}
+QByteArray trustedPem;
 
 std::atomic<int> stallTimeoutMs{WebAPI::kDefaultStallTimeoutMs};
+std::atomic<int> loginDeadlineMs{WebAPI::kLoginDeadlineMs};
+std::atomic<int> requestDeadlineMs{WebAPI::kRequestDeadlineMs};
 
-// Builds the shared TLS configuration once: the system's CA store with peer
-// verification, TLS 1.2 or newer, every cipher the TLS library offers.
-// Callers hold tlsMutex.
-void ensureTlsConfiguration()
+QByteArray caCertificatesPem()
 {
-    if (tlsReady)
-        return;
-    if (!QSslSocket::supportsSsl()) {
-        qWarning() << "SSL not supported!";
-        return;
-    }
-    QSslConfiguration& configuration = sharedTls();
-    configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    configuration.setProtocol(QSsl::TlsV1_2OrLater);
-    configuration.setCiphers(QSslConfiguration::supportedCiphers());
-    tlsReady = true;
-    qDebug() << "SSL config ready";
+    return lockedaccess::copy(tlsMutex, trustedPem);
 }
 
 QString maskedToken(const QString& token)
@@ -118,26 +90,35 @@ bool sameOrigin(const QUrl& a, const QUrl& b)
         && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
 }
 
+QString shownUrl(const QUrl& url)
+{
+    return url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+}
+
 QString sizeText(qint64 bytes)
 {
     return bytes % (1024 * 1024) == 0 ? QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024))
                                       : QStringLiteral("%1 bytes").arg(bytes);
 }
 
-bool isSuccessStatus(QNetworkReply* reply)
+bool isRedirect(int status)
 {
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    return status.isValid() && status.toInt() >= 200 && status.toInt() < 300;
+    return status >= 300 && status < 400;
+}
+
+// The bytes a result may take in `folder` before the disk would keep less
+// than the minimum free; 0 when that point is already passed.
+qint64 diskRoomFor(const QString& folder)
+{
+    const QStorageInfo storage(folder);
+    if (!storage.isValid())
+        return std::numeric_limits<qint64>::max();
+    return qMax<qint64>(0, storage.bytesAvailable() - WebAPI::kMinFreeDiskBytes);
 }
 
 } // namespace
 
-WebAPI::WebAPI()
-    : m_network(new QNetworkAccessManager(this))
-{
-    QMutexLocker lock(&tlsMutex);
-    ensureTlsConfiguration();
-}
+WebAPI::WebAPI() = default;
 
 WebAPI::~WebAPI()
 {
@@ -178,17 +159,34 @@ int WebAPI::stallTimeout()
     return stallTimeoutMs;
 }
 
+void WebAPI::setDeadlines(int loginMs, int requestMs)
+{
+    loginDeadlineMs = loginMs;
+    requestDeadlineMs = requestMs;
+}
+
 void WebAPI::setStallTimeout(int milliseconds)
 {
     stallTimeoutMs = milliseconds;
 }
 
+// The added authorities replace curl's store, so the system's own go with them.
 void WebAPI::addCaCertificates(const QList<QSslCertificate>& certificates)
 {
     QMutexLocker lock(&tlsMutex);
-    ensureTlsConfiguration();
-    if (tlsReady)
-        sharedTls().addCaCertificates(certificates);
+    if (trustedPem.isEmpty()) {
+        for (const QSslCertificate& certificate : QSslConfiguration::systemCaCertificates())
+            trustedPem += certificate.toPem();
+    }
+    for (const QSslCertificate& certificate : certificates)
+        trustedPem += certificate.toPem();
+}
+
+qint64 WebAPI::maxResultBytes(double seconds)
+{
+    if (seconds < 0)
+        return 0;
+    return qint64(std::ceil(seconds)) * kMaxResultBytesPerSecond + kResultAllowanceBytes;
 }
 
 void WebAPI::setBaseUrl(const QByteArray& url)
@@ -209,98 +207,18 @@ void WebAPI::abortAllRequests()
     m_abortAll = true;
 }
 
-QNetworkAccessManager* WebAPI::networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal)
-{
-    if (QThread::currentThread() != thread()) {
-        callLocal = std::make_unique<QNetworkAccessManager>();
-        return callLocal.get();
-    }
-    if (!m_network)
-        m_network = new QNetworkAccessManager(this);
-    return m_network;
-}
-
-QNetworkRequest WebAPI::buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls)
-{
-    QNetworkRequest request(QUrl(QString::fromUtf8(m_baseUrl + path)));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    if (jsonContent)
-        request.setRawHeader("Content-Type", "application/json");
-    if (authorised)
-        request.setRawHeader("Authorization", authorisation());
-    if (tls)
-        request.setSslConfiguration(tlsConfiguration());
-    return request;
-}
-
 QByteArray WebAPI::authorisation()
 {
     m_lastRequestToken = token();
     return "Bearer " + m_lastRequestToken.toUtf8();
 }
 
-QSslConfiguration WebAPI::tlsConfiguration()
-{
-    QMutexLocker lock(&tlsMutex);
-    return tlsReady ? sharedTls() : QSslConfiguration::defaultConfiguration();
-}
-
-void WebAPI::waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes)
-{
-    resetOutcome();
-    RequestLoop loop(stallTimeout(), [this, abortable] { return abortWanted(abortable); },
-                     [this, reply](RequestLoop::Stop stop) {
-                         m_timedOut = stop == RequestLoop::Stop::Stalled;
-                         reply->abort();
-                     });
-    const auto tooLarge = [this, reply](qint64 bytes) {
-        if (m_tooLarge)
-            return;
-        m_tooLarge = true;
-        reply->abort();
-        qDebug() << "Answer refused: more than" << bytes << "bytes";
-    };
-    if (maxBytes > 0) {
-        connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, maxBytes, tooLarge] {
-            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (announced.isValid() && announced.toLongLong() > maxBytes)
-                tooLarge(maxBytes);
-        });
-        connect(reply, &QNetworkReply::downloadProgress, reply, [maxBytes, tooLarge](qint64 received, qint64) {
-            if (received > maxBytes)
-                tooLarge(maxBytes);
-        });
-    }
-    connect(reply, &QNetworkReply::redirected, reply, [this, reply](const QUrl& target) { checkRedirect(reply, target); });
-    connect(reply, &QNetworkReply::finished, &loop, &RequestLoop::finish);
-    connect(reply, &QNetworkReply::uploadProgress, &loop, &RequestLoop::progressed);
-    connect(reply, &QNetworkReply::downloadProgress, &loop, &RequestLoop::progressed);
-    connect(reply, &QNetworkReply::metaDataChanged, &loop, &RequestLoop::progressed);
-    const bool ended = reply->isFinished() || loop.run();
-    // The loop also ends early when the thread is told to quit.
-    if (!ended || !reply->isFinished())
-        reply->abort();
-}
-
 void WebAPI::resetOutcome()
 {
-    m_timedOut = false;
-    m_tooLarge = false;
-    m_refusedRedirect.clear();
+    m_lastError.clear();
     m_failure = Failure::None;
     m_httpStatus = 0;
     m_retryAfterMs = 0;
-}
-
-void WebAPI::checkRedirect(QNetworkReply* reply, const QUrl& target)
-{
-    if (sameOrigin(reply->request().url(), target)) {
-        emit reply->redirectAllowed();
-        return;
-    }
-    m_refusedRedirect = target.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
-    qWarning().noquote() << "Redirect to another origin refused:" << m_refusedRedirect;
-    reply->abort();
 }
 
 bool WebAPI::abortWanted(Abortable abortable) const
@@ -316,57 +234,104 @@ void WebAPI::failWith(Failure failure, const QString& text)
     m_lastError = text;
 }
 
-bool WebAPI::replySucceeded(QNetworkReply* reply)
+// Runs the request with the shared limits and sorts its end: what failed
+// decides whether trying again later may help.
+bool WebAPI::perform(CurlRequest& request, Abortable abortable)
 {
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    RequestEnd end;
-    end.status = status.isValid() ? status.toInt() : 0;
-    end.retryAfter = reply->rawHeader("Retry-After");
-    end.failed = reply->error() != QNetworkReply::NoError;
-    end.canceled = reply->error() == QNetworkReply::OperationCanceledError;
-    end.errorText = reply->errorString();
-    return requestSucceeded(end);
-}
-
-// Sorts a finished request's failure: what failed decides whether trying
-// again later may help.
-bool WebAPI::requestSucceeded(const RequestEnd& end)
-{
-    m_httpStatus = end.status;
-    m_retryAfterMs = webreplies::retryAfterMs(end.retryAfter, QDateTime::currentDateTimeUtc());
-    if (!end.failed && m_refusedRedirect.isEmpty())
-        return true;
-    const QString statusText = m_httpStatus > 0 ? QString::number(m_httpStatus) : QString();
-    if (!m_refusedRedirect.isEmpty()) {
-        failWith(Failure::Redirect, statusText + QStringLiteral(" - Redirect to another host refused: ") + m_refusedRedirect);
-    } else if (m_tooLarge) {
-        failWith(Failure::Unreadable, statusText + QStringLiteral(" - Answer too large (more than %1)").arg(sizeText(m_maxBytes)));
-    } else if (m_timedOut) {
-        failWith(Failure::Network, statusText + QStringLiteral(" - Request timed out (no data for %1 ms)").arg(stallTimeout()));
-    } else if (end.canceled) {
-        failWith(Failure::Aborted, statusText + QStringLiteral(" - ") + end.errorText);
-    } else if (m_httpStatus >= 500 || m_httpStatus == 429) {
-        failWith(Failure::Busy, statusText + QStringLiteral(" - ") + end.errorText);
-    } else if (m_httpStatus >= 300) {
-        failWith(Failure::Refused, statusText + QStringLiteral(" - ") + end.errorText);
-    } else {
-        failWith(Failure::Network, statusText + QStringLiteral(" - ") + end.errorText);
+    request.stallTimeoutMs = stallTimeout();
+    request.caCertificatesPem = caCertificatesPem();
+    request.abortWanted = [this, abortable] { return abortWanted(abortable); };
+    CurlRequest::End end = request.run();
+    // An error answer that arrived while the body still went out counts as
+    // that answer, even when the server then closed the connection.
+    if (end == CurlRequest::End::NetworkFailed && request.status() >= 400)
+        end = CurlRequest::End::Answered;
+    m_httpStatus = request.status();
+    m_retryAfterMs = webreplies::retryAfterMs(request.header("Retry-After"), QDateTime::currentDateTimeUtc());
+    const QString status = m_httpStatus > 0 ? QString::number(m_httpStatus) : QString();
+    using End = CurlRequest::End;
+    switch (end) {
+    case End::Answered:
+        if (m_httpStatus >= 200 && m_httpStatus < 300)
+            return true;
+        failWith(m_httpStatus >= 500 || m_httpStatus == 429 ? Failure::Busy : Failure::Refused,
+                 status + QStringLiteral(" - Error transferring %1 - server replied: %2")
+                              .arg(request.url().toString(), QString::fromLatin1(request.reason())));
+        return false;
+    case End::BodyTooLarge:
+        failWith(Failure::Unreadable, status + QStringLiteral(" - Answer too large (more than %1)")
+                                                   .arg(sizeText(request.maxBodyBytes)));
+        return false;
+    case End::HeadersTooLarge:
+        failWith(Failure::Unreadable, status + QStringLiteral(" - Answer headers too large (more than %1 KiB)")
+                                                   .arg(CurlRequest::kMaxHeaderBytes / 1024));
+        return false;
+    case End::Stalled:
+        failWith(Failure::Network, status + QStringLiteral(" - Request timed out (no data for %1 ms)").arg(stallTimeout()));
+        return false;
+    case End::TimedOut:
+        failWith(Failure::Network, status + QStringLiteral(" - Request timed out (no answer within %1 s)")
+                                                .arg(request.totalTimeoutMs / 1000));
+        return false;
+    case End::TooSlow:
+        failWith(Failure::Network, status + QStringLiteral(" - Transfer too slow (under 1 KiB a second for a minute)"));
+        return false;
+    case End::Aborted:
+        failWith(Failure::Aborted, status + QStringLiteral(" - Operation canceled"));
+        return false;
+    case End::ProxyCredentials:
+        failWith(Failure::Refused, QStringLiteral("407 - ") + request.errorText());
+        return false;
+    case End::SinkFailed:
+        failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));
+        return false;
+    case End::SourceFailed:
+        failWith(Failure::Local, request.errorText());
+        return false;
+    case End::NetworkFailed:
+        break;
     }
+    failWith(Failure::Network, status + QStringLiteral(" - ") + request.errorText());
     return false;
 }
 
-void WebAPI::followDownload(QNetworkReply* reply)
+QUrl WebAPI::redirectTarget(const CurlRequest& request, const QUrl& url)
 {
-    connect(reply, &QNetworkReply::downloadProgress, reply, [this, reply](qint64 done, qint64 total) {
-        // The network layer reports (0, 0) once a transfer is over; the
-        // count of the finished transfer stays.
-        if (done == 0 && total == 0)
-            return;
-        m_downloadedBytes = done;
-        qDebug() << "Downloaded:" << done << "of" << total;
-        if (abortWanted(Abortable::Yes))
-            reply->abort();
-    });
+    const QUrl target = url.resolved(QUrl(QString::fromUtf8(request.header("Location"))));
+    if (sameOrigin(url, target))
+        return target;
+    const QString shown = shownUrl(target);
+    qWarning().noquote() << "Redirect to another origin refused:" << shown;
+    m_httpStatus = request.status();
+    failWith(Failure::Redirect,
+             QString::number(request.status()) + QStringLiteral(" - Redirect to another host refused: ") + shown);
+    return {};
+}
+
+bool WebAPI::fetchObject(const Call& call, QJsonObject& object)
+{
+    resetOutcome();
+    QUrl url(QString::fromUtf8(m_baseUrl + call.path));
+    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+        CurlRequest request(url);
+        request.headers = {"Content-Type: application/json"};
+        if (call.authorised)
+            request.headers.append("Authorization: " + authorisation());
+        if (call.post)
+            request.setBody(call.jsonBody);
+        request.maxBodyBytes = call.maxBytes;
+        request.totalTimeoutMs = call.login ? loginDeadlineMs : requestDeadlineMs;
+        const bool answered = perform(request, call.abortable);
+        if (!answered && isRedirect(m_httpStatus) && !request.header("Location").isEmpty()) {
+            url = redirectTarget(request, url);
+            if (url.isEmpty())
+                return false;
+            continue;
+        }
+        return answered && parseObject(request.body(), object);
+    }
+    failWith(Failure::Unreadable, QStringLiteral("Too many redirects"));
+    return false;
 }
 
 bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
@@ -378,13 +343,6 @@ bool WebAPI::parseObject(const QByteArray& body, QJsonObject& object)
     return true;
 }
 
-bool WebAPI::awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable, qint64 maxBytes)
-{
-    m_maxBytes = maxBytes;
-    waitForReply(reply, abortable, maxBytes);
-    return replySucceeded(reply) && parseObject(reply->readAll(), object);
-}
-
 bool WebAPI::login(const QString& email, const QString& password)
 {
     qDebug() << "WebAPI::login" << email << "***";
@@ -394,14 +352,15 @@ bool WebAPI::login(const QString& email, const QString& password)
         failWith(Failure::Refused, QStringLiteral("400 - No username/password"));
         return false;
     }
-
-    const QJsonObject body{{"email", email}, {"password", password}};
-    std::unique_ptr<QNetworkAccessManager> callLocal;
-    QNetworkAccessManager* network = networkManager(callLocal);
-    std::unique_ptr<QNetworkReply> reply(
-        network->post(buildRequest("/Login", true, false, true), QJsonDocument(body).toJson(QJsonDocument::Indented)));
+    Call call;
+    call.path = "/Login";
+    call.authorised = false;
+    call.abortable = Abortable::Yes;
+    call.login = true;
+    call.post = true;
+    call.jsonBody = QJsonDocument(QJsonObject{{"email", email}, {"password", password}}).toJson(QJsonDocument::Indented);
     QJsonObject object;
-    if (!awaitObject(reply.get(), object, Abortable::Yes))
+    if (!fetchObject(call, object))
         return false;
     const QString newToken = webreplies::loginToken(object);
     if (newToken.isEmpty()) {
@@ -415,11 +374,11 @@ bool WebAPI::login(const QString& email, const QString& password)
 
 bool WebAPI::getPresets()
 {
-    std::unique_ptr<QNetworkAccessManager> callLocal;
-    QNetworkAccessManager* network = networkManager(callLocal);
-    std::unique_ptr<QNetworkReply> reply(network->get(buildRequest("/AudioPresets", true, true, true)));
+    Call call;
+    call.path = "/AudioPresets";
+    call.maxBytes = kMaxPresetsBytes;
     QJsonObject object;
-    if (!awaitObject(reply.get(), object, Abortable::No, kMaxPresetsBytes))
+    if (!fetchObject(call, object))
         return false;
     if (!webreplies::presetEntries(object, m_presets)) {
         failWith(Failure::Unreadable, QStringLiteral("Presets not found in response"));
@@ -430,8 +389,7 @@ bool WebAPI::getPresets()
 
 int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
 {
-    m_lastError.clear();
-    m_failure = Failure::None;
+    resetOutcome();
     m_uploadAnswerLost = false;
     const QString extension = fileExtension(filePath);
     const QByteArray contentType = contentTypeFor(extension);
@@ -450,15 +408,39 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     m_abortRequested = false;
     m_uploadedBytes = 0;
     m_downloadedBytes = 0;
+    m_sinceUploadLog.invalidate();
     const UploadForm form(QFileInfo(filePath).fileName(), contentType, file.size(), presetId, acceptAnyway);
-    QByteArray answerBody;
-    if (!postForm(file, form, answerBody)) {
+    FormBody body(form, file);
+    const QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs"));
+    CurlRequest request(url);
+    request.headers = {"Authorization: " + authorisation(), "Content-Type: " + form.contentType(),
+                       "MIME-Version: 1.0", "User-Agent: Mozilla/5.0"};
+    request.setBodySource(form.length(), [&body, &request](char* buffer, qint64 size) {
+        const qint64 copied = body.read(buffer, size);
+        if (copied < 0)
+            request.failSource(body.errorText());
+        return copied;
+    });
+    request.lowSpeedCut = true;
+    request.onProgress = [this, &form](qint64 sent, qint64) { reportUploaded(sent, form.length()); };
+    const bool answered = perform(request, Abortable::Yes);
+    if (!answered && isRedirect(m_httpStatus)) {
+        // Not followed: the body has been read once, and sending it again
+        // could create a second job.
+        const QUrl target = url.resolved(QUrl(QString::fromUtf8(request.header("Location"))));
+        if (!redirectTarget(request, url).isEmpty())
+            failWith(Failure::Refused, QString::number(m_httpStatus)
+                         + QStringLiteral(" - Redirect of the upload not followed: ") + shownUrl(target));
+    }
+    if (!answered) {
+        // Sent, but no answer: the job may exist.
+        m_uploadAnswerLost = m_failure == Failure::Network && request.sentBytes() > 0;
         qDebug().noquote() << "Error" << m_lastError;
         return -1;
     }
 
     QJsonObject object;
-    if (!parseObject(answerBody, object))
+    if (!parseObject(request.body(), object))
         return -1;
     if (!object.contains("id")) {
         failWith(Failure::Unreadable, QStringLiteral("ID not found in response"));
@@ -466,44 +448,6 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     }
     m_lastJobId = object.value("id").toInt();
     return m_lastJobId;
-}
-
-bool WebAPI::postForm(QIODevice& file, const UploadForm& form, QByteArray& answerBody)
-{
-    StreamedUpload::Request request;
-    request.url = QUrl(QString::fromUtf8(m_baseUrl + "/Jobs"));
-    request.headers = {{"Authorization", authorisation()},
-                       {"Content-Type", form.contentType()},
-                       {"MIME-Version", "1.0"},
-                       {"Connection", "close"},
-                       {"User-Agent", "Mozilla/5.0"}};
-    request.bodyHead = form.head();
-    request.fileBytes = form.fileBytes();
-    request.bodyTail = form.tail();
-    request.maxAnswerBytes = kMaxJsonBytes;
-    request.tls = tlsConfiguration();
-    StreamedUpload upload(std::move(request), file);
-
-    resetOutcome();
-    m_maxBytes = kMaxJsonBytes;
-    m_sinceUploadLog.invalidate();
-    RequestLoop loop(stallTimeout(), [this] { return abortWanted(Abortable::Yes); },
-                     [this, &upload](RequestLoop::Stop stop) {
-                         m_timedOut = stop == RequestLoop::Stop::Stalled;
-                         upload.stop();
-                     });
-    upload.onMoved = [&loop] { loop.progressed(); };
-    upload.onEnd = [&loop] { loop.finish(); };
-    upload.onSent = [this, &upload](qint64 sent, qint64 total) {
-        reportUploaded(sent, total);
-        if (abortWanted(Abortable::Yes))
-            upload.stop();
-    };
-    upload.start();
-    // The loop also ends early when the thread is told to quit.
-    if (!loop.run())
-        upload.stop();
-    return uploadSucceeded(upload, answerBody);
 }
 
 void WebAPI::reportUploaded(qint64 sent, qint64 total)
@@ -516,59 +460,12 @@ void WebAPI::reportUploaded(qint64 sent, qint64 total)
     }
 }
 
-// Sorts the upload's end like any request's. A redirect is not followed:
-// the body has been read once, and sending it again could create a second
-// job.
-bool WebAPI::uploadSucceeded(const StreamedUpload& upload, QByteArray& answerBody)
-{
-    if (upload.end() == StreamedUpload::End::FileFailed) {
-        failWith(Failure::Local, upload.errorText());
-        return false;
-    }
-    const HttpAnswer& answer = upload.answer();
-    RequestEnd end;
-    end.status = answer.hasHead() ? answer.status() : 0;
-    end.retryAfter = answer.header("Retry-After");
-    end.failed = true;
-    const QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs"));
-    if (upload.end() == StreamedUpload::End::Stopped) {
-        end.canceled = true;
-        end.errorText = QStringLiteral("Operation canceled");
-    } else if (upload.end() == StreamedUpload::End::NetworkFailed) {
-        end.errorText = upload.errorText();
-    } else if (answer.state() == HttpAnswer::State::TooLarge) {
-        m_tooLarge = true;
-    } else if (answer.state() == HttpAnswer::State::Malformed) {
-        end.errorText = QStringLiteral("Unreadable answer: ") + answer.problem();
-    } else if (end.status >= 300 && end.status < 400) {
-        const QUrl target = url.resolved(QUrl(QString::fromUtf8(answer.header("Location"))));
-        const QString shown = target.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
-        if (!sameOrigin(url, target))
-            m_refusedRedirect = shown;
-        end.errorText = QStringLiteral("Redirect of the upload not followed: ") + shown;
-    } else if (end.status >= 400) {
-        end.errorText = QStringLiteral("Error transferring %1 - server replied: %2")
-                            .arg(url.toString(), QString::fromLatin1(answer.reason()));
-    } else {
-        end.failed = false;
-    }
-    if (!requestSucceeded(end)) {
-        // Sent, but no answer: the job may exist.
-        m_uploadAnswerLost = m_failure == Failure::Network && m_uploadedBytes > 0;
-        return false;
-    }
-    answerBody = answer.body();
-    return true;
-}
-
 QJsonObject WebAPI::getJob(int jobId)
 {
-    std::unique_ptr<QNetworkAccessManager> callLocal;
-    QNetworkAccessManager* network = networkManager(callLocal);
-    std::unique_ptr<QNetworkReply> reply(
-        network->get(buildRequest("/Jobs/" + QByteArray::number(jobId), true, true, true)));
+    Call call;
+    call.path = "/Jobs/" + QByteArray::number(jobId);
     QJsonObject object;
-    if (!awaitObject(reply.get(), object)) {
+    if (!fetchObject(call, object)) {
         qDebug().noquote() << "Error" << m_lastError;
         return {};
     }
@@ -577,76 +474,59 @@ QJsonObject WebAPI::getJob(int jobId)
     return object;
 }
 
-QString WebAPI::downloadResult(int jobId, const QString& targetPath)
+QString WebAPI::downloadResult(int jobId, const QString& targetPath, qint64 maxBytes)
 {
-    std::unique_ptr<QNetworkAccessManager> callLocal;
-    QNetworkAccessManager* network = networkManager(callLocal);
-    QFile partFile(partFileNameFor(targetPath));
-    bool writeFailed = false;
-    qint64 received = 0;
-
-    std::unique_ptr<QNetworkReply> reply(
-        network->get(buildRequest("/Jobs/" + QByteArray::number(jobId) + "/Result", false, true, true)));
-    reply->setReadBufferSize(kDownloadBufferBytes);
-    m_failure = Failure::None;
+    resetOutcome();
     m_abortRequested = false;
     m_downloadedBytes = 0;
-    followDownload(reply.get());
-    QNetworkReply* replyPtr = reply.get();
-    std::vector<char> block(static_cast<size_t>(kWriteBlockBytes));
-    connect(replyPtr, &QIODevice::readyRead, replyPtr, [&] {
-        // An error answer's body and what comes after a failed write are
-        // taken and dropped, so the reply can finish.
-        if (writeFailed || !isSuccessStatus(replyPtr)) {
-            replyPtr->skip(replyPtr->bytesAvailable());
-            return;
-        }
-        const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-        qint64 count = 0;
-        while (ready && (count = replyPtr->read(block.data(), kWriteBlockBytes)) > 0) {
-            received += count;
-            if (partFile.write(block.data(), count) != count)
-                break;
-        }
-        if (!ready || count > 0) {
-            writeFailed = true;
-            replyPtr->abort();
-        }
-    });
-    waitForReply(replyPtr, Abortable::Yes);
+    QFile partFile(partFileNameFor(targetPath));
+    const qint64 room = diskRoomFor(QFileInfo(targetPath).absolutePath());
+    const qint64 bound = maxBytes > 0 ? qMin(maxBytes, room) : room;
+    QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs/" + QByteArray::number(jobId) + "/Result"));
+    std::unique_ptr<CurlRequest> request;
+    bool answered = false;
+    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+        request = std::make_unique<CurlRequest>(url);
+        request->headers = {"Authorization: " + authorisation()};
+        request->maxBodyBytes = bound;
+        request->lowSpeedCut = true;
+        request->bodySink = [&partFile](const char* data, qint64 size) {
+            const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
+            return ready && partFile.write(data, size) == size;
+        };
+        request->onProgress = [this](qint64, qint64 received) { m_downloadedBytes = received; };
+        answered = perform(*request, Abortable::Yes);
+        if (answered || !isRedirect(m_httpStatus) || request->header("Location").isEmpty())
+            break;
+        url = redirectTarget(*request, url);
+        if (url.isEmpty())
+            break;
+    }
 
     QString written;
-    if (writeFailed) {
-        failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));
-    } else if (!replySucceeded(replyPtr) || !hasWholeBody(replyPtr, received) || !isWholeAudio(replyPtr, partFile)) {
-        qDebug().noquote() << "Error" << m_lastError;
-    } else {
-        written = finishDownload(partFile, targetPath);
+    if (!answered && request->bodyBytes() > bound) {
+        const bool diskBound = maxBytes <= 0 || room < maxBytes;
+        failWith(Failure::Unreadable,
+                 diskBound ? QStringLiteral("Not enough free disk space for the result (%1 must stay free)")
+                                 .arg(sizeText(kMinFreeDiskBytes))
+                           : QStringLiteral("%1 - Result too large (more than %2 for the uploaded audio)")
+                                 .arg(m_httpStatus)
+                                 .arg(sizeText(bound)));
     }
-    if (written.isEmpty() && partFile.exists())
-        partFile.remove();
+    if (answered && isWholeAudio(*request, partFile))
+        written = finishDownload(partFile, targetPath);
+    if (written.isEmpty()) {
+        qDebug().noquote() << "Error" << m_lastError;
+        partFile.close();
+        if (partFile.exists())
+            partFile.remove();
+    }
     return written;
 }
 
-// A connection closed part-way through a body of announced length can end
-// the reply without an error; such a result is incomplete, never a success.
-bool WebAPI::hasWholeBody(QNetworkReply* reply, qint64 received)
+bool WebAPI::isWholeAudio(const CurlRequest& request, QFile& partFile)
 {
-    // A compressed body is announced in its compressed length, which the
-    // decompressed bytes received cannot be compared with.
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!announced.isValid() || announced.toLongLong() == received || !(encoding.isEmpty() || encoding == "identity"))
-        return true;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    failWith(Failure::Unreadable, (status.isValid() ? QString::number(status.toInt()) : QString())
-                 + QStringLiteral(" - Connection closed after %1 of %2 bytes").arg(received).arg(announced.toLongLong()));
-    return false;
-}
-
-bool WebAPI::isWholeAudio(QNetworkReply* reply, QFile& partFile)
-{
-    const QByteArray type = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray().trimmed().toLower();
+    const QByteArray type = request.header("Content-Type").trimmed().toLower();
     QString why;
     if (!type.startsWith("audio/"))
         why = QStringLiteral("the answer is not audio (") + QString::fromLatin1(type.isEmpty() ? "no type" : type) + u')';
@@ -664,8 +544,7 @@ bool WebAPI::isWholeAudio(QNetworkReply* reply, QFile& partFile)
 // target itself, or a free name next to it when the target exists.
 QString WebAPI::finishDownload(QFile& partFile, const QString& targetPath)
 {
-    const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-    const bool flushed = ready && partFile.flush();
+    const bool flushed = partFile.flush();
     partFile.close();
     if (!flushed) {
         failWith(Failure::Local, QStringLiteral("Cannot open file for writing"));

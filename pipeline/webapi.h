@@ -5,45 +5,41 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <atomic>
 #include <memory>
 
+class CurlRequest;
 class QFile;
-class QIODevice;
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
 class QSslCertificate;
-class QSslConfiguration;
-class StreamedUpload;
-class UploadForm;
+class QUrl;
 
 // Client of the processing service's REST interface: log-in, presets, job
 // submission, job status and result download.
 //
-// Every call is synchronous: it sends one request and runs a local event
-// loop until the reply has finished, so it belongs on a worker thread (each
-// session thread owns one WebAPI) or, briefly, on the thread that runs the
-// queue manager's log-in. Called on the thread the object lives on, it uses
-// its own network manager; called from another thread it uses a network
-// manager of that call's own, because a network manager may only be used on
-// its thread.
+// Every call is synchronous: it sends one request on libcurl (CurlRequest)
+// and returns when it has ended, while the calling thread's own events go
+// on. It belongs on a worker thread (each session thread owns one WebAPI)
+// or, briefly, on the thread that runs the queue manager's log-in; no call
+// depends on the thread the object lives on.
 //
-// A request whose bytes stop moving for stallTimeout() milliseconds is
-// aborted and fails like any other network error, so a stalled server never
-// holds a session for ever.
+// Limits. A request whose bytes stop moving for stallTimeout() ms is cut
+// and fails like any network error. A JSON request has a total deadline
+// (log-in 30 s, the others 120 s); the upload and the result download are
+// cut when they move under 1 KiB a second for a minute. Every answer is
+// bounded as it arrives, whatever its framing: header lines of an answer
+// 64 KiB together, JSON bodies kMaxJsonBytes (preset lists
+// kMaxPresetsBytes), a result the bound its caller gives and never past the
+// point where its disk would keep less than kMinFreeDiskBytes. A result
+// streams into a hidden part file that is renamed once whole and removed on
+// any failure.
 //
-// Answers are bounded: a JSON answer larger than kMaxJsonBytes (preset lists
-// kMaxPresetsBytes) is refused as it arrives; results stream to disk. A
-// redirect is followed only within the service's origin (scheme, host and
+// A redirect is followed only within the service's origin (scheme, host and
 // port), so the bearer token never goes to another host; one that leaves it
-// fails the request. The job upload goes out on a socket of the calling
-// thread (StreamedUpload), so its body never crosses to the network
-// manager's thread in small pieces; it is sent once, never again by itself,
-// and a redirect of it is not followed.
+// fails the request. The job upload is sent once, never again by itself,
+// and a redirect of it is not followed. Proxies are the system's for each
+// URL.
 //
 // Failures leave a text in lastError(): the HTTP status code (empty when
 // there is none), " - " and the network error text, or one of the fixed
@@ -51,8 +47,9 @@ class UploadForm;
 //
 // Process-wide state, shared by every instance: the bearer token (token
 // mutex), the API base URL the session threads start with (host mutex) and
-// the TLS configuration (TLS mutex). These three mutexes are leaf locks,
-// never held together and never while a request runs.
+// the extra trusted certificate authorities (TLS mutex). These three
+// mutexes are leaf locks, never held together and never while a request
+// runs.
 class WebAPI : public QObject {
     Q_OBJECT
 
@@ -60,6 +57,10 @@ public:
     static constexpr int kDefaultStallTimeoutMs = 60000;
     static constexpr qint64 kMaxJsonBytes = 1024 * 1024;
     static constexpr qint64 kMaxPresetsBytes = 16 * 1024 * 1024;
+    static constexpr int kLoginDeadlineMs = 30000;
+    static constexpr int kRequestDeadlineMs = 120000;
+    // A result download stops where its disk would keep less than this.
+    static constexpr qint64 kMinFreeDiskBytes = 64 * 1024 * 1024;
 
     // What made the last call fail.
     enum class Failure {
@@ -97,9 +98,15 @@ public:
     // GET /Jobs/<id>/Result into targetPath (or a free name next to it);
     // returns the path written, native separators, or an empty string. The
     // body is streamed into a temporary file in the target's folder, which
-    // is renamed only once the reply has completed, so memory use does not
-    // grow with the result and no partial file ever carries the result name.
-    QString downloadResult(int jobId, const QString& targetPath);
+    // is renamed only once the answer is whole, so memory use does not grow
+    // with the result and no partial file ever carries the result name. A
+    // body beyond maxBytes (0: no bound of its own) or beyond the disk's
+    // free space less kMinFreeDiskBytes is cut and removed.
+    QString downloadResult(int jobId, const QString& targetPath, qint64 maxBytes = 0);
+    // The largest result an upload of `seconds` of audio may come back as:
+    // that length at 192 kHz, 8 channels and 32 bits, plus 64 MiB; 0 (no
+    // bound of its own) when the length is not known.
+    static qint64 maxResultBytes(double seconds);
 
     // Any thread. Aborts a running submission or download (other requests
     // run to their end); cleared when the next submission or download starts.
@@ -157,67 +164,59 @@ public:
     static QByteArray sessionHostUrl();
     static void setSessionHostUrl(const QByteArray& url);
 
+    // Total deadlines of the log-in and of the other JSON requests,
+    // process-wide, in milliseconds.
+    static void setDeadlines(int loginMs, int requestMs);
+
     // No-progress time-out of every request, process-wide, in milliseconds.
     static int stallTimeout();
     static void setStallTimeout(int milliseconds);
 
-    // Adds trusted certificate authorities to the shared TLS configuration
-    // (on top of the system's store), for a service with a private CA. A
-    // network manager keeps the TLS set-up of a host it has already talked
-    // to, so call this before the WebAPI objects that need it make their
-    // first request.
+    // Adds trusted certificate authorities on top of the system's store,
+    // for a service with a private CA; every later request trusts them.
     static void addCaCertificates(const QList<QSslCertificate>& certificates);
 
 private:
     enum class Abortable { No, Yes };
 
-    // What a finished request came to, however it was sent.
-    struct RequestEnd {
-        int status = 0;
-        QByteArray retryAfter;
-        // No answer, or an answer with an error status.
-        bool failed = false;
-        bool canceled = false;
-        // The network library's text of the failure.
-        QString errorText;
+    // A request to the service: the path below the base URL, whether it
+    // carries the token, and its limits.
+    struct Call {
+        QByteArray path;
+        bool authorised = true;
+        Abortable abortable = Abortable::No;
+        qint64 maxBytes = kMaxJsonBytes;
+        bool login = false;
+        // A POST with this JSON body when set.
+        QByteArray jsonBody;
+        bool post = false;
     };
 
-    QNetworkAccessManager* networkManager(std::unique_ptr<QNetworkAccessManager>& callLocal);
-    QNetworkRequest buildRequest(const QByteArray& path, bool jsonContent, bool authorised, bool tls);
     // "Bearer <token>", remembering the token as lastRequestToken().
     QByteArray authorisation();
-    static QSslConfiguration tlsConfiguration();
     void resetOutcome();
-    void waitForReply(QNetworkReply* reply, Abortable abortable, qint64 maxBytes = 0);
-    bool replySucceeded(QNetworkReply* reply);
-    bool requestSucceeded(const RequestEnd& end);
-    // POSTs the form with the file's bytes to /Jobs on a socket of this
-    // thread; the answer's body, or false with lastError set.
-    bool postForm(QIODevice& file, const UploadForm& form, QByteArray& answerBody);
-    bool uploadSucceeded(const StreamedUpload& upload, QByteArray& answerBody);
+    // Sets the shared limits and the abort test, runs the request and
+    // sorts its end; false with lastError set on any failure.
+    bool perform(CurlRequest& request, Abortable abortable);
+    // Runs a JSON call, following redirects within the service; the
+    // answer's object, or false with lastError set.
+    bool fetchObject(const Call& call, QJsonObject& object);
+    // A 3xx answer: the target within the service's origin to go to next,
+    // or an empty URL after refusing one elsewhere (lastError set).
+    QUrl redirectTarget(const CurlRequest& request, const QUrl& url);
     void reportUploaded(qint64 sent, qint64 total);
     void failWith(Failure failure, const QString& text);
-    // Follows a redirect within the request's origin; refuses any other.
-    void checkRedirect(QNetworkReply* reply, const QUrl& target);
-    void followDownload(QNetworkReply* reply);
     bool abortWanted(Abortable abortable) const;
     bool parseObject(const QByteArray& body, QJsonObject& object);
-    // Waits for a request and parses its JSON object; false with lastError
-    // set on any failure.
-    bool awaitObject(QNetworkReply* reply, QJsonObject& object, Abortable abortable = Abortable::No,
-                     qint64 maxBytes = kMaxJsonBytes);
     // The downloaded body is a whole WAV file sent as audio.
-    bool isWholeAudio(QNetworkReply* reply, QFile& partFile);
+    bool isWholeAudio(const CurlRequest& request, QFile& partFile);
     QString finishDownload(QFile& partFile, const QString& targetPath);
-    // False, with lastError set, when fewer bytes came than the reply announced.
-    bool hasWholeBody(QNetworkReply* reply, qint64 received);
 
     static void setToken(const QString& token);
 
     QList<QByteArray> m_presets;
     QString m_user;
     QString m_password;
-    QPointer<QNetworkAccessManager> m_network;
     QByteArray m_baseUrl;
     std::atomic<qint64> m_uploadedBytes{0};
     std::atomic<qint64> m_downloadedBytes{0};
@@ -225,11 +224,7 @@ private:
     std::atomic<bool> m_abortRequested{false};
     std::atomic<bool> m_abortAll{false};
     const std::atomic<bool>* m_cancelFlag = nullptr;
-    bool m_timedOut = false;
-    bool m_tooLarge = false;
-    qint64 m_maxBytes = 0;
     QElapsedTimer m_sinceUploadLog;
-    QString m_refusedRedirect;
     Failure m_failure = Failure::None;
     int m_httpStatus = 0;
     int m_retryAfterMs = 0;

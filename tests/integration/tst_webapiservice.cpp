@@ -7,6 +7,7 @@
 #include "pipeline/webapi.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -63,6 +64,10 @@ private slots:
     void wholeJobThroughTheClient();
     void refusedUploads();
     void tokenIsRefusedOnceExpired();
+    void answersWithoutEndAreCut_data();
+    void answersWithoutEndAreCut();
+    void dripFedAnswerMeetsItsDeadline();
+    void plainHttpGoesThroughTheProxy();
     void certificateIsVerified();
 
 private:
@@ -72,6 +77,7 @@ private:
 void TestWebApiService::init()
 {
     WebAPI::invalidateToken(QString(), true);
+    WebAPI::setDeadlines(WebAPI::kLoginDeadlineMs, WebAPI::kRequestDeadlineMs);
 }
 
 void TestWebApiService::logInAndItsTwoRefusals()
@@ -206,6 +212,88 @@ void TestWebApiService::tokenIsRefusedOnceExpired()
     QVERIFY(!WebAPI::invalidateToken(api.lastRequestToken(), false));
 }
 
+void TestWebApiService::answersWithoutEndAreCut_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("status") << "--endless" << "/Jobs/1" << "200 - Answer too large (more than 1 MiB)";
+    QTest::newRow("log-in") << "--endless" << "/Login" << "200 - Answer too large (more than 1 MiB)";
+    QTest::newRow("presets") << "--endless" << "/AudioPresets" << "200 - Answer too large (more than 16 MiB)";
+    QTest::newRow("header lines") << "--endless-headers" << "/Jobs/1"
+                                  << "200 - Answer headers too large (more than 64 KiB)";
+    QTest::newRow("result") << "--endless" << "/Jobs/1/Result" << "200 - Result too large (more than ";
+}
+
+// A log-in, preset list, status or result sent as chunks without end, or
+// header lines without end: each request is cut at its bound as the bytes
+// arrive and fails with a clear text (tried again later); nothing of a
+// result is left on disk.
+void TestWebApiService::answersWithoutEndAreCut()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, path);
+    QFETCH(QString, error);
+    ServiceProcess service({fault, path});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    WebAPI api;
+    api.setBaseUrl(service.apiUrl().toUtf8());
+    const bool loginFaulted = path == QLatin1String("/Login");
+    QCOMPARE(api.login("demo@sonvira.local", "demo"), !loginFaulted);
+    QTemporaryDir dir;
+    if (path == QLatin1String("/AudioPresets"))
+        QVERIFY(!api.getPresets());
+    else if (path.endsWith(QLatin1String("/Result")))
+        QCOMPARE(api.downloadResult(1, dir.filePath("r.wav"), WebAPI::maxResultBytes(1.0)), QString());
+    else if (!loginFaulted)
+        QVERIFY(api.getJob(1).isEmpty());
+    QVERIFY2(api.lastError().startsWith(error), qPrintable(api.lastError()));
+    QVERIFY(api.lastFailureMayPass());
+    QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+// A status answer that trickles in a byte at a time never resets a total
+// deadline, only the no-data time-out.
+void TestWebApiService::dripFedAnswerMeetsItsDeadline()
+{
+    ServiceProcess service({"--drip", "/Jobs/*:100"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    WebAPI api;
+    api.setBaseUrl(service.apiUrl().toUtf8());
+    QVERIFY(api.login("demo@sonvira.local", "demo"));
+    WebAPI::setDeadlines(WebAPI::kLoginDeadlineMs, 2000);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(api.getJob(1).isEmpty());
+    QVERIFY(clock.elapsed() < 10000);
+    QVERIFY2(api.lastError().contains("Request timed out (no answer within 2 s)"), qPrintable(api.lastError()));
+    QVERIFY(api.lastFailureMayPass());
+}
+
+// Behind a forward proxy (http_proxy) every request of a job, the upload
+// and the download included, goes out as an ordinary proxied request. The
+// service answers such requests (absolute URLs) as its own and refuses
+// CONNECT, as standard proxies do for ports other than 443; the service's
+// host name is one only the proxy could reach.
+void TestWebApiService::plainHttpGoesThroughTheProxy()
+{
+    ServiceProcess service;
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(service.port()));
+    qunsetenv("no_proxy");
+    WebAPI api;
+    api.setBaseUrl("http://sonvira.invalid/api");
+    const QString source = writeWav(m_dir.path(), "proxied.wav", 1.0);
+    const bool loggedIn = api.login("demo@sonvira.local", "demo");
+    const int jobId = loggedIn ? api.submitJob(source, 4, true) : -1;
+    const bool ready = jobId > 0 && waitForJobEnd(api, jobId).status == 8;
+    const QString result = ready ? api.downloadResult(jobId, m_dir.filePath("proxied-out.wav")) : QString();
+    qunsetenv("http_proxy");
+    QVERIFY2(!result.isEmpty(), qPrintable(api.lastError()));
+    QCOMPARE(countLogLines(service.log(), "CONNECT"), 0);
+    QCOMPARE(countLogLines(service.log(), "POST /api/Jobs -> 200"), 1);
+}
+
 // Runs last: the test CA, once added, stays trusted for the whole process.
 void TestWebApiService::certificateIsVerified()
 {
@@ -238,7 +326,7 @@ void TestWebApiService::certificateIsVerified()
     fresh.setBaseUrl(service.apiUrl().toUtf8());
     QVERIFY2(fresh.login("demo@sonvira.local", "demo"), qPrintable(fresh.lastError()));
     QVERIFY(fresh.getPresets());
-    // The upload goes out on a socket of its own, with the same trust.
+    // The upload, too, trusts the added authority.
     const QString source = writeWav(m_dir.path(), "over tls.wav", 1.0);
     QVERIFY2(fresh.submitJob(source, 1, true) > 0, qPrintable(fresh.lastError()));
     QVERIFY(fresh.uploadedBytes() > QFileInfo(source).size());

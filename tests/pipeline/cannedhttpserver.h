@@ -11,7 +11,7 @@ class QTcpSocket;
 // A tiny HTTP/1.1 server on 127.0.0.1 that records every request byte for
 // byte and answers each path with a reply set by the test. It serves on the
 // thread that created it, so a synchronous WebAPI call on the same thread
-// (which runs a local event loop) reaches it. Used for answers the
+// (which keeps the thread's events going) reaches it. Used for answers the
 // reference service never gives (odd JSON shapes) and to check the exact
 // bytes the client sends.
 class CannedHttpServer : public QObject {

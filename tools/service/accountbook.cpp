@@ -42,7 +42,7 @@ QString AccountBook::logIn(const QString& email, const QString& password)
     QMutexLocker lock(&mutex_);
     for (const Account& account : accounts_) {
         if (account.email.compare(email, Qt::CaseInsensitive) == 0 && account.password == password) {
-            const QString token = newToken();
+            const QString token = sameToken_ ? QStringLiteral("same-token-%1").arg(account.id) : newToken();
             tokens_.insert(token, TokenUse{account.id, 0});
             return token;
         }

@@ -16,6 +16,8 @@ public:
     // `accounts` may repeat an e-mail address; the last password wins.
     AccountBook(const QList<AccountSpec>& accounts, qint64 credit, int tokenUses);
 
+    // Every log-in of an account gets the same token back (a fault mode).
+    void setSameToken(bool same) { sameToken_ = same; }
     // A new token for valid credentials, empty otherwise.
     QString logIn(const QString& email, const QString& password);
 
@@ -50,4 +52,5 @@ private:
     QList<Account> accounts_;
     QHash<QString, TokenUse> tokens_;
     const int tokenUses_;
+    bool sameToken_ = false;
 };

@@ -4,6 +4,7 @@
 #include "chaos.h"
 #include "bodyguard.h"
 #include "guardedtcpserver.h"
+#include "hostileanswer.h"
 #include "resultstream.h"
 #include "serviceoptions.h"
 
@@ -15,6 +16,8 @@
 #include <QMetaEnum>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -119,6 +122,8 @@ void ApiServer::answer(const ExchangePtr& exchange)
         log(*exchange, "client gone before the answer");
         return;
     }
+    if (answerHostile(*exchange))
+        return;
     handlers_.start([this, exchange] {
         const ApiReply reply = routes_.handle(exchange->request);
         QMetaObject::invokeMethod(this, [this, exchange, reply] { send(exchange, reply); }, Qt::QueuedConnection);
@@ -145,12 +150,38 @@ void ApiServer::send(const ExchangePtr& exchange, const ApiReply& reply)
     }
 }
 
+bool ApiServer::answerHostile(Exchange& exchange)
+{
+    const QString& path = exchange.request.path;
+    const auto matches = [&path](const QList<QRegularExpression>& patterns) {
+        return std::any_of(patterns.begin(), patterns.end(), [&path](const auto& p) { return p.match(path).hasMatch(); });
+    };
+    const QByteArray type = path.endsWith(QLatin1String("/Result")) ? "audio/wav" : "application/json";
+    HostileAnswer::Kind kind = HostileAnswer::Kind::Endless;
+    if (matches(options_.endlessHeaders))
+        kind = HostileAnswer::Kind::EndlessHeaders;
+    else if (!matches(options_.endless))
+        return false;
+    (new HostileAnswer(exchange.socket, kind, type))->start();
+    log(exchange, kind == HostileAnswer::Kind::Endless ? "200 (endless chunks)" : "200 (endless header lines)");
+    return true;
+}
+
 void ApiServer::sendJson(Exchange& exchange, const ApiReply& reply)
 {
     QByteArray body = QJsonDocument(reply.json).toJson(QJsonDocument::Compact);
     const bool malformed = options_.malformedJsonFor(exchange.request.path);
     if (malformed)
         body.truncate(body.size() / 2);
+    if (const int dripMs = options_.dripMsFor(exchange.request.path)) {
+        QByteArray raw = "HTTP/1.1 " + QByteArray::number(reply.status) + " Drip\r\nContent-Type: application/json\r\n";
+        for (const auto& header : reply.headers)
+            raw += header.first + ": " + header.second + "\r\n";
+        raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        (new HostileAnswer(exchange.socket, HostileAnswer::Kind::Drip, {}, raw, dripMs))->start();
+        log(exchange, QString::number(reply.status) + " (one byte every " + QString::number(dripMs) + " ms)");
+        return;
+    }
     QHttpServerResponder& responder = *exchange.responder;
     responder.writeStatusLine(StatusCode(reply.status));
     responder.writeHeader("Content-Type", "application/json");

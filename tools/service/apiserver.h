@@ -48,6 +48,8 @@ private:
 
     void answer(const ExchangePtr& exchange);
     void send(const ExchangePtr& exchange, const ApiReply& reply);
+    // The endless answers of the fault modes; false when none applies.
+    bool answerHostile(Exchange& exchange);
     void sendJson(Exchange& exchange, const ApiReply& reply);
     void sendFile(Exchange& exchange, const ApiReply& reply);
     void log(const Exchange& exchange, const QString& outcome) const;

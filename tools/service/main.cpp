@@ -84,6 +84,7 @@ int main(int argc, char* argv[])
     QuitSignals quitSignals;
     const PresetCatalog presets;
     AccountBook accounts(options.accounts, options.credit, options.expireTokenAfter);
+    accounts.setSameToken(options.sameToken);
     JobBook jobs(options.firstJobId);
     JobRunner runner(options, accounts, jobs, presets, results);
     ApiRoutes routes(options, accounts, jobs, runner, presets, uploads);

@@ -80,6 +80,17 @@ bool parseRedirect(const QString& text, RedirectRule& out)
     return true;
 }
 
+bool parseDrip(const QString& text, DripRule& out)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    qint64 interval = 0;
+    if (colon <= 0 || !parseNumber(text.mid(colon + 1), 1, interval) || interval > 60000)
+        return false;
+    out.pattern = pathPattern(text.left(colon));
+    out.intervalMs = int(interval);
+    return true;
+}
+
 bool parseProgressPoints(const QString& text, QList<double>& out)
 {
     QList<double> points;
@@ -123,6 +134,10 @@ struct OptionSet {
     QCommandLineOption redirect{"redirect", "Fault: answer requests matching PATTERN with a 307 redirect to the same path on PORT of this host (repeatable).", "PATTERN:PORT"};
     QCommandLineOption refusePolls{"refuse-polls", "Fault: answer every job status request (GET /Jobs/{id}) with 401 while log-ins still succeed."};
     QCommandLineOption restartAtResult{"restart-at-result", "Fault: the first result request finds the service going down: every job is forgotten, ids start again at the first id (as after a restart), and the answer breaks off after its header."};
+    QCommandLineOption sameToken{"same-token", "Fault: every log-in of an account gets the same token back."};
+    QCommandLineOption endless{"endless", "Fault: answer requests matching PATTERN with a chunked 200 answer whose chunks never end (repeatable).", "PATTERN"};
+    QCommandLineOption endlessHeaders{"endless-headers", "Fault: answer requests matching PATTERN with a 200 status line followed by header lines that never end (repeatable).", "PATTERN"};
+    QCommandLineOption drip{"drip", "Fault: write the JSON answers to requests matching PATTERN one byte every MS milliseconds (repeatable).", "PATTERN:MS"};
     QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1). A service started again with the default reuses the ids of the one before, as a restart that loses its jobs does.", "N", "1"};
     QCommandLineOption chaos{"chaos", "Fault: PERCENT in a hundred requests, drawn by a generator seeded with SEED, meet a random fault of their endpoint: a stall of 1 to 4 s, an expired token (401), a connection dropped after an upload, 415, a failed job, a result cut off half-way.", "SEED:PERCENT"};
 
@@ -130,7 +145,7 @@ struct OptionSet {
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls, restartAtResult};
+                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls, restartAtResult, sameToken, endless, endlessHeaders, drip};
     }
 };
 
@@ -213,8 +228,13 @@ bool readLists(const QCommandLineParser& parser, const OptionSet& o, ServiceOpti
     if (!readRules(parser, o.user, parseAccount, options.accounts, "EMAIL:PASSWORD", error)
         || !readRules(parser, o.stall, parseStall, options.stalls, "PATTERN:SECONDS", error)
         || !readRules(parser, o.unavailable, parseUnavailable, options.unavailable, "PATTERN:COUNT:SECONDS", error)
-        || !readRules(parser, o.redirect, parseRedirect, options.redirects, "PATTERN:PORT", error))
+        || !readRules(parser, o.redirect, parseRedirect, options.redirects, "PATTERN:PORT", error)
+        || !readRules(parser, o.drip, parseDrip, options.drips, "PATTERN:MS", error))
         return false;
+    for (const QString& text : parser.values(o.endless))
+        options.endless.append(pathPattern(text));
+    for (const QString& text : parser.values(o.endlessHeaders))
+        options.endlessHeaders.append(pathPattern(text));
     for (const QString& text : parser.values(o.malformedJson))
         options.malformedJson.append(pathPattern(text == "all" ? QStringLiteral("*") : text));
     if (parser.isSet(o.progress) && !parseProgressPoints(parser.value(o.progress), options.progressPoints)) {
@@ -239,6 +259,15 @@ int ServiceOptions::stallSecondsFor(const QString& path) const
     for (const StallRule& rule : stalls) {
         if (rule.pattern.match(path).hasMatch())
             return rule.seconds;
+    }
+    return 0;
+}
+
+int ServiceOptions::dripMsFor(const QString& path) const
+{
+    for (const DripRule& rule : drips) {
+        if (rule.pattern.match(path).hasMatch())
+            return rule.intervalMs;
     }
     return 0;
 }
@@ -290,5 +319,6 @@ bool parseServiceOptions(const QStringList& arguments, ServiceOptions& options, 
     options.mixedPresets = parser.isSet(o.mixedPresets);
     options.refusePolls = parser.isSet(o.refusePolls);
     options.restartAtResult = parser.isSet(o.restartAtResult);
+    options.sameToken = parser.isSet(o.sameToken);
     return readNumbers(parser, o, options, error) && readLists(parser, o, options, error);
 }

@@ -26,6 +26,12 @@ struct UnavailableRule {
     int retryAfterSeconds = 0;
 };
 
+// JSON answers to requests whose path matches are written one byte every `intervalMs`.
+struct DripRule {
+    QRegularExpression pattern;
+    int intervalMs = 0;
+};
+
 // Requests whose path matches are redirected (307) to the same path on `port`.
 struct RedirectRule {
     QRegularExpression pattern;
@@ -59,6 +65,10 @@ struct ServiceOptions {
     QList<RedirectRule> redirects;
     bool refusePolls = false;
     bool restartAtResult = false;
+    bool sameToken = false;
+    QList<QRegularExpression> endless;
+    QList<QRegularExpression> endlessHeaders;
+    QList<DripRule> drips;
     int expireTokenAfter = 0;
     // --chaos SEED:PERCENT; a percent of 0 leaves the chaos mode off.
     quint32 chaosSeed = 0;
@@ -70,6 +80,8 @@ struct ServiceOptions {
     // Seconds to hold a request to `path`, 0 when no stall rule matches.
     int stallSecondsFor(const QString& path) const;
     bool malformedJsonFor(const QString& path) const;
+    // The byte interval of a drip-fed answer to `path`, 0 when none.
+    int dripMsFor(const QString& path) const;
 };
 
 inline const char* const kDemoEmail = "demo@sonvira.local";
