@@ -185,7 +185,7 @@ void QueueManager::applyRequests()
     if (taken.credentials) {
         m_user = taken.credentials->first;
         m_password = taken.credentials->second;
-        m_loginBackoff.reset();
+        m_loginPace.reset();
     }
     if (taken.apiUrl) {
         m_tokens.setHost(*taken.apiUrl);
@@ -193,12 +193,14 @@ void QueueManager::applyRequests()
             if (session)
                 session->requestHostReset();
         }
-        m_loginBackoff.reset();
+        m_loginPace.reset();
     }
     if (taken.loginNow)
-        m_loginBackoff.reset();
-    if (taken.logout)
+        m_loginPace.reset();
+    if (taken.logout) {
         applyLogout();
+        m_loginPace.reset();
+    }
 }
 
 // A log-in that ended after logout() may have set a token again.
@@ -228,7 +230,7 @@ bool QueueManager::cycle(bool pause, bool verbose)
     const State state = m_state;
     if (isWorking(state)) {
         applyRequests();
-        if (m_tokens.currentToken().size() < 4 && m_loginBackoff.due())
+        if (m_tokens.currentToken().size() < 4 && loginDue())
             logIn(verbose);
         applyRequests();
         if (m_state != WaitingForLoginInfo)
@@ -256,8 +258,10 @@ void QueueManager::logIn(bool verbose)
     if (verbose)
         printLine("Logging in...");
     QByteArray message;
+    if (m_tokens.isEnabled())
+        m_loginPace.started();
     if (m_tokens.login(m_user, m_password, message)) {
-        m_loginBackoff.reset();
+        m_loginPace.loggedIn();
         m_state = Running;
         return;
     }
@@ -267,8 +271,18 @@ void QueueManager::logIn(bool verbose)
     if (m_requests.interrupted())
         return;
     if (m_tokens.isEnabled())
-        m_loginBackoff.failed();
+        m_loginPace.failed();
     lockedaccess::assign(m_statusLock, m_statusMessage, message);
+}
+
+// Whether a log-in may go out now. While it may not because the service
+// refused the last token right after handing it out, the service notice
+// says so.
+bool QueueManager::loginDue()
+{
+    const bool due = m_loginPace.waitMs() == 0;
+    m_loginPaused = !due && m_loginPace.tokenRefused();
+    return due;
 }
 
 void QueueManager::loadPresets(bool verbose)
@@ -281,10 +295,6 @@ void QueueManager::loadPresets(bool verbose)
     QList<QByteArray> list;
     if (!m_sessions[0]->copyPresets(list))
         return;
-    if (list.isEmpty()) {
-        m_state = Error;
-        return;
-    }
     {
         QMutexLocker status(&m_statusLock);
         m_presets = list;
@@ -783,6 +793,8 @@ QByteArray QueueManager::serviceNotice() const
         if (!notice.isEmpty())
             return notice;
     }
+    if (m_loginPaused)
+        return "The service refuses the new log-ins; logging in again after a pause";
     return {};
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pipeline/cyclerequests.h"
-#include "pipeline/retrybackoff.h"
+#include "pipeline/loginpace.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/sessionmanager.h"
 #include "pipeline/tokenmanager.h"
@@ -170,6 +170,7 @@ private:
     void applyRequests();
     void applyLogout();
     void logIn(bool verbose);
+    bool loginDue();
     void loadPresets(bool verbose);
     // Without serving, only the steps that need no request are taken: a
     // downloaded result, a failed session, a failed pre-processing.
@@ -203,7 +204,9 @@ private:
 
     std::atomic<State> m_state{Initializing};
     CycleRequests m_requests;
-    RetryBackoff m_loginBackoff;
+    LoginPace m_loginPace;
+    // The next log-in waits because the last token was refused at once.
+    std::atomic<bool> m_loginPaused{false};
     MessageHandler m_messageHandler;
     tokenManager m_tokens;
     // Owned here; slots are filled and emptied under the cycle lock.

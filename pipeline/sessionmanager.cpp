@@ -576,8 +576,11 @@ void SessionManager::getPresetsStep(const Snapshot& current)
 {
     if (!requestDue(current))
         return;
-    const bool ok = m_api->getPresets();
-    const QString error = m_api->lastError();
+    const bool answered = m_api->getPresets();
+    // An empty list is asked for again like an unusable one: the service
+    // may offer presets later, and no state of it stops the client for good.
+    const bool ok = answered && !m_api->presets().isEmpty();
+    const QString error = answered && !ok ? QStringLiteral("the service offers no presets") : m_api->lastError();
     if (!ok && handleUnauthorised(error))
         return;
     const QList<QByteArray> presets = m_api->presets();

@@ -69,6 +69,7 @@ private slots:
     void failedPostProcessingIsNeverDone();
     void failingPollsKeepTheJobForSubmitAgain();
     void lostUploadAnswerIsSentOnceMore();
+    void refusalsAreNotAnsweredInALoop_data();
     void refusalsAreNotAnsweredInALoop();
 
 private:
@@ -339,12 +340,21 @@ void TestQueueFaults::lostUploadAnswerIsSentOnceMore()
     QCOMPARE(jobsPosted(), 2);
 }
 
-// Polls refused with 401 although log-ins succeed, and a preset list that
-// cannot be read, are tried again with the back-off, not ten times a
-// second; the status bar's notice says why.
+void TestQueueFaults::refusalsAreNotAnsweredInALoop_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::newRow("new token each time") << QStringList{"--refuse-polls"};
+    QTest::newRow("same token each time") << QStringList{"--refuse-polls", "--same-token"};
+}
+
+// Polls refused with 401 although log-ins succeed, whether or not each
+// log-in hands out a new token, and a preset list that cannot be read or
+// is empty, are tried again with the back-off, not ten times a second; the
+// status bar's notice says why, and the manager never stops for good.
 void TestQueueFaults::refusalsAreNotAnsweredInALoop()
 {
-    QVERIFY(startManager({"--refuse-polls"}));
+    QFETCH(QStringList, faults);
+    QVERIFY(startManager(faults));
     QueueFile* file = add("refused.wav");
     QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Running; }));
     QDeadlineTimer window(6000);
@@ -357,7 +367,7 @@ void TestQueueFaults::refusalsAreNotAnsweredInALoop()
     }
     const int logIns = countLogLines(m_service->log(), "POST /api/Login -> 200");
     QVERIFY2(logIns >= 2 && logIns <= 6, qPrintable(QString::number(logIns)));
-    QVERIFY2(notice.startsWith("The service refuses the new log-in, retrying in "), notice.constData());
+    QVERIFY2(notice.startsWith("The service refuses the new log-in"), notice.constData());
     m_manager->stop();
     m_manager.reset();
 
@@ -371,6 +381,13 @@ void TestQueueFaults::refusalsAreNotAnsweredInALoop()
     const int lists = countLogLines(m_service->log(), "GET /api/AudioPresets ->");
     QVERIFY2(lists >= 2 && lists <= 4, qPrintable(QString::number(lists)));
     QCOMPARE(m_manager->serviceNotice(), QByteArray("Presets could not be read: Error parsing response"));
+    QCOMPARE(m_manager->state(), int(QueueManager::GettingPresets));
+    m_manager->stop();
+    m_manager.reset();
+
+    QVERIFY(startManager({"--empty-presets"}));
+    QVERIFY(cycleUntil([this] { return !m_manager->serviceNotice().isEmpty(); }));
+    QCOMPARE(m_manager->serviceNotice(), QByteArray("Presets could not be read: the service offers no presets"));
     QCOMPARE(m_manager->state(), int(QueueManager::GettingPresets));
 }
 

@@ -44,7 +44,6 @@ private slots:
     void cleanup();
     void wholeJobToDone();
     void logInFailureIsShownAndRetried();
-    void emptyPresetListStopsTheManager();
     void unknownPresetFailsTheFile();
     void filesThatCouldNotEndWellUploadNothing();
     void sessionErrorsReachTheFile_data();
@@ -178,17 +177,6 @@ void TestQueueService::logInFailureIsShownAndRetried()
     m_manager->cycle(false, false);
     QVERIFY(QueueManager::isWorking(m_manager->state()));
     QVERIFY(waitUntilServing());
-}
-
-void TestQueueService::emptyPresetListStopsTheManager()
-{
-    QVERIFY(startManager({"--empty-presets"}));
-    QVERIFY(driveUntil(*m_manager, [this] { return m_manager->state() == QueueManager::Error; }));
-    QueueFile* file = add("never.wav");
-    for (int i = 0; i < 5; ++i)
-        driveOnce(*m_manager);
-    QCOMPARE(file->getState(), QueueFileState::Waiting);
-    QCOMPARE(QueueManager::stateName(m_manager->state()), QStringLiteral("Error"));
 }
 
 void TestQueueService::unknownPresetFailsTheFile()

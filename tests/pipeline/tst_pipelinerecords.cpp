@@ -1,4 +1,5 @@
 #include "pipeline/formdata.h"
+#include "pipeline/jobexpectation.h"
 #include "pipeline/jobinfo.h"
 #include "pipeline/queuefile.h"
 
@@ -19,6 +20,7 @@ private slots:
     void toStringShowsPathTails();
     void stateIsSafeToReadWhileAnotherThreadWrites();
     void jobInfoTakesOnlyValuesOfTheRightType();
+    void jobNamesAreComparedAsTheServiceKeepsThem();
     void jobStatusTextRoundsThePercentage_data();
     void jobStatusTextRoundsThePercentage();
     void fileDispositionKeepsThePartHeaderIntact_data();
@@ -144,6 +146,21 @@ void TestPipelineRecords::jobInfoTakesOnlyValuesOfTheRightType()
     const JobInfo empty = JobInfo::fromJson(QJsonObject());
     QCOMPARE(empty.status, 0);
     QCOMPARE(empty.statusText(), QByteArray("Unknown"));
+}
+
+// A name with a backslash or a control character is sent as it is and may
+// come back without them or as its last part; another name never matches.
+void TestPipelineRecords::jobNamesAreComparedAsTheServiceKeepsThem()
+{
+    JobExpectation expected;
+    expected.fileName = "take\\one\tA.wav";
+    JobInfo job;
+    for (const QByteArray& kept : {QByteArray("take\\one\tA.wav"), QByteArray("takeoneA.wav"), QByteArray("oneA.wav")}) {
+        job.name = kept;
+        QVERIFY2(expected.differenceFrom(job).isEmpty(), kept.constData());
+    }
+    job.name = "oneB.wav";
+    QVERIFY(!expected.differenceFrom(job).isEmpty());
 }
 
 void TestPipelineRecords::jobStatusTextRoundsThePercentage_data()
