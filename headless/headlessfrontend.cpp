@@ -27,9 +27,22 @@ QString oneLine(const QString& text)
 
 } // namespace
 
+// Control characters of a name are written as \n, \t and \xHH, so that no
+// name can split an event line or forge one.
 void HeadlessFrontEnd::log(const QString& line)
 {
-    std::cout << line.toLocal8Bit().constData() << std::endl;
+    QString shown;
+    for (const QChar c : line) {
+        if (c == QLatin1Char('\n'))
+            shown += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t'))
+            shown += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    std::cout << shown.toLocal8Bit().constData() << std::endl;
 }
 
 void HeadlessFrontEnd::notify(const QString& title, const QString& message)

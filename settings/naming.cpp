@@ -149,6 +149,8 @@ void showInExplorer(const QString& path, QObject* parent)
 
 QByteArray destinationRefusal(const QString& destination)
 {
+    if (!platform::nameFitsFileSystem(destination))
+        return QByteArrayLiteral("File name too long");
     const QFileInfo folder(QFileInfo(destination).absolutePath());
     if (folder.isDir() && !folder.isWritable())
         return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -86,6 +87,20 @@ bool isVirtualFileSystemFolder(const QString& path)
 #else
     Q_UNUSED(path);
     return false;
+#endif
+}
+
+bool nameFitsFileSystem(const QString& path)
+{
+#ifdef Q_OS_WIN
+    constexpr qsizetype kMaxPath = 260;
+    const QSettings fileSystem(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\FileSystem"),
+                               QSettings::NativeFormat);
+    return fileSystem.value(QStringLiteral("LongPathsEnabled")).toInt() == 1
+        || QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).size() < kMaxPath;
+#else
+    constexpr qsizetype kMaxNameBytes = 255;
+    return QFileInfo(path).fileName().toUtf8().size() <= kMaxNameBytes;
 #endif
 }
 

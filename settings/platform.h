@@ -24,6 +24,11 @@ QString pathKey(const QString& path);
 // and /run and everything below them. None elsewhere.
 bool isVirtualFileSystemFolder(const QString& path);
 
+// Whether the file system could create `path`'s name: on Windows a path of
+// at most 260 characters (unless long paths are on), elsewhere a name of
+// at most 255 bytes.
+bool nameFitsFileSystem(const QString& path);
+
 // Starts the file manager showing the file selected (or the folder), detached.
 // Elsewhere than Windows and macOS this is the freedesktop FileManager1
 // ShowItems call, answered asynchronously; when no file manager answers, the

@@ -35,6 +35,17 @@ class TestNaming : public QObject {
 private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Sonvira desktop")); }
 
+    // A result name the file system could not create is refused before
+    // anything is uploaded (and charged).
+    void destinationNameTooLongIsRefused()
+    {
+        const QString folder = QDir::tempPath() + QLatin1Char('/');
+        QCOMPARE(naming::destinationRefusal(folder + QString(252, QLatin1Char('a')) + QStringLiteral(".wav")),
+                 QByteArray("File name too long"));
+        QCOMPARE(naming::destinationRefusal(folder + QString(120, QChar(0xe4)) + QStringLiteral(".wav")),
+                 QByteArray());
+    }
+
     void expandNameTemplate_data()
     {
         QTest::addColumn<QString>("nameTemplate");
