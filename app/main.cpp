@@ -1,14 +1,8 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 
-#include "audio/audiolibrary.h"
 #include "dialogs/dlglogin.h"
-#include "driver/account.h"
-#include "pipeline/queuemanager.h"
-#include "settings/platform.h"
-#include "settings/rememberedlogin.h"
-#include "settings/settings.h"
-#include "settings/startupconfig.h"
+#include "driver/clientstartup.h"
 #include "video/ffmpegtool.h"
 
 #include <QApplication>
@@ -19,12 +13,8 @@
 
 #include <exception>
 #include <functional>
-#include <iostream>
 
 namespace {
-
-const char* const kApplicationName = "Sonvira desktop";
-const char* const kInstanceKey = "SonviraDesktopClientQTKey";
 
 // Runs one step whose exceptions must not end the process before shutdown
 // has run; returns false when the step threw.
@@ -51,11 +41,11 @@ void applyStyleSheet(QApplication& app, QFile& styleFile)
 // Asks for the account when no user name or password is stored (nor is being
 // read from the keychain); the account runs the log-in rounds meanwhile, as
 // no queue driver runs yet.
-bool haveLoginDetails(Settings& settings, Account& account, bool readingPassword)
+bool haveLoginDetails(ClientStartup& startup, bool readingPassword)
 {
-    if (!settings.wUsername.isEmpty() && (!settings.wPassword.isEmpty() || readingPassword))
+    if (startup.hasLoginDetails(readingPassword))
         return true;
-    return dlgLogin::askForLogin(&settings, &account, true);
+    return dlgLogin::askForLogin(&startup.settings(), &startup.account(), true);
 }
 
 // The remembered password read from the keychain after the window opened
@@ -73,49 +63,30 @@ void passwordFromKeychain(bool found, Settings& settings, Account& account, QObj
     });
 }
 
-// A failure leaves decoding and writing usable, so it is only reported.
-void initialiseAudio()
-{
-    if (!audiolib::initialize())
-        std::cerr << audiolib::kInitErrorText << audiolib::lastErrorCode() << std::endl;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
     if (const auto answered = commandline::answerInformational(argc, argv))
         return *answered;
-    // Log lines carry the message only, no file or line context.
-    qSetMessagePattern(QStringLiteral("%{message}"));
-    QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+    ClientStartup::nameApplication();
     QApplication app(argc, argv);
+    ClientStartup startup;
     // Before anything can wait for the user: a termination signal then also
     // ends the message box below.
-    platform::quitOnTerminationSignals();
-
-    platform::SingleInstanceGuard instanceGuard(QString::fromLatin1(kInstanceKey));
-    if (!instanceGuard.tryAcquire()) {
-        const QString failure = instanceGuard.failure();
-        const QString text = failure.isEmpty()
-            ? QStringLiteral("Another instance of the Sonvira client is already running.")
-            : failure;
+    if (!startup.claimInstance()) {
+        const QString failure = startup.instanceFailure();
+        const QString text = failure.isEmpty() ? QString::fromLatin1(ClientStartup::kAlreadyRunningText) : failure;
         qWarning().noquote() << text;
         QMessageBox::critical(nullptr,
                               failure.isEmpty() ? QStringLiteral("Application Running") : QStringLiteral("Cannot start"),
                               text, QMessageBox::Ok);
         return 1;
     }
-
-    Settings settings;
-    QueueManager queueManager;
-    queueManager.setMessageHandler([](const QString& title, const QString& text) {
-        QMessageBox::critical(nullptr, title, text);
-    });
-    startup::applyHostOverride();
-    if (!queueManager.init(&settings))
+    const bool started = startup.startEngine(
+        [](const QString& title, const QString& text) { QMessageBox::critical(nullptr, title, text); });
+    if (!started)
         return -1;
-    ffmpegtool::setFfmpegFolder(QString::fromUtf8(settings.FFMPEGPath));
     qInfo().noquote().nospace() << "codecValid " << (ffmpegtool::isFfmpegAvailable() ? "true" : "false");
 
     QFile styleFile(QStringLiteral(":/css/dark-style.css"));
@@ -124,20 +95,18 @@ int main(int argc, char* argv[])
     auto* mainWindow = new MainWindow();
     qInfo().noquote() << "Main window ready";
 
-    Account account(settings, queueManager);
-    RememberedLogin rememberedLogin(settings);
-    const bool readingPassword = rememberedLogin.restore([&settings, &account, mainWindow](bool found) {
-        passwordFromKeychain(found, settings, account, mainWindow);
+    const bool readingPassword = startup.restoreLogin([&startup, mainWindow](bool found) {
+        passwordFromKeychain(found, startup.settings(), startup.account(), mainWindow);
     });
     // Without an accepted login the window is never shown; it has no
     // settings yet, so deleting it writes nothing to settings.xml.
-    if (!haveLoginDetails(settings, account, readingPassword)) {
+    if (!haveLoginDetails(startup, readingPassword)) {
         delete mainWindow;
         return -1;
     }
-    initialiseAudio();
+    startup.startAudio();
 
-    mainWindow->setContext(settings, queueManager, account);
+    mainWindow->setContext(startup.settings(), startup.queueManager(), startup.account());
     mainWindow->initialise();
     mainWindow->show();
 
@@ -146,9 +115,8 @@ int main(int argc, char* argv[])
     guarded([&] { exitCode = QApplication::exec(); });
 
     // The window's destructor saves the settings.
-    rememberedLogin.keepUnconfirmedInFile();
+    startup.finish();
     guarded([&] { delete mainWindow; });
     qInfo().noquote() << "Main window deleted";
-    audiolib::release();
     return exitCode;
 }

@@ -3,15 +3,8 @@
 #include "headless/login.h"
 #include "headless/servicestatuslog.h"
 
-#include "audio/audiolibrary.h"
-#include "driver/account.h"
+#include "driver/clientstartup.h"
 #include "driver/queuedriver.h"
-#include "pipeline/queuemanager.h"
-#include "settings/platform.h"
-#include "settings/rememberedlogin.h"
-#include "settings/settings.h"
-#include "settings/startupconfig.h"
-#include "video/ffmpegtool.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -19,80 +12,61 @@
 
 #include <iostream>
 
-namespace {
-
-// The same configuration folder and the same guard as the desktop client.
-const char* const kApplicationName = "Sonvira desktop";
-const char* const kInstanceKey = "SonviraDesktopClientQTKey";
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
     const headless::Options options = headless::parseOptions(argc, argv);
     if (options.exitCode)
         return *options.exitCode;
+    ClientStartup::nameApplication();
     // Warnings on standard error, the client's own chatter left out: the
     // events are the lines on standard output.
-    qSetMessagePattern(QStringLiteral("%{message}"));
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QCoreApplication app(argc, argv);
-    platform::quitOnTerminationSignals();
-
-    platform::SingleInstanceGuard instanceGuard(QString::fromLatin1(kInstanceKey));
-    if (!instanceGuard.tryAcquire()) {
-        const QString failure = instanceGuard.failure();
-        std::cerr << (failure.isEmpty() ? "Another instance of the Sonvira client is already running."
+    ClientStartup startup;
+    if (!startup.claimInstance()) {
+        const QString failure = startup.instanceFailure();
+        std::cerr << (failure.isEmpty() ? std::string(ClientStartup::kAlreadyRunningText)
                                         : failure.toLocal8Bit().toStdString())
                   << std::endl;
         return 1;
     }
-
-    Settings settings;
-    QueueManager queueManager;
-    queueManager.setMessageHandler(
+    const bool started = startup.startEngine(
         [](const QString& title, const QString& text) { qWarning().noquote() << title + QStringLiteral(": ") + text; });
-    startup::applyHostOverride();
-    if (!queueManager.init(&settings))
+    if (!started)
         return 1;
-    RememberedLogin rememberedLogin(settings);
+    Settings& settings = startup.settings();
     if (!options.loginEmail.isEmpty())
-        return headless::storeLogin(settings, queueManager, rememberedLogin, options.loginEmail);
-    Account account(settings, queueManager);
+        return headless::storeLogin(settings, startup.queueManager(), startup.rememberedLogin(), options.loginEmail);
     // A password kept in the keychain arrives on the event loop: the queue
     // manager logs in with it then, or the client ends as without one.
-    const bool readingPassword = rememberedLogin.restore([&settings, &account](bool found) {
+    const bool readingPassword = startup.restoreLogin([&settings, &startup](bool found) {
         if (found) {
-            account.tryCredentials(settings.wUsername, settings.wPassword);
+            startup.account().tryCredentials(settings.wUsername, settings.wPassword);
             return;
         }
         std::cerr << headless::kNoCredentialsText << std::endl;
         QCoreApplication::exit(headless::kNoCredentials);
     });
-    if (settings.wUsername.isEmpty() || (settings.wPassword.isEmpty() && !readingPassword)) {
+    if (!startup.hasLoginDetails(readingPassword)) {
         std::cerr << headless::kNoCredentialsText << std::endl;
         return headless::kNoCredentials;
     }
-    ffmpegtool::setFfmpegFolder(QString::fromUtf8(settings.FFMPEGPath));
-    if (!audiolib::initialize())
-        std::cerr << audiolib::kInitErrorText << audiolib::lastErrorCode() << std::endl;
+    startup.startAudio();
 
     int exitCode = 0;
     {
         HeadlessFrontEnd frontEnd;
-        QueueDriver driver(settings, queueManager, frontEnd);
+        QueueDriver driver(settings, startup.queueManager(), frontEnd);
         driver.start();
         driver.startTimers();
-        ServiceStatusLog statusLog(account);
+        ServiceStatusLog statusLog(startup.account());
         HeadlessFrontEnd::log(QStringLiteral("Started: ") + QString::number(settings.scanPathRecords().size())
-                              + QStringLiteral(" watched folders, service ") + QString::fromUtf8(queueManager.apiUrl()));
+                              + QStringLiteral(" watched folders, service ") + QString::fromUtf8(startup.account().apiUrl()));
         exitCode = QCoreApplication::exec();
         HeadlessFrontEnd::log(QStringLiteral("Stopping"));
         // The driver's end saves settings.xml.
-        rememberedLogin.keepUnconfirmedInFile();
+        startup.finish();
     }
-    audiolib::release();
     HeadlessFrontEnd::log(QStringLiteral("Stopped: queue and settings saved"));
     return exitCode;
 }
