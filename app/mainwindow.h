@@ -72,6 +72,7 @@ public:
     bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
+    bool keepsFinishedFiles() const override { return true; }
     void showQueue(const QList<QueueFile*>& files) override;
     void fileChanged(const QueueFile& file, int previousState) override;
     void fileUploaded(const QueueFile&, int) override {}

@@ -34,6 +34,9 @@ public:
     virtual void showVideo(const videoFile& record) = 0;
     // A finished file's MP3 job was started; it stays the driver's.
     virtual void showMp3Job(audioEncoderParent* encoder) = 0;
+    // Whether the finished files stay listed (until a person clears them):
+    // otherwise the driver lets go of a file once its results are final.
+    virtual bool keepsFinishedFiles() const = 0;
     // The queue as the queue tick left it, in its order, once per tick.
     virtual void showQueue(const QList<QueueFile*>& files) = 0;
     // A queued file was seen in a new state (`previousState` -1: first seen).

@@ -1,5 +1,7 @@
 #include "driver/queuedriver.h"
 
+#include "audio/postprocessing.h"
+#include "audio/preprocessing.h"
 #include "driver/cyclerunner.h"
 #include "driver/folderscantick.h"
 #include "driver/frontend.h"
@@ -210,6 +212,8 @@ void QueueDriver::queueTick()
     followUploads();
     notifyWhenIdle(anyRunning);
     m_frontEnd.showQueue(files);
+    if (!m_frontEnd.keepsFinishedFiles())
+        releaseFinalFiles(files);
 }
 
 void QueueDriver::followUploads()
@@ -261,6 +265,22 @@ void QueueDriver::fileFinished(QueueFile& file)
     LocalSteps::removeUploadedCopy(file);
     ++m_doneCount;
     m_frontEnd.showCounts(m_doneCount, m_errorCount);
+}
+
+void QueueDriver::releaseFinalFiles(const QList<QueueFile*>& files)
+{
+    for (QueueFile* file : files) {
+        const QueueFileState state = file->getState();
+        const bool final = (state == QueueFileState::Done && file->pendingMp3s->load() == 0)
+            || state == QueueFileState::Canceled;
+        if (!final)
+            continue;
+        // Their jobs have ended; they go here, on the thread that made them.
+        file->preProcessor.reset();
+        file->postProcessor.reset();
+        m_lastStates.remove(file->fileId);
+        m_queueManager.releaseFile(file->fileId);
+    }
 }
 
 void QueueDriver::notifyWhenIdle(bool anyRunning)

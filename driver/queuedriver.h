@@ -84,6 +84,10 @@ private:
     Q_INVOKABLE void afterQueueCycle();
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
+    // Where nobody lists finished files: lets go of the Done files whose
+    // MP3s are made, and of the Canceled ones. Error files stay, as
+    // queue.xml keeps them to be submitted again.
+    void releaseFinalFiles(const QList<QueueFile*>& files);
     void followUploads();
     VideoTasks::SoundState soundStateOf(const QString& sound) const;
     void saveSettings();

@@ -227,6 +227,10 @@ bool QueueManager::cycle(bool pause, bool verbose)
     if (pause && isWorking(m_state))
         QThread::msleep(100);
     QMutexLocker cycleLock(&m_cycleLock);
+    {
+        QMutexLocker queue(&m_queueLock);
+        m_released.clear();
+    }
     const State state = m_state;
     if (isWorking(state)) {
         applyRequests();
@@ -629,6 +633,21 @@ void QueueManager::removeFile(int fileId)
 {
     QMutexLocker queue(&m_queueLock);
     m_files.removeIf([fileId](const QueueFile* file) { return file->fileId == fileId; });
+}
+
+void QueueManager::releaseFile(int fileId)
+{
+    QMutexLocker queue(&m_queueLock);
+    const qsizetype index = indexOf(fileId);
+    if (index < 0)
+        return;
+    const QueueFile* file = m_files.takeAt(index);
+    const auto record = std::find_if(m_records.begin(), m_records.end(),
+                                     [file](const std::unique_ptr<QueueFile>& owned) { return owned.get() == file; });
+    if (record == m_records.end())
+        return;
+    m_released.push_back(std::move(*record));
+    m_records.erase(record);
 }
 
 QList<int> QueueManager::removeFinishedFiles()

@@ -47,7 +47,8 @@ class Settings;
 // Ownership of the records: the manager owns every QueueFile it created.
 // removeFile() takes a record out of the queue but keeps it alive in a list
 // of removed records, because the GUI's widgets may still use it; all
-// records, queued or removed, are destroyed with the manager. The sessions
+// records, queued or removed, are destroyed with the manager, except those
+// given up with releaseFile(), which the next cycle destroys. The sessions
 // are destroyed by stop() or, at the latest, by the destructor.
 class QueueManager {
 public:
@@ -122,6 +123,10 @@ public:
     // destination name) and reports its destination like addFileToQueue.
     QueueFile* restoreFile(std::unique_ptr<QueueFile> file);
     void removeFile(int fileId);
+    // Takes the file out of the queue for good: its record is destroyed at
+    // the start of the next cycle, which no pointer from an earlier cycle
+    // outlives. Only for a file nobody shows or follows any more.
+    void releaseFile(int fileId);
     // Takes every finished file (Done, Error, Canceled) out of the queue in
     // one pass; their ids in queue order.
     QList<int> removeFinishedFiles();
@@ -218,6 +223,8 @@ private:
     std::atomic<int> m_sessionLimit{0};
     QList<QueueFile*> m_files;
     std::vector<std::unique_ptr<QueueFile>> m_records;
+    // Released records, destroyed by the next cycle under the cycle lock.
+    std::vector<std::unique_ptr<QueueFile>> m_released;
     QList<QByteArray> m_presets;
     QByteArray m_lastPreset;
     QByteArray m_lastError;

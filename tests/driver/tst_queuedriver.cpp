@@ -30,6 +30,7 @@ public:
     bool queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&) override { return false; }
     void showVideo(const videoFile&) override {}
     void showMp3Job(audioEncoderParent* encoder) override { mp3Jobs << encoder->outputFile(); }
+    bool keepsFinishedFiles() const override { return keepsFinished; }
     void showQueue(const QList<QueueFile*>&) override {}
     void fileChanged(const QueueFile&, int) override {}
     void fileUploaded(const QueueFile&, int) override {}
@@ -42,6 +43,7 @@ public:
     QStringList refusals;
     QStringList counts; // "done/errors" per report
     QStringList mp3Jobs;
+    bool keepsFinished = true;
 };
 
 } // namespace
@@ -77,6 +79,7 @@ private slots:
     void encodingCutOffByTheEndIsMadeAtTheNextStart();
     void deleteRequestsAreRetriedUntilDone();
     void applySetupTakesTheNewNumberOfJobs();
+    void finishedFilesLeaveWhereNobodyListsThem();
 
 private:
     QString wav(const QString& name, int channels, double seconds = 1.0);
@@ -556,6 +559,27 @@ void TestQueueDriver::applySetupTakesTheNewNumberOfJobs()
     settings->parallelJobs = 3;
     driver->applySetup();
     QCOMPARE(manager->parallelJobs(), 3);
+}
+
+void TestQueueDriver::finishedFilesLeaveWhereNobodyListsThem()
+{
+    front.keepsFinished = false;
+    QueueFile* done = queueFile(wav("a.wav", 2));
+    QueueFile* failed = queueFile(wav("b.wav", 2));
+    QueueFile* encoding = queueFile(wav("c.wav", 2));
+    const int doneId = done->fileId;
+    encoding->pendingMp3s->store(1);
+    done->setState(QueueFileState::Done);
+    failed->setState(QueueFileState::Error);
+    encoding->setState(QueueFileState::Done);
+    tick();
+    QVERIFY(!manager->findFile(doneId));
+    QCOMPARE(manager->snapshot(), (QList<QueueFile*>{failed, encoding}));
+    QCOMPARE(front.counts.last(), QStringLiteral("2/1"));
+    // Its MP3s made, the second one goes too; the failed file stays to be submitted again.
+    encoding->pendingMp3s->store(0);
+    tick();
+    QCOMPARE(manager->snapshot(), QList<QueueFile*>{failed});
 }
 
 QTEST_GUILESS_MAIN(TestQueueDriver)
