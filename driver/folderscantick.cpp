@@ -1,6 +1,7 @@
 #include "driver/folderscantick.h"
 
 #include "driver/destinationcheck.h"
+#include "driver/filedigests.h"
 #include "driver/folderkey.h"
 #include "driver/newfilesoffer.h"
 #include "pipeline/queuemanager.h"
@@ -28,6 +29,7 @@ FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, N
     , m_notify(std::move(notify))
     , m_reportRefusals(std::move(reportRefusals))
     , m_watcher(std::make_unique<FolderWatcher>())
+    , m_digests(std::make_unique<FileDigests>())
 {
     m_relook.setSingleShot(true);
     m_relook.setInterval(kRelookMs);
@@ -97,6 +99,7 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
         return outcome;
     QScopedValueRollback<bool> running(m_running, true);
     m_queued = false;
+    m_digests->startRound();
 
     queueAnswers(outcome.errors);
     const QSet<QString> excluded = outputFolders();
@@ -164,7 +167,8 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
     QStringList newFiles;
     QStringList vanishedFiles;
     const bool withVideo = m_videoEnabled && m_videoHandoff && m_videoEnabled();
-    folderAt(index).scan(withVideo, newFiles, vanishedFiles);
+    folderAt(index).scan(withVideo, newFiles, vanishedFiles,
+                         [this](const QString& path) { return m_digests->digestOf(path); });
 
     // Outputs still being produced for a queued file stay known.
     QStringList forgotten;

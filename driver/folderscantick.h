@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class FileDigests;
 class FolderWatcher;
 class NewFilesOffer;
 class QueueManager;
@@ -94,6 +95,8 @@ private:
     std::function<void()> m_onQueued;
     bool m_queued = false;
     std::unique_ptr<FolderWatcher> m_watcher;
+    // New files are read for their digests on a worker of its own.
+    std::unique_ptr<FileDigests> m_digests;
     QTimer m_relook;
     // Folders that ask first, quick-added for want of an offer, once said in the log.
     QSet<QString> m_quickAddedAskingFolders;

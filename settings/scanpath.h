@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <limits>
 
 class QXmlStreamReader;
@@ -97,8 +98,12 @@ public:
     // Complete means: nobody holds it open for writing (where the platform
     // tells; elsewhere, unchanged for settleSeconds), and for a WAV a header
     // that agrees with the file's length (or, failing that, unchanged for
-    // kBrokenWavSeconds).
-    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles);
+    // kBrokenWavSeconds). A file's digest comes from `digestOf` (fileDigest
+    // when none is given); while it gives none, the file counts as not
+    // complete yet, so a digest read elsewhere never holds up the scan.
+    using DigestSource = std::function<QByteArray(const QString& path)>;
+    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles,
+              const DigestSource& digestOf = {});
     // The audio and video files the folder holds now, as a scan would list
     // them with video support on (the folder itself, or its tree).
     QStringList listInputFiles() const;
@@ -160,7 +165,7 @@ private:
     };
     const Listing& currentListing(const QString& extensions);
     bool isComplete(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const;
-    void resolvePlaceholder(ScannedFile& entry) const;
+    void resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const;
 
     // Listing a large folder costs more than everything else in a scan, and
     // a folder rarely changes: the listing is taken again only when the

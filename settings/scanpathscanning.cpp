@@ -232,7 +232,7 @@ bool ScanPath::isComplete(const QString& file, qint64 nowMs, QHash<QString, File
     return false;
 }
 
-void ScanPath::resolvePlaceholder(ScannedFile& entry) const
+void ScanPath::resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const
 {
     // A placeholder may name a file this user may only read (one recorded
     // as seen when its folder was added): it is completed all the same.
@@ -240,7 +240,7 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry) const
     if (!before.exists() || accessOf(entry.filePath, before) == Access::Held
         || platform::fileWriters(entry.filePath) == platform::FileWriters::Writing)
         return;
-    const QByteArray digest = fileDigest(entry.filePath);
+    const QByteArray digest = digestOf(entry.filePath);
     const QFileInfo info(entry.filePath);
     if (digest.isEmpty() || !info.exists())
         return;
@@ -248,8 +248,10 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry) const
     entry.MD5 = digest;
 }
 
-void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles)
+void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles,
+                    const DigestSource& digestSource)
 {
+    const DigestSource digestOf = digestSource ? digestSource : DigestSource(&ScanPath::fileDigest);
     const Listing& listing = currentListing(includeVideo ? kAudioExtensions + kVideoExtensions : kAudioExtensions);
     const QStringList listed = listing.files;
     const QStringList listedKeys = listing.keys;
@@ -292,7 +294,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     int nextPlaceholder = 0;
     auto walkTo = [&](int lastEntry) {
         while (nextPlaceholder < placeholders.size() && placeholders.at(nextPlaceholder) <= lastEntry)
-            resolvePlaceholder(scannedFiles[placeholders.at(nextPlaceholder++)]);
+            resolvePlaceholder(scannedFiles[placeholders.at(nextPlaceholder++)], digestOf);
     };
 
     QHash<QString, FileStamp> settling;
@@ -312,7 +314,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
 
         ScannedFile entry;
         entry.filePath = file;
-        entry.MD5 = fileDigest(file);
+        entry.MD5 = digestOf(file);
         const QFileInfo info(file);
         if (entry.MD5.isEmpty() || !info.exists()) {
             ++unsettled;
