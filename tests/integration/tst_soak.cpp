@@ -49,7 +49,7 @@ QByteArray md5Of(const QString& path)
 // part-way through. Sizes come from the environment, so that scripts/soak
 // runs the long version of the same test:
 //   SONVIRA_SOAK_FILES (40), SONVIRA_SOAK_PERCENT (10), SONVIRA_SOAK_SEED (1),
-//   SONVIRA_SOAK_MINUTES (2, the time every file has to end).
+//   SONVIRA_SOAK_MINUTES (3, the time every file has to end).
 class TestSoak : public QObject {
     Q_OBJECT
 
@@ -120,7 +120,7 @@ void TestSoak::filesSurviveFaultsAndARestart()
     const int fileCount = setting("SONVIRA_SOAK_FILES", 40);
     const int percent = setting("SONVIRA_SOAK_PERCENT", 10);
     const int seed = setting("SONVIRA_SOAK_SEED", 1);
-    const int minutes = setting("SONVIRA_SOAK_MINUTES", 2);
+    const int minutes = setting("SONVIRA_SOAK_MINUTES", 3);
     QDir root(m_dir.path());
     QVERIFY(root.mkpath("in") && root.mkpath("out"));
 
