@@ -4,6 +4,9 @@
 #include "pipeline/tokenmanager.h"
 #include "pipeline/webapi.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -96,6 +99,34 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return file.fileName();
 }
 
+// A forward proxy that wants credentials: it keeps the first request line
+// it is sent and answers everything with 407.
+class CredentialProxy : public QObject {
+public:
+    CredentialProxy()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                m_received += socket->readAll();
+                if (!m_received.contains("\r\n\r\n"))
+                    return;
+                socket->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              "Proxy-Authenticate: Basic realm=\"office\"\r\n"
+                              "Content-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()); }
+    QByteArray requestLine() const { return m_received.left(m_received.indexOf("\r\n")); }
+
+private:
+    QByteArray m_received;
+    QTcpServer m_server;
+};
+
 qsizetype uploadsSeen(const CannedHttpServer& server)
 {
     const QList<CannedHttpServer::Request> seen = server.requests();
@@ -135,6 +166,8 @@ private slots:
     void uploadRefusedWhileItIsSent();
     void uploadOfAFileThatChangesLength_data();
     void uploadOfAFileThatChangesLength();
+    void proxyAskingForCredentials_data();
+    void proxyAskingForCredentials();
 
 private:
     QByteArray logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token);
@@ -704,6 +737,38 @@ void TestWebApiRequests::uploadOfAFileThatChangesLength()
     QVERIFY(!api.lastUploadAnswerLost());
     QTest::qWait(200);
     QCOMPARE(uploadsSeen(server), 0);
+}
+
+// Behind a proxy that wants credentials a plain-http service is asked for
+// through it as an ordinary proxied request and an https one through a
+// tunnel; either way the user reads that the proxy wants credentials, not
+// a network failure.
+void TestWebApiRequests::proxyAskingForCredentials_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("apiUrl");
+    QTest::addColumn<QByteArray>("requestLine");
+    QTest::newRow("http") << QByteArray("http_proxy") << QByteArray("http://sonvira.invalid/api")
+                          << QByteArray("POST http://sonvira.invalid/api/Login HTTP/1.1");
+    QTest::newRow("https") << QByteArray("https_proxy") << QByteArray("https://sonvira.invalid/api")
+                           << QByteArray("CONNECT sonvira.invalid:443 HTTP/1.1");
+}
+
+void TestWebApiRequests::proxyAskingForCredentials()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, apiUrl);
+    QFETCH(QByteArray, requestLine);
+    CredentialProxy proxy;
+    qputenv(variable.constData(), proxy.url());
+    qunsetenv("no_proxy");
+    WebAPI api;
+    api.setBaseUrl(apiUrl);
+    const bool loggedIn = api.login("demo@sonvira.local", "secret-password");
+    qunsetenv(variable.constData());
+    QVERIFY(!loggedIn);
+    QCOMPARE(proxy.requestLine(), requestLine);
+    QCOMPARE(api.lastError(), QStringLiteral("407 - The proxy asks for credentials"));
 }
 
 int main(int argc, char** argv)
