@@ -585,9 +585,30 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
 
 // ---- the driver's front end ----------------------------------------------------
 
-void MainWindow::reportRefusals(const QString& errors)
+void MainWindow::filesQueued(const QStringList& sources)
 {
+    QString names;
+    for (const QString& source : sources)
+        names += QFileInfo(source).fileName() + QLatin1Char('\n');
+    notify(QStringLiteral("Added to queue:"), names);
+}
+
+void MainWindow::filesRefused(const QList<Refusal>& refusals)
+{
+    QString errors;
+    for (const Refusal& refusal : refusals)
+        errors += refusalText(refusal.source, refusal.text);
     QMessageBox::critical(this, tr("Error adding files"), errors);
+}
+
+void MainWindow::filesReady(ReadyFiles kind, int processed, int errors)
+{
+    QString message;
+    if (processed != 0)
+        message += tr("\nFiles processed: ") + QString::number(processed);
+    if (errors != 0)
+        message += tr("\nErrors: ") + QString::number(errors);
+    notify(kind == ReadyFiles::Audio ? tr("Audio files ready") : QStringLiteral("Video files ready"), message);
 }
 
 NewFilesOffer* MainWindow::newFilesOffer()

@@ -66,16 +66,24 @@ public:
     QueueDriver& queueDriver() const { return *driver; }
 
     // The driver's front end.
-    void notify(const QString& title, const QString& message) override;
-    void reportRefusals(const QString& errors) override;
+    void filesQueued(const QStringList& sources) override;
+    void filesRefused(const QList<Refusal>& refusals) override;
+    void filesReady(ReadyFiles kind, int processed, int errors) override;
     NewFilesOffer* newFilesOffer() override;
     bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
+    // The "Audio encoder" tab shows how each job ended.
+    void mp3Ended(const mp3Encoder&) override {}
+    // A person submits files again.
+    bool retriesErrors() const override { return false; }
     bool keepsFinishedFiles() const override { return true; }
     void showQueue(const QList<QueueFile*>& files) override;
     void fileChanged(const QueueFile& file, int previousState) override;
     void fileUploaded(const QueueFile&, int) override {}
+    // The file's line and the status bar say these.
+    void fileRetrying(const QueueFile&, const QString&, int) override {}
+    void loginPaused(int) override {}
     void showCounts(quint32 done, quint32 errors) override;
 
 signals:
@@ -107,6 +115,8 @@ private slots:
     void on_actionLoudness_normalizer_triggered();
 
 private:
+    // A tray message, information icon, for 10 s.
+    void notify(const QString& title, const QString& message);
     void on_menuBar_hovered(QAction* action);
     void on_trayicon_activated(QSystemTrayIcon::ActivationReason reason);
     void on_queueFileClick(int fileID, int buttonN, bool doubleClick);

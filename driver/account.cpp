@@ -2,6 +2,7 @@
 
 #include "driver/loginrounds.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/tokenmanager.h"
 #include "settings/settings.h"
 
 #include <QCoreApplication>
@@ -43,6 +44,12 @@ bool Account::logInAccepted() const
 {
     const QueueManager::State state = m_queueManager.state();
     return state != QueueManager::WaitingForLoginInfo && QueueManager::isWorking(state);
+}
+
+bool Account::credentialsRefused() const
+{
+    return m_queueManager.state() == QueueManager::WaitingForLoginInfo
+        && m_queueManager.statusMessage().startsWith(tokenManager::kRefusedPrefix);
 }
 
 void Account::enableLogIn()

@@ -30,6 +30,8 @@ public:
     bool loggedIn() const;
     // The log-in went through: the manager runs, or loads the presets.
     bool logInAccepted() const;
+    // The service refused the last log-in's user name or password.
+    bool credentialsRefused() const;
     // The manager logs in at its next cycle with what was last given.
     void enableLogIn();
     // Credentials typed into the login dialog: the next cycle logs in with them.

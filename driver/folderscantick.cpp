@@ -21,12 +21,12 @@ QString refusalText(const QString& source, const QByteArray& reason)
     return QStringLiteral("\nFile: ") + source + QStringLiteral("\n- ") + QString::fromUtf8(reason);
 }
 
-FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, Notify notify,
-                               ReportRefusals reportRefusals)
+FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer,
+                               ReportQueued reportQueued, ReportRefusals reportRefusals)
     : m_settings(settings)
     , m_queueManager(queueManager)
     , m_offer(offer)
-    , m_notify(std::move(notify))
+    , m_reportQueued(std::move(reportQueued))
     , m_reportRefusals(std::move(reportRefusals))
     , m_watcher(std::make_unique<FolderWatcher>())
     , m_digests(std::make_unique<FileDigests>())
@@ -84,7 +84,8 @@ bool FolderScanTick::wantsScan(const ScanPath& folder, Pass pass) const
         return changing;
     // A watched folder that reported nothing needs no listing; one look at
     // its folders' times catches a change whose notification got lost.
-    return !m_watcher->isWatched(folder.path) || folder.hasOpenPlaceholders() || !folder.listingIsCurrent();
+    return !m_watcher->isWatched(folder.path) || folder.hasOpenPlaceholders() || folder.hasIdleFiles()
+        || !folder.listingIsCurrent();
 }
 
 FolderScanTick::Outcome FolderScanTick::run(Pass pass)
@@ -101,7 +102,7 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     m_queued = false;
     m_digests->startRound();
 
-    queueAnswers(outcome.errors);
+    queueAnswers(outcome.refusals);
     const QSet<QString> excluded = outputFolders();
     const int folderCount = int(m_settings->scanPathRecords().size());
     QStringList watched;
@@ -124,16 +125,16 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     if (m_queued && m_onQueued)
         m_onQueued();
 
-    if (!outcome.addedFiles.isEmpty() && m_notify)
-        m_notify(QStringLiteral("Added to queue:"), outcome.addedFiles);
-    if (!outcome.errors.isEmpty() && m_reportRefusals)
-        m_reportRefusals(outcome.errors);
+    if (!outcome.added.isEmpty() && m_reportQueued)
+        m_reportQueued(outcome.added);
+    if (!outcome.refusals.isEmpty() && m_reportRefusals)
+        m_reportRefusals(outcome.refusals);
     if (m_offer)
         m_offer->showOffers();
     return outcome;
 }
 
-void FolderScanTick::queueAnswers(QString& errors)
+void FolderScanTick::queueAnswers(QList<Refusal>& refusals)
 {
     if (!m_offer)
         return;
@@ -152,12 +153,12 @@ void FolderScanTick::queueAnswers(QString& errors)
             makeDestinationFolder(answer.saveToFolder, entry.destination);
             const QByteArray refusal = naming::destinationRefusal(entry.destination);
             if (!refusal.isEmpty())
-                errors += refusalText(entry.source, refusal);
+                refusals.append({Refusal::Reason::Destination, entry.source, entry.destination, refusal});
             else if (m_queueManager->addFileToQueue(entry.source, entry.priority, entry.destination,
                                                     entry.preset.toUtf8(), options))
                 m_queued = true;
             else
-                errors += refusalText(entry.source, m_queueManager->lastError());
+                refusals.append({Refusal::Reason::Queue, entry.source, entry.destination, m_queueManager->lastError()});
         }
     }
 }
@@ -226,11 +227,11 @@ void FolderScanTick::quickAdd(int index, const QString& file, Outcome& outcome)
     ScanPath& current = folderAt(index);
     if (!queued) {
         qDebug() << "Quickadd: " << file;
-        outcome.errors += refusalText(file, m_queueManager->lastError());
+        outcome.refusals.append({Refusal::Reason::Queue, file, destination, m_queueManager->lastError()});
         return;
     }
     m_queued = true;
-    outcome.addedFiles += QFileInfo(file).fileName() + QLatin1Char('\n');
+    outcome.added.append(file);
     queued->watchFolder = current.path.toUtf8();
     // The result may be written into a watched folder: it is no new input.
     current.notePlaceholder(QString::fromUtf8(queued->destFile));

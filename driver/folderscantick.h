@@ -1,5 +1,7 @@
 #pragma once
 
+#include "driver/queuecommands.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
@@ -35,14 +37,14 @@ QString refusalText(const QString& source, const QByteArray& reason);
 // has not changed, so an idle folder costs no listing.
 class FolderScanTick {
 public:
-    // Shows a tray message (title, text).
-    using Notify = std::function<void(const QString&, const QString&)>;
-    // Reports the files that could not be queued ("Error adding files").
-    using ReportRefusals = std::function<void(const QString& errors)>;
+    // Tells the sources of the files quick-added in one tick.
+    using ReportQueued = std::function<void(const QStringList& sources)>;
+    // Reports the files that could not be queued in one tick.
+    using ReportRefusals = std::function<void(const QList<Refusal>& refusals)>;
 
     struct Outcome {
-        QString addedFiles; // one file name and a line feed per quick-added file
-        QString errors;     // "\nFile: <source>\n- <reason>" per refused file
+        QStringList added;        // sources of the quick-added files
+        QList<Refusal> refusals; // the files that could not be queued
     };
 
     // Whether video files are looked for; a video found is handed over.
@@ -51,7 +53,7 @@ public:
     static constexpr int kRelookMs = 200;
 
     // `offer` may be null; the callbacks may be empty.
-    FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, Notify notify,
+    FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, ReportQueued reportQueued,
                    ReportRefusals reportRefusals);
     ~FolderScanTick();
     FolderScanTick(const FolderScanTick&) = delete;
@@ -75,7 +77,7 @@ private:
     bool wantsScan(const ScanPath& folder, Pass pass) const;
     // The folders that hold the client's own outputs (path keys).
     QSet<QString> outputFolders() const;
-    void queueAnswers(QString& errors);
+    void queueAnswers(QList<Refusal>& refusals);
     void scanFolder(int index, const QList<QByteArray>& presets, Outcome& outcome);
     bool asksFirst(ScanPath& folder, const QList<QByteArray>& presets);
     void quickAdd(int index, const QString& file, Outcome& outcome);
@@ -87,7 +89,7 @@ private:
     Settings* m_settings;
     QueueManager* m_queueManager;
     NewFilesOffer* m_offer;
-    Notify m_notify;
+    ReportQueued m_reportQueued;
     ReportRefusals m_reportRefusals;
     bool m_running = false;
     VideoEnabled m_videoEnabled;

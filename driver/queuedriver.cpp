@@ -3,6 +3,7 @@
 #include "audio/postprocessing.h"
 #include "audio/preprocessing.h"
 #include "driver/cyclerunner.h"
+#include "driver/errorretries.h"
 #include "driver/folderscantick.h"
 #include "driver/frontend.h"
 #include "driver/localsteps.h"
@@ -51,7 +52,7 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
         [this](const QList<QUrl>& sounds, const QList<QUrl>& videos) {
             return m_frontEnd.queueVideoSounds(sounds, videos);
         },
-        [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); });
+        [this](int processed, int errors) { m_frontEnd.filesReady(ReadyFiles::Video, processed, errors); });
     m_videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
     m_videoTasks->setShowRecord([this](const videoFile& record) { m_frontEnd.showVideo(record); });
     // A local step's end is taken up at once, on this thread, as a cycle's end is.
@@ -101,6 +102,17 @@ void QueueDriver::start()
     m_queueManager.setCredentials(m_settings.wUsername, m_settings.wPassword);
     QList<StoredRecord> records;
     queuerestorer::restore(queuestore::load(queuestore::defaultPath(), &records), m_queueManager, m_settings);
+    // What the last run told of these files is not told again: their state
+    // as it was, and the upload of a job they still have.
+    for (const QueueFile* file : m_queueManager.snapshot()) {
+        m_restoredFiles.insert(file->fileId);
+        if (file->resumeJobId.load() > 0)
+            m_uploads.insert(file->fileId, file->resumeJobId.load());
+    }
+    if (m_frontEnd.retriesErrors()) {
+        m_errorRetries = std::make_unique<ErrorRetries>(m_commands);
+        m_errorRetries->retryAll(m_queueManager.snapshot());
+    }
     m_videoTasks->restore(records);
     m_queueKeeper = std::make_unique<QueueKeeper>(m_queueManager, queuestore::defaultPath());
     const VideoTasks* keptVideos = m_videoTasks.get();
@@ -123,8 +135,8 @@ void QueueDriver::start()
         [this] { QMetaObject::invokeMethod(this, "afterQueueCycle", Qt::QueuedConnection); });
 
     m_folderScanner = std::make_unique<FolderScanTick>(&m_settings, &m_queueManager, m_frontEnd.newFilesOffer(),
-        [this](const QString& title, const QString& text) { m_frontEnd.notify(title, text); },
-        [this](const QString& errors) { m_frontEnd.reportRefusals(errors); });
+        [this](const QStringList& sources) { m_frontEnd.filesQueued(sources); },
+        [this](const QList<Refusal>& refusals) { m_frontEnd.filesRefused(refusals); });
     // A queued file goes to a session at once, not at the next queue tick,
     // and a session's result or error is taken up at once too.
     m_folderScanner->setOnQueued([this] { m_cycle->requestRun(); });
@@ -195,7 +207,9 @@ void QueueDriver::queueTick()
     states.reserve(files.size());
     for (QueueFile* file : files) {
         const int state = stateOf(*file);
-        const int previous = m_lastStates.value(file->fileId, kUnseen);
+        int previous = m_lastStates.value(file->fileId, kUnseen);
+        if (previous == kUnseen && m_restoredFiles.remove(file->fileId))
+            previous = FrontEnd::kRestored;
         states.insert(file->fileId, state);
         anyRunning = anyRunning || state == int(QueueFileState::Running);
         if (state == previous)
@@ -209,28 +223,36 @@ void QueueDriver::queueTick()
         m_frontEnd.fileChanged(*file, previous);
     }
     m_lastStates = std::move(states);
-    followUploads();
+    followSessions();
+    followLoginPause();
+    m_mp3Jobs->reportEnded([this](const mp3Encoder& encoder) { m_frontEnd.mp3Ended(encoder); });
     notifyWhenIdle(anyRunning);
+    if (m_errorRetries)
+        m_errorRetries->tick(files, m_queueManager.getCredit(), m_queueManager.state() == QueueManager::Running);
     m_frontEnd.showQueue(files);
     if (!m_frontEnd.keepsFinishedFiles())
         releaseFinalFiles(files);
 }
 
-void QueueDriver::followUploads()
+void QueueDriver::followSessions()
 {
     for (int slot = 0; slot < QueueManager::kMaxSessions; ++slot) {
         const SessionManager* session = m_queueManager.session(slot);
-        if (!session)
+        const int fileId = session ? session->currentFileId() : 0;
+        const QueueFile* file = fileId != 0 ? m_queueManager.findFile(fileId) : nullptr;
+        if (!file)
             continue;
-        const int fileId = session->currentFileId();
+        SessionManager::Retry retry;
+        if (session->pendingRetry(retry) && m_retryRounds[slot] != retry.round) {
+            m_retryRounds[slot] = retry.round;
+            m_frontEnd.fileRetrying(*file, QString::fromUtf8(retry.reason), retry.seconds);
+        }
+        // A job taken up again after a restart (known since the start) was not uploaded now.
         const int jobId = session->submittedJobId();
-        if (fileId == 0 || jobId <= 0 || m_uploads.value(fileId) == jobId)
+        if (jobId <= 0 || m_uploads.value(fileId) == jobId)
             continue;
         m_uploads.insert(fileId, jobId);
-        // A job taken up again after a restart was not uploaded now.
-        const QueueFile* file = m_queueManager.findFile(fileId);
-        if (file && file->resumeJobId.load() != jobId)
-            m_frontEnd.fileUploaded(*file, jobId);
+        m_frontEnd.fileUploaded(*file, jobId);
     }
     for (auto upload = m_uploads.begin(); upload != m_uploads.end();) {
         if (m_lastStates.contains(upload.key()))
@@ -256,6 +278,14 @@ void QueueDriver::afterQueueCycle()
     m_statesAfterCycle = std::move(states);
     if (m_localSteps->runSteps(files) || moved)
         m_cycle->requestRun();
+}
+
+void QueueDriver::followLoginPause()
+{
+    const qint64 pauseMs = m_queueManager.loginPauseMs();
+    if (pauseMs > 0 && !m_loginPaused)
+        m_frontEnd.loginPaused(int((pauseMs + 999) / 1000));
+    m_loginPaused = pauseMs > 0;
 }
 
 void QueueDriver::fileFinished(QueueFile& file)
@@ -287,12 +317,7 @@ void QueueDriver::notifyWhenIdle(bool anyRunning)
 {
     if (anyRunning || (m_doneCount == 0 && m_errorCount == 0))
         return;
-    QString message;
-    if (m_doneCount != 0)
-        message += tr("\nFiles processed: ") + QString::number(m_doneCount);
-    if (m_errorCount != 0)
-        message += tr("\nErrors: ") + QString::number(m_errorCount);
-    m_frontEnd.notify(tr("Audio files ready"), message);
+    m_frontEnd.filesReady(ReadyFiles::Audio, int(m_doneCount), int(m_errorCount));
     m_doneCount = 0;
     m_errorCount = 0;
 }

@@ -7,10 +7,12 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <memory>
 
 class CycleRunner;
+class ErrorRetries;
 class FolderScanTick;
 class FrontEnd;
 class LocalSteps;
@@ -44,8 +46,10 @@ public:
     // queue manager and the MP3 jobs.
     ~QueueDriver() override;
 
-    // Start-up once the credentials are known: the saved queue comes back,
-    // the keepers start, the cycle runner and the folder scanner are made.
+    // Start-up once the credentials are known: the saved queue comes back
+    // (where the front end leaves errors to the driver, its files in Error
+    // whose cause can pass are submitted again), the keepers start, the
+    // cycle runner and the folder scanner are made.
     void start();
     // The periodic work at its described pace (queue 100 ms, folder scan,
     // delete requests and video queue 1 s).
@@ -88,7 +92,10 @@ private:
     // MP3s are made, and of the Canceled ones. Error files stay, as
     // queue.xml keeps them to be submitted again.
     void releaseFinalFiles(const QList<QueueFile*>& files);
-    void followUploads();
+    // Tells each upload once, and each new wait of a session's failed request.
+    void followSessions();
+    // Tells when log-ins begin to be held back.
+    void followLoginPause();
     VideoTasks::SoundState soundStateOf(const QString& sound) const;
     void saveSettings();
 
@@ -102,8 +109,13 @@ private:
     QHash<int, int> m_lastStates;
     // Each file's id and state after the last cycle.
     QList<qint64> m_statesAfterCycle;
-    // The job each session was last seen to have submitted, by file id.
+    // The job each file was last seen to have at the service, by file id.
     QHash<int, int> m_uploads;
+    // The files taken up from the saved queue and not yet seen by a tick.
+    QSet<int> m_restoredFiles;
+    // The last wait of a failed request told, by session slot.
+    QHash<int, int> m_retryRounds;
+    bool m_loginPaused = false;
     quint32 m_doneCount = 0;
     quint32 m_errorCount = 0;
     std::unique_ptr<OutputRegistry> m_outputRegistry;
@@ -112,6 +124,8 @@ private:
     std::unique_ptr<videoSupport> m_videoQueue;
     std::unique_ptr<VideoTasks> m_videoTasks;
     std::unique_ptr<CycleRunner> m_cycle;
+    // Only where the front end leaves the errors to the driver.
+    std::unique_ptr<ErrorRetries> m_errorRetries;
     std::unique_ptr<FolderScanTick> m_folderScanner;
     // queue.xml: the queue kept across restarts.
     std::unique_ptr<QueueKeeper> m_queueKeeper;

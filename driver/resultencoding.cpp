@@ -16,6 +16,16 @@ QString mp3NameFor(const QString& result, const QString& suffix, const QString& 
     return QDir::toNativeSeparators(naming::expandNameTemplateInPath(name, preset));
 }
 
+QStringList resultFiles(const QueueFile& file)
+{
+    QStringList results;
+    if (!file.destFile.isEmpty())
+        results << QString::fromUtf8(file.destFile);
+    for (const QByteArray& output : file.outputFiles)
+        results << QString::fromUtf8(output);
+    return results;
+}
+
 ResultEncoding::ResultEncoding(DeleteRequests& deleteRequests, Started started)
     : m_deleteRequests(deleteRequests), m_started(std::move(started))
 {
@@ -28,12 +38,8 @@ void ResultEncoding::encodeResults(const QueueFile& file)
     const ProcessingOptions& options = file.options;
     if (!options.fromWatchFolder || !options.encodeToMP3)
         return;
-    QStringList results;
-    if (!file.destFile.isEmpty())
-        results << QString::fromUtf8(file.destFile);
-    for (const QByteArray& output : file.outputFiles)
-        results << QString::fromUtf8(output);
-    for (const QString& result : std::as_const(results)) {
+    const QStringList results = resultFiles(file);
+    for (const QString& result : results) {
         qDebug() << "To encoder" << result << options.watchFolderPath;
         auto encoder = std::make_unique<mp3Encoder>();
         encoder->deleteRequests = &m_deleteRequests.paths;
@@ -45,21 +51,36 @@ void ResultEncoding::encodeResults(const QueueFile& file)
         encoder->pendingEncodings = file.pendingMp3s;
         ++*file.pendingMp3s;
         mp3Encoder* started = encoder.get();
-        m_jobs.push_back(std::move(encoder));
+        m_jobs.push_back({std::move(encoder)});
         if (m_started)
             m_started(started);
         started->start();
     }
 }
 
+audioEncoderParent* ResultEncoding::at(int index) const
+{
+    return m_jobs.at(size_t(index)).encoder.get();
+}
+
+void ResultEncoding::reportEnded(const Ended& ended)
+{
+    for (Job& job : m_jobs) {
+        if (job.told || !job.encoder->isFinished() || job.encoder->state() != mp3Encoder::Done)
+            continue;
+        job.told = true;
+        ended(*job.encoder);
+    }
+}
+
 void ResultEncoding::clearFinished(const std::function<void(const audioEncoderParent*)>& forget)
 {
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
-        if (!(*job)->isFinished()) {
+        if (!job->encoder->isFinished()) {
             ++job;
             continue;
         }
-        forget(job->get());
+        forget(job->encoder.get());
         job = m_jobs.erase(job);
     }
 }

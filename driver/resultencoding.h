@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 class DeleteRequests;
 class QueueFile;
 class audioEncoderParent;
+class mp3Encoder;
 
 // The MP3 jobs of finished files. For a file from a watched folder that
 // asks for MP3, one encoder per result (the destination file, then each
@@ -20,6 +22,7 @@ class audioEncoderParent;
 class ResultEncoding {
 public:
     using Started = std::function<void(audioEncoderParent*)>;
+    using Ended = std::function<void(const mp3Encoder&)>;
 
     ResultEncoding(DeleteRequests& deleteRequests, Started started);
     ~ResultEncoding();
@@ -28,15 +31,27 @@ public:
 
     void encodeResults(const QueueFile& file);
     int count() const { return int(m_jobs.size()); }
-    audioEncoderParent* at(int index) const { return m_jobs.at(size_t(index)).get(); }
+    audioEncoderParent* at(int index) const;
+    // Tells `ended` once about each job that ended since the last call,
+    // with its MP3 or failed (a cancelled job is not told).
+    void reportEnded(const Ended& ended);
     // Destroys every finished job, telling `forget` about each first.
     void clearFinished(const std::function<void(const audioEncoderParent*)>& forget);
 
 private:
+    struct Job {
+        std::unique_ptr<mp3Encoder> encoder;
+        bool told = false;
+    };
+
     DeleteRequests& m_deleteRequests;
     Started m_started;
-    std::vector<std::unique_ptr<audioEncoderParent>> m_jobs;
+    std::vector<Job> m_jobs;
 };
+
+// A finished file's results: the destination file, then each
+// post-processing output.
+QStringList resultFiles(const QueueFile& file);
 
 // The MP3 name of one result: folder + complete base name + suffix + ".mp3",
 // with the preset expanded into it.

@@ -40,8 +40,9 @@ QString resultTail(const QString& result)
 
 } // namespace
 
-VideoTasks::VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles, Notify notify)
-    : m_queue(queue), m_registry(registry), m_addFiles(std::move(addFiles)), m_notify(std::move(notify))
+VideoTasks::VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles,
+                       FilesReady filesReady)
+    : m_queue(queue), m_registry(registry), m_addFiles(std::move(addFiles)), m_filesReady(std::move(filesReady))
 {
 }
 
@@ -304,15 +305,8 @@ void VideoTasks::notifyWhenReady()
 {
     const videoSupport::Counts now = m_queue.counts();
     if (now.total == m_lastCounts.total && now.inProgress == 0 && m_lastCounts.inProgress != 0) {
-        QString message;
         // Only videos actually written count as processed; failures are the errors.
-        const int processed = now.finished - m_notifiedCounts.finished;
-        const int errors = now.failed - m_notifiedCounts.failed;
-        if (processed != 0)
-            message += QStringLiteral("\nFiles processed: ") + QString::number(processed);
-        if (errors != 0)
-            message += QStringLiteral("\nErrors: ") + QString::number(errors);
-        m_notify(QStringLiteral("Video files ready"), message);
+        m_filesReady(now.finished - m_notifiedCounts.finished, now.failed - m_notifiedCounts.failed);
         m_notifiedCounts = now;
     }
     m_lastCounts = now;

@@ -26,15 +26,15 @@ class VideoTasks {
 public:
     // Queues audio files as a drop does (sources, destinations).
     using AddFiles = std::function<bool(const QList<QUrl>&, const QList<QUrl>&)>;
-    // Shows a tray message (title, text).
-    using Notify = std::function<void(const QString&, const QString&)>;
+    // Nothing runs any more: the videos written and failed since the last time.
+    using FilesReady = std::function<void(int processed, int errors)>;
     // Where the queued file made from an extracted sound stands.
     enum class SoundState { NotQueued, InProgress, Failed, Done };
     using SoundStateOf = std::function<SoundState(const QString& extractedSound)>;
     // Shows a record that was added or changed.
     using ShowRecord = std::function<void(const videoFile&)>;
 
-    VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles, Notify notify);
+    VideoTasks(videoSupport& queue, const OutputRegistry& registry, AddFiles addFiles, FilesReady filesReady);
     VideoTasks(const VideoTasks&) = delete;
     VideoTasks& operator=(const VideoTasks&) = delete;
 
@@ -92,7 +92,7 @@ private:
     videoSupport& m_queue;
     const OutputRegistry& m_registry;
     AddFiles m_addFiles;
-    Notify m_notify;
+    FilesReady m_filesReady;
     SoundStateOf m_soundStateOf;
     ShowRecord m_showRecord;
     // Records failed because their sound failed, by id: a resubmitted sound takes them back.

@@ -1,6 +1,7 @@
 #include "headless/headlessfrontend.h"
 
-#include "audio/audioencoderparent.h"
+#include "audio/mp3encoder.h"
+#include "driver/resultencoding.h"
 #include "pipeline/queuefile.h"
 #include "video/videofile.h"
 
@@ -25,10 +26,20 @@ QString oneLine(const QString& text)
     return parts.join(QStringLiteral("; "));
 }
 
+// A result that its MP3 replaces is named by its MP3.
+QStringList resultsOf(const QueueFile& file)
+{
+    QStringList results = resultFiles(file);
+    const ProcessingOptions& options = file.options;
+    if (options.fromWatchFolder && options.encodeToMP3 && options.deleteWAVafterMP3Encoding) {
+        for (QString& result : results)
+            result = mp3NameFor(result, options.encodeToMP3_suffix, options.preset);
+    }
+    return results;
+}
+
 } // namespace
 
-// Control characters of a name are written as \n, \t and \xHH, so that no
-// name can split an event line or forge one.
 void HeadlessFrontEnd::log(const QString& line)
 {
     QString shown;
@@ -45,20 +56,21 @@ void HeadlessFrontEnd::log(const QString& line)
     std::cout << shown.toLocal8Bit().constData() << std::endl;
 }
 
-void HeadlessFrontEnd::notify(const QString& title, const QString& message)
+void HeadlessFrontEnd::filesRefused(const QList<Refusal>& refusals)
 {
-    // Each queued file has its own line already.
-    if (title == QLatin1String("Added to queue:"))
-        return;
-    log(title + QStringLiteral(": ") + oneLine(message));
+    for (const Refusal& refusal : refusals)
+        log(QStringLiteral("Refused: ") + refusal.source + QStringLiteral(": ") + oneLine(QString::fromUtf8(refusal.text)));
 }
 
-void HeadlessFrontEnd::reportRefusals(const QString& errors)
+void HeadlessFrontEnd::filesReady(ReadyFiles kind, int processed, int errors)
 {
-    // "\nFile: <source>\n- <reason>" per file.
-    const QStringList parts = errors.split(QStringLiteral("\nFile: "), Qt::SkipEmptyParts);
-    for (const QString& part : parts)
-        log(QStringLiteral("Refused: ") + oneLine(QString(part).replace(QStringLiteral("\n- "), QStringLiteral(": "))));
+    QStringList counts;
+    if (processed != 0)
+        counts << QStringLiteral("Files processed: ") + QString::number(processed);
+    if (errors != 0)
+        counts << QStringLiteral("Errors: ") + QString::number(errors);
+    log((kind == ReadyFiles::Audio ? QStringLiteral("Audio") : QStringLiteral("Video"))
+        + QStringLiteral(" files ready: ") + counts.join(QStringLiteral("; ")));
 }
 
 bool HeadlessFrontEnd::queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&)
@@ -86,18 +98,23 @@ void HeadlessFrontEnd::showMp3Job(audioEncoderParent* encoder)
     log(QStringLiteral("MP3 started: ") + encoder->outputFile());
 }
 
+void HeadlessFrontEnd::mp3Ended(const mp3Encoder& encoder)
+{
+    if (encoder.succeeded())
+        log(QStringLiteral("MP3 done: ") + encoder.outputFile());
+    else
+        log(QStringLiteral("MP3 failed: ") + encoder.outputFile() + QStringLiteral(": ") + oneLine(encoder.failureReason()));
+}
+
 void HeadlessFrontEnd::fileChanged(const QueueFile& file, int previousState)
 {
+    if (previousState == kRestored)
+        return;
     const auto state = file.getState();
     if (previousState < 0)
         log(QStringLiteral("Queued: ") + sourceOf(file));
     if (state == QueueFileState::Done) {
-        QStringList results;
-        if (!file.destFile.isEmpty())
-            results << QString::fromUtf8(file.destFile);
-        for (const QByteArray& output : file.outputFiles)
-            results << QString::fromUtf8(output);
-        log(QStringLiteral("Done: ") + sourceOf(file) + QStringLiteral(" -> ") + results.join(QStringLiteral(", ")));
+        log(QStringLiteral("Done: ") + sourceOf(file) + QStringLiteral(" -> ") + resultsOf(file).join(QStringLiteral(", ")));
     } else if (state == QueueFileState::Error) {
         log(QStringLiteral("Error: ") + sourceOf(file) + QStringLiteral(": ")
             + oneLine(QString::fromUtf8(file.errorMessage())));
@@ -108,4 +125,16 @@ void HeadlessFrontEnd::fileUploaded(const QueueFile& file, int jobId)
 {
     log(QStringLiteral("Uploaded: ") + sourceOf(file) + QStringLiteral(" (job ") + QString::number(jobId)
         + QLatin1Char(')'));
+}
+
+void HeadlessFrontEnd::fileRetrying(const QueueFile& file, const QString& reason, int seconds)
+{
+    log(QStringLiteral("Retrying: ") + sourceOf(file) + QStringLiteral(": ") + oneLine(reason) + QStringLiteral(" (in ")
+        + QString::number(seconds) + QStringLiteral(" s)"));
+}
+
+void HeadlessFrontEnd::loginPaused(int seconds)
+{
+    log(QStringLiteral("Log-ins paused: the service refuses the new log-ins; the next in ") + QString::number(seconds)
+        + QStringLiteral(" s"));
 }

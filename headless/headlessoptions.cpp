@@ -27,7 +27,13 @@ Options parseOptions(int argc, char* argv[])
                                    QStringLiteral("Checks the password of <email> against the service (read from the "
                                                   "terminal or standard input) and stores the log-in details."),
                                    QStringLiteral("email"));
-    parser.addOptions({version, login});
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Writes the client's debug output on standard error."));
+    const QCommandLineOption retryErrors(QStringLiteral("retry-errors"),
+                                         QStringLiteral("Submits every file in Error once more at the start, then runs on."));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Prints the saved queue (state, file, error) and exits."));
+    parser.addOptions({version, login, verbose, retryErrors, list});
     Options options;
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty() ? QStringLiteral("Unexpected arguments.") : parser.errorText();
@@ -48,6 +54,9 @@ Options parseOptions(int argc, char* argv[])
     } else if (parser.isSet(login)) {
         options.loginEmail = parser.value(login);
     }
+    options.verbose = parser.isSet(verbose);
+    options.retryErrors = parser.isSet(retryErrors);
+    options.list = parser.isSet(list);
     return options;
 }
 

@@ -19,6 +19,13 @@ const char* const kNoCredentialsText = "No stored log-in details. Store them wit
                                        "    sonvira-headless --login EMAIL\n"
                                        "(it asks for the password on the terminal or reads it from standard input).";
 
+const char* const kKeyringLockedText = "The system keyring that keeps the remembered password is locked; "
+                                       "unlock it (log in to the session that owns it, or unlock it with its "
+                                       "password) and start again.";
+
+const char* const kUnreadableSettingsText = "sonvira-headless does not run with a settings.xml it cannot read "
+                                            "whole; it is left as it is: correct it and start again.";
+
 namespace {
 
 constexpr int kLoginTimeoutMs = 30000;

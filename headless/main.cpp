@@ -1,7 +1,9 @@
 #include "headless/headlessfrontend.h"
 #include "headless/headlessoptions.h"
 #include "headless/login.h"
+#include "headless/queuelisting.h"
 #include "headless/servicestatuslog.h"
+#include "headless/setupwarnings.h"
 
 #include "driver/clientstartup.h"
 #include "driver/queuedriver.h"
@@ -18,10 +20,13 @@ int main(int argc, char* argv[])
     if (options.exitCode)
         return *options.exitCode;
     ClientStartup::nameApplication();
-    // Warnings on standard error, the client's own chatter left out: the
+    // Warnings on standard error, the debug output only with --verbose: the
     // events are the lines on standard output.
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (!options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     QCoreApplication app(argc, argv);
+    if (options.list)
+        return headless::listQueue();
     ClientStartup startup;
     if (!startup.claimInstance()) {
         const QString failure = startup.instanceFailure();
@@ -35,6 +40,11 @@ int main(int argc, char* argv[])
     if (!started)
         return 1;
     Settings& settings = startup.settings();
+    // Running on would write the file again without what could not be read.
+    if (!settings.loadError().isEmpty()) {
+        std::cerr << headless::kUnreadableSettingsText << std::endl;
+        return headless::kUnreadableSettings;
+    }
     if (!options.loginEmail.isEmpty())
         return headless::storeLogin(settings, startup.queueManager(), startup.rememberedLogin(), options.loginEmail);
     // A password kept in the keychain arrives on the event loop: the queue
@@ -42,6 +52,11 @@ int main(int argc, char* argv[])
     const bool readingPassword = startup.restoreLogin([&settings, &startup](bool found) {
         if (found) {
             startup.account().tryCredentials(settings.wUsername, settings.wPassword);
+            return;
+        }
+        if (startup.rememberedLogin().keychainLocked()) {
+            std::cerr << headless::kKeyringLockedText << std::endl;
+            QCoreApplication::exit(headless::kKeyringLocked);
             return;
         }
         std::cerr << headless::kNoCredentialsText << std::endl;
@@ -52,12 +67,15 @@ int main(int argc, char* argv[])
         return headless::kNoCredentials;
     }
     startup.startAudio();
+    headless::warnAboutSetup(settings);
 
     int exitCode = 0;
     {
         HeadlessFrontEnd frontEnd;
         QueueDriver driver(settings, startup.queueManager(), frontEnd);
         driver.start();
+        if (options.retryErrors)
+            driver.commands().resubmitFailed();
         driver.startTimers();
         ServiceStatusLog statusLog(startup.account());
         HeadlessFrontEnd::log(QStringLiteral("Started: ") + QString::number(settings.scanPathRecords().size())

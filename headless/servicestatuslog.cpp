@@ -3,6 +3,8 @@
 #include "driver/account.h"
 #include "headless/headlessfrontend.h"
 
+#include <QDebug>
+
 ServiceStatusLog::ServiceStatusLog(const Account& account)
     : m_account(account)
 {
@@ -12,6 +14,11 @@ ServiceStatusLog::ServiceStatusLog(const Account& account)
 
 void ServiceStatusLog::check()
 {
+    if (!m_warnedRefusal && m_account.credentialsRefused()) {
+        m_warnedRefusal = true;
+        qWarning().noquote() << "The service refuses the stored log-in details; store them again with: "
+                                "sonvira-headless --login EMAIL";
+    }
     const QString status = m_account.statusText();
     if (status == m_last)
         return;

@@ -284,9 +284,9 @@ void QueueManager::logIn(bool verbose)
 // says so.
 bool QueueManager::loginDue()
 {
-    const bool due = m_loginPace.waitMs() == 0;
-    m_loginPaused = !due && m_loginPace.tokenRefused();
-    return due;
+    const qint64 waitMs = m_loginPace.waitMs();
+    m_loginPauseMs = m_loginPace.tokenRefused() ? waitMs : 0;
+    return waitMs == 0;
 }
 
 void QueueManager::loadPresets(bool verbose)
@@ -812,7 +812,7 @@ QByteArray QueueManager::serviceNotice() const
         if (!notice.isEmpty())
             return notice;
     }
-    if (m_loginPaused)
+    if (m_loginPauseMs > 0)
         return "The service refuses the new log-ins; logging in again after a pause";
     return {};
 }

@@ -164,6 +164,9 @@ public:
     // Why the work cannot go on for now, for the status bar (presets that
     // cannot be read, a log-in the service keeps refusing); empty if none.
     QByteArray serviceNotice() const;
+    // While log-ins are held back because the service refused the last
+    // token at once: how long the next one still waits; 0 otherwise.
+    qint64 loginPauseMs() const { return m_loginPauseMs; }
     // The credit of the most recent finished job of any session, -1 if none.
     float getCredit() const;
 
@@ -210,8 +213,9 @@ private:
     std::atomic<State> m_state{Initializing};
     CycleRequests m_requests;
     LoginPace m_loginPace;
-    // The next log-in waits because the last token was refused at once.
-    std::atomic<bool> m_loginPaused{false};
+    // How long the next log-in waits because the last token was refused
+    // at once; 0 when it does not.
+    std::atomic<qint64> m_loginPauseMs{0};
     MessageHandler m_messageHandler;
     tokenManager m_tokens;
     // Owned here; slots are filled and emptied under the cycle lock.

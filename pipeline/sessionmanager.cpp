@@ -7,9 +7,14 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDebug>
+#include <QLoggingCategory>
 
-#include <cstdio>
 #include <memory>
+
+// The credit the service reports with each finished job: debug output.
+Q_LOGGING_CATEGORY(lcSessionCredit, "sonvira.session.credit")
+
+const QByteArray SessionManager::kInsufficientCredit = "Error: Insufficient credit to proceed";
 
 namespace {
 
@@ -36,10 +41,14 @@ int pollPauseMs(qint64 jobAgeMs)
     return jobAgeMs < kMediumPollingMs ? kMediumPollMs : kSlowPollMs;
 }
 
+int secondsLeft(const QDeadlineTimer& until)
+{
+    return int((std::max<qint64>(until.remainingTime(), 0) + 999) / 1000);
+}
+
 QByteArray retryText(const QByteArray& why, const QDeadlineTimer& until)
 {
-    const qint64 seconds = (std::max<qint64>(until.remainingTime(), 0) + 999) / 1000;
-    return why + ", retrying in " + QByteArray::number(seconds) + " s";
+    return why + ", retrying in " + QByteArray::number(secondsLeft(until)) + " s";
 }
 
 bool isUnauthorised(const QString& error)
@@ -137,6 +146,17 @@ bool SessionManager::getState(int& out) const
         return false;
     QMutexLocker lock(&m_stateLock);
     out = m_state;
+    return true;
+}
+
+bool SessionManager::pendingRetry(Retry& out) const
+{
+    QMutexLocker lock(&m_stateLock);
+    if (m_waitText != kUnreachable || m_waitUntil.hasExpired())
+        return false;
+    out.round = m_waitRound;
+    out.reason = m_waitDetail.isEmpty() ? m_waitText : m_waitText + " (" + m_waitDetail + ')';
+    out.seconds = secondsLeft(m_waitUntil);
     return true;
 }
 
@@ -395,9 +415,11 @@ void SessionManager::failKeepingJobLocked(const QString& error)
         m_errorJobId = m_jobId;
 }
 
-void SessionManager::waitLocked(const QByteArray& why, int waitMs)
+void SessionManager::waitLocked(const QByteArray& why, int waitMs, const QString& detail)
 {
     m_waitText = why;
+    m_waitDetail = detail.toUtf8();
+    ++m_waitRound;
     m_waitUntil = QDeadlineTimer(waitMs);
     m_nextRequest = m_waitUntil;
 }
@@ -410,7 +432,7 @@ void SessionManager::retryOrFailLocked(const QString& error, int retryAfterMs)
     }
     const int waitMs = m_retry.failed(retryAfterMs);
     qDebug().noquote() << "Job" << m_jobId.load() << ":" << error << "; trying again in" << waitMs << "ms";
-    waitLocked(kUnreachable, waitMs);
+    waitLocked(kUnreachable, waitMs, error);
 }
 
 void SessionManager::succeededLocked(bool resetBackoff)
@@ -636,7 +658,7 @@ void SessionManager::uploadStep(const Snapshot& current)
         if (notTaken && !m_cancelRequested && m_retry.failingForMs() < retryLimit()) {
             const int waitMs = m_retry.failed(retryAfterMs);
             qDebug().noquote() << "Upload not taken:" << error << "; trying again in" << waitMs << "ms";
-            waitLocked(kUnreachable, waitMs);
+            waitLocked(kUnreachable, waitMs, error);
             return;
         }
         m_srcFile.clear();
@@ -669,9 +691,7 @@ void SessionManager::processingStep(const Snapshot& current)
     const bool stillRunning = job.status >= 3 && job.status <= 7;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!object.isEmpty() && difference.isEmpty() && !stillRunning) {
-        const QByteArray line = "Fetched credit: " + QByteArray::number(job.ownerCredit) + ' ' + QByteArray::number(now);
-        std::printf("%s\n", line.constData());
-        std::fflush(stdout);
+        qCDebug(lcSessionCredit).noquote() << "Fetched credit:" << job.ownerCredit << now;
     }
     applyOutcome(current.epoch, [&] {
         // Only a job taken up after a restart still has its source here (an
@@ -715,7 +735,7 @@ void SessionManager::processingStep(const Snapshot& current)
             setStateLocked(Downloading, true);
             return;
         }
-        m_prevError = job.status == 12 ? QByteArray("Error: Insufficient credit to proceed")
+        m_prevError = job.status == 12 ? kInsufficientCredit
                                        : "Error processing file (err " + QByteArray::number(job.status) + ")";
         setStateLocked(Error, true);
     });

@@ -116,6 +116,16 @@ public:
     // With the Error state: an upload's body was sent but its answer was
     // lost, so the service may have created a job.
     bool uploadAnswerLost() const;
+    // A request of the current file that failed for a reason that may pass
+    // and waits to be tried again: which such wait of the session it is
+    // (each new wait a higher number), why, and the whole seconds left.
+    struct Retry {
+        int round = 0;
+        QByteArray reason;
+        int seconds = 0;
+    };
+    // False while no such wait runs.
+    bool pendingRetry(Retry& out) const;
     // Why the session cannot go on for now, for the status bar ("Presets
     // could not be read: ..."); empty when nothing stops it.
     QByteArray notice() const;
@@ -135,6 +145,8 @@ public:
     bool stop(bool wait, bool quit, int timeoutMs = kStopTimeoutMs);
 
     static constexpr int kStopTimeoutMs = 10000;
+    // The error of a job the service ended for want of credit.
+    static const QByteArray kInsufficientCredit;
     static constexpr int kDefaultRetryLimitMs = 30 * 60 * 1000;
     // How long polls and downloads are tried again before the file goes to
     // Error; process-wide.
@@ -192,7 +204,8 @@ private:
     // once the failures have lasted retryLimit().
     void retryOrFailLocked(const QString& error, int retryAfterMs);
     // Under the state mutex: the step waits `waitMs`, showing `why`.
-    void waitLocked(const QByteArray& why, int waitMs);
+    // `detail`: the failure of the request that waits (may be empty).
+    void waitLocked(const QByteArray& why, int waitMs, const QString& detail = QString());
     // A request succeeded; resetBackoff false keeps the failures in a row
     // (a poll between two failed downloads).
     void succeededLocked(bool resetBackoff = true);
@@ -231,6 +244,8 @@ private:
     bool m_uploadAnswerLost = false;
     // A wait for the next try of a failed step, with what it is shown as.
     QByteArray m_waitText;
+    QByteArray m_waitDetail;
+    int m_waitRound = 0;
     QDeadlineTimer m_waitUntil;
     QByteArray m_notice;
     float m_credit = -1;

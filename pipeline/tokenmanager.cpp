@@ -13,6 +13,8 @@ bool tokenManager::testCall(QString& message)
     return true;
 }
 
+const QByteArray tokenManager::kRefusedPrefix = "Can't log in: ";
+
 bool tokenManager::login(const QByteArray& user, const QByteArray& password, QByteArray& errorOut)
 {
     if (!m_enabled)
@@ -21,9 +23,9 @@ bool tokenManager::login(const QByteArray& user, const QByteArray& password, QBy
     const bool ok = m_api.login(QString::fromUtf8(user), QString::fromUtf8(password));
     errorOut = m_api.lastError().toUtf8();
     if (errorOut.startsWith("401"))
-        errorOut = "Can't log in: Invalid username/password (401)";
+        errorOut = kRefusedPrefix + "Invalid username/password (401)";
     else if (errorOut.startsWith("400"))
-        errorOut = "Can't log in: No username/password (400)";
+        errorOut = kRefusedPrefix + "No username/password (400)";
     return ok;
 }
 

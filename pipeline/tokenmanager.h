@@ -24,6 +24,9 @@ public:
     // receives the failure text, with 401 and 400 answers turned into the
     // "Can't log in: ..." messages the login dialog shows.
     bool login(const QByteArray& user, const QByteArray& password, QByteArray& errorOut);
+    // How the message of a log-in the service refused (wrong or missing
+    // user name or password) begins.
+    static const QByteArray kRefusedPrefix;
 
     QByteArray currentToken() const;
     bool hasToken() const;

@@ -153,8 +153,13 @@ QByteArray destinationRefusal(const QString& destination)
         return QByteArrayLiteral("File name too long");
     const QFileInfo folder(QFileInfo(destination).absolutePath());
     if (folder.isDir() && !folder.isWritable())
-        return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();
+        return folderNotWritableText();
     return QByteArray();
+}
+
+QByteArray folderNotWritableText()
+{
+    return QCoreApplication::translate("MainWindow", "The destination folder is not writable.").toUtf8();
 }
 
 } // namespace naming

@@ -43,6 +43,8 @@ QString uniqueFileName(const QString& path, bool createFile);
 // empty text when the destination may be used. Every route that queues a
 // file, and the queue before it starts one, asks this.
 QByteArray destinationRefusal(const QString& destination);
+// The refusal of a destination whose folder cannot be written.
+QByteArray folderNotWritableText();
 // Shows the file selected in the desktop's file manager, or its folder when
 // the file is gone. Never waits for the file manager.
 void showInExplorer(const QString& path, QObject* parent = nullptr);

@@ -1,5 +1,7 @@
 #include "settings/passwordkeychain.h"
 
+#include "settings/platform.h"
+
 #include <qt6keychain/keychain.h>
 
 #include <QStringDecoder>
@@ -62,12 +64,31 @@ static void run(PasswordKeychain* owner, int& pending, JobType* job, const QStri
 void PasswordKeychain::read(const QString& account, Callback done)
 {
     run<QKeychain::ReadPasswordJob>(this, m_pending, new QKeychain::ReadPasswordJob(m_service), account,
-                                    [done](const QKeychain::ReadPasswordJob& job) {
+                                    [this, done](const QKeychain::ReadPasswordJob& job) {
                                         Answer answer = answerOf(job);
-                                        if (answer.outcome == Outcome::Done)
+                                        if (answer.outcome == Outcome::Done) {
                                             answer.password = job.binaryData();
-                                        done(answer);
+                                            done(answer);
+                                            return;
+                                        }
+                                        answerUnlessLocked(answer, done);
                                     });
+}
+
+// A locked store answers a read as if it held nothing, or refuses it.
+void PasswordKeychain::answerUnlessLocked(const Answer& answer, const Callback& done)
+{
+    ++m_pending;
+    QPointer<PasswordKeychain> self(this);
+    platform::askKeychainLocked([self, answer, done](bool locked) {
+        if (!self)
+            return;
+        --self->m_pending;
+        Answer told = answer;
+        if (locked)
+            told.outcome = Outcome::Locked;
+        done(told);
+    });
 }
 
 void PasswordKeychain::write(const QString& account, const QByteArray& password, Callback done)

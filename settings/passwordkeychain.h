@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -26,6 +27,8 @@ public:
         Done,     // stored, read or removed
         NotFound, // no entry for the account
         Failed,   // no store runs, or it refused (the reason says which)
+        Locked,   // read() only: the store is there but locked, so it could
+                  // not be read (its owner must unlock it)
     };
     struct Answer {
         Outcome outcome = Outcome::Failed;
@@ -44,6 +47,8 @@ public:
     int pending() const { return m_pending; }
 
 private:
+    void answerUnlessLocked(const Answer& answer, const Callback& done);
+
     const QString m_service;
     int m_pending = 0;
 };

@@ -16,6 +16,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #endif
 
 #ifdef Q_OS_WIN
@@ -161,6 +162,29 @@ void revealInFileManager(const QString& path)
     Q_UNUSED(native);
     openContainingFolder(path);
 #endif
+}
+
+// ---- password store ----------------------------------------------------------
+
+void askKeychainLocked(std::function<void(bool locked)> answer)
+{
+#if defined(SONVIRA_HAVE_QTDBUS)
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
+            QStringLiteral("/org/freedesktop/secrets/aliases/default"), QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        call << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [answer](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<QDBusVariant> reply = *w;
+            answer(!reply.isError() && reply.value().variant().toBool());
+            w->deleteLater();
+        });
+        return;
+    }
+#endif
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [answer] { answer(false); }, Qt::QueuedConnection);
 }
 
 // ---- file permissions -----------------------------------------------------

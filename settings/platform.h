@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+
+#include <functional>
 #include <memory>
 
 class QFileDevice;
@@ -88,6 +90,12 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// Asks whether the password store keeps its entries locked (the Secret
+// Service's default collection on Linux): a store that is there but locked
+// answers a read as if it held nothing. `answer` gets the result on the
+// event loop, false where this cannot be told. Never waits.
+void askKeychainLocked(std::function<void(bool locked)> answer);
 
 // The client's working folder for intermediate files, private to the user
 // and created when missing; empty when it cannot be made or is not safe to

@@ -30,6 +30,7 @@ bool RememberedLogin::restore(std::function<void(bool found)> passwordRead)
             passwordRead(false);
             return;
         }
+        m_locked = answer.outcome == PasswordKeychain::Outcome::Locked;
         // The keychain answers: whatever is remembered from now on goes there.
         m_settings.passwordInKeychain = true;
         const bool found = answer.outcome == PasswordKeychain::Outcome::Done && !answer.password.isEmpty();

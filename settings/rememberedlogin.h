@@ -20,7 +20,8 @@ class Settings;
 // - restore() at start: a password that settings.xml still holds is moved
 //   into the keychain (the file loses it at its next save; if the keychain
 //   refuses, the file keeps it); a remembered login without one in the file
-//   has its password read from the keychain.
+//   has its password read from the keychain (a locked keychain is told
+//   apart from one that holds nothing: keychainLocked()).
 // - Settings::loginChanged() (a log-in, a log-out, changed account details)
 //   brings the entry up to date: written for a remembered password, removed
 //   when the password is forgotten.
@@ -49,6 +50,8 @@ public:
     int pending() const { return m_keychain.pending(); }
     // Why the keychain is not used; empty while it works.
     QString unavailableReason() const { return m_unavailable; }
+    // The keychain could not be read at restore() because it is locked.
+    bool keychainLocked() const { return m_locked; }
 
 private:
     using Entry = std::pair<QByteArray, QByteArray>; // account, password
@@ -67,4 +70,5 @@ private:
     // The entry being written, if any.
     std::optional<Entry> m_writing;
     QString m_unavailable;
+    bool m_locked = false;
 };

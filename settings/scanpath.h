@@ -98,7 +98,9 @@ public:
     // Complete means: nobody holds it open for writing (where the platform
     // tells; elsewhere, unchanged for settleSeconds), and for a WAV a header
     // that agrees with the file's length (or, failing that, unchanged for
-    // kBrokenWavSeconds). A file's digest comes from `digestOf` (fileDigest
+    // kBrokenWavSeconds) and at least one audio frame: a WAV that is only a
+    // header is looked at again while it changes, and logged once when it
+    // stays so for kBrokenWavSeconds. A file's digest comes from `digestOf` (fileDigest
     // when none is given); while it gives none, the file counts as not
     // complete yet, so a digest read elsewhere never holds up the scan.
     using DigestSource = std::function<QByteArray(const QString& path)>;
@@ -130,6 +132,10 @@ public:
     bool listingIsCurrent() const;
     // The last scan saw new files that were not complete yet.
     bool hasUnsettledFiles() const { return m_unsettledFiles > 0; }
+    // The last scan saw WAVs that have been only a header for a while;
+    // a change of a file is not always told for its folder, so they are
+    // looked at with every poll.
+    bool hasIdleFiles() const { return m_idleFiles > 0; }
     // The last scan left placeholders whose files exist but are not
     // finished yet.
     bool hasOpenPlaceholders() const { return m_openPlaceholders > 0; }
@@ -149,7 +155,12 @@ private:
         qint64 size = -1;
         QDateTime modified;
         qint64 sinceMs = 0; // first seen with this size and time (steady clock)
+        bool told = false;  // the log said why it is not taken
     };
+    // Whether a file not yet seen may be taken: complete, still settling
+    // (looked at again soon), or a WAV without audio left so for a while
+    // (looked at again when its folder changes).
+    enum class Readiness { Complete, Settling, Idle };
     // The folder's matching files with their path keys, as last listed.
     struct Listing {
         QString folder;
@@ -164,7 +175,7 @@ private:
         QSet<QString> keySet;
     };
     const Listing& currentListing(const QString& extensions);
-    bool isComplete(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const;
+    Readiness readinessOf(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const;
     void resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const;
 
     // Listing a large folder costs more than everything else in a scan, and
@@ -173,6 +184,7 @@ private:
     Listing m_listing;
     QSet<QString> m_excludedFolders;
     int m_unsettledFiles = 0;
+    int m_idleFiles = 0;
     int m_openPlaceholders = 0;
 
     // New files not complete yet, with the time since which they have not

@@ -196,40 +196,55 @@ const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
     return m_listing;
 }
 
-bool ScanPath::isComplete(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const
+ScanPath::Readiness ScanPath::readinessOf(const QString& file, qint64 nowMs,
+                                          QHash<QString, FileStamp>& settling) const
 {
     const QFileInfo info(file);
     const QString key = platform::pathKey(file);
     FileStamp now{info.size(), info.lastModified(), nowMs};
     const auto before = m_settling.constFind(key);
-    if (before != m_settling.constEnd() && before->size == now.size && before->modified == now.modified)
+    if (before != m_settling.constEnd() && before->size == now.size && before->modified == now.modified) {
         now.sinceMs = before->sinceMs;
+        now.told = before->told;
+    }
     const qint64 unchangedMs = nowMs - now.sinceMs;
+    const bool longUnchanged = unchangedMs >= kBrokenWavSeconds * 1000LL;
+    settling.insert(key, now);
 
     const Access access = accessOf(file, info);
-    if (access == Access::Held) {
-        settling.insert(key, now);
-        return false;
-    }
+    if (access == Access::Held)
+        return Readiness::Settling;
     const platform::FileWriters writers =
         access == Access::Writable ? platform::fileWriters(file) : platform::FileWriters::Unknown;
-    if (writers == platform::FileWriters::Writing) {
-        settling.insert(key, now);
-        return false;
-    }
-    if (wavheader::judgeFile(file) == wavheader::Verdict::Incomplete) {
-        if (unchangedMs >= kBrokenWavSeconds * 1000LL) {
-            qWarning().noquote() << "Taking a WAV whose header has disagreed with its length for"
-                                 << kBrokenWavSeconds << "s as it is:" << file;
-            return true;
+    if (writers == platform::FileWriters::Writing)
+        return Readiness::Settling;
+    switch (wavheader::judgeFile(file)) {
+    case wavheader::Verdict::Incomplete:
+        if (!longUnchanged)
+            return Readiness::Settling;
+        qWarning().noquote() << "Taking a WAV whose header has disagreed with its length for"
+                             << kBrokenWavSeconds << "s as it is:" << file;
+        settling.remove(key);
+        return Readiness::Complete;
+    case wavheader::Verdict::NoAudio:
+        // A recorder that wrote the header first appends the recording later.
+        if (!longUnchanged)
+            return Readiness::Settling;
+        if (!now.told) {
+            qWarning().noquote() << "A WAV without audio for" << kBrokenWavSeconds
+                                 << "s is not queued until audio is written into it:" << file;
+            settling[key].told = true;
         }
-        settling.insert(key, now);
-        return false;
+        return Readiness::Idle;
+    case wavheader::Verdict::Complete:
+    case wavheader::Verdict::NotWav:
+        break;
     }
-    if (writers == platform::FileWriters::None || unchangedMs >= qint64(settleSeconds) * 1000)
-        return true;
-    settling.insert(key, now);
-    return false;
+    if (writers == platform::FileWriters::None || unchangedMs >= qint64(settleSeconds) * 1000) {
+        settling.remove(key);
+        return Readiness::Complete;
+    }
+    return Readiness::Settling;
 }
 
 void ScanPath::resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const
@@ -301,14 +316,16 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     const qint64 nowMs = steadyMs();
     QList<ScannedFile> remembered;
     int unsettled = 0;
+    int idle = 0;
     for (int n = 0; n < listed.size(); ++n) {
         const QString& file = listed.at(n);
         const auto known = firstEntry.constFind(listedKeys.at(n));
         walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
         if (known != firstEntry.constEnd())
             continue;
-        if (!isComplete(file, nowMs, settling)) {
-            ++unsettled;
+        const Readiness readiness = readinessOf(file, nowMs, settling);
+        if (readiness != Readiness::Complete) {
+            ++(readiness == Readiness::Settling ? unsettled : idle);
             continue;
         }
 
@@ -327,6 +344,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     }
     m_settling = settling;
     m_unsettledFiles = unsettled;
+    m_idleFiles = idle;
     m_openPlaceholders = 0;
     for (int index : std::as_const(placeholders)) {
         const ScannedFile& entry = scannedFiles.at(index);

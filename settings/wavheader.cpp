@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace wavheader {
 
 namespace {
@@ -55,6 +57,7 @@ Verdict judge(QIODevice& device, qint64 length)
 
     quint64 ds64DataSize = 0;
     bool haveDs64 = false;
+    quint16 frameBytes = 1;
     qint64 position = sizeof head;
     for (int n = 0; n < kMaxChunks; ++n) {
         char chunk[8];
@@ -71,6 +74,10 @@ Verdict judge(QIODevice& device, qint64 length)
                 return Verdict::Incomplete;
             ds64DataSize = qFromLittleEndian<quint64>(sizes + 8);
             haveDs64 = true;
+        } else if (id == "fmt ") {
+            char format[14];
+            if (size >= sizeof format && readAt(device, position + 8, format, sizeof format))
+                frameBytes = std::max<quint16>(1, qFromLittleEndian<quint16>(format + 12));
         } else if (id == "data") {
             if (rf64 && !haveDs64)
                 return Verdict::Incomplete;
@@ -79,7 +86,9 @@ Verdict judge(QIODevice& device, qint64 length)
             const qint64 available = length - (position + 8);
             if (placeholder && available > 0)
                 return Verdict::Incomplete;
-            return declared > quint64(available) ? Verdict::Incomplete : Verdict::Complete;
+            if (declared > quint64(available))
+                return Verdict::Incomplete;
+            return declared < frameBytes ? Verdict::NoAudio : Verdict::Complete;
         }
         position += 8 + qint64(size) + (size & 1);
     }

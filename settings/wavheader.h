@@ -14,6 +14,8 @@ namespace wavheader {
 enum class Verdict {
     NotWav,     // does not begin as a RIFF or RF64 WAVE file: other checks decide
     Complete,   // the sizes in the header agree with the file's length
+    NoAudio,    // whole, but its data chunk holds no audio frame (a header
+                // written before the recording)
     Incomplete, // a size is a placeholder with data after it, or promises
                 // more bytes than the file holds, or the header is cut short
 };

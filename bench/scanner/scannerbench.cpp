@@ -131,7 +131,7 @@ int main(int argc, char** argv)
     };
     auto runTick = [&] {
         const FolderScanTick::Outcome outcome = tick.tick();
-        if (!outcome.addedFiles.isEmpty() || !outcome.errors.isEmpty())
+        if (!outcome.added.isEmpty() || !outcome.refusals.isEmpty())
             std::fprintf(stderr, "unexpected additions or errors\n");
     };
 

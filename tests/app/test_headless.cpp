@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -28,6 +30,10 @@ private slots:
     void loginChecksAndStoresTheDetails();
     void watchedFileSurvivesSigtermWithOneUpload();
     void eachClientRefusesToRunBesideTheOther();
+    void eventLinesTellRetriesAndMp3s();
+    void errorsAreTriedAgainWithoutAWindow();
+    void aRecordingIsQueuedOnceItHoldsAudio();
+    void startUpEdgesAreToldOnce();
 
 private:
     std::unique_ptr<ClientRun> startHeadless(const QStringList& arguments = {});
@@ -128,6 +134,9 @@ void TestHeadless::watchedFileSurvivesSigtermWithOneUpload()
     QVERIFY(waitFor(*second, [&] { return second->output().contains(QStringLiteral("Done: ")); }, 60000, "Done"));
     QVERIFY(QFileInfo::exists(result));
     QCOMPARE(second->stop(), 0);
+    // What the first run told is not told again.
+    QVERIFY2(!second->output().contains(QStringLiteral("Uploaded: ")) && !second->output().contains(QStringLiteral("Queued: ")),
+             qPrintable(second->output()));
     QCOMPARE(service->uploadSizes().size(), 1);
 }
 
@@ -161,6 +170,134 @@ void TestHeadless::eachClientRefusesToRunBesideTheOther()
     }
     QVERIFY(headless->running());
     QCOMPARE(headless->stop(), 0);
+}
+
+// The event lines as a script reads them: status requests the service
+// cannot answer for a while are retried, each wait told with its reason; the
+// Done line names the MP3 that replaces the WAV, which has its own line; a
+// control character of a name is escaped; and nothing but event lines goes
+// to standard output.
+void TestHeadless::eventLinesTellRetriesAndMp3s()
+{
+    service = std::make_unique<ServiceProcess>(QStringList{"--unavailable", "/Jobs/1:2:1"});
+    QVERIFY2(service->start(), qPrintable(service->errorString()));
+    QByteArray settings = clientprocess::watchedFolderSettings(service->apiUrl(), in(), out());
+    settings.replace("<encodeToMP3>false</encodeToMP3>", "<encodeToMP3>true</encodeToMP3>");
+    settings.replace("<deleteWAVafterMP3Encoding>false</deleteWAVafterMP3Encoding>",
+                     "<deleteWAVafterMP3Encoding>true</deleteWAVafterMP3Encoding>");
+    writeFile(sandbox->settingsFile(), settings);
+    auto client = startHeadless();
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Started: ")); }, 30000, "the start"));
+    fixtures::Signal signal;
+    QVERIFY(fixtures::writeSine(in() + QStringLiteral("/ta\tke.wav"), 2.0, 440.0, 0.3, signal));
+    const QString shown = QDir::toNativeSeparators(in()) + QStringLiteral("/ta\\tke.wav");
+    const QString mp3 = QDir::toNativeSeparators(out()) + QStringLiteral("/ta\\tke-done -20 dbrms.mp3");
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("MP3 done: ") + mp3); }, 60000,
+                    "the MP3"));
+    QCOMPARE(client->stop(), 0);
+
+    const QStringList lines = client->output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^Retrying: ") + QRegularExpression::escape(shown)
+                                             + QStringLiteral(": Service unreachable .*503.* \\(in \\d+ s\\)$"))).size(),
+             2);
+    QVERIFY(lines.contains(QStringLiteral("Done: ") + shown + QStringLiteral(" -> ") + mp3));
+    const QRegularExpression eventLine(QStringLiteral(
+        "^(Started|Service|Queued|Uploaded|Retrying|Done|MP3 started|MP3 done|Audio files ready): |^Stopp"));
+    for (const QString& line : lines)
+        QVERIFY2(eventLine.match(line).hasMatch(), qPrintable(line));
+}
+
+// Errors without a window: a file refused for want of credit is tried
+// again at the next start (the account has credit again), --list prints the
+// kept queue, and a failed job, which stays in Error, is submitted again by
+// --retry-errors.
+void TestHeadless::errorsAreTriedAgainWithoutAWindow()
+{
+    const QString source = in() + QStringLiteral("/take.wav");
+    const auto runWith = [&](const QStringList& serviceArguments, const QStringList& arguments, const QString& until) {
+        const QByteArray before = service ? service->apiUrl().toUtf8() : QByteArray();
+        service = std::make_unique<ServiceProcess>(serviceArguments);
+        if (!service->start())
+            return QStringLiteral("the service did not start");
+        writeFile(sandbox->settingsFile(), contentOf(sandbox->settingsFile()).replace(before, service->apiUrl().toUtf8()));
+        auto client = startHeadless(arguments);
+        if (!waitFor(*client, [&] { return client->output().contains(until); }, 60000, qPrintable(until)))
+            return QString();
+        return client->stop() == 0 ? client->output() : QStringLiteral("no clean end");
+    };
+    writeFile(sandbox->settingsFile(), clientprocess::watchedFolderSettings(service->apiUrl(), in(), out()));
+    fixtures::Signal signal;
+    QVERIFY(fixtures::writeSine(source, 2.0, 440.0, 0.3, signal));
+    const QString creditError = QStringLiteral("Error: ") + source + QStringLiteral(": Error: Insufficient credit to proceed");
+    QVERIFY(runWith({"--credit", "0"}, {}, creditError).contains(creditError));
+
+    auto list = startHeadless({QStringLiteral("--list")});
+    QVERIFY(waitFor(*list, [&] { return !list->running(); }, 20000, "the end of --list"));
+    QCOMPARE(list->exitCode(), 0);
+    QCOMPARE(list->output(), creditError + QLatin1Char('\n'));
+
+    const QString failed = QStringLiteral("Error: ") + source + QStringLiteral(": Error processing file (err 11)");
+    const QString second = runWith({"--fail-jobs"}, {}, failed);
+    QVERIFY2(second.contains(QStringLiteral("Uploaded: ") + source), qPrintable(second));
+    const QString third = runWith({}, {QStringLiteral("--retry-errors")}, QStringLiteral("Done: ") + source);
+    QVERIFY2(third.contains(QStringLiteral("Done: ") + source), qPrintable(third));
+}
+
+// A recorder that writes the header first and the recording later: the
+// header alone is never queued (a file written after it is), the recording
+// is, once it is there, and the service sees only that upload.
+void TestHeadless::aRecordingIsQueuedOnceItHoldsAudio()
+{
+    writeFile(sandbox->settingsFile(), clientprocess::watchedFolderSettings(service->apiUrl(), in(), out()));
+    auto client = startHeadless();
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Started: ")); }, 30000, "the start"));
+    fixtures::Signal signal;
+    const QString recording = in() + QStringLiteral("/recording.wav");
+    QVERIFY(fixtures::writeWav(recording, {}, signal));
+    const QString later = in() + QStringLiteral("/later.wav");
+    QVERIFY(fixtures::writeSine(later, 1.0, 440.0, 0.3, signal));
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Queued: ") + later); }, 30000,
+                    "the file written after the header"));
+    QVERIFY(!client->output().contains(QStringLiteral("Queued: ") + recording));
+
+    QVERIFY(fixtures::writeSine(recording, 3.0, 440.0, 0.3, signal));
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Done: ") + recording); }, 60000,
+                    "the recording"));
+    QCOMPARE(client->stop(), 0);
+    QCOMPARE(client->output().count(QStringLiteral("Queued: ") + recording), 1);
+    // Two uploads, each with at least a second of audio: never the header alone.
+    const QList<qint64> uploads = service->uploadSizes();
+    QCOMPARE(uploads.size(), 2);
+    QVERIFY(*std::min_element(uploads.cbegin(), uploads.cend()) > QFileInfo(later).size());
+}
+
+// Start-up edges an administrator meets: an unreadable settings.xml ends the
+// client with exit code 4 and the file as it was; a missing watched folder,
+// a missing ffmpeg and refused stored log-in details each give one warning.
+void TestHeadless::startUpEdgesAreToldOnce()
+{
+    const QByteArray broken = clientprocess::watchedFolderSettings(service->apiUrl(), in(), out())
+                                  .replace("</outputPath>", " & more</outputPath>");
+    writeFile(sandbox->settingsFile(), broken);
+    auto unreadable = startHeadless();
+    QVERIFY(waitFor(*unreadable, [&] { return !unreadable->running(); }, 20000, "the refusal to run"));
+    QCOMPARE(unreadable->exitCode(), 4);
+    QCOMPARE(contentOf(sandbox->settingsFile()), broken);
+
+    const QString missing = in() + QStringLiteral("/missing");
+    QByteArray settings = clientprocess::watchedFolderSettings(service->apiUrl(), missing, out());
+    // "de" instead of "demo", scrambled as the file keeps it.
+    settings.replace("<wPassword>38393133</wPassword>", "<wPassword>3839</wPassword>");
+    settings.replace("<FFMPEGPath></FFMPEGPath>", "<FFMPEGPath>/nonexistent</FFMPEGPath>");
+    writeFile(sandbox->settingsFile(), settings);
+    auto client = startHeadless();
+    const QString refused = QStringLiteral("Service: Can't log in: Invalid username/password (401)");
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(refused); }, 30000, "the refused log-in"));
+    QCOMPARE(client->stop(), 0);
+    const QString log = client->log();
+    QCOMPARE(log.count(QStringLiteral("Watched folder ") + missing + QStringLiteral(" does not exist")), 1);
+    QCOMPARE(log.count(QStringLiteral("No ffmpeg in /nonexistent answers")), 1);
+    QCOMPARE(log.count(QStringLiteral("The service refuses the stored log-in details")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -23,7 +23,7 @@ void ScanFixture::setUp()
     m_queue = std::make_unique<QueueManager>();
     m_registry = std::make_unique<OutputRegistry>(m_settings.get());
     m_queue->setOnDestFileAdded([this](const QByteArray& dest) { m_registry->queue_newDestFileAdded(dest); });
-    m_notified.clear();
+    m_queued.clear();
     m_refusals.clear();
 }
 
@@ -31,8 +31,13 @@ void ScanFixture::makeTick(NewFilesOffer* offer)
 {
     m_tick = std::make_unique<FolderScanTick>(
         m_settings.get(), m_queue.get(), offer,
-        [this](const QString& title, const QString& text) { m_notified << title + QLatin1Char('|') + text; },
-        [this](const QString& errors) { m_refusals << errors; });
+        [this](const QStringList& sources) { m_queued << sources; },
+        [this](const QList<Refusal>& refusals) {
+            QStringList report;
+            for (const Refusal& refusal : refusals)
+                report << refusal.source + QStringLiteral(": ") + QString::fromUtf8(refusal.text);
+            m_refusals << report;
+        });
 }
 
 bool ScanFixture::logIn()

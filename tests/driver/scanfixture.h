@@ -45,8 +45,8 @@ protected:
     std::unique_ptr<QueueManager> m_queue;
     std::unique_ptr<OutputRegistry> m_registry;
     std::unique_ptr<FolderScanTick> m_tick;
-    // "title|text" of each tray message.
-    QStringList m_notified;
-    // What each "Error adding files" report said.
-    QStringList m_refusals;
+    // The sources of each report of quick-added files.
+    QList<QStringList> m_queued;
+    // Each report of refused files: "<source>: <reason>" per file.
+    QList<QStringList> m_refusals;
 };

@@ -94,7 +94,7 @@ void TestFolderEvents::nothingHappensWithoutPresets()
     addFolder(QStringLiteral("in"));
     writeWav(QStringLiteral("in/take.wav"));
     const FolderScanTick::Outcome outcome = m_tick->tick();
-    QVERIFY(outcome.addedFiles.isEmpty() && outcome.errors.isEmpty());
+    QVERIFY(outcome.added.isEmpty() && outcome.refusals.isEmpty());
     QVERIFY(m_settings->scanPaths().first().scannedFiles.isEmpty());
     QVERIFY(m_queue->snapshot().isEmpty());
 }
@@ -111,9 +111,9 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
     writeWav(QStringLiteral("off/ignored.wav"));
 
     FolderScanTick::Outcome outcome = m_tick->tick();
-    QCOMPARE(outcome.addedFiles, QStringLiteral("take.wav\n"));
-    QVERIFY(outcome.errors.isEmpty());
-    QCOMPARE(m_notified, QStringList{QStringLiteral("Added to queue:|take.wav\n")});
+    QCOMPARE(outcome.added, QStringList{take});
+    QVERIFY(outcome.refusals.isEmpty());
+    QCOMPARE(m_queued, QList<QStringList>{{take}});
     QList<QueueFile*> queued = m_queue->snapshot();
     QCOMPARE(queued.size(), 1);
     const QString result = native(QStringLiteral("in/take-1_ Speech -16 LUFS.wav"));
@@ -128,9 +128,9 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
 
     // The result is not written yet: its placeholder stays while the file
     // is queued. Once written, it is not taken for new input.
-    QVERIFY(m_tick->tick().addedFiles.isEmpty());
+    QVERIFY(m_tick->tick().added.isEmpty());
     QFile::copy(take, result);
-    QVERIFY(m_tick->tick().addedFiles.isEmpty());
+    QVERIFY(m_tick->tick().added.isEmpty());
     QCOMPARE(m_queue->snapshot().size(), 1);
     const QList<ScannedFile> known = m_settings->scanPaths()[0].scannedFiles;
     QCOMPARE(known.size(), 2);
@@ -141,7 +141,7 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
     m_tick->tick();
     QCOMPARE(m_settings->scanPaths()[0].scannedFiles.size(), 1);
     writeWav(QStringLiteral("in/take.wav"));
-    QCOMPARE(m_tick->tick().addedFiles, QStringLiteral("take.wav\n"));
+    QCOMPARE(m_tick->tick().added, QStringList{take});
     QCOMPARE(m_queue->snapshot().size(), 2);
 }
 
@@ -153,13 +153,14 @@ void TestFolderEvents::refusalsAreReportedOncePerTick()
     const QString b = writeWav(QStringLiteral("in/b.wav"));
     const FolderScanTick::Outcome outcome = m_tick->tick();
     QCOMPARE(m_refusals.size(), 1);
+    QCOMPARE(m_refusals.first().size(), 2);
     for (const QString& file : {a, b})
-        QVERIFY(m_refusals.first().contains(QStringLiteral("\nFile: ") + file + QStringLiteral("\n- Destination directory does not exist.")));
-    QVERIFY(outcome.addedFiles.isEmpty());
-    QVERIFY(m_notified.isEmpty());
+        QVERIFY(m_refusals.first().contains(file + QStringLiteral(": Destination directory does not exist.")));
+    QVERIFY(outcome.added.isEmpty());
+    QVERIFY(m_queued.isEmpty());
 
     // Refused files stay recorded as seen: no second report.
-    QVERIFY(m_tick->tick().errors.isEmpty());
+    QVERIFY(m_tick->tick().refusals.isEmpty());
     QCOMPARE(m_refusals.size(), 1);
 }
 

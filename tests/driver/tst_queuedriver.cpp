@@ -24,25 +24,36 @@ namespace {
 // A front end that keeps what the driver tells a person.
 class RecordingFrontEnd : public FrontEnd {
 public:
-    void notify(const QString& title, const QString& message) override { notes << title + message; }
-    void reportRefusals(const QString& errors) override { refusals << errors; }
+    void filesQueued(const QStringList&) override {}
+    void filesRefused(const QList<Refusal>&) override {}
+    void filesReady(ReadyFiles kind, int processed, int errors) override
+    {
+        ready << QStringLiteral("%1 %2/%3").arg(kind == ReadyFiles::Audio ? "audio" : "video").arg(processed).arg(errors);
+    }
     NewFilesOffer* newFilesOffer() override { return nullptr; }
     bool queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&) override { return false; }
     void showVideo(const videoFile&) override {}
     void showMp3Job(audioEncoderParent* encoder) override { mp3Jobs << encoder->outputFile(); }
+    void mp3Ended(const mp3Encoder& encoder) override
+    {
+        mp3Ends << (encoder.succeeded() ? QStringLiteral("done ") : QStringLiteral("failed ")) + encoder.outputFile();
+    }
+    bool retriesErrors() const override { return false; }
     bool keepsFinishedFiles() const override { return keepsFinished; }
     void showQueue(const QList<QueueFile*>&) override {}
     void fileChanged(const QueueFile&, int) override {}
     void fileUploaded(const QueueFile&, int) override {}
+    void fileRetrying(const QueueFile&, const QString&, int) override {}
+    void loginPaused(int) override {}
     void showCounts(quint32 done, quint32 errors) override
     {
         counts << QString::number(done) + QLatin1Char('/') + QString::number(errors);
     }
 
-    QStringList notes;
-    QStringList refusals;
+    QStringList ready; // "audio|video processed/errors" per "files ready" event
     QStringList counts; // "done/errors" per report
     QStringList mp3Jobs;
+    QStringList mp3Ends; // "done|failed <mp3>" per ended job
     bool keepsFinished = true;
 };
 
@@ -76,6 +87,7 @@ private slots:
     void mp3NamesCarryTheSuffixAndPreset();
     void everyResultIsEncodedAndDeletedAfterwards();
     void filesAddedByHandAreNotEncoded();
+    void eachMp3EndIsToldOnce();
     void encodingCutOffByTheEndIsMadeAtTheNextStart();
     void deleteRequestsAreRetriedUntilDone();
     void applySetupTakesTheNewNumberOfJobs();
@@ -210,18 +222,18 @@ void TestQueueDriver::trayMessageWaitsForRunningFiles()
     first->setState(QueueFileState::Done);
     tick();
     QCOMPARE(front.counts, QStringList{"1/0"});
-    QVERIFY(front.notes.isEmpty());
+    QVERIFY(front.ready.isEmpty());
 
     third->setState(QueueFileState::Error);
     tick();
-    QVERIFY(front.notes.isEmpty());
+    QVERIFY(front.ready.isEmpty());
     QCOMPARE(front.counts.last(), QStringLiteral("1/1"));
 
     second->setState(QueueFileState::Done);
     tick();
-    QCOMPARE(front.notes, QStringList{"Audio files ready\nFiles processed: 2\nErrors: 1"});
+    QCOMPARE(front.ready, QStringList{"audio 2/1"});
     tick();
-    QCOMPARE(front.notes.size(), 1);
+    QCOMPARE(front.ready.size(), 1);
 }
 
 
@@ -518,6 +530,25 @@ void TestQueueDriver::filesAddedByHandAreNotEncoded()
     QCOMPARE(mp3Outputs(), QStringList{QDir::toNativeSeparators(path(QStringLiteral("w - x-1_ Speech.mp3")))});
     QVERIFY(QTest::qWaitFor([&] { return driver->mp3Jobs().at(0)->isFinished(); }, 30000));
     QVERIFY(QFileInfo::exists(QString::fromUtf8(watched->destFile)));
+}
+
+void TestQueueDriver::eachMp3EndIsToldOnce()
+{
+    const QString good = wav(QStringLiteral("good.wav"), 2);
+    const QString broken = path(QStringLiteral("broken.wav"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+    file.close();
+    finishWith(queueFile(wav(QStringLiteral("take.wav"), 2), mp3Options(true)), {good, broken});
+    const QStringList expected{QStringLiteral("done ") + QDir::toNativeSeparators(path(QStringLiteral("good-1_ Speech.mp3"))),
+        QStringLiteral("failed ") + QDir::toNativeSeparators(path(QStringLiteral("broken-1_ Speech.mp3")))};
+    QTRY_COMPARE_WITH_TIMEOUT(front.mp3Ends.size(), 2, 30000);
+    // Ticks that follow tell nothing again; the WAV of the failed MP3 stays.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(good), 10000);
+    QStringList ends = front.mp3Ends;
+    ends.sort();
+    QCOMPARE(ends, expected);
+    QVERIFY(QFileInfo::exists(broken));
 }
 
 void TestQueueDriver::encodingCutOffByTheEndIsMadeAtTheNextStart()

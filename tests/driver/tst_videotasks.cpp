@@ -54,7 +54,8 @@ private:
     std::unique_ptr<VideoTasks> tasks;
     QList<QUrl> queuedSounds;
     QList<QUrl> queuedDestinations;
-    QStringList trayMessages;
+    // "processed/errors" of each "files ready" event.
+    QStringList readyCounts;
     bool acceptSounds = true;
     QString video;
 };
@@ -73,7 +74,7 @@ void TestVideoTasks::init()
     registry = std::make_unique<OutputRegistry>(nullptr);
     queuedSounds.clear();
     queuedDestinations.clear();
-    trayMessages.clear();
+    readyCounts.clear();
     acceptSounds = true;
     startTasks();
     video = QDir::toNativeSeparators(dir->filePath(QStringLiteral("clip.mp4")));
@@ -94,7 +95,7 @@ void TestVideoTasks::startTasks()
             queuedDestinations += destinations;
             return acceptSounds;
         },
-        [this](const QString& title, const QString& text) { trayMessages << title + text; });
+        [this](int processed, int errors) { readyCounts << QStringLiteral("%1/%2").arg(processed).arg(errors); });
     tasks->setShowRecord([this](const videoFile& record) {
         if (!shownIds.contains(record.id))
             shownIds.append(record.id);
@@ -161,8 +162,8 @@ void TestVideoTasks::everyResultGetsItsOwnVideo()
     const auto file = finishQueuedSound(extracted, {QStringLiteral("clip - 1_ Speech.wav"),
                                                     QStringLiteral("clip - 1_ Speech -20 dbrms.wav")});
     QVERIFY(file && file->sentToVideo);
-    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
-    QCOMPARE(trayMessages, QStringList{QStringLiteral("Video files ready\nFiles processed: 2")});
+    QVERIFY(tickUntil([&] { return !readyCounts.isEmpty(); }));
+    QCOMPARE(readyCounts, QStringList{QStringLiteral("2/0")});
     QCOMPARE(shownStates(), (QStringList{QStringLiteral("finished"), QStringLiteral("finished")}));
     const QStringList made = newVideos();
     QCOMPARE(made.size(), 2);
@@ -185,7 +186,7 @@ void TestVideoTasks::sameVideoDroppedTwiceGetsVideosForBoth()
     const QString extracted = queuedSounds.first().toLocalFile();
     const auto file = finishQueuedSound(extracted, {QStringLiteral("r.wav"), QStringLiteral("r-2 x.wav")});
     QVERIFY(file);
-    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    QVERIFY(tickUntil([&] { return !readyCounts.isEmpty(); }));
     // Its sound was queued once, and each drop has one video per result.
     QCOMPARE(queuedSounds.size(), 1);
     QCOMPARE(queue->counts().finished, 4);
@@ -200,7 +201,7 @@ void TestVideoTasks::sameVideoDroppedAgainLaterGetsItsOwnResult()
     tasks->takeVideos({QUrl::fromLocalFile(video)});
     QVERIFY(tickUntil([&] { return !queuedSounds.isEmpty(); }));
     const auto first = finishQueuedSound(queuedSounds.first().toLocalFile(), {QStringLiteral("first.wav")});
-    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    QVERIFY(tickUntil([&] { return !readyCounts.isEmpty(); }));
 
     // The second extraction gets the same name, which the first has freed.
     tasks->takeVideos({QUrl::fromLocalFile(video)});
@@ -210,8 +211,8 @@ void TestVideoTasks::sameVideoDroppedAgainLaterGetsItsOwnResult()
     QCOMPARE(queue->videos.at(0)->state, int(videoFile::Finished));
     QCOMPARE(queue->videos.at(1)->state, int(videoFile::WaitingB));
     QCOMPARE(queue->videos.at(1)->processedAudio, QString::fromUtf8(second->destFile));
-    QVERIFY(tickUntil([&] { return trayMessages.size() == 2; }));
-    QCOMPARE(trayMessages.last(), QStringLiteral("Video files ready\nFiles processed: 1"));
+    QVERIFY(tickUntil([&] { return readyCounts.size() == 2; }));
+    QCOMPARE(readyCounts.last(), QStringLiteral("1/0"));
     QCOMPARE(newVideos().size(), 2);
 }
 
@@ -245,10 +246,10 @@ void TestVideoTasks::videoFollowsItsSound()
     QCOMPARE(shownStates(), QStringList{QStringLiteral("waitingForProcessedAudio")});
 
     sounds.insert(name, VideoTasks::SoundState::Failed);
-    QVERIFY(tickUntil([&] { return !trayMessages.isEmpty(); }));
+    QVERIFY(tickUntil([&] { return !readyCounts.isEmpty(); }));
     QCOMPARE(shownStates(), QStringList{QStringLiteral("error")});
     QCOMPARE(shownReason.value(shownIds.first()), QStringLiteral("its sound failed in the queue"));
-    QCOMPARE(trayMessages, QStringList{QStringLiteral("Video files ready\nErrors: 1")});
+    QCOMPARE(readyCounts, QStringList{QStringLiteral("0/1")});
     QVERIFY(QFileInfo::exists(extracted));   // kept for "Submit again"
 
     sounds.insert(name, VideoTasks::SoundState::InProgress);
