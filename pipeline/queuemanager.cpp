@@ -70,9 +70,11 @@ bool QueueManager::init(Settings* settings)
 {
     startup::loadSettings(*settings);
     if (!settings->loadError().isEmpty()) {
+        const bool copied = QFileInfo::exists(startup::settingsFilePath() + QStringLiteral(".bad"));
         const QString text = QStringLiteral("settings.xml could not be read whole (%1). The settings after that "
-                                            "place were not loaded; the file was kept as settings.xml.bad.")
-                                 .arg(settings->loadError());
+                                            "place were not loaded%2")
+                                 .arg(settings->loadError(), copied ? QStringLiteral("; the file was kept as settings.xml.bad.")
+                                                                    : QStringLiteral("."));
         qWarning().noquote() << text;
         if (m_messageHandler)
             m_messageHandler(QStringLiteral("Settings"), text);

@@ -83,8 +83,10 @@ Settings::Settings(const Settings& other)
 bool Settings::load(const QString& path)
 {
     QFile file(QDir::toNativeSeparators(path));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_loadError = file.exists() ? QStringLiteral("cannot be opened: ") + file.errorString() : QString();
         return false;
+    }
 
     QMutexLocker locker(&m_lock);
     QXmlStreamReader reader(&file);

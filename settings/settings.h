@@ -59,7 +59,9 @@ public:
     // when the settings are written again; loadError() then says where.
     bool load(const QString& path);
     // After load(): "line L, column C: <reason>" of the error that stopped
-    // the reading, empty when the file was read whole.
+    // the reading, or "cannot be opened: <reason>" for a file that exists
+    // but cannot be opened (nothing read, no copy made); empty when the
+    // file was read whole or does not exist.
     QString loadError() const { return m_loadError; }
     // Writes settings.xml atomically (a crash never leaves half a file),
     // readable by the owner only on POSIX. With honourReset and

@@ -34,6 +34,7 @@ private slots:
     void errorsAreTriedAgainWithoutAWindow();
     void aRecordingIsQueuedOnceItHoldsAudio();
     void startUpEdgesAreToldOnce();
+    void aPauseOfTheLogInsIsTold();
 
 private:
     std::unique_ptr<ClientRun> startHeadless(const QStringList& arguments = {});
@@ -283,6 +284,12 @@ void TestHeadless::startUpEdgesAreToldOnce()
     QVERIFY(waitFor(*unreadable, [&] { return !unreadable->running(); }, 20000, "the refusal to run"));
     QCOMPARE(unreadable->exitCode(), 4);
     QCOMPARE(contentOf(sandbox->settingsFile()), broken);
+    // One that cannot even be opened (here a folder in its place) likewise.
+    QVERIFY(QFile::remove(sandbox->settingsFile()) && QDir().mkpath(sandbox->settingsFile()));
+    auto unopened = startHeadless();
+    QVERIFY(waitFor(*unopened, [&] { return !unopened->running(); }, 20000, "the refusal to run"));
+    QCOMPARE(unopened->exitCode(), 4);
+    QVERIFY(QDir().rmdir(sandbox->settingsFile()));
 
     const QString missing = in() + QStringLiteral("/missing");
     QByteArray settings = clientprocess::watchedFolderSettings(service->apiUrl(), missing, out());
@@ -298,6 +305,22 @@ void TestHeadless::startUpEdgesAreToldOnce()
     QCOMPARE(log.count(QStringLiteral("Watched folder ") + missing + QStringLiteral(" does not exist")), 1);
     QCOMPARE(log.count(QStringLiteral("No ffmpeg in /nonexistent answers")), 1);
     QCOMPARE(log.count(QStringLiteral("The service refuses the stored log-in details")), 1);
+}
+
+// A service that takes log-ins but refuses their tokens at once: the log-ins
+// are held back, and an event line says so while the status line does.
+void TestHeadless::aPauseOfTheLogInsIsTold()
+{
+    service = std::make_unique<ServiceProcess>(QStringList{"--refuse-polls"});
+    QVERIFY2(service->start(), qPrintable(service->errorString()));
+    writeFile(sandbox->settingsFile(), clientprocess::watchedFolderSettings(service->apiUrl(), in(), out()));
+    auto client = startHeadless();
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Started: ")); }, 30000, "the start"));
+    fixtures::Signal signal;
+    QVERIFY(fixtures::writeSine(in() + QStringLiteral("/take.wav"), 1.0, 440.0, 0.3, signal));
+    QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Log-ins paused: ")); }, 60000,
+                    "the pause of the log-ins"));
+    QCOMPARE(client->stop(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
