@@ -1,9 +1,12 @@
 #include "audiofixtures.h"
 
 #include "driver/account.h"
+#include "driver/errorretries.h"
 #include "driver/queuecommands.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
+#include "pipeline/sessionmanager.h"
+#include "settings/naming.h"
 #include "settings/settings.h"
 
 #include <QDir>
@@ -27,6 +30,7 @@ private slots:
     void clearFinishedTakesEveryFinishedFile();
     void pauseResumeAndMove();
     void accountLogsOutAndChangesCredentials();
+    void errorsComeBackWhenTheirCauseClears();
 
 private:
     QueueFile* queued(const QString& name, QueueFileState state);
@@ -178,6 +182,50 @@ void TestQueueCommands::accountLogsOutAndChangesCredentials()
     // Over https the credit follows, unknown until a job has finished.
     account.setApiUrl("https://127.0.0.1:9/api");
     QCOMPARE(account.statusLine(), QStringLiteral("Initializing - Credit: Waiting for file submission"));
+}
+
+// Where nobody presses "Submit again": each error whose cause can pass
+// comes back once the cause is seen to clear, its tries spaced by the
+// back-off; other errors stay.
+void TestQueueCommands::errorsComeBackWhenTheirCauseClears()
+{
+    const auto failed = [&](const QString& name, const QByteArray& message, int keptJob) {
+        QueueFile* file = queued(name, QueueFileState::Error);
+        if (file) {
+            file->setErrorMessage(message);
+            file->setRetryable(true);
+            file->resumeJobId = keptJob;
+        }
+        return file;
+    };
+    QueueFile* credit = failed(QStringLiteral("credit.wav"), SessionManager::kInsufficientCredit, 0);
+    // Its output folder can be written by now.
+    QueueFile* folder = failed(QStringLiteral("folder.wav"), naming::folderNotWritableText(), 0);
+    QueueFile* service = failed(QStringLiteral("service.wav"), "503 Service Unavailable", 7);
+    QueueFile* other = failed(QStringLiteral("other.wav"), "Error processing file (err 11)", 0);
+    QVERIFY(credit && folder && service && other);
+    ErrorRetries retries(*commands);
+    retries.tick(manager->snapshot(), 5.0f, false);
+    QCOMPARE(folder->getState(), QueueFileState::Waiting);
+    QCOMPARE(credit->getState(), QueueFileState::Error);
+    QCOMPARE(service->getState(), QueueFileState::Error);
+    // The credit rose and the service answers again.
+    retries.tick(manager->snapshot(), 12.0f, true);
+    QCOMPARE(credit->getState(), QueueFileState::Waiting);
+    QCOMPARE(service->getState(), QueueFileState::Waiting);
+    QCOMPARE(other->getState(), QueueFileState::Error);
+
+    // Failing again at once, the file waits its back-off before the next try.
+    folder->setState(QueueFileState::Error);
+    folder->setErrorMessage(naming::folderNotWritableText());
+    retries.tick(manager->snapshot(), 12.0f, true);
+    QCOMPARE(folder->getState(), QueueFileState::Error);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            retries.tick(manager->snapshot(), 12.0f, true);
+            return folder->getState() == QueueFileState::Waiting;
+        },
+        5000));
 }
 
 QTEST_GUILESS_MAIN(TestQueueCommands)
