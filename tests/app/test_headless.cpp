@@ -190,9 +190,9 @@ void TestHeadless::eventLinesTellRetriesAndMp3s()
     auto client = startHeadless();
     QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("Started: ")); }, 30000, "the start"));
     fixtures::Signal signal;
-    QVERIFY(fixtures::writeSine(in() + QStringLiteral("/ta\tke.wav"), 2.0, 440.0, 0.3, signal));
-    const QString shown = QDir::toNativeSeparators(in()) + QStringLiteral("/ta\\tke.wav");
-    const QString mp3 = QDir::toNativeSeparators(out()) + QStringLiteral("/ta\\tke-done -20 dbrms.mp3");
+    QVERIFY(fixtures::writeSine(in() + QStringLiteral("/ta\tke\x7f.wav"), 2.0, 440.0, 0.3, signal));
+    const QString shown = QDir::toNativeSeparators(in()) + QStringLiteral("/ta\\tke\\x7f.wav");
+    const QString mp3 = QDir::toNativeSeparators(out()) + QStringLiteral("/ta\\tke\\x7f-done -20 dbrms.mp3");
     QVERIFY(waitFor(*client, [&] { return client->output().contains(QStringLiteral("MP3 done: ") + mp3); }, 60000,
                     "the MP3"));
     QCOMPARE(client->stop(), 0);
