@@ -8,6 +8,7 @@
 #include "app/versioncheck.h"
 #include "app/videorows.h"
 #include "app/welcomewizard.h"
+#include "app/windowstate.h"
 #include "dialogs/dlgaddfile.h"
 #include "dialogs/dlgencoder.h"
 #include "dialogs/dlglogin.h"
@@ -21,6 +22,7 @@
 #include "driver/queuecommands.h"
 #include "driver/queuedriver.h"
 #include "driver/resultencoding.h"
+#include "driver/shownnames.h"
 #include "driver/videotasks.h"
 #include "pipeline/queuefile.h"
 #include "settings/folderwatcher.h"
@@ -35,9 +37,11 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScreen>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QNetworkAccessManager>
+#include <QTabBar>
 #include <QTimer>
 
 namespace {
@@ -51,6 +55,10 @@ namespace {
 // each other without the event loop in between.
 constexpr qint64 kNewPanelsBudgetMs = 10;
 constexpr int kNewPanelsAlways = 8;
+// The first start shows room for this many queued files' panels above the
+// tabs (fewer where the screen is smaller).
+constexpr int kPanelsAtFirstStart = 4;
+constexpr int kFirstStartWidth = 900;
 
 QString text(const QByteArray& utf8)
 {
@@ -65,7 +73,7 @@ int stateOf(const QueueFile& file)
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow)
+    : QMainWindow(parent), ui(new Ui::MainWindow), state(std::make_unique<WindowState>())
 {
     ui->setupUi(this);
     // Developer aids of the form; not part of the product.
@@ -76,12 +84,60 @@ MainWindow::MainWindow(QWidget* parent)
     queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError);
     // The driver owns the finished files' MP3 jobs; the tab only shows them.
     ui->encoderList->setOwnsEncoders(false);
+    installShortcuts();
+    // The tabs themselves carry the tab widget's name for screen readers.
+    ui->tabWidget->tabBar()->setAccessibleName(ui->tabWidget->accessibleName());
+}
+
+void MainWindow::installShortcuts()
+{
+    // The platform's standard keys, with the common ones where it has none.
+    auto standard = [](QAction* action, QKeySequence::StandardKey key, const QKeySequence& fallback) {
+        const QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+        action->setShortcuts(keys.isEmpty() ? QList<QKeySequence>{fallback} : keys);
+    };
+    standard(ui->actionAdd_file_to_queue, QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O));
+    standard(ui->actionSetup, QKeySequence::Preferences, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    standard(ui->actionQuit, QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void MainWindow::restoreState()
+{
+    state->load(WindowState::defaultPath());
+    growAtFirstShow = state->geometry.isEmpty() || !restoreGeometry(state->geometry);
+    if (state->tab >= 0 && state->tab < ui->tabWidget->count())
+        ui->tabWidget->setCurrentIndex(state->tab);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!growAtFirstShow)
+        return;
+    growAtFirstShow = false;
+    // The layout is in place now: the queue list grows to the room it needs.
+    const int spacing = std::max(0, ui->verticalLayout->spacing());
+    const int needed = kPanelsAtFirstStart * (QueueFileWidget::kFullHeight + spacing);
+    QSize size(std::max(width(), kFirstStartWidth), height() + std::max(0, needed - ui->scrollArea->viewport()->height()));
+    if (const QScreen* shown = screen())
+        size = size.boundedTo(shown->availableGeometry().size());
+    resize(size);
+}
+
+void MainWindow::saveState() const
+{
+    state->geometry = saveGeometry();
+    state->tab = ui->tabWidget->currentIndex();
+    if (!state->save(WindowState::defaultPath()))
+        qWarning() << "The window's state could not be written to" << WindowState::defaultPath();
 }
 
 MainWindow::~MainWindow()
 {
     // Saves queue.xml and settings.xml, then ends the engine.
     driver.reset();
+    if (settings)
+        saveState();
     if (trayIcon)
         trayIcon->hide();
     qDebug() << "delete ui ";
@@ -100,6 +156,7 @@ void MainWindow::setContext(Settings& settingsObject, QueueManager& queueManager
 void MainWindow::initialise()
 {
     statusBar()->showMessage(tr("Initializing"));
+    restoreState();
 
     trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/images/icon.png")), this);
     trayIcon->setVisible(true);
@@ -116,7 +173,7 @@ void MainWindow::initialise()
     QTimer::singleShot(500, this, &MainWindow::tmr_ShowWelcome);
     QTimer::singleShot(500, this, &MainWindow::tmr_StartVersionCheck);
 
-    connect(ui->menubar, &QMenuBar::hovered, this, &MainWindow::on_menuBar_hovered);
+    connect(ui->menuAccount, &QMenu::aboutToShow, this, &MainWindow::followAccount);
     ui->videoTree->setHeaderLabels({tr("Video name"), tr("Path"), tr("Status"), tr("Result")});
     setWindowTitle(windowTitle() + QStringLiteral(" (") + text(settings->versionText) + QStringLiteral(")"));
 
@@ -167,10 +224,8 @@ void MainWindow::tmr_windowStatus_Tick()
     statusBar()->showMessage(account->statusLine());
 }
 
-void MainWindow::on_menuBar_hovered(QAction* action)
+void MainWindow::followAccount()
 {
-    if (action->text() != ui->menuAccount->title())
-        return;
     const bool loggedIn = account->loggedIn();
     ui->actionLog_in->setEnabled(!loggedIn);
     ui->actionLog_out->setEnabled(loggedIn);
@@ -303,8 +358,8 @@ QueueFileWidget* MainWindow::createWidget(QueueFile& file)
     widget->setDebugText(QString());
     // With its close button, which every queued file's panel offers.
     widget->showFull();
-    widget->setSourceText(text(file.srcFile));
-    widget->setDestinationText(text(file.destFile));
+    widget->setSourceText(shownnames::source(file, &driver->videoQueue()));
+    widget->setDestinationText(shownnames::destination(file));
     queueWidgets->add(widget);
     return widget;
 }
@@ -315,7 +370,9 @@ void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int sta
     if (state == widget.lastState())
         return;
     widget.setLastState(state);
-    widget.setQueueControlsEnabled(fileActions(QueueFileState(state), file.retryable()).steer);
+    const FileActions actions = fileActions(QueueFileState(state), file.retryable());
+    widget.setQueueControlsEnabled(actions.steer);
+    widget.setRemoveEnabled(actions.cancel);
     switch (QueueFileState(state)) {
     case QueueFileState::Waiting:
     case QueueFileState::Running:
@@ -341,13 +398,13 @@ void MainWindow::showWaitingOrRunning(QueueFileWidget& widget, QueueFile& file)
         widget.showFull();
         queueWidgets->place(&widget, QueueLists::List::Queue);
     }
-    widget.setSourceText(text(file.srcFile));
-    widget.setDestinationText(text(file.destFile));
+    widget.setSourceText(shownnames::source(file, &driver->videoQueue()));
+    widget.setDestinationText(shownnames::destination(file));
 }
 
 void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
 {
-    widget.setDestinationText(text(file.destFile));
+    widget.setDestinationText(shownnames::destination(file));
     QStringList outputs;
     for (const QByteArray& output : std::as_const(file.outputFiles))
         outputs << text(output);
@@ -360,7 +417,8 @@ void MainWindow::showDone(QueueFileWidget& widget, QueueFile& file)
 
 void MainWindow::showError(QueueFileWidget& widget, QueueFile& file)
 {
-    widget.setStatusColour(QStringLiteral("red"));
+    // Dark enough to read on the light status chip.
+    widget.setStatusColour(QStringLiteral("darkred"));
     widget.showCompact(true, false);
     widget.setBackground(false, 240, 210, 210);
     widget.setErrorText(text(file.errorMessage()));
@@ -403,35 +461,49 @@ void MainWindow::on_actionAdd_file_to_queue_triggered()
 
 bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
 {
-    const QList<QByteArray> presets = account->presets();
-    if (presets.isEmpty()) {
-        QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
+    if (!presetsLoaded())
         return false;
+    if (src.isEmpty()) {
+        const QStringList chosen = dlgAddFile::chooseSources(this, state->addFolder);
+        if (chosen.isEmpty())
+            return false;
+        state->addFolder = QFileInfo(chosen.first()).absolutePath();
+        QList<QUrl> urls;
+        for (const QString& path : chosen)
+            urls << QUrl::fromLocalFile(path);
+        return addFiles(urls, {});
     }
     dlgAddFile dialog(this);
     dialog.setModal(true);
-    dialog.setContext(src, dest, presets, account->lastPreset());
-    if (src.isEmpty() && !dialog.browseSourceNow(true))
-        return false;
+    dialog.setContext(src, dest, account->presets(), account->lastPreset());
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const std::optional<Refusal> refusal
         = driver->commands().queueFile({dialog.source(), dialog.destination(), dialog.preset(), ProcessingOptions()});
-    if (refusal) {
-        // A destination that cannot be written is named; otherwise the source is.
-        const QString named = refusal->reason == Refusal::Reason::Destination ? refusal->destination : refusal->source;
-        QMessageBox::critical(this, tr("Error adding files"), named + QStringLiteral("\n") + text(refusal->text));
-        return false;
-    }
-    return true;
+    if (refusal)
+        showRefusal(*refusal);
+    return !refusal;
+}
+
+void MainWindow::showRefusal(const Refusal& refusal)
+{
+    // A destination that cannot be written is named; otherwise the source is.
+    const QString named = refusal.reason == Refusal::Reason::Destination ? refusal.destination : refusal.source;
+    QMessageBox::critical(this, tr("Error adding files"), named + QStringLiteral("\n") + text(refusal.text));
+}
+
+bool MainWindow::presetsLoaded()
+{
+    if (!account->presets().isEmpty())
+        return true;
+    QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
+    return false;
 }
 
 bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrls)
 {
-    if (account->presets().isEmpty()) {
-        QMessageBox::information(this, tr("Add file"), tr("No presets are loaded yet: log in first."));
+    if (!presetsLoaded())
         return false;
-    }
     // Videos go to the video queue, or nowhere while video support is off.
     const QList<QUrl> urls = driver->videoTasks().takeVideos(dropped);
     if (urls.isEmpty() && !dropped.isEmpty())
@@ -489,6 +561,12 @@ void MainWindow::removeFromQueue(QueueFileWidget* widget, int fileID)
 
 void MainWindow::on_actionClear_done_error_triggered()
 {
+    const auto answer = QMessageBox::question(
+        this, tr("Clear done/error"),
+        tr("Take every done and failed file out of the lists? Their files on disk stay."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     for (const int fileID : driver->commands().clearFinished()) {
         if (QueueFileWidget* widget = queueWidgets->find(fileID))
             queueWidgets->drop(widget);
@@ -556,8 +634,8 @@ void MainWindow::on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID
     sender->textPauseResume = actions.pause ? tr("Pause") : tr("Resume");
     sender->showReSubmit = actions.resubmit;
     sender->textReSubmit = actions.openOutput ? tr("Submit with another preset") : tr("Submit again");
-    sender->showRemove = actions.remove;
-    sender->textRemove = actions.steer ? tr("Cancel") : tr("Remove from list");
+    sender->showRemove = actions.remove || actions.cancel;
+    sender->textRemove = actions.steer || actions.cancel ? tr("Cancel") : tr("Remove from list");
 }
 
 void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QString mnuName)
@@ -566,7 +644,9 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
     const QueueFile* file = driver->commands().file(fileID);
     if (!file)
         return;
-    if (mnuName == QLatin1String("mnuRemove")) {
+    if (mnuName == QLatin1String("mnuRemove") && driver->commands().actionsFor(*file).cancel) {
+        cancelProcessing(*file);
+    } else if (mnuName == QLatin1String("mnuRemove") && confirmRemoval(*file)) {
         removeFromQueue(queueWidgets->find(fileID), fileID);
     } else if (mnuName == QLatin1String("mnuOpenOutput")) {
         QString path = text(file->destFile);
@@ -576,11 +656,56 @@ void MainWindow::on_queueFileContextMenuClicked(QueueFileWidget*, int fileID, QS
     } else if (mnuName == QLatin1String("mnuOpenInput")) {
         const QString original = text(file->originalSourceFile);
         naming::showInExplorer(original.isEmpty() ? text(file->srcFile) : original, this);
+    } else if (mnuName == QLatin1String("mnuReSubmit") && file->getState() == QueueFileState::Done) {
+        submitWithAnotherPreset(*file);
     } else if (mnuName == QLatin1String("mnuReSubmit")) {
         driver->commands().resubmit(fileID);
     } else if (mnuName == QLatin1String("mnuPauseResume")) {
         driver->commands().togglePause(fileID);
     }
+}
+
+bool MainWindow::confirmRemoval(const QueueFile& file)
+{
+    const QString name = QFileInfo(text(file.srcFile)).fileName();
+    const bool waiting = driver->commands().actionsFor(file).steer;
+    const QString question = waiting ? tr("Cancel %1? It leaves the queue before it is processed.").arg(name)
+                                     : tr("Remove %1 from the list? Its files on disk stay.").arg(name);
+    return QMessageBox::question(this, tr("Remove file"), question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+void MainWindow::cancelProcessing(const QueueFile& file)
+{
+    const int fileId = file.fileId;
+    const QString name = QFileInfo(text(file.srcFile)).fileName();
+    const auto answer = QMessageBox::question(
+        this, tr("Cancel file"),
+        tr("%1 is being processed.\n\nCancel it? Its local processing stops and the service's job is no longer "
+           "followed. The file goes to the Error tab, where \"Submit again\" starts it afresh.")
+            .arg(name),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes && !driver->commands().cancel(fileId))
+        QMessageBox::information(this, tr("Cancel file"), tr("%1 has moved on meanwhile: it was not cancelled.").arg(name));
+}
+
+void MainWindow::submitWithAnotherPreset(const QueueFile& file)
+{
+    const int fileId = file.fileId;
+    const QString source = driver->commands().originalSource(fileId);
+    if (!presetsLoaded())
+        return;
+    dlgAddFile dialog(this);
+    dialog.setContext(source, dlgAddFile::proposedDestination(source, QFileInfo(source).completeSuffix()),
+                      account->presets(),
+                      file.presetName);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::optional<Refusal> refusal = driver->commands().submitWithAnotherPreset(
+        fileId, {dialog.source(), dialog.destination(), dialog.preset(), ProcessingOptions()});
+    if (refusal)
+        showRefusal(*refusal);
 }
 
 // ---- the driver's front end ----------------------------------------------------

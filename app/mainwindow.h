@@ -20,8 +20,10 @@ class QueueFile;
 class QueueFileWidget;
 class QueueLists;
 class QueueManager;
+struct Refusal;
 class Settings;
 class VersionCheck;
+class WindowState;
 
 namespace Ui {
 class MainWindow;
@@ -50,8 +52,9 @@ public:
     // Queues dropped files: one audio file goes through the add-file dialog,
     // several through the new-files dialog.
     bool addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls);
-    // Opens the add-file dialog (with the source browser first when `src`
-    // is empty) and queues the accepted file with default options.
+    // Opens the add-file dialog and queues the accepted file with default
+    // options. With an empty `src` a file browser comes first, in which
+    // several files may be chosen: these go on as a drop of them does.
     bool addFileWithDialog(const QString& src, const QString& dest);
     void updateTabTitles(bool reset);
     // Asks for `path` to be deleted once nothing needs it; any thread.
@@ -93,6 +96,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // At the first start (no remembered geometry) the window grows to show
+    // several queued files at once.
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -117,7 +123,21 @@ private slots:
 private:
     // A tray message, information icon, for 10 s.
     void notify(const QString& title, const QString& message);
-    void on_menuBar_hovered(QAction* action);
+    void followAccount();
+    void installShortcuts();
+    void restoreState();
+    void saveState() const;
+    // "Submit with another preset" on a Done file: the add-file dialog for
+    // its source, queued with the preset chosen there.
+    void submitWithAnotherPreset(const QueueFile& file);
+    // Asks before a file leaves the queue or the lists.
+    bool confirmRemoval(const QueueFile& file);
+    // Asks first; a file being processed stops and goes to Error.
+    void cancelProcessing(const QueueFile& file);
+    void showRefusal(const Refusal& refusal);
+    // Files are queued with a preset: false, after saying so, while the
+    // service's presets have not been loaded.
+    bool presetsLoaded();
     void on_trayicon_activated(QSystemTrayIcon::ActivationReason reason);
     void on_queueFileClick(int fileID, int buttonN, bool doubleClick);
     void on_queueFileContextMenuShow(QueueFileWidget* sender, int fileID, bool& show);
@@ -134,6 +154,7 @@ private:
     void removeFromQueue(QueueFileWidget* widget, int fileID);
 
     bool quitChosen = false;
+    bool growAtFirstShow = false;
     // A queue tick that ran out of time for new panels has posted the next.
     bool panelTickPosted = false;
     // Used only by the version check.
@@ -150,4 +171,5 @@ private:
     std::unique_ptr<NewFilesDialogs> newFiles;
     std::unique_ptr<QueueDriver> driver;
     std::unique_ptr<VersionCheck> versionCheck;
+    std::unique_ptr<WindowState> state;
 };

@@ -153,7 +153,7 @@ QAccessible::State QueueFileButtonAccessible::state() const
         return state;
     }
     state.invisible = !m_panel->isVisible() || !m_panel->isShown(m_button);
-    state.disabled = !m_panel->queueControlsEnabled();
+    state.disabled = !m_panel->buttonEnabled(m_button);
     return state;
 }
 

@@ -195,6 +195,19 @@ void QueueFileWidget::setQueueControlsEnabled(bool enabled)
     if (m_controlsEnabled == enabled)
         return;
     m_controlsEnabled = enabled;
+    buttonsChanged();
+}
+
+void QueueFileWidget::setRemoveEnabled(bool enabled)
+{
+    if (m_removeEnabled == enabled)
+        return;
+    m_removeEnabled = enabled;
+    buttonsChanged();
+}
+
+void QueueFileWidget::buttonsChanged()
+{
     m_pressed.reset();
     update();
     announceButtons(true);
@@ -327,7 +340,7 @@ void QueueFileWidget::mousePressEvent(QMouseEvent* event)
     const std::optional<Part> part = partAt(event->position().toPoint());
     // An enabled button takes left presses, as a tool button does; a click
     // is when the button is released over it.
-    if (part && isButton(*part) && m_controlsEnabled && event->button() == Qt::LeftButton) {
+    if (part && isButton(*part) && buttonEnabled(*part) && event->button() == Qt::LeftButton) {
         m_pressed = part;
         update(rectOf(*part));
         return;
@@ -353,7 +366,7 @@ void QueueFileWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const std::optional<Part> part = partAt(event->position().toPoint());
     // On a button the second click of a double click is one more click.
-    if (part && isButton(*part) && m_controlsEnabled && event->button() == Qt::LeftButton) {
+    if (part && isButton(*part) && buttonEnabled(*part) && event->button() == Qt::LeftButton) {
         mousePressEvent(event);
         return;
     }
@@ -422,7 +435,7 @@ void QueueFileWidget::pressButton(Part button)
 
 void QueueFileWidget::buttonClicked(Part button)
 {
-    if (!m_controlsEnabled)
+    if (!buttonEnabled(button))
         return;
     if (button == Part::RemoveButton)
         btnRemove_Clicked();
@@ -461,7 +474,7 @@ void QueueFileWidget::paintButton(QPainter& painter, Part button) const
     if (!isShown(button))
         return;
     const QRectF area = QRectF(rectOf(button)).adjusted(0.5, 0.5, -0.5, -0.5);
-    const bool hovered = m_controlsEnabled && m_hovered == button;
+    const bool hovered = buttonEnabled(button) && m_hovered == button;
     QColor face = m_buttonBackground.isValid() ? m_buttonBackground : palette().color(QPalette::Button);
     if (m_pressed == button)
         face = palette().color(QPalette::Highlight);
@@ -472,7 +485,7 @@ void QueueFileWidget::paintButton(QPainter& painter, Part button) const
     painter.setBrush(face);
     painter.drawRoundedRect(area, 3, 3);
 
-    const QColor glyph = m_controlsEnabled ? lineTextColour() : palette().color(QPalette::Disabled, QPalette::WindowText);
+    const QColor glyph = buttonEnabled(button) ? lineTextColour() : palette().color(QPalette::Disabled, QPalette::WindowText);
     if (button == Part::RemoveButton) {
         QFont bold = font();
         bold.setBold(true);
@@ -526,7 +539,7 @@ void QueueFileWidget::paintEvent(QPaintEvent*)
     }
     painter.setFont(font());
     for (Part line : kLines)
-        paintLine(painter, line, line == Part::Error ? QColor(QStringLiteral("red")) : lineTextColour());
+        paintLine(painter, line, line == Part::Error ? m_errorText : lineTextColour());
     if (isShown(Part::Debug)) {
         painter.setPen(QColor(QStringLiteral("gray")));
         painter.drawText(rectOf(Part::Debug), Qt::AlignCenter, text(Part::Debug));

@@ -36,6 +36,8 @@ class QueueFileWidget : public QWidget {
     // Text of the progress, source, destination and outputs lines; the
     // palette's window text colour when not set.
     Q_PROPERTY(QColor lineText MEMBER m_lineText)
+    // The error line's text; red when not set.
+    Q_PROPERTY(QColor errorText MEMBER m_errorText)
     // Backing of the status text; transparent by default.
     Q_PROPERTY(QColor statusBackground MEMBER m_statusBackground)
     // The buttons' face and frame, and the frame of the one under the mouse;
@@ -92,9 +94,13 @@ public:
     void setBackground(bool useDefault, int red, int green, int blue);
     void showFull();
     void showCompact(bool showError, bool showOutputs);
-    // Whether the close and arrow buttons act; the queue driver allows them
-    // for Waiting and Paused files only.
+    // Whether the arrow buttons act (and the close button, unless
+    // setRemoveEnabled says otherwise); the window allows them for Waiting
+    // and Paused files only.
     void setQueueControlsEnabled(bool enabled);
+    // The close button alone: a file being processed may be cancelled,
+    // though not moved.
+    void setRemoveEnabled(bool enabled);
 
     QSize sizeHint() const override;
     QColor background() const { return m_background; }
@@ -108,7 +114,11 @@ public:
     static constexpr Part kButtons[] = {Part::MoveUpButton, Part::MoveDownButton, Part::RemoveButton};
     static QString buttonToolTip(Part button);
     // Whether the button is drawn and not greyed.
-    bool isButtonAvailable(Part button) const { return isShown(button) && m_controlsEnabled; }
+    bool isButtonAvailable(Part button) const { return isShown(button) && buttonEnabled(button); }
+    bool buttonEnabled(Part button) const
+    {
+        return button == Part::RemoveButton ? m_controlsEnabled || m_removeEnabled : m_controlsEnabled;
+    }
     // As a click on the button; nothing when it is not available.
     void pressButton(Part button);
 
@@ -167,6 +177,8 @@ private:
     // Tells screen readers what changed (nothing while none listens).
     void announceText(Part part);
     void announceButtons(bool availabilityChanged);
+    // After buttons were enabled or disabled: repaint and tell screen readers.
+    void buttonsChanged();
     // The close button does what the context menu's remove item does, and
     // only where the menu offers it.
     void btnRemove_Clicked();
@@ -185,6 +197,7 @@ private:
     std::array<QString, kParts> m_texts;
     std::array<bool, kParts> m_shown{};
     bool m_controlsEnabled = true;
+    bool m_removeEnabled = false;
     // The button under the mouse, and the one a left press went down on.
     std::optional<Part> m_hovered;
     std::optional<Part> m_pressed;
@@ -192,6 +205,7 @@ private:
     QColor m_lineBackground{Qt::transparent};
     QColor m_lineText;
     QColor m_statusBackground{Qt::transparent};
+    QColor m_errorText{Qt::red};
     QColor m_buttonBackground;
     QColor m_buttonBorder;
     QColor m_buttonHoverBorder;

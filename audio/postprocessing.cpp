@@ -153,6 +153,18 @@ QString PostProcessing::outputName(const QString& file, float target, const QStr
                                     + QString::number(target, 'g', 6) + QLatin1Char(' ') + unit + QLatin1String(".tmp"));
 }
 
+QStringList PostProcessing::plannedOutputs(const QString& input, const QString& arguments)
+{
+    QStringList outputs;
+    for (const QString& line : arguments.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        float target = 0;
+        QString unit;
+        if (line.startsWith(m_normalizeTag) && parseTarget(line.mid(9).trimmed(), target, unit))
+            outputs << outputName(input, target, unit);
+    }
+    return outputs;
+}
+
 void PostProcessing::normalize(const QString& argument)
 {
     float target = 0;

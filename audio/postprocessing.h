@@ -62,6 +62,9 @@ public:
     // measurement (silence under the gates, empty files).
     static float gainFor(float target, double measured);
     static QString outputName(const QString& file, float target, const QString& unit);
+    // The outputs a run on `input` with `arguments` writes, one per target
+    // line in line order (the mono step aside).
+    static QStringList plannedOutputs(const QString& input, const QString& arguments);
     static QString monoFileName(const QString& inputFile);
 
 private:
@@ -80,7 +83,7 @@ private:
     void addNote(const QString& line);
     void setStatus(const QString& text);
 
-    const QString m_normalizeTag = QStringLiteral("normOp00");
+    static constexpr QLatin1String m_normalizeTag{"normOp00"};
     bool m_convertToMono = false;
     bool m_keepStereo = false;
     QString m_inputFile;

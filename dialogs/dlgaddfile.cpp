@@ -1,6 +1,8 @@
 #include "dialogs/dlgaddfile.h"
 #include "ui_dlgaddfile.h"
 
+#include "settings/naming.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,6 +18,7 @@ dlgAddFile::dlgAddFile(QWidget* parent)
     : QDialog(parent), ui(new Ui::dlgAddFile)
 {
     ui->setupUi(this);
+    connect(ui->comboPreset, &QComboBox::currentTextChanged, this, &dlgAddFile::showDestination);
 }
 
 dlgAddFile::~dlgAddFile()
@@ -27,7 +30,7 @@ void dlgAddFile::setContext(const QString& source, const QString& destination,
                             const QList<QByteArray>& names, const QByteArray& currentPreset)
 {
     ui->lblSrcFile->setText(source);
-    ui->lblDestFile->setText(destination);
+    setDestination(destination);
     presetNames = names;
     ui->comboPreset->clear();
     for (const QByteArray& name : names)
@@ -38,14 +41,10 @@ void dlgAddFile::setContext(const QString& source, const QString& destination,
     ui->comboPreset->setCurrentIndex(wanted < 0 ? 0 : wanted);
 }
 
-bool dlgAddFile::browseSourceNow(bool rejectIfMissing)
+QStringList dlgAddFile::chooseSources(QWidget* parent, const QString& folder)
 {
-    on_btnBrowseSrc_clicked();
-    if (rejectIfMissing && !QFileInfo(ui->lblSrcFile->text()).isFile()) {
-        reject();
-        return false;
-    }
-    return true;
+    const QString start = folder.isEmpty() || !QFileInfo(folder).isDir() ? QDir::homePath() : folder;
+    return QFileDialog::getOpenFileNames(parent, tr("Browse File..."), start, kAudioFilter);
 }
 
 QString dlgAddFile::proposedDestination(const QString& namingPath, const QString& extension)
@@ -64,25 +63,39 @@ void dlgAddFile::on_btnBrowseSrc_clicked()
     if (chosen.isEmpty())
         return;
     ui->lblSrcFile->setText(QDir::toNativeSeparators(chosen));
-    if (QFileInfo(ui->lblDestFile->text()).isDir())
+    if (QFileInfo(m_destinationTemplate).isDir())
         return;
-    ui->lblDestFile->setText(proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
+    setDestination(proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
+}
+
+void dlgAddFile::setDestination(const QString& destination)
+{
+    m_destinationTemplate = destination;
+    showDestination();
+}
+
+void dlgAddFile::showDestination()
+{
+    const QString preset = ui->comboPreset->currentText();
+    ui->lblDestFile->setText(preset.isEmpty() ? m_destinationTemplate
+                                              : QDir::toNativeSeparators(naming::expandNameTemplateInPath(
+                                                    m_destinationTemplate, preset)));
 }
 
 void dlgAddFile::on_btnBrowseDest_clicked()
 {
-    const QFileInfo current(ui->lblDestFile->text());
+    const QFileInfo current(m_destinationTemplate);
     const bool known = current.exists() || current.absoluteDir().exists();
     const QString startFolder = known ? current.absolutePath() : QDir::homePath();
     const QString chosen = QFileDialog::getSaveFileName(this, tr("Save as..."), startFolder, kAudioFilter);
     if (!chosen.isEmpty())
-        ui->lblDestFile->setText(QDir::toNativeSeparators(chosen));
+        setDestination(QDir::toNativeSeparators(chosen));
 }
 
 void dlgAddFile::accept()
 {
     const QString source = ui->lblSrcFile->text();
-    const QString destination = ui->lblDestFile->text();
+    const QString destination = m_destinationTemplate;
     if (!QFileInfo(source).isFile()) {
         QMessageBox::warning(this, tr("Error"), tr("The source file does not exist."));
         return;

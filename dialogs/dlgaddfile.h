@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace Ui {
 class dlgAddFile;
@@ -21,13 +22,14 @@ public:
 
     void setContext(const QString& source, const QString& destination, const QList<QByteArray>& presetNames,
                     const QByteArray& currentPreset);
-    // Runs the source browser at once. With rejectIfMissing, a source label
-    // that then names no existing file rejects the dialog and gives false.
-    bool browseSourceNow(bool rejectIfMissing);
 
     QString preset() const { return m_preset; }
     QString source() const { return m_source; }
     QString destination() const { return m_destination; }
+
+    // The file browser of "Add file": one or more audio files, starting in
+    // `folder` (the home folder when empty); empty when cancelled.
+    static QStringList chooseSources(QWidget* parent, const QString& folder);
 
     // folder of namingPath + "/" + its name up to the first dot
     // + " - {presetName}." + extension, in native separators.
@@ -41,9 +43,15 @@ private slots:
     void on_btnBrowseDest_clicked();
 
 private:
+    // The destination as chosen, which may hold a name template; the label
+    // shows it expanded with the preset chosen.
+    void setDestination(const QString& destination);
+    void showDestination();
+
     QString m_preset;
     QString m_source;
     QString m_destination;
+    QString m_destinationTemplate;
     QList<QByteArray> presetNames;
     Ui::dlgAddFile* ui;
 };

@@ -96,6 +96,7 @@ void DlgAddMultpleFiles::addRow(const QString& source, const QString& destinatio
     row->addWidget(check);
 
     auto* combo = tagged(new QComboBox(ui->scrollAreaWidgetContents), id, "comboPreset");
+    combo->setAccessibleName(tr("Preset for %1").arg(check->text()));
     for (const QByteArray& name : m_presetNames)
         combo->addItem(QString::fromUtf8(name));
     const int proposed = combo->findText(proposedPreset, Qt::MatchExactly | Qt::MatchCaseSensitive);

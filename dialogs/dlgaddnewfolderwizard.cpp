@@ -112,6 +112,7 @@ QTreeView* dlgAddNewFolderWizard::addFolderPage(PageId id, const QString& title,
     page->setSubTitle(subTitle);
     QVBoxLayout* layout = pageLayout(page);
     auto* tree = new QTreeView(page);
+    tree->setAccessibleName(title);
     tree->setModel(folders);
     for (int column = 1; column < folders->columnCount(); ++column)
         tree->hideColumn(column);
@@ -140,6 +141,7 @@ void dlgAddNewFolderWizard::addPresetPage()
     QVBoxLayout* layout = pageLayout(page);
     cmbPreset = new QComboBox(page);
     cmbPreset->setObjectName(QStringLiteral("cmbPreset"));
+    cmbPreset->setAccessibleName(tr("Preset"));
     layout->addWidget(cmbPreset);
     layout->addStretch();
     setPage(PresetPage, page);

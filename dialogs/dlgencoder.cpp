@@ -5,6 +5,7 @@
 #include "audio/mp3encoder.h"
 #include "settings/platform.h"
 #include "dialogs/encoderrows.h"
+#include "dialogs/toolfiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -43,6 +44,7 @@ dlgEncoder::dlgEncoder(QWidget* parent)
     connect(m_timer, &QTimer::timeout, this, &dlgEncoder::tmr_UpdateView_Tick);
     m_timer->start(500);
     setAcceptDrops(true);
+    toolfiles::showWhileEmpty(*ui->lblDropHint, *m_model);
 }
 
 dlgEncoder::~dlgEncoder()
@@ -124,6 +126,12 @@ void dlgEncoder::dropEvent(QDropEvent* event)
         qDebug() << "Dropped file:" << path;
     }
     event->acceptProposedAction();
+}
+
+void dlgEncoder::on_btnAddFiles_clicked()
+{
+    for (const QString& path : toolfiles::choose(this, tr("Audio files (*.wav *.m4a *.flac *.ogg);;All files (*)")))
+        addFile(path);
 }
 
 void dlgEncoder::on_btnEncode_clicked()

@@ -49,6 +49,7 @@ protected:
 private slots:
     void tmr_UpdateView_Tick();
     void on_btnEncode_clicked();
+    void on_btnAddFiles_clicked();
 
 private:
     bool anyRunning() const;

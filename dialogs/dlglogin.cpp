@@ -49,6 +49,9 @@ void dlgLogin::setContext(Settings* settingsObject, Account* accountObject, bool
     account = accountObject;
     if (settings)
         ui->txtUsername->setText(QString::fromUtf8(settings->wUsername));
+    // With a remembered user name only the password is left to type.
+    if (!ui->txtUsername->text().isEmpty())
+        ui->txtPassword->setFocus();
     if (runRounds && account && !runsRounds) {
         runsRounds = true;
         account->startLoginRounds();
@@ -105,5 +108,5 @@ void dlgLogin::on_btnSettings_clicked()
 
 void dlgLogin::on_chkShowPassword_stateChanged(int state)
 {
-    ui->txtPassword->setEchoMode(state == Qt::Checked ? QLineEdit::Normal : QLineEdit::PasswordEchoOnEdit);
+    ui->txtPassword->setEchoMode(state == Qt::Checked ? QLineEdit::Normal : QLineEdit::Password);
 }

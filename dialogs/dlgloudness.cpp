@@ -6,6 +6,7 @@
 #include "audio/loudnessmeter.h"
 #include "audio/meterjob.h"
 #include "dialogs/loudnesstarget.h"
+#include "dialogs/toolfiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -124,6 +125,7 @@ dlgLoudness::dlgLoudness(QWidget* parent)
         });
     }
     connect(ui->chkTruePeakCeiling, &QCheckBox::toggled, this, &dlgLoudness::showSelectedPlot);
+    toolfiles::showWhileEmpty(*ui->label, *model);
 }
 
 dlgLoudness::~dlgLoudness()
@@ -158,16 +160,27 @@ void dlgLoudness::dropEvent(QDropEvent* event)
 {
     if (normalizing)
         return;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        const QString path = url.toLocalFile();
-        const QFileInfo info(path);
-        // Not a regular file (a pipe, a device): opening it could wait for ever.
-        if (info.suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0 || !info.isFile())
-            continue;
-        add_filePath(path);
-        qDebug() << "Dropped file:" << path;
-    }
+    for (const QUrl& url : event->mimeData()->urls())
+        addIfWav(url.toLocalFile());
     event->acceptProposedAction();
+}
+
+void dlgLoudness::on_btnAddFiles_clicked()
+{
+    if (normalizing)
+        return;
+    for (const QString& path : toolfiles::choose(this, tr("WAV files (*.wav)")))
+        addIfWav(path);
+}
+
+void dlgLoudness::addIfWav(const QString& path)
+{
+    const QFileInfo info(path);
+    // Not a regular file (a pipe, a device): opening it could wait for ever.
+    if (info.suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0 || !info.isFile())
+        return;
+    add_filePath(path);
+    qDebug() << "Dropped file:" << path;
 }
 
 void dlgLoudness::add_filePath(const QString& path)

@@ -61,11 +61,14 @@ protected:
 private slots:
     void on_btnClear_clicked();
     void on_btnNormalize_clicked();
+    void on_btnAddFiles_clicked();
     void tmr_result_Tick();
     void tmr_render_Tick();
 
 private:
     struct RenderStep;
+    // A WAV that is a regular file joins the list; other files are passed over.
+    void addIfWav(const QString& path);
     bool stillMeasuring();
     void normalize(const LoudnessTarget& target);
     void stopRenderers();

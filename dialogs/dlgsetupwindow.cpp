@@ -14,7 +14,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,6 +39,7 @@ dlgSetupWindow::dlgSetupWindow(QWidget* parent)
     : QDialog(parent), ui(new Ui::dlgSetupWindow)
 {
     ui->setupUi(this);
+    ui->tabWidget->tabBar()->setAccessibleName(ui->tabWidget->accessibleName());
     // Hiding on close needs a tray icon to come back from; without one the
     // main window minimises instead, and says so here.
     ui->lblNoTray->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
@@ -269,6 +272,12 @@ void dlgSetupWindow::on_btnLogOut_clicked()
 void dlgSetupWindow::btnDelete_clicked(scanPathWidget* sender, int widgetID, int spcID)
 {
     qDebug().noquote() << "Delete clicked: " << widgetID << spcID;
+    const auto answer = QMessageBox::question(
+        this, tr("Delete watched folder"),
+        tr("Stop watching %1? This takes effect when you press OK.").arg(sender->watchedFolder()),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     for (Panel& panel : panels) {
         if (panel.widget == sender)
             panel.deleted = true;
@@ -279,10 +288,23 @@ void dlgSetupWindow::btnDelete_clicked(scanPathWidget* sender, int widgetID, int
     ui->verticalLayout_3->update();
 }
 
+void dlgSetupWindow::on_chkReset_clicked(bool checked)
+{
+    if (!checked)
+        return;
+    const auto answer = QMessageBox::question(
+        this, tr("Reset settings"),
+        tr("When the program is next started, every setting and every watched folder is cleared and the log-in "
+           "is asked for again. Files on disk and the queue stay.\n\nReset the settings?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        ui->chkReset->setChecked(false);
+}
+
 void dlgSetupWindow::on_chkShowPassword_stateChanged(int state)
 {
     if (state != kChecked) {
-        ui->txtPassword->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+        ui->txtPassword->setEchoMode(QLineEdit::Password);
         return;
     }
     if (passwordRevealed) {
@@ -323,6 +345,9 @@ void dlgSetupWindow::runCodecCheck()
     const bool found = codecCheck && codecCheck(ui->lineEdit->text());
     ui->lblPathCodecStatus->setText(found ? tr("Codec Found")
                                           : tr("Codec Not found - Video processing will be disabled"));
-    ui->lblPathCodecStatus->setStyleSheet(found ? QStringLiteral("QLabel { color : green; }")
-                                                : QStringLiteral("QLabel { color : red; }"));
+    // The colours live in the style sheet, chosen for contrast with its backgrounds.
+    QLabel* status = ui->lblPathCodecStatus;
+    status->setProperty("codecFound", found);
+    status->style()->unpolish(status);
+    status->style()->polish(status);
 }

@@ -67,6 +67,8 @@ private slots:
     void on_btnLogOut_clicked();
     void btnDelete_clicked(scanPathWidget* sender, int widgetID, int spcID);
     void on_chkShowPassword_stateChanged(int state);
+    // Checking "Reset settings" says what it resets and asks first.
+    void on_chkReset_clicked(bool checked);
     void on_btnBrowseCodec_clicked();
 
 private:

@@ -152,6 +152,11 @@ void scanPathWidget::setWatchWarning(const QString& text)
     lblWatchWarning->setVisible(!text.isEmpty());
 }
 
+QString scanPathWidget::watchedFolder() const
+{
+    return lblWatchedPath->text();
+}
+
 QHBoxLayout* scanPathWidget::addRow(QBoxLayout* column)
 {
     auto* row = new QHBoxLayout;
@@ -168,12 +173,21 @@ QLabel* scanPathWidget::wideLabel(const QString& text)
     return label;
 }
 
-QToolButton* scanPathWidget::browseButton()
+QToolButton* scanPathWidget::browseButton(const QString& name)
 {
     auto* button = new QToolButton(this);
     button->setText(QStringLiteral("..."));
     button->setStatusTip(tr("Browse"));
+    button->setToolTip(name);
+    button->setAccessibleName(name);
     return button;
+}
+
+QLabel* scanPathWidget::captionFor(const QString& text, QWidget* control, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent ? parent : this);
+    label->setBuddy(control);
+    return label;
 }
 
 void scanPathWidget::buildLocationRows(QBoxLayout* column)
@@ -191,7 +205,7 @@ void scanPathWidget::buildLocationRows(QBoxLayout* column)
     setObject(btnDelete, "btnDelete");
     btnDelete->setText(tr("Delete"));
     watched->addWidget(btnDelete);
-    QToolButton* btnBrowseWatched = browseButton();
+    QToolButton* btnBrowseWatched = browseButton(tr("Choose the watched folder"));
     setObject(btnBrowseWatched, "btnBrowseWatched");
     watched->addWidget(btnBrowseWatched);
 
@@ -203,7 +217,7 @@ void scanPathWidget::buildLocationRows(QBoxLayout* column)
     setObject(lblOutputPath, "lblOutputPath");
     lblOutputPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     output->addWidget(lblOutputPath);
-    QToolButton* btnBrowseOutput = browseButton();
+    QToolButton* btnBrowseOutput = browseButton(tr("Choose the folder to save to"));
     setObject(btnBrowseOutput, "btnBrowseOutput");
     output->addWidget(btnBrowseOutput);
 
@@ -236,18 +250,19 @@ void scanPathWidget::buildPresetRows(QBoxLayout* column)
     spnSettleSeconds->setValue(ScanPath::kDefaultSettleSeconds);
     spnSettleSeconds->setPrefix(tr("Wait until files are unchanged for "));
     spnSettleSeconds->setSuffix(tr(" s"));
+    spnSettleSeconds->setAccessibleName(tr("Seconds a file must stay unchanged"));
     subfolderRow->addWidget(spnSettleSeconds);
     subfolderRow->addStretch();
 
     QHBoxLayout* presetRow = addRow(column);
-    presetRow->addWidget(new QLabel(tr("Preset"), this));
     cmbPreset = new QComboBox(this);
+    presetRow->addWidget(captionFor(tr("Preset"), cmbPreset));
     setObject(cmbPreset, "cmbPreset");
     cmbPreset->setEditable(false);
     presetRow->addWidget(cmbPreset);
     presetRow->addStretch();
-    presetRow->addWidget(new QLabel(tr("Suffix: "), this));
     txtSuffix = new QLineEdit(this);
+    presetRow->addWidget(captionFor(tr("Suffix: "), txtSuffix));
     setObject(txtSuffix, "txtSuffix");
     // The default template shows whole; longer ones scroll.
     txtSuffix->setMinimumWidth(widthFor(txtSuffix, QStringLiteral("-{presetName}")));
@@ -263,15 +278,15 @@ void scanPathWidget::buildMp3Rows(QBoxLayout* column)
     setObject(chkConvertToMp3, "chkConvertToMp3");
     encodeRow->addWidget(chkConvertToMp3);
     encodeRow->addSpacing(kIndent);
-    encodeRow->addWidget(new QLabel(tr("Bitrate:"), this));
     cmbBitRate = new QComboBox(this);
+    encodeRow->addWidget(captionFor(tr("Bitrate:"), cmbBitRate));
     setObject(cmbBitRate, "cmbBitRate");
     cmbBitRate->addItems(kBitRates);
     cmbBitRate->setCurrentText(kDefaultBitRate);
     encodeRow->addWidget(cmbBitRate);
     encodeRow->addStretch();
-    encodeRow->addWidget(new QLabel(tr("Optional MP3 Suffix: "), this));
     txtMp3Suffix = new QLineEdit(this);
+    encodeRow->addWidget(captionFor(tr("Optional MP3 Suffix: "), txtMp3Suffix));
     setObject(txtMp3Suffix, "txtMp3Suffix");
     encodeRow->addWidget(txtMp3Suffix);
 
@@ -319,6 +334,7 @@ void scanPathWidget::buildNormaliseRow(QBoxLayout* column)
     spnTruePeakCeiling->setDecimals(1);
     spnTruePeakCeiling->setSingleStep(0.1);
     spnTruePeakCeiling->setSuffix(tr(" dBTP"));
+    spnTruePeakCeiling->setAccessibleName(tr("True peak limit"));
     spnTruePeakCeiling->setValue(ScanPath::kDefaultTruePeakCeiling);
     spnTruePeakCeiling->setEnabled(false);
     ceilingRow->addWidget(spnTruePeakCeiling);
@@ -362,15 +378,17 @@ QFrame* scanPathWidget::buildNoiseFrame()
     buttons->addLayout(customRow);
     customRow->addWidget(rdoCustom);
     customRow->addSpacing(10);
-    customRow->addWidget(new QLabel(tr("S->M"), frame));
     txtSpeechToMusic = new QLineEdit(QStringLiteral("0.5"), frame);
+    txtSpeechToMusic->setAccessibleName(tr("Custom speech to music seconds"));
+    customRow->addWidget(captionFor(tr("S->M"), txtSpeechToMusic, frame));
     setObject(txtSpeechToMusic, "txtSpeechToMusic");
     // Room for any stored value: at most six significant digits.
     txtSpeechToMusic->setFixedWidth(widthFor(txtSpeechToMusic, QStringLiteral("0.00000")));
     customRow->addWidget(txtSpeechToMusic);
     customRow->addSpacing(10);
-    customRow->addWidget(new QLabel(tr("M->S"), frame));
     txtMusicToSpeech = new QLineEdit(QStringLiteral("1.0"), frame);
+    txtMusicToSpeech->setAccessibleName(tr("Custom music to speech seconds"));
+    customRow->addWidget(captionFor(tr("M->S"), txtMusicToSpeech, frame));
     setObject(txtMusicToSpeech, "txtMusicToSpeech");
     txtMusicToSpeech->setFixedWidth(widthFor(txtMusicToSpeech, QStringLiteral("0.00000")));
     customRow->addWidget(txtMusicToSpeech);

@@ -42,6 +42,8 @@ public:
     // Shows why the folder is polled instead of watched above the panel's
     // rows; an empty text hides the line.
     void setWatchWarning(const QString& text);
+    // The watched folder as shown.
+    QString watchedFolder() const;
 
     // Process-wide panel number: 1000 for the first panel, then one more
     // for each panel constructed.
@@ -86,7 +88,10 @@ private:
     QFrame* buildResultFrame();
     QHBoxLayout* addRow(QBoxLayout* column);
     QLabel* wideLabel(const QString& text);
-    QToolButton* browseButton();
+    // A "..." button named (for tooltips and screen readers) by `name`.
+    QToolButton* browseButton(const QString& name);
+    // A label tied to `control`, so that it names it; parent defaults to the panel.
+    QLabel* captionFor(const QString& text, QWidget* control, QWidget* parent = nullptr);
     void browseFolderFor(QLabel* label, const QString& title);
 
     void loadPreset(const QByteArray& stored);

@@ -14,6 +14,7 @@ FileActions fileActions(QueueFileState state, bool retryable)
         break;
     case QueueFileState::Running:
         actions.openInput = true;
+        actions.cancel = true;
         break;
     case QueueFileState::Done:
         actions.openInput = true;
@@ -29,6 +30,8 @@ FileActions fileActions(QueueFileState state, bool retryable)
         break;
     case QueueFileState::PreProcessing:
     case QueueFileState::PostProcessing:
+        actions.openInput = true;
+        actions.cancel = true;
         break;
     }
     return actions;

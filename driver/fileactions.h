@@ -15,10 +15,12 @@ struct FileActions {
     bool remove = false;
     // Moving up and down, and removing as a cancel.
     bool steer = false;
+    // Stopping a file that is being processed (locally or at the service).
+    bool cancel = false;
 
-    bool any() const { return openInput || openOutput || pause || resume || resubmit || remove; }
+    bool any() const { return openInput || openOutput || pause || resume || resubmit || remove || cancel; }
 };
 
-// PreProcessing and PostProcessing allow nothing; `retryable` is the
-// file's flag (only a retryable Error may be submitted again).
+// A file being processed may only be cancelled; `retryable` is the file's
+// flag (only a retryable Error may be submitted again).
 FileActions fileActions(QueueFileState state, bool retryable);

@@ -108,8 +108,9 @@ void LocalSteps::announceEnd(Job& job) const
     });
 }
 
-bool LocalSteps::runSteps(const QList<QueueFile*>& files) const
+bool LocalSteps::runSteps(const QList<QueueFile*>& files)
 {
+    sweepAbandoned();
     bool finished = false;
     for (QueueFile* file : files) {
         if (file->getState() == QueueFileState::PostProcessing && !file->postProcessingDone()) {
@@ -122,6 +123,33 @@ bool LocalSteps::runSteps(const QList<QueueFile*>& files) const
         }
     }
     return finished;
+}
+
+void LocalSteps::abandonJobs(QueueFile& file)
+{
+    if (file.preProcessor)
+        m_abandonedPre.push_back(std::move(file.preProcessor));
+    if (file.postProcessor)
+        m_abandonedPost.push_back(std::move(file.postProcessor));
+}
+
+void LocalSteps::sweepAbandoned()
+{
+    auto sweep = [](auto& jobs, auto removeWorkFiles) {
+        for (auto job = jobs.begin(); job != jobs.end();) {
+            if (!(*job)->isFinished()) {
+                ++job;
+                continue;
+            }
+            removeWorkFiles(**job);
+            job = jobs.erase(job);
+        }
+    };
+    sweep(m_abandonedPre, [](const PreProcessing& job) { QFile::remove(job.outputFile()); });
+    sweep(m_abandonedPost, [](const PostProcessing& job) {
+        for (const QString& output : job.outputFiles())
+            QFile::remove(output);
+    });
 }
 
 // ---- pre-processing ----------------------------------------------------------

@@ -4,8 +4,11 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class OutputRegistry;
+class PostProcessing;
+class PreProcessing;
 class QueueFile;
 
 // The local processing of queued files between the queue manager's states:
@@ -29,7 +32,12 @@ public:
 
     // One step for each file in PostProcessing or PreProcessing; true when
     // a step finished in this call, so that the cycle may take the file on.
-    bool runSteps(const QList<QueueFile*>& files) const;
+    // Abandoned jobs that have ended are cleaned up here too.
+    bool runSteps(const QList<QueueFile*>& files);
+    // A cancelled file's running jobs are let go: nobody waits for them,
+    // their outcome is dropped, and once they end their work files (never
+    // the source, nor a downloaded result) are removed and they are destroyed.
+    void abandonJobs(QueueFile& file);
     void preProcessStep(QueueFile& file) const;
     void postProcessStep(QueueFile& file) const;
     // At Done: deletes the uploaded file when it was a copy the client made
@@ -54,6 +62,10 @@ private:
     template <typename Job>
     void announceEnd(Job& job) const;
 
+    void sweepAbandoned();
+
     const OutputRegistry& m_registry;
     std::shared_ptr<JobEnded> m_jobEnded;
+    std::vector<std::unique_ptr<PreProcessing>> m_abandonedPre;
+    std::vector<std::unique_ptr<PostProcessing>> m_abandonedPost;
 };

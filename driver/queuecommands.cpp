@@ -8,8 +8,11 @@
 
 #include <QDir>
 
-QueueCommands::QueueCommands(QueueManager& queueManager, std::function<void()> requestCycle)
-    : m_queueManager(queueManager), m_requestCycle(std::move(requestCycle))
+QueueCommands::QueueCommands(QueueManager& queueManager, std::function<void()> requestCycle,
+                             std::function<void(QueueFile&)> abandonLocalJobs)
+    : m_queueManager(queueManager)
+    , m_requestCycle(std::move(requestCycle))
+    , m_abandonLocalJobs(std::move(abandonLocalJobs))
 {
 }
 
@@ -62,6 +65,40 @@ int QueueCommands::resubmitFailed()
             ++count;
     }
     return count;
+}
+
+bool QueueCommands::cancel(int fileId)
+{
+    QueueFile* file = m_queueManager.findFile(fileId);
+    if (!file)
+        return false;
+    const QueueFileState state = file->getState();
+    if (!fileActions(state, file->retryable()).cancel || !file->compareAndSetState(state, QueueFileState::Error))
+        return false;
+    file->setErrorMessage(kCancelledText);
+    file->setDetails(QByteArray());
+    file->setRetryable(true);
+    if (m_abandonLocalJobs)
+        m_abandonLocalJobs(*file);
+    cycleSoon();
+    return true;
+}
+
+QString QueueCommands::originalSource(int fileId) const
+{
+    const QueueFile* file = m_queueManager.findFile(fileId);
+    if (!file)
+        return QString();
+    return QString::fromUtf8(file->originalSourceFile.isEmpty() ? file->srcFile : file->originalSourceFile);
+}
+
+std::optional<Refusal> QueueCommands::submitWithAnotherPreset(int fileId, FileRequest request)
+{
+    const QueueFile* file = m_queueManager.findFile(fileId);
+    if (!file || file->getState() != QueueFileState::Done)
+        return Refusal{Refusal::Reason::Queue, request.source, QString(), QByteArrayLiteral("The file is not done")};
+    request.options = file->options;
+    return queueFile(request);
 }
 
 bool QueueCommands::remove(int fileId)

@@ -50,8 +50,14 @@ public:
     // The priority of files queued by a person (not by a watched folder).
     static constexpr int kAddedByHandPriority = 10;
 
-    // `requestCycle` runs the queue manager's cycle soon (may be empty).
-    QueueCommands(QueueManager& queueManager, std::function<void()> requestCycle);
+    // The error text of a file a person cancelled while it was processed.
+    static constexpr const char* kCancelledText = "Cancelled by the user";
+
+    // `requestCycle` runs the queue manager's cycle soon (may be empty);
+    // `abandonLocalJobs` lets go of a cancelled file's running local jobs
+    // (may be empty).
+    QueueCommands(QueueManager& queueManager, std::function<void()> requestCycle,
+                  std::function<void(QueueFile&)> abandonLocalJobs = {});
 
     // The destination is checked before the file is queued.
     std::optional<Refusal> queueFile(const FileRequest& request);
@@ -62,6 +68,19 @@ public:
     bool resubmit(int fileId);
     // Resubmits every file it can that is in Error; how many it resubmitted.
     int resubmitFailed();
+    // A file being processed (pre-processing, at the service or
+    // post-processing) stops: its local job is let go, the cycle stops
+    // following its job, and it goes to Error "Cancelled by the user", from
+    // which resubmit() starts it afresh. False in any other state, or when
+    // the file moved on meanwhile.
+    bool cancel(int fileId);
+    // The file a Done file was queued from, before any local step; empty
+    // when the file is gone.
+    QString originalSource(int fileId) const;
+    // Queues `request` (a source, destination and preset a person chose
+    // for a Done file) with the Done file's own processing options; a file
+    // that is not Done is refused.
+    std::optional<Refusal> submitWithAnotherPreset(int fileId, FileRequest request);
     // False when the file is not queued.
     bool remove(int fileId);
     // Removes every Done, Error and Canceled file in one pass; their ids.
@@ -80,4 +99,5 @@ private:
 
     QueueManager& m_queueManager;
     std::function<void()> m_requestCycle;
+    std::function<void(QueueFile&)> m_abandonLocalJobs;
 };

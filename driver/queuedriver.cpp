@@ -40,7 +40,7 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
     : m_settings(settings)
     , m_queueManager(queueManager)
     , m_frontEnd(frontEnd)
-    , m_commands(queueManager, [this] { requestCycle(); })
+    , m_commands(queueManager, [this] { requestCycle(); }, [this](QueueFile& file) { m_localSteps->abandonJobs(file); })
     , m_outputRegistry(std::make_unique<OutputRegistry>(&settings))
     , m_localSteps(std::make_unique<LocalSteps>(*m_outputRegistry))
     , m_mp3Jobs(std::make_unique<ResultEncoding>(

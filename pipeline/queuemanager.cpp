@@ -261,6 +261,13 @@ bool QueueManager::cycle(bool pause, bool verbose)
 
 void QueueManager::logIn(bool verbose)
 {
+    // Nothing to try before a person has given both: no request, and no
+    // failure to report.
+    if (m_user.isEmpty() || m_password.isEmpty()) {
+        m_state = WaitingForLoginInfo;
+        lockedaccess::assign(m_statusLock, m_statusMessage, QByteArray());
+        return;
+    }
     if (verbose)
         printLine("Logging in...");
     QByteArray message;
@@ -431,7 +438,11 @@ void QueueManager::handOverPreProcessed(SessionManager& session, bool serving)
     }
     if (!serving)
         return;
-    file->setState(QueueFileState::Running);
+    // A file cancelled meanwhile stays as the person left it.
+    if (!file->compareAndSetState(QueueFileState::PreProcessing, QueueFileState::Running)) {
+        session.release(true);
+        return;
+    }
     if (session.selectPreset(file->presetName)) {
         session.submitFile(file->lockedSrcFile(), file->lockedDestFile());
         file->setErrorMessage(QByteArray());
@@ -469,7 +480,8 @@ void QueueManager::takeResult(SessionManager& session)
 void QueueManager::takeError(SessionManager& session)
 {
     QueueFile* file = findFile(session.currentFileId());
-    if (file && !requeueAfterLostAnswer(session, *file)) {
+    // A file cancelled meanwhile keeps the person's reason.
+    if (file && file->getState() == QueueFileState::Running && !requeueAfterLostAnswer(session, *file)) {
         file->resumeJobId = session.errorJobId();
         file->setResumeJobCreated(session.jobCreated());
         file->setState(QueueFileState::Error);
@@ -499,7 +511,10 @@ void QueueManager::followProgress(SessionManager& session)
     if (!file)
         return;
     const QueueFileState fileState = file->getState();
-    if (fileState == QueueFileState::Paused || fileState == QueueFileState::Canceled) {
+    // Paused, Canceled, or put in Error by a person's cancel: the job is
+    // followed no longer.
+    if (fileState == QueueFileState::Paused || fileState == QueueFileState::Canceled
+        || fileState == QueueFileState::Error) {
         session.cancel();
         session.release(true);
         return;

@@ -1,5 +1,6 @@
 #include "clientfixture.h"
 
+#include "app/windowstate.h"
 #include "pipeline/queuestore.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ ClientFixture::ClientFixture()
     // Every test starts with an empty queue, not with the one the window of
     // the previous test saved at its end.
     QFile::remove(queuestore::defaultPath());
+    QFile::remove(WindowState::defaultPath());
     // The welcome wizard is tested on its own; here it would stop every test.
     settings.showFirstTime_AddWatchFolderDialog = false;
     window->setContext(settings, manager, account);

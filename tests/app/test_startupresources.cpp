@@ -23,6 +23,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QRegularExpression>
 #include <QWizard>
 #include <QtTest>
 
@@ -94,6 +95,61 @@ private slots:
         probe.ensurePolished();
         qInstallMessageHandler(previous);
         QVERIFY2(styleWarnings.isEmpty(), qPrintable(styleWarnings.join(QLatin1Char('\n'))));
+    }
+
+    // Every pair the style sheet sets: each rule's text colour against the
+    // background the rule sets (the window's where it sets none), and the
+    // queue panel's text colours against its line backing. Small text needs
+    // 4.5:1; greyed-out (disabled) text is exempt.
+    void styleSheetPairsAreReadable()
+    {
+        QFile file(QStringLiteral(":/css/dark-style.css"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QString css = QString::fromUtf8(file.readAll());
+        css.remove(QRegularExpression(QStringLiteral("/\\*.*?\\*/"), QRegularExpression::DotMatchesEverythingOption));
+        const QColor window(0x32, 0x32, 0x32);
+        QStringList failures;
+        int pairs = 0;
+        auto check = [&](const QString& where, const QColor& text, const QColor& background) {
+            ++pairs;
+            if (contrast(text, background) < 4.5)
+                failures << QStringLiteral("%1: %2 on %3 (%4:1)")
+                                .arg(where, text.name(), background.name())
+                                .arg(contrast(text, background), 0, 'f', 2);
+        };
+        const QRegularExpression rule(QStringLiteral("([^{}]+)\\{([^}]*)\\}"));
+        for (const QRegularExpressionMatch& match : rule.globalMatch(css)) {
+            const QString selectors = match.captured(1).simplified();
+            QHash<QString, QColor> colours;
+            for (const QString& declaration : match.captured(2).split(QLatin1Char(';'))) {
+                const QString name = declaration.section(QLatin1Char(':'), 0, 0).trimmed();
+                const QColor value(declaration.section(QLatin1Char(':'), 1).trimmed());
+                if (value.isValid())
+                    colours.insert(name, value);
+            }
+            // Greyed-out text is exempt; a plain frame's colour draws its lines, not text.
+            const QStringList each = selectors.split(QLatin1Char(','));
+            const bool exempt = std::all_of(each.cbegin(), each.cend(), [](const QString& s) {
+                return s.contains(QLatin1String(":disabled")) || s.trimmed().section(QLatin1Char(' '), -1).startsWith(QLatin1String("QFrame"));
+            });
+            if (exempt)
+                continue;
+            QColor background = colours.value(QStringLiteral("background-color"), colours.value(QStringLiteral("background")));
+            if (!background.isValid() || background.alpha() == 0)
+                background = window;
+            if (colours.contains(QStringLiteral("color")))
+                check(selectors, colours.value(QStringLiteral("color")), background);
+            if (colours.contains(QStringLiteral("selection-color")))
+                check(selectors + QStringLiteral(" (selection)"), colours.value(QStringLiteral("selection-color")),
+                      colours.value(QStringLiteral("selection-background-color"), background));
+            const QColor line = colours.value(QStringLiteral("qproperty-lineBackground"));
+            for (const char* text : {"qproperty-lineText", "qproperty-errorText"}) {
+                if (line.isValid() && colours.contains(QLatin1String(text)))
+                    check(selectors + QLatin1Char(' ') + QLatin1String(text), colours.value(QLatin1String(text)), line);
+            }
+        }
+        QVERIFY(pairs > 30);
+        QVERIFY2(failures.isEmpty(), qPrintable(QStringLiteral("\n") + failures.join(QLatin1Char('\n'))));
     }
 
     // Text against its own background, enabled, for every widget kind the

@@ -28,6 +28,7 @@ private slots:
     void passwordIsStoredOnlyWhenRemembered();
     void addressChangeGoesToTheManager();
     void showPasswordEchoModes();
+    void storedUserNameLeavesThePasswordToType();
     void enterInEitherFieldLogsIn();
 
 private:
@@ -84,12 +85,15 @@ void TestDlgLogin::emptyFieldsChangeNothing()
     dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(ServiceProcess::demoPassword());
     ok->click();
     QVERIFY(dialog.username().isEmpty());
-    // The cycle keeps failing without credentials: once the status tick has
-    // shown that, the dialog is still open.
+    // Without both a user name and a password nothing is tried: the status
+    // tick shows the waiting state, never a failed log-in, and the service
+    // has seen no log-in.
     auto* status = dialog.findChild<QLabel*>(QStringLiteral("lblStatus"));
     const QString initial = status->text();
     QTRY_VERIFY_WITH_TIMEOUT(status->text() != initial, 10000);
+    QCOMPARE(status->text(), QStringLiteral("Waiting For Login Info"));
     QVERIFY(dialog.result() != QDialog::Accepted);
+    QVERIFY(!service->log().contains("/Login"));
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lblApiURL"))->text().endsWith(service->apiUrl()));
 }
 
@@ -167,7 +171,18 @@ void TestDlgLogin::showPasswordEchoModes()
     show->setChecked(true);
     QCOMPARE(password->echoMode(), QLineEdit::Normal);
     show->setChecked(false);
-    QCOMPARE(password->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    QCOMPARE(password->echoMode(), QLineEdit::Password);
+}
+
+void TestDlgLogin::storedUserNameLeavesThePasswordToType()
+{
+    settings->wUsername = ServiceProcess::demoEmail().toUtf8();
+    dlgLogin dialog;
+    dialog.setContext(settings.get(), account.get(), false);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword")));
 }
 
 void TestDlgLogin::enterInEitherFieldLogsIn()

@@ -37,13 +37,12 @@ private slots:
     void logoutPutsRunningFilesBackToWaiting();
 
 private:
-    void hoverAccountMenu();
+    void openAccountMenu();
 };
 
-void TestMainWindowService::hoverAccountMenu()
+void TestMainWindowService::openAccountMenu()
 {
-    auto* menu = client->window->findChild<QMenu*>(QStringLiteral("menuAccount"));
-    emit client->window->findChild<QMenuBar*>(QStringLiteral("menubar"))->hovered(menu->menuAction());
+    emit client->window->findChild<QMenu*>(QStringLiteral("menuAccount"))->aboutToShow();
 }
 
 void TestMainWindowService::fileAddedByHandReachesDone()
@@ -57,7 +56,8 @@ void TestMainWindowService::fileAddedByHandReachesDone()
         dialog->accept();
     });
     client->window->findChild<QToolButton*>(QStringLiteral("btnAddSingleFile"))->click();
-    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("take - {presetName}.wav")));
+    // The dialog shows the name the result will have, with the preset's name.
+    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("take - 1_ Speech -16 LUFS.wav")));
 
     const QList<QueueFile*> files = client->manager.snapshot();
     QCOMPARE(files.size(), 1);
@@ -89,7 +89,7 @@ void TestMainWindowService::droppedFileOpensTheDialog()
     });
     QVERIFY(client->dropUrls({QUrl::fromLocalFile(source)}));
     QTRY_COMPARE(client->manager.snapshot().size(), 1);
-    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("voice - {presetName}.take.wav")));
+    QCOMPARE(proposed, QDir::toNativeSeparators(dir->filePath("voice - 1_ Speech -16 LUFS.take.wav")));
 
     // Data without URLs is refused at the door.
     QMimeData text;
@@ -176,7 +176,7 @@ void TestMainWindowService::logoutPutsRunningFilesBackToWaiting()
     QVERIFY(startService({"--step-ms", "1500"}));
     QueueFile* file = client->queue(wav("take.wav", 2), dir->filePath("out.wav"));
     QVERIFY(waitForState(file, QueueFileState::Running));
-    hoverAccountMenu();
+    openAccountMenu();
     QVERIFY(!client->action("actionLog_in")->isEnabled());
     QVERIFY(client->action("actionLog_out")->isEnabled());
 
@@ -187,7 +187,7 @@ void TestMainWindowService::logoutPutsRunningFilesBackToWaiting()
     QTRY_COMPARE(client->window->statusBar()->currentMessage(), QStringLiteral("Logged out"));
     client->tick();
     QCOMPARE(client->listOf(client->widgetOf(file)), QStringLiteral("queue"));
-    hoverAccountMenu();
+    openAccountMenu();
     QVERIFY(client->action("actionLog_in")->isEnabled());
     QVERIFY(!client->action("actionLog_out")->isEnabled());
 

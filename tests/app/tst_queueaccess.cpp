@@ -1,5 +1,7 @@
 #include "windowtest.h"
 
+#include "tests/dialogs/modalanswer.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QMenu>
@@ -126,7 +128,8 @@ void TestQueueAccess::accessibleTreeNamesStatesAndPresses()
     greyed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QCOMPARE(client->queueListOrder().first(), waiting->fileId);
 
-    // Pressing through the tree does what the close button does.
+    // Pressing through the tree does what the close button does (after its question).
+    answerQuestion(QMessageBox::Yes);
     remove->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QVERIFY(!client->manager.findFile(waiting->fileId));
     QVERIFY(!client->widgetOf(waiting) || !client->widgetOf(waiting)->isVisible());
@@ -178,14 +181,19 @@ void TestQueueAccess::keyboardDrivesThePanels()
     QCOMPARE(menuOpenedBy(top, Qt::Key_Menu, Qt::NoModifier), waitingMenu);
     QCOMPARE(menuOpenedBy(top, Qt::Key_F10, Qt::ShiftModifier), waitingMenu);
 
-    // Delete removes the file and hands the focus on; not for a running file.
+    // Delete asks, removes the file and hands the focus on. On a running
+    // file it asks whether to cancel it, saying why: "No" leaves it running.
+    answerQuestion(QMessageBox::Yes);
     QTest::keyClick(top, Qt::Key_Delete);
     QVERIFY(!client->manager.findFile(first->fileId));
     QCOMPARE(client->window->focusWidget(), middle);
     second->setState(QueueFileState::Running);
     client->tick();
+    QString question;
+    answerQuestion(QMessageBox::No, &question);
     QTest::keyClick(middle, Qt::Key_Delete);
-    QVERIFY(client->manager.findFile(second->fileId));
+    QVERIFY2(question.contains(QStringLiteral("is being processed")), qPrintable(question));
+    QCOMPARE(second->getState(), QueueFileState::Running);
 }
 
 QTEST_MAIN(TestQueueAccess)

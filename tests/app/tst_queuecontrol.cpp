@@ -1,6 +1,11 @@
 #include "windowtest.h"
 
+#include "dialogs/dlgaddfile.h"
+#include "tests/dialogs/modalanswer.h"
+
+#include <QComboBox>
 #include <QDir>
+#include <QMessageBox>
 #include <QTest>
 
 // Queue control in the main window against the real service: Pause keeps a
@@ -17,6 +22,7 @@ public:
 private slots:
     void pauseArrowsAndCloseSteerTheUploads();
     void arrowsFollowTheQueueOrderOnScreen();
+    void runningFileIsCancelledThenSubmittedAgain();
 
 private:
     QueueFile* queue(const QString& name, double seconds);
@@ -64,6 +70,7 @@ void TestQueueControl::pauseArrowsAndCloseSteerTheUploads()
     QVERIFY(client->choose(client->widgetOf(paused), QStringLiteral("Pause")));
     click(client->widgetOf(third), QueueFileWidget::Part::MoveUpButton);
     const int closedId = closed->fileId;
+    answerQuestion(QMessageBox::Yes);
     click(client->widgetOf(closed), QueueFileWidget::Part::RemoveButton);
     QVERIFY(!client->manager.findFile(closedId));
     QVERIFY(client->widgetOf(closed)->isHidden());
@@ -114,13 +121,16 @@ void TestQueueControl::arrowsFollowTheQueueOrderOnScreen()
     click(client->widgetOf(files[1]), QueueFileWidget::Part::MoveUpButton);
     QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
 
+    // A Running file does not move; its close button asks first, and "No"
+    // leaves it where it was.
     files[1]->setState(QueueFileState::Running);
     client->tick();
     QVERIFY(!client->widgetOf(files[1])->queueControlsEnabled());
     click(client->widgetOf(files[1]), QueueFileWidget::Part::MoveDownButton);
+    answerQuestion(QMessageBox::No);
     click(client->widgetOf(files[1]), QueueFileWidget::Part::RemoveButton);
     QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
-    QVERIFY(client->manager.findFile(files[1]->fileId));
+    QCOMPARE(files[1]->getState(), QueueFileState::Running);
 
     // A file back from Error takes its queue place again, not the end.
     files[0]->setState(QueueFileState::Error);
@@ -131,6 +141,56 @@ void TestQueueControl::arrowsFollowTheQueueOrderOnScreen()
     QCOMPARE(client->queueListOrder(), ids({1, 3, 0, 2}));
     QVERIFY(client->widgetOf(files[0])->queueControlsEnabled());
     QCOMPARE(client->manager.snapshot(), (QList<QueueFile*>{files[1], files[3], files[0], files[2]}));
+}
+
+// A file at the service is cancelled from its close button (after a
+// question), goes to Error and is no longer followed; "Submit again" runs it
+// afresh to Done, and "Submit with another preset" queues its source once
+// more with the preset chosen in the add-file dialog.
+void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
+{
+    ServiceProcess service({"--step-ms", "400"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ProcessingOptions options;
+    options.encodeToMP3_suffix = QStringLiteral("-kept");
+    QueueFile* file = client->queue(wav(QStringLiteral("take.wav")), dir->filePath(QStringLiteral("take-out.wav")),
+                                    options, "1: Speech -16 LUFS");
+    QVERIFY(file);
+    QVERIFY(client->logIn(service.apiUrl()));
+    QTRY_VERIFY_WITH_TIMEOUT(file->getState() == QueueFileState::Running && service.uploadSizes().size() == 1, 20000);
+    client->tick();
+
+    QString question;
+    answerQuestion(QMessageBox::Yes, &question);
+    click(client->widgetOf(file), QueueFileWidget::Part::RemoveButton);
+    QVERIFY2(question.contains(QStringLiteral("take.wav is being processed")), qPrintable(question));
+    QCOMPARE(file->getState(), QueueFileState::Error);
+    QCOMPARE(file->errorMessage(), QByteArray("Cancelled by the user"));
+    // The session lets go of the job: it is free for the next file.
+    QTRY_VERIFY_WITH_TIMEOUT(client->manager.session(0)->currentFileId() == 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(client->listOf(client->widgetOf(file)), QStringLiteral("error"), 5000);
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("take-out.wav"))));
+
+    QVERIFY(client->choose(client->widgetOf(file), QStringLiteral("Submit again")));
+    QTRY_VERIFY_WITH_TIMEOUT(file->getState() == QueueFileState::Done, 60000);
+    QCOMPARE(service.uploadSizes().size(), 2);
+
+    const QList<QByteArray> presets = client->manager.presets();
+    QVERIFY(presets.size() > 1);
+    const QByteArray other = presets.last() == file->presetName ? presets.first() : presets.last();
+    answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        dialog->findChild<QComboBox*>(QStringLiteral("comboPreset"))->setCurrentText(QString::fromUtf8(other));
+        dialog->accept();
+    });
+    client->tick();
+    QVERIFY(client->choose(client->widgetOf(file), QStringLiteral("Submit with another preset")));
+    const QList<QueueFile*> files = client->manager.snapshot();
+    QCOMPARE(files.size(), 2);
+    QueueFile* again = files.last();
+    QCOMPARE(again->presetName, other);
+    QCOMPARE(again->srcFile, file->originalSourceFile.isEmpty() ? file->srcFile : file->originalSourceFile);
+    QCOMPARE(again->options.encodeToMP3_suffix, QStringLiteral("-kept"));
+    QTRY_VERIFY_WITH_TIMEOUT(again->getState() == QueueFileState::Done, 60000);
 }
 
 QTEST_MAIN(TestQueueControl)

@@ -1,5 +1,7 @@
 #include "windowtest.h"
 
+#include "tests/dialogs/modalanswer.h"
+
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -112,7 +114,8 @@ void TestQueuePanels::contextMenuPerState_data()
     QTest::newRow("Waiting") << int(QueueFileState::Waiting) << false
                              << QStringList{"Pause", input, "|", "Cancel"};
     QTest::newRow("Paused") << int(QueueFileState::Paused) << false << QStringList{"Resume", input, "|", "Cancel"};
-    QTest::newRow("Running") << int(QueueFileState::Running) << false << QStringList{input};
+    // A file being processed may be cancelled (after a question).
+    QTest::newRow("Running") << int(QueueFileState::Running) << false << QStringList{input, "|", "Cancel"};
     QTest::newRow("Done") << int(QueueFileState::Done) << false
                           << QStringList{"Go to processed audio", input, "|", "Submit with another preset", "|",
                                          "Remove from list"};
@@ -122,8 +125,10 @@ void TestQueuePanels::contextMenuPerState_data()
                                  << QStringList{input, "|", "Remove from list"};
     QTest::newRow("Canceled") << int(QueueFileState::Canceled) << false
                               << QStringList{input, "|", "Submit again", "|", "Remove from list"};
-    QTest::newRow("Pre processing") << int(QueueFileState::PreProcessing) << false << QStringList{"(none)"};
-    QTest::newRow("Post processing") << int(QueueFileState::PostProcessing) << false << QStringList{"(none)"};
+    QTest::newRow("Pre processing") << int(QueueFileState::PreProcessing) << false
+                                    << QStringList{input, "|", "Cancel"};
+    QTest::newRow("Post processing") << int(QueueFileState::PostProcessing) << false
+                                     << QStringList{input, "|", "Cancel"};
 }
 
 void TestQueuePanels::contextMenuPerState()
@@ -171,10 +176,16 @@ void TestQueuePanels::contextMenuActions()
     QueueFileWidget* doneWidget = client->widgetOf(done);
     emit doneWidget->queueFileContextMenuClicked(doneWidget, done->fileId, QStringLiteral("mnuPauseResume"));
     QCOMPARE(done->getState(), QueueFileState::Done);
+    // "Submit with another preset" needs the service's presets: logged out it says so.
+    QString told;
+    answerQuestion(QMessageBox::Ok, &told);
     emit doneWidget->queueFileContextMenuClicked(doneWidget, done->fileId, QStringLiteral("mnuReSubmit"));
+    QCOMPARE(told, QStringLiteral("No presets are loaded yet: log in first."));
     QCOMPARE(done->getState(), QueueFileState::Done);
+    QCOMPARE(client->manager.snapshot().size(), 2);
 
     const int doneId = done->fileId;
+    answerQuestion(QMessageBox::Yes);
     emit doneWidget->queueFileContextMenuClicked(doneWidget, doneId, QStringLiteral("mnuRemove"));
     QVERIFY(!client->manager.findFile(doneId));
     QVERIFY(doneWidget->isHidden());
@@ -198,6 +209,13 @@ void TestQueuePanels::clearDoneErrorRemovesAdjacentFinishedFiles()
     client->tick();
     QCOMPARE(client->tabTitle(0), QStringLiteral("Done (2)"));
 
+    // It asks first: "No" changes nothing.
+    QString question;
+    answerQuestion(QMessageBox::No, &question);
+    client->action("actionClear_done_error")->trigger();
+    QCOMPARE(question, QStringLiteral("Take every done and failed file out of the lists? Their files on disk stay."));
+    QCOMPARE(client->manager.snapshot().size(), 6);
+    answerQuestion(QMessageBox::Yes);
     client->action("actionClear_done_error")->trigger();
     const QList<QueueFile*> left = client->manager.snapshot();
     QCOMPARE(left.size(), 1);

@@ -56,16 +56,14 @@ void TestSetupCodec::codecCheckShowsWhetherTheFolderHoldsFfmpeg()
         window.setCodecCheck(VideoTasks::isFfmpegFolder);
         window.setContext(&settings, {}, &account);
         QCOMPARE(statusOf(window), QStringLiteral("Codec Found"));
-        QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->styleSheet(),
-                 QStringLiteral("QLabel { color : green; }"));
+        QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->property("codecFound"), QVariant(true));
     }
     settings.FFMPEGPath = QFile::encodeName(dir.path());
     dlgSetupWindow window;
     window.setCodecCheck(VideoTasks::isFfmpegFolder);
     window.setContext(&settings, {}, &account);
     QCOMPARE(statusOf(window), QStringLiteral("Codec Not found - Video processing will be disabled"));
-    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->styleSheet(),
-             QStringLiteral("QLabel { color : red; }"));
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("lblPathCodecStatus"))->property("codecFound"), QVariant(false));
 
     // A folder typed into the field is checked as well, not only one browsed to.
     auto* field = window.findChild<QLineEdit*>(QStringLiteral("lineEdit"));

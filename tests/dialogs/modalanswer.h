@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -35,6 +37,17 @@ void answerModal(std::function<void(T*)> answer, int timeoutMs = 15000)
         QTest::qFail(message.constData(), __FILE__, __LINE__);
     });
     timer->start(20);
+}
+
+// Answers the next message box with `button`; its text goes to `text`
+// when given.
+inline void answerQuestion(QMessageBox::StandardButton button, QString* text = nullptr)
+{
+    answerModal<QMessageBox>([button, text](QMessageBox* box) {
+        if (text)
+            *text = box->text();
+        box->button(button)->click();
+    });
 }
 
 // Picks `path` in a running file dialog and confirms it. The name goes into

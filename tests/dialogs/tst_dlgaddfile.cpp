@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,11 +22,12 @@ private slots:
     void okChecksSourceAndDestinationFolder();
     void browsingSourceProposesDestination();
     void proposalKeepsAnExistingFolder();
-    void cancelledBrowseRejectsWhenAsked();
+    void addFileBrowserTakesSeveralFiles();
 
 private:
     QString touch(const QString& name);
     QString text(dlgAddFile& dialog, const char* label);
+    static void browseSource(dlgAddFile& dialog);
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -48,6 +50,11 @@ QString TestDlgAddFile::touch(const QString& name)
 QString TestDlgAddFile::text(dlgAddFile& dialog, const char* label)
 {
     return dialog.findChild<QLabel*>(QString::fromLatin1(label))->text();
+}
+
+void TestDlgAddFile::browseSource(dlgAddFile& dialog)
+{
+    dialog.findChild<QPushButton*>(QStringLiteral("btnBrowseSrc"))->click();
 }
 
 void TestDlgAddFile::presetPreselection()
@@ -102,24 +109,29 @@ void TestDlgAddFile::browsingSourceProposesDestination()
 {
     const QString source = touch(QStringLiteral("take.1.wav"));
     dlgAddFile dialog;
-    dialog.setContext(QStringLiteral("-"), QStringLiteral("-"), {"1: Speech"}, {});
+    dialog.setContext(QStringLiteral("-"), QStringLiteral("-"), {"1: Speech", "2: Music"}, {});
     QString startFolder;
     answerModal<QFileDialog>([&](QFileDialog* browser) {
         startFolder = browser->directory().absolutePath();
         chooseInFileDialog(browser, source);
     });
-    QVERIFY(dialog.browseSourceNow(true));
+    browseSource(dialog);
     QCOMPARE(startFolder, QDir::homePath());
     QCOMPARE(text(dialog, "lblSrcFile"), source);
-    QCOMPARE(text(dialog, "lblDestFile"),
-             QDir::toNativeSeparators(dir->filePath(QStringLiteral("take - {presetName}.1.wav"))));
+    // The name shown is the one the result will have: the template is
+    // expanded with the preset chosen, and follows a change of preset.
+    QCOMPARE(text(dialog, "lblDestFile"), QDir::toNativeSeparators(dir->filePath(QStringLiteral("take - 1_ Speech.1.wav"))));
+    dialog.findChild<QComboBox*>(QStringLiteral("comboPreset"))->setCurrentIndex(1);
+    QCOMPARE(text(dialog, "lblDestFile"), QDir::toNativeSeparators(dir->filePath(QStringLiteral("take - 2_ Music.1.wav"))));
+    dialog.accept();
+    QCOMPARE(dialog.destination(), QDir::toNativeSeparators(dir->filePath(QStringLiteral("take - {presetName}.1.wav"))));
 
     // A known source makes the browser start in its folder.
     answerModal<QFileDialog>([&](QFileDialog* browser) {
         startFolder = browser->directory().absolutePath();
         browser->reject();
     });
-    QVERIFY(dialog.browseSourceNow(true));
+    browseSource(dialog);
     QCOMPARE(startFolder, QFileInfo(source).absolutePath());
 }
 
@@ -133,18 +145,31 @@ void TestDlgAddFile::proposalKeepsAnExistingFolder()
     answerModal<QFileDialog>([&](QFileDialog* browser) {
         chooseInFileDialog(browser, source);
     });
-    QVERIFY(dialog.browseSourceNow(false));
+    browseSource(dialog);
     QCOMPARE(text(dialog, "lblSrcFile"), source);
     QCOMPARE(text(dialog, "lblDestFile"), folder);
 }
 
-void TestDlgAddFile::cancelledBrowseRejectsWhenAsked()
+// "Add file" browses first: several files may be chosen at once, and the
+// browser starts in the folder it is given (the last one used).
+void TestDlgAddFile::addFileBrowserTakesSeveralFiles()
 {
-    dlgAddFile dialog;
-    dialog.setContext({}, {}, {"1: Speech"}, {});
+    const QString first = touch(QStringLiteral("one.wav"));
+    const QString second = touch(QStringLiteral("two.wav"));
+    QString startFolder;
+    answerModal<QFileDialog>([&](QFileDialog* browser) {
+        startFolder = browser->directory().absolutePath();
+        chooseInFileDialog(browser, QStringLiteral("\"one.wav\" \"two.wav\""));
+    });
+    QStringList chosen = dlgAddFile::chooseSources(nullptr, dir->path());
+    QCOMPARE(startFolder, QDir(dir->path()).absolutePath());
+    for (QString& path : chosen)
+        path = QDir::toNativeSeparators(path);
+    chosen.sort();
+    QCOMPARE(chosen, (QStringList{first, second}));
+
     answerModal<QFileDialog>([](QFileDialog* browser) { browser->reject(); });
-    QVERIFY(!dialog.browseSourceNow(true));
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(dlgAddFile::chooseSources(nullptr, dir->path()).isEmpty());
 }
 
 QTEST_MAIN(TestDlgAddFile)

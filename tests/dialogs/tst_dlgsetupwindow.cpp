@@ -171,7 +171,7 @@ void TestDlgSetupWindow::firstFailingPanelIsReported()
     settings->addScanPath(folder("missing-in", "out", kPresets.at(0)));
     dlgSetupWindow window;
     window.setContext(settings.get(), kPresets, account.get());
-    BoxRecorder boxes;
+    BoxRecorder boxes(QMessageBox::Yes);
     window.accept();
     QCOMPARE(boxes.seen,
              QStringList{"Validation Error|The output path " + dirPath("missing-out") + " does not exist."});
@@ -247,7 +247,7 @@ void TestDlgSetupWindow::okRefusesWhatCouldNotBeKept()
     window.setContext(settings.get(), kPresets, account.get());
     QCOMPARE(panels(window).first()->findChild<QComboBox*>(QStringLiteral("cmbPreset"))->currentText(),
              QStringLiteral("9: Gone (not offered)"));
-    BoxRecorder boxes;
+    BoxRecorder boxes(QMessageBox::Yes);
     window.accept();
     QCOMPARE(boxes.seen, QStringList{"Validation Error|The preset 9: Gone is not valid."});
     // The message's panel is brought into view.
@@ -324,7 +324,18 @@ void TestDlgSetupWindow::deletedPanelIsIgnored()
     dlgSetupWindow window;
     window.setContext(settings.get(), kPresets, account.get());
     scanPathWidget* second = panels(window).at(1);
-    second->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+    // Delete asks first: "No" keeps the folder, "Yes" takes it out.
+    {
+        BoxRecorder no(QMessageBox::No);
+        second->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+        QCOMPARE(no.seen, QStringList{"Delete watched folder|Stop watching " + dirPath("in")
+                                      + "? This takes effect when you press OK."});
+        QVERIFY(!second->isHidden());
+    }
+    {
+        BoxRecorder yes(QMessageBox::Yes);
+        second->findChild<QToolButton*>(QStringLiteral("btnDelete"))->click();
+    }
     QVERIFY(second->isHidden());
     QVERIFY(window.isAncestorOf(second));
     BoxRecorder boxes;
@@ -400,7 +411,7 @@ void TestDlgSetupWindow::showPasswordNeverRevealsTheStoredOne()
                                       "when the \nprogram is closed. Continue ?"});
     }
     QCOMPARE(field->text(), QStringLiteral("demo"));
-    QCOMPARE(field->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    QCOMPARE(field->echoMode(), QLineEdit::Password);
     QCOMPARE(echoWhileAsked, QStringList{QString::number(QLineEdit::Password)});
 
     {
@@ -421,7 +432,7 @@ void TestDlgSetupWindow::showPasswordNeverRevealsTheStoredOne()
     BoxRecorder none;
     field->setText(QStringLiteral("typed"));
     show->click();
-    QCOMPARE(field->echoMode(), QLineEdit::PasswordEchoOnEdit);
+    QCOMPARE(field->echoMode(), QLineEdit::Password);
     show->click();
     QCOMPARE(field->echoMode(), QLineEdit::Normal);
     QCOMPARE(none.seen, QStringList());

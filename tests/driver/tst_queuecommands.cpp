@@ -2,6 +2,7 @@
 
 #include "driver/account.h"
 #include "driver/errorretries.h"
+#include "driver/fileactions.h"
 #include "driver/queuecommands.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
@@ -27,6 +28,8 @@ private slots:
     void init();
     void queueFilesChecksEachDestination();
     void resubmitFollowsOneRule();
+    void cancelStopsOnlyFilesBeingProcessed();
+    void anotherPresetKeepsTheDoneFilesOptions();
     void clearFinishedTakesEveryFinishedFile();
     void pauseResumeAndMove();
     void accountLogsOutAndChangesCredentials();
@@ -40,6 +43,7 @@ private:
     std::unique_ptr<QueueManager> manager;
     std::unique_ptr<QueueCommands> commands;
     int cycles = 0;
+    QList<int> abandoned;
 };
 
 void TestQueueCommands::init()
@@ -49,7 +53,9 @@ void TestQueueCommands::init()
     settings = std::make_unique<Settings>();
     dir = std::make_unique<QTemporaryDir>();
     cycles = 0;
-    commands = std::make_unique<QueueCommands>(*manager, [this] { ++cycles; });
+    abandoned.clear();
+    commands = std::make_unique<QueueCommands>(*manager, [this] { ++cycles; },
+                                               [this](QueueFile& file) { abandoned << file.fileId; });
 }
 
 QueueFile* TestQueueCommands::queued(const QString& name, QueueFileState state)
@@ -120,6 +126,57 @@ void TestQueueCommands::resubmitFollowsOneRule()
     QVERIFY(!commands->resubmit(waiting->fileId));
     QVERIFY(!commands->resubmit(123456));
     QCOMPARE(cycles, 2);
+}
+
+void TestQueueCommands::cancelStopsOnlyFilesBeingProcessed()
+{
+    const QList<QueueFileState> processing{QueueFileState::PreProcessing, QueueFileState::Running,
+                                           QueueFileState::PostProcessing};
+    QList<int> cancelled;
+    for (const QueueFileState state : processing) {
+        QueueFile* file = queued(QStringLiteral("p%1.wav").arg(int(state)), state);
+        QVERIFY(commands->cancel(file->fileId));
+        QCOMPARE(file->getState(), QueueFileState::Error);
+        QCOMPARE(file->errorMessage(), QByteArray("Cancelled by the user"));
+        cancelled << file->fileId;
+        // "Submit again" is offered and works.
+        QVERIFY(commands->actionsFor(*file).resubmit);
+        QVERIFY(commands->resubmit(file->fileId));
+        QCOMPARE(file->getState(), QueueFileState::Waiting);
+        QVERIFY(file->errorMessage().isEmpty());
+    }
+    QCOMPARE(abandoned, cancelled);
+    // Waiting, paused and finished files are not cancelled (a waiting one is removed instead).
+    for (const QueueFileState state : {QueueFileState::Waiting, QueueFileState::Paused, QueueFileState::Done,
+                                       QueueFileState::Error, QueueFileState::Canceled}) {
+        QueueFile* file = queued(QStringLiteral("s%1.wav").arg(int(state)), state);
+        QVERIFY(!commands->cancel(file->fileId));
+        QCOMPARE(file->getState(), state);
+    }
+    QVERIFY(!commands->cancel(123456));
+    QCOMPARE(abandoned, cancelled);
+}
+
+void TestQueueCommands::anotherPresetKeepsTheDoneFilesOptions()
+{
+    QueueFile* done = queued(QStringLiteral("done.wav"), QueueFileState::Done);
+    done->options.encodeToMP3 = true;
+    done->options.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
+    const QString source = commands->originalSource(done->fileId);
+    QCOMPARE(source, dir->filePath(QStringLiteral("done.wav")));
+    QVERIFY(!commands->submitWithAnotherPreset(
+        done->fileId, {source, dir->filePath(QStringLiteral("done {presetName}.wav")), QStringLiteral("2: Music"), {}}));
+    QueueFile* again = manager->snapshot().last();
+    QVERIFY(again != done);
+    QCOMPARE(again->presetName, QByteArray("2: Music"));
+    QVERIFY(again->options.encodeToMP3);
+    QCOMPARE(again->options.postProcessing_Arguments, QStringLiteral("normOp00: -16 LUFS"));
+    QVERIFY(QString::fromUtf8(again->destFile).endsWith(QStringLiteral("done 2_ Music.wav")));
+
+    QueueFile* waiting = queued(QStringLiteral("waiting.wav"), QueueFileState::Waiting);
+    const auto refusal = commands->submitWithAnotherPreset(waiting->fileId, {source, source, QStringLiteral("2: Music"), {}});
+    QVERIFY(refusal);
+    QCOMPARE(manager->snapshot().size(), 3);
 }
 
 void TestQueueCommands::clearFinishedTakesEveryFinishedFile()
