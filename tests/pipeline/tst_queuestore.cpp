@@ -64,6 +64,7 @@ void TestQueueStore::everyFieldReadsBack()
     full.preProcessed = true;
     full.postProcessed = true;
     full.workFile = "C:\\in\\ä b.wav.temp (1)";
+    full.originalSourceFile = "C:\\in\\take\x01\x1f 100%.wav";
     ProcessingOptions& o = full.options;
     o.fromWatchFolder = true;
     o.watchFolderPath = QStringLiteral("C:\\in");

@@ -124,7 +124,12 @@ private slots:
         written.wPassword = "p\xc3\xa4ss w\"rd<>";
         written.wUsername = "n\xc3\xa4me";
         written.apiURL = "http://127.0.0.1:8080/api";
-        written.addScanPath(sampleFolder());
+        // A name XML cannot hold as it is (a control character) comes back
+        // whole, and so does one that only looks escaped.
+        ScanPath folder = sampleFolder();
+        const QString oddName = QStringLiteral("/music/in/take\x01 100%25.wav");
+        folder.scannedFiles.append({oddName, 7, "fedcba9876543210fedcba9876543210"});
+        written.addScanPath(folder);
         written.addScanPath(ScanPath());
         const QString path = file("roundtrip.xml");
         QVERIFY(written.save(path, false));
@@ -152,7 +157,8 @@ private slots:
         QVERIFY(a.monoProcessing_ConvertToDualStereo && a.monoProcessing_KeepConverted);
         QCOMPARE(a.encodeToMP3_bitRate, QStringLiteral("192"));
         QCOMPARE(a.encodeToMP3_suffix, QStringLiteral("-mp3"));
-        QCOMPARE(folders[0].scannedFiles.size(), 2);
+        QCOMPARE(folders[0].scannedFiles.size(), 3);
+        QCOMPARE(folders[0].scannedFiles[2].filePath, oddName);
         QCOMPARE(folders[0].scannedFiles[0].fileSize, 5000000000LL);
         QCOMPARE(folders[0].scannedFiles[0].MD5, QByteArray("0123456789abcdef0123456789abcdef"));
         QVERIFY(folders[0].scannedFiles[1].isPlaceholder());
