@@ -1,14 +1,6 @@
 #include "driver/filedigests.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
-
-namespace {
-
-constexpr qint64 kBlockBytes = 1024 * 1024;
-
-} // namespace
 
 FileDigests::FileDigests()
     : m_thread([this] { loop(); })
@@ -25,7 +17,7 @@ FileDigests::~FileDigests()
     m_thread.join();
 }
 
-QByteArray FileDigests::digestOf(const QString& path)
+NewFileRead FileDigests::readOf(const QString& path, bool takeIncomplete)
 {
     const QFileInfo info(path);
     if (info.size() <= kInlineBytes && info.size() <= m_inlineBudget) {
@@ -33,23 +25,24 @@ QByteArray FileDigests::digestOf(const QString& path)
         if (!m_entries.contains(path)) {
             lock.unlock();
             m_inlineBudget -= info.size();
-            return digest(path);
+            return NewFileRead::of(path, takeIncomplete);
         }
     }
     std::lock_guard<std::mutex> lock(m_lock);
     auto entry = m_entries.find(path);
-    if (entry != m_entries.end() && entry->size == info.size() && entry->modified == info.lastModified()) {
-        if (!entry->read)
-            return {};
-        const QByteArray digest = entry->digest;
-        m_entries.erase(entry);
-        return digest;
+    if (entry != m_entries.end() && entry->size == info.size() && entry->modified == info.lastModified()
+        && entry->takeIncomplete == takeIncomplete) {
+        const NewFileRead read = entry->read;
+        if (read.stage == NewFileRead::Stage::Read || read.stage == NewFileRead::Stage::Failed)
+            m_entries.erase(entry);
+        return read;
     }
     // A read under way is not asked for twice: it notices the new stamp
     // when it ends and reads the file again.
-    const bool queued = entry != m_entries.end() && !entry->read;
-    m_entries.insert(path, Entry{info.size(), info.lastModified(), {}, false});
+    const bool queued = entry != m_entries.end() && entry->reading;
+    m_entries.insert(path, Entry{info.size(), info.lastModified(), takeIncomplete, {}, queued});
     if (!queued) {
+        m_entries[path].reading = true;
         m_queue.push_back(path);
         m_wake.notify_one();
     }
@@ -60,6 +53,12 @@ int FileDigests::pending() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return int(m_entries.size());
+}
+
+bool FileDigests::stampHolds(const QString& path, qint64 size, const QDateTime& modified) const
+{
+    const auto entry = m_entries.constFind(path);
+    return entry != m_entries.constEnd() && entry->size == size && entry->modified == modified;
 }
 
 void FileDigests::loop()
@@ -76,8 +75,23 @@ void FileDigests::loop()
             continue;
         const qint64 size = asked->size;
         const QDateTime modified = asked->modified;
+        const bool takeIncomplete = asked->takeIncomplete;
         lock.unlock();
-        const QByteArray digest = this->digest(path);
+        const auto judged = [&](wavheader::Verdict verdict) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (!stampHolds(path, size, modified))
+                return;
+            Entry& entry = m_entries[path];
+            entry.read.stage = NewFileRead::Stage::Judged;
+            entry.read.header = verdict;
+            if (m_onProgress)
+                m_onProgress();
+        };
+        const auto stopped = [this] {
+            std::lock_guard<std::mutex> guard(m_lock);
+            return m_stopping;
+        };
+        const NewFileRead read = NewFileRead::of(path, takeIncomplete, judged, stopped);
         const QFileInfo after(path);
         lock.lock();
         auto entry = m_entries.find(path);
@@ -85,33 +99,15 @@ void FileDigests::loop()
             continue;
         // Changed meanwhile: the scan asked again with the new stamp, which
         // queued nothing because this read was under way.
-        if (entry->size != size || entry->modified != modified || after.size() != size
-            || after.lastModified() != modified) {
+        if (entry->size != size || entry->modified != modified || entry->takeIncomplete != takeIncomplete
+            || after.size() != size || after.lastModified() != modified) {
+            entry->read = {};
             m_queue.push_back(path);
             continue;
         }
-        entry->digest = digest;
-        entry->read = true;
+        entry->read = read;
+        entry->reading = false;
+        if (m_onProgress)
+            m_onProgress();
     }
-}
-
-QByteArray FileDigests::digest(const QString& path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray block;
-    while (!file.atEnd()) {
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            if (m_stopping)
-                return {};
-        }
-        block = file.read(kBlockBytes);
-        if (block.isEmpty() && file.error() != QFileDevice::NoError)
-            return {};
-        hash.addData(block);
-    }
-    return file.error() == QFileDevice::NoError ? hash.result().toHex() : QByteArray();
 }

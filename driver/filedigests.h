@@ -1,22 +1,26 @@
 #pragma once
 
-#include <QByteArray>
+#include "settings/newfileread.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
-// The MD5 digests of new files in watched folders, read on a worker
-// thread so that a large file never holds up the thread that scans. The
-// scan asks for a file's digest: the first time it gets none and the file
-// is read in the background; once read, the next scan gets it, as long as
-// the file's size and modification time are still those it was read with
-// (otherwise it is read again). A digest is handed out once and then
-// forgotten, so the table only holds files between two scans.
+// New files of watched folders, read on a worker thread so that a large
+// file never holds up the thread that scans. Each file is read once: its
+// WAV header is judged on the open file, then the file is hashed. The scan
+// asks for a file: the first time it gets nothing and the file is read in
+// the background; the header's verdict is there as soon as it is judged,
+// the digest once the file is read, as long as the file's size and
+// modification time are still those it was read with (otherwise it is read
+// again). A finished read is handed out once and then forgotten, so the
+// table only holds files between two scans.
 //
 // Small files are read at once on the asking thread, up to a budget per
 // round of scans: a handful of short takes needs no second look, and a
@@ -33,27 +37,32 @@ public:
     static constexpr qint64 kInlineBytes = 4 * 1024 * 1024;
     static constexpr qint64 kInlineBudgetBytes = 16 * 1024 * 1024;
 
+    // Called on the worker thread whenever a file's verdict or digest has
+    // come (the scan may then look again). Set before the first ask.
+    void setOnProgress(std::function<void()> onProgress) { m_onProgress = std::move(onProgress); }
     // A new round of scans: the budget for reading at once is full again.
     void startRound() { m_inlineBudget = kInlineBudgetBytes; }
-    // The file's digest (hex), or empty while it is being read or could not be.
-    QByteArray digestOf(const QString& path);
-    // Files asked for whose digest is not handed out yet.
+    // What is known of the file so far (see NewFileRead::of for takeIncomplete).
+    NewFileRead readOf(const QString& path, bool takeIncomplete);
+    // Files asked for whose read is not handed out yet.
     int pending() const;
 
 private:
     struct Entry {
         qint64 size = -1;
         QDateTime modified;
-        QByteArray digest;
-        bool read = false;
+        bool takeIncomplete = false;
+        NewFileRead read;
+        bool reading = false;
     };
 
     void loop();
-    // Reads the whole file in blocks; empty when it fails or the digests end.
-    QByteArray digest(const QString& path) const;
+    // Whether the entry for `path` still has this stamp (under m_lock).
+    bool stampHolds(const QString& path, qint64 size, const QDateTime& modified) const;
 
     // The asking thread's own.
     qint64 m_inlineBudget = kInlineBudgetBytes;
+    std::function<void()> m_onProgress;
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;

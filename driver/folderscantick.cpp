@@ -34,6 +34,13 @@ FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, N
     m_relook.setSingleShot(true);
     m_relook.setInterval(kRelookMs);
     m_relook.callOnTimeout([this] { scanChanged(); });
+    // A new file's verdict or digest is taken up at once. The worker starts
+    // the timer by name: the call is then posted inside Qt.
+    m_readDone.setSingleShot(true);
+    m_readDone.setInterval(0);
+    m_readDone.callOnTimeout([this] { scanChanged(); });
+    QTimer* readDone = &m_readDone;
+    m_digests->setOnProgress([readDone] { QMetaObject::invokeMethod(readDone, "start", Qt::QueuedConnection); });
     QObject::connect(m_watcher.get(), &FolderWatcher::changed, m_watcher.get(), [this] { scanChanged(); });
 }
 
@@ -168,8 +175,9 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
     QStringList newFiles;
     QStringList vanishedFiles;
     const bool withVideo = m_videoEnabled && m_videoHandoff && m_videoEnabled();
-    folderAt(index).scan(withVideo, newFiles, vanishedFiles,
-                         [this](const QString& path) { return m_digests->digestOf(path); });
+    folderAt(index).scan(withVideo, newFiles, vanishedFiles, [this](const QString& path, bool takeIncomplete) {
+        return m_digests->readOf(path, takeIncomplete);
+    });
 
     // Outputs still being produced for a queued file stay known.
     QStringList forgotten;

@@ -97,6 +97,8 @@ private:
     std::function<void()> m_onQueued;
     bool m_queued = false;
     std::unique_ptr<FolderWatcher> m_watcher;
+    // Started from the digests' worker, so it outlives them.
+    QTimer m_readDone;
     // New files are read for their digests on a worker of its own.
     std::unique_ptr<FileDigests> m_digests;
     QTimer m_relook;

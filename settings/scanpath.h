@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/newfileread.h"
 #include "settings/processingoptions.h"
 #include "settings/scannedfile.h"
 
@@ -100,12 +101,16 @@ public:
     // that agrees with the file's length (or, failing that, unchanged for
     // kBrokenWavSeconds) and at least one audio frame: a WAV that is only a
     // header is looked at again while it changes, and logged once when it
-    // stays so for kBrokenWavSeconds. A file's digest comes from `digestOf` (fileDigest
-    // when none is given); while it gives none, the file counts as not
-    // complete yet, so a digest read elsewhere never holds up the scan.
-    using DigestSource = std::function<QByteArray(const QString& path)>;
-    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles,
-              const DigestSource& digestOf = {});
+    // stays so for kBrokenWavSeconds. A new file is read through `readOf` (a
+    // read at once, NewFileRead::of, when none is given); while it has not
+    // judged the header, the file counts as not complete yet, so a read
+    // elsewhere never holds up the scan. A file whose digest is still being
+    // read is taken at once when it cannot be a known file under a new name
+    // (no vanished entry has its size); it is recorded as a placeholder
+    // then, completed by a later scan. Otherwise the vanished entries of its
+    // size are not reported until its digest tells whether it is one of them.
+    using ReadSource = std::function<NewFileRead(const QString& path, bool takeIncomplete)>;
+    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readOf = {});
     // The audio and video files the folder holds now, as a scan would list
     // them with video support on (the folder itself, or its tree).
     QStringList listInputFiles() const;
@@ -175,8 +180,11 @@ private:
         QSet<QString> keySet;
     };
     const Listing& currentListing(const QString& extensions);
-    Readiness readinessOf(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling) const;
-    void resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const;
+    // Reads the file through `readOf` only when its stamp and writers allow
+    // it to be complete; `read` is what the read found (Pending when none).
+    Readiness readinessOf(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling,
+                          const ReadSource& readOf, NewFileRead& read) const;
+    void resolvePlaceholder(ScannedFile& entry, const ReadSource& readOf) const;
 
     // Listing a large folder costs more than everything else in a scan, and
     // a folder rarely changes: the listing is taken again only when the

@@ -3,7 +3,6 @@
 #include "settings/scanpath.h"
 
 #include "settings/platform.h"
-#include "settings/wavheader.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -196,8 +195,8 @@ const ScanPath::Listing& ScanPath::currentListing(const QString& extensions)
     return m_listing;
 }
 
-ScanPath::Readiness ScanPath::readinessOf(const QString& file, qint64 nowMs,
-                                          QHash<QString, FileStamp>& settling) const
+ScanPath::Readiness ScanPath::readinessOf(const QString& file, qint64 nowMs, QHash<QString, FileStamp>& settling,
+                                          const ReadSource& readOf, NewFileRead& read) const
 {
     const QFileInfo info(file);
     const QString key = platform::pathKey(file);
@@ -218,14 +217,17 @@ ScanPath::Readiness ScanPath::readinessOf(const QString& file, qint64 nowMs,
         access == Access::Writable ? platform::fileWriters(file) : platform::FileWriters::Unknown;
     if (writers == platform::FileWriters::Writing)
         return Readiness::Settling;
-    switch (wavheader::judgeFile(file)) {
+    // Whatever its header says, a file that changed lately with no writer
+    // known is not taken yet: it is not read either.
+    const bool settled = writers == platform::FileWriters::None || unchangedMs >= qint64(settleSeconds) * 1000;
+    if (!settled && !longUnchanged)
+        return Readiness::Settling;
+    read = readOf(file, longUnchanged);
+    if (!read.headerKnown())
+        return Readiness::Settling;
+    switch (read.header) {
     case wavheader::Verdict::Incomplete:
-        if (!longUnchanged)
-            return Readiness::Settling;
-        qWarning().noquote() << "Taking a WAV whose header has disagreed with its length for"
-                             << kBrokenWavSeconds << "s as it is:" << file;
-        settling.remove(key);
-        return Readiness::Complete;
+        return longUnchanged ? Readiness::Complete : Readiness::Settling;
     case wavheader::Verdict::NoAudio:
         // A recorder that wrote the header first appends the recording later.
         if (!longUnchanged)
@@ -240,14 +242,10 @@ ScanPath::Readiness ScanPath::readinessOf(const QString& file, qint64 nowMs,
     case wavheader::Verdict::NotWav:
         break;
     }
-    if (writers == platform::FileWriters::None || unchangedMs >= qint64(settleSeconds) * 1000) {
-        settling.remove(key);
-        return Readiness::Complete;
-    }
-    return Readiness::Settling;
+    return settled ? Readiness::Complete : Readiness::Settling;
 }
 
-void ScanPath::resolvePlaceholder(ScannedFile& entry, const DigestSource& digestOf) const
+void ScanPath::resolvePlaceholder(ScannedFile& entry, const ReadSource& readOf) const
 {
     // A placeholder may name a file this user may only read (one recorded
     // as seen when its folder was added): it is completed all the same.
@@ -255,7 +253,7 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry, const DigestSource& digest
     if (!before.exists() || accessOf(entry.filePath, before) == Access::Held
         || platform::fileWriters(entry.filePath) == platform::FileWriters::Writing)
         return;
-    const QByteArray digest = digestOf(entry.filePath);
+    const QByteArray digest = readOf(entry.filePath, false).digest;
     const QFileInfo info(entry.filePath);
     if (digest.isEmpty() || !info.exists())
         return;
@@ -263,10 +261,11 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry, const DigestSource& digest
     entry.MD5 = digest;
 }
 
-void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles,
-                    const DigestSource& digestSource)
+void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readSource)
 {
-    const DigestSource digestOf = digestSource ? digestSource : DigestSource(&ScanPath::fileDigest);
+    const ReadSource readOf = readSource ? readSource : ReadSource([](const QString& path, bool takeIncomplete) {
+        return NewFileRead::of(path, takeIncomplete);
+    });
     const Listing& listing = currentListing(includeVideo ? kAudioExtensions + kVideoExtensions : kAudioExtensions);
     const QStringList listed = listing.files;
     const QStringList listedKeys = listing.keys;
@@ -288,16 +287,17 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     // recognise a known file under a new name.
     QMultiHash<qint64, int> bySize;
     bool bySizeBuilt = false;
-    auto isMovedKnownFile = [&](const ScannedFile& candidate) {
+    // A known file under a new name has the size of an entry whose file is
+    // gone; with `digest` empty, any such entry may be it.
+    auto isMovedKnownFile = [&](qint64 size, const QByteArray& digest) {
         if (!bySizeBuilt) {
             for (int i = 0; i < knownCount; ++i)
                 bySize.insert(scannedFiles.at(i).fileSize, i);
             bySizeBuilt = true;
         }
-        for (auto it = bySize.constFind(candidate.fileSize); it != bySize.constEnd() && it.key() == candidate.fileSize;
-             ++it) {
+        for (auto it = bySize.constFind(size); it != bySize.constEnd() && it.key() == size; ++it) {
             const ScannedFile& known = scannedFiles.at(it.value());
-            if (known.MD5 == candidate.MD5 && !entryExists(known, listedKeySet))
+            if ((digest.isEmpty() || known.MD5 == digest) && !entryExists(known, listedKeySet))
                 return true;
         }
         return false;
@@ -309,10 +309,11 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     int nextPlaceholder = 0;
     auto walkTo = [&](int lastEntry) {
         while (nextPlaceholder < placeholders.size() && placeholders.at(nextPlaceholder) <= lastEntry)
-            resolvePlaceholder(scannedFiles[placeholders.at(nextPlaceholder++)], digestOf);
+            resolvePlaceholder(scannedFiles[placeholders.at(nextPlaceholder++)], readOf);
     };
 
     QHash<QString, FileStamp> settling;
+    QSet<qint64> awaitedSizes;
     const qint64 nowMs = steadyMs();
     QList<ScannedFile> remembered;
     int unsettled = 0;
@@ -323,23 +324,37 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
         walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
         if (known != firstEntry.constEnd())
             continue;
-        const Readiness readiness = readinessOf(file, nowMs, settling);
-        if (readiness != Readiness::Complete) {
-            ++(readiness == Readiness::Settling ? unsettled : idle);
+        NewFileRead read;
+        const Readiness readiness = readinessOf(file, nowMs, settling, readOf, read);
+        const QFileInfo info(file);
+        const bool digestKnown = read.stage == NewFileRead::Stage::Read && !read.digest.isEmpty();
+        if (readiness == Readiness::Idle) {
+            ++idle;
             continue;
         }
-
-        ScannedFile entry;
-        entry.filePath = file;
-        entry.MD5 = digestOf(file);
-        const QFileInfo info(file);
-        if (entry.MD5.isEmpty() || !info.exists()) {
+        if (readiness != Readiness::Complete || !info.exists() || (!digestKnown && isMovedKnownFile(info.size(), {}))) {
+            // The entry this file may be under its old name stays until the
+            // file's digest tells.
+            if (read.stage == NewFileRead::Stage::Pending || read.stage == NewFileRead::Stage::Judged)
+                awaitedSizes.insert(info.size());
             ++unsettled;
             continue;
         }
-        entry.fileSize = info.size();
+        if (read.headerIncomplete())
+            qWarning().noquote() << "Taking a WAV whose header has disagreed with its length for"
+                                 << kBrokenWavSeconds << "s as it is:" << file;
+        settling.remove(platform::pathKey(file));
+
+        // Without its digest yet, the file is recorded as a placeholder,
+        // completed by a later scan.
+        ScannedFile entry;
+        entry.filePath = file;
+        if (digestKnown) {
+            entry.MD5 = read.digest;
+            entry.fileSize = info.size();
+        }
         remembered.append(entry);
-        if (!isMovedKnownFile(entry))
+        if (!digestKnown || !isMovedKnownFile(entry.fileSize, entry.MD5))
             newFiles.append(file);
     }
     m_settling = settling;
@@ -353,8 +368,9 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     }
 
     for (int i = 0; i < knownCount; ++i) {
-        if (!entryExists(scannedFiles.at(i), listedKeySet))
-            vanishedFiles.append(scannedFiles.at(i).filePath);
+        const ScannedFile& entry = scannedFiles.at(i);
+        if (!awaitedSizes.contains(entry.fileSize) && !entryExists(entry, listedKeySet))
+            vanishedFiles.append(entry.filePath);
     }
     scannedFiles.append(remembered);
 }

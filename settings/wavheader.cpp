@@ -1,7 +1,7 @@
 #include "settings/wavheader.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <algorithm>
@@ -93,14 +93,6 @@ Verdict judge(QIODevice& device, qint64 length)
         position += 8 + qint64(size) + (size & 1);
     }
     return Verdict::NotWav;
-}
-
-Verdict judgeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Verdict::NotWav;
-    return judge(file, file.size());
 }
 
 } // namespace wavheader

@@ -23,7 +23,5 @@ enum class Verdict {
 // Judges the header at the start of `device` (open for reading, positioned
 // anywhere) for a file of `length` bytes. Reads only chunk headers.
 Verdict judge(QIODevice& device, qint64 length);
-// judge() on a file; NotWav when it cannot be opened.
-Verdict judgeFile(const QString& path);
 
 } // namespace wavheader

@@ -5,14 +5,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// Digests of new files: small ones at once, large ones from the worker at
-// a later ask, a file changed while it is read read again.
+#include <atomic>
+
+// New files read once: small ones at once, large ones from the worker at a
+// later ask (the header's verdict before the digest), a file changed while
+// it is read read again, a WAV still being written judged but not hashed.
 class TestFileDigests : public QObject {
     Q_OBJECT
 
 private slots:
     void smallFilesAtOnceLargeOnesLater();
     void aChangedFileIsReadAgain();
+    void anIncompleteWavIsNotHashed();
 
 private:
     static bool write(const QString& path, qint64 bytes, char fill);
@@ -32,11 +36,16 @@ void TestFileDigests::smallFilesAtOnceLargeOnesLater()
     QVERIFY(write(small, 1000, 's'));
     QVERIFY(write(large, FileDigests::kInlineBytes + 1, 'l'));
     FileDigests digests;
-    QCOMPARE(digests.digestOf(small), ScanPath::fileDigest(small));
-    QVERIFY(digests.digestOf(large).isEmpty());
-    QByteArray digest;
-    QVERIFY(QTest::qWaitFor([&] { return !(digest = digests.digestOf(large)).isEmpty(); }));
-    QCOMPARE(digest, ScanPath::fileDigest(large));
+    std::atomic<int> progress{0};
+    digests.setOnProgress([&] { ++progress; });
+    QCOMPARE(digests.readOf(small, false).digest, ScanPath::fileDigest(small));
+    QCOMPARE(digests.readOf(large, false).stage, NewFileRead::Stage::Pending);
+    NewFileRead read;
+    QVERIFY(QTest::qWaitFor([&] { return (read = digests.readOf(large, false)).stage == NewFileRead::Stage::Read; }));
+    QCOMPARE(read.digest, ScanPath::fileDigest(large));
+    QCOMPARE(read.header, wavheader::Verdict::NotWav);
+    // Told once judged, once read.
+    QCOMPARE(progress.load(), 2);
     // Handed out once, then forgotten.
     QCOMPARE(digests.pending(), 0);
 }
@@ -47,11 +56,35 @@ void TestFileDigests::aChangedFileIsReadAgain()
     const QString path = dir.filePath(QStringLiteral("take.wav"));
     QVERIFY(write(path, FileDigests::kInlineBytes + 1, 'a'));
     FileDigests digests;
-    QVERIFY(digests.digestOf(path).isEmpty());
+    QVERIFY(digests.readOf(path, false).digest.isEmpty());
     QVERIFY(write(path, FileDigests::kInlineBytes + 2, 'b'));
     QByteArray digest;
-    QVERIFY(QTest::qWaitFor([&] { return !(digest = digests.digestOf(path)).isEmpty(); }));
+    QVERIFY(QTest::qWaitFor([&] { return !(digest = digests.readOf(path, false).digest).isEmpty(); }));
     QCOMPARE(digest, ScanPath::fileDigest(path));
+}
+
+void TestFileDigests::anIncompleteWavIsNotHashed()
+{
+    // A recorder's header: sizes still 0, data after it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("take.wav"));
+    QByteArray header("RIFF\0\0\0\0WAVEfmt ", 16);
+    header += QByteArray::fromHex("100000000100010044ac000088580100020010006461746100000000");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(header) == header.size()
+            && file.write(QByteArray(FileDigests::kInlineBytes, 'x')) > 0);
+    file.close();
+    FileDigests digests;
+    digests.readOf(path, false);
+    NewFileRead read;
+    QVERIFY(QTest::qWaitFor([&] { return (read = digests.readOf(path, false)).stage == NewFileRead::Stage::Read; }));
+    QVERIFY(read.headerIncomplete());
+    QVERIFY(read.digest.isEmpty());
+    // Taken as it is (a broken file): read whole.
+    digests.readOf(path, true);
+    QVERIFY(QTest::qWaitFor([&] { return (read = digests.readOf(path, true)).stage == NewFileRead::Stage::Read; }));
+    QVERIFY(read.headerIncomplete());
+    QCOMPARE(read.digest, ScanPath::fileDigest(path));
 }
 
 QTEST_GUILESS_MAIN(TestFileDigests)

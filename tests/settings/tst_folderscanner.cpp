@@ -110,6 +110,7 @@ private slots:
     void takesSlowlyWrittenWavsOnlyWhenWhole_data();
     void takesSlowlyWrittenWavsOnlyWhenWhole();
     void renameIsNotReportedButACopyIs();
+    void aFileStillBeingHashedIsTakenUnlessItMayBeARename();
     void deletedFileIsForgottenAndReportedWhenItReturns();
     void namesDifferingInCaseFollowThePlatform();
     void placeholdersTurnIntoEntriesAndAreNotReported();
@@ -294,6 +295,42 @@ void TestFolderScanner::renameIsNotReportedButACopyIs()
     QVERIFY(QFile::copy(file(QStringLiteral("renamed.wav")), file(QStringLiteral("second.wav"))));
     QCOMPARE(scanNew(&vanished), QStringList{file(QStringLiteral("second.wav"))});
     QVERIFY(vanished.isEmpty());
+}
+
+void TestFolderScanner::aFileStillBeingHashedIsTakenUnlessItMayBeARename()
+{
+    // A reader elsewhere, as far as `stage` says: nothing yet, the header
+    // judged, or the file read.
+    NewFileRead::Stage stage = NewFileRead::Stage::Judged;
+    const ScanPath::ReadSource reader = [&stage](const QString& path, bool takeIncomplete) {
+        NewFileRead read = NewFileRead::of(path, takeIncomplete);
+        if (stage != NewFileRead::Stage::Read)
+            read = {stage, stage == NewFileRead::Stage::Judged ? read.header : wavheader::Verdict::NotWav, {}};
+        return read;
+    };
+    // As the folder scanner does: vanished entries are forgotten at once.
+    const auto scanWith = [&](NewFileRead::Stage now) {
+        stage = now;
+        QStringList newFiles, vanished;
+        m_folder.scan(false, newFiles, vanished, reader);
+        m_folder.forgetScannedFiles(vanished);
+        return newFiles;
+    };
+    writeWav(QStringLiteral("take.wav"));
+    QVERIFY(scanWith(NewFileRead::Stage::Pending).isEmpty());
+    QCOMPARE(scanWith(NewFileRead::Stage::Judged), QStringList{file(QStringLiteral("take.wav"))});
+    QVERIFY(m_folder.scannedFiles[0].isPlaceholder());
+    QVERIFY(scanWith(NewFileRead::Stage::Read).isEmpty());
+    QCOMPARE(m_folder.scannedFiles[0].MD5, ScanPath::fileDigest(file(QStringLiteral("take.wav"))));
+
+    // Renamed: a vanished entry has its size, so both wait for its digest.
+    QVERIFY(QFile::rename(file(QStringLiteral("take.wav")), file(QStringLiteral("renamed.wav"))));
+    QVERIFY(scanWith(NewFileRead::Stage::Pending).isEmpty());
+    QVERIFY(scanWith(NewFileRead::Stage::Judged).isEmpty());
+    QVERIFY(m_folder.hasUnsettledFiles());
+    QVERIFY(scanWith(NewFileRead::Stage::Read).isEmpty());
+    QCOMPARE(m_folder.scannedFiles.size(), 1);
+    QCOMPARE(m_folder.scannedFiles[0].filePath, file(QStringLiteral("renamed.wav")));
 }
 
 void TestFolderScanner::deletedFileIsForgottenAndReportedWhenItReturns()
