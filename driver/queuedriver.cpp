@@ -202,6 +202,11 @@ void QueueDriver::queueTick()
     const QList<QueueFile*> files = m_queueManager.snapshot();
     if (m_localSteps->runSteps(files))
         m_cycle->requestRun();
+    followFiles(files);
+}
+
+void QueueDriver::followFiles(const QList<QueueFile*>& files)
+{
     bool anyRunning = false;
     QHash<int, int> states;
     states.reserve(files.size());
@@ -278,6 +283,9 @@ void QueueDriver::afterQueueCycle()
     m_statesAfterCycle = std::move(states);
     if (m_localSteps->runSteps(files) || moved)
         m_cycle->requestRun();
+    // A file that moved is shown and handed on now, not at the next tick.
+    if (moved)
+        followFiles(files);
 }
 
 void QueueDriver::followLoginPause()

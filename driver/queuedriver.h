@@ -86,6 +86,9 @@ private:
     // inside Qt, with no functor of ours written on one thread and read on
     // the other.
     Q_INVOKABLE void afterQueueCycle();
+    // Follows every file's state: finished files are handed on, the counts
+    // kept, "Audio files ready" told once nothing runs, the queue shown.
+    void followFiles(const QList<QueueFile*>& files);
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
     // Where nobody lists finished files: lets go of the Done files whose
