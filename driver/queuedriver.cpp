@@ -308,9 +308,12 @@ void QueueDriver::fileFinished(QueueFile& file)
 void QueueDriver::releaseFinalFiles(const QList<QueueFile*>& files)
 {
     for (QueueFile* file : files) {
-        const QueueFileState state = file->getState();
-        const bool final = (state == QueueFileState::Done && file->pendingMp3s->load() == 0)
-            || state == QueueFileState::Canceled;
+        // The state this pass reported, not the file's state now: a cycle
+        // running meanwhile may have finished it since, and it must be
+        // handed on and told before it goes.
+        const int state = m_lastStates.value(file->fileId, kUnseen);
+        const bool final = (state == int(QueueFileState::Done) && file->pendingMp3s->load() == 0)
+            || state == int(QueueFileState::Canceled);
         if (!final)
             continue;
         // Their jobs have ended; they go here, on the thread that made them.

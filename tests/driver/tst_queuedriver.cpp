@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -41,7 +42,12 @@ public:
     bool retriesErrors() const override { return false; }
     bool keepsFinishedFiles() const override { return keepsFinished; }
     void showQueue(const QList<QueueFile*>&) override {}
-    void fileChanged(const QueueFile&, int) override {}
+    void fileChanged(const QueueFile& file, int) override
+    {
+        dones += file.getState() == QueueFileState::Done ? 1 : 0;
+        if (onChanged)
+            onChanged();
+    }
     void fileUploaded(const QueueFile&, int) override {}
     void fileRetrying(const QueueFile&, const QString&, int) override {}
     void loginPaused(int) override {}
@@ -54,7 +60,9 @@ public:
     QStringList counts; // "done/errors" per report
     QStringList mp3Jobs;
     QStringList mp3Ends; // "done|failed <mp3>" per ended job
+    int dones = 0;
     bool keepsFinished = true;
+    std::function<void()> onChanged;
 };
 
 } // namespace
@@ -611,6 +619,21 @@ void TestQueueDriver::finishedFilesLeaveWhereNobodyListsThem()
     encoding->pendingMp3s->store(0);
     tick();
     QCOMPARE(manager->snapshot(), QList<QueueFile*>{failed});
+
+    // A file a cycle finishes while the driver follows the others is told
+    // as Done before it goes.
+    QueueFile* late = queueFile(wav("d.wav", 2));
+    QueueFile* next = queueFile(wav("e.wav", 2));
+    tick();
+    front.onChanged = [late] { late->setState(QueueFileState::Done); };
+    next->setState(QueueFileState::Running);
+    const int donesBefore = front.dones;
+    tick();
+    QCOMPARE(manager->snapshot(), (QList<QueueFile*>{failed, late, next}));
+    front.onChanged = nullptr;
+    tick();
+    QCOMPARE(front.dones, donesBefore + 1);
+    QCOMPARE(manager->snapshot(), (QList<QueueFile*>{failed, next}));
 }
 
 QTEST_GUILESS_MAIN(TestQueueDriver)
