@@ -4,7 +4,6 @@
 # with its model into P/libexec/sonvira/deepfilternet (where the client looks
 # when it is not next to the executable), and the desktop entry, icons and
 # AppStream metainfo into P/share.
-set(SONVIRA_APP_ID example.sonvira.Desktop)
 set(SONVIRA_LINUX_DIR ${PROJECT_SOURCE_DIR}/resources/linux)
 
 foreach(program sonvira-desktop sonvira-headless sonvira-loudness sonvira-service)

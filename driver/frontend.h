@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 
+struct BatchFigures;
 class NewFilesOffer;
 class QueueFile;
 class audioEncoderParent;
@@ -71,4 +72,7 @@ public:
     virtual void loginPaused(int seconds) = 0;
     // The files finished (Done, Error) since the last "files ready" message.
     virtual void showCounts(quint32 done, quint32 errors) = 0;
+    // The batch figures changed (told at the first queue tick too); a front
+    // end that tells each file on its own may leave them.
+    virtual void showBatch(const BatchFigures& figures) { Q_UNUSED(figures) }
 };

@@ -232,6 +232,7 @@ void QueueDriver::followFiles(const QList<QueueFile*>& files)
     followLoginPause();
     m_mp3Jobs->reportEnded([this](const mp3Encoder& encoder) { m_frontEnd.mp3Ended(encoder); });
     notifyWhenIdle(anyRunning);
+    followBatch(files);
     if (m_errorRetries)
         m_errorRetries->tick(files, m_queueManager.getCredit(), m_queueManager.state() == QueueManager::Running);
     m_frontEnd.showQueue(files);
@@ -331,6 +332,17 @@ void QueueDriver::notifyWhenIdle(bool anyRunning)
     m_frontEnd.filesReady(ReadyFiles::Audio, int(m_doneCount), int(m_errorCount));
     m_doneCount = 0;
     m_errorCount = 0;
+}
+
+void QueueDriver::followBatch(const QList<QueueFile*>& files)
+{
+    if (!m_batchClock.isValid())
+        m_batchClock.start();
+    const BatchFigures figures = m_batch.update(files, m_batchClock.elapsed());
+    if (m_shownBatch == figures)
+        return;
+    m_shownBatch = figures;
+    m_frontEnd.showBatch(figures);
 }
 
 VideoTasks::SoundState QueueDriver::soundStateOf(const QString& sound) const

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "driver/batchprogress.h"
 #include "driver/deleterequests.h"
 #include "driver/queuecommands.h"
 #include "driver/videotasks.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 
 #include <memory>
+#include <optional>
 
 class CycleRunner;
 class ErrorRetries;
@@ -91,6 +94,8 @@ private:
     void followFiles(const QList<QueueFile*>& files);
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
+    // Tells the batch figures when they changed.
+    void followBatch(const QList<QueueFile*>& files);
     // Where nobody lists finished files: lets go of the Done files whose
     // MP3s are made, and of the Canceled ones. Error files stay, as
     // queue.xml keeps them to be submitted again.
@@ -121,6 +126,9 @@ private:
     bool m_loginPaused = false;
     quint32 m_doneCount = 0;
     quint32 m_errorCount = 0;
+    BatchProgress m_batch;
+    QElapsedTimer m_batchClock;
+    std::optional<BatchFigures> m_shownBatch;
     std::unique_ptr<OutputRegistry> m_outputRegistry;
     std::unique_ptr<LocalSteps> m_localSteps;
     std::unique_ptr<ResultEncoding> m_mp3Jobs;

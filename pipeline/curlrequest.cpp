@@ -233,7 +233,10 @@ CurlRequest::End CurlRequest::run()
         curl_off_t received = 0;
         curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
         curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+        curl_off_t expected = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
         m_sent = qint64(sent);
+        m_expectedBody = qint64(expected);
         if (m_sent + qint64(received) + m_headerBytes != moved) {
             moved = m_sent + qint64(received) + m_headerBytes;
             sinceMoved.restart();

@@ -87,6 +87,8 @@ public:
     QByteArray body() const { return m_body; }
     qint64 bodyBytes() const { return m_bodyBytes; }
     qint64 sentBytes() const { return m_sent; }
+    // The length the answer announced for its body; -1 while not known.
+    qint64 expectedBodyBytes() const { return m_expectedBody; }
     // What failed, for the user; empty when the answer came.
     QString errorText() const { return m_errorText; }
 
@@ -118,5 +120,6 @@ private:
     bool m_bodyTooLarge = false;
     bool m_sinkFailed = false;
     qint64 m_sent = 0;
+    qint64 m_expectedBody = -1;
     QString m_errorText;
 };

@@ -99,6 +99,8 @@ void QueueFile::setStateLocked(QueueFileState state)
         m_preProcessingDone = false;
     if (state == QueueFileState::PostProcessing)
         m_postProcessingDone = false;
+    if (state != m_state)
+        m_progress = FileProgress();
     m_state = state;
 }
 
@@ -150,6 +152,16 @@ bool QueueFile::retryable() const
 void QueueFile::setRetryable(bool flag)
 {
     lockedaccess::assign(m_lock, m_retryable, flag);
+}
+
+FileProgress QueueFile::progress() const
+{
+    return lockedaccess::copy(m_lock, m_progress);
+}
+
+void QueueFile::setProgress(const FileProgress& progress)
+{
+    lockedaccess::assign(m_lock, m_progress, progress);
 }
 
 QByteArray QueueFile::toString() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/fileprogress.h"
 #include "pipeline/queuefilestate.h"
 #include "settings/processingoptions.h"
 
@@ -17,8 +18,8 @@ class PostProcessing;
 // keeps it in its list; see QueueManager for who destroys it.
 //
 // Which thread may touch what:
-//  - The state, the error message, the details, the retry flag and the
-//    downloaded result's path are guarded by the file's own mutex (the last
+//  - The state, the error message, the details, the progress, the retry
+//    flag and the downloaded result's path are guarded by the file's own mutex (the last
 //    lock in the queue manager's lock order); sessionId and the two done
 //    flags are atomics. All of them may be used from any thread. A change of
 //    state that depends on the present one is one compareAndSetState() call.
@@ -116,6 +117,9 @@ public:
     void setDetails(const QByteArray& text);
     bool retryable() const;
     void setRetryable(bool flag);
+    // How far its step at the service has come; cleared by every change of state.
+    FileProgress progress() const;
+    void setProgress(const FileProgress& progress);
 
     void markPreProcessingDone() { m_preProcessingDone = true; }
     void markPostProcessingDone() { m_postProcessingDone = true; }
@@ -135,6 +139,7 @@ private:
     QByteArray m_resumeJobCreated;
     QByteArray m_errorMessage;
     QByteArray m_details;
+    FileProgress m_progress;
     bool m_retryable = false;
     std::atomic<bool> m_preProcessingDone{false};
     std::atomic<bool> m_postProcessingDone{false};

@@ -522,6 +522,7 @@ void QueueManager::followProgress(SessionManager& session)
     QByteArray text;
     if (session.statusText(text))
         file->setDetails(text);
+    file->setProgress(session.progress());
 }
 
 void QueueManager::printSessions(int slot, SessionManager& session) const

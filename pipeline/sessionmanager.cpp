@@ -202,6 +202,35 @@ bool SessionManager::statusText(QByteArray& out) const
     return true;
 }
 
+FileProgress SessionManager::progress() const
+{
+    FileProgress out;
+    int state = 0;
+    if (!getState(state))
+        return out;
+    qint64 done = 0;
+    qint64 whole = -1;
+    if (state == Uploading || state == Downloading) {
+        QMutexLocker lock(&m_apiLock);
+        if (m_api) {
+            done = state == Uploading ? m_api->uploadedBytes() : m_api->downloadedBytes();
+            whole = state == Uploading ? m_api->uploadTotalBytes() : m_api->downloadTotalBytes();
+        }
+    }
+    switch (state) {
+    case Uploading: out.step = FileProgress::Step::Upload; break;
+    case Processing:
+        out.step = FileProgress::Step::Processing;
+        out.percent = lockedaccess::copy(m_stateLock, m_jobPercent);
+        return out;
+    case Downloading: out.step = FileProgress::Step::Download; break;
+    default: return out;
+    }
+    if (whole > 0)
+        out.percent = int(qBound(qint64(0), done * 100 / whole, qint64(100)));
+    return out;
+}
+
 QByteArray SessionManager::prevError() const
 {
     return lockedaccess::copy(m_stateLock, m_prevError);
@@ -314,6 +343,7 @@ void SessionManager::resumeJob(int jobId, const QByteArray& src, const QByteArra
     m_srcFile = src;
     m_jobId = jobId;
     m_jobStatusText.clear();
+    m_jobPercent = -1;
     ++m_epoch;
     if (resultPath.isEmpty()) {
         setStateLocked(Processing, true);
@@ -652,6 +682,7 @@ void SessionManager::uploadStep(const Snapshot& current)
             m_nextRequest = QDeadlineTimer(0);
             m_srcFile.clear();
             m_jobStatusText.clear();
+            m_jobPercent = -1;
             setStateLocked(Processing, true);
             return;
         }
@@ -726,6 +757,7 @@ void SessionManager::processingStep(const Snapshot& current)
             m_expected.created = job.created;
         if (stillRunning) {
             m_jobStatusText = job.statusText();
+            m_jobPercent = qBound(0, qRound(job.percentComplete), 100);
             m_nextRequest = QDeadlineTimer(pollPauseMs(current.jobAgeMs));
             return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/fileprogress.h"
 #include "pipeline/jobexpectation.h"
 #include "pipeline/retrybackoff.h"
 
@@ -82,6 +83,8 @@ public:
     void setOnReady(std::function<void()> onReady) { m_onReady = std::move(onReady); }
     bool getState(int& out) const;
     bool statusText(QByteArray& out) const;
+    // How far the upload, the job or the download has come.
+    FileProgress progress() const;
     QByteArray prevError() const;
     bool isRunning() const { return m_running; }
     int number() const { return m_number; }
@@ -236,6 +239,8 @@ private:
     QByteArray m_resultPath;
     QByteArray m_prevError;
     QByteArray m_jobStatusText;
+    // The job's percentComplete at the last poll; -1 before the first.
+    int m_jobPercent = -1;
     QList<QByteArray> m_presets;
     QByteArray m_presetEntry;
     JobExpectation m_expected;

@@ -408,6 +408,7 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     m_abortRequested = false;
     m_uploadedBytes = 0;
     m_downloadedBytes = 0;
+    m_uploadTotalBytes = -1;
     m_sinceUploadLog.invalidate();
     const UploadForm form(QFileInfo(filePath).fileName(), contentType, file.size(), presetId, acceptAnyway);
     FormBody body(form, file);
@@ -453,6 +454,7 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
 void WebAPI::reportUploaded(qint64 sent, qint64 total)
 {
     m_uploadedBytes = sent;
+    m_uploadTotalBytes = total;
     // At most about ten lines a second, and the last one.
     if (sent == total || !m_sinceUploadLog.isValid() || m_sinceUploadLog.elapsed() >= 100) {
         m_sinceUploadLog.start();
@@ -479,6 +481,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath, qint64 maxB
     resetOutcome();
     m_abortRequested = false;
     m_downloadedBytes = 0;
+    m_downloadTotalBytes = -1;
     QFile partFile(partFileNameFor(targetPath));
     const qint64 room = diskRoomFor(QFileInfo(targetPath).absolutePath());
     const qint64 bound = maxBytes > 0 ? qMin(maxBytes, room) : room;
@@ -494,7 +497,10 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath, qint64 maxB
             const bool ready = partFile.isOpen() || partFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
             return ready && partFile.write(data, size) == size;
         };
-        request->onProgress = [this](qint64, qint64 received) { m_downloadedBytes = received; };
+        request->onProgress = [this, current = request.get()](qint64, qint64 received) {
+            m_downloadedBytes = received;
+            m_downloadTotalBytes = current->expectedBodyBytes();
+        };
         answered = perform(*request, Abortable::Yes);
         if (answered || !isRedirect(m_httpStatus) || request->header("Location").isEmpty())
             break;

@@ -143,6 +143,9 @@ public:
     // Any thread: progress of the running (or last) request.
     qint64 uploadedBytes() const { return m_uploadedBytes; }
     qint64 downloadedBytes() const { return m_downloadedBytes; }
+    // The whole of the running (or last) upload and download; -1 while not known.
+    qint64 uploadTotalBytes() const { return m_uploadTotalBytes; }
+    qint64 downloadTotalBytes() const { return m_downloadTotalBytes; }
     // The token the last authorised request carried; a 401 answer means
     // this token is no longer accepted.
     QString lastRequestToken() const { return m_lastRequestToken; }
@@ -220,6 +223,8 @@ private:
     QByteArray m_baseUrl;
     std::atomic<qint64> m_uploadedBytes{0};
     std::atomic<qint64> m_downloadedBytes{0};
+    std::atomic<qint64> m_uploadTotalBytes{-1};
+    std::atomic<qint64> m_downloadTotalBytes{-1};
     int m_lastJobId = 0;
     std::atomic<bool> m_abortRequested{false};
     std::atomic<bool> m_abortAll{false};

@@ -12,6 +12,8 @@
 #include <QUrl>
 
 #if defined(SONVIRA_HAVE_QTDBUS)
+#include "settings/desktopbus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -25,6 +27,7 @@
 #endif
 #include <string>
 #include <windows.h>
+#include <shobjidl.h>
 #else
 #include <QSocketNotifier>
 #include <cerrno>
@@ -470,6 +473,54 @@ QString privateWorkFolder()
     return folder;
 }
 #endif
+
+// ---- taskbar progress and desktop notices ------------------------------------
+
+void showTaskbarProgress(quintptr window, const TaskbarProgress& progress)
+{
+#if defined(Q_OS_WIN)
+    // One taskbar object for the run, made on the GUI thread, where Qt has
+    // initialised COM.
+    static ITaskbarList3* taskbar = nullptr;
+    if (!taskbar) {
+        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&taskbar))))
+            return;
+        if (FAILED(taskbar->HrInit())) {
+            taskbar->Release();
+            taskbar = nullptr;
+            return;
+        }
+    }
+    const HWND handle = reinterpret_cast<HWND>(window);
+    if (!progress.visible) {
+        taskbar->SetProgressState(handle, TBPF_NOPROGRESS);
+        return;
+    }
+    taskbar->SetProgressValue(handle, ULONGLONG(progress.percent), 100);
+    taskbar->SetProgressState(handle, progress.error ? TBPF_ERROR : TBPF_NORMAL);
+#elif defined(SONVIRA_HAVE_QTDBUS)
+    Q_UNUSED(window)
+    desktopbus::updateLauncherEntry(QStringLiteral("application://" SONVIRA_APP_ID ".desktop"),
+                                    progress.percent / 100.0, progress.visible, progress.waiting,
+                                    progress.visible && progress.waiting > 0);
+#else
+    Q_UNUSED(window)
+    Q_UNUSED(progress)
+#endif
+}
+
+bool showDesktopNotice(const QString& title, const QString& text, std::function<void()> onClicked)
+{
+#if defined(SONVIRA_HAVE_QTDBUS)
+    return desktopbus::notify(QCoreApplication::applicationName(), QStringLiteral("sonvira-desktop"),
+                              QStringLiteral(SONVIRA_APP_ID), title, text, std::move(onClicked));
+#else
+    Q_UNUSED(title)
+    Q_UNUSED(text)
+    Q_UNUSED(onClicked)
+    return false;
+#endif
+}
 
 void releaseFreeMemory()
 {

@@ -102,4 +102,35 @@ void askKeychainLocked(std::function<void(bool locked)> answer);
 // use (someone else's folder, or a link, in a shared temporary folder).
 QString privateWorkFolder();
 
+// The progress of the queue on the application's taskbar button or dock icon.
+struct TaskbarProgress {
+    // Nothing is shown when false (the queue is idle).
+    bool visible = false;
+    // 0 to 100.
+    int percent = 0;
+    // Files that wait, shown as a badge where the dock has one (none at 0).
+    int waiting = 0;
+    // Some file failed: the bar turns red where the taskbar can.
+    bool error = false;
+
+    bool operator==(const TaskbarProgress& other) const
+    {
+        return visible == other.visible && percent == other.percent && waiting == other.waiting
+            && error == other.error;
+    }
+    bool operator!=(const TaskbarProgress& other) const { return !(*this == other); }
+};
+// Windows: ITaskbarList3 on the taskbar button of the top-level `window`
+// (its native handle), with the error state. Linux and the BSDs: the
+// com.canonical.Unity.LauncherEntry Update signal for the client's desktop
+// entry on the session bus, which the docks of KDE Plasma and GNOME read
+// (progress and the count of waiting files). Nothing elsewhere.
+void showTaskbarProgress(quintptr window, const TaskbarProgress& progress);
+
+// A desktop notification (org.freedesktop.Notifications on Linux and the
+// BSDs) naming the application; clicking it runs `onClicked` on the event
+// loop. Replaces the last one shown. False where there is none (Windows and
+// macOS, whose tray always exists, or no session bus).
+bool showDesktopNotice(const QString& title, const QString& text, std::function<void()> onClicked);
+
 } // namespace platform

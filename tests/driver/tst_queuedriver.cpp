@@ -2,6 +2,7 @@
 #include "serviceprocess.h"
 
 #include "audio/mp3encoder.h"
+#include "driver/batchfigures.h"
 #include "driver/frontend.h"
 #include "driver/queuedriver.h"
 #include "driver/resultencoding.h"
@@ -55,9 +56,11 @@ public:
     {
         counts << QString::number(done) + QLatin1Char('/') + QString::number(errors);
     }
+    void showBatch(const BatchFigures& figures) override { batches << figures; }
 
     QStringList ready; // "audio|video processed/errors" per "files ready" event
     QStringList counts; // "done/errors" per report
+    QList<BatchFigures> batches;
     QStringList mp3Jobs;
     QStringList mp3Ends; // "done|failed <mp3>" per ended job
     int dones = 0;
@@ -449,7 +452,7 @@ void TestQueueDriver::postProcessingFailureEndsInError()
 
 // Noise reduction and dual mono before the upload, back to mono and two
 // loudness targets after the download: only the final outputs and the
-// source stay.
+// source stay, and the batch figures went forward at every step.
 void TestQueueDriver::fileGoesThroughEveryStepAtTheService()
 {
     ServiceProcess service({QStringLiteral("--step-ms"), QStringLiteral("20")});
@@ -479,6 +482,18 @@ void TestQueueDriver::fileGoesThroughEveryStepAtTheService()
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name),
              (QStringList{"interview.wav", "result-nr -16 lufs.wav", "result-nr -20 dbrms.wav"}));
     QCOMPARE(front.counts.last(), QStringLiteral("1/0"));
+
+    // The batch went forward at every step and ended with its file.
+    QTRY_COMPARE(front.batches.last().text(), QStringLiteral("1 file done"));
+    // Idle while logging in.
+    QCOMPARE(front.batches.first().text(), QStringLiteral("Idle"));
+    QCOMPARE(front.batches.at(1).text(), QStringLiteral("0 of 1 files, 0 %"));
+    int steps = 0;
+    for (int i = 2; i < front.batches.size(); ++i) {
+        QVERIFY(front.batches.at(i).percent >= front.batches.at(i - 1).percent);
+        steps += front.batches.at(i).percent > 0 && front.batches.at(i).percent < 100 ? 1 : 0;
+    }
+    QVERIFY(steps >= 2);
 }
 
 void TestQueueDriver::mp3NamesCarryTheSuffixAndPreset()
