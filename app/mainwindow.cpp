@@ -459,7 +459,7 @@ void MainWindow::on_actionAdd_file_to_queue_triggered()
     addFileWithDialog(QString(), QString());
 }
 
-bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
+bool MainWindow::addFileWithDialog(const QString& src, const QString& dest, const QString& shownSource)
 {
     if (!presetsLoaded())
         return false;
@@ -476,6 +476,8 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
     dlgAddFile dialog(this);
     dialog.setModal(true);
     dialog.setContext(src, dest, account->presets(), account->lastPreset());
+    if (!shownSource.isEmpty())
+        dialog.showSourceAs(shownSource);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const std::optional<Refusal> refusal
@@ -527,7 +529,8 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
     }
     const QString namingPath = destUrls.isEmpty() ? source : destUrls.first().toLocalFile();
     const QString extension = destUrls.isEmpty() ? sourceInfo.completeSuffix() : QStringLiteral("wav");
-    return addFileWithDialog(source, dlgAddFile::proposedDestination(namingPath, extension));
+    const QString video = destUrls.isEmpty() ? QString() : QDir::toNativeSeparators(namingPath);
+    return addFileWithDialog(source, dlgAddFile::proposedDestination(namingPath, extension), video);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)

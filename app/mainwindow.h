@@ -55,7 +55,8 @@ public:
     // Opens the add-file dialog and queues the accepted file with default
     // options. With an empty `src` a file browser comes first, in which
     // several files may be chosen: these go on as a drop of them does.
-    bool addFileWithDialog(const QString& src, const QString& dest);
+    // `shownSource` names a video whose sound `src` is.
+    bool addFileWithDialog(const QString& src, const QString& dest, const QString& shownSource = QString());
     void updateTabTitles(bool reset);
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);

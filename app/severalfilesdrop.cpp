@@ -31,18 +31,17 @@ QStringList localFiles(const QList<QUrl>& urls, QString& errors)
     return files;
 }
 
-// Each source's original location: its own folder, or for the sound of a
-// video (a source with a destination URL) the video's folder, since the
-// sound itself waits in the working folder.
-QHash<QString, QString> originalFolders(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
+// The video each sound of a video (a source with a destination URL) was
+// taken from; the sound itself waits in the working folder.
+QHash<QString, QString> videosOf(const QList<QUrl>& urls, const QList<QUrl>& destUrls)
 {
-    QHash<QString, QString> folders;
+    QHash<QString, QString> videos;
     for (qsizetype i = 0; i < urls.size() && i < destUrls.size(); ++i) {
         if (destUrls.at(i).isLocalFile())
-            folders.insert(QDir::toNativeSeparators(urls.at(i).toLocalFile()),
-                           QFileInfo(destUrls.at(i).toLocalFile()).absolutePath());
+            videos.insert(QDir::toNativeSeparators(urls.at(i).toLocalFile()),
+                          QDir::toNativeSeparators(destUrls.at(i).toLocalFile()));
     }
-    return folders;
+    return videos;
 }
 
 } // namespace
@@ -68,20 +67,21 @@ bool addSeveralAudioFiles(QWidget* parent, const Account& account, QueueCommands
     dialog.setPresetNames(account.presets());
     dialog.setFolder(folder);
     const QString proposed = QString::fromUtf8(account.lastPreset());
+    const QHash<QString, QString> videos = videosOf(urls, destUrls);
     for (const QString& source : sources)
-        dialog.addRow(source, QFileInfo(source).fileName(), proposed);
+        dialog.addRow(source, QFileInfo(source).fileName(), proposed, QFileInfo(videos.value(source)).fileName());
     dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
     ProcessingOptions options;
     folder.toOptions(options);
-    const QHash<QString, QString> origins = originalFolders(urls, destUrls);
     QList<FileRequest> requests;
     for (const NewFileEntry& entry : dialog.getResults()) {
         QString destination = entry.destination;
+        // The original location of a video's sound is the video's folder.
         if (dialog.saveInOriginalLocation())
-            destination = origins.value(entry.source, QFileInfo(entry.source).absolutePath()) + QLatin1Char('/')
+            destination = QFileInfo(videos.value(entry.source, entry.source)).absolutePath() + QLatin1Char('/')
                 + QFileInfo(destination).fileName();
         requests.append({entry.source, destination, entry.preset, options});
     }

@@ -153,14 +153,15 @@ QString PostProcessing::outputName(const QString& file, float target, const QStr
                                     + QString::number(target, 'g', 6) + QLatin1Char(' ') + unit + QLatin1String(".tmp"));
 }
 
-QStringList PostProcessing::plannedOutputs(const QString& input, const QString& arguments)
+QStringList PostProcessing::plannedOutputs(const QString& input, const QString& arguments, bool toMono)
 {
+    const QString normalised = toMono ? monoFileName(input) : input;
     QStringList outputs;
     for (const QString& line : arguments.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         float target = 0;
         QString unit;
         if (line.startsWith(m_normalizeTag) && parseTarget(line.mid(9).trimmed(), target, unit))
-            outputs << outputName(input, target, unit);
+            outputs << outputName(normalised, target, unit);
     }
     return outputs;
 }

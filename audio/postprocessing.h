@@ -63,8 +63,8 @@ public:
     static float gainFor(float target, double measured);
     static QString outputName(const QString& file, float target, const QString& unit);
     // The outputs a run on `input` with `arguments` writes, one per target
-    // line in line order (the mono step aside).
-    static QStringList plannedOutputs(const QString& input, const QString& arguments);
+    // line in line order; with `toMono` they come from the mono file.
+    static QStringList plannedOutputs(const QString& input, const QString& arguments, bool toMono);
     static QString monoFileName(const QString& inputFile);
 
 private:

@@ -29,6 +29,7 @@ dlgAddFile::~dlgAddFile()
 void dlgAddFile::setContext(const QString& source, const QString& destination,
                             const QList<QByteArray>& names, const QByteArray& currentPreset)
 {
+    m_sourcePath = source;
     ui->lblSrcFile->setText(source);
     setDestination(destination);
     presetNames = names;
@@ -39,6 +40,11 @@ void dlgAddFile::setContext(const QString& source, const QString& destination,
         return;
     const int wanted = currentPreset.isEmpty() ? 0 : ui->comboPreset->findText(QString::fromUtf8(currentPreset));
     ui->comboPreset->setCurrentIndex(wanted < 0 ? 0 : wanted);
+}
+
+void dlgAddFile::showSourceAs(const QString& shown)
+{
+    ui->lblSrcFile->setText(shown);
 }
 
 QStringList dlgAddFile::chooseSources(QWidget* parent, const QString& folder)
@@ -57,12 +63,13 @@ QString dlgAddFile::proposedDestination(const QString& namingPath, const QString
 void dlgAddFile::on_btnBrowseSrc_clicked()
 {
     // The browser starts in the user's home folder unless a source is known.
-    const QFileInfo current(ui->lblSrcFile->text());
+    const QFileInfo current(m_sourcePath);
     const QString startFolder = current.isFile() ? current.absolutePath() : QDir::homePath();
     const QString chosen = QFileDialog::getOpenFileName(this, tr("Browse File..."), startFolder, kAudioFilter);
     if (chosen.isEmpty())
         return;
-    ui->lblSrcFile->setText(QDir::toNativeSeparators(chosen));
+    m_sourcePath = QDir::toNativeSeparators(chosen);
+    ui->lblSrcFile->setText(m_sourcePath);
     if (QFileInfo(m_destinationTemplate).isDir())
         return;
     setDestination(proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
@@ -94,7 +101,7 @@ void dlgAddFile::on_btnBrowseDest_clicked()
 
 void dlgAddFile::accept()
 {
-    const QString source = ui->lblSrcFile->text();
+    const QString source = m_sourcePath;
     const QString destination = m_destinationTemplate;
     if (!QFileInfo(source).isFile()) {
         QMessageBox::warning(this, tr("Error"), tr("The source file does not exist."));

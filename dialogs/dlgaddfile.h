@@ -27,6 +27,10 @@ public:
     QString source() const { return m_source; }
     QString destination() const { return m_destination; }
 
+    // Shows `shown` as the source (the video whose sound is queued) while
+    // the source itself stays what setContext or the browser gave.
+    void showSourceAs(const QString& shown);
+
     // The file browser of "Add file": one or more audio files, starting in
     // `folder` (the home folder when empty); empty when cancelled.
     static QStringList chooseSources(QWidget* parent, const QString& folder);
@@ -52,6 +56,7 @@ private:
     QString m_source;
     QString m_destination;
     QString m_destinationTemplate;
+    QString m_sourcePath;
     QList<QByteArray> presetNames;
     Ui::dlgAddFile* ui;
 };

@@ -85,12 +85,14 @@ void DlgAddMultpleFiles::setFolder(const ScanPath& scanPath)
     ui->txtSuffix->setText(scanPath.outputSuffix);
 }
 
-void DlgAddMultpleFiles::addRow(const QString& source, const QString& destination, const QString& proposedPreset)
+void DlgAddMultpleFiles::addRow(const QString& source, const QString& destination, const QString& proposedPreset,
+                                const QString& shownName)
 {
     const int id = m_rowCounter;
     auto* row = new QHBoxLayout;
 
-    auto* check = tagged(new QCheckBox(QFileInfo(source).fileName(), ui->scrollAreaWidgetContents), id, "chkFilename");
+    const QString name = shownName.isEmpty() ? QFileInfo(source).fileName() : shownName;
+    auto* check = tagged(new QCheckBox(name, ui->scrollAreaWidgetContents), id, "chkFilename");
     check->setProperty(kRowSource, QDir::toNativeSeparators(source));
     check->setChecked(true);
     row->addWidget(check);

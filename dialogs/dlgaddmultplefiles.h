@@ -30,7 +30,10 @@ public:
     // `destination` is a full path or a file name; the row shows its path
     // relative to the save-to folder when it lies inside it (a file from a
     // subfolder of a recursive folder), else its file name.
-    void addRow(const QString& source, const QString& destination, const QString& proposedPreset);
+    // `shownName` (the video a sound came from) replaces the source's file
+    // name on the row; the source itself is still the one queued.
+    void addRow(const QString& source, const QString& destination, const QString& proposedPreset,
+                const QString& shownName = QString());
 
     // One entry per checked row with a preset and a name, in row order.
     QList<NewFileEntry> getResults() const;

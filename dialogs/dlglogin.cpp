@@ -15,6 +15,28 @@ dlgLogin::dlgLogin(QWidget* parent)
     connect(statusTimer, &QTimer::timeout, this, &dlgLogin::on_windowStatusTimer_Tick);
     statusTimer->start(1000);
     ui->txtPassword->setEchoMode(QLineEdit::Password);
+    m_splash = ui->lblImage->pixmap();
+    // The label keeps the splash's shape at its largest size; the pixmap it
+    // shows follows the label, not the other way round.
+    ui->lblImage->setMinimumSize(m_splash.size().scaled(ui->lblImage->maximumSize(), Qt::KeepAspectRatio));
+    ui->lblImage->setScaledContents(false);
+    ui->lblImage->setAlignment(Qt::AlignCenter);
+    ui->lblImage->installEventFilter(this);
+}
+
+bool dlgLogin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->lblImage && event->type() == QEvent::Resize)
+        showSplash();
+    return QDialog::eventFilter(watched, event);
+}
+
+void dlgLogin::showSplash()
+{
+    const qreal ratio = ui->lblImage->devicePixelRatioF();
+    QPixmap drawn = m_splash.scaled(ui->lblImage->size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    drawn.setDevicePixelRatio(ratio);
+    ui->lblImage->setPixmap(drawn);
 }
 
 dlgLogin::~dlgLogin()

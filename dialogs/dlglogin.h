@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QPixmap>
 
 class Account;
 class QTimer;
@@ -39,8 +40,14 @@ private slots:
     void on_btnSettings_clicked();
     void on_chkShowPassword_stateChanged(int state);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void on_windowStatusTimer_Tick();
+    // The splash at the label's size in device pixels, so that it stays
+    // sharp on screens scaled above 100 %.
+    void showSplash();
 
     QByteArray m_username;
     QByteArray m_password;
@@ -49,4 +56,5 @@ private:
     Settings* settings = nullptr;
     Account* account = nullptr;
     bool runsRounds = false;
+    QPixmap m_splash;
 };

@@ -45,7 +45,8 @@ QString destination(const QueueFile& file)
     }
     const QString destination = text(file.destFile);
     if (names.isEmpty() && destination.endsWith(QLatin1String(".tmp"))) {
-        for (const QString& output : PostProcessing::plannedOutputs(destination, file.options.postProcessing_Arguments))
+        for (const QString& output : PostProcessing::plannedOutputs(destination, file.options.postProcessing_Arguments,
+                                                                          file.convertedToStereo))
             names << finalName(output);
     }
     if (names.isEmpty())

@@ -29,6 +29,7 @@ private slots:
     void addressChangeGoesToTheManager();
     void showPasswordEchoModes();
     void storedUserNameLeavesThePasswordToType();
+    void splashIsDrawnAtTheScreensScale();
     void enterInEitherFieldLogsIn();
 
 private:
@@ -183,6 +184,23 @@ void TestDlgLogin::storedUserNameLeavesThePasswordToType()
     QApplication::setActiveWindow(&dialog);
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(QApplication::focusWidget(), dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword")));
+}
+
+// Run at 100 % and, as its own CTest entry, at 200 %: the splash's pixels
+// are the label's device pixels, never a smaller drawing stretched.
+void TestDlgLogin::splashIsDrawnAtTheScreensScale()
+{
+    dlgLogin dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* label = dialog.findChild<QLabel*>(QStringLiteral("lblImage"));
+    const QPixmap shown = label->pixmap();
+    const qreal ratio = label->devicePixelRatioF();
+    QCOMPARE(shown.devicePixelRatio(), ratio);
+    const QSize room = label->size() * ratio;
+    QVERIFY2(shown.width() >= room.width() - 1 || shown.height() >= room.height() - 1,
+             qPrintable(QStringLiteral("%1x%2 pixels for %3x%4").arg(shown.width()).arg(shown.height())
+                            .arg(room.width()).arg(room.height())));
 }
 
 void TestDlgLogin::enterInEitherFieldLogsIn()

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -108,7 +109,9 @@ void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
     QVERIFY(videofixtures::makeVideo(video, Kind::Mp4H264Aac, 2.0, 0.05));
 
     QString proposed;
-    answerModal<dlgAddFile>([&proposed](dlgAddFile* dialog) {
+    QString shownSource;
+    answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        shownSource = dialog->findChild<QLabel*>(QStringLiteral("lblSrcFile"))->text();
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         proposed = dialog->destination();
     }, 30000);
@@ -118,6 +121,10 @@ void TestVideoService::droppedVideoComesBackWithTheProcessedSound()
     QCOMPARE(QFileInfo(proposed).absolutePath(), QFileInfo(video).absolutePath());
     QueueFile* file = client->manager.snapshot().first();
     QVERIFY(QString::fromUtf8(file->srcFile).contains(QLatin1String("audioFrom-clip")));
+    // The person sees the video they dropped as the source, in the dialog and on the panel.
+    QCOMPARE(shownSource, video);
+    client->tick();
+    QCOMPARE(client->widgetOf(file)->text(QueueFileWidget::Part::Source), video);
 
     QVERIFY2(waitForVideosReady(), qPrintable(statusColumn() + QLatin1Char(' ') + file->toString()));
     QCOMPARE(statusColumn(), QStringLiteral("finished"));

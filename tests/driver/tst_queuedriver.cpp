@@ -2,10 +2,13 @@
 #include "serviceprocess.h"
 
 #include "audio/mp3encoder.h"
+#include "audio/postprocessing.h"
+#include "audio/preprocessing.h"
 #include "driver/batchfigures.h"
 #include "driver/frontend.h"
 #include "driver/queuedriver.h"
 #include "driver/resultencoding.h"
+#include "driver/shownnames.h"
 #include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "pipeline/queuestore.h"
@@ -90,6 +93,7 @@ private slots:
     void preProcessing();
     void failingPreProcessingKeepsTheSource();
     void postProcessingKeepsFinalOutputsOnly();
+    void cancelledLocalStepsLeaveNoWorkFiles();
     void stepEndIsTakenUpWithoutATick_data();
     void stepEndIsTakenUpWithoutATick();
     void postProcessingFailureEndsInError_data();
@@ -358,10 +362,12 @@ void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
     QueueFile* file = queueFile(source, options);
     file->destFile = download.toUtf8();
     file->convertedToStereo = true;
-    QVERIFY(postProcess(file));
-
     const QStringList expected{QDir::toNativeSeparators(path("take - Speech -16 lufs.wav")),
                                QDir::toNativeSeparators(path("take - Speech -23 dbrms.wav"))};
+    // Before the step the panel names the outputs to come, not the work file.
+    QCOMPARE(shownnames::destination(*file), expected.join(QStringLiteral("; ")));
+    QVERIFY(postProcess(file));
+
     QStringList outputs;
     for (const QByteArray& output : file->outputFiles)
         outputs << QString::fromUtf8(output);
@@ -383,6 +389,49 @@ void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
         QVERIFY(QFileInfo::exists(output));
 }
 
+
+// A file cancelled while its local step runs: nobody waits for the job; once
+// it ends, its work files go and the user's audio (and a downloaded result)
+// stays. Submitted again, the step runs afresh.
+void TestQueueDriver::cancelledLocalStepsLeaveNoWorkFiles()
+{
+    const QString source = wav("take.wav", 1, 30.0);
+    ProcessingOptions options;
+    options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
+    QueueFile* pre = queueFile(source, options);
+    pre->setState(QueueFileState::PreProcessing);
+    tick();
+    QVERIFY(pre->preProcessor && !pre->preProcessor->isFinished());
+    QVERIFY(driver->commands().cancel(pre->fileId));
+    QCOMPARE(pre->getState(), QueueFileState::Error);
+    QCOMPARE(pre->errorMessage(), QByteArray("Cancelled by the user"));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            tick();
+            return QDir(dir->path()).entryList(QDir::Files) == QStringList{"take.wav"};
+        },
+        60000));
+    QVERIFY(driver->commands().resubmit(pre->fileId));
+    QCOMPARE(pre->preProcessingStatus, PreProcessingStatus::Reset);
+
+    const QString download = wav("take - Speech.tmp", 2, 30.0);
+    ProcessingOptions targets;
+    targets.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
+    QueueFile* post = queueFile(source, targets);
+    post->destFile = download.toUtf8();
+    post->setState(QueueFileState::PostProcessing);
+    tick();
+    QVERIFY(post->postProcessor && !post->postProcessor->isFinished());
+    QVERIFY(driver->commands().cancel(post->fileId));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            tick();
+            return QDir(dir->path()).entryList(QDir::Files, QDir::Name)
+                   == QStringList({"take - Speech.tmp", "take.wav"});
+        },
+        60000));
+    QCOMPARE(post->getState(), QueueFileState::Error);
+}
 
 void TestQueueDriver::stepEndIsTakenUpWithoutATick_data()
 {
