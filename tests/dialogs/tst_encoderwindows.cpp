@@ -57,6 +57,7 @@ private slots:
     void setBitRateSelectsMatchingItem();
     void closedWindowFinishesInTheBackground();
     void quitAsksAndCancelsToolWork();
+    void addFilesButtonsTakeSeveralFiles();
 
 private:
     QString sine(const QString& name, double seconds = 1.0);
@@ -68,6 +69,38 @@ void TestEncoderWindows::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
+}
+
+// Without a drop: "Add files..." takes several files in both tool windows
+// (the loudness window only WAVs), and the hint shows while a list is empty.
+void TestEncoderWindows::addFilesButtonsTakeSeveralFiles()
+{
+    sine(QStringLiteral("one.wav"));
+    sine(QStringLiteral("two.wav"));
+    QVERIFY(QFile::copy(dir->filePath(QStringLiteral("one.wav")), dir->filePath(QStringLiteral("three.flac"))));
+    const auto chooseAll = [this] {
+        answerModal<QFileDialog>([this](QFileDialog* browser) {
+            browser->setDirectory(dir->path());
+            chooseInFileDialog(browser, QStringLiteral("\"one.wav\" \"two.wav\" \"three.flac\""));
+        });
+    };
+
+    dlgEncoder encoder;
+    auto* hint = encoder.findChild<QLabel*>(QStringLiteral("lblDropHint"));
+    QCOMPARE(hint->text(), QStringLiteral("Drop WAV files here or press Add files..."));
+    QVERIFY(!hint->isHidden());
+    chooseAll();
+    encoder.findChild<QPushButton*>(QStringLiteral("btnAddFiles"))->click();
+    QCOMPARE(encoder.encoderCount(), 3);
+    QVERIFY(hint->isHidden());
+
+    dlgLoudness loudness;
+    auto* loudnessHint = loudness.findChild<QLabel*>(QStringLiteral("label"));
+    QVERIFY(!loudnessHint->isHidden());
+    chooseAll();
+    loudness.findChild<QPushButton*>(QStringLiteral("btnAddFiles"))->click();
+    QCOMPARE(loudness.rowCount(), 2);
+    QVERIFY(loudnessHint->isHidden());
 }
 
 QString TestEncoderWindows::sine(const QString& name, double seconds)
