@@ -134,7 +134,7 @@ QAccessibleInterface* QueueFileButtonAccessible::parent() const
 
 QString QueueFileButtonAccessible::text(QAccessible::Text kind) const
 {
-    return kind == QAccessible::Name ? QueueFileWidget::buttonToolTip(m_button) : QString();
+    return kind == QAccessible::Name && m_panel ? m_panel->buttonToolTip(m_button) : QString();
 }
 
 QRect QueueFileButtonAccessible::rect() const

@@ -55,10 +55,12 @@ bool isButton(Part part)
 
 } // namespace
 
-QString QueueFileWidget::buttonToolTip(Part button)
+QString QueueFileWidget::buttonToolTip(Part button) const
 {
     switch (button) {
-    case Part::RemoveButton: return tr("Remove from the queue");
+    case Part::RemoveButton:
+        return m_removeEnabled && !m_controlsEnabled ? tr("Cancel the processing of this file")
+                                                     : tr("Remove from the queue");
     case Part::MoveDownButton: return tr("Move down in the queue");
     case Part::MoveUpButton: return tr("Move up in the queue");
     default: return QString();

@@ -112,7 +112,8 @@ public:
     QRect rectOf(Part part) const;
     // The close and arrow buttons, in the order of their accessible children.
     static constexpr Part kButtons[] = {Part::MoveUpButton, Part::MoveDownButton, Part::RemoveButton};
-    static QString buttonToolTip(Part button);
+    // The close button of a file being processed cancels it, and says so.
+    QString buttonToolTip(Part button) const;
     // Whether the button is drawn and not greyed.
     bool isButtonAvailable(Part button) const { return isShown(button) && buttonEnabled(button); }
     bool buttonEnabled(Part button) const

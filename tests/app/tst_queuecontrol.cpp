@@ -159,6 +159,8 @@ void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
     QVERIFY(client->logIn(service.apiUrl()));
     QTRY_VERIFY_WITH_TIMEOUT(file->getState() == QueueFileState::Running && service.uploadSizes().size() == 1, 20000);
     client->tick();
+    QCOMPARE(client->widgetOf(file)->buttonToolTip(QueueFileWidget::Part::RemoveButton),
+             QStringLiteral("Cancel the processing of this file"));
 
     QString question;
     answerQuestion(QMessageBox::Yes, &question);
