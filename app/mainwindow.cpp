@@ -16,6 +16,7 @@
 #include "dialogs/dlgsetupwindow.h"
 #include "dialogs/quitcheck.h"
 #include "driver/account.h"
+#include "driver/batchfigures.h"
 #include "driver/destinationcheck.h"
 #include "driver/fileactions.h"
 #include "driver/folderscantick.h"
@@ -27,6 +28,7 @@
 #include "pipeline/queuefile.h"
 #include "settings/folderwatcher.h"
 #include "settings/naming.h"
+#include "settings/platform.h"
 #include "settings/settings.h"
 #include "video/videosupport.h"
 
@@ -68,6 +70,25 @@ QString text(const QByteArray& utf8)
 int stateOf(const QueueFile& file)
 {
     return static_cast<int>(file.getState());
+}
+
+// A panel's bar: empty while the file waits, the share of its upload, job
+// or download at the service, full once done; busy in the local steps and
+// wherever the service tells no share; none for a failed, cancelled or
+// paused file.
+int barValueOf(const QueueFile& file)
+{
+    switch (file.getState()) {
+    case QueueFileState::Waiting: return 0;
+    case QueueFileState::Running: {
+        const int percent = file.progress().percent;
+        return percent < 0 ? QueueFileWidget::kBarBusy : percent;
+    }
+    case QueueFileState::PreProcessing:
+    case QueueFileState::PostProcessing: return QueueFileWidget::kBarBusy;
+    case QueueFileState::Done: return 100;
+    default: return QueueFileWidget::kBarHidden;
+    }
 }
 
 } // namespace
@@ -161,6 +182,11 @@ void MainWindow::initialise()
     trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/images/icon.png")), this);
     trayIcon->setVisible(true);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_trayicon_activated);
+    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] { showOnTab(noticeTab); });
+    batchLabel = new QLabel(BatchFigures().text(), this);
+    batchLabel->setObjectName(QStringLiteral("lblBatch"));
+    batchLabel->setAccessibleName(tr("Batch progress"));
+    statusBar()->addPermanentWidget(batchLabel);
 
     setAcceptDrops(true);
 
@@ -255,11 +281,23 @@ void MainWindow::on_trayicon_activated(QSystemTrayIcon::ActivationReason reason)
     showNormal();
 }
 
-void MainWindow::notify(const QString& title, const QString& message)
+void MainWindow::notify(const QString& title, const QString& message, int tab)
 {
-    if (trayIcon)
+    noticeTab = tab;
+    if (trayIcon && QSystemTrayIcon::isSystemTrayAvailable())
         trayIcon->showMessage(title, message, QSystemTrayIcon::Information, 10000);
+    else
+        platform::showDesktopNotice(title, message.trimmed(), [this, tab] { showOnTab(tab); });
     emit trayMessageShown(title, message);
+}
+
+void MainWindow::showOnTab(int tab)
+{
+    showNormal();
+    raise();
+    activateWindow();
+    if (tab >= 0)
+        ui->tabWidget->setCurrentIndex(tab);
 }
 
 void MainWindow::on_actionQuit_triggered()
@@ -367,6 +405,7 @@ QueueFileWidget* MainWindow::createWidget(QueueFile& file)
 void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int state)
 {
     widget.followRecord(file.stateName(), file.details(), file.errorMessage());
+    widget.setBarValue(barValueOf(file));
     if (state == widget.lastState())
         return;
     widget.setLastState(state);
@@ -423,6 +462,17 @@ void MainWindow::showError(QueueFileWidget& widget, QueueFile& file)
     widget.setBackground(false, 240, 210, 210);
     widget.setErrorText(text(file.errorMessage()));
     queueWidgets->place(&widget, QueueLists::List::Error);
+}
+
+void MainWindow::showBatch(const BatchFigures& figures)
+{
+    batchLabel->setText(figures.text());
+    platform::TaskbarProgress progress;
+    progress.visible = figures.running;
+    progress.percent = figures.percent;
+    progress.waiting = figures.waiting;
+    progress.error = figures.errors > 0;
+    platform::showTaskbarProgress(winId(), progress);
 }
 
 void MainWindow::showCounts(quint32 done, quint32 errors)
@@ -736,7 +786,10 @@ void MainWindow::filesReady(ReadyFiles kind, int processed, int errors)
         message += tr("\nFiles processed: ") + QString::number(processed);
     if (errors != 0)
         message += tr("\nErrors: ") + QString::number(errors);
-    notify(kind == ReadyFiles::Audio ? tr("Audio files ready") : QStringLiteral("Video files ready"), message);
+    if (kind == ReadyFiles::Audio)
+        notify(tr("Audio files ready"), message, ui->tabWidget->indexOf(ui->tabDone));
+    else
+        notify(QStringLiteral("Video files ready"), message, ui->tabWidget->indexOf(ui->tabExtra));
 }
 
 NewFilesOffer* MainWindow::newFilesOffer()

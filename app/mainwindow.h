@@ -2,6 +2,7 @@
 
 #include "driver/frontend.h"
 
+#include <QLabel>
 #include <QMainWindow>
 #include <QNetworkReply>
 #include <QStringList>
@@ -89,6 +90,7 @@ public:
     void fileRetrying(const QueueFile&, const QString&, int) override {}
     void loginPaused(int) override {}
     void showCounts(quint32 done, quint32 errors) override;
+    void showBatch(const BatchFigures& figures) override;
 
 signals:
     // Every tray notification also goes out here, so it can be observed
@@ -122,8 +124,10 @@ private slots:
     void on_actionLoudness_normalizer_triggered();
 
 private:
-    // A tray message, information icon, for 10 s.
-    void notify(const QString& title, const QString& message);
+    // A tray message, information icon, for 10 s; where there is no tray, a
+    // desktop notice. Clicking it shows the window on `tab` (none: -1).
+    void notify(const QString& title, const QString& message, int tab = -1);
+    void showOnTab(int tab);
     void followAccount();
     void installShortcuts();
     void restoreState();
@@ -162,6 +166,10 @@ private:
     QNetworkAccessManager* networkManager = nullptr;
     Ui::MainWindow* ui = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
+    // The batch at a glance, on the right of the status bar.
+    QLabel* batchLabel = nullptr;
+    // The tab the last notice's click shows.
+    int noticeTab = -1;
     std::unique_ptr<QueueLists> queueWidgets;
     Settings* settings = nullptr;
     Account* account = nullptr;

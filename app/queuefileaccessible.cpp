@@ -62,6 +62,8 @@ QString QueueFileAccessible::text(QAccessible::Text kind) const
     QStringList lines;
     if (!shown->text(Part::Progress).isEmpty())
         lines << shown->text(Part::Progress);
+    if (shown->isShown(Part::Progress) && !shown->barText().isEmpty())
+        lines << shown->barText();
     lines << QueueFileWidget::tr("Source: %1").arg(shown->text(Part::Source))
           << QueueFileWidget::tr("Destination: %1").arg(shown->text(Part::Destination));
     if (shown->isShown(Part::Error) && !shown->text(Part::Error).isEmpty())

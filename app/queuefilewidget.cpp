@@ -152,6 +152,22 @@ void QueueFileWidget::setProgressText(const QString& text)
     setPartText(Part::Progress, text);
 }
 
+void QueueFileWidget::setBarValue(int value)
+{
+    if (m_barValue == value)
+        return;
+    m_barValue = value;
+    update();
+    announceText(Part::Progress);
+}
+
+QString QueueFileWidget::barText() const
+{
+    if (m_barValue == kBarHidden)
+        return QString();
+    return m_barValue == kBarBusy ? tr("Progress: not known") : tr("Progress: %1 %").arg(m_barValue);
+}
+
 void QueueFileWidget::setErrorText(const QString& text)
 {
     m_recordShown = false;
@@ -272,6 +288,8 @@ QRect QueueFileWidget::lineRect(Part part) const
             continue;
         const qsizetype rows = kLines[i] == Part::Outputs ? text(Part::Outputs).count(QLatin1Char('\n')) : 1;
         heights[i] = int(std::max<qsizetype>(1, rows)) * fontMetrics().height() + 2 * kPadY;
+        if (kLines[i] == Part::Progress && m_barValue != kBarHidden)
+            heights[i] += kBarHeight;
         room -= heights[i] + (shown > 0 ? kSpacing : 0);
         ++shown;
     }
@@ -468,7 +486,34 @@ void QueueFileWidget::paintLine(QPainter& painter, Part part, const QColor& colo
     const QRect area = rectOf(part);
     painter.fillRect(area, m_lineBackground);
     painter.setPen(colour);
-    painter.drawText(area.adjusted(kPadX, kPadY, -kPadX, -kPadY), Qt::AlignLeft | Qt::AlignVCenter, line);
+    // The progress line's text keeps clear of its bar.
+    const int bar = part == Part::Progress && m_barValue != kBarHidden ? kBarHeight : 0;
+    painter.drawText(area.adjusted(kPadX, kPadY, -kPadX, -kPadY - bar), Qt::AlignLeft | Qt::AlignVCenter, line);
+}
+
+// A thin bar along the bottom of the progress line's area.
+void QueueFileWidget::paintBar(QPainter& painter) const
+{
+    if (m_barValue == kBarHidden || !isShown(Part::Progress))
+        return;
+    const QRect line = rectOf(Part::Progress);
+    const QRect groove(line.left() + kPadX, line.bottom() - kBarHeight + 1, line.width() - 2 * kPadX, kBarHeight);
+    const QColor accent = palette().color(QPalette::Highlight);
+    painter.save();
+    painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRect(groove.adjusted(0, 0, -1, -1));
+    painter.setPen(Qt::NoPen);
+    if (m_barValue == kBarBusy) {
+        painter.setBrush(QBrush(accent, Qt::BDiagPattern));
+        painter.drawRect(groove.adjusted(1, 1, -1, -1));
+    } else {
+        QRect filled = groove.adjusted(1, 1, -1, -1);
+        filled.setWidth(filled.width() * m_barValue / 100);
+        painter.setBrush(accent);
+        painter.drawRect(filled);
+    }
+    painter.restore();
 }
 
 void QueueFileWidget::paintButton(QPainter& painter, Part button) const
@@ -542,6 +587,7 @@ void QueueFileWidget::paintEvent(QPaintEvent*)
     painter.setFont(font());
     for (Part line : kLines)
         paintLine(painter, line, line == Part::Error ? m_errorText : lineTextColour());
+    paintBar(painter);
     if (isShown(Part::Debug)) {
         painter.setPen(QColor(QStringLiteral("gray")));
         painter.drawText(rectOf(Part::Debug), Qt::AlignCenter, text(Part::Debug));

@@ -54,6 +54,7 @@ public:
     static constexpr int kFullHeight = 170;
     static constexpr int kCompactHeight = 68;
     static constexpr int kErrorLineHeight = 32;
+    static constexpr int kBarHeight = 6;
 
     // What the panel shows, in the order of its rows.
     enum class Part {
@@ -83,6 +84,15 @@ public:
     void followRecord(const QByteArray& status, const QByteArray& progress, const QByteArray& error);
     void setStatusText(const QString& text);
     void setProgressText(const QString& text);
+    // The bar under the progress line: a share from 0 to 100, kBarBusy
+    // while the step tells none (drawn hatched), kBarHidden for no bar. It
+    // shows with the progress line.
+    static constexpr int kBarHidden = -2;
+    static constexpr int kBarBusy = -1;
+    void setBarValue(int value);
+    int barValue() const { return m_barValue; }
+    // "Progress: 40 %", "Progress: not known", or empty without a bar.
+    QString barText() const;
     void setSourceText(const QString& text);
     void setDestinationText(const QString& text);
     void setErrorText(const QString& text);
@@ -186,6 +196,7 @@ private:
     QRect lineRect(Part part) const;
     void paintLine(QPainter& painter, Part part, const QColor& colour) const;
     void paintButton(QPainter& painter, Part button) const;
+    void paintBar(QPainter& painter) const;
     QColor lineTextColour() const;
 
     int m_lastState = 1;
@@ -194,6 +205,7 @@ private:
     QByteArray m_recordStatus;
     QByteArray m_recordProgress;
     QByteArray m_recordError;
+    int m_barValue = kBarHidden;
     int m_fileID;
     std::array<QString, kParts> m_texts;
     std::array<bool, kParts> m_shown{};

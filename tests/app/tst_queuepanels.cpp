@@ -2,8 +2,10 @@
 
 #include "tests/dialogs/modalanswer.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -24,6 +26,7 @@ public:
 
 private slots:
     void finishedFilesMoveToTheirTabs();
+    void panelBarFollowsItsFile();
     void manyNewFilesGetTheirPanelsInBatches();
     void contextMenuPerState_data();
     void contextMenuPerState();
@@ -87,6 +90,50 @@ void TestQueuePanels::finishedFilesMoveToTheirTabs()
 // A watched folder that queues hundreds of files at once: one tick creates
 // only a batch of panels and leaves the rest to runs it posts, so the window
 // never stops for all of them; every file has its panel soon after.
+// The bar under a panel's progress line through a file's states, what a
+// screen reader hears of it, and the batch in the status bar.
+void TestQueuePanels::panelBarFollowsItsFile()
+{
+    QueueFile* file = queueFile(wav("a.wav", 2));
+    const auto* batch = client->window->findChild<QLabel*>(QStringLiteral("lblBatch"));
+    QVERIFY(batch);
+    client->tick();
+    QueueFileWidget* panel = client->widgetOf(file);
+    QVERIFY(panel);
+    const auto description = [panel] {
+        return QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Description);
+    };
+    QCOMPARE(panel->barValue(), 0);
+    QVERIFY(description().contains(QStringLiteral("Progress: 0 %")));
+    QCOMPARE(batch->text(), QStringLiteral("0 of 1 files, 0 %"));
+
+    file->setState(QueueFileState::Running);
+    file->setProgress({FileProgress::Step::Upload, 40});
+    client->tick();
+    QCOMPARE(panel->barValue(), 40);
+    QVERIFY(description().contains(QStringLiteral("Progress: 40 %")));
+    // 0.1 + 0.2 * 0.4 of the file's way.
+    QCOMPARE(batch->text(), QStringLiteral("0 of 1 files, 18 %"));
+
+    file->setProgress({FileProgress::Step::Processing, -1});
+    client->tick();
+    QCOMPARE(panel->barValue(), int(QueueFileWidget::kBarBusy));
+    QVERIFY(description().contains(QStringLiteral("Progress: not known")));
+
+    file->setState(QueueFileState::Error);
+    client->tick();
+    QCOMPARE(panel->barValue(), int(QueueFileWidget::kBarHidden));
+    QVERIFY(!description().contains(QStringLiteral("Progress:")));
+    QCOMPARE(batch->text(), QStringLiteral("1 file done, 1 error"));
+
+    file->setState(QueueFileState::Waiting);
+    client->tick();
+    file->setState(QueueFileState::Done);
+    client->tick();
+    QCOMPARE(panel->barValue(), 100);
+    QCOMPARE(batch->text(), QStringLiteral("1 file done"));
+}
+
 void TestQueuePanels::manyNewFilesGetTheirPanelsInBatches()
 {
     constexpr int kFiles = 1000;
