@@ -536,7 +536,7 @@ void TestQueueDriver::fileGoesThroughEveryStepAtTheService()
     QTRY_COMPARE(front.batches.last().text(), QStringLiteral("1 file done"));
     // Idle while logging in.
     QCOMPARE(front.batches.first().text(), QStringLiteral("Idle"));
-    QCOMPARE(front.batches.at(1).text(), QStringLiteral("0 of 1 files, 0 %"));
+    QVERIFY(front.batches.at(1).text().startsWith(QStringLiteral("0 of 1 files, ")));
     int steps = 0;
     for (int i = 2; i < front.batches.size(); ++i) {
         QVERIFY(front.batches.at(i).percent >= front.batches.at(i - 1).percent);
