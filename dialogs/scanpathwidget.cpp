@@ -1,5 +1,7 @@
 #include "dialogs/scanpathwidget.h"
 
+#include "settings/folderoptionlines.h"
+
 #include "settings/scanpath.h"
 
 #include <QButtonGroup>
@@ -11,13 +13,11 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,42 +27,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 namespace {
 
-// Label and stored line of each loudness target, in panel order.
-struct OptionLine {
-    const char* label;
-    const char* line;
-};
-
-constexpr OptionLine kNormaliseOptions[] = {
-    {"-19 LUFS", "normOp00: -19 LUFS"},   {"-18 LUFS", "normOp00: -18 LUFS"},
-    {"-16 LUFS", "normOp00: -16 LUFS"},   {"-14 LUFS", "normOp00: -14 LUFS"},
-    {"-23 dBrms", "normOp00: -23 dBrms"}, {"-20 dBrms", "normOp00: -20 dBrms"},
-    {"-18 dBrms", "normOp00: -18 dBrms"},
-};
-
-// The noise-reduction modes; the last one stands for the custom values.
-constexpr OptionLine kNoiseOptions[] = {
-    {"None", "nredOp00: SKIP"},
-    {"Speech with music", "nredOp00: -stmlength 0.5 -mtslength 2.0"},
-    {"Always on", "nredOp00: --alwayson"},
-    {"Custom:", "nredOp00: CUSTOM"},
-};
-
-const char* const kNoiseLinePrefix = "nredOp00: ";
-const char* const kDefaultCustomArguments = "-stmlength 0.5 -mtslength 2.0";
 // Every bit rate the MP3 encoder accepts.
 const QStringList kBitRates{QStringLiteral("32"),  QStringLiteral("64"),  QStringLiteral("96"),
                             QStringLiteral("128"), QStringLiteral("160"), QStringLiteral("192"),
                             QStringLiteral("224"), QStringLiteral("256"), QStringLiteral("320")};
 const QString kDefaultBitRate = QStringLiteral("96");
-// The custom values used in place of one that is not a number.
-constexpr double kDefaultSpeechToMusic = 0.5;
-constexpr double kDefaultMusicToSpeech = 2.0;
-
 constexpr int kCaptionWidth = 60;
 constexpr int kFrameCaptionWidth = 100;
 constexpr int kIndent = 32;
@@ -73,37 +45,6 @@ constexpr int kLighter = 20;
 
 // Panels are numbered process-wide; only the GUI thread creates them.
 int nextWidgetID = 1000;
-
-// A custom noise value: clamped to 0.25..4 when it is a number (infinities
-// included); nullopt when it is not one.
-std::optional<double> customValue(const QString& text)
-{
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || std::isnan(value))
-        return std::nullopt;
-    return std::clamp(value, 0.25, 4.0);
-}
-
-QString optionArg(const QWidget* control)
-{
-    return control->property("arg").toString();
-}
-
-// "-key value" pairs of a line split at runs of white space; a token that
-// begins with "-" and has a successor is a key, the successor its value.
-QHash<QString, QString> keyValuePairs(const QString& line)
-{
-    const QStringList tokens = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-    QHash<QString, QString> pairs;
-    for (qsizetype i = 0; i < tokens.size(); ++i) {
-        if (tokens.at(i).startsWith(QLatin1Char('-')) && i + 1 < tokens.size()) {
-            pairs.insert(tokens.at(i).mid(1), tokens.at(i + 1));
-            ++i;
-        }
-    }
-    return pairs;
-}
 
 void setObject(QWidget* widget, const char* name)
 {
@@ -315,9 +256,8 @@ void scanPathWidget::buildNormaliseRow(QBoxLayout* column)
 {
     QHBoxLayout* row = addRow(column);
     row->addWidget(new QLabel(tr("Post-Normalise: "), this));
-    for (const OptionLine& option : kNormaliseOptions) {
-        auto* box = new QCheckBox(tr(option.label), this);
-        box->setProperty("arg", QString::fromLatin1(option.line));
+    for (const folderoptions::Choice& target : folderoptions::loudnessTargets()) {
+        auto* box = new QCheckBox(tr(target.label), this);
         row->addWidget(box);
         normaliseBoxes.append(box);
     }
@@ -364,9 +304,8 @@ QFrame* scanPathWidget::buildNoiseFrame()
     // exclusive among themselves and independent of the result buttons.
     QVBoxLayout* buttons = nullptr;
     QFrame* frame = framedBox(tr("Noise reduction pre-process: "), buttons);
-    for (const OptionLine& option : kNoiseOptions) {
-        auto* button = new QRadioButton(tr(option.label), frame);
-        button->setProperty("arg", QString::fromLatin1(option.line));
+    for (const folderoptions::Choice& mode : folderoptions::noiseModes()) {
+        auto* button = new QRadioButton(tr(mode.label), frame);
         noiseButtons.append(button);
     }
     rdoCustom = noiseButtons.last();
@@ -480,48 +419,32 @@ void scanPathWidget::loadPreset(const QByteArray& stored)
 void scanPathWidget::loadNormalisation(const QString& arguments)
 {
     // Boxes are only ever checked here: a line checks every box it names.
-    for (const QString& line : arguments.split(QLatin1Char('\n'))) {
-        for (QCheckBox* box : std::as_const(normaliseBoxes)) {
-            if (optionArg(box).compare(line, Qt::CaseInsensitive) == 0)
-                box->setChecked(true);
-        }
+    const QList<bool> chosen = folderoptions::chosenTargets(arguments);
+    for (qsizetype i = 0; i < chosen.size() && i < normaliseBoxes.size(); ++i) {
+        if (chosen.at(i))
+            normaliseBoxes.at(i)->setChecked(true);
     }
 }
 
 void scanPathWidget::loadNoiseReduction(const QString& arguments)
 {
-    const QStringList lines = arguments.split(QLatin1Char('\n'));
-    bool matched = false;
-    for (const QString& line : lines) {
-        for (QRadioButton* button : std::as_const(noiseButtons)) {
-            if (optionArg(button).compare(line, Qt::CaseInsensitive) == 0) {
-                button->setChecked(true);
-                matched = true;
-            }
-        }
+    const folderoptions::NoiseReduction noise = folderoptions::readNoiseReduction(arguments);
+    if (noise.speechToMusic && noise.musicToSpeech) {
+        txtMusicToSpeech->setText(*noise.musicToSpeech);
+        txtSpeechToMusic->setText(*noise.speechToMusic);
     }
-    if (matched)
-        return;
-    const QHash<QString, QString> pairs = keyValuePairs(lines.first());
-    const auto stm = pairs.constFind(QStringLiteral("stmlength"));
-    const auto mts = pairs.constFind(QStringLiteral("mtslength"));
-    if (stm != pairs.cend() && mts != pairs.cend()) {
-        txtMusicToSpeech->setText(mts.value());
-        txtSpeechToMusic->setText(stm.value());
-        rdoCustom->setChecked(true);
-        return;
-    }
-    noiseButtons.first()->setChecked(true);
+    noiseButtons.at(int(noise.mode))->setChecked(true);
 }
 
 void scanPathWidget::loadPreProcessResult(int result)
 {
-    if ((result & 2) == 0) {
+    const folderoptions::PreProcessResult stored = folderoptions::readPreProcessResult(result);
+    if (stored.replaceOriginal) {
         rdoReplaceOriginal->setChecked(true);
         return;
     }
     rdoCreateNrSuffix->setChecked(true);
-    if (result == 6)
+    if (stored.deleteAfterSubmission)
         chkDeleteAfterSubmission->setChecked(true);
 }
 
@@ -554,46 +477,26 @@ void scanPathWidget::storeTo(ScanPath& record) const
 
 QString scanPathWidget::storedNormalisation() const
 {
-    QStringList lines;
-    for (const QCheckBox* box : normaliseBoxes) {
-        if (box->isChecked())
-            lines << optionArg(box);
-    }
-    return lines.join(QLatin1Char('\n'));
+    QList<bool> chosen;
+    for (const QCheckBox* box : normaliseBoxes)
+        chosen << box->isChecked();
+    return folderoptions::targetArguments(chosen);
 }
 
 QString scanPathWidget::storedNoiseReduction() const
 {
-    QStringList lines;
-    for (const QRadioButton* button : noiseButtons) {
-        if (!button->isChecked())
-            continue;
-        if (button == rdoCustom)
-            lines << QLatin1String(kNoiseLinePrefix)
-                         + customNoiseArguments(txtSpeechToMusic->text(), txtMusicToSpeech->text());
-        else
-            lines << optionArg(button);
+    for (qsizetype i = 0; i < noiseButtons.size(); ++i) {
+        if (noiseButtons.at(i)->isChecked())
+            return folderoptions::noiseArguments(folderoptions::NoiseMode(i), txtSpeechToMusic->text(),
+                                                 txtMusicToSpeech->text());
     }
-    return lines.join(QLatin1Char('\n'));
+    return QString();
 }
 
 int scanPathWidget::storedPreProcessResult() const
 {
-    if (rdoReplaceOriginal->isChecked())
-        return 0;
-    return chkDeleteAfterSubmission->isChecked() ? 6 : 2;
-}
-
-QString scanPathWidget::customNoiseArguments(const QString& speechToMusic, const QString& musicToSpeech)
-{
-    // A value that is not a number is replaced by its default on its own:
-    // the other value is kept.
-    const double stm = customValue(speechToMusic).value_or(kDefaultSpeechToMusic);
-    const double mts = customValue(musicToSpeech).value_or(kDefaultMusicToSpeech);
-    if (!customValue(speechToMusic) && !customValue(musicToSpeech))
-        return QString::fromLatin1(kDefaultCustomArguments);
-    const auto shown = [](double value) { return QString::number(value, 'g', 6); };
-    return QStringLiteral("-stmlength %1 -mtslength %2").arg(shown(stm), shown(mts));
+    return folderoptions::preProcessResultNumber(
+        {rdoReplaceOriginal->isChecked(), chkDeleteAfterSubmission->isChecked()});
 }
 
 QString scanPathWidget::validationError() const
@@ -603,7 +506,7 @@ QString scanPathWidget::validationError() const
     const std::pair<const QLineEdit*, QString> fields[] = {{txtSpeechToMusic, QStringLiteral("S->M")},
                                                            {txtMusicToSpeech, QStringLiteral("M->S")}};
     for (const auto& [edit, name] : fields) {
-        if (!customValue(edit->text()))
+        if (!folderoptions::customValue(edit->text()))
             return tr("The %1 value \"%2\" of the folder %3 is not a number.")
                 .arg(name, edit->text(), lblWatchedPath->text());
     }

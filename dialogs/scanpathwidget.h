@@ -51,11 +51,6 @@ public:
     // The id of the record last loaded, handed back by storeTo.
     int spcID() const { return m_spcID; }
 
-    // The arguments of a custom noise-reduction setting from the S->M and
-    // M->S texts: "-stmlength S -mtslength M", each clamped to 0.25..4 and
-    // written with at most 6 significant digits. A text that is not a number
-    // gives its default (0.5, 2) and leaves the other value as it is.
-    static QString customNoiseArguments(const QString& speechToMusic, const QString& musicToSpeech);
     // Why the panel's values cannot be stored (a custom noise value that is
     // not a number, naming its field); empty when they can.
     QString validationError() const;
