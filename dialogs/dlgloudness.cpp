@@ -1,18 +1,15 @@
 #include "dialogs/dlgloudness.h"
 #include "ui_dlgloudness.h"
 
-#include "audio/ceilingrenderjob.h"
-#include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
 #include "audio/meterjob.h"
-#include "dialogs/loudnesstarget.h"
+#include "driver/loudnessrun.h"
 #include "dialogs/toolfiles.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -25,17 +22,6 @@ namespace {
 
 // Row texts are matched against a file's path followed by this.
 const QString kResultSeparator = QStringLiteral(" | ");
-// Files at or below this loudness are silent and left out of runs.
-constexpr double kSilentLufs = -70.0;
-// The true-peak ceiling of "Limit true peak to -1 dBTP", in dBTP.
-constexpr double kCeilingDbtp = -1.0;
-
-// Too quiet to be normalised: left out of runs.
-bool isSilent(const LoudnessMeter& meter)
-{
-    return !(meter.lufs() > kSilentLufs);
-}
-
 double toDb(double linear)
 {
     return 20.0 * std::log10(std::max(linear, 1e-10));
@@ -49,56 +35,6 @@ QString oneDecimal(double value)
 }
 
 } // namespace
-
-// One output of a run: the plain gain, or, where the true peak would pass
-// the ceiling, the limited render. Either writes "<output>.part"; only a
-// complete render is renamed to the output's name, so a failed, stopped or
-// cut-off render never leaves a file under the name the user asked for.
-struct dlgLoudness::RenderStep {
-    GainRenderer renderer;
-    std::unique_ptr<CeilingRenderJob> limited;
-    QString outputPath;
-    LoudnessTarget target;
-    bool started = false;
-    // Measures an output whose peaks clipped, to tell the level it reached.
-    std::unique_ptr<MeterJob> check;
-
-    QString partialPath() const { return outputPath + QStringLiteral(".part"); }
-    void start()
-    {
-        started = true;
-        if (limited)
-            limited->start();
-        else
-            renderer.start();
-    }
-    bool isFinished() const { return limited ? limited->isFinished() : renderer.isFinished(); }
-    // Stops a running render and removes what it wrote.
-    void abandon()
-    {
-        renderer.stop();
-        if (limited)
-            limited->stop();
-        if (started)
-            QFile::remove(partialPath());
-    }
-    // After the render finished: the failure reason, or empty when the
-    // output is complete under its name (an older file of that name is replaced).
-    QString commit()
-    {
-        const bool succeeded = limited ? limited->succeeded() : renderer.succeeded();
-        if (!succeeded) {
-            QFile::remove(partialPath());
-            const QString reason = limited ? limited->render().error() : renderer.failureReason();
-            return reason.isEmpty() ? QStringLiteral("the output could not be written completely") : reason;
-        }
-        QFile::remove(outputPath);
-        if (QFile::rename(partialPath(), outputPath))
-            return QString();
-        QFile::remove(partialPath());
-        return QStringLiteral("cannot rename the output to its name");
-    }
-};
 
 dlgLoudness::dlgLoudness(QWidget* parent)
     : QDialog(parent)
@@ -132,7 +68,7 @@ dlgLoudness::~dlgLoudness()
 {
     resultTimer->stop();
     renderTimer->stop();
-    stopRenderers();
+    run.reset();
 }
 
 int dlgLoudness::rowCount() const
@@ -254,7 +190,7 @@ void dlgLoudness::refreshToolTips()
         const double gainDb = toDb(target.gain(meter->lufs(), meter->dbRms()));
         const double peakDb = toDb(meter->series().samplePeak);
         const double truePeakDb = meter->report().truePeak;
-        const QString tip = isSilent(*meter)
+        const QString tip = LoudnessRun::isSilent(*meter)
             ? QStringLiteral("silent")
             : QStringLiteral("Sample peak %1 dBFS, true peak %2 dBTP; after %3 dB of gain for %4: %5 dBFS, %6 dBTP")
                   .arg(peakDb, 0, 'f', 1)
@@ -294,11 +230,11 @@ void dlgLoudness::showSelectedPlot()
     // An RMS target's line sits where that RMS puts this file's loudness.
     if (!target.lufs)
         lines.targetLabel += QStringLiteral(" = %1 LUFS here").arg(lines.target, 0, 'f', 1);
-    lines.silent = isSilent(*meter);
+    lines.silent = LoudnessRun::isSilent(*meter);
     lines.clipping = toDb(meter->series().samplePeak) + gainDb > 0.0;
     lines.truePeak = meter->report().truePeak + gainDb;
     if (ui->chkTruePeakCeiling->isChecked())
-        lines.ceiling = kCeilingDbtp;
+        lines.ceiling = LoudnessRun::kCeilingDbtp;
     ui->plot->showSeries(meter->series(), lines);
 }
 
@@ -345,17 +281,10 @@ void dlgLoudness::on_btnNormalize_clicked()
     }
 }
 
-void dlgLoudness::stopRenderers()
-{
-    for (const auto& step : renderers)
-        step->abandon();
-    renderers.clear();
-}
-
 void dlgLoudness::abandonRun()
 {
     renderTimer->stop();
-    stopRenderers();
+    run.reset();
     normalizing = false;
 }
 
@@ -364,82 +293,28 @@ void dlgLoudness::normalize(const LoudnessTarget& target)
     if (stillMeasuring())
         return;
     normalizing = true;
-    stopRenderers();
-    const bool limit = ui->chkTruePeakCeiling->isChecked();
-    for (const auto& job : meters) {
-        const LoudnessMeter* meter = job->meter();
-        if (!meter || isSilent(*meter))
-            continue;
-        const QString source = QString::fromUtf8(meter->filePath());
-        const float gain = target.gain(meter->lufs(), meter->dbRms());
-        if (target.lufs)
-            qDebug() << "Gain for " << source << gain;
-        auto step = std::make_unique<RenderStep>();
-        step->renderer.inputFile = meter->filePath();
-        step->outputPath = QDir::fromNativeSeparators(target.outputPath(source));
-        step->target = target;
-        step->renderer.outputFile = step->partialPath().toUtf8();
-        step->renderer.gain = gain;
-        if (limit && CeilingRender::needsLimiting(meter->report().truePeak, toDb(gain), kCeilingDbtp)) {
-            CeilingRender render;
-            render.input = meter->filePath();
-            render.output = step->renderer.outputFile;
-            render.target = double(target.value);
-            render.lufs = target.lufs;
-            render.ceilingDb = kCeilingDbtp;
-            render.measured = target.measured(meter->lufs(), meter->dbRms());
-            render.truePeak = meter->report().truePeak;
-            step->limited = std::make_unique<CeilingRenderJob>(render);
-        }
-        renderers.push_back(std::move(step));
-    }
+    std::vector<const LoudnessMeter*> measured;
+    for (const auto& job : meters)
+        measured.push_back(job->meter());
+    run.reset();
+    run = std::make_unique<LoudnessRun>(target, ui->chkTruePeakCeiling->isChecked(), measured);
     ui->txtEncoded->setText(QStringLiteral("Encoding started..."));
     renderTimer->start(200);
 }
 
 void dlgLoudness::tmr_render_Tick()
 {
-    if (renderers.empty()) {
+    if (!run || run->isDone()) {
         normalizing = false;
         renderTimer->stop();
+        run.reset();
         return;
     }
-    RenderStep& step = *renderers.front();
-    if (!step.started) {
-        step.start();
-        ui->txtEncoded->append(QDir::toNativeSeparators(step.outputPath) + QStringLiteral("... "));
-        return;
-    }
-    if (!step.isFinished())
-        return;
-    if (!step.check) {
-        const QString failure = step.commit();
-        if (failure.isEmpty() && step.renderer.clippedSamples() > 0) {
-            step.check = std::make_unique<MeterJob>(QDir::toNativeSeparators(step.outputPath).toUtf8(), false);
-            step.check->start();
-            return;
-        }
-        // A limited output that stays under its target says by how much.
-        const bool underTarget = step.limited && step.limited->render().shortBy() > 0;
-        ui->txtEncoded->append(!failure.isEmpty() ? QStringLiteral(" failed: ") + failure
-                                   : underTarget  ? QStringLiteral(" OK, but ") + step.limited->render().shortfallText()
-                                                  : QStringLiteral(" OK"));
-    } else if (step.check->isDone()) {
-        ui->txtEncoded->append(clippingReport(step));
-    } else {
-        return;
-    }
-    renderers.erase(renderers.begin());
-}
-
-QString dlgLoudness::clippingReport(const RenderStep& step)
-{
-    QString report = QStringLiteral(" OK, but %1 samples clipped").arg(step.renderer.clippedSamples());
-    if (const LoudnessMeter* meter = step.check->meter()) {
-        const double reached = step.target.measured(meter->lufs(), meter->dbRms());
-        report += QStringLiteral("; it reached %1 %2").arg(QString::number(reached, 'f', 1), step.target.unitLabel());
-    }
-    return report;
+    const LoudnessRun::Step step = run->tick();
+    if (!step.started.isEmpty())
+        ui->txtEncoded->append(step.started + QStringLiteral("... "));
+    if (!step.ended.isEmpty())
+        ui->txtEncoded->append(step.ended);
 }
 
 void dlgLoudness::done(int result)

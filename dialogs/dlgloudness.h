@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-class GainRenderer;
+class LoudnessRun;
 class MeterJob;
 class QStandardItemModel;
 class QTimer;
@@ -26,15 +26,15 @@ class dlgLoudness;
 // ticked, a file whose true peak would pass -1 dBTP at the target's gain is
 // written through the true-peak limiter at its target (the log says how far
 // under the target it stays where that would need more than 12 dB of
-// limiting), and the plot marks the ceiling. Each output is written
-// under "<output>.part" and renamed when complete; a failed or stopped render
-// removes its partial file and leaves nothing under the output's name.
+// limiting), and the plot marks the ceiling. The run itself, with its rules
+// for what is written and what is removed, is a LoudnessRun; the window
+// starts it, ticks it and shows its log.
 //
 // While a run is in progress, Clear, Normalize and closing are refused with a
 // message box; while a file is still being measured, Normalize is. Clear,
 // closing and the window's destruction abandon measurements still at work
 // and never wait for them (a file on a stalled share may never open); the
-// destructor stops the renderers and removes their partial files.
+// destructor ends the run (its render stops and its partial file goes).
 class dlgLoudness : public QDialog {
     Q_OBJECT
 
@@ -66,23 +66,21 @@ private slots:
     void tmr_render_Tick();
 
 private:
-    struct RenderStep;
     // A WAV that is a regular file joins the list; other files are passed over.
     void addIfWav(const QString& path);
     bool stillMeasuring();
     void normalize(const LoudnessTarget& target);
-    void stopRenderers();
     bool chosenTarget(LoudnessTarget& target) const;
     void showResult(MeterJob& job);
     void refreshToolTips();
     void showSelectedPlot();
-    static QString clippingReport(const RenderStep& step);
 
     std::unique_ptr<Ui::dlgLoudness> ui;
     bool normalizing = false;
     QTimer* resultTimer = nullptr;
     QTimer* renderTimer = nullptr;
     std::vector<std::unique_ptr<MeterJob>> meters;
-    std::vector<std::unique_ptr<RenderStep>> renderers;
+    // The normalising run under way, if any.
+    std::unique_ptr<LoudnessRun> run;
     QStandardItemModel* model = nullptr;
 };

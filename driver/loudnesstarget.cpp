@@ -1,4 +1,4 @@
-#include "dialogs/loudnesstarget.h"
+#include "driver/loudnesstarget.h"
 
 #include <QDir>
 #include <QFileInfo>
