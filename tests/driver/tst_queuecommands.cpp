@@ -1,6 +1,7 @@
 #include "audiofixtures.h"
 
 #include "driver/account.h"
+#include "driver/fileactions.h"
 #include "driver/errorretries.h"
 #include "driver/fileactions.h"
 #include "driver/queuecommands.h"
@@ -32,6 +33,8 @@ private slots:
     void anotherPresetKeepsTheDoneFilesOptions();
     void clearFinishedTakesEveryFinishedFile();
     void pauseResumeAndMove();
+    void actionsPerState_data();
+    void actionsPerState();
     void accountLogsOutAndChangesCredentials();
     void errorsComeBackWhenTheirCauseClears();
 
@@ -217,6 +220,45 @@ void TestQueueCommands::pauseResumeAndMove()
     QVERIFY(!commands->moveDown(done->fileId));
     QVERIFY(commands->moveDown(last->fileId));
     QCOMPARE(commands->files(), (QList<QueueFile*>{first, done, last}));
+}
+
+void TestQueueCommands::actionsPerState_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("retryable");
+    // Offered, in the menu's order: p(ause) r(esume) o(utput) i(nput) s(ubmit) x (remove), c (removing
+    // cancels), k (cancel while processed).
+    QTest::addColumn<QString>("actions");
+    QTest::newRow("Waiting") << int(QueueFileState::Waiting) << false << QStringLiteral("p i x c");
+    QTest::newRow("Paused") << int(QueueFileState::Paused) << false << QStringLiteral("r i x c");
+    QTest::newRow("Running") << int(QueueFileState::Running) << false << QStringLiteral("i k");
+    QTest::newRow("Done") << int(QueueFileState::Done) << false << QStringLiteral("o i s x");
+    QTest::newRow("Error retryable") << int(QueueFileState::Error) << true << QStringLiteral("i s x");
+    QTest::newRow("Error final") << int(QueueFileState::Error) << false << QStringLiteral("i x");
+    QTest::newRow("Canceled") << int(QueueFileState::Canceled) << false << QStringLiteral("i s x");
+    QTest::newRow("Pre processing") << int(QueueFileState::PreProcessing) << false << QStringLiteral("i k");
+    QTest::newRow("Post processing") << int(QueueFileState::PostProcessing) << false << QStringLiteral("i k");
+}
+
+void TestQueueCommands::actionsPerState()
+{
+    QFETCH(int, state);
+    QFETCH(bool, retryable);
+    QFETCH(QString, actions);
+    QueueFile* file = queued(QStringLiteral("a.wav"), QueueFileState(state));
+    QVERIFY(file);
+    file->setRetryable(retryable);
+    const FileActions offered = commands->actionsFor(*file);
+    QStringList shown;
+    const std::pair<bool, const char*> flags[] = {{offered.pause, "p"},  {offered.resume, "r"},   {offered.openOutput, "o"},
+                                                  {offered.openInput, "i"}, {offered.resubmit, "s"}, {offered.remove, "x"},
+                                                  {offered.steer, "c"}, {offered.cancel, "k"}};
+    for (const auto& [on, letter] : flags) {
+        if (on)
+            shown << QString::fromLatin1(letter);
+    }
+    QCOMPARE(shown.join(QLatin1Char(' ')), actions);
+    QVERIFY(offered.any());
 }
 
 void TestQueueCommands::accountLogsOutAndChangesCredentials()
