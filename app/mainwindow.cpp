@@ -509,7 +509,7 @@ void MainWindow::on_actionAdd_file_to_queue_triggered()
     addFileWithDialog(QString(), QString());
 }
 
-bool MainWindow::addFileWithDialog(const QString& src, const QString& dest, const QString& shownSource)
+bool MainWindow::addFileWithDialog(const QString& src, const QString& dest)
 {
     if (!presetsLoaded())
         return false;
@@ -521,20 +521,30 @@ bool MainWindow::addFileWithDialog(const QString& src, const QString& dest, cons
         QList<QUrl> urls;
         for (const QString& path : chosen)
             urls << QUrl::fromLocalFile(path);
-        return addFiles(urls, {});
+        return addFiles(urls);
     }
+    FileRequest request{src, dest, QString::fromUtf8(account->lastPreset()), ProcessingOptions()};
+    if (!chooseFile(request))
+        return false;
+    const std::optional<Refusal> refusal = driver->commands().queueFile(request);
+    if (refusal)
+        showRefusal(*refusal);
+    return !refusal;
+}
+
+bool MainWindow::chooseFile(FileRequest& request, const QString& shownSource)
+{
     dlgAddFile dialog(this);
     dialog.setModal(true);
-    dialog.setContext(src, dest, account->presets(), account->lastPreset());
+    dialog.setContext(request.source, request.destination, account->presets(), request.preset.toUtf8());
     if (!shownSource.isEmpty())
         dialog.showSourceAs(shownSource);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    const std::optional<Refusal> refusal
-        = driver->commands().queueFile({dialog.source(), dialog.destination(), dialog.preset(), ProcessingOptions()});
-    if (refusal)
-        showRefusal(*refusal);
-    return !refusal;
+    request.source = dialog.source();
+    request.destination = dialog.destination();
+    request.preset = dialog.preset();
+    return true;
 }
 
 void MainWindow::showRefusal(const Refusal& refusal)
@@ -552,7 +562,7 @@ bool MainWindow::presetsLoaded()
     return false;
 }
 
-bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrls)
+bool MainWindow::addFiles(const QList<QUrl>& dropped)
 {
     if (!presetsLoaded())
         return false;
@@ -561,7 +571,7 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
     if (urls.isEmpty() && !dropped.isEmpty())
         return driver->videoTasks().videoEnabled();
     if (urls.size() > 1)
-        return addSeveralAudioFiles(this, *account, driver->commands(), urls, destUrls);
+        return addSeveralAudioFiles(this, *account, driver->commands(), urls);
     if (urls.size() != 1) {
         QMessageBox::information(this, tr("Add file"), tr("Drop one audio file at a time."));
         return false;
@@ -577,10 +587,7 @@ bool MainWindow::addFiles(const QList<QUrl>& dropped, const QList<QUrl>& destUrl
                              urls.first().toDisplayString() + QLatin1Char(' ') + tr("is not a file on this computer."));
         return false;
     }
-    const QString namingPath = destUrls.isEmpty() ? source : destUrls.first().toLocalFile();
-    const QString extension = destUrls.isEmpty() ? sourceInfo.completeSuffix() : QStringLiteral("wav");
-    const QString video = destUrls.isEmpty() ? QString() : QDir::toNativeSeparators(namingPath);
-    return addFileWithDialog(source, dlgAddFile::proposedDestination(namingPath, extension), video);
+    return addFileWithDialog(source, QueueCommands::proposedDestination(source, sourceInfo.completeSuffix()));
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
@@ -595,7 +602,7 @@ void MainWindow::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // The dialog must not run inside the platform's drag-and-drop handling.
     QTimer::singleShot(0, this, [this, urls] {
-        addFiles(urls, {});
+        addFiles(urls);
         for (const QUrl& url : urls) {
             if (!driver->videoTasks().videoEnabled() || !videoSupport::isVideoFile(url.toLocalFile()))
                 qDebug() << "Dropped file:" << url.toLocalFile();
@@ -750,7 +757,7 @@ void MainWindow::submitWithAnotherPreset(const QueueFile& file)
     if (!presetsLoaded())
         return;
     dlgAddFile dialog(this);
-    dialog.setContext(source, dlgAddFile::proposedDestination(source, QFileInfo(source).completeSuffix()),
+    dialog.setContext(source, QueueCommands::proposedDestination(source, QFileInfo(source).completeSuffix()),
                       account->presets(),
                       file.presetName);
     if (dialog.exec() != QDialog::Accepted)
@@ -797,9 +804,13 @@ NewFilesOffer* MainWindow::newFilesOffer()
     return newFiles.get();
 }
 
-bool MainWindow::queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos)
+bool MainWindow::chooseVideoSounds(QList<FileRequest>& sounds, const QStringList& videos)
 {
-    return addFiles(sounds, videos);
+    if (!presetsLoaded())
+        return false;
+    if (sounds.size() == 1)
+        return chooseFile(sounds.first(), videos.value(0));
+    return chooseSeveralFiles(this, *account, sounds, videos);
 }
 
 void MainWindow::showVideo(const videoFile& record)

@@ -52,12 +52,11 @@ public:
 
     // Queues dropped files: one audio file goes through the add-file dialog,
     // several through the new-files dialog.
-    bool addFiles(const QList<QUrl>& urls, const QList<QUrl>& destUrls);
+    bool addFiles(const QList<QUrl>& urls);
     // Opens the add-file dialog and queues the accepted file with default
     // options. With an empty `src` a file browser comes first, in which
     // several files may be chosen: these go on as a drop of them does.
-    // `shownSource` names a video whose sound `src` is.
-    bool addFileWithDialog(const QString& src, const QString& dest, const QString& shownSource = QString());
+    bool addFileWithDialog(const QString& src, const QString& dest);
     void updateTabTitles(bool reset);
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);
@@ -75,7 +74,7 @@ public:
     void filesRefused(const QList<Refusal>& refusals) override;
     void filesReady(ReadyFiles kind, int processed, int errors) override;
     NewFilesOffer* newFilesOffer() override;
-    bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
+    bool chooseVideoSounds(QList<FileRequest>& sounds, const QStringList& videos) override;
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
     // The "Audio encoder" tab shows how each job ended.
@@ -140,6 +139,10 @@ private:
     // Asks first; a file being processed stops and goes to Error.
     void cancelProcessing(const QueueFile& file);
     void showRefusal(const Refusal& refusal);
+    // The add-file dialog on `request`; accepted, the request takes the
+    // dialog's source, destination and preset.
+    // `shownSource` names a video whose sound the request's source is.
+    bool chooseFile(FileRequest& request, const QString& shownSource = QString());
     // Files are queued with a preset: false, after saying so, while the
     // service's presets have not been loaded.
     bool presetsLoaded();

@@ -56,38 +56,62 @@ bool addSeveralAudioFiles(QWidget* parent, const Account& account, QueueCommands
             QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
         return false;
     }
+    // The sound of a video belongs beside its video: its request's
+    // destination names the video's folder.
+    const QHash<QString, QString> videos = videosOf(urls, destUrls);
+    QList<FileRequest> requests;
+    QStringList shown;
+    const QString preset = QString::fromUtf8(account.lastPreset());
+    for (const QString& source : sources) {
+        const QString video = videos.value(source);
+        requests.append({source, video.isEmpty() ? source : video, preset, ProcessingOptions()});
+        shown << video;
+    }
+    if (!chooseSeveralFiles(parent, account, requests, shown))
+        return false;
+    for (const Refusal& refusal : commands.queueFiles(requests))
+        errors += refusalText(refusal.source, refusal.text);
+    if (!errors.isEmpty())
+        QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
+    return true;
+}
+
+bool chooseSeveralFiles(QWidget* parent, const Account& account, QList<FileRequest>& requests,
+                        const QStringList& videos)
+{
+    if (requests.isEmpty())
+        return false;
+    const auto folderOf = [](const QString& path) { return QDir::toNativeSeparators(QFileInfo(path).absolutePath()); };
+    QHash<QString, QString> origins;
+    for (const FileRequest& request : std::as_const(requests))
+        origins.insert(request.source, folderOf(request.destination));
     ScanPath folder;
-    folder.path = QDir::toNativeSeparators(QFileInfo(sources.first()).absolutePath());
-    folder.outputPath = folder.path;
-    if (!destUrls.isEmpty() && destUrls.first().isLocalFile())
-        folder.outputPath = QDir::toNativeSeparators(QFileInfo(destUrls.first().toLocalFile()).absolutePath());
+    folder.path = folderOf(requests.first().source);
+    folder.outputPath = folderOf(requests.first().destination);
     folder.outputSuffix = QStringLiteral("-{presetName}");
 
     DlgAddMultpleFiles dialog(parent, true);
     dialog.setPresetNames(account.presets());
     dialog.setFolder(folder);
-    const QString proposed = QString::fromUtf8(account.lastPreset());
-    const QHash<QString, QString> videos = videosOf(urls, destUrls);
-    for (const QString& source : sources)
-        dialog.addRow(source, QFileInfo(source).fileName(), proposed, QFileInfo(videos.value(source)).fileName());
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        const FileRequest& request = requests.at(i);
+        dialog.addRow(request.source, QFileInfo(request.source).fileName(), request.preset,
+                      QFileInfo(videos.value(i)).fileName());
+    }
     dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
     ProcessingOptions options;
     folder.toOptions(options);
-    QList<FileRequest> requests;
+    requests.clear();
     for (const NewFileEntry& entry : dialog.getResults()) {
         QString destination = entry.destination;
         // The original location of a video's sound is the video's folder.
         if (dialog.saveInOriginalLocation())
-            destination = QFileInfo(videos.value(entry.source, entry.source)).absolutePath() + QLatin1Char('/')
+            destination = origins.value(entry.source, folderOf(entry.source)) + QLatin1Char('/')
                 + QFileInfo(destination).fileName();
         requests.append({entry.source, destination, entry.preset, options});
     }
-    for (const Refusal& refusal : commands.queueFiles(requests))
-        errors += refusalText(refusal.source, refusal.text);
-    if (!errors.isEmpty())
-        QMessageBox::critical(parent, QStringLiteral("Error adding files"), errors);
     return true;
 }

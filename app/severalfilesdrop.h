@@ -3,8 +3,9 @@
 #include <QList>
 #include <QUrl>
 
+#include "driver/queuecommands.h"
+
 class Account;
-class QueueCommands;
 class QWidget;
 
 // Several audio files dropped at once: the new-files dialog in manual mode
@@ -17,3 +18,10 @@ class QWidget;
 // the videos) the save-to folder is the first destination's folder.
 bool addSeveralAudioFiles(QWidget* parent, const Account& account, QueueCommands& commands, const QList<QUrl>& urls,
                           const QList<QUrl>& destUrls = {});
+// The new-files dialog in manual mode on several proposed files, the way a
+// drop shows them (the first request's destination folder as save-to
+// folder; each file's original location is its request's destination
+// folder). Accepted, the requests are replaced by the chosen rows.
+// `videos` names, per request, the video whose sound it is (or nothing).
+bool chooseSeveralFiles(QWidget* parent, const Account& account, QList<FileRequest>& requests,
+                        const QStringList& videos = {});

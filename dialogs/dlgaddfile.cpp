@@ -1,4 +1,5 @@
 #include "dialogs/dlgaddfile.h"
+#include "driver/queuecommands.h"
 #include "ui_dlgaddfile.h"
 
 #include "settings/naming.h"
@@ -53,13 +54,6 @@ QStringList dlgAddFile::chooseSources(QWidget* parent, const QString& folder)
     return QFileDialog::getOpenFileNames(parent, tr("Browse File..."), start, kAudioFilter);
 }
 
-QString dlgAddFile::proposedDestination(const QString& namingPath, const QString& extension)
-{
-    const QFileInfo info(namingPath);
-    return QDir::toNativeSeparators(info.absolutePath() + QLatin1Char('/') + info.baseName()
-                                    + QStringLiteral(" - {presetName}.") + extension);
-}
-
 void dlgAddFile::on_btnBrowseSrc_clicked()
 {
     // The browser starts in the user's home folder unless a source is known.
@@ -72,7 +66,7 @@ void dlgAddFile::on_btnBrowseSrc_clicked()
     ui->lblSrcFile->setText(m_sourcePath);
     if (QFileInfo(m_destinationTemplate).isDir())
         return;
-    setDestination(proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
+    setDestination(QueueCommands::proposedDestination(chosen, QFileInfo(chosen).completeSuffix()));
 }
 
 void dlgAddFile::setDestination(const QString& destination)

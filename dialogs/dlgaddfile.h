@@ -35,10 +35,6 @@ public:
     // `folder` (the home folder when empty); empty when cancelled.
     static QStringList chooseSources(QWidget* parent, const QString& folder);
 
-    // folder of namingPath + "/" + its name up to the first dot
-    // + " - {presetName}." + extension, in native separators.
-    static QString proposedDestination(const QString& namingPath, const QString& extension);
-
 public slots:
     void accept() override;
 

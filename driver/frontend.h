@@ -41,10 +41,12 @@ public:
     // Where the new files of folders that ask first are offered; null when
     // there is no one to ask (those folders are then quick-added).
     virtual NewFilesOffer* newFilesOffer() = 0;
-    // Queues the extracted sounds of dropped videos as a drop of those
-    // sounds would (the videos they came from name the destinations); false
-    // when nothing was queued.
-    virtual bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) = 0;
+    // The sounds extracted from dropped videos, before they are queued:
+    // each proposed with its destination beside its video and the last
+    // preset used. A person may change each one or leave some out; false
+    // when they decline (the videos are given up then).
+    // `videos` are the videos the sounds come from, in their order.
+    virtual bool chooseVideoSounds(QList<FileRequest>& sounds, const QStringList& videos) = 0;
     // A video record was added or changed.
     virtual void showVideo(const videoFile& record) = 0;
     // A finished file's MP3 job was started; it stays the driver's.

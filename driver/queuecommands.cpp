@@ -7,6 +7,7 @@
 #include "settings/naming.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 QueueCommands::QueueCommands(QueueManager& queueManager, std::function<void()> requestCycle,
                              std::function<void(QueueFile&)> abandonLocalJobs)
@@ -153,4 +154,26 @@ void QueueCommands::cycleSoon() const
 {
     if (m_requestCycle)
         m_requestCycle();
+}
+
+QList<FileRequest> QueueCommands::videoSoundRequests(const QList<QUrl>& sounds, const QList<QUrl>& videos) const
+{
+    QList<FileRequest> requests;
+    const QString preset = QString::fromUtf8(m_queueManager.lastPreset());
+    for (qsizetype i = 0; i < sounds.size(); ++i) {
+        const QString sound = QDir::toNativeSeparators(sounds.at(i).toLocalFile());
+        if (sound.isEmpty() || !QFileInfo(sound).isFile())
+            continue;
+        const QString video = i < videos.size() ? videos.at(i).toLocalFile() : QString();
+        requests.append({sound, proposedDestination(video.isEmpty() ? sound : video, QStringLiteral("wav")), preset,
+                         ProcessingOptions()});
+    }
+    return requests;
+}
+
+QString QueueCommands::proposedDestination(const QString& namingPath, const QString& extension)
+{
+    const QFileInfo info(namingPath);
+    return QDir::toNativeSeparators(info.absolutePath() + QLatin1Char('/') + info.baseName()
+                                    + QStringLiteral(" - {presetName}.") + extension);
 }

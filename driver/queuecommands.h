@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -62,6 +63,14 @@ public:
     // The destination is checked before the file is queued.
     std::optional<Refusal> queueFile(const FileRequest& request);
     QList<Refusal> queueFiles(const QList<FileRequest>& requests);
+    // The sounds extracted from videos, proposed for the queue: each with its
+    // destination beside its video (`videos`, in the same order), the last
+    // preset used and plain options. Sounds that are no local file are left out.
+    QList<FileRequest> videoSoundRequests(const QList<QUrl>& sounds, const QList<QUrl>& videos) const;
+    // The destination proposed for a file named after `namingPath`: its
+    // folder + "/" + its name up to the first dot + " - {presetName}." +
+    // extension, in native separators.
+    static QString proposedDestination(const QString& namingPath, const QString& extension);
     // A file in Error that may be retried, or Canceled, goes back to Waiting
     // with both local steps reset and its error message emptied; false for
     // any other file (a Done file is left as it is).

@@ -50,7 +50,7 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
     m_videoTasks = std::make_unique<VideoTasks>(
         *m_videoQueue, *m_outputRegistry,
         [this](const QList<QUrl>& sounds, const QList<QUrl>& videos) {
-            return m_frontEnd.queueVideoSounds(sounds, videos);
+            return queueVideoSounds(sounds, videos);
         },
         [this](int processed, int errors) { m_frontEnd.filesReady(ReadyFiles::Video, processed, errors); });
     m_videoTasks->setSoundStateOf([this](const QString& sound) { return soundStateOf(sound); });
@@ -170,6 +170,27 @@ void QueueDriver::applySetup()
 {
     m_queueManager.setParallelJobs(m_settings.parallelJobs);
     m_videoTasks->updateVideoTool(QString::fromUtf8(m_settings.FFMPEGPath));
+}
+
+bool QueueDriver::queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos)
+{
+    QList<FileRequest> requests = m_commands.videoSoundRequests(sounds, videos);
+    // The video each proposed sound comes from, for the person to see.
+    QStringList shown;
+    for (const FileRequest& request : std::as_const(requests)) {
+        for (qsizetype i = 0; i < sounds.size(); ++i) {
+            if (QDir::toNativeSeparators(sounds.at(i).toLocalFile()) == request.source) {
+                shown << QDir::toNativeSeparators(videos.value(i).toLocalFile());
+                break;
+            }
+        }
+    }
+    if (requests.isEmpty() || !m_frontEnd.chooseVideoSounds(requests, shown) || requests.isEmpty())
+        return false;
+    const QList<Refusal> refusals = m_commands.queueFiles(requests);
+    if (!refusals.isEmpty())
+        m_frontEnd.filesRefused(refusals);
+    return refusals.size() < requests.size();
 }
 
 void QueueDriver::addDeleteRequest(const QString& path)

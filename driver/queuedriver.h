@@ -92,6 +92,9 @@ private:
     // Follows every file's state: finished files are handed on, the counts
     // kept, "Audio files ready" told once nothing runs, the queue shown.
     void followFiles(const QList<QueueFile*>& files);
+    // The sounds of dropped videos, once extracted: proposed, chosen by a
+    // person and queued; false when none was queued (the videos are given up).
+    bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos);
     void fileFinished(QueueFile& file);
     void notifyWhenIdle(bool anyRunning);
     // Tells the batch figures when they changed.

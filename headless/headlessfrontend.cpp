@@ -73,7 +73,7 @@ void HeadlessFrontEnd::filesReady(ReadyFiles kind, int processed, int errors)
         + QStringLiteral(" files ready: ") + counts.join(QStringLiteral("; ")));
 }
 
-bool HeadlessFrontEnd::queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&)
+bool HeadlessFrontEnd::chooseVideoSounds(QList<FileRequest>&, const QStringList&)
 {
     // Only a dropped video's sound comes here, and nothing is dropped here.
     return false;

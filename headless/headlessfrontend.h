@@ -19,7 +19,7 @@ public:
     void filesRefused(const QList<Refusal>& refusals) override;
     void filesReady(ReadyFiles kind, int processed, int errors) override;
     NewFilesOffer* newFilesOffer() override { return nullptr; }
-    bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos) override;
+    bool chooseVideoSounds(QList<FileRequest>& sounds, const QStringList& videos) override;
     void showVideo(const videoFile& record) override;
     void showMp3Job(audioEncoderParent* encoder) override;
     void mp3Ended(const mp3Encoder& encoder) override;

@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
         if (!dropped && !manager.presets().isEmpty()) {
             dropped = true;
             clock.start();
-            QTimer::singleShot(0, &window, [&] { window.addFiles({QUrl::fromLocalFile(args.at(2))}, {}); });
+            QTimer::singleShot(0, &window, [&] { window.addFiles({QUrl::fromLocalFile(args.at(2))}); });
         }
         if (auto* dialog = qobject_cast<dlgAddFile*>(QApplication::activeModalWidget()))
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();

@@ -33,6 +33,7 @@ private slots:
     void anotherPresetKeepsTheDoneFilesOptions();
     void clearFinishedTakesEveryFinishedFile();
     void pauseResumeAndMove();
+    void videoSoundsAreProposedBesideTheirVideos();
     void actionsPerState_data();
     void actionsPerState();
     void accountLogsOutAndChangesCredentials();
@@ -220,6 +221,22 @@ void TestQueueCommands::pauseResumeAndMove()
     QVERIFY(!commands->moveDown(done->fileId));
     QVERIFY(commands->moveDown(last->fileId));
     QCOMPARE(commands->files(), (QList<QueueFile*>{first, done, last}));
+}
+
+void TestQueueCommands::videoSoundsAreProposedBesideTheirVideos()
+{
+    QVERIFY(queued(QStringLiteral("earlier.wav"), QueueFileState::Waiting));
+    const QString sound = dir->filePath(QStringLiteral("audioFrom-clip.take.mp4.wav"));
+    QVERIFY(fixtures::writeSilence(sound, 0.1, fixtures::Signal()));
+    const QList<FileRequest> requests = commands->videoSoundRequests(
+        {QUrl::fromLocalFile(sound), QUrl::fromLocalFile(dir->filePath(QStringLiteral("gone.wav")))},
+        {QUrl::fromLocalFile(QStringLiteral("/videos/clip.take.mp4")), QUrl::fromLocalFile(QStringLiteral("/videos/b.mp4"))});
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().source, QDir::toNativeSeparators(sound));
+    QCOMPARE(requests.first().destination, QDir::toNativeSeparators(QStringLiteral("/videos/clip - {presetName}.wav")));
+    // The last preset used.
+    QCOMPARE(requests.first().preset, QStringLiteral("1: Speech"));
+    QVERIFY(!requests.first().options.fromWatchFolder);
 }
 
 void TestQueueCommands::actionsPerState_data()

@@ -36,7 +36,7 @@ public:
         ready << QStringLiteral("%1 %2/%3").arg(kind == ReadyFiles::Audio ? "audio" : "video").arg(processed).arg(errors);
     }
     NewFilesOffer* newFilesOffer() override { return nullptr; }
-    bool queueVideoSounds(const QList<QUrl>&, const QList<QUrl>&) override { return false; }
+    bool chooseVideoSounds(QList<FileRequest>&, const QStringList&) override { return false; }
     void showVideo(const videoFile&) override {}
     void showMp3Job(audioEncoderParent* encoder) override { mp3Jobs << encoder->outputFile(); }
     void mp3Ended(const mp3Encoder& encoder) override
