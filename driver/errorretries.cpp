@@ -16,9 +16,10 @@ ErrorRetries::Cause ErrorRetries::causeOf(const QueueFile& file)
         return Cause::Credit;
     if (message == naming::folderNotWritableText())
         return Cause::OutputFolder;
-    // A job kept after its requests failed for too long, or one the
-    // service answered 404 for.
-    if (file.resumeJobId.load() > 0 || message.startsWith("404"))
+    // A job kept after its requests failed for too long, one the service
+    // answered 404 for, or an upload the service never took during an
+    // outage longer than the retry limit.
+    if (file.resumeJobId.load() > 0 || message.startsWith("404") || message.startsWith(SessionManager::kUnreachable))
         return Cause::Service;
     return Cause::None;
 }

@@ -15,6 +15,7 @@
 Q_LOGGING_CATEGORY(lcSessionCredit, "sonvira.session.credit")
 
 const QByteArray SessionManager::kInsufficientCredit = "Error: Insufficient credit to proceed";
+const QByteArray SessionManager::kUnreachable = "Service unreachable";
 
 namespace {
 
@@ -29,7 +30,6 @@ constexpr int kSlowPollMs = 5000;
 std::atomic<int> nextSessionNumber{1000};
 std::atomic<int> retryLimitMs{SessionManager::kDefaultRetryLimitMs};
 
-const QByteArray kUnreachable = "Service unreachable";
 const QByteArray kTokenRefused = "The service refuses the new log-in";
 const QByteArray kDifferentJob = "The service returned a different job";
 const QByteArray kAnswerLost = "Upload answer lost: the service may have created a job";
@@ -700,6 +700,8 @@ void SessionManager::uploadStep(const Snapshot& current)
             qDebug().noquote() << "Upload answer lost:" << error;
             failStepLocked(QString::fromUtf8(kAnswerLost));
             m_uploadAnswerLost = true;
+        } else if (notTaken) {
+            failStepLocked(QString::fromUtf8(kUnreachable) + QStringLiteral(" (") + error + QLatin1Char(')'));
         } else {
             failStepLocked(error);
         }

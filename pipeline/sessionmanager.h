@@ -150,6 +150,10 @@ public:
     static constexpr int kStopTimeoutMs = 10000;
     // The error of a job the service ended for want of credit.
     static const QByteArray kInsufficientCredit;
+    // What a file waits for while the service cannot be reached, and the
+    // start of its error when an upload was never taken within the retry
+    // limit (no job exists: the file may be sent again).
+    static const QByteArray kUnreachable;
     static constexpr int kDefaultRetryLimitMs = 30 * 60 * 1000;
     // How long polls and downloads are tried again before the file goes to
     // Error; process-wide.

@@ -318,17 +318,20 @@ void TestQueueCommands::errorsComeBackWhenTheirCauseClears()
     // Its output folder can be written by now.
     QueueFile* folder = failed(QStringLiteral("folder.wav"), naming::folderNotWritableText(), 0);
     QueueFile* service = failed(QStringLiteral("service.wav"), "503 Service Unavailable", 7);
+    QueueFile* outage = failed(QStringLiteral("outage.wav"), SessionManager::kUnreachable + " ( - Couldn't connect)", 0);
     QueueFile* other = failed(QStringLiteral("other.wav"), "Error processing file (err 11)", 0);
-    QVERIFY(credit && folder && service && other);
+    QVERIFY(credit && folder && service && outage && other);
     ErrorRetries retries(*commands);
     retries.tick(manager->snapshot(), 5.0f, false);
     QCOMPARE(folder->getState(), QueueFileState::Waiting);
     QCOMPARE(credit->getState(), QueueFileState::Error);
     QCOMPARE(service->getState(), QueueFileState::Error);
+    QCOMPARE(outage->getState(), QueueFileState::Error);
     // The credit rose and the service answers again.
     retries.tick(manager->snapshot(), 12.0f, true);
     QCOMPARE(credit->getState(), QueueFileState::Waiting);
     QCOMPARE(service->getState(), QueueFileState::Waiting);
+    QCOMPARE(outage->getState(), QueueFileState::Waiting);
     QCOMPARE(other->getState(), QueueFileState::Error);
 
     // Failing again at once, the file waits its back-off before the next try.

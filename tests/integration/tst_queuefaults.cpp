@@ -68,6 +68,7 @@ private slots:
     void requestsDoNotWaitForAStalledLogIn();
     void failedPostProcessingIsNeverDone();
     void failingPollsKeepTheJobForSubmitAgain();
+    void uploadNeverTakenIsServiceTrouble();
     void lostUploadAnswerIsSentOnceMore();
     void refusalsAreNotAnsweredInALoop_data();
     void refusalsAreNotAnsweredInALoop();
@@ -318,6 +319,25 @@ void TestQueueFaults::failingPollsKeepTheJobForSubmitAgain()
     QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Done; }));
     QCOMPARE(jobsPosted(), 1);
     QVERIFY(QFile::exists(QString::fromUtf8(file->destFile)));
+}
+
+// An upload the service keeps refusing with 503 past the retry limit ends
+// in Error as service trouble (so it is tried again once the service
+// answers); no job exists, and the file sent again gets one.
+void TestQueueFaults::uploadNeverTakenIsServiceTrouble()
+{
+    SessionManager::setRetryLimit(1500);
+    QVERIFY(startManager({"--unavailable", "/Jobs:3:0"}));
+    QueueFile* file = add("outage.wav");
+    QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Error; }));
+    QVERIFY(file->retryable());
+    QVERIFY2(file->errorMessage().startsWith(SessionManager::kUnreachable + " (503 - "), file->errorMessage().constData());
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs -> 200"), 0);
+
+    file->setErrorMessage(QByteArray());
+    file->setState(QueueFileState::Waiting);
+    QVERIFY(driveUntil(*m_manager, [&] { return file->getState() == QueueFileState::Done; }));
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs -> 200"), 1);
 }
 
 // An upload whose answer is lost goes back to Waiting with the reason and is
