@@ -141,7 +141,12 @@ void QueueDriver::start()
     // and a session's result or error is taken up at once too.
     m_folderScanner->setOnQueued([this] { m_cycle->requestRun(); });
     CycleRunner* cycle = m_cycle.get();
-    m_queueManager.setOnSessionReady([cycle] { cycle->requestRun(); });
+    // A submitted job's id reaches queue.xml at once, not at the keeper's
+    // next look: a client killed in between would upload the file again.
+    m_queueManager.setOnSessionReady([this, cycle] {
+        cycle->requestRun();
+        QMetaObject::invokeMethod(this, [this] { if (m_queueKeeper) m_queueKeeper->saveChanges(); }, Qt::QueuedConnection);
+    });
     VideoTasks* videos = m_videoTasks.get();
     m_folderScanner->setVideoHandoff([videos] { return videos->videoEnabled(); },
                                      [videos](const QString& path) { videos->addWatchedVideo(path); });

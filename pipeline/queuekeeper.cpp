@@ -51,10 +51,10 @@ void QueueKeeper::watch()
     if (!urgent && m_sinceCheck.isValid() && m_sinceCheck.elapsed() < kIntervalMs)
         return;
     m_lastMarks = std::move(marks);
-    check();
+    saveChanges();
 }
 
-void QueueKeeper::check()
+void QueueKeeper::saveChanges()
 {
     m_sinceCheck.start();
     QList<StoredFile> files = queuestore::take(m_manager);
@@ -70,6 +70,6 @@ void QueueKeeper::check()
 
 void QueueKeeper::saveNow()
 {
-    check();
+    saveChanges();
     m_saver.flush();
 }

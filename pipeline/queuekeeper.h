@@ -38,6 +38,8 @@ public:
     void start();
     // The records kept beside the files (the video jobs), asked at each check.
     void setRecords(std::function<QList<StoredRecord>()> records) { m_records = std::move(records); }
+    // Hands the queue as it stands now to the saver if it changed.
+    void saveChanges();
     // Saves the queue as it stands now and waits until it is on disk.
     void saveNow();
     // Copies handed to the saver so far; for tests.
@@ -45,7 +47,6 @@ public:
 
 private:
     void watch();
-    void check();
 
     const QueueManager& m_manager;
     QueueSaver m_saver;

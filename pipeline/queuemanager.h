@@ -158,8 +158,8 @@ public:
     QByteArray apiUrl() const;
     void setOnDestFileAdded(std::function<void(const QByteArray&)> callback);
     // Called on a session's thread when the session has something for the
-    // cycle (a result ready, an error), so that the next cycle runs at once;
-    // any thread may set or clear it.
+    // cycle or for queue.xml (a job submitted, a result ready, an error), so
+    // that it is taken up at once; any thread may set or clear it.
     void setOnSessionReady(std::function<void()> callback);
     // Why the work cannot go on for now, for the status bar (presets that
     // cannot be read, a log-in the service keeps refusing); empty if none.

@@ -583,7 +583,8 @@ void SessionManager::run()
         runCycle();
         const int after = snapshot().state;
         handedOn = after != before && (after == Processing || after == Downloading);
-        if (after != before && (after == JobReady || after == Error) && m_onReady)
+        const bool submitted = before == Uploading && after == Processing;
+        if (after != before && (submitted || after == JobReady || after == Error) && m_onReady)
             m_onReady();
     }
 

@@ -79,7 +79,8 @@ public:
     // False if the thread already runs; else starts it.
     bool start();
     // Called on the session's thread each time it has something for the
-    // queue manager (a result ready, an error); set before start().
+    // queue manager (a job submitted, a result ready, an error); set before
+    // start().
     void setOnReady(std::function<void()> onReady) { m_onReady = std::move(onReady); }
     bool getState(int& out) const;
     bool statusText(QByteArray& out) const;

@@ -179,10 +179,20 @@ void TestQueueRestart::runScenario(Ending ending)
         return countMatches(service->log(), QStringLiteral("^GET /api/Jobs/%1 -> 200").arg(job));
     };
     const auto results = [this] { return countMatches(service->log(), QStringLiteral("^GET /api/Jobs/\\d+/Result -> 200")); };
+    // The client is stopped only while every job the service has handed out
+    // is downloaded or on record in queue.xml. One stopped between an
+    // upload's answer and its record cannot know that job and uploads the
+    // file again; the client keeps that moment to a few milliseconds, which
+    // a test polling every 20 ms would otherwise hit now and then.
+    const auto uploadsOnRecord = [this, &results] {
+        const int uploads = countMatches(service->log(), QStringLiteral("^POST /api/Jobs -> 200"));
+        const QByteArray queue = contentOf(sandbox->configFolder() + QStringLiteral("/queue.xml"));
+        return uploads == results() || queue.contains(QStringLiteral("jobId=\"%1\"").arg(uploads).toUtf8());
+    };
     {
         // The first file uploaded and polled, the others waiting.
         ClientRun first(*sandbox);
-        if (!waitFor(first, [&] { return jobPolls(1) >= 2; }, 60000, "the first job polled twice"))
+        if (!waitFor(first, [&] { return jobPolls(1) >= 2 && uploadsOnRecord(); }, 60000, "the first job polled twice"))
             return;
         end(first, ending);
     }
@@ -190,7 +200,7 @@ void TestQueueRestart::runScenario(Ending ending)
     {
         // The first file done, the second downloaded and being post-processed.
         ClientRun second(*sandbox);
-        if (!waitFor(second, [&] { return results() >= 2; }, 90000, "two results downloaded"))
+        if (!waitFor(second, [&] { return results() >= 2 && uploadsOnRecord(); }, 90000, "two results downloaded"))
             return;
         end(second, ending);
     }
