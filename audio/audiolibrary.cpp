@@ -147,6 +147,14 @@ int storedBits(int format)
     }
 }
 
+// Integer PCM of 16 bits or fewer (in WAV, AIFF, FLAC and the like): its
+// float and 16-bit reads are the same samples, scaled by 32768.
+bool isPcm16(int format)
+{
+    const int sub = format & SF_FORMAT_SUBMASK;
+    return sub == SF_FORMAT_PCM_16 || sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8;
+}
+
 // Codecs that decode to floating point inside libsndfile; their integer
 // reads are produced here from floats so that the scaling is explicit.
 bool decodesToFloat(int format)
@@ -662,7 +670,7 @@ bool DecodeStream::Impl::adopt(SNDFILE* opened, const SF_INFO& openedInfo, Sampl
     info.sourceIsFloat = isFloatSubformat(sfInfo.format);
     info.speakers = speakersOf(file, sfInfo.channels);
     info.sourceBits = storedBits(sfInfo.format);
-    if (samples == Samples::Float || info.sourceIsFloat)
+    if (samples == Samples::Float || info.sourceIsFloat || (samples == Samples::FloatOrInt16 && !isPcm16(sfInfo.format)))
         info.format = SampleFormat::Float32;
     else
         info.format = info.sourceBits >= 24 ? SampleFormat::Int32 : SampleFormat::Int16;

@@ -163,6 +163,9 @@ public:
         Float,    // 32-bit float whatever the source holds
         Native,   // the source's own resolution: Float32 for float sources,
                   // Int32 for 24- and 32-bit PCM, Int16 for everything else
+        FloatOrInt16,   // Int16 where the source is integer PCM of 16 bits
+                        // or fewer (Float's samples times 32768, exactly,
+                        // in half the bytes), else Float32
     };
 
     DecodeStream();

@@ -12,6 +12,13 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define SONVIRA_HAVE_SSE2 1
+#else
+#define SONVIRA_HAVE_SSE2 0
+#endif
+
 namespace {
 
 // The first filter of the chain scales its output by this factor, so that no
@@ -58,6 +65,43 @@ double sumOfSquares(const float* p, qint64 count)
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
+// 16-bit samples as floats of full scale +-1, the decoder's own float
+// samples exactly; returns the sum of their squares, the sum of what
+// sumOfSquares() would give of the floats: each square is an integer,
+// summed exactly and scaled once.
+double fromInt16(const qint16* in, float* out, qint64 count)
+{
+    constexpr float kScale = 1.0f / 32768.0f;
+    qint64 i = 0;
+    quint64 sum = 0;
+#if SONVIRA_HAVE_SSE2
+    // Two squares added as 16-bit pairs stay below 2^31 + 1, which the
+    // unsigned reading of the 32-bit lanes holds.
+    const __m128 scale = _mm_set1_ps(kScale);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i wide = zero;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
+        _mm_storeu_ps(out + i, _mm_mul_ps(_mm_cvtepi32_ps(lo), scale));
+        _mm_storeu_ps(out + i + 4, _mm_mul_ps(_mm_cvtepi32_ps(hi), scale));
+        const __m128i pairs = _mm_madd_epi16(v, v);
+        wide = _mm_add_epi64(wide, _mm_unpacklo_epi32(pairs, zero));
+        wide = _mm_add_epi64(wide, _mm_unpackhi_epi32(pairs, zero));
+    }
+    quint64 lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), wide);
+    sum = lanes[0] + lanes[1];
+#endif
+    for (; i < count; ++i) {
+        const qint32 v = in[i];
+        out[i] = float(v) * kScale;
+        sum += quint64(v * v);
+    }
+    return double(sum) * (1.0 / 1073741824.0);
+}
+
 // Largest absolute sample; eight running maxima keep the comparisons from
 // waiting on each other.
 float absolutePeak(const float* p, qint64 count)
@@ -91,7 +135,7 @@ LoudnessMeter::LoudnessMeter(const QByteArray& path, const QByteArray& filterCla
     , m_blockSize(blockSize)
     , m_stream(std::make_unique<audiolib::DecodeStream>())
 {
-    if (!m_stream->open(path, audiolib::DecodeStream::Samples::Float, true))
+    if (!m_stream->open(path, audiolib::DecodeStream::Samples::FloatOrInt16, true))
         throw std::runtime_error("Can't load file, error " + std::to_string(audiolib::lastErrorCode()));
     m_filePath = path;
     setUp();
@@ -111,6 +155,9 @@ void LoudnessMeter::setUp()
     audiolib::StreamInfo info;
     if (!m_stream || !m_stream->info(info))
         throw std::runtime_error("Error getting channel info");
+    if (info.format == audiolib::SampleFormat::Int32)
+        throw std::runtime_error("Error getting channel info");
+    m_int16 = info.format == audiolib::SampleFormat::Int16;
     m_sampleRate = info.sampleRate;
     m_channels = info.channels;
     m_channelWeights = channelweights::forStream(info);
@@ -123,25 +170,42 @@ void LoudnessMeter::setUp()
 
 LoudnessMeter::~LoudnessMeter() = default;
 
+qint64 LoudnessMeter::decode(float* out, qint64 count, double& squares)
+{
+    qint64 delivered = 0;
+    if (m_int16) {
+        m_raw.resize(size_t(count));
+        const qint64 got = m_stream->read(m_raw.data(), count * 2);
+        if (got < 0)
+            throw std::runtime_error("Error reading from source file (GetData)");
+        delivered = got / 2;
+        squares = fromInt16(m_raw.data(), out, delivered);
+        return delivered;
+    }
+    const qint64 got = m_stream->read(out, count * 4);
+    if (got < 0)
+        throw std::runtime_error("Error reading from source file (GetData)");
+    delivered = got / 4;
+    // A non-finite sample makes the sum non-finite; only then are the
+    // samples searched, so clean files pay nothing.
+    squares = sumOfSquares(out, delivered);
+    if (!std::isfinite(squares)) {
+        silenceNonFinite(out, delivered);
+        squares = sumOfSquares(out, delivered);
+    }
+    return delivered;
+}
+
 void LoudnessMeter::readUpTo(qint64 upper)
 {
     const qint64 need = std::max<qint64>(0, upper * m_channels - m_samplesConsumed);
     m_fresh.resize(size_t(need));
     if (need == 0)
         return;
-    const qint64 got = m_streamEnded ? 0 : m_stream->read(m_fresh.data(), need * 4);
-    if (got < 0)
-        throw std::runtime_error("Error reading from source file (GetData)");
-    const qint64 delivered = got / 4;
+    double squares = 0;
+    const qint64 delivered = m_streamEnded ? 0 : decode(m_fresh.data(), need, squares);
     m_streamEnded = delivered < need;
     std::fill(m_fresh.begin() + delivered, m_fresh.end(), 0.0f);   // beyond the end: silence
-    // A non-finite sample makes the sum non-finite; only then is the block
-    // searched, so clean files pay nothing.
-    double squares = sumOfSquares(m_fresh.data(), delivered);
-    if (!std::isfinite(squares)) {
-        silenceNonFinite(delivered);
-        squares = sumOfSquares(m_fresh.data(), delivered);
-    }
     m_sumOfSquares += squares;
     if (m_collectSeries || m_collectReport)
         m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
@@ -184,13 +248,9 @@ void LoudnessMeter::readTail()
     const qint64 chunk = 65536 * qint64(m_channels);
     m_fresh.resize(size_t(chunk));
     while (!m_streamEnded) {
-        const qint64 got = m_stream->read(m_fresh.data(), chunk * 4);
-        if (got < 0)
-            throw std::runtime_error("Error reading from source file (GetData)");
-        const qint64 delivered = got / 4;
+        double squares = 0;
+        const qint64 delivered = decode(m_fresh.data(), chunk, squares);
         m_streamEnded = delivered < chunk;
-        if (!std::isfinite(sumOfSquares(m_fresh.data(), delivered)))
-            silenceNonFinite(delivered);
         if (!m_collectReport)
             continue;
         m_samplePeak = std::max(m_samplePeak, absolutePeak(m_fresh.data(), delivered));
@@ -215,11 +275,11 @@ void LoudnessMeter::finishReport()
     m_report.truePeak = std::max(decibels(m_truePeak->peak()), m_report.samplePeak);
 }
 
-void LoudnessMeter::silenceNonFinite(qint64 count)
+void LoudnessMeter::silenceNonFinite(float* samples, qint64 count)
 {
     for (qint64 i = 0; i < count; ++i) {
-        if (!std::isfinite(m_fresh[size_t(i)])) {
-            m_fresh[size_t(i)] = 0.0f;
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0f;
             ++m_nonFinite;
         }
     }

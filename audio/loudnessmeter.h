@@ -35,7 +35,8 @@ class LoudnessMeter {
 public:
     LoudnessMeter(const QByteArray& path, const QByteArray& filterClass, float blockSize);
     // Measures a stream opened already (over bytes in memory, for example);
-    // its info() must succeed, else "Error getting channel info".
+    // its info() must succeed and it must deliver floats or 16-bit
+    // samples, else "Error getting channel info".
     LoudnessMeter(std::unique_ptr<audiolib::DecodeStream> stream, const QByteArray& filterClass, float blockSize);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
@@ -96,9 +97,13 @@ private:
     // squared once: the new frames are summed in stretches cut at every
     // block start, and a block adds up the stretches it covers.
     void blockEnergy(qint64 j, double* zj);
-    // Replaces the non-finite samples of m_fresh's first `count` with
-    // silence and counts them.
-    void silenceNonFinite(qint64 count);
+    // Reads up to `count` samples into `out` as floats, the non-finite
+    // ones replaced with silence and counted; returns how many came and
+    // sets `squares` to the sum of their squares (each in double).
+    qint64 decode(float* out, qint64 count, double& squares);
+    // Replaces the non-finite samples of the first `count` with silence
+    // and counts them.
+    void silenceNonFinite(float* samples, qint64 count);
     // Feeds the report the delivered unfiltered samples of m_fresh (peaks).
     void reportUnfiltered(qint64 delivered);
     // Filters `frames` frames of `samples`, the stream's frames from
@@ -141,7 +146,9 @@ private:
     QByteArray m_filterClass;
     float m_blockSize;
     std::vector<IIRFilter> m_filters;
-    std::vector<float> m_fresh;      // the filtered samples read for the current block
+    std::vector<float> m_fresh;      // the samples read for the current block
+    bool m_int16 = false;            // the stream delivers 16-bit samples
+    std::vector<qint16> m_raw;       // ... read here first
     qint64 m_samplesConsumed = 0;
     bool m_streamEnded = false;      // the stream delivered less than was asked for
     qint64 m_deliveredEnd = 0;       // frames the stream has really delivered

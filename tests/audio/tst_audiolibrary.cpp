@@ -99,6 +99,11 @@ private slots:
         QCOMPARE(shorts.size(), samples.size());
         for (size_t i = 0; i < samples.size(); i += 97)
             QCOMPARE(float(shorts[i]) / 32768.0f, floats[i]);
+        DecodeStream compact;
+        QVERIFY(compact.open(utf8(path("s16.wav")), DecodeStream::Samples::FloatOrInt16));
+        QVERIFY(compact.info(info));
+        QCOMPARE(info.format, SampleFormat::Int16);
+        QVERIFY(pullAll<qint16>(compact) == shorts);
 
         const fixtures::Signal f32{48000, 1, fixtures::SampleFormat::Float32};
         QVERIFY(fixtures::writeWav(path("f32.wav"), fixtures::sine(0.2, 1000.0, 1.5, f32), f32));
@@ -114,6 +119,11 @@ private slots:
         QVERIFY(native.info(info));
         QCOMPARE(info.sourceBits, 24);
         QCOMPARE(info.format, SampleFormat::Int32);
+        for (const char* wide : {"s24.wav", "f32.wav"}) {
+            QVERIFY(compact.open(utf8(path(wide)), DecodeStream::Samples::FloatOrInt16));
+            QVERIFY(compact.info(info));
+            QCOMPARE(info.format, SampleFormat::Float32);
+        }
     }
 
     void lengthsPositionsAndTheEndOfTheStream()

@@ -1,3 +1,4 @@
+#include "audio/audiolibrary.h"
 #include "audio/iirfilter.h"
 #include "audio/loudnessmeter.h"
 #include "audiofixtures.h"
@@ -352,6 +353,36 @@ private slots:
         QVERIFY(std::isfinite(meter.lufs()) && std::isfinite(meter.dbRms()));
         QVERIFY(std::fabs(meter.lufs() - clean.lufs) < 1e-6);
         QVERIFY(std::fabs(meter.dbRms() - clean.dbRms) < 1e-6);
+    }
+
+    void sixteenBitFilesMeasureLikeTheirFloats()
+    {
+        // The meter reads 16-bit files as integers: every figure must be the
+        // one of the same samples read as floats, to the last bit, full-scale
+        // negative pairs and a length that is no multiple of 8 included.
+        const fixtures::Signal sig{44100, 1, fixtures::SampleFormat::Float32};
+        std::vector<float> samples = speechLike(8.0, sig);
+        samples.resize(samples.size() - 3);
+        std::fill(samples.begin() + 1000, samples.begin() + 1100, -1.0f);
+        QByteArray pcm;
+        for (const float v : samples) {
+            const qint16 s = qint16(std::clamp(std::lround(v * 32768.0f), -32768L, 32767L));
+            pcm.append(reinterpret_cast<const char*>(&s), 2);
+        }
+        QVERIFY(fixtures::writeRawWav(path("s16.wav"), {1, 1, 44100, 16}, pcm));
+        auto run = [&](std::unique_ptr<LoudnessMeter> meter) {
+            meter->collectReport(true);
+            meter->measure();
+            const LoudnessReport& r = meter->report();
+            return std::vector<double>{meter->lufs(), meter->dbRms(), r.loudnessRange, r.maxMomentary,
+                r.maxShortTerm, r.truePeak, r.samplePeak};
+        };
+        auto stream = std::make_unique<audiolib::DecodeStream>();
+        QVERIFY(stream->open(path("s16.wav").toUtf8(), audiolib::DecodeStream::Samples::Float));
+        const auto asFloats = run(std::make_unique<LoudnessMeter>(std::move(stream), "K-weighting", 0.4f));
+        const auto asShorts = run(std::make_unique<LoudnessMeter>(path("s16.wav").toUtf8(), "K-weighting", 0.4f));
+        QCOMPARE(asShorts, asFloats);
+        QCOMPARE(asShorts[6], 0.0);
     }
 
     void failuresAreThrownWithTheirTexts()
