@@ -17,6 +17,18 @@ constexpr int kBlock = 8;
 // at most by 1 / cos(pi / 8): the bound on what a refinement can add.
 constexpr float kRefineBound = 1.0824f;
 
+// The larger and the smaller of two values as one instruction each, where
+// std::max's reference may make the compiler branch on unpredictable data.
+inline float maxOf(float a, float b)
+{
+    return a > b ? a : b;
+}
+
+inline float minOf(float a, float b)
+{
+    return a < b ? a : b;
+}
+
 struct Interpolator {
     // phase[p][k] multiplies the sample k steps before the newest one.
     std::array<std::array<float, TruePeakDetector::kTaps>, TruePeakDetector::kPhases> phase{};
@@ -126,11 +138,11 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
     float samplePeak = 0;
     const auto takeQuad = [&](qint64 i) {
         const float* q = x + i * kQuad;
-        const float hi = std::max(std::max(q[0], q[1]), std::max(q[2], q[3]));
-        const float lo = std::min(std::min(q[0], q[1]), std::min(q[2], q[3]));
+        const float hi = maxOf(maxOf(q[0], q[1]), maxOf(q[2], q[3]));
+        const float lo = minOf(minOf(q[0], q[1]), minOf(q[2], q[3]));
         m_quadMax[size_t(i)] = hi;
         m_quadMin[size_t(i)] = lo;
-        samplePeak = std::max(samplePeak, std::max(hi, -lo));
+        samplePeak = maxOf(samplePeak, maxOf(hi, -lo));
     };
     // Fours made of new samples only: taken from the interleaved input
     // while they are copied (one pass over the samples, not two).
@@ -170,12 +182,24 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
     const qint64 positions = (frames + kQuad - 1) / kQuad;
     const qint64 blocks = (positions + kBlock - 1) / kBlock;
     m_bound.resize(size_t(blocks * kBlock));
+    m_setBound.resize(size_t(blocks));
     m_quadMax.resize(size_t(std::max(quads, blocks * kBlock + kGroups + 1)), 0.0f);
     m_quadMin.resize(m_quadMax.size(), 0.0f);
     const auto& group = interpolator().group;
+    const float gain = amplificationBound();
     for (qint64 j0 = 0; j0 < blocks * kBlock; j0 += kBlock) {
         const float* hi = m_quadMax.data() + j0;
         const float* lo = m_quadMin.data() + j0;
+        // Where the interpolator's gain times the largest magnitude the set
+        // reads is too small to matter already, that one bound serves all
+        // its positions (most of a programme below its peak ends here).
+        float reach = 0;
+        for (int q = 0; q < kBlock + kGroups; ++q)
+            reach = maxOf(reach, maxOf(hi[q], -lo[q]));
+        if (double(reach * gain * kRefineBound * 1.0001f) <= m_peak) {
+            m_setBound[size_t(j0 / kBlock)] = reach * gain;
+            continue;
+        }
         float m[kBlock], bound[kBlock] = {}, spread[kBlock] = {};
         for (int l = 0; l < kBlock; ++l)
             m[l] = 0.5f * (std::max(std::max(hi[l + 3], hi[l + 4]), hi[l + 5])
@@ -191,14 +215,24 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
                 spread[l] += h * std::max(pairHi - m[l], m[l] - pairLo);
             }
         }
-        for (int l = 0; l < kBlock; ++l)
-            m_bound[size_t(j0 + l)] = std::min(bound[l], std::fabs(m[l]) + spread[l]);
+        float largest = 0;
+        for (int l = 0; l < kBlock; ++l) {
+            m_bound[size_t(j0 + l)] = minOf(bound[l], std::fabs(m[l]) + spread[l]);
+            largest = maxOf(largest, m_bound[size_t(j0 + l)]);
+        }
+        m_setBound[size_t(j0 / kBlock)] = largest;
     }
+    // A set whose largest bound cannot beat the peak is passed over whole;
+    // the positions of the others are screened one by one.
     const float* bounds = m_bound.data();
-    for (qint64 j = 0; j < positions; ++j) {
-        if (double(bounds[j] * kRefineBound * 1.0001f) > m_peak) {
-            const qint64 a = old + j * kQuad;
-            scanPositions(x, a, std::min<qint64>(kQuad, total - a), total);
+    for (qint64 j0 = 0; j0 < positions; j0 += kBlock) {
+        if (double(m_setBound[size_t(j0 / kBlock)] * kRefineBound * 1.0001f) <= m_peak)
+            continue;
+        for (qint64 j = j0; j < std::min(positions, j0 + kBlock); ++j) {
+            if (double(bounds[j] * kRefineBound * 1.0001f) > m_peak) {
+                const qint64 a = old + j * kQuad;
+                scanPositions(x, a, std::min<qint64>(kQuad, total - a), total);
+            }
         }
     }
     std::copy(x + total - old, x + total, x);

@@ -54,5 +54,6 @@ private:
     // Screening of one call: per four samples, and per four positions.
     std::vector<float> m_quadMax, m_quadMin;
     std::vector<float> m_bound;
+    std::vector<float> m_setBound;   // the largest bound of each set of kBlock positions
     const float* m_interleaved = nullptr;
 };
