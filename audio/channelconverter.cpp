@@ -102,7 +102,8 @@ void ChannelConverter::conversionLoop()
     std::vector<float> in(kPullBytes / sizeof(float));
     std::vector<float> out(in.size() * 2);
     bool ok = true;
-    while (!m_stopRequested) {
+    const auto stopped = [this] { return m_stopRequested || (stop && stop->load()); };
+    while (!stopped()) {
         const qint64 got = m_source->read(in.data(), kPullBytes);
         if (got < 1) {
             ok = got == 0;
@@ -125,7 +126,7 @@ void ChannelConverter::conversionLoop()
             break;
         }
     }
-    ok = m_writer->close() && ok && !m_stopRequested;
+    ok = m_writer->close() && ok && !stopped();
     m_source->close();
     // A decoding or writing failure must not pass for a finished conversion:
     // the partial output is removed and the result says so.

@@ -29,6 +29,9 @@ public:
     QByteArray inputFile;    // UTF-8
     QByteArray outputFile;   // UTF-8, WAV
     int mode = MonoToStereo;
+    // When set by another thread, the conversion ends early and fails (its
+    // partial output removed). Must outlive the conversion.
+    const std::atomic<bool>* stop = nullptr;
 
     // Prepares the conversion and runs it now (synchronous) or on a worker
     // thread. False when the object was used already, the input cannot be

@@ -365,7 +365,7 @@ void LoudnessMeter::seriesPoint(qint64 j, double momentaryEnergy)
     m_series.shortTerm.push_back(10.0 * std::log10(shortTerm + 1e-10) - 0.691);
 }
 
-void LoudnessMeter::measure()
+void LoudnessMeter::measure(const std::atomic<bool>* stop)
 {
     // The stream is consumed: a second call keeps the first results.
     if (m_measured)
@@ -416,6 +416,8 @@ void LoudnessMeter::measure()
     m_nextCut = 1;
     m_nonFinite = 0;
     for (qint64 j = 0; j < std::max<qint64>(n, 1); ++j) {
+        if (stop && stop->load())
+            throw std::runtime_error("Stopped");
         std::fill(zj.begin(), zj.end(), 0.0);
         blockEnergy(j, zj.data());
         double sum = 0;

@@ -43,8 +43,9 @@ public:
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
     // Reads the whole stream once; fills lufs() and dbRms(), then
-    // isMeasured(). Later calls change nothing.
-    void measure();
+    // isMeasured(). Later calls change nothing. A `stop` set by another
+    // thread ends the reading early: std::runtime_error "Stopped".
+    void measure(const std::atomic<bool>* stop = nullptr);
 
     double lufs() const { return m_lufs; }
     double dbRms() const { return m_dbRms; }

@@ -18,8 +18,16 @@
 #include <cmath>
 #include <stdexcept>
 
+namespace {
+
+// How often a wait for a render looks at the stop flag.
+constexpr int kStopPollMs = 50;
+
+} // namespace
+
 PostProcessing::~PostProcessing()
 {
+    stop();
     if (m_worker.joinable())
         m_worker.join();
 }
@@ -51,15 +59,19 @@ void PostProcessing::run()
     m_finished = false;
     m_operationIndex = 0;
     monoStep();
-    for (m_operationIndex = 0; m_operationIndex < m_operations.size(); ++m_operationIndex) {
+    for (m_operationIndex = 0; m_operationIndex < m_operations.size() && !m_stopRequested; ++m_operationIndex) {
         const QString& line = m_operations.at(m_operationIndex);
         if (line.startsWith(m_normalizeTag))
             normalize(line.mid(9).trimmed());
     }
-    if (m_convertedToMono && m_operations.isEmpty())
-        m_outputFiles = m_filesToNormalise;
-    if (m_convertedToMono)
-        keepOrRemoveStereo();
+    if (m_stopRequested) {
+        discardOutputs();
+    } else {
+        if (m_convertedToMono && m_operations.isEmpty())
+            m_outputFiles = m_filesToNormalise;
+        if (m_convertedToMono)
+            keepOrRemoveStereo();
+    }
     setStatus(QStringLiteral("Post processing finished"));
     m_finished = true;
     if (m_onFinished)
@@ -91,6 +103,7 @@ void PostProcessing::monoStep()
         converter.mode = ChannelConverter::StereoToMono;
         converter.inputFile = m_inputFile.toUtf8();
         converter.outputFile = mono.toUtf8();
+        converter.stop = &m_stopRequested;
         converter.convert(true);
         result = converter.result();
     }
@@ -118,6 +131,17 @@ void PostProcessing::keepOrRemoveStereo()
         return;
     }
     QFile::remove(m_inputFile);
+}
+
+void PostProcessing::discardOutputs()
+{
+    for (const QString& output : std::as_const(m_outputFiles))
+        QFile::remove(output);
+    m_outputFiles.clear();
+    if (m_convertedToMono)
+        QFile::remove(m_monoFile);
+    m_failureText = QStringLiteral("Stopped");
+    m_notes.clear();
 }
 
 bool PostProcessing::parseTarget(const QString& argument, float& target, QString& unit)
@@ -174,6 +198,8 @@ void PostProcessing::normalize(const QString& argument)
         return;
     setStatus(QStringLiteral("Normalizing to: ") + argument);
     for (const QString& file : std::as_const(m_filesToNormalise)) {
+        if (m_stopRequested)
+            return;
         try {
             normalizeFile(file, target, unit);
         } catch (const std::exception& e) {
@@ -201,7 +227,7 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
 {
     LoudnessMeter meter(file.toUtf8(), "K-weighting", 0.4f);
     meter.collectReport(!std::isnan(m_truePeakCeiling));
-    meter.measure();
+    meter.measure(&m_stopRequested);
     const double measured = unit == QLatin1String("lufs") ? meter.lufs() : meter.dbRms();
     if (meter.nonFiniteSamples() > 0)
         qWarning().noquote() << QStringLiteral("%1: %2 non-finite samples measured as silence")
@@ -227,8 +253,8 @@ void PostProcessing::normalizeFile(const QString& file, float target, const QStr
     renderer.outputFile = output.toUtf8();
     renderer.gain = gain;
     renderer.start();
-    while (!renderer.isFinished())
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (!renderer.isFinished() && !m_stopRequested)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollMs));
     renderer.stop();
     if (!renderer.succeeded()) {
         QFile::remove(output);
@@ -249,7 +275,7 @@ bool PostProcessing::renderWithCeiling(const QString& file, const QString& outpu
     render.ceilingDb = m_truePeakCeiling;
     render.measured = measured;
     render.truePeak = truePeak;
-    if (!render.run()) {
+    if (!render.run(&m_stopRequested)) {
         addFailure(QStringLiteral("Error rendering %1: %2").arg(output, render.error()));
         return false;
     }

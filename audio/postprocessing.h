@@ -18,7 +18,7 @@
 class PostProcessing {
 public:
     PostProcessing() = default;
-    // Waits for the worker; destroy only after isFinished() to avoid waiting.
+    // Stops the worker and waits for it.
     ~PostProcessing();
     PostProcessing(const PostProcessing&) = delete;
     PostProcessing& operator=(const PostProcessing&) = delete;
@@ -37,6 +37,11 @@ public:
     // Throws std::runtime_error "PostProcessing: started already called" when
     // called twice.
     void start();
+    // Asks a running step to end early, from any thread, without waiting:
+    // the measurement or render at work stops, no further one starts, and
+    // the step ends with failureText() "Stopped", without outputs and
+    // without the mono file; the input stays.
+    void stop() { m_stopRequested = true; }
     bool isFinished() const { return m_finished.load(); }
     QString statusText() const;
 
@@ -73,6 +78,8 @@ private:
     // After a mono conversion: deletes the stereo input unless it is kept
     // or no final output exists; with no output the file fails.
     void keepOrRemoveStereo();
+    // After a stop: removes what the run has written.
+    void discardOutputs();
     void normalize(const QString& argument);
     void normalizeFile(const QString& file, float target, const QString& unit);
     // With a ceiling: renders `output` through CeilingRender; false when a
@@ -94,6 +101,7 @@ private:
     int m_operationIndex = -1;
     bool m_started = false;
     std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_stopRequested{false};
     bool m_convertedToMono = false;
     QString m_statusText = QStringLiteral("Processing");
     QStringList m_filesToNormalise;

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -23,6 +24,21 @@ QString operationArgument(const QString& line)
     return line.mid(9).trimmed();
 }
 
+// Removes a noise-reduction output and whatever the tool wrote under names
+// that begin with it and a dot (its own temporary files, which stay behind
+// when it fails or is killed).
+void removeToolOutput(const QString& output)
+{
+    QFile::remove(output);
+    const QFileInfo info(output);
+    const QString prefix = info.fileName() + QLatin1Char('.');
+    QDir folder = info.dir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
+        if (name.startsWith(prefix))
+            folder.remove(name);
+    }
+}
+
 } // namespace
 
 PreProcessing::PreProcessing(QObject* parent)
@@ -36,6 +52,7 @@ PreProcessing::PreProcessing(QObject* parent)
 PreProcessing::~PreProcessing()
 {
     qDebug() << "Destructor called";
+    stop();
     if (m_started && m_workerThread && m_workerThread->isRunning()) {
         m_workerThread->quit();
         m_workerThread->wait();
@@ -112,6 +129,8 @@ void PreProcessing::runOperations()
     m_finished = false;
     m_succeeded = true;
     for (m_operationIndex = 0; m_operationIndex < m_operations.size(); ++m_operationIndex) {
+        if (m_stopRequested)
+            break;
         const QString line = m_operations.at(m_operationIndex);
         Outcome outcome;
         if (line.startsWith(m_noiseReductionTag))
@@ -127,7 +146,13 @@ void PreProcessing::runOperations()
         if (outcome == Produced)
             ++m_operationsDone;
     }
-    finishFiles();
+    if (m_stopRequested) {
+        m_succeeded = false;
+        m_errorMessage = QStringLiteral("Stopped");
+        removeWorkFiles();
+    } else {
+        finishFiles();
+    }
     setStatus(QStringLiteral("Pre processing finished"));
 }
 
@@ -142,6 +167,14 @@ void PreProcessing::finishFiles()
         m_intermediateFiles.removeLast();
     for (const QString& file : std::as_const(m_intermediateFiles))
         QFile::remove(file);
+}
+
+void PreProcessing::removeWorkFiles()
+{
+    for (const QString& file : std::as_const(m_intermediateFiles))
+        QFile::remove(file);
+    m_intermediateFiles.clear();
+    m_currentFile.clear();
 }
 
 QString PreProcessing::operationInput() const
@@ -159,6 +192,7 @@ PreProcessing::Outcome PreProcessing::noiseReductionOperation(const QString& arg
     if (argument == QLatin1String("SKIP"))
         return Skipped;
     svutil::RunProcess runner(this);
+    runner.setStopFlag(&m_stopRequested, m_killTimeoutMs);
     {
         QMutexLocker lock(&runnerLock);
         m_runner = &runner;
@@ -186,7 +220,7 @@ PreProcessing::Outcome PreProcessing::noiseReductionOperation(const QString& arg
     m_errorMessage = runner.lastMessage();
     // Whatever the tool left without announcing it is not a result; nothing
     // else would ever remove it.
-    QFile::remove(output);
+    removeToolOutput(output);
     return Failed;
 }
 
@@ -216,6 +250,7 @@ PreProcessing::Outcome PreProcessing::monoToStereoOperation(const QString& argum
     converter.mode = ChannelConverter::MonoToStereo;
     converter.inputFile = operationInput().toUtf8();
     converter.outputFile = output.toUtf8();
+    converter.stop = &m_stopRequested;
     if (!converter.convert(true))
         return Failed;
     const int result = converter.result();

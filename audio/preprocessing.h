@@ -49,6 +49,11 @@ public:
     // Throws std::runtime_error "PreProcessing: Start already called" when
     // called twice.
     void start();
+    // Asks a running step to end early, from any thread, without waiting:
+    // the noise tool is killed, no further operation starts, and the step
+    // ends unsucceeded without leaving a work file. Destroying the object
+    // stops it too.
+    void stop() { m_stopRequested = true; }
     bool isFinished() const { return m_finished.load(); }
     bool succeeded() const { return m_succeeded.load(); }
     QString statusText() const;
@@ -78,6 +83,7 @@ private:
     QString operationInput() const;
     QString operationOutput() const;
     void finishFiles();
+    void removeWorkFiles();
     void setStatus(const QString& text);
 
     QString m_noiseReductionExecutable;
@@ -93,6 +99,7 @@ private:
     bool m_started = false;
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_succeeded{false};
+    std::atomic<bool> m_stopRequested{false};
     int m_operationsDone = 0;
     svutil::RunProcess* m_runner = nullptr;
     QString m_errorMessage;

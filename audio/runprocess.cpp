@@ -1,8 +1,12 @@
 #include "audio/runprocess.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QEventLoop>
 #include <QMutexLocker>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace svutil {
 
@@ -74,8 +78,18 @@ void RunProcess::run(const QString& program, const QStringList& arguments, bool 
 
     QEventLoop loop;
     connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    // The stop flag is looked at from this thread's own loop: the process
+    // belongs to this thread and is killed only here.
+    QTimer stopWatch;
+    connect(&stopWatch, &QTimer::timeout, this, [this] {
+        if (stopRequested())
+            killProcess(m_stopKillTimeoutMs, 0);
+    });
+    if (m_stop)
+        stopWatch.start(kStopPollMs);
     if (process->state() != QProcess::NotRunning)
         loop.exec();
+    stopWatch.stop();
     takeLines(true);
     {
         QMutexLocker lock(&stateLock);
@@ -107,12 +121,27 @@ void RunProcess::killProcess(int killTimeoutMs, int firstWaitMs)
     m_killing = false;
 }
 
+void RunProcess::setStopFlag(const std::atomic<bool>* stop, int killTimeoutMs)
+{
+    m_stop = stop;
+    m_stopKillTimeoutMs = killTimeoutMs;
+}
+
+// Waits in short slices so that a stop ends the wait.
 bool RunProcess::endsByItself(int firstWaitMs)
 {
     if (firstWaitMs == 0)
         return false;
     qDebug() << "killProcess.. Waiting for finished";
-    return process->waitForFinished(firstWaitMs);
+    const QDeadlineTimer deadline(firstWaitMs);
+    while (!stopRequested()) {
+        const qint64 left = deadline.remainingTime();
+        if (process->state() == QProcess::NotRunning || process->waitForFinished(int(std::min<qint64>(left, kStopPollMs))))
+            return true;
+        if (left <= kStopPollMs)
+            return false;
+    }
+    return false;
 }
 
 void RunProcess::forceEnd(int killTimeoutMs)

@@ -38,6 +38,12 @@ public:
     // Waits up to firstWaitMs (when not 0) for the program to end by itself,
     // then kills it and waits up to killTimeoutMs.
     void killProcess(int killTimeoutMs, int firstWaitMs);
+    // A flag another thread may set to end the program: while run() waits
+    // for it, or killProcess for its own end, a set flag kills it within
+    // kStopPollMs (waiting up to killTimeoutMs for the kill). The flag must
+    // outlive this object; nullptr turns the watch off.
+    void setStopFlag(const std::atomic<bool>* stop, int killTimeoutMs);
+    static constexpr int kStopPollMs = 50;
     QString lastMessage() const;
 
     int exitCode() const { return m_exitCode.load(); }
@@ -59,6 +65,7 @@ private:
     // further up the stack.
     void takeLines(bool flush);
     bool endsByItself(int firstWaitMs);
+    bool stopRequested() const { return m_stop && m_stop->load(); }
     void forceEnd(int killTimeoutMs);
 
     mutable QMutex outputLock;
@@ -74,6 +81,8 @@ private:
     QByteArray m_partialLine;
     QStringList m_lines;
     bool m_passingLinesOn = false;
+    const std::atomic<bool>* m_stop = nullptr;
+    int m_stopKillTimeoutMs = 0;
 };
 
 } // namespace svutil

@@ -127,10 +127,14 @@ bool LocalSteps::runSteps(const QList<QueueFile*>& files)
 
 void LocalSteps::abandonJobs(QueueFile& file)
 {
-    if (file.preProcessor)
+    if (file.preProcessor) {
+        file.preProcessor->stop();
         m_abandonedPre.push_back(std::move(file.preProcessor));
-    if (file.postProcessor)
+    }
+    if (file.postProcessor) {
+        file.postProcessor->stop();
         m_abandonedPost.push_back(std::move(file.postProcessor));
+    }
 }
 
 void LocalSteps::sweepAbandoned()
@@ -145,6 +149,8 @@ void LocalSteps::sweepAbandoned()
             job = jobs.erase(job);
         }
     };
+    // A stopped job has removed its work files; one that ended before the
+    // stop reached it leaves its results, which nobody takes now.
     sweep(m_abandonedPre, [](const PreProcessing& job) { QFile::remove(job.outputFile()); });
     sweep(m_abandonedPost, [](const PostProcessing& job) {
         for (const QString& output : job.outputFiles())

@@ -34,9 +34,11 @@ public:
     // a step finished in this call, so that the cycle may take the file on.
     // Abandoned jobs that have ended are cleaned up here too.
     bool runSteps(const QList<QueueFile*>& files);
-    // A cancelled file's running jobs are let go: nobody waits for them,
-    // their outcome is dropped, and once they end their work files (never
-    // the source, nor a downloaded result) are removed and they are destroyed.
+    // A cancelled file's running jobs are stopped and let go: nobody waits
+    // for them (their worker threads end within a fraction of a second and
+    // are joined when a later step destroys them), their outcome is dropped,
+    // and their work files (never the source, nor a downloaded result) are
+    // removed.
     void abandonJobs(QueueFile& file);
     void preProcessStep(QueueFile& file) const;
     void postProcessStep(QueueFile& file) const;

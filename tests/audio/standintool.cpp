@@ -57,6 +57,11 @@ int main(int argc, char** argv)
     say("   3_of_10\n");
     if (mode == "crash")
         std::abort();
+    if (mode == "hang-working") {
+        // At work for an hour, with a temporary file of its own.
+        std::ofstream(output + ".part") << "partial";
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     if (!copyFile(input, output)) {
         std::fputs("cannot copy\n", stderr);
         return 1;

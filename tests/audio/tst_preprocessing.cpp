@@ -39,7 +39,7 @@ private:
         return source;
     }
 
-    std::unique_ptr<PreProcessing> run(const QString& source, const QString& arguments,
+    std::unique_ptr<PreProcessing> started(const QString& source, const QString& arguments,
         const QString& tool = kStandIn)
     {
         auto job = std::make_unique<PreProcessing>();
@@ -50,6 +50,13 @@ private:
         job->setNoiseReductionModelPath(dir.path());
         job->setKillTimeouts(2000, 500);
         job->start();
+        return job;
+    }
+
+    std::unique_ptr<PreProcessing> run(const QString& source, const QString& arguments,
+        const QString& tool = kStandIn)
+    {
+        auto job = started(source, arguments, tool);
         if (!QTest::qWaitFor([&] { return job->isFinished(); }, 60000))
             QTest::qFail("pre-processing did not finish within 60 s", __FILE__, __LINE__);
         return job;
@@ -176,6 +183,22 @@ private slots:
             QCOMPARE(job->errorMessage(), message);
         QCOMPARE(QFileInfo(source + ".temp").size(), qint64(0));   // no operation produced anything
         QVERIFY(!QFile::exists(source + ".temp0"));
+    }
+
+    // A stop from another thread kills a tool that would work for an hour;
+    // no later operation starts, and neither the tool's files nor ours stay.
+    void stopKillsTheToolAndLeavesNoWorkFile()
+    {
+        const QString source = prepare("stopped.wav", 1);
+        auto job = started(source, "nredOp00: --mode hang-working\nmstOp00");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(source + ".temp0.part"), 60000);
+        job->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(job->isFinished(), 60000);
+        QVERIFY(!job->succeeded());
+        QCOMPARE(job->errorMessage(), QString("Stopped"));
+        QCOMPARE(job->operationsDone(), 0);
+        QCOMPARE(QDir(dir.path()).entryList({"stopped.wav*"}, QDir::Files, QDir::Name),
+            QStringList({"stopped.wav", "stopped.wav.temp"}));
     }
 
     void conversionWithoutMonoSourceLeavesThePlaceholder()

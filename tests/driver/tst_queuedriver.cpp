@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -390,46 +391,61 @@ void TestQueueDriver::postProcessingKeepsFinalOutputsOnly()
 }
 
 
-// A file cancelled while its local step runs: nobody waits for the job; once
-// it ends, its work files go and the user's audio (and a downloaded result)
-// stays. Submitted again, the step runs afresh.
+// A file cancelled while its local step runs: the step stops (the noise
+// tool's process is killed, the render ends early), its work files go, and
+// the user's audio and the downloaded result stay. Submitted again, the
+// step starts afresh.
 void TestQueueDriver::cancelledLocalStepsLeaveNoWorkFiles()
 {
-    const QString source = wav("take.wav", 1, 30.0);
+    const QString source = wav("take.wav", 1, 300.0);
     ProcessingOptions options;
     options.preProcessing_Arguments = QStringLiteral("nredOp00: --alwayson");
     QueueFile* pre = queueFile(source, options);
     pre->setState(QueueFileState::PreProcessing);
     tick();
-    QVERIFY(pre->preProcessor && !pre->preProcessor->isFinished());
+    // The tool writes "<its output>.<its process id>.part" while at work.
+    qint64 tool = 0;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            const QStringList parts = QDir(dir->path()).entryList({"*.part"}, QDir::Files);
+            tool = parts.isEmpty() ? 0 : parts.first().section(QLatin1Char('.'), -2, -2).toLongLong();
+            return tool > 0;
+        },
+        60000));
     QVERIFY(driver->commands().cancel(pre->fileId));
     QCOMPARE(pre->getState(), QueueFileState::Error);
     QCOMPARE(pre->errorMessage(), QByteArray("Cancelled by the user"));
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            tick();
-            return QDir(dir->path()).entryList(QDir::Files) == QStringList{"take.wav"};
-        },
-        60000));
+    QTRY_VERIFY(::kill(pid_t(tool), 0) != 0);
+    auto folderHolds = [&](const QStringList& files) {
+        return QTest::qWaitFor(
+            [&] {
+                tick();
+                return QDir(dir->path()).entryList(QDir::Files, QDir::Name) == files;
+            },
+            60000);
+    };
+    QVERIFY(folderHolds({"take.wav"}));
     QVERIFY(driver->commands().resubmit(pre->fileId));
-    QCOMPARE(pre->preProcessingStatus, PreProcessingStatus::Reset);
+    pre->setState(QueueFileState::PreProcessing);
+    tick();
+    QVERIFY(pre->preProcessor && !pre->preProcessor->isFinished());
+    QVERIFY(driver->commands().cancel(pre->fileId));
+    QVERIFY(folderHolds({"take.wav"}));
 
-    const QString download = wav("take - Speech.tmp", 2, 30.0);
+    // A stereo result narrowed back to mono: once the mono file is being
+    // written, only a stop can bring the folder back to the download (the
+    // finished step would have replaced it by the mono file).
+    const QString download = wav("take - Speech.tmp", 2, 300.0);
     ProcessingOptions targets;
     targets.postProcessing_Arguments = QStringLiteral("normOp00: -16 LUFS");
     QueueFile* post = queueFile(source, targets);
     post->destFile = download.toUtf8();
+    post->convertedToStereo = true;
     post->setState(QueueFileState::PostProcessing);
     tick();
-    QVERIFY(post->postProcessor && !post->postProcessor->isFinished());
+    QVERIFY(QTest::qWaitFor([&] { return QDir(dir->path()).entryList(QDir::Files).size() > 2; }, 60000));
     QVERIFY(driver->commands().cancel(post->fileId));
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            tick();
-            return QDir(dir->path()).entryList(QDir::Files, QDir::Name)
-                   == QStringList({"take - Speech.tmp", "take.wav"});
-        },
-        60000));
+    QVERIFY(folderHolds({"take - Speech.tmp", "take.wav"}));
     QCOMPARE(post->getState(), QueueFileState::Error);
 }
 
