@@ -17,15 +17,12 @@ constexpr double kHeadroomDb = 0.06;
 // which stretches cannot come near the ceiling.
 constexpr float kBetweenPhases = 1.0824f;
 constexpr double kLookaheadSeconds = 0.005;
-constexpr double kFastReleaseSeconds = 0.007;
+// The gain does not rise while a deeper requirement comes within this time:
+// the peaks of a bass tone down to 20 Hz come closer together.
+constexpr double kHoldSeconds = 0.025;
+constexpr double kFastReleaseSeconds = 0.004;
 constexpr double kSlowReleaseSeconds = 0.15;
 constexpr double kSustainedSeconds = 0.2;
-// The hold lasts one and a half times the last gap between returns of the
-// requirement, within these bounds; a longer gap is no repetition.
-constexpr double kMinHoldSeconds = 0.001;
-constexpr double kMaxHoldSeconds = 0.025;
-// A requirement within this factor of the held gain counts as a return to it.
-constexpr double kTouch = 1.00115;   // 0.01 dB
 constexpr qint64 kScreen = 16;       // frames screened together
 constexpr int kLanes = 8;            // running extremes of the screening
 constexpr int kPhases = 4;
@@ -88,13 +85,13 @@ TruePeakLimiter::TruePeakLimiter(int sampleRate, int channels, double gain, doub
     , m_gain(float(gain))
     , m_ceiling(float(std::pow(10.0, (ceilingDb - kHeadroomDb) / 20.0)))
     , m_lookahead(std::max<qint64>(1, qint64(std::lround(kLookaheadSeconds * m_sampleRate))))
+    , m_holdAhead(std::max(m_lookahead, qint64(std::lround(kHoldSeconds * m_sampleRate))))
     , m_fastRelease(releaseStep(kFastReleaseSeconds, m_sampleRate))
     , m_slowRelease(releaseStep(kSlowReleaseSeconds, m_sampleRate))
     , m_sustained(qint64(kSustainedSeconds * m_sampleRate))
     , m_channelsIn(size_t(m_channels), std::vector<float>(size_t(kHistory), 0.0f))
     , m_smoothing(size_t(m_lookahead), 1.0)
     , m_smoothingSum(double(m_lookahead))
-    , m_hold(std::max<qint64>(1, qint64(kMinHoldSeconds * m_sampleRate)))
 {
 }
 
@@ -122,7 +119,7 @@ void TruePeakLimiter::flush(std::vector<float>& out)
     // Silence after the end lets the last frames be worked out and leave;
     // only the real frames go out.
     const qint64 end = m_received;
-    const qint64 tail = kDetectionLag + m_lookahead + kScreen + kTaps + kLanes;
+    const qint64 tail = kDetectionLag + m_holdAhead + kScreen + kTaps + kLanes;
     for (auto& channel : m_channelsIn)
         channel.insert(channel.end(), size_t(tail), 0.0f);
     requirements(end + tail);
@@ -213,76 +210,66 @@ void TruePeakLimiter::requirements(qint64 available)
     }
 }
 
-double TruePeakLimiter::released(double held)
+double TruePeakLimiter::released(double soon, double within)
 {
     const qint64 n = m_next;
-    const qint64 longest = qint64(kMaxHoldSeconds * m_sampleRate);
-    // Only a requirement under unity can come back; unity is where the gain returns to.
-    const bool touches = held < 1.0 && held <= m_released * kTouch;
-    if (touches && (m_lastTouch < 0 || n - m_lastTouch > longest))
-        m_limitingSince = n;   // limiting starts anew after a pause
-    if (held * kTouch <= m_released) {
+    if (within < 1.0) {
+        if (n - m_lastLimited > 1)
+            m_limitingSince = n;   // limiting starts anew after a pause
+        m_lastLimited = n;
+    }
+    if (soon < m_released) {
         // A deeper requirement: the gain goes down to it at once (the
         // look-ahead average makes the ramp).
-        m_released = held;
-        m_holdLeft = m_hold;
-        m_lastTouch = n;
+        m_released = soon;
         return m_released;
     }
-    if (touches) {
-        // The requirement comes back to the held gain: hold on, for as long
-        // as the spacing of its returns says.
-        const qint64 gap = n - m_lastTouch;
-        if (gap > 1) {
-            m_hold = gap <= longest ? std::min(longest, gap + gap / 2)
-                                    : std::max<qint64>(1, qint64(kMinHoldSeconds * m_sampleRate));
-        }
-        m_lastTouch = n;
-        m_holdLeft = m_hold;
-        m_released = std::min(m_released, held);
+    // Up, but never past the deepest requirement of the hold's reach: a
+    // steady tone's next peak needs the same gain, so it gets one constant
+    // gain, while the decaying cycles of a transient let it rise from peak
+    // to peak. Slowly once the limiting that ends had lasted.
+    if (within <= m_released)
         return m_released;
-    }
-    if (m_holdLeft > 0) {
-        --m_holdLeft;
-        return m_released;
-    }
-    // Back towards unity, never above what a later peak needs; slowly when
-    // the limiting that ended had lasted.
-    const bool sustained = m_lastTouch - m_limitingSince > m_sustained;
-    m_released = std::min(held, m_released + (1.0 - m_released) * (sustained ? m_slowRelease : m_fastRelease));
+    const bool sustained = m_lastLimited - m_limitingSince > m_sustained;
+    m_released = std::min(within, m_released + (1.0 - m_released) * (sustained ? m_slowRelease : m_fastRelease));
     if (m_released > 1.0 - 1e-6)
         m_released = 1.0;
     return m_released;
 }
 
+float TruePeakLimiter::SlidingMinimum::slide(const std::vector<float>& required, qint64 head, qint64 from, qint64 length)
+{
+    while (end < from + length) {
+        const float r = required[size_t(head + (end - from))];
+        while (!window.empty() && window.back().second >= r)
+            window.pop_back();
+        window.emplace_back(end, r);
+        ++end;
+    }
+    while (window.front().first < from)
+        window.pop_front();
+    return window.front().second;
+}
+
 void TruePeakLimiter::deliver(std::vector<float>& out)
 {
-    // Frame j leaves once the required gains up to j + lookahead - 1 are known.
-    const qint64 ready = m_requiredEnd - m_lookahead + 1 - m_next;
+    // Frame j leaves once the required gains up to j + hold - 1 are known.
+    const qint64 ready = m_requiredEnd - m_holdAhead + 1 - m_next;
     if (ready > 0) {
         const size_t first = out.size();
         out.resize(first + size_t(ready * m_channels));
         float* o = out.data() + first;
         for (qint64 k = 0; k < ready; ++k, ++m_next) {
-            // Sliding minimum over frames m_next .. m_next + lookahead - 1.
-            while (m_minimumEnd < m_next + m_lookahead) {
-                const float r = m_required[size_t(m_requiredHead + (m_minimumEnd - m_next))];
-                while (!m_minimum.empty() && m_minimum.back().second >= r)
-                    m_minimum.pop_back();
-                m_minimum.emplace_back(m_minimumEnd, r);
-                ++m_minimumEnd;
-            }
-            while (m_minimum.front().first < m_next)
-                m_minimum.pop_front();
-            const double held = m_minimum.front().second;
+            const double soon = m_soon.slide(m_required, m_requiredHead, m_next, m_lookahead);
+            const double within = m_within.slide(m_required, m_requiredHead, m_next, m_holdAhead);
             // Before the first frame the gain is already what the first
             // look-ahead needs, so that a peak at the very start is covered too.
             if (m_next == 0) {
-                std::fill(m_smoothing.begin(), m_smoothing.end(), held);
-                m_smoothingSum = held * double(m_lookahead);
-                m_released = held;
+                std::fill(m_smoothing.begin(), m_smoothing.end(), soon);
+                m_smoothingSum = soon * double(m_lookahead);
+                m_released = soon;
             }
-            const double gainNow = released(held);
+            const double gainNow = released(soon, within);
             m_smoothingSum += gainNow - m_smoothing[m_slot];
             m_smoothing[m_slot] = gainNow;
             m_slot = m_slot + 1 == m_smoothing.size() ? 0 : m_slot + 1;

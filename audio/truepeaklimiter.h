@@ -15,10 +15,12 @@
 // sample rate, so that the ceiling holds against finer reconstructions.
 // The gain reaches each requirement over a 5 ms look-ahead (a moving
 // average of the released gains, which never passes any requirement it
-// covers), holds while the requirement keeps coming back (the hold follows
-// the spacing of the peaks, so a steady bass tone gets one constant gain and
-// no distortion) and then releases: quickly after a transient, slowly once
-// limiting has lasted (sustained passages do not pump). It never rides the
+// covers). It rises again only as far as the deepest requirement of the
+// next 25 ms allows: a steady bass tone, whose peaks all need the same gain,
+// gets one constant gain and no distortion, while the gain rises with the
+// decaying cycles of a transient, so that only the transient is ducked. With
+// no requirement left within 25 ms it releases: quickly after a transient,
+// slowly once limiting has lasted (sustained passages do not pump). It never rides the
 // gain up and never clips: where no limiting is needed the output is the
 // plain gained input. Output lags input by latency() frames; flush() lets
 // the rest out at the end. Samples that are no number become silence.
@@ -39,7 +41,7 @@ public:
     void process(const float* in, qint64 frames, std::vector<float>& out);
     void flush(std::vector<float>& out);
 
-    qint64 latency() const { return m_lookahead + kDetectionLag; }
+    qint64 latency() const { return m_holdAhead + kDetectionLag; }
     // The deepest gain reduction applied so far, in dB (0 when none).
     double maxReductionDb() const;
 
@@ -54,14 +56,26 @@ private:
     float intervalPeak(int c, qint64 frame) const;
     // Outputs every frame whose look-ahead is known.
     void deliver(std::vector<float>& out);
-    // The gain that frame m_next gets before the look-ahead average.
-    double released(double held);
+    // The gain that frame m_next gets before the look-ahead average, from
+    // the smallest required gain of the look-ahead (`soon`) and of the
+    // hold's reach (`within`).
+    double released(double soon, double within);
+
+    // Sliding minimum of the required gains over `length` frames from frame
+    // `from` on: frame indices and gains, the gains rising from front to back.
+    struct SlidingMinimum {
+        std::deque<std::pair<qint64, float>> window;
+        qint64 end = 0;   // frames pushed into it
+        // `required` holds frame `from`'s gain at index `head`.
+        float slide(const std::vector<float>& required, qint64 head, qint64 from, qint64 length);
+    };
 
     int m_sampleRate;
     int m_channels;
     float m_gain;
     float m_ceiling;          // linear, with a little headroom
     qint64 m_lookahead;       // frames
+    qint64 m_holdAhead;       // frames
     double m_fastRelease;     // per-frame steps back towards unity
     double m_slowRelease;
     qint64 m_sustained;       // limiting longer than this many frames releases slowly
@@ -77,21 +91,16 @@ private:
     std::vector<float> m_required;
     qint64 m_requiredHead = 0;
     qint64 m_requiredEnd = 0;
-    // Sliding minimum of the required gains over m_lookahead frames: frame
-    // indices and gains, the gains rising from front to back.
-    std::deque<std::pair<qint64, float>> m_minimum;
-    qint64 m_minimumEnd = 0;    // frames pushed into it
+    SlidingMinimum m_soon;      // over the look-ahead
+    SlidingMinimum m_within;    // over the hold's reach
     // Released gains of the last m_lookahead frames (a ring) and their sum.
     std::vector<double> m_smoothing;
     size_t m_slot = 0;          // the ring's slot of frame m_next
     double m_smoothingSum = 0;
     double m_released = 1.0;
-    // Hold and release: frames left to hold, when the requirement last came
-    // back to the held gain, the spacing of those returns, and since when
-    // the limiting has gone on without a pause.
-    qint64 m_holdLeft = 0;
-    qint64 m_lastTouch = -1;
-    qint64 m_hold = 0;
+    // The last frame with a requirement within the hold's reach, and since
+    // when the limiting has gone on without a pause.
+    qint64 m_lastLimited = -2;
     qint64 m_limitingSince = 0;
     double m_deepest = 1.0;
 };

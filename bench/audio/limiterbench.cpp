@@ -14,9 +14,10 @@
 //                                     against an 8x oversampled reconstruction (a 512-tap windowed sinc
 //                                     flat to 0.47 of the rate), how far the loudest peak stays under the
 //                                     ceiling; for sines THD+N after the first second; for programmes
-//                                     with a bed its ducking: the share of time the bed sits more than
-//                                     1 dB under its usual level and the longest time it takes to come
-//                                     back within 1 dB after a transient stops needing limiting
+//                                     with a bed its ducking (see ducking()): the share of time the bed's
+//                                     gain sits more than 1 dB under its usual value, the longest time it
+//                                     takes to come back within 1 dB after a transient stops needing
+//                                     limiting, the share no limiter can avoid, and the earlier measure
 // Prints one line of "name value" pairs.
 #include "audio/audiolibrary.h"
 #include "audio/ceilingrender.h"
@@ -37,6 +38,13 @@ namespace {
 constexpr int kRate = 48000;
 constexpr double kSeconds = 10.0;
 constexpr double kBedFrequency = 440.0;
+
+constexpr double kBedAmplitude = 0.0316;
+
+double bedSample(double t)
+{
+    return kBedAmplitude * std::sin(2 * M_PI * kBedFrequency * t);
+}
 
 bool writeFloatWav(const std::string& path, const std::vector<float>& stereo)
 {
@@ -75,7 +83,7 @@ bool makeInputs(const std::string& dir)
             out[2 * i] = out[2 * i + 1] = float(sample(double(i) / kRate, i));
         return out;
     };
-    auto bed = [](double t) { return 0.0316 * std::sin(2 * M_PI * kBedFrequency * t); };
+    auto bed = [](double t) { return bedSample(t); };
     auto since = [](double t) { return std::fmod(t + 0.25, 0.5); };   // a transient at 0.25 s, 0.75 s, ...
     std::mt19937 rng(5);
     std::normal_distribution<double> noise(0.0, 1.0);
@@ -184,39 +192,125 @@ std::vector<double> bedLevel(const std::vector<float>& stereo, int rate)
     return level;
 }
 
-// The bed's ducking: share of the time more than 1 dB under its usual level
-// (in percent), and the longest recovery in ms after a transient stops
-// needing limiting (the input, at the output's usual gain, under the ceiling).
+// The output's lag behind the input in frames (within +-20 ms): the largest
+// correlation of the left channels over the first two seconds.
+long outputLag(const std::vector<float>& out, const std::vector<float>& in, int rate)
+{
+    const long reach = rate / 50, frames = long(std::min(out.size(), in.size()) / 2);
+    const long span = std::min<long>(frames - 2 * reach, 2L * rate);
+    long best = 0;
+    double bestSum = -1e300;
+    for (long lag = -reach; lag <= reach; ++lag) {
+        double sum = 0;
+        for (long i = reach; i < reach + span; ++i)
+            sum += double(out[size_t(2 * (i + lag))]) * in[size_t(2 * i)];
+        if (sum > bestSum)
+            bestSum = sum, best = lag;
+    }
+    return best;
+}
+
+// The bed's own gain over time, apart from the transients: every half
+// millisecond the output (aligned with the input) is fitted over 2.5 ms by a
+// 440 Hz sine of free phase plus the input's transient (the input minus its
+// bed) at a free gain; the bed's gain is the fitted sine's amplitude over the
+// bed's. A tool that rides one gain gets that gain, without the transient's
+// own energy near 440 Hz and with little smear. Left channel.
+std::vector<double> bedGain(const std::vector<float>& out, const std::vector<float>& in, int rate, long lag,
+    size_t hop, size_t window)
+{
+    const size_t frames = std::min(in.size() / 2, out.size() / 2 - size_t(std::max(lag, 0L)));
+    std::vector<double> gains;
+    for (size_t start = size_t(std::max(-lag, 0L)); start + window <= frames; start += hop) {
+        // Normal equations of y = a s + b c + d r.
+        double m[3][3] = {}, v[3] = {};
+        for (size_t k = start; k < start + window; ++k) {
+            const double t = double(k) / rate, w = 2 * M_PI * kBedFrequency * t;
+            const double x[3] = {std::sin(w), std::cos(w), in[2 * k] - bedSample(t)};
+            const double y = out[2 * (k + size_t(lag))];
+            for (int i = 0; i < 3; ++i) {
+                v[i] += x[i] * y;
+                for (int j = 0; j < 3; ++j)
+                    m[i][j] += x[i] * x[j];
+            }
+        }
+        // Without a transient in the window, the sine alone.
+        const int n = m[2][2] > 1e-9 * m[0][0] ? 3 : 2;
+        for (int col = 0; col < n; ++col)
+            for (int row = col + 1; row < n; ++row) {
+                const double f = m[row][col] / m[col][col];
+                for (int j = col; j < n; ++j)
+                    m[row][j] -= f * m[col][j];
+                v[row] -= f * v[col];
+            }
+        double a[3] = {};
+        for (int i = n - 1; i >= 0; --i) {
+            double r = v[i];
+            for (int j = i + 1; j < n; ++j)
+                r -= m[i][j] * a[j];
+            a[i] = r / m[i][i];
+        }
+        gains.push_back(std::hypot(a[0], a[1]) / kBedAmplitude);
+    }
+    return gains;
+}
+
+// The bed's ducking: the share of the time its gain sits more than 1 dB under
+// its usual value (in percent, after the first second), and the longest time
+// it takes to come back within 1 dB after a transient stops needing limiting
+// (the input, at the usual gain, under the ceiling). Beside them: the share
+// of the time that no limiter can keep within 1 dB (from the first to the
+// last sample of each transient that passes the ceiling by more than 1 dB at
+// the usual gain), and the share the earlier measure gave (the bed's level
+// demodulated over 10 ms windows, the transient's own 440 Hz content
+// included, and divided by the input's).
 void ducking(const std::vector<float>& out, const std::vector<float>& in, int rate, double ceilingDb)
 {
-    const std::vector<double> outLevel = bedLevel(out, rate), inLevel = bedLevel(in, rate);
-    const size_t n = std::min(outLevel.size(), inLevel.size());
-    std::vector<double> ratio(n);
-    for (size_t k = 0; k < n; ++k)
-        ratio[k] = outLevel[k] / std::max(inLevel[k], 1e-12);
-    std::vector<double> sorted(ratio);
+    const size_t hop = size_t(rate / 2000), window = size_t(rate / 400);
+    const long lag = outputLag(out, in, rate);
+    const std::vector<double> gain = bedGain(out, in, rate, lag, hop, window);
+    const size_t n = gain.size(), first = size_t(rate) / hop;
+    std::vector<double> sorted(gain);
     std::nth_element(sorted.begin(), sorted.begin() + long(n / 2), sorted.end());
-    const double usual = sorted[n / 2], oneDbDown = usual * std::pow(10.0, -1.0 / 20);
+    const double usual = sorted[n / 2], oneDb = std::pow(10.0, -1.0 / 20);
     size_t down = 0;
-    for (size_t k = 1000; k < n; ++k)   // after the first second
-        down += ratio[k] < oneDbDown ? 1 : 0;
+    for (size_t k = first; k < n; ++k)
+        down += gain[k] < usual * oneDb ? 1 : 0;
     const double ceiling = std::pow(10.0, ceilingDb / 20);
-    double worst = 0;
-    const size_t hop = size_t(rate / 1000), window = size_t(rate / 100);
+    double worst = 0, unavoidable = 0, counted = 0;
     for (double t0 = 1.25; t0 + 0.5 < double(in.size() / 2) / rate; t0 += 0.5) {
-        // The last sample of this transient that passes the ceiling at the usual gain.
-        size_t end = size_t(t0 * rate);
-        for (size_t i = size_t(t0 * rate); i < size_t((t0 + 0.45) * rate); ++i)
-            if (std::fabs(in[2 * i]) * usual > ceiling)
+        size_t end = size_t(t0 * rate), overFirst = 0, overLast = 0;
+        for (size_t i = size_t(t0 * rate); i < size_t((t0 + 0.45) * rate); ++i) {
+            const double at = std::fabs(in[2 * i]) * usual;
+            if (at > ceiling)
                 end = i;
-        // Level points are centred half a window after their start.
+            if (at > ceiling / oneDb) {
+                overFirst = overFirst ? overFirst : i;
+                overLast = i;
+            }
+        }
+        unavoidable += overFirst ? double(overLast - overFirst + 1) : 0.0;
+        counted += 0.5 * rate;
+        // Gain points are centred half a window after their start.
         size_t k = (end > window / 2 ? end - window / 2 : 0) / hop;
-        while (k < n && ratio[k] < oneDbDown)
+        while (k < n && gain[k] < usual * oneDb)
             ++k;
         worst = std::max(worst, (double(k * hop + window / 2) - double(end)) * 1000.0 / rate);
     }
-    std::printf(" down_over_1db_percent %.1f worst_recovery_ms %.1f usual_gain_db %.2f", 100.0 * double(down) / double(n - 1000),
-        worst, 20 * std::log10(usual));
+    const std::vector<double> outLevel = bedLevel(out, rate), inLevel = bedLevel(in, rate);
+    const size_t m = std::min(outLevel.size(), inLevel.size());
+    std::vector<double> ratio(m);
+    for (size_t k = 0; k < m; ++k)
+        ratio[k] = outLevel[k] / std::max(inLevel[k], 1e-12);
+    std::vector<double> ratioSorted(ratio);
+    std::nth_element(ratioSorted.begin(), ratioSorted.begin() + long(m / 2), ratioSorted.end());
+    size_t demodulatedDown = 0;
+    for (size_t k = 1000; k < m; ++k)
+        demodulatedDown += ratio[k] < ratioSorted[m / 2] * oneDb ? 1 : 0;
+    std::printf(" down_over_1db_percent %.1f worst_recovery_ms %.1f usual_gain_db %.2f unavoidable_percent %.1f"
+                " demodulated_10ms_down_percent %.1f",
+        100.0 * double(down) / double(n - first), worst, 20 * std::log10(usual), 100.0 * unavoidable / counted,
+        100.0 * double(demodulatedDown) / double(m - 1000));
 }
 
 int figures(int argc, char** argv)
