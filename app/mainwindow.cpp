@@ -647,13 +647,22 @@ void MainWindow::on_actionMP3_Encoder_triggered()
 {
     auto* window = new dlgEncoder(this);
     window->setBitRate(text(settings->defaultMp3BitRate));
-    window->show();
+    showToolWindow(window);
 }
 
 void MainWindow::on_actionLoudness_normalizer_triggered()
 {
     auto* window = new dlgLoudness(this);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    showToolWindow(window);
+}
+
+// A form's size may not fit a small screen, or one at 200 %: the window then
+// opens at the screen's size, its layout squeezing the lists and the plot.
+void MainWindow::showToolWindow(QWidget* window)
+{
+    if (const QScreen* shown = screen())
+        window->resize(window->size().boundedTo(shown->availableGeometry().size()));
     window->show();
 }
 
@@ -760,6 +769,7 @@ void MainWindow::submitWithAnotherPreset(const QueueFile& file)
     dialog.setContext(source, QueueCommands::proposedDestination(source, QFileInfo(source).completeSuffix()),
                       account->presets(),
                       file.presetName);
+    dialog.focusPresetList();
     if (dialog.exec() != QDialog::Accepted)
         return;
     const std::optional<Refusal> refusal = driver->commands().submitWithAnotherPreset(

@@ -123,6 +123,8 @@ private slots:
     void on_actionLoudness_normalizer_triggered();
 
 private:
+    // Shows a tool window no larger than the screen's free area.
+    void showToolWindow(QWidget* window);
     // A tray message, information icon, for 10 s; where there is no tray, a
     // desktop notice. Clicking it shows the window on `tab` (none: -1).
     void notify(const QString& title, const QString& message, int tab = -1);

@@ -48,6 +48,11 @@ void dlgAddFile::showSourceAs(const QString& shown)
     ui->lblSrcFile->setText(shown);
 }
 
+void dlgAddFile::focusPresetList()
+{
+    ui->comboPreset->setFocus(Qt::OtherFocusReason);
+}
+
 QStringList dlgAddFile::chooseSources(QWidget* parent, const QString& folder)
 {
     const QString start = folder.isEmpty() || !QFileInfo(folder).isDir() ? QDir::homePath() : folder;

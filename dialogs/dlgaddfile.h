@@ -30,6 +30,9 @@ public:
     // Shows `shown` as the source (the video whose sound is queued) while
     // the source itself stays what setContext or the browser gave.
     void showSourceAs(const QString& shown);
+    // Opens with the focus on the preset list, for a caller whose question
+    // is which preset to use.
+    void focusPresetList();
 
     // The file browser of "Add file": one or more audio files, starting in
     // `folder` (the home folder when empty); empty when cancelled.

@@ -180,12 +180,16 @@ void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
     const QList<QByteArray> presets = client->manager.presets();
     QVERIFY(presets.size() > 1);
     const QByteArray other = presets.last() == file->presetName ? presets.first() : presets.last();
+    QString focused;
     answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        focused = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
         dialog->findChild<QComboBox*>(QStringLiteral("comboPreset"))->setCurrentText(QString::fromUtf8(other));
         dialog->accept();
     });
     client->tick();
     QVERIFY(client->choose(client->widgetOf(file), QStringLiteral("Submit with another preset")));
+    // The dialog's question is the preset: a keyboard user starts there.
+    QCOMPARE(focused, QStringLiteral("comboPreset"));
     const QList<QueueFile*> files = client->manager.snapshot();
     QCOMPARE(files.size(), 2);
     QueueFile* again = files.last();
