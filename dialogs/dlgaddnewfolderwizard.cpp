@@ -31,6 +31,8 @@ const char* const kSummaryTemplate =
 dlgAddNewFolderWizard::dlgAddNewFolderWizard(bool welcomeMode, QWidget* parent)
     : QWizard(parent)
 {
+    // The window's name, for the task bar and a screen reader.
+    setWindowTitle(tr("Watch folder"));
     setOption(QWizard::IgnoreSubTitles);
     // Scaled from the larger of the image's two drawings to the watermark's
     // size in device pixels, so it stays sharp on a scaled screen.

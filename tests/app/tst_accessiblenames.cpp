@@ -20,8 +20,8 @@
 #include <QWizardPage>
 
 // Every window and dialog of the client, walked as a screen reader meets
-// it: each control that takes the keyboard focus must carry a name of its
-// own (a text with a letter or digit, its accessible name, or a label tied
+// it: the window must have a title, and each control that takes the
+// keyboard focus must carry a name of its own (a text with a letter or digit, its accessible name, or a label tied
 // to it as its buddy). A "..." button or an unlabelled field fails.
 class TestAccessibleNames : public WindowTest {
     Q_OBJECT
@@ -74,6 +74,8 @@ bool shownWith(QWidget& widget, QWidget& window)
 QStringList unnamedControls(QWidget& window)
 {
     QStringList unnamed;
+    if (!meaningful(window.windowTitle()))
+        unnamed << QString::fromLatin1(window.metaObject()->className()) + QStringLiteral(" has no window title");
     for (QWidget* widget : window.findChildren<QWidget*>()) {
         // A spin box's or combo box's own edit field is part of it.
         const QWidget* parent = widget->parentWidget();
