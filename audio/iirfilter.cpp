@@ -1,18 +1,12 @@
 #include "audio/iirfilter.h"
 
 #include "audio/channelenergy.h"
+#include "audio/simd.h"
 
 #include <cmath>
 #include <stdexcept>
 #include <string>
 #include <utility>
-
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
-#include <emmintrin.h>
-#define SONVIRA_HAVE_SSE2 1
-#else
-#define SONVIRA_HAVE_SSE2 0
-#endif
 
 namespace {
 

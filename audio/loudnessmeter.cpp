@@ -4,6 +4,7 @@
 #include "audio/channelweights.h"
 #include "audio/kweighting.h"
 #include "audio/loudnessrange.h"
+#include "audio/simd.h"
 #include "audio/truepeakdetector.h"
 
 #include <algorithm>
@@ -11,13 +12,6 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
-
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
-#include <emmintrin.h>
-#define SONVIRA_HAVE_SSE2 1
-#else
-#define SONVIRA_HAVE_SSE2 0
-#endif
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "audio/truepeakdetector.h"
 
 #include "audio/polyphasesinc.h"
+#include "audio/simd.h"
 
 #include <algorithm>
 #include <array>
@@ -28,6 +29,41 @@ inline float minOf(float a, float b)
 {
     return a < b ? a : b;
 }
+
+#if SONVIRA_HAVE_SSE2
+// One channel of stereo frames into fours: four i (from `first` up to
+// `last`, excluded) holds frames 4i - old to 4i - old + 3 of `interleaved`
+// times `scale`, written to x + 4i; each four's largest and smallest value
+// go to quadMax[i] and quadMin[i]. Returns the largest magnitude. The same
+// values the one-by-one copy gives.
+template <int Channel>
+float stereoFours(const float* interleaved, qint64 old, qint64 first, qint64 last, float scale, float* x,
+    float* quadMax, float* quadMin)
+{
+    const __m128 factor = _mm_set1_ps(scale);
+    __m128 top = _mm_setzero_ps(), bottom = _mm_setzero_ps();
+    for (qint64 i = first; i < last; ++i) {
+        const float* frames = interleaved + 2 * (i * kQuad - old);
+        const __m128 a = _mm_loadu_ps(frames), b = _mm_loadu_ps(frames + 4);
+        const __m128 picked = Channel == 0 ? _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))
+                                           : _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 q = _mm_mul_ps(picked, factor);
+        _mm_storeu_ps(x + i * kQuad, q);
+        const __m128 swapped = _mm_shuffle_ps(q, q, _MM_SHUFFLE(2, 3, 0, 1));
+        __m128 hi = _mm_max_ps(q, swapped), lo = _mm_min_ps(q, swapped);
+        hi = _mm_max_ps(hi, _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 0, 3, 2)));
+        lo = _mm_min_ps(lo, _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 0, 3, 2)));
+        _mm_store_ss(quadMax + i, hi);
+        _mm_store_ss(quadMin + i, lo);
+        top = _mm_max_ps(top, hi);
+        bottom = _mm_min_ps(bottom, lo);
+    }
+    float largest, smallest;
+    _mm_store_ss(&largest, top);
+    _mm_store_ss(&smallest, bottom);
+    return maxOf(largest, -smallest);
+}
+#endif
 
 struct Interpolator {
     // phase[p][k] multiplies the sample k steps before the newest one.
@@ -150,7 +186,15 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
     const qint64 lastNew = total / kQuad;            // the first four that is not whole
     const float* in = m_interleaved + c;
     const qint64 stride = m_channels;
-    for (qint64 i = firstNew; i < lastNew; ++i) {
+    qint64 copiedTo = firstNew;
+#if SONVIRA_HAVE_SSE2
+    if (m_channels == 2 && lastNew > firstNew) {
+        samplePeak = (c == 0 ? stereoFours<0> : stereoFours<1>)(m_interleaved, old, firstNew, lastNew, kInputScale, x,
+            m_quadMax.data(), m_quadMin.data());
+        copiedTo = lastNew;
+    }
+#endif
+    for (qint64 i = copiedTo; i < lastNew; ++i) {
         float* q = x + i * kQuad;
         const float* s = in + (i * kQuad - old) * stride;
         q[0] = s[0] * kInputScale;
@@ -185,6 +229,18 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
     m_setBound.resize(size_t(blocks));
     m_quadMax.resize(size_t(std::max(quads, blocks * kBlock + kGroups + 1)), 0.0f);
     m_quadMin.resize(m_quadMax.size(), 0.0f);
+    // The largest magnitude of every eight fours: a set of positions reads
+    // its own eight and the next.
+    static_assert(kBlock == kGroups, "a set reads two eights of fours");
+    m_eightMax.resize(size_t(blocks + 1));
+    for (qint64 e = 0; e <= blocks; ++e) {
+        const float* hi = m_quadMax.data() + e * kBlock;
+        const float* lo = m_quadMin.data() + e * kBlock;
+        float largest = 0;
+        for (int q = 0; q < kBlock; ++q)
+            largest = maxOf(largest, maxOf(hi[q], -lo[q]));
+        m_eightMax[size_t(e)] = largest;
+    }
     const auto& group = interpolator().group;
     const float gain = amplificationBound();
     for (qint64 j0 = 0; j0 < blocks * kBlock; j0 += kBlock) {
@@ -193,9 +249,7 @@ void TruePeakDetector::processChannel(int c, qint64 frames)
         // Where the interpolator's gain times the largest magnitude the set
         // reads is too small to matter already, that one bound serves all
         // its positions (most of a programme below its peak ends here).
-        float reach = 0;
-        for (int q = 0; q < kBlock + kGroups; ++q)
-            reach = maxOf(reach, maxOf(hi[q], -lo[q]));
+        const float reach = maxOf(m_eightMax[size_t(j0 / kBlock)], m_eightMax[size_t(j0 / kBlock + 1)]);
         if (double(reach * gain * kRefineBound * 1.0001f) <= m_peak) {
             m_setBound[size_t(j0 / kBlock)] = reach * gain;
             continue;

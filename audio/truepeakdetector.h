@@ -55,5 +55,6 @@ private:
     std::vector<float> m_quadMax, m_quadMin;
     std::vector<float> m_bound;
     std::vector<float> m_setBound;   // the largest bound of each set of kBlock positions
+    std::vector<float> m_eightMax;   // the largest magnitude of each eight fours
     const float* m_interleaved = nullptr;
 };
