@@ -117,6 +117,13 @@ void DlgAddMultpleFiles::addRow(const QString& source, const QString& destinatio
 
     ui->filesLayout->addLayout(row);
     ++m_rowCounter;
+
+    // Rows are added after the form was built: without this they would
+    // come last when tabbing, after OK and Cancel.
+    QWidget::setTabOrder(m_lastRowControl ? m_lastRowControl : ui->scrollArea, check);
+    QWidget::setTabOrder(check, combo);
+    QWidget::setTabOrder(combo, saveAs);
+    m_lastRowControl = saveAs;
 }
 
 QString DlgAddMultpleFiles::saveAsText(const QString& destination) const

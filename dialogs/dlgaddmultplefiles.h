@@ -55,6 +55,9 @@ private:
     bool m_saveInOriginalLocation = false;
     const bool m_manualMode;
     int m_rowCounter = 0;
+    // The last control of the newest row, after which the next row goes in
+    // the tab order.
+    QWidget* m_lastRowControl = nullptr;
     QList<QByteArray> m_presetNames;
     QString m_sourceFolder;
     QString m_saveToFolder;

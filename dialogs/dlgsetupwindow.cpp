@@ -90,8 +90,24 @@ void dlgSetupWindow::addPanel(const ScanPath& record)
     if (watchWarning)
         panel->setWatchWarning(watchWarning(record.path));
     ui->verticalLayout_3->addWidget(panel);
+    placeInTabOrder(panel);
     panels.append(Panel{panel, false});
     connect(panel, &scanPathWidget::delete_clicked, this, &dlgSetupWindow::btnDelete_clicked);
+}
+
+void dlgSetupWindow::placeInTabOrder(scanPathWidget* panel)
+{
+    QList<QWidget*> controls;
+    for (QWidget* widget = panel->nextInFocusChain(); panel->isAncestorOf(widget); widget = widget->nextInFocusChain()) {
+        if (widget->focusPolicy() != Qt::NoFocus)
+            controls << widget;
+    }
+    QWidget* previous = lastPanelControl ? lastPanelControl : ui->scrollArea;
+    for (QWidget* control : std::as_const(controls)) {
+        QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+    lastPanelControl = previous;
 }
 
 // ---- OK ------------------------------------------------------------------------

@@ -78,6 +78,9 @@ private:
     };
 
     void addPanel(const ScanPath& record);
+    // Panels are added after the form was built: their controls go in the
+    // tab order after those of the panels above, before "Add new folder".
+    void placeInTabOrder(scanPathWidget* panel);
     // Reads every panel that is not deleted into resultList, stopping at the
     // first folder that fails its checks; false then, with the warning shown.
     bool readPanels();
@@ -104,6 +107,7 @@ private:
     QList<ScanPath> newRecords;
     int nextNewId = 1;
     bool passwordRevealed = false;
+    QWidget* lastPanelControl = nullptr;
     CodecCheck codecCheck;
     WatchWarning watchWarning;
     QTimer codecRecheck;

@@ -6,6 +6,7 @@
 #include "tests/dialogs/loggedinmanager.h"
 #include "tests/dialogs/modalanswer.h"
 #include "tests/dialogs/namedchild.h"
+#include "tests/dialogs/tabcycle.h"
 
 #include "serviceprocess.h"
 
@@ -20,6 +21,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -84,6 +87,7 @@ private slots:
     void showPasswordNeverRevealsTheStoredOne();
     void logOutActsEvenWhenCancelled();
     void addNewFolderThroughTheWizard();
+    void panelsComeFirstWhenTabbing();
 
 private:
     ScanPath folder(const char* in, const char* out, const QByteArray& preset, int result = 2);
@@ -505,6 +509,29 @@ void TestDlgSetupWindow::addNewFolderThroughTheWizard()
     answerModal<dlgAddNewFolderWizard>([](dlgAddNewFolderWizard* wizard) { wizard->reject(); });
     namedChild<QPushButton>(window, "btnAddNewPath")->click();
     QCOMPARE(panels(window).size(), 3);
+}
+
+// Panels are added after the form is built; Tab still reaches their
+// controls right after the list, panel by panel, before "Add new folder".
+void TestDlgSetupWindow::panelsComeFirstWhenTabbing()
+{
+    settings->addScanPath(folder("in", "out", kPresets.at(0)));
+    settings->addScanPath(folder("other", "out", kPresets.at(0)));
+    dlgSetupWindow window;
+    window.setContext(settings.get(), kPresets, account.get());
+    namedChild<QTabWidget>(window, "tabWidget")->setCurrentIndex(2);
+    window.show();
+    const QList<scanPathWidget*> shown = panels(window);
+    QCOMPARE(shown.size(), 2);
+    const QList<QWidget*> tabbing = tabCycle(namedChild<QScrollArea>(window, "scrollArea"));
+    const int add = tabbing.indexOf(namedChild<QPushButton>(window, "btnAddNewPath"));
+    QVERIFY(add > 1);
+    // The panel of each control before "Add new folder", in Tab's order.
+    QString owners;
+    for (QWidget* control : tabbing.mid(0, add))
+        owners += shown[0]->isAncestorOf(control) ? QLatin1Char('0') : shown[1]->isAncestorOf(control) ? QLatin1Char('1') : QLatin1Char('-');
+    const QRegularExpression panelByPanel(QRegularExpression::anchoredPattern(QStringLiteral("0+1+")));
+    QVERIFY2(panelByPanel.match(owners).hasMatch(), qPrintable(owners));
 }
 
 QTEST_MAIN(TestDlgSetupWindow)

@@ -1,6 +1,7 @@
 #include "dialogs/dlgaddmultiplefileswrapper.h"
 #include "dialogs/dlgaddmultplefiles.h"
 #include "modalanswer.h"
+#include "tabcycle.h"
 #include "settings/platform.h"
 #include "settings/scanpath.h"
 
@@ -80,6 +81,7 @@ private slots:
     void uncheckedRowsGiveNothing();
     void okChecksFolderAndFields();
     void modesShowTheirOwnOptions();
+    void rowsComeFirstWhenTabbing();
     void rowsKeepTheirOwnSourceFolder();
 
     void splitsFolderKeys();
@@ -211,6 +213,22 @@ void TestNewFilesDialog::modesShowTheirOwnOptions()
     QVERIFY(watched.findChild<QCheckBox*>(QStringLiteral("chkShowDialog"))->isVisible());
     QVERIFY(!watched.findChild<QCheckBox*>(QStringLiteral("chkSaveToOriginalLocation"))->isVisible());
     QCOMPARE(watched.findChild<QLayout*>(QStringLiteral("horizontalLayout_4"))->count(), 0);
+}
+
+// Rows are added after the form is built; Tab still reaches them right
+// after the list, before the options under it.
+void TestNewFilesDialog::rowsComeFirstWhenTabbing()
+{
+    DlgAddMultpleFiles dialog(nullptr, true);
+    dialog.setPresetNames({"Music", "Voice"});
+    for (const QString& name : {QStringLiteral("a.wav"), QStringLiteral("b.wav")})
+        dialog.addRow(m_in + QLatin1Char('/') + name, m_out + QLatin1Char('/') + name, QStringLiteral("Voice"));
+    dialog.show();
+    const QList<QWidget*> tabbing = tabCycle(dialog.findChild<QWidget*>(QStringLiteral("scrollArea")));
+    const QList<QWidget*> checks = rowWidgets(&dialog, "chkFilename");
+    const QList<QWidget*> presets = rowWidgets(&dialog, "comboPreset");
+    QCOMPARE(tabbing.mid(0, 5), QList<QWidget*>({checks[0], presets[0], checks[1], presets[1],
+                                                  dialog.findChild<QWidget*>(QStringLiteral("chkSaveToOriginalLocation"))}));
 }
 
 void TestNewFilesDialog::rowsKeepTheirOwnSourceFolder()
