@@ -2,6 +2,7 @@
 #include "audio/gainrenderer.h"
 #include "audio/loudnessmeter.h"
 #include "audio/postprocessing.h"
+#include "audio/truepeaklimiter.h"
 #include "audiofixtures.h"
 #include "brokenaudio.h"
 #include "peakyprogramme.h"
@@ -204,6 +205,55 @@ private slots:
             QVERIFY2(job->notes().contains("peaky -14 lufs.tmp: " + under + " LU under the target of -14 LUFS"),
                 qPrintable(job->notes()));
         }
+    }
+
+    // The limiter's gain between peaks: one constant gain over a steady bass
+    // tone (no distortion), but a decaying drum hit is ducked only as long
+    // as each of its cycles needs: the second cycle, 8 dB quieter than the
+    // first, gets nearly its own gain, not the first one's, and the gain is
+    // back within 1 dB soon after the last cycle over the ceiling.
+    void limiterHoldsForSteadyToneAndFollowsADecayingHit()
+    {
+        const int rate = 48000;
+        auto limited = [&](const std::vector<float>& in) {
+            TruePeakLimiter limiter(rate, 1, 1.0, 0.0);
+            std::vector<float> out;
+            limiter.process(in.data(), qint64(in.size()), out);
+            limiter.flush(out);
+            return out;
+        };
+        std::vector<float> tone(static_cast<size_t>(rate));
+        for (size_t i = 0; i < tone.size(); ++i)
+            tone[i] = float(2.0 * std::sin(2 * M_PI * 50.0 * double(i) / rate));
+        const std::vector<float> toneOut = limited(tone);
+        QCOMPARE(toneOut.size(), tone.size());
+        double low = 1, high = 0;
+        for (size_t i = size_t(rate / 4); i < tone.size() - size_t(rate / 10); ++i) {
+            if (std::fabs(tone[i]) > 0.2) {
+                low = std::min(low, double(toneOut[i] / tone[i]));
+                high = std::max(high, double(toneOut[i] / tone[i]));
+            }
+        }
+        QVERIFY2(high / low < 1.0001, qPrintable(QString("%1 .. %2").arg(low).arg(high)));
+        QVERIFY(high < 0.5);
+
+        // 55 Hz, 10 ms decay: peaks of 2.55 at 4.5 ms and 1.03 at 13.6 ms
+        // against a ceiling of 1, then under it.
+        std::vector<float> hit(size_t(rate / 5), 0.0f);
+        const size_t start = size_t(rate / 20);
+        for (size_t i = start; i < start + size_t(rate / 10); ++i) {
+            const double t = double(i - start) / rate;
+            hit[i] = float(4.0 * std::sin(2 * M_PI * 55.0 * t) * std::exp(-t / 0.01));
+        }
+        const std::vector<float> hitOut = limited(hit);
+        QVERIFY(fixtures::peak(hitOut) <= 1.0f);
+        auto gainAt = [&](double ms) {
+            const size_t i = start + size_t(ms * rate / 1000);
+            return 20 * std::log10(std::fabs(hitOut[i] / hit[i]));
+        };
+        QVERIFY2(gainAt(4.5) < -7.5, qPrintable(QString::number(gainAt(4.5))));
+        QVERIFY2(gainAt(13.6) > -2.0, qPrintable(QString::number(gainAt(13.6))));
+        QVERIFY2(gainAt(25.0) > -1.0, qPrintable(QString::number(gainAt(25.0))));
     }
 
     void silentInputKeepsUnitGainForLoudness()
