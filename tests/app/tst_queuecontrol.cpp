@@ -182,6 +182,8 @@ void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
     const QByteArray other = presets.last() == file->presetName ? presets.first() : presets.last();
     QString focused;
     answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
+        // The focus is given when the dialog's window becomes active.
+        QTest::qWaitForWindowActive(dialog);
         focused = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
         dialog->findChild<QComboBox*>(QStringLiteral("comboPreset"))->setCurrentText(QString::fromUtf8(other));
         dialog->accept();
