@@ -50,7 +50,7 @@ int retryAfterMs(const QByteArray& value, const QDateTime& now)
     const qint64 seconds = text.toLongLong(&number);
     qint64 ms = 0;
     if (number) {
-        ms = seconds > kMaxMs / 1000 ? kMaxMs : seconds * 1000;
+        ms = seconds > kMaxMs / 1000 ? kMaxMs : seconds < 0 ? 0 : seconds * 1000;
     } else {
         const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
         ms = when.isValid() ? now.msecsTo(when) : 0;
