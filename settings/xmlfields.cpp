@@ -9,7 +9,8 @@
 namespace {
 
 // XML 1.0 cannot carry most control characters, not even as character
-// references, yet file names may hold them. A text holding one is written
+// references, yet file names may hold them; a carriage return it carries
+// only to have the reader turn it into a line feed. A text holding one is written
 // with these characters and '%' as %XX and marked escaped="percent"; every
 // other text is written as it is, so files without such names keep their
 // exact form.
@@ -18,7 +19,7 @@ const QString kPercentEscapes = QStringLiteral("percent");
 
 bool unwritable(QChar c)
 {
-    return c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r');
+    return c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n');
 }
 
 QString percentEscaped(const QString& value)

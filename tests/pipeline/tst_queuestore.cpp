@@ -63,7 +63,8 @@ void TestQueueStore::everyFieldReadsBack()
     full.preProcessingOperations = 5;
     full.preProcessed = true;
     full.postProcessed = true;
-    full.workFile = "C:\\in\\ä b.wav.temp (1)";
+    // A carriage return alone, which XML would read back as a line feed.
+    full.workFile = "C:\\in\\ä b\r.wav.temp (1)";
     full.originalSourceFile = "C:\\in\\take\x01\x1f 100%.wav";
     ProcessingOptions& o = full.options;
     o.fromWatchFolder = true;
