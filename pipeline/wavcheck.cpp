@@ -40,7 +40,9 @@ bool readDs64(QIODevice& device, qint64& riffSize, qint64& dataSize)
         return false;
     riffSize = qint64(qFromLittleEndian<quint64>(sizes.constData()));
     dataSize = qint64(qFromLittleEndian<quint64>(sizes.constData() + 8));
-    return riffSize >= 0 && dataSize >= 0;
+    // No file is that large; bounding them keeps the sums below exact.
+    constexpr qint64 kLargest = qint64(1) << 62;
+    return riffSize >= 0 && dataSize >= 0 && riffSize < kLargest && dataSize < kLargest;
 }
 
 } // namespace
