@@ -102,7 +102,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btnTest2->hide();
     ui->btnAddFile_Test->hide();
     ui->btnTestWizard->hide();
-    queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError);
+    queueWidgets = std::make_unique<QueueLists>(ui->verticalLayout, ui->verticalLayoutDone, ui->verticalLayoutError,
+                                                [this] { showErrorTabCount(); });
     // The driver owns the finished files' MP3 jobs; the tab only shows them.
     ui->encoderList->setOwnsEncoders(false);
     installShortcuts();
@@ -415,6 +416,9 @@ void MainWindow::refreshWidget(QueueFileWidget& widget, QueueFile& file, int sta
     switch (QueueFileState(state)) {
     case QueueFileState::Waiting:
     case QueueFileState::Running:
+    // A file submitted again may reach a local step before a tick saw it wait.
+    case QueueFileState::PreProcessing:
+    case QueueFileState::PostProcessing:
         showWaitingOrRunning(widget, file);
         break;
     case QueueFileState::Done:
@@ -475,19 +479,25 @@ void MainWindow::showBatch(const BatchFigures& figures)
     platform::showTaskbarProgress(winId(), progress);
 }
 
-void MainWindow::showCounts(quint32 done, quint32 errors)
+// The Error tab counts the files it shows, not the errors since the last
+// notice: a file submitted again, deleted or cleared leaves it.
+void MainWindow::showCounts(quint32 done, quint32)
 {
     doneCount = done;
-    errorCount = errors;
     updateTabTitles(false);
 }
 
 void MainWindow::updateTabTitles(bool reset)
 {
     const bool showDone = !reset && doneCount != 0;
-    const bool showErrors = !reset && errorCount != 0;
     ui->tabWidget->setTabText(0, showDone ? tr("Done (%1)").arg(doneCount) : tr("Done"));
-    ui->tabWidget->setTabText(1, showErrors ? tr("Error (%1)").arg(errorCount) : tr("Error"));
+    showErrorTabCount();
+}
+
+void MainWindow::showErrorTabCount()
+{
+    const int errors = queueWidgets->count(QueueLists::List::Error);
+    ui->tabWidget->setTabText(1, errors != 0 ? tr("Error (%1)").arg(errors) : tr("Error"));
 }
 
 // ---- deletion requests -----------------------------------------------------

@@ -58,6 +58,7 @@ public:
     // several files may be chosen: these go on as a drop of them does.
     bool addFileWithDialog(const QString& src, const QString& dest);
     void updateTabTitles(bool reset);
+    void showErrorTabCount();
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);
     // Re-checks ffmpeg in `ffmpegFolder` and switches video support on or off.
@@ -179,9 +180,8 @@ private:
     Settings* settings = nullptr;
     Account* account = nullptr;
     QTimer* statusTimer = nullptr;
-    // The finished files shown in the tab titles.
+    // The files done since the last notice, shown in the Done tab's title.
     quint32 doneCount = 0;
-    quint32 errorCount = 0;
     std::unique_ptr<NewFilesDialogs> newFiles;
     std::unique_ptr<QueueDriver> driver;
     std::unique_ptr<VersionCheck> versionCheck;

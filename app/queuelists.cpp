@@ -5,8 +5,11 @@
 
 #include <QVBoxLayout>
 
-QueueLists::QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error)
-    : m_queue(queue), m_done(done), m_error(error)
+#include <algorithm>
+#include <utility>
+
+QueueLists::QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error, std::function<void()> changed)
+    : m_queue(queue), m_done(done), m_error(error), m_changed(std::move(changed))
 {
     for (QVBoxLayout* layout : {m_queue, m_done, m_error})
         layout->setAlignment(Qt::AlignTop);
@@ -28,6 +31,11 @@ void QueueLists::add(QueueFileWidget* widget)
 QueueLists::List QueueLists::listOf(QueueFileWidget* widget) const
 {
     return m_listOf.value(widget, List::None);
+}
+
+int QueueLists::count(List list) const
+{
+    return int(std::count(m_listOf.cbegin(), m_listOf.cend(), list));
 }
 
 QVBoxLayout* QueueLists::layoutOf(List list) const
@@ -55,12 +63,12 @@ void QueueLists::takeOut(QueueFileWidget* widget)
 void QueueLists::place(QueueFileWidget* widget, List list)
 {
     takeOut(widget);
-    QVBoxLayout* layout = layoutOf(list);
-    if (!layout)
-        return;
-    layout->addWidget(widget, 0, list == List::Queue ? Qt::Alignment() : Qt::AlignTop);
-    widget->show();
-    m_listOf.insert(widget, list);
+    if (QVBoxLayout* layout = layoutOf(list)) {
+        layout->addWidget(widget, 0, list == List::Queue ? Qt::Alignment() : Qt::AlignTop);
+        widget->show();
+        m_listOf.insert(widget, list);
+    }
+    m_changed();
 }
 
 void QueueLists::drop(QueueFileWidget* widget)
@@ -70,6 +78,7 @@ void QueueLists::drop(QueueFileWidget* widget)
     m_widgets.removeOne(widget);
     if (m_byFileID.value(widget->fileID()) == widget)
         m_byFileID.remove(widget->fileID());
+    m_changed();
 }
 
 void QueueLists::followQueueOrder(const QList<QueueFile*>& files)

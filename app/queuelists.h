@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QList>
 
+#include <functional>
+
 class QVBoxLayout;
 class QueueFile;
 class QueueFileWidget;
@@ -14,7 +16,8 @@ class QueueLists {
 public:
     enum class List { None, Queue, Done, Error };
 
-    QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error);
+    // `changed` runs whenever a widget enters or leaves a list.
+    QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error, std::function<void()> changed);
 
     // In creation order.
     const QList<QueueFileWidget*>& widgets() const { return m_widgets; }
@@ -22,6 +25,8 @@ public:
     // Remembers a new widget and shows it at the end of the queue list.
     void add(QueueFileWidget* widget);
     List listOf(QueueFileWidget* widget) const;
+    // How many widgets `list` shows.
+    int count(List list) const;
     // Takes the widget out of its list and appends it to `list`.
     void place(QueueFileWidget* widget, List list);
     void drop(QueueFileWidget* widget);
@@ -39,4 +44,5 @@ private:
     QList<QueueFileWidget*> m_widgets;
     QHash<int, QueueFileWidget*> m_byFileID;
     QHash<QueueFileWidget*, List> m_listOf;
+    std::function<void()> m_changed;
 };

@@ -10,7 +10,10 @@ QString BatchFigures::text() const
     }
     if (total == 0)
         return QStringLiteral("Idle");
-    QString text = total == 1 ? QStringLiteral("1 file done") : QStringLiteral("All %1 files done").arg(total);
+    // One file is done or failed, not both.
+    if (total == 1)
+        return errors == 0 ? QStringLiteral("1 file done") : QStringLiteral("1 file failed");
+    QString text = QStringLiteral("All %1 files done").arg(total);
     if (errors == 1)
         text += QStringLiteral(", 1 error");
     else if (errors > 1)

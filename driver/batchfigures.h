@@ -21,8 +21,9 @@ struct BatchFigures {
 
     bool idle() const { return !running && total == 0; }
     // "N of M files, P %, about T left" while files wait or run, "All N
-    // files done" (with the errors) once they have finished, and "Idle"
-    // when there is no batch to tell of.
+    // files done" (with the errors) once they have finished ("1 file done"
+    // or "1 file failed" for one), and "Idle" when there is no batch to
+    // tell of.
     QString text() const;
 
     bool operator==(const BatchFigures& other) const;

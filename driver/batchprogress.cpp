@@ -56,6 +56,7 @@ BatchFigures BatchProgress::update(const QList<QueueFile*>& files, qint64 nowMs)
     };
     if (!m_running && std::any_of(files.begin(), files.end(), joins)) {
         m_members.clear();
+        m_released.clear();
         m_running = true;
         m_startMs = nowMs;
         m_lastFinishMs = nowMs;
@@ -71,6 +72,12 @@ BatchFigures BatchProgress::update(const QList<QueueFile*>& files, qint64 nowMs)
     leaveGone(present);
     m_figures = count(nowMs);
     return m_figures;
+}
+
+void BatchProgress::released(int fileId)
+{
+    if (m_members.contains(fileId))
+        m_released.insert(fileId);
 }
 
 void BatchProgress::takeIn(const QueueFile& file, qint64 nowMs)
@@ -93,7 +100,8 @@ void BatchProgress::leaveGone(const QSet<int>& present)
     bool anyUnfinished = false;
     for (auto member = m_members.begin(); member != m_members.end();) {
         const bool here = present.contains(member.key());
-        if (!here && !isDoneOrError(member->state)) {
+        if (!here && !(isDoneOrError(member->state) && m_released.contains(member.key()))) {
+            m_released.remove(member.key());
             member = m_members.erase(member);
             continue;
         }
@@ -102,8 +110,10 @@ void BatchProgress::leaveGone(const QSet<int>& present)
         ++member;
     }
     m_running = m_running && anyUnfinished;
-    if (!m_running && !anyPresent)
+    if (!m_running && !anyPresent) {
         m_members.clear();
+        m_released.clear();
+    }
 }
 
 BatchFigures BatchProgress::count(qint64 nowMs) const

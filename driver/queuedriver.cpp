@@ -347,6 +347,7 @@ void QueueDriver::releaseFinalFiles(const QList<QueueFile*>& files)
         file->preProcessor.reset();
         file->postProcessor.reset();
         m_lastStates.remove(file->fileId);
+        m_batch.released(file->fileId);
         m_queueManager.releaseFile(file->fileId);
     }
 }

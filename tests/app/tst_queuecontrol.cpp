@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 
@@ -171,11 +172,18 @@ void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
     // The session lets go of the job: it is free for the next file.
     QTRY_VERIFY_WITH_TIMEOUT(client->manager.session(0)->currentFileId() == 0, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(client->listOf(client->widgetOf(file)), QStringLiteral("error"), 5000);
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error (1)"));
+    const auto* batch = client->window->findChild<QLabel*>(QStringLiteral("lblBatch"));
+    QCOMPARE(batch->text(), QStringLiteral("1 file failed"));
     QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("take-out.wav"))));
 
     QVERIFY(client->choose(client->widgetOf(file), QStringLiteral("Submit again")));
     QTRY_VERIFY_WITH_TIMEOUT(file->getState() == QueueFileState::Done, 60000);
     QCOMPARE(service.uploadSizes().size(), 2);
+    // One file, counted by its latest outcome.
+    client->tick();
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error"));
+    QCOMPARE(batch->text(), QStringLiteral("1 file done"));
 
     const QList<QByteArray> presets = client->manager.presets();
     QVERIFY(presets.size() > 1);

@@ -50,6 +50,7 @@ void TestQueuePanels::finishedFilesMoveToTheirTabs()
 {
     QueueFile* done = queueFile(wav("a.wav", 2));
     QueueFile* failed = queueFile(wav("b.wav", 2));
+    QueueFile* deleted = queueFile(wav("c.wav", 2));
     client->tick();
     QueueFileWidget* doneWidget = client->widgetOf(done);
     QueueFileWidget* errorWidget = client->widgetOf(failed);
@@ -62,11 +63,17 @@ void TestQueuePanels::finishedFilesMoveToTheirTabs()
     done->setState(QueueFileState::Done);
     failed->setErrorMessage("Job failed");
     failed->setState(QueueFileState::Error);
+    deleted->setState(QueueFileState::Error);
     client->tick();
 
     QCOMPARE(client->listOf(doneWidget), QStringLiteral("done"));
     QCOMPARE(client->listOf(errorWidget), QStringLiteral("error"));
     QCOMPARE(client->tabTitle(0), QStringLiteral("Done (1)"));
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error (2)"));
+    // The Error tab counts the files it shows: one deleted leaves it.
+    answerQuestion(QMessageBox::Yes);
+    QueueFileWidget* deletedWidget = client->widgetOf(deleted);
+    emit deletedWidget->queueFileContextMenuClicked(deletedWidget, deleted->fileId, QStringLiteral("mnuRemove"));
     QCOMPARE(client->tabTitle(1), QStringLiteral("Error (1)"));
     QTRY_COMPARE(doneWidget->height(), 68);
     QTRY_COMPARE(errorWidget->height(), 100);
@@ -82,6 +89,7 @@ void TestQueuePanels::finishedFilesMoveToTheirTabs()
     failed->setState(QueueFileState::Waiting);
     client->tick();
     QCOMPARE(client->listOf(errorWidget), QStringLiteral("queue"));
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error"));
     QTRY_COMPARE(errorWidget->height(), 170);
     QCOMPARE(errorWidget->background(), defaultBackground);
     QCOMPARE(errorWidget->statusColour(), QColor(QStringLiteral("blue")));
@@ -124,7 +132,7 @@ void TestQueuePanels::panelBarFollowsItsFile()
     client->tick();
     QCOMPARE(panel->barValue(), int(QueueFileWidget::kBarHidden));
     QVERIFY(!description().contains(QStringLiteral("Progress:")));
-    QCOMPARE(batch->text(), QStringLiteral("1 file done, 1 error"));
+    QCOMPARE(batch->text(), QStringLiteral("1 file failed"));
 
     file->setState(QueueFileState::Waiting);
     client->tick();
@@ -246,6 +254,7 @@ void TestQueuePanels::clearDoneErrorRemovesAdjacentFinishedFiles()
         files[i]->setState(states[i]);
     client->tick();
     QCOMPARE(client->tabTitle(0), QStringLiteral("Done (2)"));
+    QCOMPARE(client->tabTitle(1), QStringLiteral("Error (2)"));
 
     // It asks first: "No" changes nothing.
     QString question;
