@@ -72,7 +72,8 @@ public:
     virtual void fileRetrying(const QueueFile& file, const QString& reason, int seconds) = 0;
     // Log-ins are held back for `seconds` (too many in a short time).
     virtual void loginPaused(int seconds) = 0;
-    // The files finished (Done, Error) since the last "files ready" message.
+    // The files finished (Done, Error) since the last "files ready" message;
+    // a file submitted again counts by its latest outcome.
     virtual void showCounts(quint32 done, quint32 errors) = 0;
     // The batch figures changed (told at the first queue tick too); a front
     // end that tells each file on its own may leave them.

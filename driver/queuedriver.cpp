@@ -247,12 +247,18 @@ void QueueDriver::followFiles(const QList<QueueFile*>& files)
             continue;
         if (state == int(QueueFileState::Done)) {
             fileFinished(*file);
-        } else if (state == int(QueueFileState::Error)) {
-            ++m_errorCount;
-            m_frontEnd.showCounts(m_doneCount, m_errorCount);
+        } else if (state == int(QueueFileState::Error) || m_failedFiles.contains(file->fileId)) {
+            // A failed file counts once, while its latest outcome is Error.
+            if (state == int(QueueFileState::Error))
+                m_failedFiles.insert(file->fileId);
+            else
+                m_failedFiles.remove(file->fileId);
+            m_frontEnd.showCounts(m_doneCount, quint32(m_failedFiles.size()));
         }
         m_frontEnd.fileChanged(*file, previous);
     }
+    // A failed file the user removed is no longer told of.
+    m_failedFiles.removeIf([&states](int fileId) { return !states.contains(fileId); });
     m_lastStates = std::move(states);
     followSessions();
     followLoginPause();
@@ -329,7 +335,8 @@ void QueueDriver::fileFinished(QueueFile& file)
     m_mp3Jobs->encodeResults(file);
     LocalSteps::removeUploadedCopy(file);
     ++m_doneCount;
-    m_frontEnd.showCounts(m_doneCount, m_errorCount);
+    m_failedFiles.remove(file.fileId);
+    m_frontEnd.showCounts(m_doneCount, quint32(m_failedFiles.size()));
 }
 
 void QueueDriver::releaseFinalFiles(const QList<QueueFile*>& files)
@@ -354,11 +361,11 @@ void QueueDriver::releaseFinalFiles(const QList<QueueFile*>& files)
 
 void QueueDriver::notifyWhenIdle(bool anyRunning)
 {
-    if (anyRunning || (m_doneCount == 0 && m_errorCount == 0))
+    if (anyRunning || (m_doneCount == 0 && m_failedFiles.isEmpty()))
         return;
-    m_frontEnd.filesReady(ReadyFiles::Audio, int(m_doneCount), int(m_errorCount));
+    m_frontEnd.filesReady(ReadyFiles::Audio, int(m_doneCount), int(m_failedFiles.size()));
     m_doneCount = 0;
-    m_errorCount = 0;
+    m_failedFiles.clear();
 }
 
 void QueueDriver::followBatch(const QList<QueueFile*>& files)

@@ -128,7 +128,8 @@ private:
     QHash<int, int> m_retryRounds;
     bool m_loginPaused = false;
     quint32 m_doneCount = 0;
-    quint32 m_errorCount = 0;
+    // Files whose latest outcome is Error since the last "files ready" event.
+    QSet<int> m_failedFiles;
     BatchProgress m_batch;
     QElapsedTimer m_batchClock;
     std::optional<BatchFigures> m_shownBatch;

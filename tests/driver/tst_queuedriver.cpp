@@ -244,6 +244,12 @@ void TestQueueDriver::trayMessageWaitsForRunningFiles()
     tick();
     QVERIFY(front.ready.isEmpty());
     QCOMPARE(front.counts.last(), QStringLiteral("1/1"));
+    // Submitted again, a file counts once, by its latest outcome.
+    third->setState(QueueFileState::Waiting);
+    tick();
+    QCOMPARE(front.counts.last(), QStringLiteral("1/0"));
+    third->setState(QueueFileState::Error);
+    tick();
 
     second->setState(QueueFileState::Done);
     tick();
