@@ -226,9 +226,20 @@ void QueueDriver::queueTick()
         return;
     m_cycle->startIfIdle();
     const QList<QueueFile*> files = m_queueManager.snapshot();
-    if (m_localSteps->runSteps(files))
+    if (runLocalSteps(files))
         m_cycle->requestRun();
     followFiles(files);
+}
+
+// A step that finished has renamed its outputs to their final names: the
+// queue records that at once, so that a client killed now does not run the
+// step again after a restart and make a second set of outputs.
+bool QueueDriver::runLocalSteps(const QList<QueueFile*>& files)
+{
+    const bool finished = m_localSteps->runSteps(files);
+    if (finished && m_queueKeeper)
+        m_queueKeeper->saveChanges();
+    return finished;
 }
 
 void QueueDriver::followFiles(const QList<QueueFile*>& files)
@@ -314,7 +325,7 @@ void QueueDriver::afterQueueCycle()
         states.append((qint64(file->fileId) << 8) | stateOf(*file));
     const bool moved = states != m_statesAfterCycle;
     m_statesAfterCycle = std::move(states);
-    if (m_localSteps->runSteps(files) || moved)
+    if (runLocalSteps(files) || moved)
         m_cycle->requestRun();
     // A file that moved is shown and handed on now, not at the next tick.
     if (moved)

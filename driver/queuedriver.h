@@ -91,6 +91,7 @@ private:
     Q_INVOKABLE void afterQueueCycle();
     // Follows every file's state: finished files are handed on, the counts
     // kept, "Audio files ready" told once nothing runs, the queue shown.
+    bool runLocalSteps(const QList<QueueFile*>& files);
     void followFiles(const QList<QueueFile*>& files);
     // The sounds of dropped videos, once extracted: proposed, chosen by a
     // person and queued; false when none was queued (the videos are given up).

@@ -191,7 +191,7 @@ void TestQueueControl::runningFileIsCancelledThenSubmittedAgain()
     QString focused;
     answerModal<dlgAddFile>([&](dlgAddFile* dialog) {
         // The focus is given when the dialog's window becomes active.
-        QTest::qWaitForWindowActive(dialog);
+        (void)QTest::qWaitForWindowActive(dialog);
         focused = dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
         dialog->findChild<QComboBox*>(QStringLiteral("comboPreset"))->setCurrentText(QString::fromUtf8(other));
         dialog->accept();
