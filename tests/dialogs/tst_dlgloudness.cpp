@@ -336,11 +336,10 @@ void TestDlgLoudness::ceilingHoldsTheTruePeak()
 {
     // At -14 LUFS the bursts of the first file would pass -1 dBTP by a few
     // dB, those of the second by far more than 12 dB; the third stays under.
-    const fixtures::Signal signal;
-    const QString few = QDir::toNativeSeparators(dir->filePath(QStringLiteral("few.wav")));
-    const QString many = QDir::toNativeSeparators(dir->filePath(QStringLiteral("many.wav")));
-    QVERIFY(fixtures::writeWav(few, fixtures::peakyProgramme(0.5, signal), signal));
-    QVERIFY(fixtures::writeWav(many, fixtures::peakyProgramme(8.0, signal), signal));
+    const QStringList peaky = fixtures::writePeakyPair(dir->path());
+    QVERIFY(!peaky.isEmpty());
+    const QString& few = peaky.at(0);
+    const QString& many = peaky.at(1);
     for (const QString& path : {few, many, sine(QStringLiteral("plain.wav"), 0.1)})
         window->add_filePath(path);
     QVERIFY(waitMeasured());

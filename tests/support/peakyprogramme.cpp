@@ -1,5 +1,7 @@
 #include "peakyprogramme.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <cmath>
 
@@ -20,6 +22,16 @@ std::vector<float> peakyProgramme(double bursts, const Signal& signal)
     for (float& v : samples)
         v *= 0.9f / loudest;
     return samples;
+}
+
+QStringList writePeakyPair(const QString& folder)
+{
+    const Signal signal;
+    const QString few = QDir::toNativeSeparators(folder + QStringLiteral("/few.wav"));
+    const QString many = QDir::toNativeSeparators(folder + QStringLiteral("/many.wav"));
+    if (!writeWav(few, peakyProgramme(0.5, signal), signal) || !writeWav(many, peakyProgramme(8.0, signal), signal))
+        return {};
+    return {few, many};
 }
 
 } // namespace fixtures
