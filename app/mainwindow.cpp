@@ -32,6 +32,7 @@
 #include "settings/settings.h"
 #include "video/videosupport.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
@@ -186,7 +187,9 @@ void MainWindow::initialise()
     connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] { showOnTab(noticeTab); });
     batchLabel = new QLabel(BatchFigures().text(), this);
     batchLabel->setObjectName(QStringLiteral("lblBatch"));
-    batchLabel->setAccessibleName(tr("Batch progress"));
+    // Screen readers read a label's text as its name, and hear it change
+    // (a name of its own would hide the text); what it is goes in the description.
+    batchLabel->setAccessibleDescription(tr("Batch progress"));
     statusBar()->addPermanentWidget(batchLabel);
 
     setAcceptDrops(true);
@@ -490,14 +493,30 @@ void MainWindow::showCounts(quint32 done, quint32)
 void MainWindow::updateTabTitles(bool reset)
 {
     const bool showDone = !reset && doneCount != 0;
-    ui->tabWidget->setTabText(0, showDone ? tr("Done (%1)").arg(doneCount) : tr("Done"));
+    setTabTitle(0, showDone ? tr("Done (%1)").arg(doneCount) : tr("Done"));
     showErrorTabCount();
 }
 
 void MainWindow::showErrorTabCount()
 {
     const int errors = queueWidgets->count(QueueLists::List::Error);
-    ui->tabWidget->setTabText(1, errors != 0 ? tr("Error (%1)").arg(errors) : tr("Error"));
+    setTabTitle(1, errors != 0 ? tr("Error (%1)").arg(errors) : tr("Error"));
+}
+
+// QTabBar::setTabText does not tell screen readers, which keep reading the
+// tab's old name ("Done (2)" after the third file) until they are told.
+void MainWindow::setTabTitle(int index, const QString& title)
+{
+    if (ui->tabWidget->tabText(index) == title)
+        return;
+    ui->tabWidget->setTabText(index, title);
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(ui->tabWidget->tabBar());
+    if (QAccessibleInterface* tab = tabs ? tabs->child(index) : nullptr) {
+        QAccessibleEvent event(tab, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 // ---- deletion requests -----------------------------------------------------

@@ -59,6 +59,7 @@ public:
     bool addFileWithDialog(const QString& src, const QString& dest);
     void updateTabTitles(bool reset);
     void showErrorTabCount();
+    void setTabTitle(int index, const QString& title);
     // Asks for `path` to be deleted once nothing needs it; any thread.
     void addDeleteRequest(const QString& path);
     // Re-checks ffmpeg in `ffmpegFolder` and switches video support on or off.

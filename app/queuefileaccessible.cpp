@@ -1,7 +1,8 @@
 #include "app/queuefileaccessible.h"
 
-#include <QWidget>
-#include <QWindow>
+#include "app/queuefilepartaccessible.h"
+#include "app/queuelistaccessible.h"
+#include "app/queuelistwidget.h"
 
 namespace {
 
@@ -9,8 +10,12 @@ using Part = QueueFileWidget::Part;
 
 QAccessibleInterface* queueFileFactory(const QString& className, QObject* object)
 {
-    if (className == QLatin1String("QueueFileWidget") && object && object->isWidgetType())
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    if (className == QLatin1String("QueueFileWidget"))
         return new QueueFileAccessible(static_cast<QueueFileWidget*>(object));
+    if (className == QLatin1String("QueueListWidget"))
+        return new QueueListAccessible(static_cast<QueueListWidget*>(object));
     return nullptr;
 }
 
@@ -41,7 +46,7 @@ QueueFileAccessible::QueueFileAccessible(QueueFileWidget* panel)
 
 QueueFileAccessible::~QueueFileAccessible()
 {
-    for (QAccessible::Id id : m_buttons) {
+    for (QAccessible::Id id : m_parts) {
         if (id)
             QAccessible::deleteAccessibleInterface(id);
     }
@@ -59,13 +64,19 @@ QString QueueFileAccessible::text(QAccessible::Text kind) const
         return fileNameOf(shown->text(Part::Source)) + QStringLiteral(", ") + shown->text(Part::Status);
     if (kind != QAccessible::Description)
         return QAccessibleWidget::text(kind);
+    // The lines the panel shows: a finished file's panel hides its last
+    // progress line ("Post processing started") and shows its outputs.
     QStringList lines;
-    if (!shown->text(Part::Progress).isEmpty())
-        lines << shown->text(Part::Progress);
-    if (shown->isShown(Part::Progress) && !shown->barText().isEmpty())
-        lines << shown->barText();
+    if (shown->isShown(Part::Progress)) {
+        if (!shown->text(Part::Progress).isEmpty())
+            lines << shown->text(Part::Progress);
+        if (!shown->barText().isEmpty())
+            lines << shown->barText();
+    }
     lines << QueueFileWidget::tr("Source: %1").arg(shown->text(Part::Source))
           << QueueFileWidget::tr("Destination: %1").arg(shown->text(Part::Destination));
+    if (shown->isShown(Part::Outputs) && !shown->text(Part::Outputs).trimmed().isEmpty())
+        lines << shown->text(Part::Outputs).trimmed();
     if (shown->isShown(Part::Error) && !shown->text(Part::Error).isEmpty())
         lines << QueueFileWidget::tr("Error: %1").arg(shown->text(Part::Error));
     return lines.join(QLatin1Char('\n'));
@@ -73,24 +84,27 @@ QString QueueFileAccessible::text(QAccessible::Text kind) const
 
 int QueueFileAccessible::childCount() const
 {
-    return int(m_buttons.size());
+    return int(m_parts.size());
 }
 
 QAccessibleInterface* QueueFileAccessible::child(int index) const
 {
     if (index < 0 || index >= childCount())
         return nullptr;
-    QAccessible::Id& id = m_buttons[size_t(index)];
-    if (!id)
-        id = QAccessible::registerAccessibleInterface(
-            new QueueFileButtonAccessible(panel(), QueueFileWidget::kButtons[index]));
+    QAccessible::Id& id = m_parts[size_t(index)];
+    if (!id) {
+        QAccessibleInterface* part = size_t(index) == kBar
+                                         ? static_cast<QAccessibleInterface*>(new QueueFileBarAccessible(panel()))
+                                         : new QueueFileButtonAccessible(panel(), QueueFileWidget::kButtons[index]);
+        id = QAccessible::registerAccessibleInterface(part);
+    }
     return QAccessible::accessibleInterface(id);
 }
 
 int QueueFileAccessible::indexOfChild(const QAccessibleInterface* child) const
 {
     for (int i = 0; i < childCount(); ++i) {
-        if (m_buttons[size_t(i)] && QAccessible::accessibleInterface(m_buttons[size_t(i)]) == child)
+        if (m_parts[size_t(i)] && QAccessible::accessibleInterface(m_parts[size_t(i)]) == child)
             return i;
     }
     return -1;
@@ -99,85 +113,11 @@ int QueueFileAccessible::indexOfChild(const QAccessibleInterface* child) const
 QAccessibleInterface* QueueFileAccessible::childAt(int x, int y) const
 {
     for (int i = 0; i < childCount(); ++i) {
-        QAccessibleInterface* button = child(i);
-        if (button->rect().contains(x, y))
-            return button;
+        QAccessibleInterface* part = child(i);
+        if (part->rect().contains(x, y))
+            return part;
     }
     return nullptr;
-}
-
-// ---- its buttons ---------------------------------------------------------------------
-
-QueueFileButtonAccessible::QueueFileButtonAccessible(QueueFileWidget* panel, Part button)
-    : m_panel(panel), m_button(button)
-{
-}
-
-bool QueueFileButtonAccessible::isValid() const
-{
-    return !m_panel.isNull();
-}
-
-// A painted button has no object of its own.
-QObject* QueueFileButtonAccessible::object() const
-{
-    return nullptr;
-}
-
-QWindow* QueueFileButtonAccessible::window() const
-{
-    return m_panel ? m_panel->window()->windowHandle() : nullptr;
-}
-
-QAccessibleInterface* QueueFileButtonAccessible::parent() const
-{
-    return m_panel ? QAccessible::queryAccessibleInterface(m_panel.data()) : nullptr;
-}
-
-QString QueueFileButtonAccessible::text(QAccessible::Text kind) const
-{
-    return kind == QAccessible::Name && m_panel ? m_panel->buttonToolTip(m_button) : QString();
-}
-
-QRect QueueFileButtonAccessible::rect() const
-{
-    if (!m_panel || !m_panel->isShown(m_button))
-        return QRect();
-    const QRect area = m_panel->rectOf(m_button);
-    return QRect(m_panel->mapToGlobal(area.topLeft()), area.size());
-}
-
-QAccessible::State QueueFileButtonAccessible::state() const
-{
-    QAccessible::State state;
-    if (!m_panel) {
-        state.invalid = true;
-        return state;
-    }
-    state.invisible = !m_panel->isVisible() || !m_panel->isShown(m_button);
-    state.disabled = !m_panel->buttonEnabled(m_button);
-    return state;
-}
-
-void* QueueFileButtonAccessible::interface_cast(QAccessible::InterfaceType type)
-{
-    return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
-}
-
-QStringList QueueFileButtonAccessible::actionNames() const
-{
-    return {pressAction()};
-}
-
-void QueueFileButtonAccessible::doAction(const QString& actionName)
-{
-    if (m_panel && actionName == pressAction())
-        m_panel->pressButton(m_button);
-}
-
-QStringList QueueFileButtonAccessible::keyBindingsForAction(const QString&) const
-{
-    return {};
 }
 
 // ---- what the panel announces ------------------------------------------------------------
@@ -211,4 +151,16 @@ void QueueFileWidget::announceButtons(bool availabilityChanged)
         QAccessibleStateChangeEvent event(panel->child(i), changed);
         QAccessible::updateAccessibility(&event);
     }
+}
+
+void QueueFileWidget::announceBar()
+{
+    if (!isVisible())
+        return;
+    QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(this);
+    if (!panel || panel->childCount() == 0)
+        return;
+    // The bar is the panel's last child.
+    QAccessibleValueChangeEvent event(panel->child(panel->childCount() - 1), std::max(0, m_barValue));
+    QAccessible::updateAccessibility(&event);
 }

@@ -3,8 +3,9 @@
 // click and its context menu.
 #include "app/queuefilewidget.h"
 
+#include "app/queuelistwidget.h"
+
 #include <QKeyEvent>
-#include <QLayout>
 #include <QMenu>
 #include <QScrollArea>
 
@@ -14,18 +15,6 @@ using Part = QueueFileWidget::Part;
 
 // Where a menu opened from the keyboard appears: under the status row.
 constexpr QPoint kKeyboardMenuAt{12, 24};
-
-// The layout, at any depth below `top`, that holds `panel` itself.
-const QLayout* layoutHolding(const QLayout* top, const QWidget* panel)
-{
-    if (!top || top->indexOf(panel) >= 0)
-        return top;
-    for (int i = 0; i < top->count(); ++i) {
-        if (const QLayout* found = layoutHolding(top->itemAt(i)->layout(), panel))
-            return found;
-    }
-    return nullptr;
-}
 
 } // namespace
 
@@ -66,15 +55,12 @@ void QueueFileWidget::focusOutEvent(QFocusEvent* event)
 
 QueueFileWidget* QueueFileWidget::neighbour(int step) const
 {
-    const QLayout* list = parentWidget() ? layoutHolding(parentWidget()->layout(), this) : nullptr;
+    const auto* list = qobject_cast<const QueueListWidget*>(parentWidget());
     if (!list)
         return nullptr;
-    for (int i = list->indexOf(this) + step; i >= 0 && i < list->count(); i += step) {
-        auto* panel = qobject_cast<QueueFileWidget*>(list->itemAt(i)->widget());
-        if (panel && panel->isVisible())
-            return panel;
-    }
-    return nullptr;
+    const QList<QueueFileWidget*> panels = list->shownPanels();
+    const qsizetype at = panels.indexOf(const_cast<QueueFileWidget*>(this));
+    return at >= 0 && at + step >= 0 && at + step < panels.size() ? panels[at + step] : nullptr;
 }
 
 void QueueFileWidget::focusPanel(QueueFileWidget* panel)

@@ -159,6 +159,7 @@ void QueueFileWidget::setBarValue(int value)
     m_barValue = value;
     update();
     announceText(Part::Progress);
+    announceBar();
 }
 
 QString QueueFileWidget::barText() const

@@ -28,7 +28,8 @@ class QMenu;
 // focus, the arrow keys move it to the panel above or below, Ctrl+Up and
 // Ctrl+Down and Delete press the arrow and close buttons, Enter acts as a
 // double click, the Menu key and Shift+F10 open the context menu. Screen
-// readers see it as a list item with its three buttons (queuefileaccessible.h).
+// readers see it as a list item with its three buttons and its bar
+// (queuefileaccessible.h).
 class QueueFileWidget : public QWidget {
     Q_OBJECT
     // Backing of the text lines; transparent by default.
@@ -188,6 +189,7 @@ private:
     // Tells screen readers what changed (nothing while none listens).
     void announceText(Part part);
     void announceButtons(bool availabilityChanged);
+    void announceBar();
     // After buttons were enabled or disabled: repaint and tell screen readers.
     void buttonsChanged();
     // The close button does what the context menu's remove item does, and

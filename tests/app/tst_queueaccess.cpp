@@ -103,9 +103,22 @@ void TestQueueAccess::accessibleTreeNamesStatesAndPresses()
     collectItems(QAccessible::queryAccessibleInterface(client->window.get()), items);
     QCOMPARE(items.keys(), QStringList({"done.wav, Done", "failed.wav, Error", "later.wav, Waiting",
                                         "waiting.wav, Waiting"}));
-    const QStringList buttons{"Move up in the queue", "Move down in the queue", "Remove from the queue"};
+    const QStringList parts{"Move up in the queue", "Move down in the queue", "Remove from the queue", "Progress"};
     for (QAccessibleInterface* item : items)
-        QCOMPARE(childNames(item), buttons);
+        QCOMPARE(childNames(item), parts);
+    // The panels are items of lists named as the screen names them.
+    QAccessibleInterface* queueList = items.value("waiting.wav, Waiting")->parent();
+    QCOMPARE(queueList->role(), QAccessible::List);
+    QCOMPARE(queueList->text(QAccessible::Name), QStringLiteral("Queue"));
+    QCOMPARE(queueList->childCount(), 2);
+    QCOMPARE(items.value("done.wav, Done")->parent()->text(QAccessible::Name), QStringLiteral("Done files"));
+
+    // The bar under the progress line holds its share as a value.
+    client->widgetOf(later)->setBarValue(40);
+    QAccessibleValueInterface* bar = childNamed(items.value("later.wav, Waiting"), "Progress")->valueInterface();
+    QVERIFY(bar);
+    QCOMPARE(bar->currentValue().toInt(), 40);
+    QCOMPARE(bar->maximumValue().toInt(), 100);
 
     const QString description = items.value("failed.wav, Error")->text(QAccessible::Description);
     QVERIFY2(description.contains("Source: " + dir->filePath("failed.wav")), qPrintable(description));
@@ -168,6 +181,10 @@ void TestQueueAccess::keyboardDrivesThePanels()
     client->tick();
     QCOMPARE(client->queueListOrder(), QList<int>({second->fileId, first->fileId, third->fileId}));
     QCOMPARE(QApplication::focusWidget(), top);
+    // A screen reader meets the list's items in the new order too.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(top)->parent();
+    QCOMPARE(list->child(0)->object(), middle);
+    QCOMPARE(list->indexOfChild(QAccessible::queryAccessibleInterface(top)), 1);
     QTest::keyClick(top, Qt::Key_Up, Qt::ControlModifier);
     client->tick();
     QCOMPARE(client->queueListOrder(), QList<int>({first->fileId, second->fileId, third->fileId}));
