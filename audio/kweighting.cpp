@@ -1,5 +1,7 @@
 #include "audio/kweighting.h"
 
+#include "audio/pi.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -31,7 +33,7 @@ double decibels(std::complex<double> h)
 
 std::complex<double> digitalResponse(const IIRFilter::Design& d, double f, double fs)
 {
-    const std::complex<double> zi = std::polar(1.0, -2.0 * M_PI * f / fs);
+    const std::complex<double> zi = std::polar(1.0, -2.0 * kPi * f / fs);
     return (d.b0 + zi * (d.b1 + zi * d.b2)) / (1.0 + zi * (d.a1 + zi * d.a2));
 }
 
@@ -39,7 +41,7 @@ std::complex<double> digitalResponse(const IIRFilter::Design& d, double f, doubl
 // has numerator 1, -2, 1, so its passband gain is that of 48 kHz at every rate.
 IIRFilter::Design bilinearShelf(double fs)
 {
-    const double K = std::tan(M_PI * kShelfF0 / fs);
+    const double K = std::tan(kPi * kShelfF0 / fs);
     const double Vh = std::pow(10.0, kShelfGainDb / 20.0);
     const double Vb = std::pow(Vh, kShelfMidExponent);
     const double D = 1.0 + K / kShelfQ + K * K;
@@ -49,13 +51,13 @@ IIRFilter::Design bilinearShelf(double fs)
 
 double highPassDenominator(double fs)
 {
-    const double K = std::tan(M_PI * kHighPassF0 / fs);
+    const double K = std::tan(kPi * kHighPassF0 / fs);
     return 1.0 + K / kHighPassQ + K * K;
 }
 
 IIRFilter::Design bilinearHighPass(double fs)
 {
-    const double K = std::tan(M_PI * kHighPassF0 / fs);
+    const double K = std::tan(kPi * kHighPassF0 / fs);
     const double D = highPassDenominator(fs);
     const double gain = highPassDenominator(kStandardRate) / D;
     return {gain, -2.0 * gain, gain, 2.0 * (K * K - 1.0) / D, (1.0 - K / kHighPassQ + K * K) / D};

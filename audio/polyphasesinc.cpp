@@ -1,5 +1,7 @@
 #include "audio/polyphasesinc.h"
 
+#include "audio/pi.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -28,7 +30,7 @@ std::vector<std::vector<double>> polyphaseSinc(int phases, int taps, double beta
         for (int k = 0; k < taps; ++k) {
             const int j = k * phases + p;
             const double x = (j - centre) / phases;
-            const double sinc = x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+            const double sinc = x == 0 ? 1.0 : std::sin(kPi * x) / (kPi * x);
             const double r = (j - centre) / (centre + 0.5);
             const double window = besselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / besselI0(beta);
             table[size_t(p)][size_t(k)] = sinc * window;

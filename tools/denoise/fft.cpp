@@ -1,5 +1,7 @@
 #include "fft.h"
 
+#include "audio/pi.h"
+
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -23,10 +25,10 @@ RealFft::RealFft(int size)
     m_stageTwiddles.resize(size_t(m_half));
     for (int h = 1; h < m_half; h *= 2)
         for (int k = 0; k < h; ++k)
-            m_stageTwiddles[size_t(h - 1 + k)] = std::polar(1.0, -M_PI * k / h);
+            m_stageTwiddles[size_t(h - 1 + k)] = std::polar(1.0, -kPi * k / h);
     m_splitTwiddles.resize(size_t(m_half + 1));
     for (int k = 0; k <= m_half; ++k)
-        m_splitTwiddles[size_t(k)] = std::polar(1.0, -2.0 * M_PI * k / size);
+        m_splitTwiddles[size_t(k)] = std::polar(1.0, -2.0 * kPi * k / size);
     m_work.resize(size_t(m_half));
 }
 

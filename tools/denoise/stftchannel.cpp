@@ -1,5 +1,7 @@
 #include "stftchannel.h"
 
+#include "audio/pi.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -15,7 +17,7 @@ StftChannel::StftChannel(int frameSize, bool synthesize, FrameHandler handler)
     , m_spectrum(size_t(frameSize / 2 + 1))
 {
     for (int n = 0; n < frameSize; ++n)
-        m_window[size_t(n)] = float(std::sqrt(0.5 - 0.5 * std::cos(2.0 * M_PI * n / frameSize)));
+        m_window[size_t(n)] = float(std::sqrt(0.5 - 0.5 * std::cos(2.0 * kPi * n / frameSize)));
     // The first frame sees one hop of silence before the signal, so every
     // real sample is covered by two windows; its first hop of output is
     // that silence and is dropped.
