@@ -73,10 +73,15 @@ QStringList QueueFileButtonAccessible::actionNames() const
     return {pressAction()};
 }
 
+// Pressed once the reader's call has returned, as Qt's own buttons are
+// (animateClick): the close button may ask a question in a modal box, and
+// the reader would hang on its call until the question was answered.
 void QueueFileButtonAccessible::doAction(const QString& actionName)
 {
-    if (panel() && actionName == pressAction())
-        panel()->pressButton(part());
+    QueueFileWidget* shown = panel();
+    if (!shown || actionName != pressAction())
+        return;
+    QMetaObject::invokeMethod(shown, [shown, button = part()] { shown->pressButton(button); }, Qt::QueuedConnection);
 }
 
 QStringList QueueFileButtonAccessible::keyBindingsForAction(const QString&) const

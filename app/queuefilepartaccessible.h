@@ -36,7 +36,7 @@ private:
 
 // One painted button: named with its tooltip, unavailable exactly when the
 // panel greys it, invisible when the panel's form hides it; its press
-// action is a click.
+// action is a click, made after the call that asks for it returns.
 class QueueFileButtonAccessible final : public QueueFilePartAccessible, public QAccessibleActionInterface {
 public:
     using QueueFilePartAccessible::QueueFilePartAccessible;

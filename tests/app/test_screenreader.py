@@ -3,7 +3,8 @@ as Orca would: the log-in dialog's labelled fields, then the main window
 while a watched folder's three files go through the queue (the queued
 files as list items with their progress and buttons, the tabs' counts,
 the status bar's batch line, the focus moving with the arrow keys and the
-names changing with the files' states).
+names changing with the files' states, a running file cancelled through its
+button and the question it asks).
     test_screenreader.py BIN_DIR
 Exits 77 (skipped) when pyatspi or the AT-SPI bus launcher is missing."""
 
@@ -40,7 +41,7 @@ class Reader:
         self.pid = pid
         self.events = []
         pyatspi.Registry.registerEventListener(self.events.append, "object:property-change:accessible-name",
-                                               "object:state-changed:focused")
+                                               "object:state-changed:focused", "object:property-change:accessible-value")
 
     def pump(self):
         while self.context.iteration(False):
@@ -91,7 +92,12 @@ class Reader:
         action = node.queryAction()
         names = [action.getName(i).lower() for i in range(action.nActions)]
         check(any(name in PRESS for name in names), "%s %r has no press action: %s" % (node.getRoleName(), node.name, names))
-        action.doAction(next(i for i, name in enumerate(names) if name in PRESS))
+        # A press that waits for a question it opens holds the reader until it times out.
+        started = time.monotonic()
+        try:
+            action.doAction(next(i for i, name in enumerate(names) if name in PRESS))
+        except Exception as error:
+            raise Failure("pressing %r held the reader %.0f s: %s" % (node.name, time.monotonic() - started, error))
 
 
 def describe(item):
@@ -145,6 +151,22 @@ def check_running(reader, item):
     check(value.currentValue >= shown, "%s: bar at %s, description says %d %%" % (item.name, value.currentValue, shown))
 
 
+def cancel(reader, item):
+    """Cancels a running file with its close button, answering the question."""
+    file_name = item.name.partition(", ")[0]
+    reader.press(reader.named("push button", "Cancel the processing of this file", item))
+    question = reader.wait("the question whether to cancel", lambda: next(
+        (box for box in reader.all("alert") + reader.all("dialog") if file_name in box.name + box.description
+         or any(file_name in label.name for label in reader.all("label", box))), None), 20)
+    reader.press(reader.named("push button", "Yes", question))
+    reader.press(reader.wait(lambda: "the Error tab counting it: %s" % [tab.name for tab in reader.all("page tab")],
+                             lambda: reader.named("page tab", "Error (1)"), 30))
+    cancelled = reader.wait("the cancelled file in the Error list",
+                            lambda: reader.all("list item", reader.named("list", "Files with errors"))[0], 20)
+    check(cancelled.name.startswith(file_name + ", ") and "Error: Cancelled by the user" in cancelled.description,
+          "cancelled item %s" % describe(cancelled))
+
+
 def batch_text(reader):
     bar = reader.all("status bar")
     labels = reader.all("label", bar[0]) if bar else []
@@ -172,7 +194,7 @@ def run(session):
     os.makedirs(session.path("out"))
     for number, name in enumerate(FILES):
         write_tone(os.path.join(folder, name), 2, 300 + 100 * number)
-    session.start_service("--step-ms", "1200", "--workers", "1")
+    session.start_service("--step-ms", "1500", "--workers", "1")
     session.write_config("""<?xml version="1.0" encoding="UTF-8"?>
 <Settings>
     <showFirstTime_AddWatchFolderDialog>false</showFirstTime_AddWatchFolderDialog>
@@ -202,21 +224,28 @@ def run(session):
           "status bar while the batch runs: %s" % batch_text(reader))
     waiting = [item for item in items if item.name.endswith(", Waiting")]
     check(len(waiting) == 2, "waiting items: %s" % [describe(item) for item in items])
-    check_focus_moves(reader, session, waiting)
+    cancel(reader, running)
+    queued = reader.all("list item", queue)
+    check(len(queued) == 2, "queue after the cancel: %s" % [describe(item) for item in queued])
+    check_focus_moves(reader, session, queued)
 
     # A waiting file's name follows it to Done, and says so; so does the
     # Done tab's count of the files finished since the last notice.
-    last = waiting[-1].name.partition(", ")[0]
+    last = queued[-1].name.partition(", ")[0]
     reader.wait(lambda: "the batch done in the status bar: %s" % batch_text(reader),
-                lambda: "All 3 files done" in batch_text(reader) or None, 120)
+                lambda: "All 3 files done, 1 error" in batch_text(reader) or None, 120)
     changed = [(e.source.getRoleName(), e.source.name) for e in reader.events
                if e.type.startswith("object:property-change:accessible-name")]
     names = [name for role, name in changed if role == "list item" and name.startswith(last + ", ")]
     check(names and names[-1] == last + ", Done", "name changes of %s: %s" % (last, names))
     tabs = [name for role, name in changed if role == "page tab"]
     check(any(re.fullmatch(r"Done \(\d\)", name) for name in tabs), "name changes of the tabs: %s" % tabs)
-    done = reader.all("list item", reader.named("list", "Done files"))
-    check(len(done) == 3, "Done list: %s" % [describe(item) for item in done])
+    bars = [e for e in reader.events if e.type.startswith("object:property-change:accessible-value")
+            and e.source.getRoleName() == "progress bar"]
+    check(bars, "no progress bar told its value changed")
+    reader.press(next(tab for tab in reader.all("page tab") if tab.name.startswith("Done")))
+    done = reader.wait("the Done list", lambda: reader.all("list item", reader.named("list", "Done files")) or None)
+    check(len(done) == 2, "Done list: %s" % [describe(item) for item in done])
     for item in done:
         check(not re.search(r"^Progress", item.description, re.M), "Done item %s" % describe(item))
 
