@@ -21,6 +21,8 @@ constexpr long kReceiveBufferBytes = 512 * 1024;
 constexpr long kSendBufferBytes = 1024 * 1024;
 constexpr long kLowSpeedBytes = 1024;
 constexpr long kLowSpeedSeconds = 60;
+// The same on every request, as the service's other clients send it.
+constexpr char kUserAgent[] = "Mozilla/5.0";
 
 void initialiseOnce()
 {
@@ -176,6 +178,11 @@ void CurlRequest::configure(void* easy)
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    // A server may compress an answer (gzip, deflate and what else curl
+    // reads); it arrives decoded, and the bounds count the decoded bytes.
+    // Progress counts the bytes on the wire, as the announced length does.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);

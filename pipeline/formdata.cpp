@@ -9,35 +9,24 @@ bool isControl(QChar c)
     return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
 }
 
-QString withoutControlCharacters(const QString& text)
-{
-    QString clean;
-    clean.reserve(text.size());
-    for (const QChar c : text) {
-        if (!isControl(c))
-            clean += c;
-    }
-    return clean;
-}
-
+// The name as it goes between the quotes: control characters dropped, a
+// double quote and a backslash percent-encoded (%22, %5C) as browsers send
+// them, so that neither a server that reads backslash escapes nor one that
+// does not can find the quoted string ending early.
 QByteArray quotedStringBody(const QString& text)
 {
     QByteArray quoted;
-    for (const char byte : text.toUtf8()) {
-        if (byte == '"' || byte == '\\')
-            quoted += '\\';
-        quoted += byte;
+    for (const QChar c : text) {
+        if (isControl(c))
+            continue;
+        if (c == QLatin1Char('"'))
+            quoted += "%22";
+        else if (c == QLatin1Char('\\'))
+            quoted += "%5C";
+        else
+            quoted += QString(c).toUtf8();
     }
     return quoted;
-}
-
-bool isAscii(const QString& text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() > 0x7f)
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -49,13 +38,7 @@ QByteArray fieldDisposition(const QByteArray& fieldName)
 
 QByteArray fileDisposition(const QByteArray& fieldName, const QString& fileName)
 {
-    const QString clean = withoutControlCharacters(fileName);
-    QByteArray value = fieldDisposition(fieldName) + "; filename=\"" + quotedStringBody(clean) + '"';
-    if (!isAscii(clean)) {
-        // attr-char of RFC 5987: ALPHA / DIGIT / "!#$&+-.^_`|~"
-        value += "; filename*=UTF-8''" + clean.toUtf8().toPercentEncoding("!#$&+^`|~");
-    }
-    return value;
+    return fieldDisposition(fieldName) + "; filename=\"" + quotedStringBody(fileName) + '"';
 }
 
 } // namespace formdata

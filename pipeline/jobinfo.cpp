@@ -1,12 +1,21 @@
 #include "pipeline/jobinfo.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
 
+// A number with a fraction counts by its whole part (a credit of 99.5 is
+// 99, not nothing); one beyond the range of int is held at its end.
 int intOf(const QJsonValue& value)
 {
-    return value.isDouble() ? value.toInt() : 0;
+    if (!value.isDouble())
+        return 0;
+    const double number = std::trunc(value.toDouble());
+    if (std::isnan(number))
+        return 0;
+    return int(std::clamp<double>(number, INT_MIN, INT_MAX));
 }
 
 double doubleOf(const QJsonValue& value)

@@ -27,7 +27,9 @@ public:
     void started();
     // It gave a token.
     void loggedIn() { m_sinceLogin.start(); }
-    void failed() { m_backoff.failed(); }
+    // It failed; the next waits the back-off, or the wait the service
+    // asked for (Retry-After) when that is longer.
+    void failed(int retryAfterMs = 0) { m_backoff.failed(retryAfterMs); }
     // New credentials, a new address or a log-in asked for: the next may go now.
     void reset();
 

@@ -284,7 +284,7 @@ void QueueManager::logIn(bool verbose)
     if (m_requests.interrupted())
         return;
     if (m_tokens.isEnabled())
-        m_loginPace.failed();
+        m_loginPace.failed(m_tokens.lastRetryAfterMs());
     lockedaccess::assign(m_statusLock, m_statusMessage, message);
 }
 

@@ -754,10 +754,7 @@ void SessionManager::processingStep(const Snapshot& current)
             setStateLocked(Error, true);
             return;
         }
-        if (m_expected.jobId == 0)
-            m_expected.jobId = job.id;
-        if (m_expected.created.isEmpty())
-            m_expected.created = job.created;
+        m_expected.recordFirstAnswer(job);
         if (stillRunning) {
             m_jobStatusText = job.statusText();
             m_jobPercent = qBound(0, qRound(job.percentComplete), 100);

@@ -28,6 +28,9 @@ public:
     // user name or password) begins.
     static const QByteArray kRefusedPrefix;
 
+    // The wait the last log-in's answer asked for (Retry-After), in ms; 0 if none.
+    int lastRetryAfterMs() const { return m_api.lastRetryAfterMs(); }
+
     QByteArray currentToken() const;
     bool hasToken() const;
     void logout();

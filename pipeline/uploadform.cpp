@@ -6,13 +6,18 @@
 
 namespace {
 
-// 24 random bytes, 32 characters in Base64: no file's bytes will hold it by
-// chance, and it stays within the 70 characters a boundary may have.
+// 24 random bytes, 32 characters in URL-safe Base64: no file's bytes will
+// hold it by chance, and it stays within the 70 characters a boundary may
+// have. Letters, digits, "-", "_" and "." only, so it is a plain token that
+// needs no quotes in the Content-Type header: a server that does not
+// unquote parameters reads it as well as one that does.
 QByteArray randomBoundary()
 {
     quint32 random[6];
     QRandomGenerator::global()->fillRange(random);
-    return "boundary_.oOo._" + QByteArray(reinterpret_cast<const char*>(random), sizeof(random)).toBase64();
+    return "boundary_.oOo._"
+        + QByteArray(reinterpret_cast<const char*>(random), sizeof(random))
+              .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
 }
 
 QByteArray partStart(const QByteArray& boundary, const QByteArray& disposition)
@@ -40,5 +45,5 @@ UploadForm::UploadForm(const QString& fileName, const QByteArray& fileType, qint
 
 QByteArray UploadForm::contentType() const
 {
-    return "multipart/form-data; boundary=\"" + m_boundary + '"';
+    return "multipart/form-data; boundary=" + m_boundary;
 }

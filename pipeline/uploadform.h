@@ -14,7 +14,7 @@ public:
     UploadForm(const QString& fileName, const QByteArray& fileType, qint64 fileBytes, int presetId,
                bool acceptAnyway);
 
-    // multipart/form-data; boundary="<boundary>"
+    // multipart/form-data; boundary=<boundary>
     QByteArray contentType() const;
     QByteArray head() const { return m_head; }
     QByteArray tail() const { return m_tail; }

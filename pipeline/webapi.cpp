@@ -308,10 +308,18 @@ QUrl WebAPI::redirectTarget(const CurlRequest& request, const QUrl& url)
     return {};
 }
 
+QUrl WebAPI::urlFor(const QByteArray& path) const
+{
+    QByteArray base = m_baseUrl;
+    while (base.endsWith('/'))
+        base.chop(1);
+    return QUrl(QString::fromUtf8(base + path));
+}
+
 bool WebAPI::fetchObject(const Call& call, QJsonObject& object)
 {
     resetOutcome();
-    QUrl url(QString::fromUtf8(m_baseUrl + call.path));
+    QUrl url = urlFor(call.path);
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
         CurlRequest request(url);
         request.headers = {"Content-Type: application/json"};
@@ -412,10 +420,9 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     m_sinceUploadLog.invalidate();
     const UploadForm form(QFileInfo(filePath).fileName(), contentType, file.size(), presetId, acceptAnyway);
     FormBody body(form, file);
-    const QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs"));
+    const QUrl url = urlFor("/Jobs");
     CurlRequest request(url);
-    request.headers = {"Authorization: " + authorisation(), "Content-Type: " + form.contentType(),
-                       "MIME-Version: 1.0", "User-Agent: Mozilla/5.0"};
+    request.headers = {"Authorization: " + authorisation(), "Content-Type: " + form.contentType(), "MIME-Version: 1.0"};
     request.setBodySource(form.length(), [&body, &request](char* buffer, qint64 size) {
         const qint64 copied = body.read(buffer, size);
         if (copied < 0)
@@ -443,11 +450,12 @@ int WebAPI::submitJob(const QString& filePath, int presetId, bool acceptAnyway)
     QJsonObject object;
     if (!parseObject(request.body(), object))
         return -1;
-    if (!object.contains("id")) {
+    int id = 0;
+    if (!webreplies::idOf(object.value("id"), id)) {
         failWith(Failure::Unreadable, QStringLiteral("ID not found in response"));
         return -1;
     }
-    m_lastJobId = object.value("id").toInt();
+    m_lastJobId = id;
     return m_lastJobId;
 }
 
@@ -485,7 +493,7 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath, qint64 maxB
     QFile partFile(partFileNameFor(targetPath));
     const qint64 room = diskRoomFor(QFileInfo(targetPath).absolutePath());
     const qint64 bound = maxBytes > 0 ? qMin(maxBytes, room) : room;
-    QUrl url(QString::fromUtf8(m_baseUrl + "/Jobs/" + QByteArray::number(jobId) + "/Result"));
+    QUrl url = urlFor("/Jobs/" + QByteArray::number(jobId) + "/Result");
     std::unique_ptr<CurlRequest> request;
     bool answered = false;
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
@@ -532,14 +540,16 @@ QString WebAPI::downloadResult(int jobId, const QString& targetPath, qint64 maxB
 
 bool WebAPI::isWholeAudio(const CurlRequest& request, QFile& partFile)
 {
+    // The bytes decide: a whole WAV file is taken whatever type it was sent
+    // as (octet-stream, none), and the type only names what came instead.
     const QByteArray type = request.header("Content-Type").trimmed().toLower();
     QString why;
-    if (!type.startsWith("audio/"))
-        why = QStringLiteral("the answer is not audio (") + QString::fromLatin1(type.isEmpty() ? "no type" : type) + u')';
-    else if (!partFile.isOpen())
+    if (!partFile.isOpen())
         why = QStringLiteral("the answer is empty");
     else if (!partFile.flush() || !wavcheck::isWhole(partFile.fileName(), why))
-        why = QStringLiteral("the WAV file is not whole: ") + why;
+        why = type.startsWith("audio/") ? QStringLiteral("the WAV file is not whole: ") + why
+                                        : QStringLiteral("the answer is not audio (")
+                + QString::fromLatin1(type.isEmpty() ? "no type" : type) + u')';
     if (why.isEmpty())
         return true;
     failWith(Failure::Unreadable, QString::number(m_httpStatus) + QStringLiteral(" - Unusable result, ") + why);

@@ -195,6 +195,9 @@ private:
         bool post = false;
     };
 
+    // The base URL with `path` appended; slashes that end the base URL
+    // are left out, so "https://host/api/" works as "https://host/api" does.
+    QUrl urlFor(const QByteArray& path) const;
     // "Bearer <token>", remembering the token as lastRequestToken().
     QByteArray authorisation();
     void resetOutcome();

@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!webreplies::objectOf(input, reply))
         return 0;
     (void)webreplies::loginToken(reply);
+    int id = 0;
+    (void)webreplies::idOf(reply.value("id"), id);
     QList<QByteArray> presets;
     webreplies::presetEntries(reply, presets);
     const JobInfo job = JobInfo::fromJson(reply);

@@ -5,6 +5,7 @@
 #include "pipeline/webapi.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,6 +66,7 @@ private slots:
     void logoutTakesAResultAlreadyDownloaded();
     void logoutLetsPostProcessingEndInDone();
     void wrongPasswordIsRetriedWithBackOff();
+    void busyLogInWaitsAsTheServiceAsks();
     void requestsDoNotWaitForAStalledLogIn();
     void failedPostProcessingIsNeverDone();
     void failingPollsKeepTheJobForSubmitAgain();
@@ -215,6 +217,18 @@ void TestQueueFaults::wrongPasswordIsRetriedWithBackOff()
     m_manager->cycle(false, false);
     QVERIFY(QueueManager::isWorking(m_manager->state()));
     QVERIFY(m_manager->hasToken());
+}
+
+// A log-in answered 503 with Retry-After: 3 is not tried again before those
+// 3 s, although the back-off alone would try after about one.
+void TestQueueFaults::busyLogInWaitsAsTheServiceAsks()
+{
+    QVERIFY(startManager({"--unavailable", "/Login:1:3"}));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(cycleUntil([this] { return m_manager->hasToken(); }));
+    QVERIFY2(clock.elapsed() >= 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(countLogLines(m_service->log(), "POST /api/Login ->"), 2);
 }
 
 // setCredentials, setApiUrl and logout return while a log-in is held by the

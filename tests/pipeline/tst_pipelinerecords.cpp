@@ -2,6 +2,7 @@
 #include "pipeline/jobexpectation.h"
 #include "pipeline/jobinfo.h"
 #include "pipeline/queuefile.h"
+#include "pipeline/webreplies.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -25,6 +26,8 @@ private slots:
     void jobStatusTextRoundsThePercentage();
     void fileDispositionKeepsThePartHeaderIntact_data();
     void fileDispositionKeepsThePartHeaderIntact();
+    void retryAfterInEveryForm_data();
+    void retryAfterInEveryForm();
 };
 
 void TestPipelineRecords::queueFileStartsWaitingWithRisingIds()
@@ -150,17 +153,43 @@ void TestPipelineRecords::jobInfoTakesOnlyValuesOfTheRightType()
 
 // A name with a backslash or a control character is sent as it is and may
 // come back without them or as its last part; another name never matches.
+// A service is free in how it names a job and in what its duration counts:
+// another file's job shows in a name and a length that both differ, or in a
+// name, creation time or id that changes between answers.
 void TestPipelineRecords::jobNamesAreComparedAsTheServiceKeepsThem()
 {
     JobExpectation expected;
-    expected.fileName = "take\\one\tA.wav";
+    expected.fileName = "take\\one\tsay \"A\".wav";
+    expected.seconds = 12.0;
     JobInfo job;
-    for (const QByteArray& kept : {QByteArray("take\\one\tA.wav"), QByteArray("takeoneA.wav"), QByteArray("oneA.wav")}) {
+    job.duration = 30.0;
+    for (const QByteArray& kept : {QByteArray("take\\one\tsay \"A\".wav"), QByteArray("takeonesay \"A\".wav"),
+                                   QByteArray("onesay \"A\".wav"), QByteArray("take%5Conesay %22A%22.wav")}) {
         job.name = kept;
         QVERIFY2(expected.differenceFrom(job).isEmpty(), kept.constData());
     }
-    job.name = "oneB.wav";
+    job.name = "Job 17";
     QVERIFY(!expected.differenceFrom(job).isEmpty());
+    job.duration = 12.4;
+    QVERIFY(expected.differenceFrom(job).isEmpty());
+    job.duration = 0;
+    job.name = "other.wav";
+    QVERIFY(expected.differenceFrom(job).isEmpty());
+
+    job.id = 5;
+    job.created = "2026-01-01T10:00:00Z";
+    expected.recordFirstAnswer(job);
+    QVERIFY(expected.differenceFrom(job).isEmpty());
+    for (const auto& change : {+[](JobInfo& j) { j.name = "another.wav"; }, +[](JobInfo& j) { j.id = 6; },
+                               +[](JobInfo& j) { j.created = "2026-01-01T10:00:01Z"; },
+                               +[](JobInfo& j) { j.audioPresetName = "Music"; }}) {
+        JobInfo later = job;
+        change(later);
+        expected.presetName = "Speech";
+        QVERIFY(!expected.differenceFrom(later).isEmpty());
+    }
+    JobInfo sparse;
+    QVERIFY2(expected.differenceFrom(sparse).isEmpty(), expected.differenceFrom(sparse).constData());
 }
 
 void TestPipelineRecords::jobStatusTextRoundsThePercentage_data()
@@ -194,12 +223,11 @@ void TestPipelineRecords::fileDispositionKeepsThePartHeaderIntact_data()
     QTest::newRow("plain") << QStringLiteral("Take 1.WAV")
                            << QByteArray(R"(form-data; name="file"; filename="Take 1.WAV")");
     QTest::newRow("quote and backslash") << QStringLiteral("say \"hi\" \\ bye.wav")
-                                         << QByteArray(R"(form-data; name="file"; filename="say \"hi\" \\ bye.wav")");
+                                         << QByteArray(R"(form-data; name="file"; filename="say %22hi%22 %5C bye.wav")");
     QTest::newRow("control characters") << QStringLiteral("a\r\nContent-Type: x\t.wav")
                                         << QByteArray(R"(form-data; name="file"; filename="aContent-Type: x.wav")");
     QTest::newRow("non-ascii") << QStringLiteral("Gr\u00f6\u00dfe 1.wav")
-                               << QByteArray("form-data; name=\"file\"; filename=\"Gr\xc3\xb6\xc3\x9f" "e 1.wav\"; "
-                                             "filename*=UTF-8''Gr%C3%B6%C3%9Fe%201.wav");
+                               << QByteArray("form-data; name=\"file\"; filename=\"Gr\xc3\xb6\xc3\x9f" "e 1.wav\"");
 }
 
 void TestPipelineRecords::fileDispositionKeepsThePartHeaderIntact()
@@ -207,6 +235,36 @@ void TestPipelineRecords::fileDispositionKeepsThePartHeaderIntact()
     QFETCH(QString, name);
     QFETCH(QByteArray, disposition);
     QCOMPARE(formdata::fileDisposition("file", name), disposition);
+}
+
+// Retry-After as seconds or as an HTTP date in any of its three forms,
+// counted from 06 Nov 1994 08:49:00 GMT; anything else asks for no wait.
+void TestPipelineRecords::retryAfterInEveryForm_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("ms");
+    QTest::newRow("seconds") << QByteArray(" 120 ") << 120000;
+    QTest::newRow("zero") << QByteArray("0") << 0;
+    QTest::newRow("beyond an hour") << QByteArray("86400") << 3600000;
+    QTest::newRow("beyond any number") << QByteArray("99999999999999999999999") << 3600000;
+    QTest::newRow("negative") << QByteArray("-5") << 0;
+    QTest::newRow("fraction") << QByteArray("1.5") << 0;
+    QTest::newRow("IMF-fixdate") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << 37000;
+    QTest::newRow("RFC 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << 37000;
+    QTest::newRow("asctime") << QByteArray("Sun Nov  6 08:49:37 1994") << 37000;
+    QTest::newRow("past") << QByteArray("Sun, 06 Nov 1994 08:48:00 GMT") << 0;
+    QTest::newRow("other zone") << QByteArray("Sun, 06 Nov 1994 08:49:37 +0100") << 0;
+    QTest::newRow("no such day") << QByteArray("Sun, 31 Nov 1994 08:49:37 GMT") << 0;
+    QTest::newRow("words") << QByteArray("soon") << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+}
+
+void TestPipelineRecords::retryAfterInEveryForm()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, ms);
+    const QDateTime now(QDate(1994, 11, 6), QTime(8, 49, 0), Qt::UTC);
+    QCOMPARE(webreplies::retryAfterMs(value, now), ms);
 }
 
 QTEST_GUILESS_MAIN(TestPipelineRecords)

@@ -1,6 +1,7 @@
 #include "cannedhttpserver.h"
 #include "filesizelimit.h"
 
+#include "pipeline/jobinfo.h"
 #include "pipeline/tokenmanager.h"
 #include "pipeline/webapi.h"
 
@@ -13,6 +14,7 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -168,6 +170,9 @@ private slots:
     void uploadOfAFileThatChangesLength();
     void proxyAskingForCredentials_data();
     void proxyAskingForCredentials();
+    void jobAnswersInLegitimateForms_data();
+    void jobAnswersInLegitimateForms();
+    void everyRequestIsSentTheSameWay();
 
 private:
     QByteArray logIn(CannedHttpServer& server, WebAPI& api, const QByteArray& token);
@@ -239,6 +244,10 @@ void TestWebApiRequests::loginFailuresAndTheirMessages_data()
     QTest::newRow("no token") << 200 << QByteArray(R"({"user":1})") << "Token not found in response"
                               << QByteArray("Token not found in response");
     QTest::newRow("server error") << 500 << QByteArray("{}") << "500 - " << QByteArray("500 - ");
+    // A token that would add header lines of its own to every later request.
+    QTest::newRow("token with a line break") << 200 << QByteArray(R"({"token":"abc\r\nX-Evil: 1"})")
+                                             << "Token not found in response"
+                                             << QByteArray("Token not found in response");
 }
 
 void TestWebApiRequests::loginFailuresAndTheirMessages()
@@ -364,6 +373,8 @@ void TestWebApiRequests::submitJobFailureShapes_data()
     QTest::newRow("415") << 415 << QByteArray("{}") << "415 - ";
     QTest::newRow("no id") << 200 << QByteArray(R"({"status":3})") << "ID not found in response";
     QTest::newRow("not an object") << 200 << QByteArray("42") << "Error parsing response";
+    for (const char* id : {"null", "-3", "4.5", "\"4x\"", "\"\"", "3000000000", "true", "{}"})
+        QTest::addRow("id %s", id) << 200 << QByteArray(R"({"id":)") + id + '}' << "ID not found in response";
 }
 
 void TestWebApiRequests::submitJobFailureShapes()
@@ -440,8 +451,19 @@ void TestWebApiRequests::downloadNamesAndCleansUp()
     api.overwriteResult = false;
     QCOMPARE(api.downloadResult(5, dir.filePath("fresh.wav")), QDir::toNativeSeparators(dir.filePath("fresh.wav")));
 
+    // A whole WAV file is taken whatever type and encoding it came in.
+    const QByteArray deflated = qCompress(body).mid(4);
+    server.setRawReply("/Jobs/9/Result", {"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                          "Content-Encoding: deflate\r\nContent-Length: "
+                                          + QByteArray::number(deflated.size()) + "\r\n\r\n" + deflated});
+    const QString packed = api.downloadResult(9, dir.filePath("packed.wav"));
+    QVERIFY2(!packed.isEmpty(), qPrintable(api.lastError()));
+    QFile unpacked(packed);
+    QVERIFY(unpacked.open(QIODevice::ReadOnly));
+    QCOMPARE(unpacked.readAll(), body);
+
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             (QStringList{"fresh.wav", "result (1).wav", "result.wav"}));
+             (QStringList{"fresh.wav", "packed.wav", "result (1).wav", "result.wav"}));
 }
 
 void TestWebApiRequests::downloadFailureLeavesNoFile()
@@ -592,10 +614,16 @@ void TestWebApiRequests::redirectsStayWithinTheService()
     QCOMPARE(api.lastFailure(), WebAPI::Failure::Redirect);
     QVERIFY(elsewhere.requests().isEmpty());
 
-    service.setReply("/Jobs/2", 307, "{}", "application/json", "Location: /api/Jobs/3\r\n");
     service.setReply("/Jobs/3", 200, R"({"id":3,"status":8})");
-    QCOMPARE(api.getJob(2).value("id").toInt(), 3);
-    QCOMPARE(service.requests().last().header("Authorization"), QByteArray("Bearer token-1234"));
+    for (const int status : {301, 302, 303, 307, 308}) {
+        service.setReply("/Jobs/2", status, "{}", "application/json", "Location: /api/Jobs/3\r\n");
+        QCOMPARE(api.getJob(2).value("id").toInt(), 3);
+        QCOMPARE(service.requests().last().header("Authorization"), QByteArray("Bearer token-1234"));
+        service.setReply("/Jobs/4", status, "{}", "application/json",
+                         "Location: " + elsewhere.apiUrl() + "/Jobs/3\r\n");
+        QVERIFY(api.getJob(4).isEmpty());
+    }
+    QVERIFY(elsewhere.requests().isEmpty());
 }
 
 // A connection closed after the upload, before its answer: the body went
@@ -641,6 +669,10 @@ void TestWebApiRequests::uploadAnswersInAnyShape_data()
         << F::None << QString() << false;
     QTest::newRow("HTTP/1.0 until the close") << QList<QByteArray>{"HTTP/1.0 200 OK\r\n\r\n{\"id\":42}"} << true << 42
                                               << F::None << QString() << false;
+    QTest::newRow("201 with the id as text")
+        << QList<QByteArray>{"HTTP/1.1 201 Created\r\nLocation: /api/Jobs/42\r\nContent-Type: application/json; "
+                             "charset=utf-8\r\nContent-Length: 14\r\n\r\n{ \"id\": \"42\" }"}
+        << false << 42 << F::None << QString() << false;
     QTest::newRow("busy") << QList<QByteArray>{"HTTP/1.1 503 Busy\r\nRetry-After: 3\r\nContent-Length: 2\r\n\r\n{}"}
                           << false << -1 << F::Busy
                           << "503 - Error transferring URL/Jobs - server replied: Busy" << false;
@@ -769,6 +801,96 @@ void TestWebApiRequests::proxyAskingForCredentials()
     QVERIFY(!loggedIn);
     QCOMPARE(proxy.requestLine(), requestLine);
     QCOMPARE(api.lastError(), QStringLiteral("407 - The proxy asks for credentials"));
+}
+
+// A job answer in the forms a service or what stands before it may give it:
+// each reads as the same job.
+void TestWebApiRequests::jobAnswersInLegitimateForms_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("close");
+    const QByteArray job = R"({"id":7,"status":8,"owner":{"credit":99.5}})";
+    const auto sized = [](const QByteArray& head, const QByteArray& body) {
+        return head + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    };
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    const QByteArray gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\x56\xca\x4c\x51\xb2\x32\xd7\x51\x2a\x2e"
+                             "\x49\x2c\x29\x2d\x56\xb2\xb2\xd0\x51\xca\x2f\xcf\x4b\x2d\x52\xb2\xaa\x56\x4a\x2e\x4a"
+                             "\x4d\xc9\x2c\x51\xb2\xb2\xb4\xd4\x33\xad\xad\x05\x00\x8a\x0f\x0d\x3b\x2b\x00\x00\x00",
+                             63);
+    QTest::newRow("charset") << sized(ok + "Content-Type: application/json; charset=utf-8\r\n", job) << false;
+    QTest::newRow("no type") << sized(ok, job) << false;
+    QTest::newRow("text/plain") << sized(ok + "Content-Type: text/plain\r\n", job) << false;
+    QTest::newRow("BOM and whitespace")
+        << sized(ok, "\xEF\xBB\xBF \r\n\t" + QJsonDocument::fromJson(job).toJson(QJsonDocument::Indented) + "\n\n")
+        << false;
+    QTest::newRow("unknown fields and nulls")
+        << sized(ok, R"({"id":7,"status":8,"name":null,"created":null,"percentComplete":null,"duration":null,)"
+                     R"("owner":{"credit":99.5,"email":null,"plan":{"tier":"pro"}},"links":[],"x-trace":"a"})")
+        << false;
+    QTest::newRow("gzip") << sized(ok + "Content-Encoding: gzip\r\n", gzipped) << false;
+    QTest::newRow("deflate") << sized(ok + "Content-Encoding: deflate\r\n", qCompress(job).mid(4)) << false;
+    QTest::newRow("HTTP/1.0 until the close") << "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + job
+                                              << true;
+    QTest::newRow("closed after the answer") << sized(ok + "Connection: close\r\n", job) << true;
+    QTest::newRow("203") << sized("HTTP/1.1 203 Non-Authoritative Information\r\n", job) << false;
+    QTest::newRow("early hints first") << "HTTP/1.1 103 Early Hints\r\nLink: </style.css>\r\n\r\n" + sized(ok, job)
+                                       << false;
+    QTest::newRow("no reason phrase") << sized("HTTP/1.1 200 \r\n", job) << false;
+}
+
+void TestWebApiRequests::jobAnswersInLegitimateForms()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, close);
+    CannedHttpServer server;
+    WebAPI api;
+    QVERIFY(!logIn(server, api, "token-1234").isEmpty());
+    server.setRawReply("/Jobs/7", {answer}, close);
+    const JobInfo job = JobInfo::fromJson(api.getJob(7));
+    QVERIFY2(api.lastError().isEmpty(), qPrintable(api.lastError()));
+    QCOMPARE(job.id, 7);
+    QCOMPARE(job.status, 8);
+    QCOMPARE(job.ownerCredit, 99);
+}
+
+// Every request names the same client, takes a compressed answer, and goes
+// to the path below the base URL however that URL ends; an upload's
+// boundary needs no quotes and a file name goes out as it is, in UTF-8.
+void TestWebApiRequests::everyRequestIsSentTheSameWay()
+{
+    QTemporaryDir dir;
+    const QString name = QStringLiteral("Gr\u00fc\u00dfe \"1\".wav");
+    const QString path = writeFile(dir, name, wavBytes(1000));
+    CannedHttpServer server;
+    WebAPI api;
+    server.setReply("/Login", 200, loginReply("token-1234"));
+    server.setReply("/AudioPresets", 200, R"({"presets":[{"id":"3","name":"Voice"}]})");
+    server.setReply("/Jobs", 200, R"({"id":42})");
+    server.setReply("/Jobs/42", 200, R"({"id":42,"status":8})");
+    server.setReply("/Jobs/42/Result", 200, wavBytes(1000), "audio/wav");
+    api.setBaseUrl(server.apiUrl() + "/");
+    QVERIFY(api.login("demo@sonvira.local", "pw"));
+    QVERIFY(api.getPresets());
+    QCOMPARE(api.presets(), QList<QByteArray>{"3: Voice"});
+    QCOMPARE(api.submitJob(path, 3, true), 42);
+    QVERIFY(!api.getJob(42).isEmpty());
+    QVERIFY(!api.downloadResult(42, dir.filePath("out.wav")).isEmpty());
+
+    const QList<CannedHttpServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 5);
+    for (const CannedHttpServer::Request& request : requests) {
+        QVERIFY2(request.path.startsWith("/api/") && !request.path.contains("//"), request.path.constData());
+        QCOMPARE(request.header("User-Agent"), QByteArray("Mozilla/5.0"));
+        QVERIFY(request.header("Accept-Encoding").contains("gzip"));
+        QVERIFY(!request.hasHeader("Expect"));
+    }
+    const QByteArray type = requests.at(2).header("Content-Type");
+    QVERIFY2(QRegularExpression("^multipart/form-data; boundary=[A-Za-z0-9._-]{1,70}$").match(QString::fromLatin1(type)).hasMatch(),
+             type.constData());
+    const QByteArray disposition = multipartParts(requests.at(2)).value(0).first;
+    QCOMPARE(disposition.left(disposition.indexOf("\r\n")),
+             "Content-Disposition: form-data; name=\"file\"; filename=\"Gr\xc3\xbc\xc3\x9f" "e %221%22.wav\"");
 }
 
 int main(int argc, char** argv)
