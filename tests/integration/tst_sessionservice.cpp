@@ -35,6 +35,7 @@ private slots:
     void droppedConnections_data();
     void droppedConnections();
     void passingTroubleKeepsTheJob();
+    void unusualAnswersCarryTheJobThrough();
     void anotherFilesJobIsRefused();
     void restartBeforeTheDownloadIsCaught();
     void pollsSlowDownForALongJob();
@@ -278,6 +279,29 @@ void TestSessionService::passingTroubleKeepsTheJob()
     QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs -> 503"), 1);
     QCOMPARE(countLogLines(m_service->log(), "POST /api/Jobs -> 200"), 1);
     QVERIFY(QFileInfo::exists(target("busy-out.wav")));
+}
+
+// A service whose answers are compressed, begin with a byte-order mark,
+// carry unknown fields, nulls and ids as texts, create the job with 201,
+// send the result as octet-stream and ask for a wait with an HTTP date: the
+// job goes through as with the plain forms, after that wait.
+void TestSessionService::unusualAnswersCarryTheJobThrough()
+{
+    QVERIFY(startSession({"--unusual-answers", "--unavailable", "/Jobs/1:1:2"}));
+    QList<QByteArray> presets;
+    QVERIFY(m_session->copyPresets(presets));
+    QCOMPARE(presets.value(0), QByteArray("1: Speech -16 LUFS"));
+    QElapsedTimer clock;
+    clock.start();
+    m_session->submitFile(wav("unusual.wav").toUtf8(), target("unusual-out.wav").toUtf8());
+    QVERIFY(waitForSessionState(*m_session, SessionManager::JobReady, 20000));
+    QVERIFY2(clock.elapsed() >= 1000, QByteArray::number(clock.elapsed()).constData());
+    const QByteArray log = m_service->log();
+    QCOMPARE(countLogLines(log, "POST /api/Jobs -> 201"), 1);
+    QCOMPARE(countLogLines(log, "GET /api/Jobs/1 -> 503"), 1);
+    QCOMPARE(countLogLines(log, "GET /api/Jobs/1/Result -> 200"), 1);
+    QCOMPARE(m_session->resultPath(), QDir::toNativeSeparators(target("unusual-out.wav")).toUtf8());
+    QVERIFY(QFileInfo(target("unusual-out.wav")).size() > 44);
 }
 
 // A service started again gives the polled job's id to another upload: the

@@ -54,7 +54,19 @@ ApiClient::Reply ApiClient::run(QNetworkReply* reply)
 
 ApiClient::Reply ApiClient::get(const QString& path, const QString& token)
 {
-    return run(manager_.get(request(path, token)));
+    QNetworkRequest req = request(path, token);
+    // The JSON requests name their type; a result request carries none.
+    if (!path.endsWith(QLatin1String("/Result")))
+        req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    return run(manager_.get(req));
+}
+
+ApiClient::Reply ApiClient::getRaw(const QString& path, const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    QNetworkRequest req = request(path, QString());
+    for (const auto& [name, value] : headers)
+        req.setRawHeader(name, value);
+    return run(manager_.get(req));
 }
 
 ApiClient::Reply ApiClient::postJson(const QString& path, const QJsonObject& body, const QString& token)

@@ -27,7 +27,11 @@ public:
 
     explicit ApiClient(const QString& apiUrl);
 
+    // GET with the headers the interface gives the request: Content-Type
+    // application/json on all but a result, and the token when given.
     Reply get(const QString& path, const QString& token = {});
+    // GET with exactly these headers.
+    Reply getRaw(const QString& path, const QList<QPair<QByteArray, QByteArray>>& headers);
     Reply postJson(const QString& path, const QJsonObject& body, const QString& token = {});
     Reply postRaw(const QString& path, const QByteArray& contentType, const QByteArray& body, const QString& token = {});
 

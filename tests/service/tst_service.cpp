@@ -28,6 +28,7 @@ private slots:
     void jobsBelongToTheirOwner();
     void uploadsMissingPartsAreRefused();
     void undecodableUploadIsRefused();
+    void requestsOutOfTheirFormAreRefused();
     void creditPaysPerStartedMinute();
     void jobBeyondTheCreditEndsInsufficient();
     void fileNamesAreReadWithEscapesAndExtendedForm();
@@ -205,6 +206,53 @@ void TestService::uploadsMissingPartsAreRefused()
     QCOMPARE(api.submit(token, wav, "parts.wav", "4", "false").status, 200);
 }
 
+// Each request is held to its described form: a client that departs from
+// it is refused, with 415 for an upload of another type.
+void TestService::requestsOutOfTheirFormAreRefused()
+{
+    ServiceProcess service({"--step-ms", "0"});
+    QVERIFY2(service.start(), qPrintable(service.errorString()));
+    ApiClient api(service.apiUrl());
+    const QString token = api.logIn("demo@sonvira.local", "demo");
+    const QByteArray bearer = "Bearer " + token.toUtf8();
+    const QByteArray login = R"({"email":"demo@sonvira.local","password":"demo"})";
+    QCOMPARE(api.postRaw("/Login", "text/plain", login).status, 400);
+    QCOMPARE(api.postRaw("/Login", "application/json; charset=utf-8", login).status, 200);
+    QCOMPARE(api.postRaw("/Login", "application/json", login, token).status, 400);
+    QCOMPARE(api.getRaw("/AudioPresets", {{"Authorization", bearer}}).status, 400);
+    QCOMPARE(api.getRaw("/AudioPresets", {{"Authorization", bearer}, {"Content-Type", "text/json"}}).status, 400);
+    QCOMPARE(api.getRaw("/Jobs/1", {{"Authorization", bearer}}).status, 400);
+
+    QFile file(writeSine("form.wav", 1));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray wav = file.readAll();
+    const QByteArray fileHead = "Content-Disposition: form-data; name=\"file\"; filename=\"form.wav\"\r\nContent-Type: ";
+    const QPair<QByteArray, QByteArray> filePart{fileHead + "audio/wav", wav};
+    const QPair<QByteArray, QByteArray> preset{"Content-Disposition: form-data; name=\"presetId\"", "4"};
+    const QPair<QByteArray, QByteArray> accept{"Content-Disposition: form-data; name=\"acceptAnyway\"", "true"};
+    const auto upload = [&](const QList<QPair<QByteArray, QByteArray>>& parts) {
+        return api.postRaw("/Jobs", "multipart/form-data; boundary=b0und", multipartBody("b0und", parts), token).status;
+    };
+    QCOMPARE(upload({preset, filePart, accept}), 400);
+    QCOMPARE(upload({filePart, preset, accept, accept}), 400);
+    QCOMPARE(upload({{"Content-Disposition: form-data; name=\"file\"\r\nContent-Type: audio/wav", wav}, preset, accept}),
+             400);
+    QCOMPARE(upload({filePart, {preset.first, " 4"}, accept}), 400);
+    QCOMPARE(upload({filePart, {preset.first, "+4"}, accept}), 400);
+    QCOMPARE(upload({filePart, preset, {accept.first, "TRUE"}}), 400);
+    QCOMPARE(upload({filePart, {preset.first + "\r\nContent-Type: text/plain", "4"}, accept}), 400);
+    QCOMPARE(upload({{fileHead + "application/octet-stream", wav}, preset, accept}), 415);
+    QCOMPARE(upload({{fileHead.left(fileHead.size() - 16), wav}, preset, accept}), 415);
+    const ApiClient::Reply taken =
+        api.postRaw("/Jobs", "multipart/form-data; boundary=b0und", multipartBody("b0und", {filePart, preset, accept}),
+                    token);
+    QCOMPARE(taken.status, 200);
+    const QString result = "/Jobs/" + QString::number(api.waitForJob(token, taken.json().value("id").toInt())
+                                                          .value("id").toInt()) + "/Result";
+    QCOMPARE(api.getRaw(result, {{"Authorization", bearer}, {"Content-Type", "application/json"}}).status, 400);
+    QCOMPARE(api.get(result, token).status, 200);
+}
+
 void TestService::undecodableUploadIsRefused()
 {
     ServiceProcess service({"--step-ms", "0"});
@@ -262,7 +310,8 @@ void TestService::fileNamesAreReadWithEscapesAndExtendedForm()
     const QByteArray wav = file.readAll();
     const QByteArray boundary = "b0undary";
     auto upload = [&](const QByteArray& disposition) {
-        const QByteArray body = multipartBody(boundary, {{"Content-Disposition: form-data; name=\"file\"; " + disposition, wav},
+        const QByteArray body = multipartBody(boundary, {{"Content-Disposition: form-data; name=\"file\"; " + disposition
+                                                              + "\r\nContent-Type: audio/wav", wav},
                                                          {"Content-Disposition: form-data; name=\"presetId\"", "4"},
                                                          {"Content-Disposition: form-data; name=\"acceptAnyway\"", "true"}});
         const int id = api.postRaw("/Jobs", "multipart/form-data; boundary=\"" + boundary + "\"", body, token)
@@ -321,7 +370,7 @@ void TestService::helpDocumentsEveryOption()
     for (const char* option : {"--port", "--listen", "--user", "--credit", "--max-body", "--data-dir", "--step-ms",
                                "--progress-points", "--workers", "--reject-uploads", "--fail-jobs", "--stall",
                                "--drop-result-after", "--drop-after-upload", "--empty-presets", "--malformed-json",
-                               "--expire-token-after", "demo@sonvira.local"})
+                               "--expire-token-after", "--unusual-answers", "demo@sonvira.local"})
         QVERIFY2(text.contains(option), option);
 
     QProcess wrong;

@@ -6,6 +6,7 @@
 #include "jobrunner.h"
 #include "multipartform.h"
 #include "presetcatalog.h"
+#include "requestshape.h"
 #include "serviceoptions.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
+#include <QDateTime>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -71,6 +74,21 @@ void appendNonObjects(QJsonArray& list, int id)
         list.append(odd);
 }
 
+// The time `seconds` from now as an HTTP date (IMF-fixdate).
+QByteArray httpDateIn(int seconds)
+{
+    const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(seconds);
+    return QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")).toLatin1();
+}
+
+// What a service may add to its objects: fields the client does not know
+// and values left null.
+void addUnknownFields(QJsonObject& object)
+{
+    object.insert("links", QJsonObject{{"self", QJsonValue()}});
+    object.insert("description", QJsonValue());
+}
+
 } // namespace
 
 ApiRoutes::ApiRoutes(const ServiceOptions& options, AccountBook& accounts, JobBook& jobs, JobRunner& runner,
@@ -87,7 +105,9 @@ bool ApiRoutes::injectedFault(const ApiRequest& request, ApiReply& reply)
         const UnavailableRule& rule = options_.unavailable.at(i);
         if (rule.pattern.match(request.path).hasMatch() && (*unavailableServed_.at(i))++ < rule.count) {
             reply = ApiReply::error(503, "Service unavailable (fault mode)");
-            reply.headers.append({"Retry-After", QByteArray::number(rule.retryAfterSeconds)});
+            reply.headers.append({"Retry-After", options_.unusualAnswers
+                                                     ? httpDateIn(rule.retryAfterSeconds)
+                                                     : QByteArray::number(rule.retryAfterSeconds)});
             return true;
         }
     }
@@ -113,6 +133,12 @@ ApiReply ApiRoutes::handle(const ApiRequest& request)
         return ApiReply::error(404, "No such endpoint");
     if (request.method != methodOf(route))
         return ApiReply::error(405, "Method not allowed");
+    const QString misshapen = route == Route::Login ? requestshape::logIn(request)
+        : route == Route::Result                   ? requestshape::resultRequest(request)
+        : route == Route::Jobs                     ? QString()
+                                                   : requestshape::jsonRequest(request);
+    if (!misshapen.isEmpty())
+        return ApiReply::error(400, misshapen);
     if (route == Route::Login)
         return logIn(request);
     const int accountId = authorise(request);
@@ -163,7 +189,12 @@ ApiReply ApiRoutes::presetList() const
         for (const Preset& preset : presets_.all()) {
             if (options_.mixedPresets)
                 appendNonObjects(list, preset.id);
-            list.append(QJsonObject{{"id", preset.id}, {"name", preset.name}});
+            QJsonObject entry{{"id", preset.id}, {"name", preset.name}};
+            if (options_.unusualAnswers) {
+                entry.insert("id", QString::number(preset.id));
+                addUnknownFields(entry);
+            }
+            list.append(entry);
         }
     }
     return ApiReply::ok(QJsonObject{{"presets", list}});
@@ -176,19 +207,19 @@ ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
     MultipartForm form;
     if (!form.parse(request.header("Content-Type"), request.body))
         return ApiReply::error(400, form.error());
+    const QString misshapen = requestshape::uploadForm(form);
+    if (!misshapen.isEmpty())
+        return ApiReply::error(400, misshapen);
     const FormPart* file = form.part("file");
-    const FormPart* presetPart = form.part("presetId");
-    const FormPart* acceptPart = form.part("acceptAnyway");
-    if (!file || !presetPart || !acceptPart)
-        return ApiReply::error(400, "The parts file, presetId and acceptAnyway are all required");
     bool numeric = false;
-    const int presetId = form.data(*presetPart).toByteArray().trimmed().toInt(&numeric);
+    const int presetId = form.data(*form.part("presetId")).toByteArray().toInt(&numeric);
     const Preset* preset = numeric ? presets_.find(presetId) : nullptr;
     if (!preset)
         return ApiReply::error(400, "Unknown presetId");
-    const QByteArray accept = form.data(*acceptPart).toByteArray().trimmed();
-    if (accept != "true" && accept != "false")
-        return ApiReply::error(400, "acceptAnyway must be true or false");
+    const QByteArray accept = form.data(*form.part("acceptAnyway")).toByteArray();
+    const QString wrongType = requestshape::uploadType(form);
+    if (!wrongType.isEmpty())
+        return ApiReply::error(415, wrongType);
     if (options_.rejectUploads || request.fault == Chaos::Fault::Reject415)
         return ApiReply::error(415, "Uploads are refused (fault mode)");
 
@@ -215,7 +246,13 @@ ApiReply ApiRoutes::submitJob(const ApiRequest& request, int accountId)
     job.failOnPurpose = request.fault == Chaos::Fault::FailJob;
     const int id = jobs_.add(job);
     runner_.start(id);
-    return ApiReply::ok(QJsonObject{{"id", id}});
+    if (!options_.unusualAnswers)
+        return ApiReply::ok(QJsonObject{{"id", id}});
+    ApiReply created = ApiReply::ok(QJsonObject{{"id", QString::number(id)}, {"status", jobstatus::Accepted}});
+    addUnknownFields(created.json);
+    created.status = 201;
+    created.headers.append({"Location", "/api/Jobs/" + QByteArray::number(id)});
+    return created;
 }
 
 ApiReply ApiRoutes::jobStatus(int jobId, int accountId) const
@@ -225,6 +262,8 @@ ApiReply ApiRoutes::jobStatus(int jobId, int accountId) const
         return ApiReply::error(404, "No such job");
     QJsonObject json = job->toJson();
     json.insert("owner", accounts_.ownerJson(accountId));
+    if (options_.unusualAnswers)
+        addUnknownFields(json);
     return ApiReply::ok(json);
 }
 

@@ -169,12 +169,21 @@ bool ApiServer::answerHostile(Exchange& exchange)
 
 void ApiServer::sendJson(Exchange& exchange, const ApiReply& reply)
 {
-    QByteArray body = QJsonDocument(reply.json).toJson(QJsonDocument::Compact);
+    // The unusual form is what a framework with compression on sends: a
+    // byte-order mark and indented JSON, deflated.
+    const bool unusual = options_.unusualAnswers;
+    QByteArray body = unusual ? "\xEF\xBB\xBF" + QJsonDocument(reply.json).toJson(QJsonDocument::Indented)
+                              : QJsonDocument(reply.json).toJson(QJsonDocument::Compact);
     const bool malformed = options_.malformedJsonFor(exchange.request.path);
     if (malformed)
         body.truncate(body.size() / 2);
+    const QByteArray type = unusual ? "application/json; charset=utf-8" : "application/json";
+    if (unusual)
+        body = qCompress(body).mid(4);
     if (const int dripMs = options_.dripMsFor(exchange.request.path)) {
-        QByteArray raw = "HTTP/1.1 " + QByteArray::number(reply.status) + " Drip\r\nContent-Type: application/json\r\n";
+        QByteArray raw = "HTTP/1.1 " + QByteArray::number(reply.status) + " Drip\r\nContent-Type: " + type + "\r\n";
+        if (unusual)
+            raw += "Content-Encoding: deflate\r\n";
         for (const auto& header : reply.headers)
             raw += header.first + ": " + header.second + "\r\n";
         raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
@@ -184,7 +193,9 @@ void ApiServer::sendJson(Exchange& exchange, const ApiReply& reply)
     }
     QHttpServerResponder& responder = *exchange.responder;
     responder.writeStatusLine(StatusCode(reply.status));
-    responder.writeHeader("Content-Type", "application/json");
+    responder.writeHeader("Content-Type", type);
+    if (unusual)
+        responder.writeHeader("Content-Encoding", "deflate");
     for (const auto& header : reply.headers)
         responder.writeHeader(header.first, header.second);
     responder.writeHeader("Content-Length", QByteArray::number(body.size()));
@@ -202,7 +213,7 @@ void ApiServer::sendFile(Exchange& exchange, const ApiReply& reply)
     const qint64 size = file->size();
     QHttpServerResponder& responder = *exchange.responder;
     responder.writeStatusLine(StatusCode::Ok);
-    responder.writeHeader("Content-Type", "audio/wav");
+    responder.writeHeader("Content-Type", options_.unusualAnswers ? "application/octet-stream" : "audio/wav");
     responder.writeHeader("Content-Length", QByteArray::number(size));
     responder.writeHeader("Content-Disposition", attachmentHeader(reply.downloadName));
     exchange.socket->write("\r\n");

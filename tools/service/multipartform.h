@@ -24,6 +24,8 @@ public:
     bool parse(const QByteArray& contentType, const QByteArray& body);
 
     const FormPart* part(const QByteArray& name) const;
+    // Every part, in the order of the body.
+    const QList<FormPart>& parts() const { return parts_; }
     QByteArrayView data(const FormPart& part) const;
     const QString& error() const { return error_; }
 

@@ -139,13 +139,14 @@ struct OptionSet {
     QCommandLineOption endlessHeaders{"endless-headers", "Fault: answer requests matching PATTERN with a 200 status line followed by header lines that never end (repeatable).", "PATTERN"};
     QCommandLineOption drip{"drip", "Fault: write the JSON answers to requests matching PATTERN one byte every MS milliseconds (repeatable).", "PATTERN:MS"};
     QCommandLineOption firstJobId{"first-job-id", "Number the jobs from N on (default 1). A service started again with the default reuses the ids of the one before, as a restart that loses its jobs does.", "N", "1"};
+    QCommandLineOption unusualAnswers{"unusual-answers", "Fault: answer in forms a service may use although this one does not by default: JSON after a byte-order mark, indented, deflate-compressed, with a charset in its type, unknown fields and nulls; ids as texts; a new job as 201 Created; a result as application/octet-stream; Retry-After as an HTTP date."};
     QCommandLineOption chaos{"chaos", "Fault: PERCENT in a hundred requests, drawn by a generator seeded with SEED, meet a random fault of their endpoint: a stall of 1 to 4 s, an expired token (401), a connection dropped after an upload, 415, a failed job, a result cut off half-way.", "SEED:PERCENT"};
 
     QList<QCommandLineOption> all() const
     {
         return {port, listen, user, credit, maxBody, dataDir, stepMs, progress, workers, tlsCert, tlsKey,
                 rejectUploads, failJobs, stall, dropResultAfter, dropAfterUpload, emptyPresets,
-                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls, restartAtResult, sameToken, endless, endlessHeaders, drip};
+                mixedPresets, malformedJson, expireToken, chaos, firstJobId, unavailable, redirect, refusePolls, restartAtResult, sameToken, endless, endlessHeaders, drip, unusualAnswers};
     }
 };
 
@@ -320,5 +321,6 @@ bool parseServiceOptions(const QStringList& arguments, ServiceOptions& options, 
     options.refusePolls = parser.isSet(o.refusePolls);
     options.restartAtResult = parser.isSet(o.restartAtResult);
     options.sameToken = parser.isSet(o.sameToken);
+    options.unusualAnswers = parser.isSet(o.unusualAnswers);
     return readNumbers(parser, o, options, error) && readLists(parser, o, options, error);
 }

@@ -66,6 +66,7 @@ struct ServiceOptions {
     bool refusePolls = false;
     bool restartAtResult = false;
     bool sameToken = false;
+    bool unusualAnswers = false;
     QList<QRegularExpression> endless;
     QList<QRegularExpression> endlessHeaders;
     QList<DripRule> drips;
