@@ -241,6 +241,8 @@ void TestWebApiRequests::loginFailuresAndTheirMessages_data()
                                     << QByteArray("Can't log in: Invalid username/password (401)");
     QTest::newRow("not json") << 200 << QByteArray("<html>") << "Error parsing response"
                               << QByteArray("Error parsing response");
+    QTest::newRow("no content") << 204 << QByteArray() << "Error parsing response"
+                                << QByteArray("Error parsing response");
     QTest::newRow("no token") << 200 << QByteArray(R"({"user":1})") << "Token not found in response"
                               << QByteArray("Token not found in response");
     QTest::newRow("server error") << 500 << QByteArray("{}") << "500 - " << QByteArray("500 - ");
