@@ -93,6 +93,8 @@ void dlgLogin::on_btnOK_clicked()
     const QByteArray password = ui->txtPassword->text().toUtf8();
     if (user.isEmpty() || password.isEmpty())
         return;
+    ui->txtPassword->setAccessibleDescription(QString());
+    awaitingAnswer = true;
     account->tryCredentials(user, password);
     m_username = user;
     m_password = password;
@@ -110,6 +112,18 @@ void dlgLogin::on_windowStatusTimer_Tick()
     }
     ui->lblStatus->setText(text);
     ui->lblApiURL->setText(tr("API URL: ") + QString::fromUtf8(account->apiUrl()));
+    if (awaitingAnswer && account->credentialsRefused())
+        showRefusal(text);
+}
+
+// The status line alone changes silently for a screen reader, whose user
+// would wait on after a mistyped password.
+void dlgLogin::showRefusal(const QString& reason)
+{
+    awaitingAnswer = false;
+    ui->txtPassword->setAccessibleDescription(reason);
+    ui->txtPassword->selectAll();
+    ui->txtPassword->setFocus(Qt::OtherFocusReason);
 }
 
 void dlgLogin::on_btnCancel_clicked()

@@ -48,6 +48,9 @@ private:
     // The splash at the label's size in device pixels, so that it stays
     // sharp on screens scaled above 100 %.
     void showSplash();
+    // A refused log-in, told where a screen reader hears it: the password
+    // field takes the focus, its text selected, with the reason as its description.
+    void showRefusal(const QString& reason);
 
     QByteArray m_username;
     QByteArray m_password;
@@ -56,5 +59,7 @@ private:
     Settings* settings = nullptr;
     Account* account = nullptr;
     bool runsRounds = false;
+    // Log in was pressed and the service has not answered yet.
+    bool awaitingAnswer = false;
     QPixmap m_splash;
 };

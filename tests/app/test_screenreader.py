@@ -1,5 +1,6 @@
 """What a screen reader on Linux reads of the real client through AT-SPI,
-as Orca would: the log-in dialog's labelled fields, then the main window
+as Orca would: the log-in dialog's labelled fields and a refused password,
+then the main window
 while a watched folder's three files go through the queue (the queued
 files as list items with their progress and buttons, the tabs' counts,
 the status bar's batch line, the focus moving with the arrow keys and the
@@ -104,7 +105,13 @@ def describe(item):
     return "%r (%r)" % (item.name, item.description)
 
 
-def log_in(reader):
+def focus_window(session, title):
+    """Gives the X input focus to the window: no window manager does it under Xvfb."""
+    subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", title, "windowfocus", "--sync"],
+                   env=session.env, timeout=20, check=True, stdout=subprocess.DEVNULL)
+
+
+def log_in(reader, session):
     dialog = reader.wait("the log-in dialog", lambda: reader.named("dialog", "Log in"))
     user = reader.named("text", "Username", dialog)
     password = reader.named("password text", "Password", dialog)
@@ -112,7 +119,14 @@ def log_in(reader):
           [(n.getRoleName(), n.name) for n in reader.all("text", dialog) + reader.all("password text", dialog)])
     for name in ("Log in", "Cancel"):
         check(reader.named("push button", name, dialog), "no %r button in the log-in dialog" % name)
+    # A mistyped password: the refusal comes with the focus back on the field.
+    focus_window(session, "^Log in$")
     user.queryEditableText().setTextContents("demo@sonvira.local")
+    password.queryEditableText().setTextContents("wrong")
+    reader.press(reader.named("push button", "Log in", dialog))
+    reader.wait(lambda: "the refusal on the password field: %r %s" % (password.description, reader.states(password)),
+                lambda: "Invalid username/password" in password.description
+                and "focused" in reader.states(password) or None, 30)
     password.queryEditableText().setTextContents("demo")
     reader.press(reader.named("push button", "Log in", dialog))
 
@@ -175,8 +189,7 @@ def batch_text(reader):
 
 def check_focus_moves(reader, session, items):
     """The arrow keys move the focus between the items, and it is announced."""
-    subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Sonvira desktop", "windowfocus", "--sync"],
-                   env=session.env, timeout=20, check=True, stdout=subprocess.DEVNULL)
+    focus_window(session, "^Sonvira desktop")
     first, second = items[0], items[1]
     reader.wait("the focus on the first item", lambda: first.queryComponent().grabFocus()
                 and "focused" in reader.states(first) or None, 20)
@@ -214,7 +227,7 @@ def run(session):
     os.environ.update({key: session.env[key] for key in ("DBUS_SESSION_BUS_ADDRESS", "DISPLAY")})
     reader = Reader(session.client.pid)
     reader.wait("the client on the AT-SPI bus", reader.application)
-    log_in(reader)
+    log_in(reader, session)
 
     queue, items, running = reader.wait("a running file with its share", lambda: item_states(reader), 90)
     for item in items:

@@ -109,8 +109,13 @@ void TestDlgLogin::wrongPasswordThenRightOne()
     auto* status = dialog.findChild<QLabel*>(QStringLiteral("lblStatus"));
     QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("Can't log in")), 10000);
     QVERIFY(dialog.isVisible());
+    // A screen reader hears the refusal with the field to type again.
+    auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"));
+    QTRY_COMPARE(password->accessibleDescription(), status->text());
+    QCOMPARE(dialog.focusWidget(), password);
+    QCOMPARE(password->selectedText(), QStringLiteral("wrong"));
 
-    dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(ServiceProcess::demoPassword());
+    password->setText(ServiceProcess::demoPassword());
     dialog.findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 10000);
     QCOMPARE(status->text(), QStringLiteral("Log in OK"));
