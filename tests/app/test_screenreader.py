@@ -230,6 +230,9 @@ def run(session):
     log_in(reader, session)
 
     queue, items, running = reader.wait("a running file with its share", lambda: item_states(reader), 90)
+    # "Item 2 of 3": each item knows its place in a list that counts them.
+    check([item.getIndexInParent() for item in items] == [0, 1, 2] and queue.childCount == 3,
+          "places in the queue list of %d: %s" % (queue.childCount, [item.getIndexInParent() for item in items]))
     for item in items:
         check_item(reader, item)
     check_running(reader, running)
