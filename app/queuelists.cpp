@@ -5,7 +5,6 @@
 
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 QueueLists::QueueLists(QVBoxLayout* queue, QVBoxLayout* done, QVBoxLayout* error, std::function<void()> changed)
@@ -35,7 +34,7 @@ QueueLists::List QueueLists::listOf(QueueFileWidget* widget) const
 
 int QueueLists::count(List list) const
 {
-    return int(std::count(m_listOf.cbegin(), m_listOf.cend(), list));
+    return m_counts[size_t(list)];
 }
 
 QVBoxLayout* QueueLists::layoutOf(List list) const
@@ -55,8 +54,11 @@ QVBoxLayout* QueueLists::layoutOf(List list) const
 
 void QueueLists::takeOut(QueueFileWidget* widget)
 {
-    if (QVBoxLayout* layout = layoutOf(listOf(widget)))
+    const List list = listOf(widget);
+    if (QVBoxLayout* layout = layoutOf(list)) {
         layout->removeWidget(widget);
+        --m_counts[size_t(list)];
+    }
     m_listOf.remove(widget);
 }
 
@@ -67,6 +69,7 @@ void QueueLists::place(QueueFileWidget* widget, List list)
         layout->addWidget(widget, 0, list == List::Queue ? Qt::Alignment() : Qt::AlignTop);
         widget->show();
         m_listOf.insert(widget, list);
+        ++m_counts[size_t(list)];
     }
     m_changed();
 }

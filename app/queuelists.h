@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 
+#include <array>
 #include <functional>
 
 class QVBoxLayout;
@@ -44,5 +45,7 @@ private:
     QList<QueueFileWidget*> m_widgets;
     QHash<int, QueueFileWidget*> m_byFileID;
     QHash<QueueFileWidget*, List> m_listOf;
+    // How many widgets each list shows, by List.
+    std::array<int, 4> m_counts{};
     std::function<void()> m_changed;
 };

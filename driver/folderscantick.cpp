@@ -4,6 +4,7 @@
 #include "driver/filedigests.h"
 #include "driver/folderkey.h"
 #include "driver/newfilesoffer.h"
+#include "pipeline/queuefile.h"
 #include "pipeline/queuemanager.h"
 #include "settings/naming.h"
 #include "settings/folderwatcher.h"
@@ -38,10 +39,20 @@ FolderScanTick::FolderScanTick(Settings* settings, QueueManager* queueManager, N
     // the timer by name: the call is then posted inside Qt.
     m_readDone.setSingleShot(true);
     m_readDone.setInterval(0);
-    m_readDone.callOnTimeout([this] { scanChanged(); });
+    m_readDone.callOnTimeout([this] { scanSoon(); });
     QTimer* readDone = &m_readDone;
     m_digests->setOnProgress([readDone] { QMetaObject::invokeMethod(readDone, "start", Qt::QueuedConnection); });
-    QObject::connect(m_watcher.get(), &FolderWatcher::changed, m_watcher.get(), [this] { scanChanged(); });
+    QObject::connect(m_watcher.get(), &FolderWatcher::changed, m_watcher.get(), [this] { scanSoon(); });
+    m_paced.setSingleShot(true);
+    m_paced.callOnTimeout([this] { scanChanged(); });
+}
+
+void FolderScanTick::scanSoon()
+{
+    if (m_paced.isActive())
+        return;
+    const qint64 pause = m_sinceScan.isValid() ? kPauseFactor * m_lastScanMs - m_sinceScan.elapsed() : 0;
+    m_paced.start(int(std::max<qint64>(0, pause)));
 }
 
 FolderScanTick::~FolderScanTick() = default;
@@ -106,6 +117,8 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     if (presets.isEmpty())
         return outcome;
     QScopedValueRollback<bool> running(m_running, true);
+    QElapsedTimer scanning;
+    scanning.start();
     m_queued = false;
     m_digests->startRound();
 
@@ -127,6 +140,8 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
         unsettled = unsettled || folderAt(i).hasUnsettledFiles();
     }
     m_watcher->keepOnly(watched);
+    m_lastScanMs = scanning.elapsed();
+    m_sinceScan.start();
     if (unsettled && !m_relook.isActive())
         m_relook.start();
     if (m_queued && m_onQueued)
@@ -175,14 +190,20 @@ void FolderScanTick::scanFolder(int index, const QList<QByteArray>& presets, Out
     QStringList newFiles;
     QStringList vanishedFiles;
     const bool withVideo = m_videoEnabled && m_videoHandoff && m_videoEnabled();
-    folderAt(index).scan(withVideo, newFiles, vanishedFiles, [this](const QString& path, bool takeIncomplete) {
-        return m_digests->readOf(path, takeIncomplete);
-    });
+    folderAt(index).scan(
+        withVideo, newFiles, vanishedFiles,
+        [this](const QString& path, bool takeIncomplete) { return m_digests->readOf(path, takeIncomplete); },
+        QDeadlineTimer(kScanBudgetMs));
 
     // Outputs still being produced for a queued file stay known.
+    QSet<QString> destinations;
+    if (!vanishedFiles.isEmpty()) {
+        for (const QueueFile* queued : m_queueManager->snapshot())
+            destinations.insert(platform::pathKey(QString::fromUtf8(queued->lockedDestFile())));
+    }
     QStringList forgotten;
     for (const QString& vanished : std::as_const(vanishedFiles)) {
-        if (!m_queueManager->findByDestFile(vanished.toUtf8()))
+        if (!destinations.contains(platform::pathKey(vanished)))
             forgotten.append(vanished);
     }
     folderAt(index).forgetScannedFiles(forgotten);

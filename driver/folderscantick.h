@@ -3,6 +3,7 @@
 #include "driver/queuecommands.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -35,6 +36,12 @@ QString refusalText(const QString& source, const QByteArray& reason);
 // one-second tick remains the fallback for folders that cannot be watched
 // (network drives, the system's watch limit) and skips a watched folder that
 // has not changed, so an idle folder costs no listing.
+//
+// A scan looks at a folder's new files for at most kScanBudgetMs; the rest
+// wait for the next scan. Scans started by changes keep a pause of
+// kPauseFactor times the last scan's length after it, so that a folder
+// into which hundreds of files arrive leaves the event loop free most of
+// the time, while a quick scan is followed at once.
 class FolderScanTick {
 public:
     // Tells the sources of the files quick-added in one tick.
@@ -51,6 +58,8 @@ public:
     using VideoEnabled = std::function<bool()>;
     using VideoHandoff = std::function<void(const QString&)>;
     static constexpr int kRelookMs = 200;
+    static constexpr int kScanBudgetMs = 15;
+    static constexpr int kPauseFactor = 3;
 
     // `offer` may be null; the callbacks may be empty.
     FolderScanTick(Settings* settings, QueueManager* queueManager, NewFilesOffer* offer, ReportQueued reportQueued,
@@ -74,6 +83,8 @@ public:
 private:
     enum class Pass { Poll, Changes };
     Outcome run(Pass pass);
+    // A scan of the changes once the pause after the last scan has passed.
+    void scanSoon();
     bool wantsScan(const ScanPath& folder, Pass pass) const;
     // The folders that hold the client's own outputs (path keys).
     QSet<QString> outputFolders() const;
@@ -102,6 +113,9 @@ private:
     // New files are read for their digests on a worker of its own.
     std::unique_ptr<FileDigests> m_digests;
     QTimer m_relook;
+    QTimer m_paced;
+    QElapsedTimer m_sinceScan;
+    qint64 m_lastScanMs = 0;
     // Folders that ask first, quick-added for want of an offer, once said in the log.
     QSet<QString> m_quickAddedAskingFolders;
 };

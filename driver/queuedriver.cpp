@@ -58,6 +58,9 @@ QueueDriver::QueueDriver(Settings& settings, QueueManager& queueManager, FrontEn
     // A local step's end is taken up at once, on this thread, as a cycle's end is.
     m_localSteps->setOnJobEnded(
         [this] { QMetaObject::invokeMethod(this, "afterQueueCycle", Qt::QueuedConnection); });
+    m_followLater = new QTimer(this);
+    m_followLater->setSingleShot(true);
+    connect(m_followLater, &QTimer::timeout, this, [this] { followFiles(m_queueManager.snapshot()); });
 }
 
 QueueDriver::~QueueDriver()
@@ -65,6 +68,7 @@ QueueDriver::~QueueDriver()
     m_localSteps->setOnJobEnded(nullptr);
     for (QTimer* timer : std::as_const(m_timers))
         timer->stop();
+    m_followLater->stop();
     // The queue first: a file it holds is then never missing from it while
     // settings.xml already records the file as seen.
     if (m_queueKeeper)
@@ -242,8 +246,21 @@ bool QueueDriver::runLocalSteps(const QList<QueueFile*>& files)
     return finished;
 }
 
+void QueueDriver::followSoon(const QList<QueueFile*>& files)
+{
+    if (m_followLater->isActive())
+        return;
+    const qint64 wait = m_sinceFollow.isValid() ? kFollowGapMs - m_sinceFollow.elapsed() : 0;
+    if (wait <= 0)
+        followFiles(files);
+    else
+        m_followLater->start(int(wait));
+}
+
 void QueueDriver::followFiles(const QList<QueueFile*>& files)
 {
+    m_followLater->stop();
+    m_sinceFollow.start();
     bool anyRunning = false;
     QHash<int, int> states;
     states.reserve(files.size());
@@ -327,9 +344,10 @@ void QueueDriver::afterQueueCycle()
     m_statesAfterCycle = std::move(states);
     if (runLocalSteps(files) || moved)
         m_cycle->requestRun();
-    // A file that moved is shown and handed on now, not at the next tick.
+    // A file that moved is shown and handed on now (or within
+    // kFollowGapMs), not at the next tick.
     if (moved)
-        followFiles(files);
+        followSoon(files);
 }
 
 void QueueDriver::followLoginPause()

@@ -93,6 +93,10 @@ private:
     // kept, "Audio files ready" told once nothing runs, the queue shown.
     bool runLocalSteps(const QList<QueueFile*>& files);
     void followFiles(const QList<QueueFile*>& files);
+    // followFiles now, or once kFollowGapMs have passed since it last ran:
+    // cycles that end one after the other in a large batch show the queue
+    // a few times a second, not after every one of them.
+    void followSoon(const QList<QueueFile*>& files);
     // The sounds of dropped videos, once extracted: proposed, chosen by a
     // person and queued; false when none was queued (the videos are given up).
     bool queueVideoSounds(const QList<QUrl>& sounds, const QList<QUrl>& videos);
@@ -114,7 +118,10 @@ private:
     Settings& m_settings;
     QueueManager& m_queueManager;
     FrontEnd& m_frontEnd;
+    static constexpr int kFollowGapMs = 50;
     QList<QTimer*> m_timers;
+    QTimer* m_followLater = nullptr;
+    QElapsedTimer m_sinceFollow;
     DeleteRequests m_deleteRequests;
     QueueCommands m_commands;
     // The state each queued file was last seen in, by file id.

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -109,8 +110,13 @@ public:
     // (no vanished entry has its size); it is recorded as a placeholder
     // then, completed by a later scan. Otherwise the vanished entries of its
     // size are not reported until its digest tells whether it is one of them.
+    // Once `budget` has expired, the new files not looked at yet wait for
+    // the next scan as files not complete yet do (at least one is looked at
+    // per scan); no vanished file is reported by such a scan, as one of
+    // them may be a known file under a new name.
     using ReadSource = std::function<NewFileRead(const QString& path, bool takeIncomplete)>;
-    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readOf = {});
+    void scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readOf = {},
+              QDeadlineTimer budget = QDeadlineTimer(QDeadlineTimer::Forever));
     // The audio and video files the folder holds now, as a scan would list
     // them with video support on (the folder itself, or its tree).
     QStringList listInputFiles() const;

@@ -261,7 +261,8 @@ void ScanPath::resolvePlaceholder(ScannedFile& entry, const ReadSource& readOf) 
     entry.MD5 = digest;
 }
 
-void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readSource)
+void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanishedFiles, const ReadSource& readSource,
+                    QDeadlineTimer budget)
 {
     const ReadSource readOf = readSource ? readSource : ReadSource([](const QString& path, bool takeIncomplete) {
         return NewFileRead::of(path, takeIncomplete);
@@ -318,12 +319,26 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
     QList<ScannedFile> remembered;
     int unsettled = 0;
     int idle = 0;
+    int lookedAt = 0;
+    bool outOfTime = false;
     for (int n = 0; n < listed.size(); ++n) {
         const QString& file = listed.at(n);
         const auto known = firstEntry.constFind(listedKeys.at(n));
-        walkTo(known == firstEntry.constEnd() ? knownCount - 1 : known.value());
-        if (known != firstEntry.constEnd())
+        if (known != firstEntry.constEnd()) {
+            walkTo(known.value());
             continue;
+        }
+        outOfTime = outOfTime || (lookedAt > 0 && budget.hasExpired());
+        if (outOfTime) {
+            // Looked at next time, with the time it has been seen unchanged.
+            const auto before = m_settling.constFind(listedKeys.at(n));
+            if (before != m_settling.constEnd())
+                settling.insert(before.key(), before.value());
+            ++unsettled;
+            continue;
+        }
+        ++lookedAt;
+        walkTo(knownCount - 1);
         NewFileRead read;
         const Readiness readiness = readinessOf(file, nowMs, settling, readOf, read);
         const QFileInfo info(file);
@@ -367,7 +382,7 @@ void ScanPath::scan(bool includeVideo, QStringList& newFiles, QStringList& vanis
             ++m_openPlaceholders;
     }
 
-    for (int i = 0; i < knownCount; ++i) {
+    for (int i = 0; i < knownCount && !outOfTime; ++i) {
         const ScannedFile& entry = scannedFiles.at(i);
         if (!awaitedSizes.contains(entry.fileSize) && !entryExists(entry, listedKeySet))
             vanishedFiles.append(entry.filePath);

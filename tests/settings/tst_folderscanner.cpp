@@ -112,6 +112,7 @@ private slots:
     void renameIsNotReportedButACopyIs();
     void aFileStillBeingHashedIsTakenUnlessItMayBeARename();
     void deletedFileIsForgottenAndReportedWhenItReturns();
+    void aScanOutOfTimeLeavesNewFilesToTheNext();
     void namesDifferingInCaseFollowThePlatform();
     void placeholdersTurnIntoEntriesAndAreNotReported();
     void comparesFullSizesOfLargeFiles();
@@ -348,6 +349,31 @@ void TestFolderScanner::deletedFileIsForgottenAndReportedWhenItReturns()
 
     writeWav(QStringLiteral("take.wav"));
     QCOMPARE(scanNew(), QStringList{file(QStringLiteral("take.wav"))});
+}
+
+void TestFolderScanner::aScanOutOfTimeLeavesNewFilesToTheNext()
+{
+    writeWav(QStringLiteral("gone.wav"));
+    QCOMPARE(scanNew().size(), 1);
+    QVERIFY(QFile::remove(file(QStringLiteral("gone.wav"))));
+    const QStringList arrived{file(QStringLiteral("a.wav")), file(QStringLiteral("b.wav")), file(QStringLiteral("c.wav"))};
+    writeWav(QStringLiteral("a.wav"), 500.0);
+    writeWav(QStringLiteral("b.wav"), 600.0);
+    writeWav(QStringLiteral("c.wav"), 700.0);
+
+    // With no time left, each scan still takes one new file; the others
+    // wait, and no entry is reported gone while some new file may be it.
+    QStringList taken;
+    for (int round = 1; round <= 3; ++round) {
+        QStringList newFiles, vanished;
+        m_folder.scan(false, newFiles, vanished, {}, QDeadlineTimer(0));
+        QCOMPARE(newFiles.size(), 1);
+        QCOMPARE(m_folder.hasUnsettledFiles(), round < 3);
+        QCOMPARE(vanished, round < 3 ? QStringList() : QStringList{file(QStringLiteral("gone.wav"))});
+        taken += newFiles;
+    }
+    taken.sort();
+    QCOMPARE(taken, arrived);
 }
 
 void TestFolderScanner::namesDifferingInCaseFollowThePlatform()
