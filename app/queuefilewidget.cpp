@@ -53,6 +53,11 @@ bool isButton(Part part)
     return std::find(std::begin(kButtons), std::end(kButtons), part) != std::end(kButtons);
 }
 
+bool isLine(Part part)
+{
+    return std::find(std::begin(kLines), std::end(kLines), part) != std::end(kLines);
+}
+
 } // namespace
 
 QString QueueFileWidget::buttonToolTip(Part button) const
@@ -108,13 +113,20 @@ void QueueFileWidget::setPartText(Part part, const QString& text)
 void QueueFileWidget::setShown(std::initializer_list<Part> parts, bool shown)
 {
     bool buttonsChanged = false;
+    bool linesChanged = false;
     for (Part part : parts) {
-        buttonsChanged = buttonsChanged || (isButton(part) && m_shown[size_t(part)] != shown);
+        const bool changed = m_shown[size_t(part)] != shown;
+        buttonsChanged = buttonsChanged || (isButton(part) && changed);
+        linesChanged = linesChanged || (isLine(part) && changed);
         m_shown[size_t(part)] = shown;
     }
     update();
     if (buttonsChanged)
         announceButtons(false);
+    // The description holds the lines shown: a finished file's panel drops
+    // its progress line and shows its outputs without a text changing.
+    if (linesChanged)
+        announceText(Part::Progress);
 }
 
 QString QueueFileWidget::text(Part part) const

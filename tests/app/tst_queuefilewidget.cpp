@@ -1,5 +1,6 @@
 #include "app/queuefilewidget.h"
 
+#include <QAccessible>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QSignalSpy>
@@ -26,6 +27,7 @@ private slots:
     void paintsLinesAndButtonsInTheirColours();
     void styleSheetSetsTheColours();
     void toolTipsNameButtonsAndCutLines();
+    void descriptionFollowsTheShownLines();
 };
 
 namespace {
@@ -372,6 +374,26 @@ void TestQueueFileWidget::toolTipsNameButtonsAndCutLines()
     QCOMPARE(tipAt(Part::MoveUpButton), QStringLiteral("Move up in the queue"));
     QCOMPARE(tipAt(Part::Source), longPath);
     QCOMPARE(tipAt(Part::Destination), QString());
+}
+
+// A screen reader reads the lines the panel shows: the finished form drops
+// the progress line and shows the outputs.
+void TestQueueFileWidget::descriptionFollowsTheShownLines()
+{
+    QueueFileWidget widget(11);
+    widget.showFull();
+    widget.setProgressText(QStringLiteral("Post processing started"));
+    widget.setSourceText(QStringLiteral("/in/a.wav"));
+    widget.setDestinationText(QStringLiteral("/out/a.wav"));
+    widget.setOutputs({QStringLiteral("/out/a.mp3")});
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(&widget);
+    QVERIFY(item->text(QAccessible::Description).startsWith(QStringLiteral("Post processing started\n")));
+
+    widget.showCompact(false, true);
+    QCOMPARE(item->text(QAccessible::Description),
+             QStringLiteral("Source: /in/a.wav\nDestination: /out/a.wav\n/out/a.mp3"));
 }
 
 QTEST_MAIN(TestQueueFileWidget)
