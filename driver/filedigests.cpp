@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 FileDigests::FileDigests()
     : m_thread([this] { loop(); })
 {
@@ -20,14 +22,6 @@ FileDigests::~FileDigests()
 NewFileRead FileDigests::readOf(const QString& path, bool takeIncomplete)
 {
     const QFileInfo info(path);
-    if (info.size() <= kInlineBytes && info.size() <= m_inlineBudget) {
-        std::unique_lock<std::mutex> lock(m_lock);
-        if (!m_entries.contains(path)) {
-            lock.unlock();
-            m_inlineBudget -= info.size();
-            return NewFileRead::of(path, takeIncomplete);
-        }
-    }
     std::lock_guard<std::mutex> lock(m_lock);
     auto entry = m_entries.find(path);
     if (entry != m_entries.end() && entry->size == info.size() && entry->modified == info.lastModified()
@@ -53,6 +47,12 @@ int FileDigests::pending() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return int(m_entries.size());
+}
+
+bool FileDigests::reading() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return std::any_of(m_entries.cbegin(), m_entries.cend(), [](const Entry& entry) { return entry.reading; });
 }
 
 bool FileDigests::stampHolds(const QString& path, qint64 size, const QDateTime& modified) const

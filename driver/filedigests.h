@@ -22,9 +22,8 @@
 // again). A finished read is handed out once and then forgotten, so the
 // table only holds files between two scans.
 //
-// Small files are read at once on the asking thread, up to a budget per
-// round of scans: a handful of short takes needs no second look, and a
-// folder of many files still never holds the scan up for long.
+// Every file is read on the worker, however small: the asking thread (the
+// window's) reads no file.
 class FileDigests {
 public:
     FileDigests();
@@ -33,19 +32,15 @@ public:
     FileDigests(const FileDigests&) = delete;
     FileDigests& operator=(const FileDigests&) = delete;
 
-    // Files up to this size are read at once while the round's budget lasts.
-    static constexpr qint64 kInlineBytes = 4 * 1024 * 1024;
-    static constexpr qint64 kInlineBudgetBytes = 16 * 1024 * 1024;
-
     // Called on the worker thread whenever a file's verdict or digest has
     // come (the scan may then look again). Set before the first ask.
     void setOnProgress(std::function<void()> onProgress) { m_onProgress = std::move(onProgress); }
-    // A new round of scans: the budget for reading at once is full again.
-    void startRound() { m_inlineBudget = kInlineBudgetBytes; }
     // What is known of the file so far (see NewFileRead::of for takeIncomplete).
     NewFileRead readOf(const QString& path, bool takeIncomplete);
     // Files asked for whose read is not handed out yet.
     int pending() const;
+    // Whether the worker has files to read or is reading one.
+    bool reading() const;
 
 private:
     struct Entry {
@@ -61,7 +56,6 @@ private:
     bool stampHolds(const QString& path, qint64 size, const QDateTime& modified) const;
 
     // The asking thread's own.
-    qint64 m_inlineBudget = kInlineBudgetBytes;
     std::function<void()> m_onProgress;
 
     mutable std::mutex m_lock;

@@ -73,6 +73,11 @@ ScanPath& FolderScanTick::folderAt(int index) const
     return m_settings->scanPathRecords()[index];
 }
 
+bool FolderScanTick::readingFiles() const
+{
+    return m_digests->reading();
+}
+
 FolderScanTick::Outcome FolderScanTick::tick()
 {
     return run(Pass::Poll);
@@ -120,7 +125,6 @@ FolderScanTick::Outcome FolderScanTick::run(Pass pass)
     QElapsedTimer scanning;
     scanning.start();
     m_queued = false;
-    m_digests->startRound();
 
     queueAnswers(outcome.refusals);
     const QSet<QString> excluded = outputFolders();

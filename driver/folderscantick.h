@@ -77,6 +77,8 @@ public:
     void setOnQueued(std::function<void()> onQueued);
     // Scans the folders that changed or hold files still being written.
     Outcome scanChanged();
+    // Whether new files asked for are still being read (on the digest worker).
+    bool readingFiles() const;
     // Change notification of the folders; setEnabled(false) leaves the tick alone.
     FolderWatcher& watcher() const { return *m_watcher; }
 

@@ -72,7 +72,7 @@ private slots:
     void dialogOfARecursiveFolderKeepsTheSubfolder();
 
 private:
-    FolderScanTick::Outcome tick() { return m_tick->tick(); }
+    FolderScanTick::Outcome tick() { return tickRead(); }
     dlgAddMultipleFiles_Wrapper* onlyDialog();
     // Drops the files on the window's several-files path.
     bool dropSeveral(const QList<QUrl>& urls, const QList<QUrl>& destUrls = {})

@@ -2,9 +2,11 @@
 
 #include "audiofixtures.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <QThread>
 
 const QByteArray ScanFixture::kSpeech = "1: Speech -16 LUFS";
 
@@ -38,6 +40,18 @@ void ScanFixture::makeTick(NewFilesOffer* offer)
                 report << refusal.source + QStringLiteral(": ") + QString::fromUtf8(refusal.text);
             m_refusals << report;
         });
+}
+
+FolderScanTick::Outcome ScanFixture::tickRead()
+{
+    FolderScanTick::Outcome outcome = m_tick->tick();
+    const QDeadlineTimer deadline(10000);
+    while (m_tick->readingFiles() && !deadline.hasExpired())
+        QThread::msleep(2);
+    const FolderScanTick::Outcome later = m_tick->tick();
+    outcome.added += later.added;
+    outcome.refusals += later.refusals;
+    return outcome;
 }
 
 bool ScanFixture::logIn()

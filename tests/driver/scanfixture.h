@@ -28,6 +28,9 @@ protected:
     void setUp();
     // The tick, asking `offer` about folders that ask first.
     void makeTick(NewFilesOffer* offer = nullptr);
+    // A tick, and once the new files it asked for are read on the digest
+    // worker, a second one; their outcomes together.
+    FolderScanTick::Outcome tickRead();
     // Logs the queue manager in with one session; true once the presets are loaded.
     bool logIn();
     void tearDown();

@@ -7,18 +7,20 @@
 
 #include <atomic>
 
-// New files read once: small ones at once, large ones from the worker at a
-// later ask (the header's verdict before the digest), a file changed while
-// it is read read again, a WAV still being written judged but not hashed.
+// New files read once, all on the worker and handed out at a later ask
+// (the header's verdict before the digest), however small; a file changed
+// while it is read read again, a WAV still being written judged but not
+// hashed.
 class TestFileDigests : public QObject {
     Q_OBJECT
 
 private slots:
-    void smallFilesAtOnceLargeOnesLater();
+    void everyFileIsReadOnTheWorker();
     void aChangedFileIsReadAgain();
     void anIncompleteWavIsNotHashed();
 
 private:
+    static constexpr qint64 kLargeBytes = 4 * 1024 * 1024 + 1;
     static bool write(const QString& path, qint64 bytes, char fill);
 };
 
@@ -28,24 +30,27 @@ bool TestFileDigests::write(const QString& path, qint64 bytes, char fill)
     return file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, fill)) == bytes;
 }
 
-void TestFileDigests::smallFilesAtOnceLargeOnesLater()
+void TestFileDigests::everyFileIsReadOnTheWorker()
 {
     QTemporaryDir dir;
     const QString small = dir.filePath(QStringLiteral("small.wav"));
     const QString large = dir.filePath(QStringLiteral("large.wav"));
     QVERIFY(write(small, 1000, 's'));
-    QVERIFY(write(large, FileDigests::kInlineBytes + 1, 'l'));
+    QVERIFY(write(large, kLargeBytes, 'l'));
     FileDigests digests;
     std::atomic<int> progress{0};
     digests.setOnProgress([&] { ++progress; });
-    QCOMPARE(digests.readOf(small, false).digest, ScanPath::fileDigest(small));
-    QCOMPARE(digests.readOf(large, false).stage, NewFileRead::Stage::Pending);
-    NewFileRead read;
-    QVERIFY(QTest::qWaitFor([&] { return (read = digests.readOf(large, false)).stage == NewFileRead::Stage::Read; }));
-    QCOMPARE(read.digest, ScanPath::fileDigest(large));
-    QCOMPARE(read.header, wavheader::Verdict::NotWav);
-    // Told once judged, once read.
-    QCOMPARE(progress.load(), 2);
+    for (const QString& path : {small, large})
+        QCOMPARE(digests.readOf(path, false).stage, NewFileRead::Stage::Pending);
+    QVERIFY(QTest::qWaitFor([&] { return !digests.reading(); }));
+    for (const QString& path : {small, large}) {
+        const NewFileRead read = digests.readOf(path, false);
+        QCOMPARE(read.stage, NewFileRead::Stage::Read);
+        QCOMPARE(read.digest, ScanPath::fileDigest(path));
+        QCOMPARE(read.header, wavheader::Verdict::NotWav);
+    }
+    // Told once judged, once read, for each.
+    QCOMPARE(progress.load(), 4);
     // Handed out once, then forgotten.
     QCOMPARE(digests.pending(), 0);
 }
@@ -54,10 +59,10 @@ void TestFileDigests::aChangedFileIsReadAgain()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("take.wav"));
-    QVERIFY(write(path, FileDigests::kInlineBytes + 1, 'a'));
+    QVERIFY(write(path, kLargeBytes, 'a'));
     FileDigests digests;
     QVERIFY(digests.readOf(path, false).digest.isEmpty());
-    QVERIFY(write(path, FileDigests::kInlineBytes + 2, 'b'));
+    QVERIFY(write(path, kLargeBytes + 1, 'b'));
     QByteArray digest;
     QVERIFY(QTest::qWaitFor([&] { return !(digest = digests.readOf(path, false).digest).isEmpty(); }));
     QCOMPARE(digest, ScanPath::fileDigest(path));
@@ -72,7 +77,7 @@ void TestFileDigests::anIncompleteWavIsNotHashed()
     header += QByteArray::fromHex("100000000100010044ac000088580100020010006461746100000000");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(header) == header.size()
-            && file.write(QByteArray(FileDigests::kInlineBytes, 'x')) > 0);
+            && file.write(QByteArray(kLargeBytes, 'x')) > 0);
     file.close();
     FileDigests digests;
     digests.readOf(path, false);

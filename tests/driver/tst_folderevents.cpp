@@ -110,7 +110,7 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
     const QString take = writeWav(QStringLiteral("in/take.wav"));
     writeWav(QStringLiteral("off/ignored.wav"));
 
-    FolderScanTick::Outcome outcome = m_tick->tick();
+    FolderScanTick::Outcome outcome = tickRead();
     QCOMPARE(outcome.added, QStringList{take});
     QVERIFY(outcome.refusals.isEmpty());
     QCOMPARE(m_queued, QList<QStringList>{{take}});
@@ -128,9 +128,9 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
 
     // The result is not written yet: its placeholder stays while the file
     // is queued. Once written, it is not taken for new input.
-    QVERIFY(m_tick->tick().added.isEmpty());
+    QVERIFY(tickRead().added.isEmpty());
     QFile::copy(take, result);
-    QVERIFY(m_tick->tick().added.isEmpty());
+    QVERIFY(tickRead().added.isEmpty());
     QCOMPARE(m_queue->snapshot().size(), 1);
     const QList<ScannedFile> known = m_settings->scanPaths()[0].scannedFiles;
     QCOMPARE(known.size(), 2);
@@ -138,10 +138,10 @@ void TestFolderEvents::quickAddQueuesWithTheFolderOptions()
 
     // A deleted source is forgotten and, written again, queued again.
     QVERIFY(QFile::remove(take));
-    m_tick->tick();
+    tickRead();
     QCOMPARE(m_settings->scanPaths()[0].scannedFiles.size(), 1);
     writeWav(QStringLiteral("in/take.wav"));
-    QCOMPARE(m_tick->tick().added, QStringList{take});
+    QCOMPARE(tickRead().added, QStringList{take});
     QCOMPARE(m_queue->snapshot().size(), 2);
 }
 
@@ -151,7 +151,7 @@ void TestFolderEvents::refusalsAreReportedOncePerTick()
     addFolder(QStringLiteral("in"), QStringLiteral("missing"));
     const QString a = writeWav(QStringLiteral("in/a.wav"));
     const QString b = writeWav(QStringLiteral("in/b.wav"));
-    const FolderScanTick::Outcome outcome = m_tick->tick();
+    const FolderScanTick::Outcome outcome = tickRead();
     QCOMPARE(m_refusals.size(), 1);
     QCOMPARE(m_refusals.first().size(), 2);
     for (const QString& file : {a, b})
@@ -160,7 +160,7 @@ void TestFolderEvents::refusalsAreReportedOncePerTick()
     QVERIFY(m_queued.isEmpty());
 
     // Refused files stay recorded as seen: no second report.
-    QVERIFY(m_tick->tick().refusals.isEmpty());
+    QVERIFY(tickRead().refusals.isEmpty());
     QCOMPARE(m_refusals.size(), 1);
 }
 
@@ -209,7 +209,7 @@ void TestFolderEvents::watchedFolderBecomesIdle()
     // alone until it reports a change (the cost is in bench/scanner).
     addFolder(QStringLiteral("in"));
     QVERIFY(!writeWav(QStringLiteral("in/first.wav")).isEmpty());
-    m_tick->tick();
+    tickRead();
     QCOMPARE(m_queue->snapshot().size(), 1);
     const ScanPath& folder = m_settings->scanPathRecords().first();
     QVERIFY(!folder.hasUnsettledFiles());
