@@ -22,21 +22,19 @@ struct JobExpectation {
     // by its creation time.
     int jobId = 0;
     QByteArray created;
-    // The job's name as its first status answer gave it; empty until then.
-    QByteArray jobName;
 
     // The expectation of an upload of `path` with the preset entry
     // "<id>: <name>"; the length is read from the file when it can be.
     static JobExpectation of(const QString& path, const QByteArray& presetEntry);
 
     // Empty when the job agrees, otherwise what differs, for the log. A job
-    // differs when its id, creation time or name differ from those its
-    // first answer gave, when it names another preset, or when both its name
-    // and its length differ from the file's. A service is free in how it
-    // names a job and what its duration counts, so neither alone tells
-    // another file's job; a value the answer leaves out is never a
-    // difference.
+    // differs when its id or creation time differ from those its first
+    // answer gave, when it names another preset, or when both its name and
+    // its length differ from the file's. A service is free in how it names a
+    // job (and may rename it as it goes) and in what its duration counts, so
+    // neither alone tells another file's job; a value the answer leaves out
+    // is never a difference.
     QByteArray differenceFrom(const JobInfo& job) const;
-    // Keeps the id, creation time and name of the job's first answer.
+    // Keeps the id and creation time of the job's first answer.
     void recordFirstAnswer(const JobInfo& job);
 };

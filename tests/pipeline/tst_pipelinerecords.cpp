@@ -154,8 +154,8 @@ void TestPipelineRecords::jobInfoTakesOnlyValuesOfTheRightType()
 // A name with a backslash or a control character is sent as it is and may
 // come back without them or as its last part; another name never matches.
 // A service is free in how it names a job and in what its duration counts:
-// another file's job shows in a name and a length that both differ, or in a
-// name, creation time or id that changes between answers.
+// another file's job shows in a name and a length that both differ, in
+// another preset, or in a creation time or id that changes between answers.
 void TestPipelineRecords::jobNamesAreComparedAsTheServiceKeepsThem()
 {
     JobExpectation expected;
@@ -180,7 +180,10 @@ void TestPipelineRecords::jobNamesAreComparedAsTheServiceKeepsThem()
     job.created = "2026-01-01T10:00:00Z";
     expected.recordFirstAnswer(job);
     QVERIFY(expected.differenceFrom(job).isEmpty());
-    for (const auto& change : {+[](JobInfo& j) { j.name = "another.wav"; }, +[](JobInfo& j) { j.id = 6; },
+    JobInfo renamed = job;
+    renamed.name = "other-processed.wav";
+    QVERIFY(expected.differenceFrom(renamed).isEmpty());
+    for (const auto& change : {+[](JobInfo& j) { j.id = 6; },
                                +[](JobInfo& j) { j.created = "2026-01-01T10:00:01Z"; },
                                +[](JobInfo& j) { j.audioPresetName = "Music"; }}) {
         JobInfo later = job;
